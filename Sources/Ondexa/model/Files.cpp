@@ -78,10 +78,13 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 
     // Made like mkstemp (exclusive creation under a random name), but with
     // mode 0666 so that the umask, not 0600, decides who may read the file.
+    // The name is shortened so that a long file name still leaves room for
+    // the suffix within the system's limit of 255 bytes.
+    const std::string base = "." + path.filename().string().substr(0, 200) + ".";
     std::filesystem::path temporary;
     Descriptor file;
     for (int attempt = 0; file.fd < 0; ++attempt) {
-        temporary = folder / ("." + path.filename().string() + "." + Uuid::random().string().substr(0, 8) + ".tmp");
+        temporary = folder / (base + Uuid::random().string().substr(0, 8) + ".tmp");
         file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (file.fd < 0 && (errno != EEXIST || attempt == 100)) throw fail(errno);
     }

@@ -1,0 +1,58 @@
+#pragma once
+
+// A project package: a folder "<name>.vdlproj" holding "project.json" (one
+// ProjectFile, pretty-printed) and "Media/" with copies of the media. Paths
+// inside the package are stored relative to it, all others absolute.
+
+#include "JsonCoding.h"
+#include "RecordingInfo.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace ondexa {
+
+struct ProjectFile {
+    // The MIME type that the desktop integration declares for packages.
+    static constexpr const char* contentType = "application/x-vendalum-project";
+
+    int version = 2;
+    std::string recording;  // the movie the project was made from
+    // The recording relative to the folder holding the project; read from
+    // older files, never written.
+    std::optional<std::string> recordingRelative;
+    RecordingInfo info;  // info.project holds the editing state
+
+    friend bool operator==(const ProjectFile&, const ProjectFile&) = default;
+
+    // The recording and the media of every track and clip that are not
+    // effects; empty paths left out.
+    std::set<std::string> mediaPaths() const;
+
+    // Rewrites the paths that mediaPaths() lists, in place.
+    void mapPaths(const std::function<std::string(const std::string&)>& transform);
+
+    // Writes the package (a file standing at its place is replaced). With
+    // copyMedia, media outside the package are copied into "Media/" first.
+    // Returns old path → copy for each copied file; the value itself is not
+    // changed. Throws OndexaError, EncodingError; nothing is rolled back.
+    std::map<std::string, std::string> writePackage(const std::filesystem::path& package, bool copyMedia) const;
+
+    // A package (its relative paths made absolute) or a flat project file (as
+    // stored). Throws OndexaError, DecodingError.
+    static ProjectFile read(const std::filesystem::path& url);
+
+    // The recording to open for the project at projectURL, or none.
+    std::optional<std::filesystem::path> recordingURL(const std::filesystem::path& projectURL) const;
+};
+
+template <> struct JsonCoding<ProjectFile> {
+    static ProjectFile decode(const Json& json, const JsonPath& path);
+    static Json encode(const ProjectFile& value, const JsonPath& path);
+};
+
+} // namespace ondexa
