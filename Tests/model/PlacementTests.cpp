@@ -1,8 +1,11 @@
+// Picture placement over time, fades, automatic cross-fades and gain steps.
+
 #include "Ondexa/model/Timeline.h"
 
 #include <gtest/gtest.h>
 
-#include <variant>
+#include <array>
+#include <cstdio>
 
 using namespace ondexa;
 
@@ -10,15 +13,17 @@ namespace {
 
 constexpr double wide = 16.0 / 9.0;
 
-Clip makeClip(double start, double duration)
+Clip makeClip(double start, double duration, double fadeIn = 0, double fadeOut = 0)
 {
     Clip clip;
     clip.start = start;
     clip.duration = duration;
+    clip.fadeIn = fadeIn;
+    clip.fadeOut = fadeOut;
     return clip;
 }
 
-TrackAction makeAction(double start, double end, bool returns)
+TrackAction action(double start, double end, bool returns = false)
 {
     TrackAction action;
     action.start = start;
@@ -29,19 +34,17 @@ TrackAction makeAction(double start, double end, bool returns)
 
 TrackAction zoomTo(double start, double end, double scale, bool returns = false)
 {
-    TrackAction action = makeAction(start, end, returns);
-    action.scale = scale;
-    return action;
+    TrackAction zoom = action(start, end, returns);
+    zoom.scale = scale;
+    return zoom;
 }
 
 TrackAction volumeTo(double start, double end, float volume, bool returns = false)
 {
-    TrackAction action = makeAction(start, end, returns);
-    action.volume = volume;
-    return action;
+    TrackAction change = action(start, end, returns);
+    change.volume = volume;
+    return change;
 }
-
-double scaleAt(const Clip& clip, double time) { return clip.pictureState(time, wide).scale; }
 
 void expectState(const PictureState& actual, const PictureState& expected)
 {
@@ -51,281 +54,169 @@ void expectState(const PictureState& actual, const PictureState& expected)
     EXPECT_NEAR(actual.rotation, expected.rotation, 1e-9);
 }
 
-void expectSteps(const std::vector<VolumeStep>& actual, const std::vector<VolumeStep>& expected)
+// "set time level;" and "ramp start-end level-level;", six digits each.
+std::string describe(const std::vector<VolumeStep>& steps)
 {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < actual.size(); ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_EQ(actual[i].step.index(), expected[i].step.index());
-        if (auto* set = std::get_if<VolumeStep::Set>(&actual[i].step)) {
-            const auto& want = std::get<VolumeStep::Set>(expected[i].step);
-            EXPECT_NEAR(set->time, want.time, 1e-9);
-            EXPECT_NEAR(set->level, want.level, 1e-6);
-        } else {
-            const auto& ramp = std::get<VolumeStep::Ramp>(actual[i].step);
-            const auto& want = std::get<VolumeStep::Ramp>(expected[i].step);
-            EXPECT_NEAR(ramp.start, want.start, 1e-9);
-            EXPECT_NEAR(ramp.end, want.end, 1e-9);
-            EXPECT_NEAR(ramp.startLevel, want.startLevel, 1e-6);
-            EXPECT_NEAR(ramp.endLevel, want.endLevel, 1e-6);
-        }
+    std::string text;
+    char buffer[128];
+    for (const VolumeStep& step : steps) {
+        if (const auto* s = std::get_if<VolumeStep::Set>(&step.step))
+            std::snprintf(buffer, sizeof buffer, "set %g %g; ", s->time, s->level);
+        else if (const auto* r = std::get_if<VolumeStep::Ramp>(&step.step))
+            std::snprintf(buffer, sizeof buffer, "ramp %g-%g %g-%g; ", r->start, r->end, r->startLevel, r->endLevel);
+        text += buffer;
     }
+    return text;
 }
 
 } // namespace
 
 TEST(PictureState, BaseStateFollowsFrameAndFittedWidth)
 {
-    Clip clip = makeClip(0, 5);
-    clip.rotation = 30;
-    expectState(clip.baseState(wide), {1, 0.5, 0.5, 30});
-
-    // A 4:3 picture fitted into 16:9 fills three quarters of the width.
-    clip.aspect = 4.0 / 3.0;
-    clip.frame = NRect{0, 0, 0.75, 1};
-    expectState(clip.baseState(wide), {1, 0.375, 0.5, 30});
-
-    // A 16:9 picture in a 4:3 output is fitted to the full width.
-    clip.aspect = wide;
-    clip.frame = NRect{0.1, 0.2, 0.5, 0.4};
-    expectState(clip.baseState(4.0 / 3.0), {0.5, 0.35, 0.4, 30});
-
-    clip.overlay = Overlay{};
-    expectState(clip.baseState(wide), {1, 0.5, 0.5, 30});
+    struct Case {
+        double aspect;
+        std::optional<NRect> frame;
+        double outputAspect;
+        PictureState want;
+    };
+    for (const Case& c : {
+             Case{wide, std::nullopt, wide, {1, 0.5, 0.5, 30}},
+             Case{4.0 / 3.0, NRect{0, 0, 0.75, 1}, wide, {1, 0.375, 0.5, 30}},  // fills 3/4 of the width
+             Case{wide, NRect{0.1, 0.2, 0.5, 0.4}, 4.0 / 3.0, {0.5, 0.35, 0.4, 30}},
+             Case{0, NRect{0, 0, 0.5, 0.5}, wide, {0.5, 0.25, 0.25, 30}},  // zero aspect from a file: finite
+         }) {
+        SCOPED_TRACE(c.aspect);
+        Clip clip = makeClip(0, 5);
+        clip.rotation = 30;
+        clip.aspect = c.aspect;
+        clip.frame = c.frame;
+        expectState(clip.baseState(c.outputAspect), c.want);
+        clip.overlay = Overlay{};  // an overlay clip ignores its frame
+        expectState(clip.baseState(wide), {1, 0.5, 0.5, 30});
+    }
 }
 
-TEST(PictureState, ZeroAspectFromAFileGivesAFiniteScale)
+TEST(PictureState, ActionsEaseAndChainInStartOrder)
 {
-    Clip clip = makeClip(0, 5);
-    clip.aspect = 0;
-    clip.frame = NRect{0, 0, 0.5, 0.5};
-    expectState(clip.baseState(wide), {0.5, 0.25, 0.25, 0});
+    struct Case {
+        std::vector<TrackAction> actions;
+        double time;
+        double scale;
+    };
+    const std::vector<Case> cases{
+        // Non-returning: smoothstep over its length, then held.
+        {{zoomTo(1, 3, 2)}, 1, 1}, {{zoomTo(1, 3, 2)}, 1.5, 1.15625}, {{zoomTo(1, 3, 2)}, 20, 2},
+        // Returning: ramps of 0.6 s, or a third of a shorter action.
+        {{zoomTo(0, 3, 3, true)}, 0.3, 2}, {{zoomTo(0, 3, 3, true)}, 2.4, 3}, {{zoomTo(0, 3, 3, true)}, 2.7, 2},
+        {{zoomTo(0, 3, 3, true)}, 3, 1}, {{zoomTo(0, 0.9, 3, true)}, 0.15, 2},
+        // Very short: returning ramps of 1/300 s; 0 s jumps at its start; 0.005 s eases as if 0.01 s long.
+        {{zoomTo(1, 1.005, 2, true)}, 1.0025, 1.84375}, {{zoomTo(1, 1.005, 2, true)}, 1.005, 1},
+        {{zoomTo(2, 2, 2)}, 1.999, 1}, {{zoomTo(2, 2, 2)}, 2, 2},
+        {{zoomTo(2, 2.005, 2)}, 2.004, 1.352}, {{zoomTo(2, 2.005, 2)}, 2.005, 2},
+        // Start order, whatever the stored order; a returning action goes back to what came before.
+        {{zoomTo(2, 4, 4), zoomTo(0, 1, 2)}, 3, 3},
+        {{zoomTo(0, 1, 2), zoomTo(2, 5, 3, true)}, 3.5, 3}, {{zoomTo(0, 1, 2), zoomTo(2, 5, 3, true)}, 5, 2},
+        // Equal starts keep the stored order: 1 → 2 → 3.5, or 1 → 3 → 3.
+        {{zoomTo(0, 2, 3), zoomTo(0, 2, 5)}, 1, 3.5}, {{zoomTo(0, 2, 5), zoomTo(0, 2, 3)}, 1, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "case " << &c - cases.data());
+        Clip clip = makeClip(0, 30);
+        clip.actions = c.actions;
+        EXPECT_NEAR(clip.pictureState(c.time, wide).scale, c.scale, 1e-9);
+    }
+    // Action times count from the clip's start.
+    Clip later = makeClip(10, 10);
+    later.actions = {zoomTo(1, 3, 2)};
+    EXPECT_NEAR(later.pictureState(12, wide).scale, 1.5, 1e-12);
 }
 
-TEST(PictureState, NonReturningActionEasesOverItsLengthAndHolds)
+TEST(PictureState, MovesStartFromThePlacementBeforeThem)
 {
-    Clip clip = makeClip(10, 10);
-    clip.actions = {zoomTo(1, 3, 2)};
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 10.5), 1);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 11), 1);
-    EXPECT_NEAR(scaleAt(clip, 11.5), 1 + 0.15625, 1e-12);  // smoothstep(0.25) = 0.15625
-    EXPECT_NEAR(scaleAt(clip, 12), 1.5, 1e-12);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 13), 2);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 30), 2);
-    EXPECT_DOUBLE_EQ(clip.pictureState(12, wide).centerX, 0.5);
-}
+    Clip framed = makeClip(0, 10);
+    framed.frame = NRect{0, 0, 0.5, 0.5};
+    framed.actions = {action(0, 2)};
+    framed.actions[0].centerX = 0.75;
+    expectState(framed.pictureState(1, wide), {0.5, 0.5, 0.25, 0});
 
-TEST(PictureState, ReturningActionRampsInHoldsAndGoesBack)
-{
-    Clip clip = makeClip(0, 10);
-    clip.actions = {zoomTo(0, 3, 3, true)};  // ramps of 0.6 s
-    EXPECT_NEAR(scaleAt(clip, 0.3), 2, 1e-12);
-    EXPECT_NEAR(scaleAt(clip, 0.6), 3, 1e-12);
-    EXPECT_NEAR(scaleAt(clip, 1.5), 3, 1e-12);
-    EXPECT_NEAR(scaleAt(clip, 2.4), 3, 1e-12);
-    EXPECT_NEAR(scaleAt(clip, 2.7), 2, 1e-12);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 3), 1);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 8), 1);
-
-    // A short action ramps over a third of its length.
-    clip.actions = {zoomTo(0, 0.9, 3, true)};
-    EXPECT_NEAR(scaleAt(clip, 0.15), 2, 1e-12);
-    EXPECT_NEAR(scaleAt(clip, 0.45), 3, 1e-12);
-}
-
-TEST(PictureState, VeryShortActions)
-{
-    Clip clip = makeClip(0, 10);
-    // Returning, 0.005 s long: ramps of 1/300 s; in its middle x = 0.75.
-    clip.actions = {zoomTo(1, 1.005, 2, true)};
-    EXPECT_NEAR(scaleAt(clip, 1.0025), 1 + 0.84375, 1e-9);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 1.005), 1);
-
-    // Non-returning, 0 s long: jumps fully at its start.
-    clip.actions = {zoomTo(2, 2, 2)};
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 1.999), 1);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 2), 2);
-
-    // Non-returning, 0.005 s long: eased as if 0.01 s long until its end.
-    clip.actions = {zoomTo(2, 2.005, 2)};
-    EXPECT_NEAR(scaleAt(clip, 2.004), 1.352, 1e-9);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 2.005), 2);
-}
-
-TEST(PictureState, ActionsChainInStartOrderKeepingStoredOrderOfEqualStarts)
-{
-    Clip clip = makeClip(0, 10);
-    TrackAction later = zoomTo(2, 4, 4);
-    later.centerX = 0.2;
-    clip.actions = {later, zoomTo(0, 1, 2)};  // stored out of order
-    expectState(clip.pictureState(3, wide), {3, 0.35, 0.5, 0});
-
-    // A returning action goes back to what the earlier action made.
-    clip.actions = {zoomTo(0, 1, 2), zoomTo(2, 5, 3, true)};
-    EXPECT_NEAR(scaleAt(clip, 3.5), 3, 1e-12);
-    EXPECT_DOUBLE_EQ(scaleAt(clip, 5), 2);
-
-    // Same start: halfway through, 1 → 2 → 3.5 in stored order, 1 → 3 → 3 reversed.
-    clip.actions = {zoomTo(0, 2, 3), zoomTo(0, 2, 5)};
-    EXPECT_NEAR(scaleAt(clip, 1), 3.5, 1e-12);
-    clip.actions = {zoomTo(0, 2, 5), zoomTo(0, 2, 3)};
-    EXPECT_NEAR(scaleAt(clip, 1), 3, 1e-12);
-}
-
-TEST(PictureState, ActionsStartFromTheFramedPlacement)
-{
-    Clip clip = makeClip(0, 10);
-    clip.frame = NRect{0, 0, 0.5, 0.5};
-    TrackAction pan = makeAction(0, 2, false);
-    pan.centerX = 0.75;
-    clip.actions = {pan};
-    expectState(clip.pictureState(1, wide), {0.5, 0.5, 0.25, 0});
-}
-
-TEST(PictureState, TargetStateStartsFromThePlacementAtTheActionStart)
-{
     Clip clip = makeClip(10, 10);
     clip.rotation = 5;
-    TrackAction pan = makeAction(3, 4, false);
+    TrackAction pan = action(3, 4);
     pan.centerX = 0.3;
     clip.actions = {zoomTo(0, 2, 2), pan};
-    expectState(clip.targetState(pan, wide), {2, 0.3, 0.5, 5});
-    expectState(clip.targetState(clip.actions[0], wide), {2, 0.5, 0.5, 5});
+    expectState(clip.targetState(pan, wide), {2, 0.3, 0.5, 5});  // from what the zoom left
 }
 
-TEST(FadeLevel, FadesInAndOut)
+TEST(FadeLevel, FadesInAndOutAndTheLowerWins)
 {
-    Clip clip = makeClip(10, 10);
-    for (double t : {-5.0, 10.0, 15.0, 25.0}) EXPECT_DOUBLE_EQ(clip.fadeLevel(t), 1);
-
-    clip.fadeIn = 2;
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(9), 0);
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(11), 0.5);
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(12), 1);
-
-    clip.fadeIn = 0;
-    clip.fadeOut = 4;
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(5), 1);
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(18), 0.5);
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(20), 0);
-    EXPECT_DOUBLE_EQ(clip.fadeLevel(25), 0);
-
-    // Overlapping fades: the lower of the two wins.
-    clip.fadeIn = 6;
-    clip.fadeOut = 6;
-    EXPECT_NEAR(clip.fadeLevel(14), 4.0 / 6.0, 1e-12);
-    EXPECT_NEAR(clip.fadeLevel(15), 5.0 / 6.0, 1e-12);
+    struct Case {
+        double fadeIn, fadeOut, time, level;
+    };
+    for (const Case& c : {Case{0, 0, -5, 1}, Case{0, 0, 25, 1}, Case{2, 0, 9, 0}, Case{2, 0, 11, 0.5},
+                          Case{2, 0, 12, 1}, Case{0, 4, 5, 1}, Case{0, 4, 18, 0.5}, Case{0, 4, 20, 0},
+                          Case{0, 4, 25, 0}, Case{6, 6, 14, 4.0 / 6}, Case{6, 6, 15, 5.0 / 6}}) {
+        EXPECT_NEAR(makeClip(10, 10, c.fadeIn, c.fadeOut).fadeLevel(c.time), c.level, 1e-12)
+            << c.fadeIn << " " << c.fadeOut << " at " << c.time;
+    }
 }
 
-TEST(EffectiveClips, OverlapsRaiseFadesOnEveryPair)
+TEST(EffectiveClips, SortedWithFadesRaisedOnEveryOverlappingPair)
 {
-    Track track;
-    Clip a = makeClip(0, 10), b = makeClip(8, 7);
-    a.fadeOut = 3;
-    track.clips = {b, a};
-    auto clips = track.effectiveClips();
-    ASSERT_EQ(clips.size(), 2u);
-    EXPECT_EQ(clips[0].id, a.id);
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 3);  // already longer than the overlap
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 2);
-
-    // A clip inside another: the fade is the inner clip's length.
-    track.clips = {makeClip(0, 10), makeClip(2, 3)};
-    clips = track.effectiveClips();
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 3);
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 3);
-
-    // Pairs that are not neighbours count too: A 0–10 overlaps C 6–12 by 4.
-    track.clips = {makeClip(0, 10), makeClip(2, 2), makeClip(6, 6)};
-    clips = track.effectiveClips();
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 4);
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 2);
-    EXPECT_DOUBLE_EQ(clips[1].fadeOut, 0);
-    EXPECT_DOUBLE_EQ(clips[2].fadeIn, 4);
-
-    // Touching clips get no fades; the stored track is untouched.
-    track.clips = {makeClip(0, 5), makeClip(5, 3)};
-    const Track before = track;
-    clips = track.effectiveClips();
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 0);
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 0);
-    EXPECT_EQ(track, before);
+    using Result = std::vector<std::array<double, 4>>;  // start, duration, fade-in, fade-out
+    struct Case {
+        std::vector<Clip> clips;
+        Result want;
+    };
+    const std::vector<Case> cases{
+        {{makeClip(8, 7), makeClip(0, 10, 0, 3)}, {{0, 10, 0, 3}, {8, 7, 2, 0}}},  // 3 is already longer
+        {{makeClip(0, 10), makeClip(2, 3)}, {{0, 10, 0, 3}, {2, 3, 3, 0}}},          // the inner clip's length
+        {{makeClip(0, 10), makeClip(2, 2), makeClip(6, 6)}, {{0, 10, 0, 4}, {2, 2, 2, 0}, {6, 6, 4, 0}}},
+        {{makeClip(0, 5), makeClip(5, 3)}, {{0, 5, 0, 0}, {5, 3, 0, 0}}},  // touching
+        {{makeClip(0, 5), makeClip(0, 3)}, {{0, 5, 0, 3}, {0, 3, 3, 0}}},  // equal starts keep stored order
+        {{makeClip(0, 3), makeClip(0, 5)}, {{0, 3, 0, 3}, {0, 5, 3, 0}}},
+        {{makeClip(0, 2, 5, 3)}, {{0, 2, 2, 2}}},  // capped at the clip's length
+    };
+    for (const Case& c : cases) {
+        Track track;
+        track.clips = c.clips;
+        Result got;
+        for (const Clip& clip : track.effectiveClips())
+            got.push_back({clip.start, clip.duration, clip.fadeIn, clip.fadeOut});
+        EXPECT_EQ(got, c.want) << "case " << &c - cases.data();
+    }
 }
 
-TEST(EffectiveClips, EqualStartsKeepStoredOrderAndFadesAreCapped)
+TEST(VolumeSteps, ClipLevelsFadesAndActions)
 {
-    Track track;
-    Clip p = makeClip(0, 5), q = makeClip(0, 3);
-    track.clips = {p, q};
-    auto clips = track.effectiveClips();
-    EXPECT_EQ(clips[0].id, p.id);
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 3);
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 3);
-
-    track.clips = {q, p};
-    clips = track.effectiveClips();
-    EXPECT_EQ(clips[0].id, q.id);
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 3);
-    EXPECT_DOUBLE_EQ(clips[1].fadeIn, 3);
-    EXPECT_DOUBLE_EQ(clips[1].fadeOut, 0);
-
-    Clip longFades = makeClip(0, 2);
-    longFades.fadeIn = 5;
-    longFades.fadeOut = 3;
-    track.clips = {longFades};
-    clips = track.effectiveClips();
-    EXPECT_DOUBLE_EQ(clips[0].fadeIn, 2);
-    EXPECT_DOUBLE_EQ(clips[0].fadeOut, 2);
-}
-
-TEST(VolumeSteps, ClipLevelsAndFades)
-{
-    Track track;
-    EXPECT_EQ(track.volumeSteps({}), std::vector<VolumeStep>{VolumeStep::set(0, 0)});
-
-    track.volume = 0.5f;
-    Clip loud = makeClip(2, 6), faded = makeClip(10, 2);
+    Clip loud = makeClip(2, 6), faded = makeClip(10, 2, 1.5, 1.5);
     loud.volume = 0.8f;
-    faded.fadeIn = 1.5;
-    faded.fadeOut = 1.5;
-    const std::vector<Clip> given = {faded, loud};  // any order
-    // The fade-out ramp starts where the fade-in ended, not at 10.5.
-    expectSteps(track.volumeSteps(given), {VolumeStep::set(0, 0), VolumeStep::set(2, 0.4f), VolumeStep::set(10, 0),
-                                           VolumeStep::ramp(10, 11.5, 0, 0.5f), VolumeStep::ramp(11.5, 12, 0.5f, 0)});
-}
-
-TEST(VolumeSteps, ActionsRampBetweenFadesWithACursor)
-{
-    Track track;
-    Clip clip = makeClip(0, 10);
-    clip.fadeIn = 1;
-    clip.fadeOut = 2;
-    clip.actions = {volumeTo(5, 8, 0.2f, true), zoomTo(3, 4, 2), volumeTo(2, 4, 0.5f)};
-    expectSteps(track.volumeSteps(std::vector{clip}),
-                {VolumeStep::set(0, 0), VolumeStep::set(0, 0), VolumeStep::ramp(0, 1, 0, 1),
-                 VolumeStep::ramp(2, 4, 1, 0.5f),         // the level becomes 0.5
-                 VolumeStep::ramp(5, 5.6, 0.5f, 0.2f),    // returning: ramps of 0.6 s
-                 VolumeStep::ramp(7.4, 8, 0.2f, 0.5f), VolumeStep::ramp(8, 10, 0.5f, 0)});
-
-    // Clipped to the fade-in, the fade-out and each other; the track gain applies.
-    track.volume = 0.5f;
-    clip.actions = {volumeTo(0, 0.5, 0.1f), volumeTo(0.5, 3, 0.8f), volumeTo(2, 4, 0.4f), volumeTo(6, 12, 0.6f),
-                    volumeTo(9, 10, 0.9f)};
-    expectSteps(track.volumeSteps(std::vector{clip}),
-                {VolumeStep::set(0, 0), VolumeStep::set(0, 0), VolumeStep::ramp(0, 1, 0, 0.5f),
-                 VolumeStep::ramp(1, 3, 0.5f, 0.4f), VolumeStep::ramp(3, 4, 0.4f, 0.2f),
-                 VolumeStep::ramp(6, 8, 0.2f, 0.3f), VolumeStep::ramp(8, 10, 0.3f, 0)});
-}
-
-TEST(VolumeSteps, FadesLongerThanTheClipStayInsideIt)
-{
-    Track track;
-    Clip clip = makeClip(4, 2);
-    clip.fadeIn = 3;
-    expectSteps(track.volumeSteps(std::vector{clip}),
-                {VolumeStep::set(0, 0), VolumeStep::set(4, 0), VolumeStep::ramp(4, 6, 0, 1)});
-    clip.fadeIn = 0;
-    clip.fadeOut = 3;
-    expectSteps(track.volumeSteps(std::vector{clip}),
-                {VolumeStep::set(0, 0), VolumeStep::set(4, 1), VolumeStep::ramp(4, 6, 1, 0)});
+    Clip acting = makeClip(0, 10, 1, 2);
+    acting.actions = {volumeTo(5, 8, 0.2f, true), zoomTo(3, 4, 2), volumeTo(2, 4, 0.5f)};
+    Clip crowded = makeClip(0, 10, 1, 2);
+    crowded.actions = {volumeTo(0, 0.5, 0.1f), volumeTo(0.5, 3, 0.8f), volumeTo(2, 4, 0.4f), volumeTo(6, 12, 0.6f),
+                       volumeTo(9, 10, 0.9f)};
+    struct Case {
+        float trackVolume;
+        std::vector<Clip> clips;
+        std::string want;
+    };
+    const std::vector<Case> cases{
+        {1, {}, "set 0 0; "},
+        // Any order; the track gain applies; the fade-out starts where the fade-in ended, not at 10.5.
+        {0.5f, {faded, loud}, "set 0 0; set 2 0.4; set 10 0; ramp 10-11.5 0-0.5; ramp 11.5-12 0.5-0; "},
+        // Actions ramp between the fades; a returning one in ramps of 0.6 s back to the level before it.
+        {1, {acting}, "set 0 0; set 0 0; ramp 0-1 0-1; ramp 2-4 1-0.5; ramp 5-5.6 0.5-0.2; ramp 7.4-8 0.2-0.5; "
+                      "ramp 8-10 0.5-0; "},
+        // Cut to the fade-in, the fade-out and each other.
+        {0.5f, {crowded}, "set 0 0; set 0 0; ramp 0-1 0-0.5; ramp 1-3 0.5-0.4; ramp 3-4 0.4-0.2; ramp 6-8 0.2-0.3; "
+                          "ramp 8-10 0.3-0; "},
+        // Fades longer than the clip stay inside it.
+        {1, {makeClip(4, 2, 3, 0)}, "set 0 0; set 4 0; ramp 4-6 0-1; "},
+        {1, {makeClip(4, 2, 0, 3)}, "set 0 0; set 4 1; ramp 4-6 1-0; "},
+    };
+    for (const Case& c : cases) {
+        Track track;
+        track.volume = c.trackVolume;
+        EXPECT_EQ(describe(track.volumeSteps(c.clips)), c.want) << "case " << &c - cases.data();
+    }
 }

@@ -6,6 +6,7 @@
 #include "Ondexa/model/Paths.h"
 #include "Ondexa/model/RecordingInfo.h"
 #include "Ondexa/model/TimeText.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,19 +20,11 @@
 #include <regex>
 
 using namespace ondexa;
+using ondexa::testing::entries;
+using ondexa::testing::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempFolder {
-    fs::path path = fs::temp_directory_path() / ("ondexa-test-" + Uuid::random().string());
-    TempFolder() { fs::create_directories(path); }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 // Sets (or, with null, unsets) an environment variable for one scope.
 class EnvVar {
@@ -55,37 +48,37 @@ struct TempHome : TempFolder {
     EnvVar state{"XDG_STATE_HOME", nullptr};
 };
 
-std::vector<std::string> entries(const fs::path& folder)
+template <class Action> void expectError(Action action, const std::string& start)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    try {
+        action();
+        ADD_FAILURE() << "no error, wanted " << start;
+    } catch (const OndexaError& e) {
+        EXPECT_TRUE(e.message.starts_with(start)) << e.message;
+        EXPECT_STREQ(e.what(), e.message.c_str());
+    }
 }
 
 } // namespace
 
-TEST(TimeText, Forms)
+TEST(TimeText, FormsAndOddValues)
 {
-    EXPECT_EQ(formatTime(0), "00:00");
-    EXPECT_EQ(formatTime(307), "05:07");
-    EXPECT_EQ(formatTime(307.25, true), "05:07.25");
-    EXPECT_EQ(formatTime(59.999, true), "00:59.99");
-    EXPECT_EQ(formatTime(3599.9), "59:59");
-    EXPECT_EQ(formatTime(3600), "1:00:00");
-    EXPECT_EQ(formatTime(3723), "1:02:03");
-    EXPECT_EQ(formatTime(36000), "10:00:00");
-    EXPECT_EQ(formatTime(-3), "00:00");
-    EXPECT_EQ(formatTime(std::nan(""), true), "00:00.00");
-    EXPECT_EQ(formatTime(std::numeric_limits<double>::infinity(), true), "00:00.00");
-    EXPECT_EQ(formatTime(-std::numeric_limits<double>::infinity()), "00:00");
-}
-
-TEST(TimeText, HugeValuesAreClampedNotUndefined)
-{
-    EXPECT_EQ(formatTime(1e300, true), "2562047788015215:13:04.00");
-    EXPECT_EQ(formatTime(std::ldexp(1.0, 63)), formatTime(1e300));
-    EXPECT_EQ(formatTime(std::numeric_limits<double>::max()), formatTime(1e300));
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    struct Case {
+        double seconds;
+        bool fraction;
+        const char* text;
+    };
+    for (const Case& c : {Case{0, false, "00:00"}, Case{307.25, false, "05:07"}, Case{307.25, true, "05:07.25"},
+                          Case{59.999, true, "00:59.99"}, Case{3599.9, false, "59:59"}, Case{3600, false, "1:00:00"},
+                          Case{3723, false, "1:02:03"}, Case{36000, false, "10:00:00"}, Case{-3, false, "00:00"},
+                          Case{std::nan(""), true, "00:00.00"}, Case{infinity, true, "00:00.00"},
+                          Case{-infinity, false, "00:00"},
+                          // Huge values are clamped, not undefined.
+                          Case{1e300, true, "2562047788015215:13:04.00"},
+                          Case{std::ldexp(1.0, 63), false, "2562047788015215:13:04"},
+                          Case{std::numeric_limits<double>::max(), false, "2562047788015215:13:04"}})
+        EXPECT_EQ(formatTime(c.seconds, c.fraction), c.text) << c.seconds;
 }
 
 TEST(Files, AtomicWriteReplacesOrLeavesTheOldFile)
@@ -95,10 +88,8 @@ TEST(Files, AtomicWriteReplacesOrLeavesTheOldFile)
     writeFileAtomically(file, "első");
     writeFileAtomically(file, "második");
     EXPECT_EQ(readFile(file), "második");
-    EXPECT_EQ(entries(temp.path), std::vector<std::string>{"adat.json"});
 
-    // A write that fails halfway (the file size limit) leaves the old
-    // content and no temporary file.
+    // A write that fails halfway (the file size limit) leaves the old content and no temporary file.
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit oldLimit{};
     getrlimit(RLIMIT_FSIZE, &oldLimit);
@@ -116,13 +107,8 @@ TEST(Files, AtomicWriteReplacesOrLeavesTheOldFile)
     EXPECT_THROW(writeFileAtomically(temp.path / "mappa", "x"), OndexaError);
     EXPECT_EQ(entries(temp.path), (std::vector<std::string>{"adat.json", "mappa"}));
 
-    try {
-        writeFileAtomically(temp.path / "nincs" / "a.json", "x");
-        FAIL();
-    } catch (const OndexaError& e) {
-        EXPECT_TRUE(e.message.starts_with("A fájl nem írható: " + (temp.path / "nincs" / "a.json").string()));
-        EXPECT_STREQ(e.what(), e.message.c_str());
-    }
+    const fs::path missing = temp.path / "nincs" / "a.json";
+    expectError([&] { writeFileAtomically(missing, "x"); }, "A fájl nem írható: " + missing.string());
     EXPECT_THROW(readFile(temp.path / "nincs.json"), OndexaError);
     EXPECT_THROW(readFile(temp.path / "mappa"), OndexaError);
 }
@@ -130,58 +116,47 @@ TEST(Files, AtomicWriteReplacesOrLeavesTheOldFile)
 TEST(Log, LinesAreAppendedWithAUtcStamp)
 {
     TempHome home;
-    EXPECT_EQ(logFilePath(), home.path / ".local/state/Vendalum/Vendalum.log");
     {
-        EnvVar relative("XDG_STATE_HOME", "relatív");
+        EnvVar relative("XDG_STATE_HOME", "relatív");  // invalid, ignored
         EXPECT_EQ(logFilePath(), home.path / ".local/state/Vendalum/Vendalum.log");
     }
-
     EnvVar state("XDG_STATE_HOME", (home.path / "állapot").c_str());
-    const fs::path log = home.path / "állapot" / "Vendalum" / "Vendalum.log";
-    EXPECT_EQ(logFilePath(), log);
+    EXPECT_EQ(logFilePath(), home.path / "állapot" / "Vendalum" / "Vendalum.log");
     logLine("HIBA: első");
     logLine("Felvétel mentve: /a.mov · 30 kép/mp");
-    const std::string text = readFile(log);
+    const std::string text = readFile(logFilePath());
     const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 HIBA: első\n)"
                           R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 Felvétel mentve: /a\.mov · 30 kép/mp\n)");
     EXPECT_TRUE(std::regex_match(text, form)) << text;
 
-    // A log that can't be written is ignored.
     writeFileAtomically(home.path / "fájl", "x");
     EnvVar blocked("XDG_STATE_HOME", (home.path / "fájl").c_str());
-    EXPECT_NO_THROW(logLine("elveszik"));
+    EXPECT_NO_THROW(logLine("elveszik"));  // a log that can't be written is ignored
 }
 
-TEST(Paths, RecordingsFolderFollowsUserDirs)
+TEST(Paths, RecordingsFolderFollowsUserDirsAndTakesOverTheOldOne)
 {
     TempHome home;
     EXPECT_EQ(Paths::recordingsFolder(), home.path / "Videos" / "Vendalum");
-
     const fs::path dirs = home.path / ".config" / "user-dirs.dirs";
     fs::create_directories(dirs.parent_path());
-    writeFileAtomically(dirs, "# comment\nXDG_DESKTOP_DIR=\"$HOME/Asztal\"\nXDG_VIDEOS_DIR=\"$HOME/Videók\"\n");
-    EXPECT_EQ(Paths::recordingsFolder(), home.path / "Videók" / "Vendalum");
-    writeFileAtomically(dirs, "XDG_VIDEOS_DIR=\"/srv/filmek\"\n");
-    EXPECT_EQ(Paths::recordingsFolder(), fs::path("/srv/filmek/Vendalum"));
-    writeFileAtomically(dirs, "XDG_VIDEOS_DIR=\"Mozi\"\n");
-    EXPECT_EQ(Paths::recordingsFolder(), home.path / "Mozi" / "Vendalum");
-
+    for (const auto& [content, folder] : std::vector<std::pair<std::string, fs::path>>{
+             {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Asztal\"\nXDG_VIDEOS_DIR=\"$HOME/Videók\"\n", home.path / "Videók"},
+             {"XDG_VIDEOS_DIR=\"/srv/filmek\"\n", "/srv/filmek"},
+             {"  XDG_VIDEOS_DIR = \"Mozi\"\n", home.path / "Mozi"}}) {
+        writeFileAtomically(dirs, content);
+        EXPECT_EQ(Paths::recordingsFolder(), folder / "Vendalum") << content;
+    }
     EnvVar config("XDG_CONFIG_HOME", (home.path / "máshol").c_str());
     EXPECT_EQ(Paths::recordingsFolder(), home.path / "Videos" / "Vendalum");
-    fs::create_directories(home.path / "máshol");
-    writeFileAtomically(home.path / "máshol" / "user-dirs.dirs", "  XDG_VIDEOS_DIR = \"$HOME/V\"\n");
-    EXPECT_EQ(Paths::recordingsFolder(), home.path / "V" / "Vendalum");
-}
 
-TEST(Paths, OldFolderIsMovedOnlyWhenTheNewOneIsMissing)
-{
-    TempHome home;
+    // The old folder is moved only when the new one is missing.
     const fs::path movies = home.path / "Videos";
-    writeFileAtomically((fs::create_directories(movies / "Ondexa"), movies / "Ondexa" / "a.mov"), "a");
+    fs::create_directories(movies / "Ondexa");
+    writeFileAtomically(movies / "Ondexa" / "a.mov", "a");
     EXPECT_EQ(Paths::recordingsFolder(), movies / "Vendalum");
     EXPECT_EQ(entries(movies), std::vector<std::string>{"Vendalum"});
     EXPECT_EQ(readFile(movies / "Vendalum" / "a.mov"), "a");
-
     fs::create_directories(movies / "Ondexa");
     EXPECT_EQ(Paths::recordingsFolder(), movies / "Vendalum");
     EXPECT_EQ(entries(movies), (std::vector<std::string>{"Ondexa", "Vendalum"}));
@@ -191,20 +166,22 @@ TEST(Paths, NewRecordingNamesNeverReuseAFile)
 {
     TempHome home;
     const fs::path folder = home.path / "Videos" / "Vendalum";
-    const std::regex form(R"(Felvétel \d{4}-\d\d-\d\d \d\d\.\d\d\.\d\d\.mov)");
     const fs::path first = Paths::newRecordingURL();
-    EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(first.parent_path(), folder);
-    EXPECT_TRUE(std::regex_match(first.filename().string(), form)) << first;
+    EXPECT_TRUE(std::regex_match(first.filename().string(),
+                                 std::regex(R"(Felvétel \d{4}-\d\d-\d\d \d\d\.\d\d\.\d\d\.mov)")))
+        << first;
 
     // Within one second the names count up past movies and side files alike.
     for (int attempt = 0; attempt < 5; ++attempt) {
         const fs::path movie = Paths::newRecordingURL();
         const std::string stem = movie.stem().string();
         writeFileAtomically(movie, "");
-        RecordingInfo{}.save(fs::path(folder / (stem + " 2.mov")));
+        const fs::path second = Paths::newRecordingURL();
+        RecordingInfo{}.save(second);
         const fs::path third = Paths::newRecordingURL();
-        if (third.filename().string().substr(0, stem.size()) != stem) continue;  // a new second began
+        if (!third.filename().string().starts_with(stem)) continue;  // a new second began
+        EXPECT_EQ(second, folder / (stem + " 2.mov"));
         EXPECT_EQ(third, folder / (stem + " 3.mov"));
         return;
     }
@@ -215,10 +192,5 @@ TEST(Paths, NewRecordingFailsWhenTheFolderCantBeMade)
 {
     TempHome home;
     writeFileAtomically(home.path / "Videos", "nem mappa");
-    try {
-        Paths::newRecordingURL();
-        FAIL();
-    } catch (const OndexaError& e) {
-        EXPECT_TRUE(e.message.starts_with("A felvételek mappája nem hozható létre: ")) << e.message;
-    }
+    expectError([] { Paths::newRecordingURL(); }, "A felvételek mappája nem hozható létre: ");
 }

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "Platform/capture/CaptureError.h"
+#include "Platform/capture/ScreenContent.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace platform {
+
+// One captured picture.
+struct ScreenFrame {
+    // Format_RGB32: bytes B, G, R, X per pixel (the X byte is not alpha), at
+    // the stream's output size. It shares a pooled buffer with the stream and
+    // never alters it; holding it counts against the frames in flight, so
+    // drop every copy once it is written.
+    QImage image;
+    // HostClock time of the grab, nanoseconds (CLOCK_MONOTONIC).
+    std::int64_t hostTime = 0;
+};
+
+// Captures a display, an area or one window on its own thread and its own X
+// connection, at most `framesPerSecond` times a second.
+//
+// Frames are grabbed at fixed deadlines (every 1/fps from the start; a missed
+// deadline is skipped, never made up in a burst) and delivered only when the
+// picture differs from the last one delivered: an unchanged screen delivers
+// nothing, and the consumer repeats its last frame when it needs one. A frame
+// is dropped when the consumer still holds `maximumFramesInFlight` frames.
+//
+// Displays and areas are read from the root window through shared memory
+// (windows of this process included: hide them before starting); a window
+// is read from its off-screen copy (Composite), so it may be covered or
+// partly off the screen. A window that changes size keeps being captured,
+// scaled to fit the output size; a window that closes stops the stream with
+// an error.
+//
+// Threads: construct, start() and stop() from one thread (not from the
+// handlers). Both handlers run on the stream's thread and must return quickly
+// (post the work elsewhere). After stop() returns, no handler runs again.
+class ScreenStream {
+public:
+    static constexpr int maximumFramesInFlight = 8;
+
+    struct Target {
+        enum class Kind { display, area, window };
+        Kind kind = Kind::display;
+        QRect rect;                // display and area: the rectangle in root coordinates
+        std::uint32_t window = 0;  // window: the client window's id
+
+        static Target ofDisplay(const ScreenDisplay& display);
+        // `area` is in the display's own coordinates (origin at its top left);
+        // start() refuses an area that reaches beyond the screen.
+        static Target ofArea(const ScreenDisplay& display, const QRect& area);
+        // The window's frame (ScreenWindow::frame) is what is captured.
+        static Target ofWindow(std::uint32_t windowId);
+    };
+
+    struct Configuration {
+        Target target;
+        // Size of the delivered pictures. Empty: the source's size at start.
+        // A source that differs from it by at most one pixel per side (odd
+        // sizes rounded down to even) is cut, not scaled; otherwise it is
+        // scaled to fit with its aspect kept, centred on black.
+        QSize outputSize;
+        int framesPerSecond = 30;  // minimum frame interval 1/fps; 1 to 240
+        bool showsCursor = true;   // draw the pointer into the picture
+    };
+
+    struct Statistics {
+        std::int64_t grabs = 0;            // pictures read from the server
+        std::int64_t delivered = 0;        // frames handed to the frame handler
+        std::int64_t unchanged = 0;        // grabs equal to the last delivered picture
+        std::int64_t droppedInFlight = 0;  // changed pictures dropped: the consumer held too many
+        std::int64_t missedDeadlines = 0;  // deadlines skipped because a grab ran late
+    };
+
+    using FrameHandler = std::function<void(ScreenFrame frame)>;
+    // Called at most once, when the stream stops by itself (the window closed,
+    // the display went away, the X server is gone). No frame follows it.
+    using ErrorHandler = std::function<void(const CaptureError& error)>;
+
+    ScreenStream(Configuration configuration, FrameHandler onFrame, ErrorHandler onError);
+    ~ScreenStream();  // stops and joins
+
+    ScreenStream(const ScreenStream&) = delete;
+    ScreenStream& operator=(const ScreenStream&) = delete;
+
+    // Opens the connection, checks the target and starts the thread; the
+    // first frame follows at once. Throws CaptureError (no display, a target
+    // outside the screen, a window that no longer exists, missing X
+    // extensions). Only once per stream.
+    void start();
+    // Stops the thread and joins it; frames already delivered stay valid.
+    // Safe to call more than once and before start().
+    void stop();
+
+    // The size of the delivered pictures; valid after start().
+    QSize outputSize() const { return outputSize_; }
+    Statistics statistics() const;
+
+private:
+    struct Worker;
+
+    Configuration configuration_;
+    FrameHandler onFrame_;
+    ErrorHandler onError_;
+    QSize outputSize_;                  // set by start(), read-only afterwards
+    std::unique_ptr<Worker> worker_;    // created by start(); its thread owns the X connection
+    std::thread thread_;                // runs the worker; joined by stop()
+};
+
+} // namespace platform

@@ -1,0 +1,362 @@
+#include "Platform/media/FrameReader.h"
+
+#include "Platform/media/MediaError.h"
+#include "Platform/media/ReadSupport.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace platform {
+
+using namespace readsupport;
+
+namespace {
+
+// Full-range variants are deprecated in swscale; the range is passed apart.
+AVPixelFormat withoutJpegRange(AVPixelFormat f, bool& fullRange)
+{
+    switch (f) {
+    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
+    default: return f;
+    }
+}
+
+int swsColorspace(AVColorSpace space, int height)
+{
+    switch (space) {
+    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_FCC: return SWS_CS_FCC;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
+    default:
+        // Untagged: HD pictures are BT.709 by convention, smaller ones BT.601.
+        return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+// Converts decoded frames to premultiplied ARGB32 QImages, straight into
+// the image's own buffer.
+class Converter {
+public:
+    QImage convert(const AVFrame* f, const std::filesystem::path& path)
+    {
+        bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
+        const AVPixelFormat format = withoutJpegRange(static_cast<AVPixelFormat>(f->format), fullRange);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        if (!desc || f->width <= 0 || f->height <= 0)
+            throw MediaError("A videó képkockája ismeretlen formátumú: " + quoted(path) + ".");
+        const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
+        const int colorspace = swsColorspace(f->colorspace, f->height);
+        if (!sws_ || f->width != width_ || f->height != height_ || format != format_ || fullRange != fullRange_ ||
+            colorspace != colorspace_)
+            configure(f->width, f->height, format, fullRange, colorspace, path);
+
+        QImage image(f->width, f->height, alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) throw std::bad_alloc();
+        // ARGB32 in memory on a little-endian machine is B, G, R, A.
+        std::uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+        sws_scale(sws_.get(), f->data, f->linesize, 0, f->height, dst, dstStride);
+        if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
+        return image;
+    }
+
+private:
+    void configure(int w, int h, AVPixelFormat format, bool fullRange, int colorspace, const std::filesystem::path& path)
+    {
+        SwsPtr sws(sws_alloc_context());
+        if (!sws) throw std::bad_alloc();
+        av_opt_set_int(sws.get(), "srcw", w, 0);
+        av_opt_set_int(sws.get(), "srch", h, 0);
+        av_opt_set_int(sws.get(), "src_format", format, 0);
+        av_opt_set_int(sws.get(), "dstw", w, 0);
+        av_opt_set_int(sws.get(), "dsth", h, 0);
+        av_opt_set_int(sws.get(), "dst_format", AV_PIX_FMT_BGRA, 0);
+        av_opt_set_int(sws.get(), "sws_flags", SWS_BILINEAR, 0);
+        const int rc = sws_init_context(sws.get(), nullptr, nullptr);
+        if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
+        const int* coefficients = sws_getCoefficients(colorspace);
+        sws_setColorspaceDetails(sws.get(), coefficients, fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                                 1 << 16, 1 << 16);
+        sws_ = std::move(sws);
+        width_ = w;
+        height_ = h;
+        format_ = format;
+        fullRange_ = fullRange;
+        colorspace_ = colorspace;
+    }
+
+    SwsPtr sws_;
+    int width_ = 0;
+    int height_ = 0;
+    AVPixelFormat format_ = AV_PIX_FMT_NONE;
+    bool fullRange_ = false;
+    int colorspace_ = -1;
+};
+
+// How far ahead a stream without an index is read rather than sought.
+constexpr double kForwardSecondsWithoutIndex = 2.0;
+// Frames past the last packet read that are decoded rather than sought.
+constexpr int kForwardFrames = 8;
+// Consecutive frames the decoder may fail on before reading gives up.
+constexpr int kMaxFailures = 50;
+
+} // namespace
+
+struct FrameReader::Impl {
+    Impl(const Asset& asset, const StreamInfo& info, Options options)
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path())
+    {
+        dmx.findStreamInfo();
+        if (info.fileIndex < 0 || info.fileIndex >= static_cast<int>(dmx.context()->nb_streams) ||
+            dmx.stream(info.fileIndex)->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            throw MediaError("A fájl megváltozott, a videófolyam nem található benne: " + quoted(asset.path()) + ".");
+        st = dmx.stream(info.fileIndex);
+        dmx.keepOnly(info.fileIndex);
+        dec = dmx.openDecoder(info.fileIndex, info.kind == StreamKind::image ? 1 : options.threads);
+        tb = st->time_base;
+        streamStart = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        nominalTicks = std::max<std::int64_t>(1, ticksAtOrBefore(info.nominalFrameDuration(), tb));
+    }
+
+    // --- decoding ---------------------------------------------------------
+
+    // The next decoded frame into `out`; false at the end of the stream.
+    bool decodeNext(AVFrame* out)
+    {
+        for (;;) {
+            int rc = avcodec_receive_frame(dec.get(), out);
+            if (rc == 0) {
+                std::int64_t pts = out->best_effort_timestamp;
+                if (pts == AV_NOPTS_VALUE) pts = out->pts;
+                if (pts == AV_NOPTS_VALUE) pts = lastPts == AV_NOPTS_VALUE ? streamStart : lastPts + nominalTicks;
+                out->pts = pts;
+                lastPts = pts;
+                failures = 0;
+                return true;
+            }
+            if (rc == AVERROR_EOF) return false;
+            if (rc != AVERROR(EAGAIN)) {
+                // One damaged frame is skipped; a stream of them is an error.
+                if (++failures > kMaxFailures)
+                    throw MediaError("A videó képkockái nem dekódolhatók: " + quoted(dmx.path()) + ".", rc);
+                continue;
+            }
+            failures = 0;
+            if (draining) return false;
+            rc = dmx.readPacket(packet.get());
+            if (rc < 0) {
+                // End of file, or a truncated tail: hand out what is decoded.
+                avcodec_send_packet(dec.get(), nullptr);
+                draining = true;
+                continue;
+            }
+            // A packet cut short by the end of the file holds no whole frame.
+            if (packet->stream_index == st->index && !(packet->flags & AV_PKT_FLAG_CORRUPT)) {
+                if (packet->dts != AV_NOPTS_VALUE) lastPacketTs = packet->dts;
+                else if (packet->pts != AV_NOPTS_VALUE) lastPacketTs = packet->pts;
+                // A damaged packet is skipped; the decoder conceals what it can.
+                avcodec_send_packet(dec.get(), packet.get());
+            }
+            av_packet_unref(packet.get());
+        }
+    }
+
+    void resetDecoding()
+    {
+        avcodec_flush_buffers(dec.get());
+        draining = false;
+        shownValid = aheadValid = false;
+        shownImage = QImage();
+        lastPts = AV_NOPTS_VALUE;
+        lastPacketTs = std::numeric_limits<std::int64_t>::min();
+    }
+
+    bool seekDemuxer(std::int64_t target)
+    {
+        if (dmx.seekBackward(st->index, target) >= 0) return true;
+        // Before the first key frame: start from the beginning.
+        if (dmx.seekBackward(st->index, streamStart) >= 0) return true;
+        return av_seek_frame(dmx.context(), st->index, 0, AVSEEK_FLAG_BYTE) >= 0;
+    }
+
+    // Positions the decoder so that the frame showing at `tt` comes next,
+    // and leaves the first decoded frame in `ahead`.
+    void seekTo(std::int64_t tt)
+    {
+        std::int64_t target = tt;
+        const std::int64_t second = std::max<std::int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
+        for (std::int64_t back = second;; back *= 2) {
+            if (!seekDemuxer(target))
+                throw MediaError("A videóban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
+            resetDecoding();
+            aheadValid = decodeNext(ahead.get());
+            // Key frames are indexed by decoding time; with reordered frames
+            // the one found may show after the target. Step further back.
+            if (!aheadValid || ahead->pts <= tt || target <= streamStart) return;
+            target = tt - back;
+            if (target < streamStart) target = streamStart;
+        }
+    }
+
+    bool needsSeek(std::int64_t tt) const
+    {
+        if (!shownValid || tt < shown->pts) return true;
+        if (aheadValid && tt < ahead->pts) return false;
+        if (!aheadValid && draining) return false;  // past the last frame
+        const int k = av_index_search_timestamp(st, tt, AVSEEK_FLAG_BACKWARD);
+        if (k >= 0) {
+            // Seek only when it skips frames: a key frame just ahead is
+            // reached as cheaply by reading on, without emptying the decoder.
+            const AVIndexEntry* key = avformat_index_get_entry(st, k);
+            return key && key->timestamp > lastPacketTs + kForwardFrames * nominalTicks;
+        }
+        return double(tt - shown->pts) * av_q2d(tb) > kForwardSecondsWithoutIndex;
+    }
+
+    // Leaves the frame showing at `tt` in `shown` (clamped to the first and
+    // last frames) and the one after it, if any, in `ahead`.
+    void advanceTo(std::int64_t tt)
+    {
+        if (needsSeek(tt)) seekTo(tt);
+        stepTo(tt);
+    }
+
+    // advanceTo without the seek: decodes forward from where the decoder is.
+    void stepTo(std::int64_t tt)
+    {
+        for (;;) {
+            if (!aheadValid) {
+                aheadValid = decodeNext(ahead.get());
+                if (!aheadValid) break;
+            }
+            if (shownValid && ahead->pts > tt) break;
+            std::swap(shown, ahead);
+            shownValid = true;
+            aheadValid = false;
+            shownImage = QImage();
+        }
+        if (!shownValid) throw MediaError("A videóból egy képkocka sem olvasható: " + quoted(dmx.path()) + ".");
+    }
+
+    std::int64_t shownEnd() const
+    {
+        if (aheadValid) return ahead->pts;
+        return shown->pts + (shown->pkt_duration > 0 ? shown->pkt_duration : nominalTicks);
+    }
+
+    VideoFrame current()
+    {
+        if (shownImage.isNull()) shownImage = converter.convert(shown.get(), dmx.path());
+        const std::int64_t end = shownEnd();
+        VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
+        if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
+        return frame;
+    }
+
+    VideoFrame frameAtTicks(std::int64_t tt)
+    {
+        if (cache) {
+            if (auto hit = cache->find(identity, st->index, tt)) return *hit;
+        }
+        advanceTo(tt);
+        return current();
+    }
+
+    // --- still pictures ---------------------------------------------------
+
+    VideoFrame still()
+    {
+        if (!stillFrame) {
+            aheadValid = decodeNext(ahead.get());
+            if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
+            stillFrame = VideoFrame{converter.convert(ahead.get(), dmx.path()), MediaTime::zero(),
+                                    MediaTime::indefinite()};
+        }
+        return *stillFrame;
+    }
+
+    StreamInfo stream;
+    std::string identity;
+    std::shared_ptr<FrameCache> cache;
+    Demuxer dmx;
+    AVStream* st = nullptr;
+    CodecContextPtr dec;
+    AVRational tb{1, 1};
+    std::int64_t streamStart = 0;
+    std::int64_t nominalTicks = 1;
+
+    PacketPtr packet = makePacket();
+    FramePtr shown = makeFrame();  // the frame showing at the last target
+    FramePtr ahead = makeFrame();  // the frame after it, once decoded
+    bool shownValid = false;
+    bool aheadValid = false;
+    bool draining = false;
+    QImage shownImage;  // `shown` converted, once asked for
+    int failures = 0;
+    std::int64_t lastPts = AV_NOPTS_VALUE;
+    std::int64_t lastPacketTs = std::numeric_limits<std::int64_t>::min();
+    Converter converter;
+    std::optional<VideoFrame> stillFrame;
+};
+
+FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream, Options options)
+    : impl_(std::make_unique<Impl>(asset, stream, std::move(options)))
+{
+}
+
+FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream) : FrameReader(asset, stream, Options{}) {}
+
+FrameReader::~FrameReader() = default;
+
+const StreamInfo& FrameReader::stream() const
+{
+    return impl_->stream;
+}
+
+VideoFrame FrameReader::frameAt(const MediaTime& t)
+{
+    if (impl_->stream.kind == StreamKind::image) return impl_->still();
+    if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
+    return impl_->frameAtTicks(ticksAtOrBefore(t, impl_->tb));
+}
+
+VideoFrame FrameReader::frameNear(const MediaTime& t, const MediaTime& before, const MediaTime& after)
+{
+    Impl& d = *impl_;
+    if (d.stream.kind == StreamKind::image) return d.still();
+    if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
+    const std::int64_t tt = ticksAtOrBefore(t, d.tb);
+    const std::int64_t lo = before.isNumeric() && before > MediaTime(0, 1) ? ticksAtOrBefore(t - before, d.tb) : tt;
+    const std::int64_t hi = after.isNumeric() && after > MediaTime(0, 1) ? ticksAtOrBefore(t + after, d.tb) : tt;
+    if (lo == tt && hi == tt) return d.frameAtTicks(tt);
+
+    if (d.cache) {
+        if (auto hit = d.cache->find(d.identity, d.st->index, tt)) return *hit;
+    }
+    // The frame in hand already shows within the window.
+    if (d.shownValid && (d.aheadValid || d.draining) && d.shown->pts <= hi && d.shownEnd() > lo) return d.current();
+    // With a key frame between the decoder and the window's end, seeking
+    // to the window's end lands on the last one in reach; otherwise reading
+    // on is cheaper. Either way decoding stops at the first frame that shows
+    // within the window.
+    if (d.needsSeek(hi)) d.seekTo(hi);
+    d.stepTo(lo);
+    return d.current();
+}
+
+} // namespace platform

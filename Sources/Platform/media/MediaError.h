@@ -1,0 +1,20 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// An error of the media layer. what() is one Hungarian sentence meant for the
+// user, with the library's own detail in parentheses where there is one.
+class MediaError : public std::runtime_error {
+public:
+    explicit MediaError(const std::string& sentence) : std::runtime_error(sentence) {}
+    // `sentence` followed by " (FFmpeg's text for code)".
+    MediaError(const std::string& sentence, int ffmpegCode);
+};
+
+// FFmpeg's own text for an AVERROR code.
+std::string ffmpegErrorText(int code);
+
+} // namespace platform

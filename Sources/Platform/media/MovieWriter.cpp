@@ -1,0 +1,900 @@
+#include "Platform/media/MovieWriter.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace platform {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "QImage's 32-bit formats are taken as B, G, R, A bytes");
+
+// --- Tuning ------------------------------------------------------------------
+
+// A fragment (moof + mdat) is closed once a track in it holds 2 s of media;
+// a process that dies loses at most that much, plus what the encoders still
+// hold. The same value is the least length, so that scene-cut key frames
+// (frag_keyframe cuts at key frames) don't chop the movie into slivers.
+constexpr std::int64_t kFragmentMicroseconds = 2'000'000;
+
+// empty_moov: the header goes out first, so every fragment written after it
+// plays even if the process dies. default_base_moof: fragments are
+// self-contained and nothing is ever rewritten. frag_discont: each track's
+// first fragment states its own start time, so a track whose first sample
+// comes late (a camera that starts after the screen) keeps that time instead
+// of being pulled to 0. No edit lists are written (the header is out before
+// any sample), so no timestamp may be negative: see writeSoundPacket.
+constexpr const char* kMovieFlags = "frag_keyframe+empty_moov+default_base_moof+frag_discont";
+
+// Video timestamps are kept at the media layer's timescale, so host-clock
+// times survive into the file within 1/60000 s.
+constexpr int kVideoTimescale = MediaTime::kDefaultTimescale;
+
+// x264 "veryfast" is the fastest preset that keeps the High-profile tools
+// (8×8 transform, CABAC) and so writes High; 1080p30 screen content encodes
+// about three times faster than real time on two cores. The rest of the
+// preset stays: its short look-ahead (10 frames) and frame threads cost a
+// few frames of delay, which a file doesn't mind, and no quality; the
+// zero-latency tuning would trade compression for latency we don't need.
+// B-frames are off (max_b_frames) so decode order stays presentation order.
+constexpr const char* kVideoPreset = "veryfast";
+
+// Colour conversion runs in slices on this many threads (0: one per core):
+// at 1080p it is a sixth of the encoder's work and, run alone on the
+// caller's thread, would leave the encoder's threads waiting for input.
+// That lets the encoding stay on the caller's thread without a queue.
+constexpr int kScalerThreads = 0;
+
+// The AAC output every sound track has (always stereo).
+constexpr std::int64_t kSoundBitsPerSecond = 256'000;
+constexpr int kMaxSoundRate = 48'000;
+
+// Sound time stamps are trusted only to this much: a buffer that starts
+// within 10 ms of where the previous one ended is taken as contiguous (no
+// click from a one-sample silence or trim); beyond that a gap is filled or an
+// overlap trimmed. 10 ms is well below an audible lip-sync error.
+constexpr double kSoundJitterSeconds = 0.010;
+
+// A sound track that lags the picture by more than 1 s is filled with silence
+// up to 1 s behind it, so that fragments keep all tracks and a stalled source
+// doesn't leave its track empty if the process dies. Sound arriving later
+// than that is trimmed as an overlap. Capture latencies are tens of ms.
+constexpr double kSoundLagSeconds = 1.0;
+
+// The AAC encoder refuses non-finite samples and magnitudes near 1e16; one
+// bad buffer must not end a recording, so samples are made finite and
+// limited to ±64 (far beyond any real signal, which is within ±1).
+constexpr float kSampleLimit = 64.0f;
+
+// Write buffer between the muxer and the file.
+constexpr int kIoBufferSize = 64 * 1024;
+
+// Names are stored in the QuickTime handler atom as a Pascal string, which
+// could hold 255 bytes; but FFmpeg's reader takes a length byte above 127 for
+// text (a signed char), so longer names are cut to 127 bytes.
+constexpr std::size_t kMaxNameBytes = 127;
+
+// --- FFmpeg ownership ----------------------------------------------------------
+
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct ResamplerDeleter {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+
+template <typename T>
+T* checkedAlloc(T* p)
+{
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+// value × scale rounded to nearest, for a time `t` (a difference of media times).
+std::int64_t ticksOf(const MediaTime& t, std::int64_t scale)
+{
+    const __int128 num = static_cast<__int128>(t.value()) * scale;
+    const __int128 den = t.timescale();
+    const __int128 q = num >= 0 ? (num + den / 2) / den : (num - den / 2) / den;
+    return static_cast<std::int64_t>(q);
+}
+
+std::string truncatedName(const std::string& name)
+{
+    if (name.size() <= kMaxNameBytes) return name;
+    std::size_t n = kMaxNameBytes;
+    // Don't cut a UTF-8 sequence: back off over continuation bytes.
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    return name.substr(0, n);
+}
+
+std::string pathText(const std::filesystem::path& p)
+{
+    return p.string();
+}
+
+// Writes all of `size` bytes to the descriptor behind `opaque`; the muxer's
+// only way out to the file.
+int writeToFile(void* opaque, std::uint8_t* data, int size)
+{
+    const int fd = *static_cast<int*>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return AVERROR(errno);
+        }
+        data += n;
+        left -= static_cast<int>(n);
+    }
+    return size;
+}
+
+} // namespace
+
+// --- Track state -----------------------------------------------------------------
+//
+// Helpers below throw MediaError; the public calls turn that into the
+// writer's failure.
+
+namespace {
+
+void check(int rc, const char* sentence)
+{
+    if (rc < 0) throw MediaError(sentence, rc);
+}
+
+constexpr const char* kWriteError = "Írási hiba a felvétel közben.";
+
+// Hands every packet the encoder has ready to `write`.
+template <typename Write>
+void drainEncoder(AVCodecContext* encoder, AVPacket* packet, Write&& write)
+{
+    for (;;) {
+        const int rc = avcodec_receive_packet(encoder, packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+        check(rc, kWriteError);
+        write(packet);
+        av_packet_unref(packet);
+    }
+}
+
+void writePacket(AVFormatContext* format, AVStream* stream, AVRational from, AVPacket* packet)
+{
+    av_packet_rescale_ts(packet, from, stream->time_base);
+    packet->stream_index = stream->index;
+    check(av_write_frame(format, packet), kWriteError);
+}
+
+} // namespace
+
+struct MovieWriter::VideoState {
+    VideoTrack settings;
+    AVStream* stream = nullptr;      // owned by the format context
+    CodecPtr encoder;
+    FramePtr picture;                // yuv420p input of the encoder, reused
+    ScalerPtr scaler;                // for the current source size
+    int scalerWidth = 0;
+    int scalerHeight = 0;
+    std::int64_t lastTicks = -1;     // last frame, 1/60000 s from the session start; -1 before the first
+    std::int64_t frameTicks = 0;     // nominal frame duration
+    // The newest encoded packet: written once the next one's time tells its
+    // duration (frames come at irregular times), or at finish.
+    PacketPtr held;
+    bool holding = false;
+
+    void open(bool globalHeader)
+    {
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (!codec) throw MediaError("A videó kódoló nem indítható.", AVERROR_ENCODER_NOT_FOUND);
+        encoder.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        AVCodecContext* c = encoder.get();
+        c->width = settings.width;
+        c->height = settings.height;
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->time_base = {1, kVideoTimescale};
+        c->framerate = {settings.framesPerSecond, 1};
+        c->bit_rate = settings.bitsPerSecond;
+        c->gop_size = 2 * settings.framesPerSecond;
+        c->max_b_frames = 0;  // no reordering: decode order is presentation order
+        c->thread_count = 0;  // x264 sizes its frame threads by the core count
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
+        c->colorspace = AVCOL_SPC_BT709;
+        c->color_range = AVCOL_RANGE_MPEG;
+        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* opts = nullptr;
+        av_dict_set(&opts, "preset", kVideoPreset, 0);
+        av_dict_set(&opts, "profile", "high", 0);  // the level is left to the encoder
+        const int rc = avcodec_open2(c, codec, &opts);
+        av_dict_free(&opts);
+        check(rc, "A videó kódoló nem indítható.");
+
+        picture.reset(checkedAlloc(av_frame_alloc()));
+        picture->format = AV_PIX_FMT_YUV420P;
+        picture->width = c->width;
+        picture->height = c->height;
+        picture->color_primaries = c->color_primaries;
+        picture->color_trc = c->color_trc;
+        picture->colorspace = c->colorspace;
+        picture->color_range = c->color_range;
+        check(av_frame_get_buffer(picture.get(), 0), "A videó kódoló nem indítható.");
+        held.reset(checkedAlloc(av_packet_alloc()));
+    }
+
+    void convert(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow)
+    {
+        if (!scaler || scalerWidth != width || scalerHeight != height) {
+            scaler.reset(sws_alloc_context());
+            if (!scaler) throw std::bad_alloc();
+            SwsContext* s = scaler.get();
+            av_opt_set_int(s, "srcw", width, 0);
+            av_opt_set_int(s, "srch", height, 0);
+            av_opt_set_int(s, "src_format", AV_PIX_FMT_BGRA, 0);
+            av_opt_set_int(s, "dstw", settings.width, 0);
+            av_opt_set_int(s, "dsth", settings.height, 0);
+            av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
+            av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
+            av_opt_set_int(s, "threads", kScalerThreads, 0);
+            const int rc = sws_init_context(s, nullptr, nullptr);
+            if (rc < 0) {
+                scaler.reset();
+                throw MediaError("A kép nem alakítható át a videó kódolóhoz.", rc);
+            }
+            scalerWidth = width;
+            scalerHeight = height;
+            // Full-range RGB in, BT.709 limited-range YCbCr out, as the tags say.
+            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(s, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        }
+        // The encoder may still hold a reference to the last picture.
+        check(av_frame_make_writable(picture.get()), kWriteError);
+        // The caller's pixels, lent to the scaler without a copy.
+        FramePtr source(checkedAlloc(av_frame_alloc()));
+        source->format = AV_PIX_FMT_BGRA;
+        source->width = width;
+        source->height = height;
+        source->data[0] = const_cast<std::uint8_t*>(bgra);
+        source->linesize[0] = int(bytesPerRow);
+        source->buf[0] = av_buffer_create(source->data[0], std::size_t(bytesPerRow) * std::size_t(height),
+                                          [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+        if (!source->buf[0]) throw std::bad_alloc();
+        check(sws_scale_frame(scaler.get(), picture.get(), source.get()), kWriteError);
+    }
+
+    // Sends the picture (null: end of stream) and writes what comes out, one
+    // packet behind.
+    void encode(AVFrame* frame, AVFormatContext* format, AVPacket* packet)
+    {
+        check(avcodec_send_frame(encoder.get(), frame), kWriteError);
+        drainEncoder(encoder.get(), packet, [&](AVPacket* p) {
+            if (holding) {
+                held->duration = p->pts - held->pts;
+                writeHeld(format);
+            }
+            av_packet_move_ref(held.get(), p);
+            holding = true;
+        });
+    }
+
+    void writeHeld(AVFormatContext* format)
+    {
+        holding = false;
+        writePacket(format, stream, encoder->time_base, held.get());
+        av_packet_unref(held.get());
+    }
+
+    void finish(std::int64_t endTicks, AVFormatContext* format, AVPacket* packet)
+    {
+        encode(nullptr, format, packet);
+        if (holding) {
+            held->duration = endTicks > held->pts ? endTicks - held->pts : frameTicks;
+            writeHeld(format);
+        }
+    }
+};
+
+struct MovieWriter::SoundState {
+    SoundTrack settings;
+    int rate = 0;                    // the track's (encoder's) rate
+    AVStream* stream = nullptr;      // owned by the format context
+    CodecPtr encoder;
+    FramePtr frame;                  // AAC input frame, reused
+    std::vector<float> left, right;  // placed on the track, not yet encoded
+    std::int64_t placed = 0;         // samples on the track so far, from the session start
+    std::int64_t encoded = 0;        // samples handed to the encoder so far
+    // True while the track's last samples came from an input buffer, whose
+    // successor may then start within the jitter tolerance.
+    bool continuing = false;
+    ResamplerPtr resampler;          // only while the input's rate differs from `rate`
+    int resamplerInputRate = 0;
+    MediaTime expectedInput;         // where the next resampled input buffer should start
+    std::vector<float> inLeft, inRight;    // scratch: input mapped to two planes
+    std::vector<float> outLeft, outRight;  // scratch: resampler output
+
+    void open(bool globalHeader)
+    {
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (!codec) throw MediaError("A hang kódoló nem indítható.", AVERROR_ENCODER_NOT_FOUND);
+        encoder.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        AVCodecContext* c = encoder.get();
+        c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        c->sample_rate = rate;
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        check(av_channel_layout_copy(&c->ch_layout, &stereo), "A hang kódoló nem indítható.");
+        c->bit_rate = kSoundBitsPerSecond;
+        c->time_base = {1, rate};
+        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(c, codec, nullptr), "A hang kódoló nem indítható.");
+
+        frame.reset(checkedAlloc(av_frame_alloc()));
+        frame->format = c->sample_fmt;
+        frame->sample_rate = c->sample_rate;
+        frame->nb_samples = c->frame_size;
+        check(av_channel_layout_copy(&frame->ch_layout, &c->ch_layout), "A hang kódoló nem indítható.");
+        check(av_frame_get_buffer(frame.get(), 0), "A hang kódoló nem indítható.");
+    }
+
+    std::int64_t jitter() const { return std::llround(kSoundJitterSeconds * rate); }
+
+    // Puts `count` samples (null planes: silence) on the track where they
+    // belong, `position` samples after the session start: a gap before them
+    // becomes silence, the part of them already covered is dropped. Returns
+    // how many of them were kept.
+    std::int64_t place(const float* l, const float* r, std::int64_t count, std::int64_t position, bool input,
+                       AVFormatContext* format, AVPacket* packet)
+    {
+        const std::int64_t tolerance = continuing && input ? jitter() : 0;
+        if (position > placed + tolerance) {
+            // Silence in frame-sized steps, so a long gap never piles up.
+            std::int64_t gap = position - placed;
+            while (gap > 0) {
+                const std::int64_t n = std::min<std::int64_t>(gap, encoder->frame_size);
+                left.insert(left.end(), std::size_t(n), 0.0f);
+                right.insert(right.end(), std::size_t(n), 0.0f);
+                placed += n;
+                gap -= n;
+                encodeReady(format, packet);
+            }
+            continuing = false;
+        } else if (position < placed - tolerance) {
+            const std::int64_t skip = std::min(placed - position, count);
+            if (l) l += skip, r += skip;
+            count -= skip;
+        }
+        if (count <= 0) return 0;
+        if (l) {
+            left.insert(left.end(), l, l + count);
+            right.insert(right.end(), r, r + count);
+        } else {
+            left.insert(left.end(), std::size_t(count), 0.0f);
+            right.insert(right.end(), std::size_t(count), 0.0f);
+        }
+        placed += count;
+        continuing = input;
+        encodeReady(format, packet);
+        return count;
+    }
+
+    void encodeFrame(std::size_t offset, int count, AVFormatContext* format, AVPacket* packet)
+    {
+        check(av_frame_make_writable(frame.get()), kWriteError);
+        frame->nb_samples = count;
+        std::memcpy(frame->data[0], left.data() + offset, std::size_t(count) * sizeof(float));
+        std::memcpy(frame->data[1], right.data() + offset, std::size_t(count) * sizeof(float));
+        frame->pts = encoded;
+        encoded += count;
+        check(avcodec_send_frame(encoder.get(), frame.get()), kWriteError);
+        drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(format, p); });
+    }
+
+    // The encoder starts with a priming packet that decodes to the 1024
+    // samples before time 0. Without an edit list it could only be kept by
+    // moving the whole track 21 ms late; it is dropped instead, so the sound
+    // starts exactly with the picture (a decoder then fades in the first
+    // 21 ms).
+    void writeSoundPacket(AVFormatContext* format, AVPacket* p)
+    {
+        if (p->pts < 0) return;
+        writePacket(format, stream, encoder->time_base, p);
+    }
+
+    // Encodes every whole frame placed so far; with `last`, also the partial
+    // frame at the end (the encoder pads it) and what the encoder holds back.
+    void encodeReady(AVFormatContext* format, AVPacket* packet, bool last = false)
+    {
+        const std::size_t size = std::size_t(encoder->frame_size);
+        std::size_t offset = 0;
+        while (left.size() - offset >= size) {
+            encodeFrame(offset, int(size), format, packet);
+            offset += size;
+        }
+        if (last && left.size() > offset) {
+            encodeFrame(offset, int(left.size() - offset), format, packet);
+            offset = left.size();
+        }
+        left.erase(left.begin(), left.begin() + std::ptrdiff_t(offset));
+        right.erase(right.begin(), right.begin() + std::ptrdiff_t(offset));
+        if (last) {
+            check(avcodec_send_frame(encoder.get(), nullptr), kWriteError);
+            drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(format, p); });
+        }
+    }
+
+    // Places what the resampler still holds, where the last input ended, and
+    // drops the resampler.
+    void flushResampler(const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+    {
+        if (!resampler) return;
+        const int capacity = std::max(swr_get_out_samples(resampler.get(), 0), 0) + 16;
+        outLeft.resize(std::size_t(capacity));
+        outRight.resize(std::size_t(capacity));
+        std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(outLeft.data()),
+                                reinterpret_cast<std::uint8_t*>(outRight.data())};
+        const int produced = swr_convert(resampler.get(), out, capacity, nullptr, 0);
+        resampler.reset();
+        resamplerInputRate = 0;
+        if (produced > 0) {
+            const std::int64_t end = ticksOf(expectedInput - sessionStart, rate);
+            place(outLeft.data(), outRight.data(), produced, end - produced, true, format, packet);
+        }
+    }
+
+    std::int64_t append(const float* interleaved, int frames, int channels, int inputRate, const MediaTime& pts,
+                        const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+    {
+        // Two planes: mono on both sides, of more channels the first two;
+        // samples the encoder would refuse made harmless.
+        inLeft.resize(std::size_t(frames));
+        inRight.resize(std::size_t(frames));
+        const auto clean = [](float x) { return std::isfinite(x) ? std::clamp(x, -kSampleLimit, kSampleLimit) : 0.0f; };
+        for (int i = 0; i < frames; ++i) {
+            const float* f = interleaved + std::ptrdiff_t(i) * channels;
+            inLeft[std::size_t(i)] = clean(f[0]);
+            inRight[std::size_t(i)] = clean(channels > 1 ? f[1] : f[0]);
+        }
+
+        if (inputRate == rate) {
+            flushResampler(sessionStart, format, packet);
+            return place(inLeft.data(), inRight.data(), frames, ticksOf(pts - sessionStart, rate), true, format,
+                         packet);
+        }
+
+        // A new rate, or a jump in time: what the resampler holds belongs
+        // before the jump, so it goes out first and the resampler starts over.
+        if (resampler && (resamplerInputRate != inputRate || std::llabs(ticksOf(pts - expectedInput, rate)) > jitter()))
+            flushResampler(sessionStart, format, packet);
+        if (!resampler) {
+            SwrContext* s = nullptr;
+            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;  // not const: FFmpeg 5.1 takes it mutable
+            check(swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLTP, rate, &stereo, AV_SAMPLE_FMT_FLTP,
+                                      inputRate, 0, nullptr),
+                  "A hang átalakítása nem sikerült.");
+            resampler.reset(s);
+            check(swr_init(s), "A hang átalakítása nem sikerült.");
+            resamplerInputRate = inputRate;
+        }
+        const int capacity = swr_get_out_samples(resampler.get(), frames) + 16;
+        outLeft.resize(std::size_t(capacity));
+        outRight.resize(std::size_t(capacity));
+        std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(outLeft.data()),
+                                reinterpret_cast<std::uint8_t*>(outRight.data())};
+        const std::uint8_t* in[2] = {reinterpret_cast<const std::uint8_t*>(inLeft.data()),
+                                     reinterpret_cast<const std::uint8_t*>(inRight.data())};
+        const int produced = swr_convert(resampler.get(), out, capacity, in, frames);
+        check(produced, "A hang átalakítása nem sikerült.");
+        expectedInput = pts + MediaTime(frames, inputRate);
+        // The output ends where the input ends, less what the resampler keeps back.
+        const std::int64_t end = ticksOf(expectedInput - sessionStart, rate) - swr_get_delay(resampler.get(), rate);
+        return place(outLeft.data(), outRight.data(), produced, end - produced, true, format, packet);
+    }
+
+    void finish(const MediaTime& endTime, const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+    {
+        flushResampler(sessionStart, format, packet);
+        const std::int64_t end = std::max<std::int64_t>(0, ticksOf(endTime - sessionStart, rate));
+        if (placed < end) {
+            place(nullptr, nullptr, 0, end, false, format, packet);
+        } else if (placed > end) {
+            // Only what is not yet encoded can still be cut (under one frame
+            // when sound never runs ahead of the end time).
+            const std::size_t cut = std::size_t(std::min<std::int64_t>(placed - end, std::int64_t(left.size())));
+            left.resize(left.size() - cut);
+            right.resize(right.size() - cut);
+            placed -= std::int64_t(cut);
+        }
+        encodeReady(format, packet, true);
+    }
+};
+
+struct MovieWriter::Impl {
+    struct Entry {
+        bool video;
+        int index;
+    };
+    std::vector<Entry> order;  // every track in the order it was added
+    std::vector<std::unique_ptr<VideoState>> video;
+    std::vector<std::unique_ptr<SoundState>> sound;
+
+    int fd = -1;
+    dev_t device = 0;  // identity of the file we created, so we never remove someone else's
+    ino_t inode = 0;
+    AVFormatContext* format = nullptr;
+    AVIOContext* io = nullptr;
+    PacketPtr packet;
+
+    ~Impl() { release(); }
+
+    void release()
+    {
+        for (auto& v : video) {
+            v->scaler.reset();
+            v->encoder.reset();
+        }
+        for (auto& s : sound) {
+            s->resampler.reset();
+            s->encoder.reset();
+        }
+        if (format) {
+            avformat_free_context(format);
+            format = nullptr;
+        }
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        closeFile();
+    }
+
+    int closeFile()
+    {
+        if (fd < 0) return 0;
+        const int rc = ::close(fd);
+        fd = -1;
+        return rc;
+    }
+
+    // Removes the file only while the path still names the file we created.
+    void removeOwnFile(const std::filesystem::path& path) const
+    {
+        if (inode == 0) return;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode) ::unlink(path.c_str());
+    }
+
+    void open()
+    {
+        int rc = avformat_alloc_output_context2(&format, nullptr, "mov", nullptr);
+        if (rc < 0 || !format) throw MediaError("A film írása nem indítható.", rc < 0 ? rc : AVERROR_MUXER_NOT_FOUND);
+        const bool globalHeader = format->oformat->flags & AVFMT_GLOBALHEADER;
+        packet.reset(checkedAlloc(av_packet_alloc()));
+
+        for (const Entry& e : order) {
+            AVCodecContext* c = nullptr;
+            AVStream** slot = nullptr;
+            std::string name;
+            if (e.video) {
+                VideoState& v = *video[std::size_t(e.index)];
+                v.open(globalHeader);
+                c = v.encoder.get();
+                slot = &v.stream;
+                name = v.settings.name;
+            } else {
+                SoundState& s = *sound[std::size_t(e.index)];
+                s.open(globalHeader);
+                c = s.encoder.get();
+                slot = &s.stream;
+                name = s.settings.name;
+            }
+            AVStream* st = avformat_new_stream(format, nullptr);
+            if (!st) throw std::bad_alloc();
+            check(avcodec_parameters_from_context(st->codecpar, c), "A film írása nem indítható.");
+            st->time_base = c->time_base;
+            if (!name.empty()) {
+                // Readers list the handler name as the track's name; the title
+                // goes into the track's user data as well.
+                av_dict_set(&st->metadata, "handler_name", name.c_str(), 0);
+                av_dict_set(&st->metadata, "title", name.c_str(), 0);
+            }
+            *slot = st;
+        }
+
+        // Our own descriptor behind the muxer. No seek callback: the movie is
+        // written strictly forward, never rewriting what a crash would leave.
+        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
+        if (!buffer) throw std::bad_alloc();
+        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, nullptr);
+        if (!io) {
+            av_free(buffer);
+            throw std::bad_alloc();
+        }
+        format->pb = io;
+        // A finished fragment must reach the kernel, not wait in our buffer,
+        // to survive a crash: the muxer flushes at each fragment's end, and
+        // this flag makes sure of it after every packet (cheap: between
+        // fragments packets only go to the muxer's memory).
+        format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
+
+        AVDictionary* opts = nullptr;
+        av_dict_set(&opts, "movflags", kMovieFlags, 0);
+        av_dict_set_int(&opts, "frag_duration", kFragmentMicroseconds, 0);
+        av_dict_set_int(&opts, "min_frag_duration", kFragmentMicroseconds, 0);
+        // Times are written as given: never shifted to make a track start at
+        // 0 (the first packet to arrive could be a late camera's).
+        av_dict_set(&opts, "avoid_negative_ts", "disabled", 0);
+        av_dict_set(&opts, "use_editlist", "0", 0);
+        rc = avformat_write_header(format, &opts);
+        const bool unknownOption = av_dict_count(opts) > 0;
+        av_dict_free(&opts);
+        check(rc, "A film írása nem indítható.");
+        if (unknownOption) throw MediaError("A film írása nem indítható.", AVERROR_OPTION_NOT_FOUND);
+        avio_flush(io);
+        check(io->error, kWriteError);
+    }
+};
+
+// --- MovieWriter -----------------------------------------------------------------
+
+MovieWriter::MovieWriter(std::filesystem::path path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {}
+
+MovieWriter::~MovieWriter() = default;
+
+void MovieWriter::fail(MediaError error)
+{
+    if (!failure_) failure_ = std::move(error);
+    state_ = State::failed;
+    throw *failure_;
+}
+
+void MovieWriter::requireWriting() const
+{
+    if (state_ == State::failed && failure_) throw *failure_;
+    if (state_ != State::writing) throw std::logic_error("MovieWriter: not writing");
+}
+
+int MovieWriter::addVideoTrack(const VideoTrack& track)
+{
+    if (state_ != State::configuring) throw std::logic_error("MovieWriter: tracks must be added before start()");
+    if (track.width < 2 || track.height < 2 || track.width % 2 || track.height % 2)
+        throw std::invalid_argument("MovieWriter: video size must be even and at least 2×2");
+    if (track.framesPerSecond < 1 || track.framesPerSecond > 1000)
+        throw std::invalid_argument("MovieWriter: frame rate out of range");
+    if (track.bitsPerSecond <= 0) throw std::invalid_argument("MovieWriter: bit rate must be positive");
+    auto v = std::make_unique<VideoState>();
+    v->settings = track;
+    v->settings.name = truncatedName(track.name);
+    v->frameTicks = std::max<std::int64_t>(1, kVideoTimescale / track.framesPerSecond);
+    impl_->video.push_back(std::move(v));
+    impl_->order.push_back({true, int(impl_->video.size()) - 1});
+    return int(impl_->video.size()) - 1;
+}
+
+int MovieWriter::addSoundTrack(const SoundTrack& track)
+{
+    if (state_ != State::configuring) throw std::logic_error("MovieWriter: tracks must be added before start()");
+    if (track.sampleRate < 1) throw std::invalid_argument("MovieWriter: sample rate must be positive");
+
+    // AAC knows a fixed set of rates: take the least one not below the asked
+    // (capped) rate, so nothing audible is lost.
+    const int wanted = std::min(track.sampleRate, kMaxSoundRate);
+    int rate = kMaxSoundRate;
+    if (const AVCodec* aac = avcodec_find_encoder_by_name("aac"); aac && aac->supported_samplerates) {
+        for (const int* r = aac->supported_samplerates; *r; ++r)
+            if (*r >= wanted && *r < rate) rate = *r;
+    }
+    auto s = std::make_unique<SoundState>();
+    s->settings = track;
+    s->settings.name = truncatedName(track.name);
+    s->rate = rate;
+    impl_->sound.push_back(std::move(s));
+    impl_->order.push_back({false, int(impl_->sound.size()) - 1});
+    return int(impl_->sound.size()) - 1;
+}
+
+int MovieWriter::soundTrackRate(int soundTrack) const
+{
+    if (soundTrack < 0 || soundTrack >= int(impl_->sound.size()))
+        throw std::out_of_range("MovieWriter: no such sound track");
+    return impl_->sound[std::size_t(soundTrack)]->rate;
+}
+
+void MovieWriter::start()
+{
+    if (state_ != State::configuring) throw std::logic_error("MovieWriter: start() called twice");
+    if (impl_->order.empty()) throw std::logic_error("MovieWriter: a movie needs at least one track");
+    Impl& m = *impl_;
+
+    // O_EXCL: an existing file (or a link planted in its place) is never
+    // opened, let alone truncated.
+    m.fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m.fd < 0) {
+        const int err = errno;
+        if (err == EEXIST) fail(MediaError("A fájl már létezik, nem írható felül: " + pathText(path_)));
+        fail(MediaError("A fájl nem hozható létre: " + pathText(path_), AVERROR(err)));
+    }
+    struct stat st {};
+    if (::fstat(m.fd, &st) == 0) {
+        m.device = st.st_dev;
+        m.inode = st.st_ino;
+    }
+
+    try {
+        m.open();
+    } catch (const MediaError& e) {
+        m.release();
+        m.removeOwnFile(path_);
+        fail(e);
+    } catch (...) {
+        m.release();
+        m.removeOwnFile(path_);
+        state_ = State::failed;
+        throw;
+    }
+    state_ = State::writing;
+}
+
+void MovieWriter::startSession(MediaTime at)
+{
+    requireWriting();
+    if (sessionStart_) throw std::logic_error("MovieWriter: the session has already started");
+    if (!at.isNumeric()) throw std::invalid_argument("MovieWriter: the session start must be a numeric time");
+    sessionStart_ = at;
+}
+
+bool MovieWriter::appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime)
+{
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return appendVideo(videoTrack, image.constBits(), image.width(), image.height(), image.bytesPerLine(),
+                           presentationTime);
+    default: {
+        if (image.isNull()) throw std::invalid_argument("MovieWriter: empty picture");
+        const QImage converted = image.convertToFormat(QImage::Format_RGB32);
+        return appendVideo(videoTrack, converted.constBits(), converted.width(), converted.height(),
+                           converted.bytesPerLine(), presentationTime);
+    }
+    }
+}
+
+bool MovieWriter::appendVideo(int videoTrack, const std::uint8_t* bgra, int width, int height,
+                              std::ptrdiff_t bytesPerRow, MediaTime presentationTime)
+{
+    if (videoTrack < 0 || videoTrack >= int(impl_->video.size()))
+        throw std::out_of_range("MovieWriter: no such video track");
+    if (!bgra || width < 1 || height < 1 || bytesPerRow < std::ptrdiff_t(width) * 4)
+        throw std::invalid_argument("MovieWriter: bad picture buffer");
+    if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: frame time must be numeric");
+    requireWriting();
+    if (!sessionStart_) return false;
+
+    Impl& m = *impl_;
+    VideoState& v = *m.video[std::size_t(videoTrack)];
+    const MediaTime sinceStart = presentationTime - *sessionStart_;
+    const std::int64_t ticks = ticksOf(sinceStart, kVideoTimescale);
+    if (ticks < 0 || ticks <= v.lastTicks) return false;
+
+    try {
+        v.convert(bgra, width, height, bytesPerRow);
+        v.picture->pts = ticks;
+        v.lastTicks = ticks;
+        v.encode(v.picture.get(), m.format, m.packet.get());
+
+        // Keep every sound track within reach of the picture.
+        const MediaTime behind = sinceStart - MediaTime::fromSeconds(kSoundLagSeconds);
+        for (auto& s : m.sound) {
+            const std::int64_t target = ticksOf(behind, s->rate);
+            if (target > s->placed) s->place(nullptr, nullptr, 0, target, false, m.format, m.packet.get());
+        }
+    } catch (const MediaError& e) {
+        fail(e);
+    }
+    return true;
+}
+
+bool MovieWriter::appendSound(int soundTrack, const float* interleaved, int frames, int channels, int sampleRate,
+                              MediaTime presentationTime)
+{
+    if (soundTrack < 0 || soundTrack >= int(impl_->sound.size()))
+        throw std::out_of_range("MovieWriter: no such sound track");
+    if (frames < 0 || (frames > 0 && !interleaved) || channels < 1 || sampleRate < 1)
+        throw std::invalid_argument("MovieWriter: bad sound buffer");
+    if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: sound time must be numeric");
+    requireWriting();
+    if (!sessionStart_ || frames == 0) return false;
+
+    Impl& m = *impl_;
+    try {
+        return m.sound[std::size_t(soundTrack)]->append(interleaved, frames, channels, sampleRate, presentationTime,
+                                                         *sessionStart_, m.format, m.packet.get())
+            > 0;
+    } catch (const MediaError& e) {
+        fail(e);
+    }
+}
+
+void MovieWriter::finish(MediaTime endTime)
+{
+    Impl& m = *impl_;
+    if (state_ == State::failed) {
+        m.release();
+        if (failure_) throw *failure_;
+    }
+    if (state_ != State::writing) throw std::logic_error("MovieWriter: not writing");
+    if (!endTime.isNumeric()) throw std::invalid_argument("MovieWriter: the end time must be numeric");
+    if (!sessionStart_) {
+        m.release();
+        fail(MediaError("Nem érkezett kép a felvétel alatt."));
+    }
+
+    try {
+        // The movie ends at endTime, or just after the latest picture when
+        // that is not earlier.
+        std::int64_t endTicks = ticksOf(endTime - *sessionStart_, kVideoTimescale);
+        for (const auto& v : m.video)
+            if (v->lastTicks >= endTicks) endTicks = v->lastTicks + v->frameTicks;
+        const MediaTime end = *sessionStart_ + MediaTime(endTicks, kVideoTimescale);
+
+        for (auto& v : m.video) v->finish(endTicks, m.format, m.packet.get());
+        for (auto& s : m.sound) s->finish(end, *sessionStart_, m.format, m.packet.get());
+
+        check(av_write_trailer(m.format), "A fájl lezárása nem sikerült.");
+        avio_flush(m.io);
+        check(m.io->error, "A fájl lezárása nem sikerült.");
+        if (::fsync(m.fd) != 0) throw MediaError("A fájl lezárása nem sikerült.", AVERROR(errno));
+        if (m.closeFile() != 0) throw MediaError("A fájl lezárása nem sikerült.", AVERROR(errno));
+    } catch (const MediaError& e) {
+        // What was written stays: its fragments still play.
+        m.release();
+        fail(e);
+    }
+    m.release();
+    state_ = State::finished;
+}
+
+void MovieWriter::cancel() noexcept
+{
+    if (state_ == State::finished || state_ == State::cancelled) return;
+    impl_->release();
+    impl_->removeOwnFile(path_);
+    state_ = State::cancelled;
+}
+
+} // namespace platform

@@ -1,0 +1,94 @@
+#pragma once
+
+// Internal to the reading half of the media layer: owning handles for FFmpeg
+// objects and an opened input file. Not for use outside Platform/media.
+
+#include "Platform/media/MediaTime.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace platform::readsupport {
+
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+FramePtr makeFrame();
+PacketPtr makePacket();
+
+// Exact media time of `ticks` in time base `tb`.
+MediaTime timeOf(std::int64_t ticks, AVRational tb);
+// The largest tick of `tb` at or before `t` (so t lies in [tick, tick + 1)).
+std::int64_t ticksAtOrBefore(const MediaTime& t, AVRational tb);
+
+// An input file opened for demuxing. Every blocking call runs under a
+// deadline so a stalled read ends with an error instead of hanging.
+class Demuxer {
+public:
+    // Throws MediaError for a missing, unreadable or unrecognised file.
+    explicit Demuxer(const std::filesystem::path& path);
+    ~Demuxer();
+    Demuxer(const Demuxer&) = delete;
+    Demuxer& operator=(const Demuxer&) = delete;
+
+    AVFormatContext* context() const { return ctx_; }
+    AVStream* stream(int index) const { return ctx_->streams[index]; }
+    const std::filesystem::path& path() const { return path_; }
+
+    // Reads the stream parameters (frame rates, durations). Throws MediaError.
+    void findStreamInfo();
+    // av_read_frame under a deadline: 0, AVERROR_EOF or another error.
+    int readPacket(AVPacket* packet);
+    // Seeks `streamIndex` to the key frame at or before `ticks`; returns the
+    // FFmpeg result.
+    int seekBackward(int streamIndex, std::int64_t ticks);
+    // Opens a decoder for the stream. `threads` 0 lets FFmpeg choose.
+    CodecContextPtr openDecoder(int streamIndex, int threads) const;
+
+    // Only streams in this list reach readPacket's caller.
+    void keepOnly(int streamIndex);
+
+    bool isImageFormat() const;
+    bool isMovFamily() const;
+
+private:
+    void arm(std::chrono::seconds budget);
+    static int interrupted(void* opaque);
+
+    std::filesystem::path path_;
+    AVFormatContext* ctx_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+};
+
+// "„path”" for messages.
+std::string quoted(const std::filesystem::path& path);
+
+} // namespace platform::readsupport

@@ -1,0 +1,118 @@
+#pragma once
+
+// How a player or an export has its output frames drawn by a compositor: it
+// hands the compositor one FrameRequest per output frame and receives the
+// frame, an error or a cancellation through the request's completion.
+
+#include "Platform/media/MediaTime.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// What a video composition tells its compositor for a span of the timeline.
+// Compositors derive their own instructions from it; immutable once made.
+class VideoCompositionInstruction {
+public:
+    VideoCompositionInstruction(TimeRange timeRange, std::vector<std::int32_t> requiredSourceTrackIds)
+        : timeRange_(timeRange), requiredSourceTrackIds_(std::move(requiredSourceTrackIds))
+    {
+    }
+    virtual ~VideoCompositionInstruction() = default;
+
+    const TimeRange& timeRange() const { return timeRange_; }
+    // The composition tracks whose frames the compositor needs; the player
+    // decodes only these. Empty: none.
+    const std::vector<std::int32_t>& requiredSourceTrackIds() const { return requiredSourceTrackIds_; }
+
+private:
+    TimeRange timeRange_;
+    std::vector<std::int32_t> requiredSourceTrackIds_;
+};
+
+// One output frame to be drawn. Made by the player or the export, finished
+// exactly once by the compositor on any thread; later finishes are ignored.
+class FrameRequest {
+public:
+    struct Result {
+        enum class Status {
+            composed,   // `image` holds the frame
+            failed,     // `error` holds one Hungarian sentence
+            cancelled,  // dropped by cancelAllPendingRequests(); nothing drawn
+        };
+        Status status = Status::cancelled;
+        QImage image;
+        std::string error;
+    };
+    using Completion = std::function<void(Result)>;
+
+    FrameRequest(MediaTime compositionTime, std::shared_ptr<const VideoCompositionInstruction> instruction,
+                 std::map<std::int32_t, QImage> sourceFrames, QSize renderSize, Completion completion)
+        : compositionTime_(compositionTime), instruction_(std::move(instruction)),
+          sourceFrames_(std::move(sourceFrames)), renderSize_(renderSize), completion_(std::move(completion))
+    {
+    }
+    FrameRequest(const FrameRequest&) = delete;
+    FrameRequest& operator=(const FrameRequest&) = delete;
+
+    const MediaTime& compositionTime() const { return compositionTime_; }
+    // May be null (a time outside every instruction); compositors then fail.
+    const std::shared_ptr<const VideoCompositionInstruction>& instruction() const { return instruction_; }
+    // The decoded frame of one composition track at this time (premultiplied
+    // ARGB32), or a null image when that track has none.
+    QImage sourceFrame(std::int32_t trackId) const
+    {
+        const auto found = sourceFrames_.find(trackId);
+        return found == sourceFrames_.end() ? QImage() : found->second;
+    }
+    const std::map<std::int32_t, QImage>& sourceFrames() const { return sourceFrames_; }
+    QSize renderSize() const { return renderSize_; }
+
+    void finish(QImage frame) { complete({Result::Status::composed, std::move(frame), {}}); }
+    void finishWithError(std::string message) { complete({Result::Status::failed, {}, std::move(message)}); }
+    void finishCancelled() { complete({Result::Status::cancelled, {}, {}}); }
+    bool isFinished() const { return finished_.load(); }
+
+private:
+    void complete(Result result)
+    {
+        if (finished_.exchange(true)) return;
+        Completion completion = std::move(completion_);
+        if (completion) completion(std::move(result));
+    }
+
+    const MediaTime compositionTime_;
+    const std::shared_ptr<const VideoCompositionInstruction> instruction_;
+    const std::map<std::int32_t, QImage> sourceFrames_;
+    const QSize renderSize_;
+    Completion completion_;  // moved out by the one finish that wins `finished_`
+    std::atomic<bool> finished_{false};
+};
+
+// Draws output frames. Requests may be started from any thread; each is
+// finished exactly once, possibly later and on the compositor's own thread.
+class VideoCompositor {
+public:
+    virtual ~VideoCompositor() = default;
+
+    virtual void startRequest(std::shared_ptr<FrameRequest> request) = 0;
+    // Every request started before this call and not yet being drawn finishes
+    // cancelled; requests started afterwards are drawn. A frame being drawn
+    // is not interrupted.
+    virtual void cancelAllPendingRequests() = 0;
+};
+
+// Makes the compositor of one video composition (one per player item or export).
+using VideoCompositorFactory = std::function<std::unique_ptr<VideoCompositor>()>;
+
+} // namespace platform

@@ -1,0 +1,111 @@
+#include "Platform/media/ImageGenerator.h"
+
+#include "support/MediaFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using platform::Asset;
+using platform::ImageGenerator;
+using platform::MediaTime;
+
+namespace {
+
+int numberOf(const QImage& image)
+{
+    return fixtures::frameNumberOf([&](int x, int y) { return image.pixel(x, y); }, image.width(), image.height());
+}
+
+// Mean absolute difference per colour channel of two pictures of one size.
+double meanDifference(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+} // namespace
+
+TEST(ImageGenerator, FitsWithinTheMaximumAndNeverEnlarges)
+{
+    fixtures::TempDir dir;
+    const auto movie = Asset::open(fixtures::makeNumberedVideo(dir / "numbered.mov", fixtures::NumberedVideo(60)));
+    ImageGenerator generator(*movie, movie->videoStreams().at(0));
+    generator.setMaximumSize(QSize(240, 240));
+    for (int k : {0, 17, 45, 59}) {
+        MediaTime actual;
+        const QImage image = generator.imageAt(MediaTime(k, 30), &actual);
+        EXPECT_EQ(image.size(), QSize(240, 180));
+        EXPECT_EQ(numberOf(image), k);
+        EXPECT_EQ(actual, MediaTime(k, 30));
+    }
+    generator.setMaximumSize(QSize(1000, 1000));
+    EXPECT_EQ(generator.imageAt(MediaTime(1, 1)).size(), QSize(320, 240));
+    generator.setMaximumSize(QSize());
+    EXPECT_EQ(generator.imageAt(MediaTime(1, 1)).size(), QSize(320, 240));
+
+    // Pixels twice as wide as high: the displayed picture is 640 × 240.
+    const auto wide = Asset::open(fixtures::makeNumberedVideo(dir / "wide.mov", fixtures::NumberedVideo(5, {"-aspect", "8:3"})));
+    ImageGenerator stretched(*wide, wide->videoStreams().at(0));
+    stretched.setMaximumSize(QSize(240, 240));
+    EXPECT_EQ(stretched.imageAt(MediaTime::zero()).size(), QSize(240, 90));
+
+    const auto still = Asset::open(fixtures::makePicture(dir / "still.png", 640, 480));
+    ImageGenerator picture(*still, *still->image());
+    picture.setMaximumSize(QSize(240, 240));
+    EXPECT_EQ(picture.imageAt(MediaTime(7, 1)).size(), QSize(240, 180));
+}
+
+TEST(ImageGenerator, TurnsThePictureAsTheFileAsks)
+{
+    fixtures::TempDir dir;
+    const auto plain = fixtures::makeNumberedVideo(dir / "plain.mov", fixtures::NumberedVideo(45));
+    const auto turned = dir / "turned.mov";
+    fixtures::runFfmpeg({"-i", plain.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", turned.string()});
+    // The ffmpeg program turns the picture by itself; it is the reference.
+    const auto reference = dir / "reference.png";
+    fixtures::runFfmpeg({"-ss", "1.2", "-i", turned.string(), "-frames:v", "1", "-vf", "scale=180:240",
+                         reference.string()});
+
+    const auto asset = Asset::open(turned);
+    ImageGenerator generator(*asset, asset->videoStreams().at(0));
+    generator.setMaximumSize(QSize(240, 240));
+    const QImage image = generator.imageAt(MediaTime(6, 5));
+    ASSERT_EQ(image.size(), QSize(180, 240));
+    const QImage expected(QString::fromStdString(reference.string()));
+    ASSERT_EQ(expected.size(), QSize(180, 240));
+    EXPECT_LT(meanDifference(image, expected), 6.0);
+    // Turned the other way it would differ in most of the picture.
+    EXPECT_GT(meanDifference(image.transformed(QTransform().rotate(180)), expected), 20.0);
+}
+
+TEST(ImageGenerator, ToleranceLetsItTakeANearbyKeyFrame)
+{
+    fixtures::TempDir dir;
+    // Key frames every 30 frames: at 0, 1 and 2 seconds.
+    const auto movie = Asset::open(fixtures::makeNumberedVideo(dir / "numbered.mov", fixtures::NumberedVideo(75)));
+    ImageGenerator generator(*movie, movie->videoStreams().at(0));
+    generator.setTolerance(MediaTime(1, 4), MediaTime(1, 4));
+    for (double t : {1.1, 0.2, 1.9, 2.2, 0.9}) {
+        MediaTime actual;
+        const QImage image = generator.imageAt(MediaTime::fromSeconds(t), &actual);
+        SCOPED_TRACE(t);
+        EXPECT_GE(actual.seconds() + 1.0 / 30, t - 0.25);
+        EXPECT_LE(actual.seconds(), t + 0.25);
+        EXPECT_EQ(numberOf(image), std::lround(actual.seconds() * 30));
+    }
+    // Near a key frame, a fresh generator takes the key frame.
+    ImageGenerator fresh(*movie, movie->videoStreams().at(0));
+    fresh.setTolerance(MediaTime(1, 4), MediaTime(1, 4));
+    for (double t : {1.1, 0.9, 2.05}) {
+        MediaTime actual;
+        fresh.imageAt(MediaTime::fromSeconds(t), &actual);
+        EXPECT_EQ(actual, MediaTime(std::lround(t), 1)) << t;
+    }
+}

@@ -1,0 +1,505 @@
+// Frames drawn by the compositor from render states at chosen times, checked
+// at pixels computed from the placement and transition rules.
+
+#include "Ondexa/rendering/EditCompositor.h"
+#include "Ondexa/rendering/LayerGeometry.h"
+#include "Ondexa/rendering/OverlayRenderer.h"
+#include "rendering/GuiTestApplication.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+#include <vector>
+
+using namespace ondexa;
+using platform::FrameRequest;
+using platform::MediaTime;
+using platform::TimeRange;
+using Status = FrameRequest::Result::Status;
+
+namespace {
+
+constexpr int W = 640;
+constexpr int H = 360;
+const QColor red(255, 0, 0), blue(0, 0, 255), green(0, 255, 0), black(0, 0, 0), grey(40, 40, 40);
+
+QImage solid(QColor colour, QSize size = {W, H})
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return image;
+}
+
+Clip clipAt(double start, double duration)
+{
+    Clip clip;
+    clip.start = start;
+    clip.duration = duration;
+    clip.media = MediaRef{"/rec/movie.mov", MediaKind::video, 0};
+    return clip;
+}
+
+// A picture layer whose clips each show a solid frame on a composition track of their own.
+struct PictureLayer {
+    VideoLayer layer{VideoLayer::Pictures{}, {}, {}, double(W) / H};
+    std::map<std::int32_t, QImage> frames;
+
+    Clip& add(const Clip& clip, QColor colour, QSize size = {W, H})
+    {
+        static std::int32_t nextTrack = 1;
+        std::get<VideoLayer::Pictures>(layer.content).video[clip.id] = nextTrack;
+        frames[nextTrack++] = solid(colour, size);
+        return layer.clips.emplace_back(clip);
+    }
+};
+
+std::shared_ptr<RenderState> stateOf(std::vector<VideoLayer> layers, std::vector<ClickEvent> clicks = {},
+                                     bool showClicks = false, std::vector<CursorSample> cursor = {},
+                                     std::optional<CursorStyle> style = std::nullopt)
+{
+    return std::make_shared<RenderState>(std::move(layers), std::move(clicks), showClicks, std::move(cursor),
+                                         std::move(style));
+}
+
+std::shared_ptr<EditInstruction> instructionFor(std::shared_ptr<RenderState> state)
+{
+    return std::make_shared<EditInstruction>(TimeRange(MediaTime::zero(), MediaTime::fromSeconds(100)),
+                                             std::vector<std::int32_t>{}, std::move(state));
+}
+
+std::shared_ptr<FrameRequest> request(std::shared_ptr<const platform::VideoCompositionInstruction> instruction,
+                                      std::function<void(FrameRequest::Result)> finish, QSize size = {W, H},
+                                      std::map<std::int32_t, QImage> frames = {}, double t = 1)
+{
+    return std::make_shared<FrameRequest>(MediaTime::fromSeconds(t), std::move(instruction), std::move(frames), size,
+                                          std::move(finish));
+}
+
+FrameRequest::Result compose(EditCompositor& compositor,
+                             std::shared_ptr<const platform::VideoCompositionInstruction> instruction, double t,
+                             std::map<std::int32_t, QImage> frames = {}, QSize size = {W, H})
+{
+    auto promise = std::make_shared<std::promise<FrameRequest::Result>>();
+    compositor.startRequest(request(
+        std::move(instruction), [promise](FrameRequest::Result result) { promise->set_value(std::move(result)); },
+        size, std::move(frames), t));
+    return promise->get_future().get();
+}
+
+// One frame of the state at time t; a failed frame fails the test.
+QImage frameAt(const std::shared_ptr<RenderState>& state, double t, std::map<std::int32_t, QImage> frames = {})
+{
+    EditCompositor compositor;
+    FrameRequest::Result result = compose(compositor, instructionFor(state), t, std::move(frames));
+    EXPECT_EQ(result.status, Status::composed) << result.error;
+    return result.image;
+}
+
+QImage frameAt(const std::vector<PictureLayer>& layers, double t)
+{
+    std::vector<VideoLayer> videoLayers;
+    std::map<std::int32_t, QImage> frames;
+    for (const PictureLayer& layer : layers) {
+        videoLayers.push_back(layer.layer);
+        frames.insert(layer.frames.begin(), layer.frames.end());
+    }
+    return frameAt(stateOf(videoLayers), t, frames);
+}
+
+QImage frameAt(const PictureLayer& layer, double t) { return frameAt(std::vector{layer}, t); }
+
+// Colour components match within a few steps of 8-bit rounding.
+::testing::AssertionResult near(const QImage& image, int x, int y, QColor want, int tolerance = 3)
+{
+    const QRgb got = image.pixel(x, y);
+    const int d = std::max({std::abs(qRed(got) - want.red()), std::abs(qGreen(got) - want.green()),
+                            std::abs(qBlue(got) - want.blue()), std::abs(qAlpha(got) - want.alpha())});
+    if (d <= tolerance) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is "
+                                         << qPrintable(QColor::fromRgba(got).name(QColor::HexArgb)) << ", wanted "
+                                         << qPrintable(want.name(QColor::HexArgb));
+}
+
+// ---- canvas, activity and order -------------------------------------------
+
+TEST(Compositor, EmptyTimelineIsOpaqueBlackAndAClipShowsFromItsStartUntilItsEnd)
+{
+    const QImage empty = frameAt(stateOf({}), 3.0);
+    ASSERT_EQ(empty.size(), QSize(W, H));
+    for (const QPoint p : {QPoint(0, 0), QPoint(W / 2, H / 2), QPoint(W - 1, H - 1)})
+        EXPECT_EQ(empty.pixel(p), qRgba(0, 0, 0, 255));
+
+    PictureLayer layer;
+    layer.add(clipAt(1, 2), red);
+    for (const auto& [t, colour] : {std::pair{0.999, black}, {1.0, red}, {2.999, red}, {3.0, black}})
+        EXPECT_TRUE(near(frameAt(layer, t), W / 2, H / 2, colour)) << t;
+}
+
+TEST(Compositor, IdentityPlacementIsThePremultipliedSourceOverBlack)
+{
+    QImage source(W, H, QImage::Format_ARGB32_Premultiplied), expected = source;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const int a = (x + 3 * y) % 256, r = a * (x % 2), g = a / 2, b = a * (y % 3) / 2;
+            source.setPixel(x, y, qRgba(r, g, b, a));
+            expected.setPixel(x, y, qRgba(r, g, b, 255));
+        }
+    PictureLayer layer;
+    layer.add(clipAt(0, 5), red);
+    layer.frames.begin()->second = source;
+    EXPECT_EQ(frameAt(layer, 1), expected);
+}
+
+TEST(Compositor, FullFrameClipIsLetterboxedUntilMoved)
+{
+    PictureLayer layer;
+    Clip& clip = layer.add(clipAt(0, 5), red, QSize(100, 100));  // square in 16:9: fitted 360 × 360
+    const QImage frame = frameAt(layer, 1);
+    EXPECT_TRUE(near(frame, 139, H / 2, black));
+    EXPECT_TRUE(near(frame, 141, H / 2, red));
+    EXPECT_TRUE(near(frame, 498, H / 2, red));
+    EXPECT_TRUE(near(frame, 501, H / 2, black));
+
+    // Once moved, the source fills a box of the clip's aspect.
+    clip.rounded = false;
+    clip.actions.emplace_back().centerX = 0.501;  // beyond the tolerance of 0.0001
+    const QImage moved = frameAt(layer, 1);
+    EXPECT_TRUE(near(moved, 5, H / 2, red));
+    EXPECT_TRUE(near(moved, W - 5, H / 2, red));
+}
+
+TEST(Compositor, LayersStackBottomFirstAndEqualStartsKeepTrackOrder)
+{
+    PictureLayer bottom, top;
+    bottom.add(clipAt(0, 5), green);
+    top.add(clipAt(0, 5), red, QSize(100, 100));
+    const QImage frame = frameAt({bottom, top}, 1);
+    EXPECT_TRUE(near(frame, 20, H / 2, green));
+    EXPECT_TRUE(near(frame, W / 2, H / 2, red));
+
+    // Two clips starting together, without fades: the later one in the track comes in on top.
+    PictureLayer same;
+    same.add(clipAt(0, 5), red);
+    same.add(clipAt(0, 5), blue);
+    EXPECT_TRUE(near(frameAt(same, 1), W / 2, H / 2, blue));
+    std::swap(same.layer.clips[0], same.layer.clips[1]);
+    EXPECT_TRUE(near(frameAt(same, 1), W / 2, H / 2, red));
+}
+
+TEST(Compositor, StillIsShownWhenTheClipHasNoFrame)
+{
+    PictureLayer layer;
+    const Clip& clip = layer.layer.clips.emplace_back(clipAt(0, 5));
+    auto& pictures = std::get<VideoLayer::Pictures>(layer.layer.content);
+    pictures.stills[clip.id] = solid(blue, {64, 36});
+    EXPECT_TRUE(near(frameAt(layer, 1), W / 2, H / 2, blue));
+    pictures.video[clip.id] = 999;  // a track whose frame is missing
+    EXPECT_TRUE(near(frameAt(layer, 1), W / 2, H / 2, blue));
+}
+
+// ---- picture-in-picture ----------------------------------------------------
+
+TEST(Compositor, PictureInPictureHasRoundedCornersABorderAndTurnsClockwise)
+{
+    // A 16:9 clip framed at (0.5, 0.5, 0.25, 0.25): the box (320, 180, 160, 90),
+    // corner radius 5.4, border 1.08 pixels of white at 0.9.
+    PictureLayer layer;
+    Clip clip = clipAt(0, 5);
+    clip.frame = NRect{0.5, 0.5, 0.25, 0.25};
+    Clip& framed = layer.add(clip, red, {1280, 720});
+    const QImage frame = frameAt(layer, 1);
+    EXPECT_TRUE(near(frame, 324, 184, red));  // inside the rounded corner
+    // The box's corner pixel lies outside the rounded picture: only the grey border shows there.
+    const QRgb corner = frame.pixel(320, 180);
+    EXPECT_LT(qRed(corner), 120);
+    EXPECT_EQ(qRed(corner), qGreen(corner));
+    EXPECT_TRUE(near(frame, 400, 179, QColor(230, 230, 230), 6));
+    EXPECT_TRUE(near(frame, 480, 225, QColor(230, 230, 230), 6));
+    EXPECT_TRUE(near(frame, 400, 177, black));
+
+    // Square-cornered and turned by 90 degrees, the box about (400, 225) becomes 90 × 160.
+    framed.rounded = false;
+    framed.rotation = 90;
+    const QImage turned = frameAt(layer, 1);
+    EXPECT_TRUE(near(turned, 400, 150, red));
+    EXPECT_TRUE(near(turned, 340, 225, black));
+    // A rotation of 0.01 degrees or less is not applied: the box stays pixel-exact.
+    framed.rotation = 0.01;
+    const QImage straight = frameAt(layer, 1);
+    EXPECT_TRUE(near(straight, 320, 180, red, 0));
+    EXPECT_TRUE(near(straight, 319, 180, black, 0));
+}
+
+TEST(LayerGeometry, EmptyImagesAndTinyBoxesDrawNothing)
+{
+    const QRectF bounds(0, 0, W, H);
+    const QImage empty(0, 10, QImage::Format_ARGB32_Premultiplied);
+    EXPECT_TRUE(compositing::fit(compositing::Picture::image(empty), bounds).isEmpty());
+    EXPECT_TRUE(compositing::pictureInPicture(compositing::Picture::image(solid(red, {10, 10})),
+                                              QRectF(10, 10, 2, 2), bounds, true)
+                    .isEmpty());
+}
+
+// ---- fades and transitions -------------------------------------------------
+
+TEST(Compositor, TransitionsOverTheCrossOver)
+{
+    // Red from 0 to 2 s and blue from 1 to 3 s on one track cross over from 1
+    // to 2 s: progress p = t − 1, eased e = smoothstep(p).
+    const auto crossing = [](std::optional<Transition> transition) {
+        Track track;
+        track.clips = {clipAt(0, 2), clipAt(1, 2)};
+        track.clips[1].transition = transition;
+        PictureLayer layer;
+        layer.add(track.effectiveClips()[0], red);
+        layer.add(track.effectiveClips()[1], blue);
+        return layer;
+    };
+    struct Case {
+        std::optional<Transition> transition;
+        double t;
+        int x;
+        QColor colour;
+    };
+    const int rim = W / 2 + int(0.25 * std::hypot(W, H));  // the circle's edge at e = 0.5
+    for (const Case& c : {
+             Case{std::nullopt, 1.5, W / 2, QColor(64, 0, 128)},  // red at half over black, blue at half over it
+             Case{Transition::dissolve, 1.5, W / 2, QColor(64, 0, 128)},
+             Case{Transition::dipToBlack, 1.25, W / 2, QColor(128, 0, 0)},  // red darkened to 1 − 2p
+             Case{Transition::dipToBlack, 1.5, W / 2, black},
+             Case{Transition::dipToBlack, 1.75, W / 2, QColor(0, 0, 128)},  // blue risen to 2p − 1
+             Case{Transition::wipe, 1.5, W / 2 - 2, blue},  // the left half uncovered,
+             Case{Transition::wipe, 1.5, W / 2 + 2, red},   // the outgoing clip whole beneath
+             Case{Transition::push, 1.0, W - 1, red},       // the incoming picture still wholly outside
+             Case{Transition::push, 1.25, 537, red},        // e = 0.15625: the edge at 0.84375 W = 540
+             Case{Transition::push, 1.25, 543, blue},
+             Case{Transition::circle, 1.5, rim - 2, blue},
+             Case{Transition::circle, 1.5, rim + 5, red},
+             Case{Transition::zoom, 1.5, 108, blue},  // k = 0.675: x 104 … 536, opaque from half the fade on
+             Case{Transition::zoom, 1.5, 100, red},
+             Case{Transition::zoom, 1.25, W / 2, QColor(128, 0, 128)},
+         }) {
+        SCOPED_TRACE(::testing::Message() << "transition " << (c.transition ? int(*c.transition) : -1) << " at "
+                                          << c.t);
+        EXPECT_TRUE(near(frameAt(crossing(c.transition), c.t), c.x, H / 2, c.colour));
+    }
+    // Within the circle's 3-pixel soft rim the two mix.
+    const QRgb mixed = frameAt(crossing(Transition::circle), 1.5).pixel(rim + 2, H / 2);
+    EXPECT_GT(qRed(mixed), 40);
+    EXPECT_GT(qBlue(mixed), 40);
+}
+
+TEST(Compositor, DipToBlackAloneRisesFromBlackWhileAPlainFadeShowsWhatLiesBelow)
+{
+    PictureLayer below, above;
+    below.add(clipAt(0, 5), green);
+    Clip& clip = above.add(clipAt(0, 2), red);
+    clip.fadeIn = 1;
+    clip.transition = Transition::dipToBlack;
+    // Darkened to a quarter, opacity kept: the green beneath is hidden.
+    EXPECT_TRUE(near(frameAt({below, above}, 0.25), W / 2, H / 2, QColor(64, 0, 0)));
+    clip.transition.reset();
+    EXPECT_TRUE(near(frameAt({below, above}, 0.25), W / 2, H / 2, QColor(64, 191, 0)));
+    // With no fade-in the transition never shows.
+    clip.transition = Transition::dipToBlack;
+    clip.fadeIn = 0;
+    EXPECT_TRUE(near(frameAt({below, above}, 0.0), W / 2, H / 2, red));
+}
+
+// ---- clicks, pointer and ring ----------------------------------------------
+
+// A grey screen clip at 2 … 10 s showing the recording from 0.5 s: recording
+// time r is timeline time r + 1.5.
+struct Screen {
+    PictureLayer layer;
+    Screen()
+    {
+        Clip clip = clipAt(2, 8);
+        clip.sourceStart = 0.5;
+        layer.layer.screenClips.insert(layer.add(clip, grey).id);
+    }
+    QImage at(double recordingTime, std::vector<ClickEvent> clicks, bool showClicks,
+              std::vector<CursorSample> cursor = {}, std::optional<CursorStyle> style = std::nullopt)
+    {
+        return frameAt(stateOf({layer.layer}, std::move(clicks), showClicks, std::move(cursor), std::move(style)),
+                       recordingTime + 1.5, layer.frames);
+    }
+};
+
+QColor highlightOverGrey(double opacity)
+{
+    auto mix = [&](double c) { return int(std::round(c * 255 * opacity + 40 * (1 - opacity))); };
+    return QColor(mix(1), mix(0.85), mix(0.1));
+}
+
+TEST(Compositor, ClickHighlightGrowsAndFadesOnTheScreenRecordingOnly)
+{
+    Screen screen;
+    const std::vector<ClickEvent> clicks{{1.0, 0.5, 0.5, false}};
+    const int cx = W / 2, cy = H / 2;
+    // Progress 0: radius 0.015 × 360 = 5.4, solid out to 0.7 R, opacity 0.6.
+    const QImage start = screen.at(1.0, clicks, true);
+    EXPECT_TRUE(near(start, cx + 2, cy, highlightOverGrey(0.6), 4));
+    EXPECT_TRUE(near(start, cx + 7, cy, grey));
+    // Progress 0.5: radius 9.9, opacity 0.3.
+    const QImage half = screen.at(1.3, clicks, true);
+    EXPECT_TRUE(near(half, cx + 5, cy, highlightOverGrey(0.3), 4));
+    EXPECT_TRUE(near(half, cx + 11, cy, grey));
+    // Gone 0.6 s after the click, never drawn when clicks are hidden; right clicks look the same.
+    EXPECT_TRUE(near(screen.at(1.6, clicks, true), cx, cy, grey));
+    EXPECT_TRUE(near(screen.at(1.0, clicks, false), cx, cy, grey));
+    EXPECT_TRUE(near(screen.at(1.0, {{1.0, 0.5, 0.5, true}}, true), cx, cy, highlightOverGrey(0.6), 4));
+
+    screen.layer.layer.screenClips.clear();
+    EXPECT_TRUE(near(screen.at(1.0, clicks, true), cx, cy, grey));
+}
+
+TEST(Compositor, PointerTipLiesOnTheRecordedPosition)
+{
+    Screen screen;
+    CursorStyle style;
+    style.fill = RGBA{1, 0, 0, 1};
+    style.outline = RGBA{0, 0, 1, 1};
+    // Pointer 12 pixels high (0.024 × 360 × 1.5): the tip at (200, 100), the body below and right of it.
+    const std::vector<CursorSample> cursor{{0.0, 200.0 / W, 100.0 / H}, {5.0, 200.0 / W, 100.0 / H}};
+    const QImage frame = screen.at(1.0, {}, false, cursor, style);
+    EXPECT_TRUE(near(frame, 202, 106, red, 10));
+    EXPECT_TRUE(near(frame, 197, 106, grey, 10));
+    EXPECT_TRUE(near(frame, 202, 96, grey, 10));
+    // Without a style: no pointer, but clicks still show.
+    const QImage plain = screen.at(1.0, {{1.0, 0.5, 0.5, false}}, true, cursor, std::nullopt);
+    EXPECT_TRUE(near(plain, 202, 106, grey));
+    EXPECT_TRUE(near(plain, W / 2, H / 2, highlightOverGrey(0.6), 4));
+
+    // Positions just past the picture's edge still draw, further out they don't: a
+    // huge ring (about 760 pixels across) centred there reaches back into the picture.
+    style.scale = 40;
+    style.ring = true;
+    EXPECT_FALSE(near(screen.at(1.0, {}, false, {{0.0, 1.05, 0.5}}, style), 313, H / 2, grey, 20));
+    EXPECT_TRUE(near(screen.at(1.0, {}, false, {{0.0, 1.0501, 0.5}}, style), 313, H / 2, grey));
+}
+
+TEST(Compositor, RingTakesTheButtonColourOfARecentClick)
+{
+    Screen screen;
+    CursorStyle style;
+    style.ring = true;
+    // Pointer 12 pixels, ring 26.4 across with a band about 2.9 wide: straight
+    // above the tip, 12 pixels up, lies only ring.
+    auto ringPixel = [&](std::vector<ClickEvent> clicks) {
+        return screen.at(1.0, std::move(clicks), false, {{0.0, 0.5, 0.5}}, style).pixel(W / 2, H / 2 - 12);
+    };
+    const QRgb idle = ringPixel({});
+    EXPECT_GT(qGreen(idle), std::max(qBlue(idle), 80));  // the left button's green
+    const QRgb right = ringPixel({{0.66, 0.5, 0.5, true}});  // near the end of its pulse
+    EXPECT_GT(qBlue(right), qGreen(right));                  // the right button's blue
+    EXPECT_EQ(ringPixel({{0.6, 0.5, 0.5, true}}), idle);     // pulse over: back to the left colour
+}
+
+// ---- overlays --------------------------------------------------------------
+
+TEST(Compositor, OverlayIsDrawnAsRenderedAndMovesAndFadesWithItsClip)
+{
+    Overlay box;
+    box.kind = OverlayKind::rectangle;
+    box.rect = NRect{0.25, 0.25, 0.25, 0.25};
+    box.color = RGBA{1, 1, 0, 1};
+    box.lineWidth = 0.01;
+    const auto frameOf = [&](Clip clip, double t) {
+        clip.media.reset();
+        clip.overlay = box;
+        return frameAt(stateOf({VideoLayer{VideoLayer::Effects{}, {clip}, {}, double(W) / H}}), t);
+    };
+
+    QImage expected = solid(black);
+    const auto drawn = OverlayRenderer::render(box, QSize(W, H));
+    ASSERT_TRUE(drawn && !drawn->image.isNull());
+    QPainter(&expected).drawImage(drawn->origin, drawn->image);
+    EXPECT_EQ(frameOf(clipAt(0, 5), 1), expected);
+
+    // The rectangle's left edge line at x = 160 … 163.6; moved a quarter of the width to the right.
+    Clip moved = clipAt(0, 5);
+    moved.actions.emplace_back().centerX = 0.75;
+    const QImage shifted = frameOf(moved, 1);
+    EXPECT_TRUE(near(shifted, 161 + 160, 135, QColor(255, 255, 0)));
+    EXPECT_TRUE(near(shifted, 161, 135, black));
+    Clip fading = clipAt(0, 2);
+    fading.fadeOut = 1;
+    EXPECT_TRUE(near(frameOf(fading, 1.5), 161, 135, QColor(128, 128, 0)));
+}
+
+// ---- requests: errors and cancellation -------------------------------------
+
+TEST(Compositor, ForeignOrMissingInstructionFailsAndTheNextFrameRenders)
+{
+    EditCompositor compositor;
+    const auto foreign = std::make_shared<platform::VideoCompositionInstruction>(
+        TimeRange(MediaTime::zero(), MediaTime::fromSeconds(1)), std::vector<std::int32_t>{});
+    const FrameRequest::Result failed = compose(compositor, foreign, 0.5);
+    EXPECT_EQ(failed.status, Status::failed);
+    EXPECT_EQ(failed.error, "Képkocka nem készíthető.");
+    EXPECT_TRUE(failed.image.isNull());
+    EXPECT_EQ(compose(compositor, nullptr, 0.5).status, Status::failed);
+    EXPECT_EQ(compose(compositor, instructionFor(stateOf({})), 0.5, {}, QSize(0, 10)).status, Status::failed);
+    EXPECT_EQ(compose(compositor, instructionFor(stateOf({})), 0.5).status, Status::composed);
+}
+
+TEST(Compositor, CancellationFinishesQueuedRequestsCancelledAndLaterOnesRender)
+{
+    EditCompositor compositor;
+    const auto instruction = instructionFor(stateOf({}));
+    std::mutex mutex;
+    std::vector<std::pair<int, Status>> finished;  // guarded by mutex
+    std::promise<void> entered, release, last;
+    std::shared_future<void> released = release.get_future().share();
+    const auto numbered = [&](int number) {
+        return request(instruction, [&, number](FrameRequest::Result result) {
+            {
+                std::lock_guard lock(mutex);
+                finished.emplace_back(number, result.status);
+            }
+            if (number == 1) {  // keeps the queue busy while the test queues and cancels
+                entered.set_value();
+                released.wait();
+            }
+            if (number == 5) last.set_value();
+        });
+    };
+    compositor.startRequest(numbered(1));
+    entered.get_future().wait();  // request 1 has been drawn and is being delivered
+    compositor.startRequest(numbered(2));
+    compositor.startRequest(numbered(3));
+    compositor.cancelAllPendingRequests();
+    compositor.startRequest(numbered(4));
+    compositor.cancelAllPendingRequests();  // a second cancellation: request 4 is dropped too
+    compositor.startRequest(numbered(5));
+    release.set_value();
+
+    ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(finished, (std::vector<std::pair<int, Status>>{{1, Status::composed}, {2, Status::cancelled},
+                                                             {3, Status::cancelled}, {4, Status::cancelled},
+                                                             {5, Status::composed}}));
+}
+
+TEST(Compositor, DestroyingTheCompositorFinishesEveryQueuedRequest)
+{
+    const auto instruction = instructionFor(stateOf({}));
+    std::atomic<int> finishes{0};
+    {
+        EditCompositor compositor;
+        for (int i = 0; i < 20; ++i)
+            compositor.startRequest(request(instruction, [&](FrameRequest::Result) { ++finishes; }));
+    }
+    EXPECT_EQ(finishes.load(), 20);
+}
+
+} // namespace
