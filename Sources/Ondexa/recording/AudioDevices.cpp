@@ -1,0 +1,67 @@
+#include "Ondexa/recording/AudioDevices.h"
+
+#include "Platform/audio/AudioServer.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace ondexa {
+
+namespace AudioDeviceList {
+
+std::vector<AudioInputDevice> devicesFrom(const std::vector<platform::AudioSource>& sources)
+{
+    std::vector<AudioInputDevice> devices;
+    for (const auto& source : sources) {
+        if (source.isMonitor || source.channelCount < 1) continue;
+        if (source.description.empty() || source.name.empty()) continue;
+        if (source.name.rfind("CADefaultDevice", 0) == 0) continue;
+        AudioInputDevice device;
+        device.id = source.index;
+        device.uid = source.name;
+        device.name = source.description;
+        for (int n = 1; n <= source.channelCount; ++n) {
+            std::string label = "Bemenet " + std::to_string(n);
+            std::size_t i = std::size_t(n - 1);
+            if (i < source.channelNames.size() && !source.channelNames[i].empty())
+                label += " \u2013 " + source.channelNames[i];
+            device.channelNames.push_back(std::move(label));
+        }
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+std::vector<AudioInputDevice> inputDevices()
+{
+    try {
+        return devicesFrom(platform::AudioServer::shared()->sources());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+void observeChanges(std::function<void()> callback)
+{
+    platform::AudioServer::addDeviceObserver(std::move(callback), [](std::function<void()> job) {
+        if (auto* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+    });
+}
+
+} // namespace AudioDeviceList
+
+} // namespace ondexa
+
+std::size_t std::hash<ondexa::AudioInputDevice>::operator()(const ondexa::AudioInputDevice& device) const noexcept
+{
+    auto mix = [](std::size_t seed, std::size_t value) {
+        return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
+    };
+    std::size_t h = std::hash<std::uint32_t>{}(device.id);
+    h = mix(h, std::hash<std::string>{}(device.uid));
+    h = mix(h, std::hash<std::string>{}(device.name));
+    h = mix(h, device.channelNames.size());
+    for (const auto& channel : device.channelNames) h = mix(h, std::hash<std::string>{}(channel));
+    return h;
+}

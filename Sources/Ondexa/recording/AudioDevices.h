@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+struct AudioSource;
+}
+
+namespace ondexa {
+
+// One audio input device of the machine (an input source of the sound server).
+struct AudioInputDevice {
+    std::uint32_t id = 0;                   // the server's index of the source
+    std::string uid;                        // the source's name: stable, the id the settings keep
+    std::string name;                       // the name to show
+    std::vector<std::string> channelNames;  // "Bemenet 1 – aux0", …; its length is the channel count
+
+    bool operator==(const AudioInputDevice&) const = default;
+};
+
+// The machine's audio input devices, read afresh on every call.
+namespace AudioDeviceList {
+
+// The inputs of the sound server, monitors left out, in the server's order.
+// Never fails: without a server the list is empty.
+std::vector<AudioInputDevice> inputDevices();
+
+// The devices made of the given sources: monitors and unusable sources left
+// out, channel names made.
+std::vector<AudioInputDevice> devicesFrom(const std::vector<platform::AudioSource>& sources);
+
+// Calls `callback` on the main thread (through the Qt event loop) whenever an
+// input is added or removed. The listener lives as long as the process.
+void observeChanges(std::function<void()> callback);
+
+} // namespace AudioDeviceList
+
+} // namespace ondexa
+
+template <>
+struct std::hash<ondexa::AudioInputDevice> {
+    std::size_t operator()(const ondexa::AudioInputDevice& device) const noexcept;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Platform/input/GlobalHotKey.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QObject;
+
+namespace ondexa {
+
+// One system-wide keyboard shortcut that calls `action` on the main thread
+// whenever it is pressed, whichever program has the keyboard focus. Create
+// and destroy it on the main thread (a running Qt event loop delivers the
+// calls). Holding the keys calls `action` once.
+class HotKey {
+public:
+    // The recording shortcut: Ctrl+Alt+A (a global Ctrl+A would take
+    // select-all from every program on the desktop).
+    static constexpr std::uint32_t recordingKeyCode = platform::KeySymbol::a;
+    static constexpr std::uint32_t recordingModifiers = platform::KeyModifier::control | platform::KeyModifier::alt;
+
+    // `keyCode`: the key's symbol (platform::KeySymbol); `modifiers`: a mask of
+    // platform::KeyModifier. Registers at once and never fails: a shortcut
+    // that can't be registered (no X display, another program holds it)
+    // never fires, and registrationError() and the log say why.
+    HotKey(std::uint32_t keyCode, std::uint32_t modifiers, std::function<void()> action);
+    // Unregisters; `action` is not called afterwards, not even for a press
+    // already on its way to the main thread.
+    ~HotKey();
+
+    HotKey(const HotKey&) = delete;
+    HotKey& operator=(const HotKey&) = delete;
+
+    bool isRegistered() const { return hotKeyRef_ != nullptr; }
+    // The sentence that says why registration failed; empty when registered.
+    const std::string& registrationError() const { return registrationError_; }
+
+private:
+    std::unique_ptr<platform::GlobalHotKey> hotKeyRef_;   // absent when registration failed
+    std::unique_ptr<QObject> handlerRef_;                 // main thread: presses are queued to it
+    std::function<void()> action_;                        // called on the main thread only
+    std::string registrationError_;
+};
+
+} // namespace ondexa

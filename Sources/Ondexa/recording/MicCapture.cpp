@@ -1,0 +1,231 @@
+#include "Ondexa/recording/MicCapture.h"
+
+#include "Ondexa/model/OndexaError.h"
+#include "Platform/audio/AudioError.h"
+#include "Platform/audio/AudioServer.h"
+#include "Platform/core/HostClock.h"
+
+#include <pulse/def.h>
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ondexa {
+
+namespace {
+
+// The meters move at most about 20 times a second however small the buffers are.
+constexpr std::int64_t kLevelInterval = 50'000'000;  // ns
+
+// A buffer later than the running line by more than this restarts the line at
+// its own time (the gap stays in the track); up to this much either way is
+// jitter of the stamps and is ignored.
+constexpr double kLateLimit = 0.04;  // s
+// A buffer earlier than the line by more than kLateLimit but not more than
+// this has its leading samples cut until the line is back in step; earlier
+// still means the clock jumped back, and the line restarts.
+constexpr double kEarlyLimit = 0.5;  // s
+
+// The input's buffer size asked of the sound server.
+constexpr int kFramesPerBuffer = 1024;
+
+constexpr std::int32_t kNanoseconds = 1'000'000'000;
+
+} // namespace
+
+MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
+    : QObject(parent), device_(std::move(device)), clock_(&platform::HostClock::nowNanoseconds)
+{
+    configure();
+}
+
+MicCapture::MicCapture(AudioInputDevice device, double sampleRate, NoInput, QObject* parent)
+    : QObject(parent), device_(std::move(device)), sampleRate_(sampleRate),
+      clock_(&platform::HostClock::nowNanoseconds)
+{
+}
+
+MicCapture::~MicCapture()
+{
+    // Before QObject's destructor drops the level calls already posted: after
+    // this no new ones come.
+    input_.reset();
+}
+
+void MicCapture::configure()
+{
+    std::shared_ptr<platform::AudioServer> server;
+    std::vector<platform::AudioSource> sources;
+    try {
+        server = platform::AudioServer::shared();
+        sources = server->sources();
+    } catch (const platform::AudioError&) {
+        throw OndexaError("A hangbemenet nem érhető el.");
+    }
+    auto source = std::find_if(sources.begin(), sources.end(),
+                               [&](const platform::AudioSource& s) { return s.name == device_.uid; });
+    if (source == sources.end())
+        throw OndexaError("Nem sikerült megnyitni: " + device_.name + " (" + std::to_string(PA_ERR_NOENTITY) + ")");
+    if (source->channelCount < 1 || source->sampleRate <= 0) throw OndexaError("A(z) " + device_.name + " nem ad hangot.");
+
+    sampleRate_ = source->sampleRate;
+    // The input stream calls back on the sound thread; this object outlives it
+    // (the destructor closes it first).
+    input_ = std::make_unique<platform::AudioInputStream>(
+        platform::AudioInputStream::Options{device_.uid, source->channelCount, source->sampleRate, kFramesPerBuffer},
+        [this](const InputBuffer& buffer) { process(buffer); },
+        [this](const std::string&) { QMetaObject::invokeMethod(this, [this] { inputEnded(); }, Qt::QueuedConnection); });
+}
+
+void MicCapture::inputEnded()
+{
+    // The device went away or the server restarted: open it again in place.
+    // The next buffer starts a new time line; failing, the meters stay still
+    // until the controller replaces this object.
+    input_.reset();
+    {
+        std::lock_guard guard(lock);
+        nextPTS_.reset();
+    }
+    try {
+        configure();
+    } catch (const std::exception&) {
+    }
+}
+
+void MicCapture::setChannels(std::vector<int> channels, bool stereoPairs)
+{
+    std::lock_guard guard(lock);
+    channels_ = std::move(channels);
+    stereoPairs_ = stereoPairs;
+}
+
+std::vector<int> MicCapture::channels() const
+{
+    std::lock_guard guard(lock);
+    return channels_;
+}
+
+bool MicCapture::stereoPairs() const
+{
+    std::lock_guard guard(lock);
+    return stereoPairs_;
+}
+
+void MicCapture::setSink(Sink sink)
+{
+    std::lock_guard guard(lock);
+    sink_ = std::move(sink);
+    nextPTS_.reset();
+}
+
+void MicCapture::clearSink()
+{
+    std::lock_guard guard(lock);
+    sink_ = nullptr;
+    nextPTS_.reset();
+}
+
+std::optional<platform::MediaTime> MicCapture::nextPTS() const
+{
+    std::lock_guard guard(lock);
+    return nextPTS_;
+}
+
+void MicCapture::process(const InputBuffer& buffer)
+{
+    if (!buffer.samples || buffer.frames < 1 || buffer.channels < 1 || buffer.sampleRate <= 0) return;
+    const int frames = buffer.frames;
+    const int width = buffer.channels;
+
+    std::vector<float> peaks(std::size_t(width), 0.0f);
+    for (int f = 0; f < frames; ++f) {
+        const float* frame = buffer.samples + std::size_t(f) * std::size_t(width);
+        for (int c = 0; c < width; ++c) peaks[std::size_t(c)] = std::max(peaks[std::size_t(c)], std::abs(frame[c]));
+    }
+    publishLevels(std::move(peaks));
+
+    std::lock_guard guard(lock);
+    if (!sink_) return;  // not recording: only the meters run
+
+    std::vector<int> selected;
+    for (int c : channels_)
+        if (c >= 0 && c < width) selected.push_back(c);
+    if (selected.empty()) return;
+
+    const int rate = buffer.sampleRate;
+    int drop = 0;
+    if (buffer.hostTime) {
+        platform::MediaTime host(*buffer.hostTime, kNanoseconds);
+        if (!nextPTS_) {
+            nextPTS_ = host;
+        } else {
+            double diff = (host - *nextPTS_).seconds();
+            if (diff > kLateLimit || diff < -kEarlyLimit) {
+                nextPTS_ = host;
+            } else if (diff < -kLateLimit) {
+                drop = int(std::min(std::floor(-diff * rate), double(frames)));
+            }
+        }
+    } else if (!nextPTS_) {
+        nextPTS_ = platform::MediaTime(clock_(), kNanoseconds);
+    }
+
+    const int count = frames - drop;
+    if (count < 1) return;  // all of it early: dropped, the line does not move
+
+    // Sources as (left, right) input channels.
+    std::vector<std::pair<int, int>> sources;
+    auto isSelected = [&](int c) { return std::find(selected.begin(), selected.end(), c) != selected.end(); };
+    for (int c : selected) {
+        if (stereoPairs_ && c % 2 == 0 && isSelected(c + 1)) {
+            sources.emplace_back(c, c + 1);
+        } else if (stereoPairs_ && c % 2 == 1 && isSelected(c - 1)) {
+            continue;  // already the right side of its pair
+        } else {
+            sources.emplace_back(c, c);
+        }
+    }
+
+    SampleBuffer out;
+    out.frames = count;
+    out.channels = 2;
+    out.sampleRate = rate;
+    out.samples.assign(std::size_t(count) * 2, 0.0f);
+    // Equal power: n sources at 1/√n keep the sum's loudness near one source's.
+    const float gain = 1.0f / std::sqrt(float(sources.size()));
+    for (const auto& [left, right] : sources) {
+        const float* in = buffer.samples + std::size_t(drop) * std::size_t(width);
+        float* o = out.samples.data();
+        for (int f = 0; f < count; ++f, in += width, o += 2) {
+            o[0] += gain * in[left];
+            o[1] += gain * in[right];
+        }
+    }
+
+    out.presentationTime = *nextPTS_;
+    nextPTS_ = *nextPTS_ + platform::MediaTime(count, rate);
+    sink_(std::move(out));
+}
+
+void MicCapture::publishLevels(std::vector<float> peaks)
+{
+    if (pendingPeaks_.size() != peaks.size()) pendingPeaks_ = peaks;
+    for (std::size_t i = 0; i < peaks.size(); ++i) pendingPeaks_[i] = std::max(pendingPeaks_[i], peaks[i]);
+
+    std::int64_t now = clock_();
+    if (now - lastLevelPublish_ <= kLevelInterval) return;
+    std::vector<float> levels = std::move(pendingPeaks_);
+    pendingPeaks_.clear();
+    lastLevelPublish_ = now;
+    // Queued on this object: dropped if it is gone by then.
+    QMetaObject::invokeMethod(
+        this, [this, levels = std::move(levels)] {
+            if (onLevels_) onLevels_(levels);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace ondexa

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "Ondexa/recording/AudioDevices.h"
+#include "Platform/audio/AudioInputStream.h"
+#include "Platform/media/MediaTime.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace ondexa {
+
+// Captures the inputs of one audio input device. It runs whenever the
+// audio-interface input is enabled, recording or not, so that the record
+// window can show levels; while a recording runs, the Recorder's sink gets
+// every buffer mixed down to stereo from the chosen channels and stamped on
+// the host clock.
+//
+// Threads: created, configured and destroyed on the main thread. Buffers
+// arrive on the sound input thread (process()). `lock` guards the channel
+// choice, the sink and the next time stamp, which all three sides share; the
+// sink is called with the lock held, so it must only hand the buffer on and
+// never call back into this object.
+class MicCapture : public QObject {
+public:
+    // What the sink gets: stereo, interleaved, on the host clock; shaped for
+    // MovieWriter::appendSound.
+    struct SampleBuffer {
+        std::vector<float> samples;  // frames × channels, left/right interleaved
+        int frames = 0;
+        int channels = 2;
+        int sampleRate = 0;
+        platform::MediaTime presentationTime;  // host clock, of the first frame
+    };
+    using Sink = std::function<void(SampleBuffer)>;
+    using Levels = std::function<void(std::vector<float>)>;
+    // One buffer as the input delivers it: interleaved floats, host time of
+    // the first frame in nanoseconds when known.
+    using InputBuffer = platform::AudioInputStream::Buffer;
+
+    // Opens the device's input. Throws OndexaError ("A hangbemenet nem érhető
+    // el.", "Nem sikerült megnyitni: …", "A(z) … nem ad hangot.") or the
+    // sound layer's AudioError when the stream does not start.
+    explicit MicCapture(AudioInputDevice device, QObject* parent = nullptr);
+    // Without an input: buffers come only through process() (used by tests).
+    struct NoInput {};
+    MicCapture(AudioInputDevice device, double sampleRate, NoInput, QObject* parent = nullptr);
+    // Closes the input first, so no buffer and no level call arrive afterwards.
+    ~MicCapture() override;
+
+    const AudioInputDevice& device() const { return device_; }
+    // The input's rate in Hz (48000 until the input is open). Main thread.
+    double sampleRate() const { return sampleRate_; }
+
+    // Main thread. Called on the main thread with the greatest peak of each
+    // input channel, at most once per 50 ms.
+    void setOnLevels(Levels callback) { onLevels_ = std::move(callback); }
+
+    // Any thread. The zero-based channels to record, ascending, and whether
+    // neighbours (0 and 1, 2 and 3, …) are taken as stereo pairs.
+    void setChannels(std::vector<int> channels, bool stereoPairs);
+    std::vector<int> channels() const;
+    bool stereoPairs() const;
+
+    // Any thread (the Recorder). setSink starts the recording's time line
+    // afresh: the next buffer is stamped with its own host time. clearSink
+    // ends delivery.
+    void setSink(Sink sink);
+    void clearSink();
+    std::optional<platform::MediaTime> nextPTS() const;
+
+    // Sound input thread: one buffer of the device.
+    void process(const InputBuffer& buffer);
+    // The host clock, in nanoseconds; replaced only before any input arrives.
+    void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
+private:
+    void configure();
+    void inputEnded();
+    void publishLevels(std::vector<float> peaks);
+
+    const AudioInputDevice device_;
+    double sampleRate_ = 48000;  // main thread (written by configure())
+    Levels onLevels_;            // main thread
+
+    mutable std::mutex lock;
+    std::vector<int> channels_;                   // guarded by lock
+    bool stereoPairs_ = false;                    // guarded by lock
+    Sink sink_;                                   // guarded by lock
+    std::optional<platform::MediaTime> nextPTS_;  // guarded by lock
+
+    std::vector<float> pendingPeaks_;     // input thread only
+    std::int64_t lastLevelPublish_ = 0;   // input thread only; host clock, ns
+    std::function<std::int64_t()> clock_;  // set before input starts, then read on the input thread
+
+    std::unique_ptr<platform::AudioInputStream> input_;  // main thread
+};
+
+} // namespace ondexa

@@ -1,0 +1,248 @@
+#include "Platform/audio/AudioServer.h"
+
+#include "Platform/audio/AudioError.h"
+
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
+
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+struct Observer {
+    std::function<void()> changed;
+    AudioServer::Post post;
+};
+
+// Observers of the process (they outlive any one connection).
+std::mutex observersMutex;
+std::map<int, Observer> observers;  // guarded by observersMutex
+int nextObserverId = 1;             // guarded by observersMutex
+
+std::string text(const char* s) { return s ? s : ""; }
+
+} // namespace
+
+AudioServer::AudioServer() = default;
+
+std::shared_ptr<AudioServer> AudioServer::shared()
+{
+    static std::mutex mutex;
+    static std::shared_ptr<AudioServer> instance;  // guarded by mutex
+    std::lock_guard guard(mutex);
+    if (instance && instance->isConnected()) return instance;
+    instance.reset();
+    std::shared_ptr<AudioServer> server(new AudioServer);
+    server->connect();
+    instance = server;
+    return server;
+}
+
+void AudioServer::connect()
+{
+    mainloop_ = pa_threaded_mainloop_new();
+    if (!mainloop_) throw AudioError("Nem sikerült elindítani a hangkezelést.");
+    pa_threaded_mainloop_set_name(mainloop_, "ondexa.sound");
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Vendalum");
+    if (!context_) throw AudioError("Nem sikerült elindítani a hangkezelést.");
+
+    pa_context_set_state_callback(
+        context_,
+        [](pa_context* c, void* self) {
+            auto* server = static_cast<AudioServer*>(self);
+            pa_context_state_t state = pa_context_get_state(c);
+            if (state == PA_CONTEXT_READY) server->ready_ = true;
+            if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+                server->failed_ = true;
+                // Losing a working server empties the device list.
+                if (server->ready_) notifyDeviceObservers();
+                server->ready_ = false;
+            }
+            pa_threaded_mainloop_signal(server->mainloop_, 0);
+        },
+        this);
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t event, std::uint32_t, void*) {
+            auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+            auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+            if (facility == PA_SUBSCRIPTION_EVENT_SOURCE &&
+                (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
+                notifyDeviceObservers();
+        },
+        nullptr);
+
+    // No autospawn: a server that isn't there is an answer, not something to start.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        int code = pa_context_errno(context_);
+        throw AudioError("A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást.", code);
+    }
+    if (pa_threaded_mainloop_start(mainloop_) < 0) throw AudioError("Nem sikerült elindítani a hangkezelést.");
+
+    LoopLock lock(mainloop_);
+    for (;;) {
+        pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY) break;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            int code = pa_context_errno(context_);
+            failed_ = true;
+            throw AudioError("A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást.", code);
+        }
+        pa_threaded_mainloop_wait(mainloop_);
+    }
+    pa_operation* op = pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr);
+    if (op) pa_operation_unref(op);
+}
+
+AudioServer::~AudioServer()
+{
+    if (mainloop_) pa_threaded_mainloop_stop(mainloop_);
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    if (mainloop_) pa_threaded_mainloop_free(mainloop_);
+}
+
+int AudioServer::lastError() const { return pa_context_errno(context_); }
+
+void AudioServer::waitFor(pa_operation* operation)
+{
+    if (!operation) throw AudioError("A hangkiszolgáló nem válaszolt.", pa_context_errno(context_));
+    // A dead context cancels its operations, and its state change wakes us.
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+        pa_threaded_mainloop_wait(mainloop_);
+    bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    pa_operation_unref(operation);
+    if (!done) throw AudioError("A hangkiszolgáló nem válaszolt.", pa_context_errno(context_));
+}
+
+std::vector<AudioSource> AudioServer::sources()
+{
+    if (pa_threaded_mainloop_in_thread(mainloop_))
+        throw std::logic_error("AudioServer::sources called on the sound thread");
+    struct Query {
+        AudioServer* server;
+        std::vector<AudioSource> sources;
+    } query{this, {}};
+    LoopLock lock(mainloop_);
+    pa_operation* op = pa_context_get_source_info_list(
+        context_,
+        [](pa_context*, const pa_source_info* info, int eol, void* data) {
+            auto* q = static_cast<Query*>(data);
+            if (eol || !info) {
+                pa_threaded_mainloop_signal(q->server->mainloop_, 0);
+                return;
+            }
+            AudioSource source;
+            source.index = info->index;
+            source.name = text(info->name);
+            source.description = text(info->description);
+            source.channelCount = info->sample_spec.channels;
+            source.sampleRate = int(info->sample_spec.rate);
+            source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+            for (int i = 0; i < info->channel_map.channels; ++i)
+                source.channelNames.push_back(text(pa_channel_position_to_string(info->channel_map.map[i])));
+            source.channelNames.resize(std::size_t(source.channelCount));
+            q->sources.push_back(std::move(source));
+        },
+        &query);
+    waitFor(op);
+    return std::move(query.sources);
+}
+
+std::vector<AudioSource> AudioServer::inputSources()
+{
+    std::vector<AudioSource> inputs;
+    for (auto& source : sources())
+        if (!source.isMonitor) inputs.push_back(std::move(source));
+    return inputs;
+}
+
+std::string AudioServer::systemSoundSource()
+{
+    if (pa_threaded_mainloop_in_thread(mainloop_))
+        throw std::logic_error("AudioServer::systemSoundSource called on the sound thread");
+    struct Query {
+        AudioServer* server;
+        std::string text;
+    } query{this, {}};
+    LoopLock lock(mainloop_);
+    waitFor(pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* q = static_cast<Query*>(data);
+            if (info) q->text = text(info->default_sink_name);
+            pa_threaded_mainloop_signal(q->server->mainloop_, 0);
+        },
+        &query));
+    if (query.text.empty()) return {};
+    std::string sink = std::move(query.text);
+    query.text.clear();
+    waitFor(pa_context_get_sink_info_by_name(
+        context_, sink.c_str(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto* q = static_cast<Query*>(data);
+            if (!eol && info) q->text = text(info->monitor_source_name);
+            if (eol || !info) pa_threaded_mainloop_signal(q->server->mainloop_, 0);
+        },
+        &query));
+    return query.text;
+}
+
+int AudioServer::addDeviceObserver(std::function<void()> changed, Post postToMain)
+{
+    std::lock_guard guard(observersMutex);
+    int id = nextObserverId++;
+    observers.emplace(id, Observer{std::move(changed), std::move(postToMain)});
+    return id;
+}
+
+void AudioServer::removeDeviceObserver(int id)
+{
+    std::lock_guard guard(observersMutex);
+    observers.erase(id);
+}
+
+void AudioServer::notifyDeviceObservers()
+{
+    std::vector<std::pair<int, Post>> posts;
+    {
+        std::lock_guard guard(observersMutex);
+        for (const auto& [id, observer] : observers) posts.emplace_back(id, observer.post);
+    }
+    for (const auto& [id, post] : posts) {
+        // Looked up again on the main thread: the observer may be gone by then.
+        post([id = id] {
+            std::function<void()> changed;
+            {
+                std::lock_guard guard(observersMutex);
+                auto it = observers.find(id);
+                if (it == observers.end()) return;
+                changed = it->second.changed;
+            }
+            changed();
+        });
+    }
+}
+
+} // namespace platform
