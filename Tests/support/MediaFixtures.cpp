@@ -123,23 +123,23 @@ std::string runFfprobe(const std::vector<std::string>& args, const std::filesyst
     return r.out;
 }
 
-std::filesystem::path makeNumberedVideo(const std::filesystem::path& file, const NumberedVideo& spec)
+std::filesystem::path makeNumberedVideo(const std::filesystem::path& file, const NumberedVideo& video)
 {
     std::ostringstream graph;
-    graph << "color=c=" << hexColour(spec.rgb) << ":s=" << spec.width << "x" << spec.height << ":r=" << spec.fps
+    graph << "color=c=" << hexColour(video.rgb) << ":s=" << video.width << "x" << video.height << ":r=" << video.fps
           << ",format=rgb24";
     for (int b = 0; b < 9; ++b)
         graph << ",drawbox=x=" << b << "*iw/10:y=0:w=iw/10:h=ih/2:color=white:t=fill:enable='bitand(n\\," << (1 << b)
               << ")'";
-    const bool bt709 = spec.matrix == "bt709";
+    const bool bt709 = video.matrix == "bt709";
     const std::string matrix = bt709 ? "bt709" : "smpte170m";
-    std::vector<std::string> args{"-f", "lavfi", "-i", graph.str(), "-frames:v", std::to_string(spec.frames),
+    std::vector<std::string> args{"-f", "lavfi", "-i", graph.str(), "-frames:v", std::to_string(video.frames),
                                   "-vf", "scale=out_color_matrix=" + std::string(bt709 ? "bt709" : "bt601") +
                                              ":out_range=tv,format=yuv420p",
                                   "-colorspace", matrix, "-color_primaries", bt709 ? "bt709" : "smpte170m",
                                   "-color_trc", bt709 ? "bt709" : "smpte170m", "-color_range", "tv",
                                   "-c:v", "libx264", "-crf", "12", "-g", "30"};
-    args.insert(args.end(), spec.extra.begin(), spec.extra.end());
+    args.insert(args.end(), video.extra.begin(), video.extra.end());
     args.push_back(file.string());
     runFfmpeg(args);
     return file;

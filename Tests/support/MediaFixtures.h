@@ -52,7 +52,7 @@ struct NumberedVideo {
     std::string matrix = "bt709";
     std::vector<std::string> extra;
 };
-std::filesystem::path makeNumberedVideo(const std::filesystem::path& file, const NumberedVideo& spec = {});
+std::filesystem::path makeNumberedVideo(const std::filesystem::path& file, const NumberedVideo& video = NumberedVideo());
 
 // Reads the frame number drawn by makeNumberedVideo from a picture's pixels
 // (any 32-bit QImage-compatible buffer: pixel at (x, y) as 0xAARRGGBB).

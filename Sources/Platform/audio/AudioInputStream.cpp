@@ -1,6 +1,7 @@
 #include "Platform/audio/AudioInputStream.h"
 
 #include "Platform/audio/AudioError.h"
+#include "Platform/audio/PulseStream.h"
 #include "Platform/audio/AudioServer.h"
 #include "Platform/core/HostClock.h"
 
@@ -14,20 +15,6 @@
 
 namespace platform {
 
-namespace {
-
-class LoopLock {
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
-
-} // namespace
 
 AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, EndCallback onEnd)
     : server_(AudioServer::shared()), onBuffer_(std::move(onBuffer)), onEnd_(std::move(onEnd))
@@ -43,7 +30,7 @@ AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, End
     if (channels_ < 1 || channels_ > int(PA_CHANNELS_MAX) || sampleRate_ <= 0 || sampleRate_ > int(PA_RATE_MAX))
         throw AudioError("A hangforrás nem ad hangot: " + found->description + ".");
 
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(sampleRate_), std::uint8_t(channels_)};
+    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, std::uint32_t(sampleRate_), std::uint8_t(channels_)};
     pa_channel_map map;
     bool ownMap = channels_ == found->channelCount;
     if (ownMap) {
@@ -63,15 +50,15 @@ AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, End
         for (int i = 0; i < channels_; ++i) channelNames_.push_back(pa_channel_position_to_string(map.map[i]));
     }
 
-    LoopLock lock(server_->mainloop());
-    stream_ = pa_stream_new(server_->context(), "Vendalum", &spec, &map);
+    pulse::LoopLock lock(server_->mainloop());
+    stream_ = pa_stream_new(server_->context(), "Vendalum", &sampleSpec, &map);
     if (!stream_) throw AudioError("A hangkiszolgáló nem nyitott felvevő adatfolyamot.", server_->lastError());
     pa_stream_set_state_callback(stream_, &AudioInputStream::stateCallback, this);
     pa_stream_set_read_callback(stream_, &AudioInputStream::readCallback, this);
 
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: the server's choice
-    attr.fragsize = std::uint32_t(std::max(options.framesPerBuffer, 1)) * std::uint32_t(pa_frame_size(&spec));
+    attr.fragsize = std::uint32_t(std::max(options.framesPerBuffer, 1)) * std::uint32_t(pa_frame_size(&sampleSpec));
     auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE |
                                    (ownMap ? PA_STREAM_NO_REMIX_CHANNELS : 0));
@@ -79,27 +66,12 @@ AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, End
     if (pa_stream_connect_record(stream_, options.source.c_str(), &attr, flags) < 0) {
         failure = server_->lastError();
     } else {
-        for (;;) {
-            pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY) {
-                running_ = true;
-                break;
-            }
-            if (!PA_STREAM_IS_GOOD(state)) {
-                failure = server_->lastError();
-                if (failure == 0) failure = PA_ERR_UNKNOWN;
-                break;
-            }
-            pa_threaded_mainloop_wait(server_->mainloop());
-        }
+        failure = pulse::waitUntilReady(stream_, *server_);
+        running_ = failure == 0;
     }
     if (failure != 0) {
         closing_ = true;
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_set_read_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
+        pulse::closeStream(stream_);
         throw AudioError("A hangkiszolgáló nem nyitott felvevő adatfolyamot: " + found->description + ".", failure);
     }
 }
@@ -107,13 +79,9 @@ AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, End
 AudioInputStream::~AudioInputStream()
 {
     if (!stream_) return;
-    LoopLock lock(server_->mainloop());
+    pulse::LoopLock lock(server_->mainloop());
     closing_ = true;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    pulse::closeStream(stream_);
 }
 
 void AudioInputStream::stateCallback(pa_stream* stream, void* data)

@@ -1,6 +1,7 @@
 #include "Platform/audio/AudioServer.h"
 
 #include "Platform/audio/AudioError.h"
+#include "Platform/audio/PulseStream.h"
 
 #include <pulse/error.h>
 #include <pulse/introspect.h>
@@ -15,16 +16,7 @@ namespace platform {
 
 namespace {
 
-class LoopLock {
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
+using pulse::LoopLock;
 
 struct Observer {
     std::function<void()> changed;

@@ -1,22 +1,15 @@
 #pragma once
 
-// Windows the capture tests open and paint on the test desktop, through a
+// Windows the desktop tests open and paint on the test desktop, through a
 // connection of their own (a different client from the code under test).
-
-#include "Platform/capture/ScreenStream.h"
 
 #include <QImage>
 #include <QRect>
 
 #include <xcb/xcb.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
+#include <cstdlib>
 
 namespace testdesktop {
 
@@ -26,15 +19,12 @@ bool haveDisplay();
 class Client {
 public:
     Client();
-    ~Client();
+    ~Client() { xcb_disconnect(connection_); }
     xcb_connection_t* get() const { return connection_; }
     xcb_window_t root() const { return screen_->root; }
     xcb_atom_t atom(const char* name) const;
     // Waits until the server has carried out everything sent so far.
-    void sync() const;
-    void warpPointer(int x, int y) const;
-    void setRootLongs(const char* property, xcb_atom_t type, const std::vector<std::uint32_t>& values) const;
-    void deleteRootProperty(const char* property) const;
+    void sync() const { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
 private:
     xcb_connection_t* connection_ = nullptr;
@@ -45,7 +35,7 @@ private:
 class Window {
 public:
     Window(Client& client, QRect rect, std::uint32_t rgb, bool map = true);
-    ~Window();
+    ~Window() { destroy(); }
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
@@ -53,47 +43,14 @@ public:
     void fill(std::uint32_t rgb);
     void fillRect(QRect rect, std::uint32_t rgb);  // window coordinates
     void setGeometry(QRect rect);
-    void raise();
-    void setString(const char* property, const char* type, const std::string& value);
-    void setLongs(const char* property, xcb_atom_t type, const std::vector<std::uint32_t>& values);
+    // `format` 8 takes a string's bytes, 32 a list of longs.
+    void setProperty(const char* property, xcb_atom_t type, std::uint8_t format, std::uint32_t count, const void* data);
     void destroy();
 
 private:
     Client& client_;
     xcb_window_t id_ = 0;
     xcb_gcontext_t gc_ = 0;
-    QRect rect_;
-};
-
-// Collects a stream's frames (as deep copies, so the stream's pool stays free).
-class FrameCollector {
-public:
-    struct Frame {
-        QImage image;
-        std::int64_t hostTime = 0;
-    };
-
-    platform::ScreenStream::FrameHandler frameHandler();
-    platform::ScreenStream::ErrorHandler errorHandler();
-
-    // Waits until at least `count` frames arrived; false on timeout.
-    bool waitForFrames(std::size_t count, std::chrono::milliseconds timeout);
-    bool waitForError(std::chrono::milliseconds timeout);
-    // Waits for a frame whose pixel at `at` has colour `rgb`.
-    std::optional<Frame> waitForPixel(QPoint at, std::uint32_t rgb, std::chrono::milliseconds timeout);
-
-    std::vector<Frame> frames();
-    std::size_t count();
-    std::optional<std::string> error();
-    // Whether a frame came after the error (it must not).
-    bool frameAfterError();
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Frame> frames_;           // guarded by mutex_
-    std::optional<std::string> error_;    // guarded by mutex_
-    bool frameAfterError_ = false;        // guarded by mutex_
 };
 
 inline std::uint32_t rgbAt(const QImage& image, int x, int y)

@@ -94,10 +94,10 @@ TEST_F(FrameReaderTest, RandomSeeksAreExact)
 TEST_F(FrameReaderTest, ConvertsWithEachStreamsColourMatrix)
 {
     for (const char* matrix : {"bt709", "bt601"}) {
-        fixtures::NumberedVideo spec(3);
-        spec.matrix = matrix;
-        spec.rgb = 0xC8285A;
-        const auto asset = Asset::open(fixtures::makeNumberedVideo(*dir / (std::string(matrix) + ".mov"), spec));
+        fixtures::NumberedVideo video(3);
+        video.matrix = matrix;
+        video.rgb = 0xC8285A;
+        const auto asset = Asset::open(fixtures::makeNumberedVideo(*dir / (std::string(matrix) + ".mov"), video));
         FrameReader reader(*asset, asset->videoStreams().at(0));
         SCOPED_TRACE(matrix);
         expectColourNear(lowerColour(reader.frameAt(MediaTime::zero()).image), 0xC8285A);

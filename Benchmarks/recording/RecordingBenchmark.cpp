@@ -1,0 +1,659 @@
+// bench_recording: records a 1920×1080 display that changes every frame, at
+// 30 frames a second, with the system sound and two channels of the audio
+// interface, once with our recorder and once with the ffmpeg program set up
+// the same way (x11grab + pulse; libx264 High veryfast, no B-frames, key
+// frame every 60, the same bit rate; AAC 256 kbit/s; the same fragmented
+// movie), on the test desktop it starts itself. Prints, side by side:
+// frames written and dropped, CPU seconds per recorded second, and how far
+// the sound lies from the picture at the end of the recording.
+//
+// Sync is measured with events: a helper process (this program with
+// --stimulus) repaints a full-screen window at 60 Hz and, every 1.0137 s on
+// the host clock, shows a white square and plays a tone burst into the
+// system output and into two interface channels, timed by the sound
+// server's playback latency to sound at that same moment. In the movie, the
+// first frame showing the square fixes the picture's time base (a frame is
+// grabbed at most one frame interval after the square appears; over many
+// events at all phases of the frame grid the least lag is ~0), and each
+// burst's onset is compared with its event's time on that base.
+//
+//   bench_recording [--seconds N] [--no-ffmpeg] [--keep DIR]
+
+#include "Ondexa/recording/AudioDevices.h"
+#include "Ondexa/recording/MicCapture.h"
+#include "Ondexa/recording/Recorder.h"
+#include "Platform/capture/ScreenContent.h"
+#include "Platform/core/HostClock.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <csignal>
+#include <ctime>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <xcb/xcb.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kFps = 30;
+
+// Events: not a whole number of frame intervals apart, so that over a minute
+// they fall at every phase of the 30 Hz grab grid.
+constexpr double kPeriod = 1.0137;       // s
+constexpr double kFlashSeconds = 0.15;   // the white square's time on screen
+constexpr double kBurstSeconds = 0.10;
+constexpr double kSystemBurstHz = 2000;
+constexpr double kInterfaceBurstHz = 3000;
+constexpr double kBurstAmplitude = 0.4;
+constexpr int kMarker = 96;              // side of the square at the top left
+constexpr double kInterfaceTones[4] = {300, 500, 700, 900};
+constexpr double kToneAmplitude = 0.125;
+// The events whose offsets make "the end" of a recording.
+constexpr int kEndEvents = 5;
+
+std::int64_t now() { return platform::HostClock::nowNanoseconds(); }
+
+void sleepUntil(std::int64_t hostNs)
+{
+    timespec ts{time_t(hostNs / 1'000'000'000), long(hostNs % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+// Where host time `t` falls in the event pattern: the time since the latest
+// event's start, in seconds (negative before the first).
+double sinceEvent(std::int64_t origin, std::int64_t t)
+{
+    const double since = double(t - origin) / 1e9;
+    if (since < 0) return since;
+    return since - std::floor(since / kPeriod) * kPeriod;
+}
+
+// --- The stimulus process ---------------------------------------------------------------
+
+// Plays, into `sink`, bursts on the first two channels at the events (and,
+// with `tones`, a steady tone per channel), each chunk placed by the
+// server's playback latency so that it sounds at the host time it was made for.
+void playEvents(const char* sink, int channels, int rate, bool aux, double burstHz, bool tones, std::int64_t origin)
+{
+    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, std::uint32_t(rate), std::uint8_t(channels)};
+    pa_channel_map map;
+    pa_channel_map_init(&map);
+    map.channels = std::uint8_t(channels);
+    for (int c = 0; c < channels; ++c)
+        map.map[c] = aux ? pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + c)
+                         : (c == 0 ? PA_CHANNEL_POSITION_FRONT_LEFT : PA_CHANNEL_POSITION_FRONT_RIGHT);
+    // A short buffer keeps the latency, and so its estimate's error, small.
+    pa_buffer_attr attr{};
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(20'000, &sampleSpec));
+    attr.prebuf = std::uint32_t(-1);
+    attr.minreq = std::uint32_t(pa_usec_to_bytes(5'000, &sampleSpec));
+    attr.fragsize = std::uint32_t(-1);
+    int error = 0;
+    pa_simple* stream =
+        pa_simple_new(nullptr, "bench_recording", PA_STREAM_PLAYBACK, sink, "events", &sampleSpec, &map, &attr, &error);
+    if (!stream) {
+        std::fprintf(stderr, "stimulus: cannot play into %s: %s\n", sink, pa_strerror(error));
+        return;
+    }
+    const int chunk = rate / 200;  // 5 ms
+    std::vector<float> samples(std::size_t(chunk) * std::size_t(channels));
+    for (std::int64_t position = 0;; position += chunk) {
+        const pa_usec_t latency = pa_simple_get_latency(stream, &error);
+        const std::int64_t first = now() + std::int64_t(latency) * 1000;
+        for (int i = 0; i < chunk; ++i) {
+            const double in = sinceEvent(origin, first + std::int64_t(i) * 1'000'000'000 / rate);
+            const double burst = in >= 0 && in < kBurstSeconds ? kBurstAmplitude * std::sin(2 * M_PI * burstHz * in) : 0;
+            for (int c = 0; c < channels; ++c) {
+                double v = c < 2 ? burst : 0;
+                if (tones) v += kToneAmplitude * std::sin(2 * M_PI * kInterfaceTones[c] * double(position + i) / rate);
+                samples[std::size_t(i * channels + c)] = float(v);
+            }
+        }
+        if (pa_simple_write(stream, samples.data(), samples.size() * sizeof(float), &error) < 0) {
+            std::fprintf(stderr, "stimulus: writing to %s failed: %s\n", sink, pa_strerror(error));
+            return;
+        }
+    }
+}
+
+// A full-screen window repainted 60 times a second: a changing background,
+// moving blocks, and the white square during each event.
+[[noreturn]] void paintEvents(std::int64_t origin)
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "stimulus: no X display\n");
+        std::exit(1);
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    const std::uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    xcb_map_window(c, window);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    auto fill = [&](std::uint32_t rgb, int x, int y, int w, int h) {
+        xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &rgb);
+        const xcb_rectangle_t r{std::int16_t(x), std::int16_t(y), std::uint16_t(w), std::uint16_t(h)};
+        xcb_poly_fill_rectangle(c, window, gc, 1, &r);
+    };
+
+    const std::int64_t tick = 1'000'000'000 / 60;
+    std::int64_t next = now();
+    for (;;) {
+        // Wake at the next tick, or sooner at an event's start or end.
+        const std::int64_t t0 = now();
+        const double in = sinceEvent(origin, t0);
+        std::int64_t edge;
+        if (in < 0) edge = origin;
+        else if (in < kFlashSeconds) edge = t0 + std::int64_t((kFlashSeconds - in) * 1e9);
+        else edge = t0 + std::int64_t((kPeriod - in) * 1e9);
+        const std::int64_t wake = std::min(next, edge);
+        sleepUntil(wake);
+        if (wake == next) next += tick;
+        if (next < now()) next = now() + tick;
+
+        const std::int64_t t = now();
+        const double ms = double(t) / 1e6;
+        fill(0x101010u + (std::uint32_t(ms / 40) % 64) * 0x010101u, 0, 0, kWidth, kHeight);
+        for (int i = 0; i < 48; ++i) {
+            const int x = int(std::fmod(i * 197.0 + ms * (0.05 + 0.01 * i), double(kWidth - 140)));
+            const int y = 120 + int(std::fmod(i * 131.0 + ms * (0.03 + 0.007 * i), double(kHeight - 220)));
+            fill(0x204080u * std::uint32_t(i + 1) ^ std::uint32_t(ms / 100), x, y, 140, 90);
+        }
+        const double e = sinceEvent(origin, t);
+        fill(e >= 0 && e < kFlashSeconds ? 0xFFFFFFu : 0x000000u, 0, 0, kMarker, kMarker);
+        xcb_flush(c);
+    }
+}
+
+[[noreturn]] void runStimulus(std::int64_t origin)
+{
+    std::thread([origin] { playEvents("desk", 2, 48000, false, kSystemBurstHz, false, origin); }).detach();
+    std::thread([origin] { playEvents("iface_in", 4, 44100, true, kInterfaceBurstHz, true, origin); }).detach();
+    paintEvents(origin);
+}
+
+// --- Child processes --------------------------------------------------------------------
+
+pid_t spawn(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    return pid;
+}
+
+// Runs a command to its end; its exit status.
+int run(const std::vector<std::string>& args, rusage* usage = nullptr)
+{
+    const pid_t pid = spawn(args);
+    if (pid < 0) return -1;
+    int status = 0;
+    rusage own{};
+    wait4(pid, &status, 0, usage ? usage : &own);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string output(const std::string& command)
+{
+    std::string text;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p)) text += buffer;
+        pclose(p);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+double cpuSeconds(const rusage& u)
+{
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// --- Reading a movie back ---------------------------------------------------------------
+
+struct Track {
+    bool video = false;
+    double start = 0;                        // the first decoded frame's time, s
+    int rate = 0;
+    std::vector<float> left;                 // sound
+    std::vector<std::pair<double, double>> marker;  // video: (time, mean luma of the square)
+    std::int64_t frames = 0;
+    double end = 0;
+};
+
+std::vector<Track> readMovie(const std::filesystem::path& file)
+{
+    std::vector<Track> tracks;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) < 0) return tracks;
+    avformat_find_stream_info(format, nullptr);
+    std::vector<AVCodecContext*> decoders;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* par = format->streams[i]->codecpar;
+        Track t;
+        t.video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+        t.rate = par->sample_rate;
+        t.start = NAN;
+        tracks.push_back(t);
+        AVCodecContext* d = avcodec_alloc_context3(avcodec_find_decoder(par->codec_id));
+        avcodec_parameters_to_context(d, par);
+        d->thread_count = 0;
+        if (avcodec_open2(d, nullptr, nullptr) < 0) avcodec_free_context(&d);
+        decoders.push_back(d);
+    }
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto drain = [&](std::size_t i) {
+        Track& t = tracks[i];
+        const AVRational tb = format->streams[i]->time_base;
+        while (avcodec_receive_frame(decoders[i], frame) == 0) {
+            const double time = double(frame->best_effort_timestamp) * av_q2d(tb);
+            if (std::isnan(t.start)) t.start = time;
+            if (t.video) {
+                ++t.frames;
+                double sum = 0;
+                for (int y = 16; y < kMarker - 16; ++y)
+                    for (int x = 16; x < kMarker - 16; ++x) sum += frame->data[0][y * frame->linesize[0] + x];
+                t.marker.emplace_back(time, sum / ((kMarker - 32) * (kMarker - 32)));
+                t.end = time + double(frame->pkt_duration) * av_q2d(tb);
+            } else {
+                const auto* l = reinterpret_cast<const float*>(frame->data[0]);
+                t.left.insert(t.left.end(), l, l + frame->nb_samples);
+                t.end = t.start + double(t.left.size()) / t.rate;
+            }
+        }
+    };
+    while (av_read_frame(format, packet) >= 0) {
+        const auto i = std::size_t(packet->stream_index);
+        if (decoders[i] && avcodec_send_packet(decoders[i], packet) >= 0) drain(i);
+        av_packet_unref(packet);
+    }
+    for (std::size_t i = 0; i < decoders.size(); ++i) {
+        if (!decoders[i]) continue;
+        avcodec_send_packet(decoders[i], nullptr);
+        drain(i);
+        avcodec_free_context(&decoders[i]);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return tracks;
+}
+
+// Times at which the white square appears.
+std::vector<double> flashOnsets(const Track& video)
+{
+    std::vector<double> onsets;
+    // A square already lit in the first frame appeared before the movie
+    // began: its moment is unknown.
+    bool lit = !video.marker.empty() && video.marker.front().second > 180;
+    for (const auto& [time, luma] : video.marker) {
+        if (!lit && luma > 180) onsets.push_back(time);
+        if (luma > 180) lit = true;
+        else if (luma < 60) lit = false;
+    }
+    return onsets;
+}
+
+// Times at which a burst of `hz` starts: the centre of the first 2 ms window
+// whose amplitude at that frequency reaches half the burst's.
+std::vector<double> burstOnsets(const Track& sound, double hz)
+{
+    std::vector<double> onsets;
+    if (sound.rate <= 0) return onsets;
+    const int n = sound.rate / 500;
+    const int hop = std::max(1, n / 8);
+    const double coefficient = 2 * std::cos(2 * M_PI * hz / sound.rate);
+    bool on = false;
+    for (std::size_t from = 0; from + std::size_t(n) <= sound.left.size(); from += std::size_t(hop)) {
+        double s1 = 0, s2 = 0;
+        for (int i = 0; i < n; ++i) {
+            const double s0 = sound.left[from + std::size_t(i)] + coefficient * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        const double amplitude = 2 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coefficient * s1 * s2)) / n;
+        if (!on && amplitude > kBurstAmplitude / 2) {
+            onsets.push_back(sound.start + (double(from) + n / 2.0) / sound.rate);
+            on = true;
+        } else if (on && amplitude < kBurstAmplitude / 8) {
+            on = false;
+        }
+    }
+    return onsets;
+}
+
+struct Sync {
+    int events = 0;               // events seen in the picture
+    double pictureBaseError = NAN;  // our recorder only: the estimated base minus the real one, ms
+    double systemEnd = NAN;       // sound minus picture over the last events, ms
+    double interfaceEnd = NAN;
+    double systemWorst = NAN;     // the largest offset over the whole recording, ms
+    double interfaceWorst = NAN;
+};
+
+// Sound onsets against the event times on the picture's base. `origin`: the
+// host time of event 0; `movieStart`: our recorder's real base, when known.
+Sync measureSync(const std::vector<Track>& tracks, std::int64_t origin, std::optional<std::int64_t> movieStart)
+{
+    Sync sync;
+    if (tracks.size() < 3 || !tracks[0].video) return sync;
+    const std::vector<double> flashes = flashOnsets(tracks[0]);
+    if (flashes.size() < 3) return sync;
+    sync.events = int(flashes.size());
+    // Number the events from the first flash. A flash is seen in the first
+    // frame grabbed after its event, so it lags the event by 0 to 1 frame
+    // interval; the movie time of the first flash's event is taken as the
+    // least lag over all events, whose phases cover the frame grid.
+    const double first = flashes.front();
+    std::vector<long> index;
+    double base = 1e9;
+    for (double f : flashes) {
+        index.push_back(std::lround((f - first) / kPeriod));
+        base = std::min(base, f - double(index.back()) * kPeriod);
+    }
+    if (movieStart) {
+        // Our movie's time 0 is host time movieStart, so the real base is
+        // known: the event just before the first flash.
+        const double firstEvent = std::floor((double(*movieStart - origin) / 1e9 + first) / kPeriod);
+        const double realBase = double(origin - *movieStart) / 1e9 + firstEvent * kPeriod;
+        sync.pictureBaseError = (base - realBase) * 1000;
+    }
+
+    auto offsets = [&](const Track& sound, double hz, double& end, double& worst) {
+        const std::vector<double> bursts = burstOnsets(sound, hz);
+        if (std::getenv("BENCH_RECORDING_VERBOSE")) {
+            std::printf("  flashes:");
+            for (double f : flashes) std::printf(" %.4f", f);
+            std::printf("\n  bursts at %.0f Hz (track starts %.4f):", hz, sound.start);
+            for (double b : bursts) std::printf(" %.4f", b);
+            std::printf("\n");
+        }
+        std::vector<double> all;
+        for (std::size_t i = 0; i < flashes.size(); ++i) {
+            const double expected = base + double(index[i]) * kPeriod;
+            // The earliest onset near the event: a dip within a burst (a
+            // sound drop-out) may trigger a second one later.
+            const auto onset = std::find_if(bursts.begin(), bursts.end(),
+                                            [&](double b) { return b > expected - 0.25; });
+            if (onset == bursts.end() || *onset > expected + 0.25) continue;
+            all.push_back((*onset - expected) * 1000);
+        }
+        if (std::getenv("BENCH_RECORDING_VERBOSE")) {
+            std::printf("  offsets at %.0f Hz (ms):", hz);
+            for (double o : all) std::printf(" %.1f", o);
+            std::printf("\n");
+        }
+        if (all.empty()) return;
+        worst = 0;
+        for (double o : all) worst = std::abs(o) > std::abs(worst) ? o : worst;
+        const std::size_t from = all.size() > std::size_t(kEndEvents) ? all.size() - kEndEvents : 0;
+        double sum = 0;
+        for (std::size_t i = from; i < all.size(); ++i) sum += all[i];
+        end = sum / double(all.size() - from);
+    };
+    offsets(tracks[1], kSystemBurstHz, sync.systemEnd, sync.systemWorst);
+    offsets(tracks[2], kInterfaceBurstHz, sync.interfaceEnd, sync.interfaceWorst);
+    return sync;
+}
+
+// --- The two recorders ------------------------------------------------------------------
+
+struct Result {
+    std::string name;
+    bool ok = false;
+    std::string error;
+    double cpu = 0;          // CPU seconds used while recording
+    double recorded = 0;     // seconds of picture in the movie
+    std::int64_t written = -1;
+    std::int64_t dropped = -1;
+    Sync sync;
+};
+
+template <typename Predicate>
+bool runEventsUntil(Predicate done, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+Result recordOurs(const std::filesystem::path& file, double seconds, std::int64_t origin)
+{
+    Result r;
+    r.name = "Vendalum";
+    std::optional<ondexa::AudioInputDevice> device;
+    for (const auto& d : ondexa::AudioDeviceList::inputDevices())
+        if (d.uid == "iface") device = d;
+    if (!device) {
+        r.error = "no interface input \"iface\"";
+        return r;
+    }
+    ondexa::MicCapture mic(*device);
+    mic.setChannels({0, 1}, true);
+    const auto display = platform::ScreenContent::fetch().displays.at(0);
+    ondexa::Recorder recorder(file, ondexa::CaptureTarget::ofDisplay(display), true, &mic, nullptr, kFps);
+    recorder.setShowsCursor(false);
+
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    std::optional<std::optional<std::string>> started;
+    recorder.start([&](std::optional<std::string> error) { started = std::move(error); });
+    if (!runEventsUntil([&] { return started.has_value(); }, 20s) || *started) {
+        r.error = started && *started ? **started : "start did not complete";
+        return r;
+    }
+    runEventsUntil([] { return false; }, std::chrono::milliseconds(std::int64_t(seconds * 1000)));
+    std::optional<ondexa::Recorder::StopResult> stopped;
+    recorder.stop([&](const ondexa::Recorder::StopResult& result) { stopped = result; });
+    runEventsUntil([&] { return stopped.has_value(); }, 60s);
+    getrusage(RUSAGE_SELF, &after);
+    if (!stopped || !stopped->movieStart) {
+        r.error = stopped ? stopped->error : "stop did not complete";
+        return r;
+    }
+    r.cpu = cpuSeconds(after) - cpuSeconds(before);
+    r.written = recorder.writtenFrames();
+    r.dropped = recorder.droppedFrames();
+    const auto tracks = readMovie(file);
+    if (!tracks.empty()) r.recorded = tracks[0].end - tracks[0].start;
+    const std::int64_t start = stopped->movieStart->convertedTo(1'000'000'000).value();
+    r.sync = measureSync(tracks, origin, start);
+    r.ok = true;
+    return r;
+}
+
+Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int64_t origin, const std::string& display,
+                    const std::string& interfacePair)
+{
+    Result r;
+    r.name = "ffmpeg";
+    const auto progress = file.parent_path() / "ffmpeg-progress.txt";
+    const std::string bitRate = std::to_string(ondexa::Recorder::videoBitRate({kWidth, kHeight}, kFps, 0.10));
+    const std::vector<std::string> args = {
+        "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-progress", progress.string(),
+        "-thread_queue_size", "1024", "-f", "x11grab", "-framerate", std::to_string(kFps), "-video_size",
+        std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "0", "-i", display,
+        "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "48000", "-channels", "2", "-i", "desk.monitor",
+        "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "44100", "-channels", "2", "-i", interfacePair,
+        "-map", "0:v", "-map", "1:a", "-map", "2:a",
+        "-c:v", "libx264", "-preset", "veryfast", "-profile:v", "high", "-bf", "0", "-g", std::to_string(2 * kFps),
+        "-b:v", bitRate, "-pix_fmt", "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace",
+        "bt709", "-c:a", "aac", "-b:a", "256k",
+        "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000",
+        "-t", std::to_string(seconds), file.string()};
+    rusage usage{};
+    const int status = run(args, &usage);
+    if (status != 0) {
+        r.error = "ffmpeg exited with " + std::to_string(status);
+        return r;
+    }
+    r.cpu = cpuSeconds(usage);
+    std::ifstream in(progress);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("frame=", 0) == 0) r.written = std::atoll(line.c_str() + 6);
+        if (line.rfind("drop_frames=", 0) == 0) r.dropped = std::atoll(line.c_str() + 12);
+    }
+    const auto tracks = readMovie(file);
+    if (!tracks.empty()) r.recorded = tracks[0].end - tracks[0].start;
+    r.sync = measureSync(tracks, origin, std::nullopt);
+    r.ok = true;
+    return r;
+}
+
+std::string number(double v, int decimals)
+{
+    if (std::isnan(v)) return "–";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+void row(const char* label, const std::string& ours, const std::string& theirs, const std::string& ratio = "")
+{
+    std::printf("  %-44s %12s %12s %10s\n", label, ours.c_str(), theirs.c_str(), ratio.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--stimulus") == 0) runStimulus(std::atoll(argv[2]));
+
+    double seconds = 60;
+    bool withFfmpeg = true;
+    std::optional<std::filesystem::path> keep;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--no-ffmpeg") == 0) withFfmpeg = false;
+        else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench_recording [--seconds N] [--no-ffmpeg] [--keep DIR]\n");
+            return 2;
+        }
+    }
+    av_log_set_level(AV_LOG_ERROR);
+
+    // The test desktop, on its own display unless one is given.
+    if (!std::getenv("ONDEXA_DESKTOP_DISPLAY")) setenv("ONDEXA_DESKTOP_DISPLAY", "99", 1);
+    const std::string session = std::string(ONDEXA_SOURCE_DIR) + "/scripts/desktop-session";
+    const bool wasRunning = run({session, "status"}) == 0;
+    if (run({session, "start"}) != 0) {
+        std::fprintf(stderr, "bench_recording: the test desktop did not start\n");
+        return 1;
+    }
+    {
+        std::ifstream env(output(session + " env"));
+        std::string line;
+        while (std::getline(env, line)) {
+            const auto eq = line.find('=');
+            if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
+            setenv(line.substr(7, eq - 7).c_str(), line.substr(eq + 1).c_str(), 1);
+        }
+    }
+    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":99";
+
+    std::filesystem::path folder = keep ? *keep : std::filesystem::temp_directory_path() / ("bench-recording-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove(folder / "vendalum.mov");
+    std::filesystem::remove(folder / "ffmpeg.mov");
+
+    // The same two interface channels for ffmpeg, which can't pick channels
+    // of a source itself: a stereo source made of the interface's first two.
+    const std::string pairModule = output(
+        "pactl load-module module-remap-source master=iface source_name=iface_pair channels=2 "
+        "master_channel_map=aux0,aux1 channel_map=front-left,front-right remix=no");
+
+    const std::int64_t origin = now() + 1'500'000'000;
+    const pid_t stimulus = spawn({"/proc/self/exe", "--stimulus", std::to_string(origin)});
+    std::this_thread::sleep_for(2500ms);  // painting and sound running, the first event passed
+
+    int argcApp = 1;
+    QCoreApplication app(argcApp, argv);
+    std::printf("bench_recording: %.0f s of %dx%d at %d fps, content changing every frame, system sound and two "
+                "interface channels, on display %s (%u cores)\n",
+                seconds, kWidth, kHeight, kFps, display.c_str(), std::thread::hardware_concurrency());
+    std::fflush(stdout);
+    const Result ours = recordOurs(folder / "vendalum.mov", seconds, origin);
+    Result theirs;
+    theirs.name = "ffmpeg";
+    if (withFfmpeg) theirs = recordFfmpeg(folder / "ffmpeg.mov", seconds, origin, display, "iface_pair");
+
+    if (stimulus > 0) {
+        kill(stimulus, SIGTERM);
+        waitpid(stimulus, nullptr, 0);
+    }
+    if (!pairModule.empty()) run({"pactl", "unload-module", pairModule});
+    if (!wasRunning) run({session, "stop"});
+    if (!keep) std::filesystem::remove_all(folder);
+
+    for (const Result* r : {&ours, static_cast<const Result*>(&theirs)})
+        if (!r->ok && !(r == &theirs && !withFfmpeg))
+            std::printf("  %s failed: %s\n", r->name.c_str(), r->error.c_str());
+
+    const double ourRate = ours.recorded > 0 ? ours.cpu / ours.recorded : NAN;
+    const double theirRate = theirs.recorded > 0 ? theirs.cpu / theirs.recorded : NAN;
+    std::printf("\n  %-44s %12s %12s %10s\n", "", "Vendalum", "ffmpeg", "ratio");
+    row("seconds of picture in the movie", number(ours.recorded, 2), number(theirs.recorded, 2));
+    row("frames written (30 per second expected)", ours.written >= 0 ? std::to_string(ours.written) : "–",
+        theirs.written >= 0 ? std::to_string(theirs.written) : "–");
+    row("dropped frames", ours.dropped >= 0 ? std::to_string(ours.dropped) : "–",
+        theirs.dropped >= 0 ? std::to_string(theirs.dropped) : "–");
+    row("CPU seconds per recorded second", number(ourRate, 3), number(theirRate, 3), number(ourRate / theirRate, 2));
+    row("sync events seen in the picture", std::to_string(ours.sync.events), std::to_string(theirs.sync.events));
+    row("system sound − picture at the end (ms)", number(ours.sync.systemEnd, 1), number(theirs.sync.systemEnd, 1));
+    row("interface sound − picture at the end (ms)", number(ours.sync.interfaceEnd, 1),
+        number(theirs.sync.interfaceEnd, 1));
+    row("largest system sound offset (ms)", number(ours.sync.systemWorst, 1), number(theirs.sync.systemWorst, 1));
+    row("largest interface sound offset (ms)", number(ours.sync.interfaceWorst, 1),
+        number(theirs.sync.interfaceWorst, 1));
+    row("picture base estimate − real base (ms)", number(ours.sync.pictureBaseError, 1), "");
+    std::printf("\n  goal: 0 dropped frames, CPU ratio at most 1, sound within 20 ms of the picture\n");
+    return ours.ok && (theirs.ok || !withFfmpeg) ? 0 : 1;
+}

@@ -1,0 +1,371 @@
+#pragma once
+
+#include "Ondexa/model/Overlays.h"
+#include "Ondexa/recording/AudioDevices.h"
+#include "Ondexa/recording/CameraCapture.h"
+#include "Ondexa/recording/Recorder.h"
+#include "Platform/capture/ScreenContent.h"
+#include "Platform/input/PointerPosition.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QStringList>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class QSettings;
+class QTimer;
+class QWindow;
+
+namespace ondexa {
+
+class AreaHighlight;
+class AreaSelector;
+class HotKey;
+class MicCapture;
+
+// The recording controller: the capture settings (persisted the moment they
+// change), the lists of displays, windows, cameras and audio inputs, the
+// permission state and the last error, and the road of one recording from
+// start to stop, with its click and pointer log and the hand-over of the
+// movie to the editor.
+//
+// Threads: everything here belongs to the main thread, which runs the Qt
+// event loop. Work of other threads (hot key, device list, levels, recorder)
+// reaches it through queued calls that hold it weakly (QPointer).
+//
+// Asynchronous operations (startRecording, stopRecording, refreshSources)
+// return at once and call their `done` on the main thread when they end.
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    // The road of one recording.
+    enum class Phase {
+        idle,       // no recording; the settings may change freely
+        starting,   // the checks passed; the recorder is being made and started
+        recording,  // the recorder runs; clicks and the pointer are logged
+        finishing,  // the recorder finishes the movie
+    };
+    Q_ENUM(Phase)
+
+    // What a recording captures; the raw values are what is stored.
+    enum class CaptureMode { display, area, window };
+    Q_ENUM(CaptureMode)
+    static const char* rawValue(CaptureMode mode);
+
+    struct CameraInfo {
+        std::string id;    // the camera's unique id
+        std::string name;  // its name to show
+        bool operator==(const CameraInfo&) const = default;
+    };
+
+    // One logged click: host-clock seconds, root-window point, right button.
+    struct ClickEntry {
+        double time = 0;
+        QPointF point;
+        bool right = false;
+    };
+    // One logged pointer position.
+    struct PointerEntry {
+        double time = 0;
+        QPointF point;
+    };
+
+    // What the controller needs of a recorder. The real one wraps Recorder;
+    // tests give their own.
+    class RecorderHandle {
+    public:
+        virtual ~RecorderHandle() = default;
+        virtual std::filesystem::path url() const = 0;
+        virtual std::vector<std::string> audioTrackNames() const = 0;
+        virtual QRectF capturedFrame() const = 0;
+        virtual int fps() const = 0;
+        virtual std::int64_t writtenFrames() const = 0;
+        virtual std::int64_t droppedFrames() const = 0;
+        virtual void setShowsCursor(bool shows) = 0;
+        virtual void setOnStreamError(Recorder::StreamErrorHandler handler) = 0;
+        virtual void start(Recorder::StartCompletion done) = 0;
+        virtual void stop(Recorder::StopCompletion done) = 0;
+
+        static std::unique_ptr<RecorderHandle> of(std::unique_ptr<Recorder> recorder);
+    };
+
+    // The controller's ties to the system. system() gives the real ones;
+    // tests replace single members with fakes. The hot key, device listener,
+    // pointer, click monitor, window hooks, folder opener and arguments may
+    // be left empty; the others are required.
+    struct Environment {
+        // Permissions of this platform.
+        std::function<platform::ScreenAccess()> screenAccess;
+        std::function<bool()> soundInputAllowed;  // the sound server accepts us
+        std::function<bool(const CameraCapture::Device&)> cameraAccessDenied;
+        // Sources. fetchContent throws when no display answers.
+        std::function<platform::ScreenContent()> fetchContent;
+        std::function<std::vector<CameraCapture::Device>()> cameraDevices;
+        std::function<std::unique_ptr<CameraCapture>(const CameraCapture::Device&)> makeCamera;
+        std::function<std::vector<AudioInputDevice>()> micDevices;
+        std::function<std::unique_ptr<MicCapture>(const AudioInputDevice&)> makeMic;
+        // Calls the callback on the main thread whenever the input devices change.
+        std::function<void(std::function<void()>)> observeMicDevices;
+        std::function<std::unique_ptr<HotKey>(std::function<void()> action)> makeHotKey;
+        // The recording.
+        std::function<std::filesystem::path()> newRecordingURL;
+        struct RecorderRequest {
+            std::filesystem::path url;
+            CaptureTarget target;
+            bool systemAudio = true;
+            MicCapture* mic = nullptr;
+            std::unique_ptr<CameraCapture> camera;
+            int fps = 30;
+        };
+        std::function<std::unique_ptr<RecorderHandle>(RecorderRequest)> makeRecorder;
+        // Where the pointer is now, in root-window points.
+        std::function<std::optional<platform::RootPoint>()> pointerPosition;
+        // Starts reporting left and right clicks on the main thread; the
+        // monitor runs while the returned token lives. Null when no monitor
+        // can be installed (the recording then goes on without clicks).
+        using ClickHandler = std::function<void(bool right, QPointF point, double hostTime)>;
+        std::function<std::shared_ptr<void>(ClickHandler)> installClickMonitor;
+        // The application's windows leave the screen before the first frame
+        // (X11 can't leave them out of a capture) and come back afterwards.
+        // The defaults hide and show the visible top-level windows except the
+        // area highlight.
+        std::function<void()> hideWindows;
+        std::function<void()> showWindows;
+        // Shows a folder in the file manager.
+        std::function<void(const std::filesystem::path&)> openFolder;
+        // The command-line arguments after the program's name.
+        std::function<QStringList()> arguments;
+        std::int64_t processId = 0;
+
+        static Environment system();
+    };
+
+    // The one controller of the process, made on first use with the real
+    // environment and the settings of organisation and application "Vendalum".
+    static AppState& shared();
+
+    // A controller over the given store (tests: a temporary INI file). Reads
+    // the settings, registers the hot key, listens for device changes and
+    // queues the start-up task.
+    AppState(std::unique_ptr<QSettings> settings, Environment environment, QObject* parent = nullptr);
+    ~AppState() override;
+
+    // --- Published state ---
+    Phase phase() const { return phase_; }
+    double elapsed() const { return elapsed_; }
+    bool blinkOn() const { return blinkOn_; }
+    const std::vector<platform::ScreenDisplay>& displays() const { return displays_; }
+    const std::vector<AudioInputDevice>& micDevices() const { return micDevices_; }
+    const std::vector<float>& micLevels() const { return micLevels_; }
+    bool needsScreenPermission() const { return needsScreenPermission_; }
+    const std::vector<platform::ScreenWindow>& windows() const { return windows_; }
+    const std::vector<CameraInfo>& cameras() const { return cameras_; }
+    const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+
+    // --- Settings (persisted unless said otherwise) ---
+    std::uint32_t displayID() const { return displayID_; }
+    CaptureMode captureMode() const { return captureMode_; }
+    const std::optional<QRectF>& area() const { return area_; }  // in the display's points, origin top left
+    std::uint32_t windowID() const { return windowID_; }         // not persisted
+    bool cameraEnabled() const { return cameraEnabled_; }
+    const std::string& cameraID() const { return cameraID_; }
+    const CursorStyle& cursorStyle() const { return cursorStyle_; }
+    int fps() const { return fps_; }
+    bool systemAudio() const { return systemAudio_; }
+    bool micEnabled() const { return micEnabled_; }
+    const std::string& micUID() const { return micUID_; }
+    const std::set<int>& micChannels() const { return micChannels_; }
+    // Per device: are the chosen channels taken as stereo pairs? A device
+    // without a stored choice pairs when it has more than two channels.
+    bool stereoPairs() const;
+
+    void setErrorMessage(std::optional<std::string> message);
+    void setDisplayID(std::uint32_t id);
+    void setCaptureMode(CaptureMode mode);
+    void setArea(std::optional<QRectF> area);
+    void setWindowID(std::uint32_t id);
+    void setCameraEnabled(bool enabled);
+    void setCameraID(std::string id);
+    void setCursorStyle(CursorStyle style);
+    void setFps(int fps);
+    void setSystemAudio(bool enabled);
+    void setMicEnabled(bool enabled);
+    void setMicUID(std::string uid);
+    void setMicChannels(std::set<int> channels);
+    void setStereoPairs(bool pairs);
+
+    // --- The hand-over to the editor ---
+    using Opener = std::function<void(const std::filesystem::path&)>;
+    bool hasOpenEditor() const { return bool(openEditor_); }
+    // Installing an opener hands it every queued file, in order.
+    void setOpenEditor(Opener opener);
+    // Files handed over before an opener existed.
+    const std::vector<std::filesystem::path>& pendingOpen() const { return pendingOpen_; }
+    // Opens the file now when an opener exists, else queues it.
+    void open(const std::filesystem::path& file);
+
+    // --- Recording ---
+    void toggleRecording();
+    void startRecording(std::function<void()> done = {});
+    void stopRecording(bool openEditorAfter, std::function<void()> done = {});
+    // The stream stopped by itself (the window closed, writing failed).
+    void captureStopped(const std::string& description);
+    std::optional<QDateTime> startDate() const { return startDate_; }
+    // Replaces how the application's windows leave the screen for a
+    // recording and come back (the application installs its own).
+    void setWindowHooks(std::function<void()> hide, std::function<void()> show)
+    {
+        env_.hideWindows = std::move(hide);
+        env_.showWindows = std::move(show);
+    }
+
+    // --- Sources and devices ---
+    void refreshSources(std::function<void()> done = {});
+    void refreshCameras();
+    void refreshMicDevices();
+    void restartMic();
+    void applyChannels();
+    std::optional<AudioInputDevice> currentMicDevice() const;
+    MicCapture* mic() const { return mic_.get(); }
+    // Picker labels: "DP-1 – 1920×1080", "Firefox – Title".
+    std::string displayName(const platform::ScreenDisplay& display) const;
+    static std::string windowName(const platform::ScreenWindow& window);
+
+    // --- Clicks and pointer ---
+    void startClickMonitor();
+    void stopClickMonitor();
+    // Completes the movie's side file with the clicks, the pointer path and
+    // the pointer style, relative to the movie's first frame (host seconds).
+    void saveClicks(const RecorderHandle& recorder, double movieStart);
+    const std::vector<ClickEntry>& clickLog() const { return clickLog_; }
+    const std::vector<PointerEntry>& cursorLog() const { return cursorLog_; }
+    // Logs where the pointer is unless it has not moved since the last entry.
+    void samplePointer();
+    void addClick(bool right, QPointF point, double time);
+
+    // --- Area, highlight, recordings folder ---
+    void updateAreaHighlight();
+    void selectArea();
+    bool isSelectingArea() const { return areaSelector_ != nullptr; }
+    bool isAreaHighlightShown() const { return areaHighlight_ != nullptr; }
+    AreaSelector* areaSelector() const { return areaSelector_.get(); }
+    AreaHighlight* areaHighlight() const { return areaHighlight_.get(); }
+    bool areaHighlightDismissed() const { return areaHighlightDismissed_; }
+    void revealRecordingsFolder();
+    // The listed display with the id, if there is one: where the area
+    // windows open.
+    std::optional<platform::ScreenDisplay> screen(std::uint32_t displayID) const;
+
+signals:
+    void phaseChanged();
+    void elapsedChanged();
+    void blinkOnChanged();
+    void displaysChanged();
+    void micDevicesChanged();
+    void micLevelsChanged();
+    void needsScreenPermissionChanged();
+    void windowsChanged();
+    void camerasChanged();
+    void errorMessageChanged();
+    void displayIDChanged();
+    void captureModeChanged();
+    void areaChanged();
+    void windowIDChanged();
+    void cameraEnabledChanged();
+    void cameraIDChanged();
+    void cursorStyleChanged();
+    void fpsChanged();
+    void systemAudioChanged();
+    void micEnabledChanged();
+    void micUIDChanged();
+    void micChannelsChanged();
+    void stereoPairsChanged();
+    void pendingOpenChanged();
+
+private:
+    void readSettings();
+    void writeSetting(const char* key, const QVariant& value);
+    void runStartupTask();
+    void runSelfTests(const QStringList& arguments);
+
+    void setPhase(Phase phase);
+    void setNeedsScreenPermission(bool needs);
+    void setMicLevels(std::vector<float> levels);
+    void setElapsed(double seconds);
+    void setBlinkOn(bool on);
+    void fetchSources();
+
+    // The start road after its checks (steps from "starting" on).
+    void launch(std::function<void()> done);
+    void failStart(const std::string& description, std::function<void()> done);
+    void recorderStarted(std::function<void()> done);
+    void clockTick();
+    void hideWindows();
+    void showWindows();
+
+    void areaSelectorFinished(std::optional<QRectF> rect);
+    void removeAreaHighlight();
+
+    QSettings& settings() { return *settings_; }
+
+    Environment env_;
+    std::unique_ptr<QSettings> settings_;  // main thread
+
+    // Published.
+    Phase phase_ = Phase::idle;
+    double elapsed_ = 0;
+    bool blinkOn_ = true;
+    std::vector<platform::ScreenDisplay> displays_;
+    std::vector<AudioInputDevice> micDevices_;
+    std::vector<float> micLevels_;
+    bool needsScreenPermission_ = false;
+    std::vector<platform::ScreenWindow> windows_;
+    std::vector<CameraInfo> cameras_;
+    std::optional<std::string> errorMessage_;
+    std::uint32_t displayID_ = 0;
+    CaptureMode captureMode_ = CaptureMode::display;
+    std::optional<QRectF> area_;
+    std::uint32_t windowID_ = 0;
+    bool cameraEnabled_ = false;
+    std::string cameraID_;
+    CursorStyle cursorStyle_;
+    int fps_ = 30;
+    bool systemAudio_ = true;
+    bool micEnabled_ = true;
+    std::string micUID_;
+    std::set<int> micChannels_{0};
+
+    Opener openEditor_;
+    std::vector<std::filesystem::path> pendingOpen_;
+
+    std::unique_ptr<MicCapture> mic_;
+    std::unique_ptr<RecorderHandle> recorder_;
+    QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this
+    std::optional<QDateTime> startDate_;
+    QElapsedTimer startClock_;                // monotonic twin of startDate_ for elapsed
+    std::unique_ptr<HotKey> hotKey_;
+    std::shared_ptr<void> clickMonitor_;      // the monitor's token; null when none runs
+    std::vector<ClickEntry> clickLog_;
+    std::vector<PointerEntry> cursorLog_;
+    QTimer* cursorTimer_ = nullptr;           // the 60 Hz pointer sampler; child of this
+    std::unique_ptr<AreaSelector> areaSelector_;
+    std::unique_ptr<AreaHighlight> areaHighlight_;
+    bool areaHighlightDismissed_ = false;
+    bool windowsHidden_ = false;                    // between hideWindows() and showWindows()
+    std::vector<QPointer<QWindow>> hiddenWindows_;  // hidden by the default hideWindows()
+};
+
+} // namespace ondexa

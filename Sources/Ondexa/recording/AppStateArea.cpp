@@ -1,0 +1,86 @@
+// The area: choosing it, keeping it marked on screen; the recordings folder;
+// the hand-over of files to the editor.
+
+#include "Ondexa/recording/AppState.h"
+
+#include "Ondexa/model/Paths.h"
+#include "Ondexa/recording/AreaHighlight.h"
+#include "Ondexa/recording/AreaSelector.h"
+
+#include <system_error>
+
+namespace ondexa {
+
+std::optional<platform::ScreenDisplay> AppState::screen(std::uint32_t displayID) const
+{
+    for (const auto& display : displays_)
+        if (display.id == displayID) return display;
+    return std::nullopt;
+}
+
+void AppState::removeAreaHighlight()
+{
+    if (!areaHighlight_) return;
+    areaHighlight_->orderOut();
+    areaHighlight_.reset();
+}
+
+void AppState::updateAreaHighlight()
+{
+    removeAreaHighlight();
+    if (captureMode_ != CaptureMode::area || areaSelector_ || areaHighlightDismissed_ || !area_) return;
+    const auto display = screen(displayID_);
+    if (!display) return;
+    areaHighlight_ = std::make_unique<AreaHighlight>(*display, *area_);
+}
+
+void AppState::selectArea()
+{
+    const auto display = screen(displayID_);
+    if (!display) return;
+    removeAreaHighlight();
+    areaSelector_.reset();  // a selector still open closes without answering
+    areaSelector_ = std::make_unique<AreaSelector>(*display, [self = QPointer<AppState>(this)](std::optional<QRectF> rect) {
+        if (self) self->areaSelectorFinished(rect);
+    });
+}
+
+void AppState::areaSelectorFinished(std::optional<QRectF> rect)
+{
+    areaSelector_.reset();
+    areaHighlightDismissed_ = false;
+    if (rect) {
+        setArea(*rect);
+        setCaptureMode(CaptureMode::area);
+    }
+    updateAreaHighlight();
+}
+
+void AppState::revealRecordingsFolder()
+{
+    const std::filesystem::path folder = Paths::recordingsFolder();
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    if (env_.openFolder) env_.openFolder(folder);
+}
+
+void AppState::setOpenEditor(Opener opener)
+{
+    openEditor_ = std::move(opener);
+    auto queue = std::move(pendingOpen_);
+    pendingOpen_.clear();
+    for (auto& file : queue) {
+        if (openEditor_) openEditor_(file);
+        else pendingOpen_.push_back(std::move(file));
+    }
+    emit pendingOpenChanged();
+}
+
+void AppState::open(const std::filesystem::path& file)
+{
+    if (openEditor_) return openEditor_(file);
+    pendingOpen_.push_back(file);
+    emit pendingOpenChanged();
+}
+
+} // namespace ondexa

@@ -1,0 +1,285 @@
+// The road of one recording: the checks, the start, the clock and the stop.
+
+#include "Ondexa/recording/AppState.h"
+
+#include "Ondexa/model/Log.h"
+#include "Ondexa/model/OndexaError.h"
+#include "Ondexa/model/RecordingInfo.h"
+#include "Ondexa/recording/AreaHighlight.h"
+#include "Ondexa/recording/MicCapture.h"
+
+#include <QGuiApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace ondexa {
+
+namespace {
+
+// The recording clock refreshes `elapsed` and blinks this often.
+constexpr int kClockIntervalMs = 500;
+// Smaller areas are a slip of the hand in the selector.
+constexpr double kMinimumAreaSide = 16;
+
+void finished(const std::function<void()>& done)
+{
+    if (done) done();
+}
+
+} // namespace
+
+void AppState::toggleRecording()
+{
+    if (phase_ == Phase::idle)
+        QTimer::singleShot(0, this, [this] { startRecording(); });
+    else if (phase_ == Phase::recording)
+        QTimer::singleShot(0, this, [this] { stopRecording(true); });
+}
+
+void AppState::startRecording(std::function<void()> done)
+{
+    if (phase_ != Phase::idle) return finished(done);
+    setErrorMessage(std::nullopt);
+
+    const platform::ScreenAccess access = env_.screenAccess();
+    if (!access.granted) {
+        if (!access.reason.empty()) logLine(access.reason);
+        setNeedsScreenPermission(true);
+        setErrorMessage("Nincs engedély a képernyő felvételéhez. Rendszerbeállítások → Adatvédelem és biztonság → "
+                        "Képernyő- és rendszerhangfelvétel: kapcsold be a Vendalumot, majd lépj ki és indítsd újra "
+                        "az appot.");
+        return finished(done);
+    }
+
+    if (micEnabled_) {
+        if (!env_.soundInputAllowed()) {
+            setErrorMessage("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
+                            "Mikrofon: kapcsold be a Vendalumot.");
+            return finished(done);
+        }
+        if (!mic_) restartMic();
+        if (!mic_) {
+            setErrorMessage("A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.");
+            return finished(done);
+        }
+        if (micChannels_.empty()) {
+            setErrorMessage("Jelölj be legalább egy bemenetet a hangkártyán.");
+            return finished(done);
+        }
+    }
+
+    if (cameraEnabled_) {
+        // A camera that is not there is reported when the target is resolved.
+        for (const auto& device : env_.cameraDevices()) {
+            if (device.uniqueID == cameraID_ && env_.cameraAccessDenied(device)) {
+                setErrorMessage("Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → "
+                                "Kamera: kapcsold be a Vendalumot.");
+                return finished(done);
+            }
+        }
+    }
+
+    launch(std::move(done));
+}
+
+void AppState::launch(std::function<void()> done)
+{
+    setPhase(Phase::starting);
+    if (captureMode_ == CaptureMode::area) {
+        areaHighlightDismissed_ = false;
+        updateAreaHighlight();
+    }
+
+    std::unique_ptr<RecorderHandle> recorder;
+    try {
+        const platform::ScreenContent content = env_.fetchContent();
+
+        const auto displayIt = std::find_if(content.displays.begin(), content.displays.end(),
+                                            [&](const auto& d) { return d.id == displayID_; });
+        if (content.displays.empty()) throw OndexaError("Nem található kijelző.");
+        const platform::ScreenDisplay& display =
+            displayIt != content.displays.end() ? *displayIt : content.displays.front();
+
+        CaptureTarget target;
+        switch (captureMode_) {
+        case CaptureMode::display: target = CaptureTarget::ofDisplay(display); break;
+        case CaptureMode::area:
+            if (!area_ || !(area_->width() >= kMinimumAreaSide) || !(area_->height() >= kMinimumAreaSide))
+                throw OndexaError("Jelölj ki egy területet a felvételhez.");
+            target = CaptureTarget::ofArea(display, *area_);
+            break;
+        case CaptureMode::window: {
+            const auto it = std::find_if(content.windows.begin(), content.windows.end(),
+                                         [&](const auto& w) { return w.id == windowID_; });
+            if (it == content.windows.end()) throw OndexaError("A kiválasztott ablak már nem található.");
+            target = CaptureTarget::ofWindow(*it);
+            break;
+        }
+        }
+
+        std::unique_ptr<CameraCapture> camera;
+        if (cameraEnabled_) {
+            const auto devices = env_.cameraDevices();
+            const auto it = std::find_if(devices.begin(), devices.end(),
+                                         [&](const auto& d) { return d.uniqueID == cameraID_; });
+            if (it == devices.end()) throw OndexaError("A kiválasztott kamera nem található.");
+            camera = env_.makeCamera(*it);
+        }
+
+        Environment::RecorderRequest request;
+        request.url = env_.newRecordingURL();
+        request.target = std::move(target);
+        request.systemAudio = systemAudio_;
+        request.mic = micEnabled_ ? mic_.get() : nullptr;
+        request.camera = std::move(camera);
+        request.fps = fps_;
+        recorder = env_.makeRecorder(std::move(request));
+        if (!recorder) throw OndexaError("A videó kódoló nem indítható.");
+
+        // The pointer goes into the picture only when it is not redrawn later.
+        recorder->setShowsCursor(!cursorStyle_.enabled);
+        recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description) {
+            if (self) self->captureStopped(description);
+        });
+    } catch (const std::exception& error) {
+        return failStart(error.what(), std::move(done));
+    }
+
+    // X11 can't leave our windows out of the picture: they go before the
+    // first frame. The pointer is logged once now, so that a pointer that
+    // never moves still has its place at the first frame.
+    hideWindows();
+    clickLog_.clear();
+    cursorLog_.clear();
+    samplePointer();
+
+    recorder_ = std::move(recorder);
+    recorder_->start([self = QPointer<AppState>(this), done = std::move(done)](std::optional<std::string> error) mutable {
+        if (!self) return;
+        if (error) self->failStart(*error, std::move(done));
+        else self->recorderStarted(std::move(done));
+    });
+}
+
+void AppState::failStart(const std::string& description, std::function<void()> done)
+{
+    recorder_.reset();
+    setPhase(Phase::idle);
+    setNeedsScreenPermission(!env_.screenAccess().granted);
+    setErrorMessage("Nem sikerült elindítani a felvételt: " + description);
+    showWindows();
+    finished(done);
+}
+
+void AppState::recorderStarted(std::function<void()> done)
+{
+    RecordingInfo info;
+    info.audioTracks = recorder_->audioTrackNames();
+    info.save(recorder_->url());
+
+    startClickMonitor();
+    startDate_ = QDateTime::currentDateTime();
+    startClock_.start();
+    setElapsed(0);
+    setPhase(Phase::recording);
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setInterval(kClockIntervalMs);
+        connect(timer_, &QTimer::timeout, this, &AppState::clockTick);
+    }
+    timer_->start();
+    finished(done);
+}
+
+void AppState::clockTick()
+{
+    if (!startDate_) return;
+    setElapsed(double(startClock_.nsecsElapsed()) / 1e9);
+    setBlinkOn(!blinkOn_);
+}
+
+void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
+{
+    if (phase_ != Phase::recording || !recorder_) return finished(done);
+
+    setPhase(Phase::finishing);
+    if (timer_) timer_->stop();
+    stopClickMonitor();
+    areaHighlightDismissed_ = true;
+    updateAreaHighlight();
+
+    recorder_->stop([self = QPointer<AppState>(this), openEditorAfter,
+                     done = std::move(done)](const Recorder::StopResult& result) {
+        if (!self) return;
+        // Dropped when this ends, not before: the handle answers the questions below.
+        const std::unique_ptr<RecorderHandle> recorder = std::move(self->recorder_);
+        if (result.movieStart && result.error.empty()) {
+            self->saveClicks(*recorder, result.movieStart->seconds());
+            const std::filesystem::path url = recorder->url();
+            logLine("Felvétel mentve: " + url.string() + " · " + std::to_string(recorder->fps()) + " kép/mp · "
+                    + std::to_string(recorder->writtenFrames()) + " képkocka, "
+                    + std::to_string(recorder->droppedFrames()) + " eldobva");
+            if (openEditorAfter) {
+                self->showWindows();
+                if (self->openEditor_) self->openEditor_(url);
+            }
+            self->setPhase(Phase::idle);
+        } else {
+            self->setErrorMessage("A felvétel lezárása hibával járt: "
+                                  + (result.error.empty() ? std::string("ismeretlen hiba.") : result.error));
+            self->setPhase(Phase::idle);
+            // Our windows come back so that the message can be seen; no
+            // editor opens.
+            self->showWindows();
+        }
+        finished(done);
+    });
+}
+
+void AppState::captureStopped(const std::string& description)
+{
+    if (phase_ != Phase::recording) return;
+    // X11 has no system control that stops a capture on the user's behalf:
+    // every stream stop is a fault worth saying.
+    QTimer::singleShot(0, this, [this, description] {
+        stopRecording(true, [self = QPointer<AppState>(this), description] {
+            if (self) self->setErrorMessage("A felvétel leállt: " + description);
+        });
+    });
+}
+
+// --- Hiding our windows for a recording ---
+
+void AppState::hideWindows()
+{
+    windowsHidden_ = true;
+    if (env_.hideWindows) return env_.hideWindows();
+    hiddenWindows_.clear();
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible() || AreaHighlight::isHighlightWindow(window)) continue;
+        hiddenWindows_.emplace_back(window);
+        window->hide();
+    }
+}
+
+void AppState::showWindows()
+{
+    if (!windowsHidden_) return;
+    windowsHidden_ = false;
+    if (env_.showWindows) return env_.showWindows();
+    const auto windows = std::move(hiddenWindows_);
+    hiddenWindows_.clear();
+    for (const auto& window : windows)
+        if (window) window->show();
+    for (const auto& window : windows) {
+        if (window) {
+            window->requestActivate();
+            break;
+        }
+    }
+}
+
+} // namespace ondexa

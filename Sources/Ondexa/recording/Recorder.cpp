@@ -1,0 +1,446 @@
+#include "Ondexa/recording/Recorder.h"
+
+#include "Ondexa/model/Log.h"
+#include "Ondexa/model/OndexaError.h"
+#include "Ondexa/recording/CameraCapture.h"
+#include "Ondexa/recording/MicCapture.h"
+#include "Ondexa/recording/SoundTimeLine.h"
+#include "Platform/audio/AudioInputStream.h"
+#include "Platform/audio/AudioServer.h"
+#include "Platform/capture/ScreenStream.h"
+#include "Platform/core/HostClock.h"
+#include "Platform/core/SerialQueue.h"
+#include "Platform/media/MovieWriter.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace ondexa {
+
+namespace {
+
+using platform::MediaTime;
+using platform::MovieWriter;
+
+// The screen video is never larger than 4K UHD.
+constexpr double kMaxWidth = 3840;
+constexpr double kMaxHeight = 2160;
+// Below this the encoder starves on small or still pictures.
+constexpr std::int64_t kMinBitRate = 2'000'000;
+// The camera track: 30 frames a second at a little more bits per pixel than
+// the screen, as camera pictures are noisy.
+constexpr int kCameraFps = 30;
+constexpr double kCameraBitsPerPixel = 0.12;
+// The system sound is asked of the server as 48 kHz stereo, the rate of the track.
+constexpr int kSystemSoundRate = 48'000;
+constexpr int kSystemSoundChannels = 2;
+constexpr int kSystemSoundFramesPerBuffer = 1024;
+// At the stop the last frame is repeated at the stop time when it is older
+// than this, so that the picture lasts as long as the recording.
+constexpr double kRepeatLastFrameAfter = 0.05;  // s
+
+constexpr std::int32_t kNanoseconds = 1'000'000'000;
+
+constexpr const char* kSystemSoundName = "Rendszerhang";
+
+MediaTime hostTime(std::int64_t nanoseconds) { return MediaTime(nanoseconds, kNanoseconds); }
+
+// Runs `job` on the main thread (the application object's thread).
+void runOnMain(std::function<void()> job)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+}
+
+} // namespace
+
+// The recording's working state. Unless a field says otherwise it belongs to
+// the capture queue: only jobs on `queue` touch it once start() has run.
+struct Recorder::Core {
+    // Read-only after construction (main thread).
+    std::weak_ptr<Recorder*> owner;   // resolved on the main thread only
+    int fps = 30;
+    bool systemAudio = false;
+    QSize size;
+    platform::ScreenStream::Target streamTarget;
+
+    MovieWriter writer;               // tracks added on the main thread before start(), then the queue's
+    int videoTrack = -1;
+    int cameraTrack = -1;
+    int systemTrack = -1;
+    int micTrack = -1;
+
+    std::unique_ptr<CameraCapture> camera;                  // started and stopped on the queue
+    std::unique_ptr<platform::ScreenStream> stream;         // started and stopped on the queue
+    std::unique_ptr<platform::AudioInputStream> systemSound;  // opened and closed on the queue
+
+    std::optional<MediaTime> sessionStart;
+    QImage lastFrame;                 // the last screen frame written: one of the stream's frames in flight
+    MediaTime lastFramePTS;           // invalid until the first frame
+    MediaTime lastCameraPTS;          // invalid until the first camera frame
+    bool stopping = false;            // no sample is written once set
+    bool failureReported = false;
+    std::int64_t writtenFrames = 0;
+    std::int64_t droppedFrames = 0;
+
+    // Sound input thread only: places the system sound on the host clock.
+    SoundTimeLine systemLine;
+
+    // Declared last: destroyed first, running what is still queued while the
+    // fields above live.
+    platform::SerialQueue queue{"ondexa.capture"};
+
+    explicit Core(std::filesystem::path url) : writer(std::move(url)) {}
+
+    // Runs `job` on the main thread if the recorder still exists then.
+    void toMain(std::function<void(Recorder&)> job) const
+    {
+        runOnMain([owner = owner, job = std::move(job)] {
+            if (auto recorder = owner.lock()) job(**recorder);
+        });
+    }
+
+    void reportError(std::string description) const
+    {
+        toMain([description = std::move(description)](Recorder& recorder) {
+            if (recorder.onStreamError_) recorder.onStreamError_(description);
+        });
+    }
+
+    // --- on the queue ---
+
+    void startSources(bool showsCursor);
+    void stopSources();
+    Recorder::StopResult finish();
+
+    void appendVideo(platform::ScreenFrame frame);
+    void appendCamera(const CameraCapture::Frame& frame);
+    void appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts);
+    void reportWriterFailure();
+
+    // --- on the sound input thread ---
+
+    void systemSoundArrived(const platform::AudioInputStream::Buffer& buffer);
+};
+
+// --- Sizes and rates -----------------------------------------------------------------
+
+QSize Recorder::outputSize(QSizeF points, double scale)
+{
+    const double w = std::max(points.width() * scale, 2.0);
+    const double h = std::max(points.height() * scale, 2.0);
+    const double k = std::min({kMaxWidth / w, kMaxHeight / h, 1.0});
+    // The small allowance keeps an exact fit (3840 from 7680 × 0.5) from
+    // landing just below its value and losing two pixels.
+    auto side = [k](double length) {
+        const auto whole = std::int64_t(std::floor(length * k + 1e-9));
+        return int(std::max<std::int64_t>(whole & ~std::int64_t(1), 2));
+    };
+    return {side(w), side(h)};
+}
+
+double Recorder::screenBitsPerPixel(int fps) { return fps <= 30 ? 0.10 : 0.07; }
+
+std::int64_t Recorder::videoBitRate(QSize size, int fps, double bitsPerPixel)
+{
+    const double bits = double(size.width()) * double(size.height()) * double(fps) * bitsPerPixel;
+    // The allowance keeps a whole product (1000 × 667 × 30 × 0.1) from
+    // landing just below its value in binary and losing a bit.
+    return std::max(std::int64_t(std::floor(bits + 1e-6)), kMinBitRate);
+}
+
+// --- Construction --------------------------------------------------------------------
+
+Recorder::Recorder(std::filesystem::path url, CaptureTarget target, bool systemAudio, MicCapture* mic,
+                   std::unique_ptr<CameraCapture> camera, int fps)
+    : url_(std::move(url)), fps_(fps), systemAudio_(systemAudio), mic_(mic),
+      alive_(std::make_shared<Recorder*>(this)), core_(std::make_shared<Core>(url_))
+{
+    Core& core = *core_;
+    core.owner = alive_;
+    core.fps = fps;
+    core.systemAudio = systemAudio;
+
+    // One point is one pixel on X11: the scale is 1.
+    QSizeF points;
+    switch (target.kind) {
+    case CaptureTarget::Kind::display:
+        capturedFrame_ = QRectF(target.display.frame);
+        points = capturedFrame_.size();
+        core.streamTarget = platform::ScreenStream::Target::ofDisplay(target.display);
+        break;
+    case CaptureTarget::Kind::area:
+        capturedFrame_ = target.area.translated(target.display.frame.topLeft());
+        points = target.area.size();
+        core.streamTarget = platform::ScreenStream::Target::ofArea(target.display, target.area.toRect());
+        break;
+    case CaptureTarget::Kind::window:
+        capturedFrame_ = QRectF(target.window.frame);
+        points = capturedFrame_.size();
+        core.streamTarget = platform::ScreenStream::Target::ofWindow(target.window.id);
+        break;
+    }
+    size_ = outputSize(points, 1.0);
+    core.size = size_;
+
+    try {
+        core.videoTrack = core.writer.addVideoTrack(
+            {"", size_.width(), size_.height(), fps, videoBitRate(size_, fps, screenBitsPerPixel(fps))});
+    } catch (const std::logic_error&) {  // a frame rate the encoder can't take
+        throw OndexaError("A videó kódoló nem indítható.");
+    }
+    if (camera) {
+        const CameraCapture::Dimensions track = CameraCapture::trackSize(camera->dimensions());
+        const QSize cameraSize(track.width, track.height);
+        core.cameraTrack = core.writer.addVideoTrack({"", track.width, track.height, kCameraFps,
+                                                      videoBitRate(cameraSize, kCameraFps, kCameraBitsPerPixel)});
+        core.camera = std::move(camera);
+    }
+    if (systemAudio) {
+        core.systemTrack = core.writer.addSoundTrack({kSystemSoundName, kSystemSoundRate});
+        audioTrackNames_.push_back(kSystemSoundName);
+    }
+    if (mic) {
+        core.micTrack = core.writer.addSoundTrack({mic->device().name, int(std::lround(mic->sampleRate()))});
+        audioTrackNames_.push_back(mic->device().name);
+    }
+}
+
+Recorder::~Recorder()
+{
+    // Nothing may call back into this object from here on; then every source
+    // stops (each posts to the queue until its stop returns), and the queue
+    // runs out what they delivered without writing it.
+    alive_.reset();
+    detachMic();
+    Core* core = core_.get();
+    core->queue.sync([core] {
+        core->stopping = true;
+        core->stopSources();
+    });
+    core_.reset();
+}
+
+void Recorder::detachMic()
+{
+    // Under the mic's lock: once this returns, no mic buffer is on its way in.
+    if (mic_) mic_->clearSink();
+}
+
+// --- Start ---------------------------------------------------------------------------
+
+void Recorder::start(StartCompletion done)
+{
+    if (started_) throw std::logic_error("Recorder: start() called twice");
+    started_ = true;
+    Core* core = core_.get();
+
+    if (mic_) {
+        // Called on the sound input thread with the mic's lock held: only
+        // hands the buffer to the queue. Buffers before the first frame are
+        // dropped there, so connecting early loses nothing.
+        std::weak_ptr<Core> weak = core_;
+        mic_->setSink([weak](MicCapture::SampleBuffer buffer) {
+            auto core = weak.lock();  // never the last owner: the recorder detaches the mic before letting go
+            if (!core) return;
+            Core* c = core.get();
+            c->queue.async([c, buffer = std::move(buffer)] {
+                c->appendSound(c->micTrack, buffer.samples.data(), buffer.frames, buffer.channels, buffer.sampleRate,
+                               buffer.presentationTime);
+            });
+        });
+    }
+
+    core->queue.async([core, showsCursor = showsCursor_, done = std::move(done)]() mutable {
+        std::optional<std::string> error;
+        try {
+            core->startSources(showsCursor);
+        } catch (const std::exception& e) {
+            error = e.what();
+            core->stopping = true;
+            core->stopSources();
+            core->writer.cancel();  // removes the file only if it is the one we created
+        }
+        core->toMain([error = std::move(error), done = std::move(done)](Recorder& recorder) {
+            if (error) recorder.detachMic();
+            if (done) done(error);
+        });
+    });
+}
+
+void Recorder::Core::startSources(bool showsCursor)
+{
+    writer.start();
+
+    if (camera) camera->start(queue, [this](const CameraCapture::Frame& frame) { appendCamera(frame); });
+
+    if (systemAudio) {
+        const std::string source = platform::AudioServer::shared()->systemSoundSource();
+        if (source.empty()) throw OndexaError("A rendszerhang nem vehető fel: nincs alapértelmezett hangkimenet.");
+        systemSound = std::make_unique<platform::AudioInputStream>(
+            platform::AudioInputStream::Options{source, kSystemSoundChannels, kSystemSoundRate,
+                                                kSystemSoundFramesPerBuffer},
+            [this](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(buffer); },
+            // The recording goes on without it (silence), as it does without a camera.
+            [](const std::string& why) { logLine(why); });
+    }
+
+    platform::ScreenStream::Configuration configuration;
+    configuration.target = streamTarget;
+    configuration.outputSize = size;
+    configuration.framesPerSecond = fps;
+    configuration.showsCursor = showsCursor;
+    stream = std::make_unique<platform::ScreenStream>(
+        configuration,
+        // On the stream's thread.
+        [this](platform::ScreenFrame frame) {
+            queue.async([this, frame = std::move(frame)]() mutable { appendVideo(std::move(frame)); });
+        },
+        [this](const platform::CaptureError& error) { reportError(error.what()); });
+    stream->start();
+}
+
+void Recorder::Core::stopSources()
+{
+    if (stream) {
+        stream->stop();
+        // Changed pictures the stream could not hand over because this queue
+        // still held too many: the frames the encoder was not ready for.
+        droppedFrames += stream->statistics().droppedInFlight;
+        stream.reset();
+    }
+    systemSound.reset();
+    if (camera) camera->stop();
+}
+
+// --- Samples -------------------------------------------------------------------------
+
+void Recorder::Core::appendVideo(platform::ScreenFrame frame)
+{
+    if (stopping || writer.state() != MovieWriter::State::writing) return;
+    // The stream delivers only complete, changed pictures.
+    const MediaTime pts = hostTime(frame.hostTime);
+    try {
+        if (!sessionStart) {
+            writer.startSession(pts);
+            sessionStart = pts;
+        }
+        if (lastFramePTS.isValid() && pts <= lastFramePTS) return;
+        if (!writer.appendVideo(videoTrack, frame.image, pts)) return;
+    } catch (const std::exception&) {
+        reportWriterFailure();
+        return;
+    }
+    ++writtenFrames;
+    // Replacing the previous frame hands its buffer back to the stream.
+    lastFrame = std::move(frame.image);
+    lastFramePTS = pts;
+}
+
+void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
+{
+    if (stopping || writer.state() != MovieWriter::State::writing || cameraTrack < 0 || !sessionStart) return;
+    const MediaTime& pts = frame.presentationTime;
+    if (pts < *sessionStart || (lastCameraPTS.isValid() && pts <= lastCameraPTS)) return;
+    try {
+        if (writer.appendVideo(cameraTrack, frame.image, pts)) lastCameraPTS = pts;
+    } catch (const std::exception&) {
+        reportWriterFailure();
+    }
+}
+
+void Recorder::Core::appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts)
+{
+    if (stopping || track < 0 || !sessionStart || writer.state() != MovieWriter::State::writing) return;
+    try {
+        writer.appendSound(track, samples, frames, channels, rate, pts);
+    } catch (const std::exception&) {
+        reportWriterFailure();
+    }
+}
+
+void Recorder::Core::reportWriterFailure()
+{
+    if (failureReported) return;
+    failureReported = true;
+    reportError(writer.failure() ? writer.failure()->what() : "Írási hiba a felvétel közben.");
+}
+
+void Recorder::Core::systemSoundArrived(const platform::AudioInputStream::Buffer& buffer)
+{
+    if (!buffer.samples || buffer.frames < 1 || buffer.channels < 1 || buffer.sampleRate <= 0) return;
+    const int channels = buffer.channels;
+    const int rate = buffer.sampleRate;
+    const SoundTimeLine::Placement placement =
+        systemLine.place(buffer.frames, rate, buffer.hostTime, platform::HostClock::nowNanoseconds());
+    const int frames = placement.frames;
+    const float* last = buffer.samples + std::size_t(buffer.frames - 1) * channels;
+    std::vector<float> samples(buffer.samples, buffer.samples + std::size_t(std::min(frames, buffer.frames)) * channels);
+    for (int i = buffer.frames; i < frames; ++i) samples.insert(samples.end(), last, last + channels);
+    queue.async([this, samples = std::move(samples), frames, channels, rate, pts = hostTime(placement.time)] {
+        appendSound(systemTrack, samples.data(), frames, channels, rate, pts);
+    });
+}
+
+// --- Stop ----------------------------------------------------------------------------
+
+void Recorder::stop(StopCompletion done)
+{
+    if (!started_) throw std::logic_error("Recorder: stop() before start()");
+    if (stopped_) throw std::logic_error("Recorder: stop() called twice");
+    stopped_ = true;
+
+    detachMic();
+    Core* core = core_.get();
+    core->queue.async([core, done = std::move(done)]() mutable {
+        core->stopSources();
+        // Whatever the sources delivered until they stopped is queued by now,
+        // ahead of this: the movie is finished after it is written.
+        core->queue.async([core, done = std::move(done)]() mutable {
+            StopResult result = core->finish();
+            core->toMain([result = std::move(result), written = core->writtenFrames, dropped = core->droppedFrames,
+                          done = std::move(done)](Recorder& recorder) {
+                recorder.writtenFrames_ = written;
+                recorder.droppedFrames_ = dropped;
+                if (done) done(result);
+            });
+        });
+    });
+}
+
+Recorder::StopResult Recorder::Core::finish()
+{
+    StopResult result;
+    stopping = true;
+    if (!sessionStart || writer.state() != MovieWriter::State::writing) {
+        result.error = writer.failure() ? writer.failure()->what() : "Nem érkezett kép a felvétel alatt.";
+        if (writer.state() == MovieWriter::State::writing) writer.cancel();
+        lastFrame = QImage();
+        return result;
+    }
+
+    const MediaTime now = hostTime(platform::HostClock::nowNanoseconds());
+    if (!lastFrame.isNull()) {
+        if ((now - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
+            try {
+                writer.appendVideo(videoTrack, lastFrame, now);  // not counted; a failure shows in finish()
+            } catch (const std::exception&) {
+            }
+        }
+        lastFrame = QImage();
+    }
+
+    try {
+        writer.finish(now);
+        result.movieStart = sessionStart;
+    } catch (const std::exception&) {
+        result.error = writer.failure() ? writer.failure()->what() : "A fájl lezárása nem sikerült.";
+    }
+    return result;
+}
+
+} // namespace ondexa

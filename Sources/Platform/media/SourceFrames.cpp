@@ -1,0 +1,95 @@
+#include "Platform/media/SourceFrames.h"
+
+#include "Platform/media/FrameReader.h"
+#include "Platform/media/MediaError.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+// A reader whose last frame lies at most this far before the wanted one
+// reads on to it rather than another reader being opened.
+const MediaTime kReadOnWindow{2, 1};
+// Readers of one stream at most; beyond it the least recently used one jumps.
+constexpr std::size_t kReadersPerStream = 2;
+
+} // namespace
+
+SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache)
+    : composition_(std::move(composition)), cache_(std::move(cache))
+{
+}
+
+SourceFrames::~SourceFrames() = default;
+
+std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t)
+{
+    std::map<std::int32_t, QImage> frames;
+    if (!composition_) return frames;
+    for (const std::int32_t id : trackIds) {
+        const Composition::Track* track = composition_->track(id);
+        if (!track || track->kind != Composition::TrackKind::video) continue;
+        const Composition::Segment* segment = track->segmentAt(t);
+        if (!segment || segment->isEmpty()) continue;
+        QImage image = frameOf(*segment, t);
+        if (!image.isNull()) frames.emplace(id, std::move(image));
+    }
+    return frames;
+}
+
+QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTime& t)
+{
+    Stream& stream = streams_[StreamKey{segment.asset->identity(), segment.stream.fileIndex}];
+    if (stream.failed) return {};
+    const MediaTime sourceTime = segment.sourceTime(t);
+
+    // The reader that reaches the time soonest by reading on; else a new
+    // one, while the stream has room for it; else the least recently used.
+    Slot* chosen = nullptr;
+    for (Slot& slot : stream.readers) {
+        if (slot.last > sourceTime || sourceTime - slot.last > kReadOnWindow) continue;
+        if (!chosen || slot.last > chosen->last) chosen = &slot;
+    }
+    if (!chosen && stream.readers.size() < kReadersPerStream) {
+        try {
+            FrameReader::Options options;
+            options.cache = cache_;
+            stream.readers.push_back(Slot{std::make_unique<FrameReader>(*segment.asset, segment.stream, options),
+                                        MediaTime::invalid(), 0});
+            chosen = &stream.readers.back();
+        } catch (const MediaError& e) {
+            fail(e.what());
+            if (stream.readers.empty()) {
+                stream.failed = true;
+                return {};
+            }
+        }
+    }
+    if (!chosen)
+        chosen = &*std::min_element(stream.readers.begin(), stream.readers.end(),
+                                    [](const Slot& a, const Slot& b) { return a.used < b.used; });
+    chosen->used = ++clock_;
+    try {
+        VideoFrame frame = chosen->reader->frameAt(sourceTime);
+        chosen->last = sourceTime;
+        return frame.image;
+    } catch (const MediaError& e) {
+        fail(e.what());
+        return {};
+    }
+}
+
+void SourceFrames::fail(const std::string& message)
+{
+    if (!error_) error_ = message;
+}
+
+std::optional<std::string> SourceFrames::takeError()
+{
+    return std::exchange(error_, std::nullopt);
+}
+
+} // namespace platform

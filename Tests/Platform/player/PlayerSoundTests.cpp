@@ -1,0 +1,220 @@
+// The player with sound, on the test desktop's PulseAudio. It plays into the
+// default sink "desk", which also plays a 440 Hz sine; the tests play a
+// 2 kHz tone and listen for it on the sink's monitor.
+
+#include "Platform/audio/AudioInputStream.h"
+#include "Platform/media/AudioMix.h"
+#include "Platform/media/Composition.h"
+#include "Platform/media/Player.h"
+#include "Platform/media/PlayerItem.h"
+
+#include "support/MediaFixtures.h"
+#include "support/PlayerSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace platform;
+using namespace std::chrono_literals;
+using Kind = Composition::TrackKind;
+
+namespace {
+
+MediaTime sec(double s)
+{
+    return MediaTime::fromSeconds(s);
+}
+
+constexpr double kTone = 2000;
+
+// What the default sink plays, left channel, at 48 kHz.
+class Recording {
+public:
+    Recording()
+        : stream_({"desk.monitor", 2, 48000, 480}, [this](const AudioInputStream::Buffer& b) {
+              std::lock_guard guard(mutex_);
+              for (int i = 0; i < b.frames; ++i) left_.push_back(b.samples[i * b.channels]);
+          })
+    {
+    }
+
+    // The amplitude of a tone (2 kHz unless said) in each 10 ms of what was
+    // heard: a Hann-windowed DFT at that one frequency, far from the desk's
+    // 440 Hz sine.
+    std::vector<double> levels(double tone = kTone)
+    {
+        std::lock_guard guard(mutex_);
+        constexpr std::size_t n = 480;
+        std::vector<double> out;
+        for (std::size_t i = 0; i + n <= left_.size(); i += n) {
+            double re = 0, im = 0, weights = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double w = 0.5 - 0.5 * std::cos(2 * M_PI * double(j) / n);
+                const double phase = 2 * M_PI * tone * double(j) / 48000;
+                re += w * left_[i + j] * std::cos(phase);
+                im -= w * left_[i + j] * std::sin(phase);
+                weights += w;
+            }
+            out.push_back(2 * std::hypot(re, im) / weights);
+        }
+        return out;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<float> left_;  // guarded by mutex_; written on the sound thread
+    AudioInputStream stream_;  // last: closed first, so no buffer comes after the fields go
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+class PlayerSoundTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new fixtures::TempDir;
+        video = Asset::open(fixtures::makeNumberedVideo(*dir / "a.mp4", fixtures::NumberedVideo(90)));
+        // 2 kHz at amplitude 0.25: with the desk's sine it stays clear of clipping.
+        fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.25*sin(2*PI*2000*t):s=48000:d=3:c=stereo", "-c:a",
+                             "pcm_f32le", (*dir / "tone.wav").string()});
+        sound = Asset::open(*dir / "tone.wav");
+    }
+    static void TearDownTestSuite()
+    {
+        video.reset();
+        sound.reset();
+        delete dir;
+    }
+
+    void SetUp() override
+    {
+        auto c = std::make_shared<Composition>();
+        const std::int32_t picture = c->addTrack(Kind::video);
+        c->insertTimeRange(picture, video, video->videoStreams().at(0), {sec(0), sec(3)}, sec(0));
+        soundTrack = c->addTrack(Kind::sound);
+        c->insertTimeRange(soundTrack, sound, sound->audioStreams().at(0), {sec(0), sec(3)}, sec(0));
+        item = std::make_shared<PlayerItem>(c);
+        item->setVideoComposition(fixtures::passThrough({320, 240}, {picture}, c->duration()));
+        QObject::connect(&player, &Player::errorOccurred,
+                         [](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+        player.replaceCurrentItem(item);
+        ASSERT_TRUE(fixtures::runUntil([&] { return !player.currentFrame().isNull(); }, 5s));
+    }
+
+    std::shared_ptr<const AudioMix> mixAt(float volume) const
+    {
+        auto mix = std::make_shared<AudioMix>();
+        mix->parameters(soundTrack).setVolume(volume, MediaTime::zero());
+        return mix;
+    }
+
+    static inline fixtures::TempDir* dir = nullptr;
+    static inline std::shared_ptr<const Asset> video;
+    static inline std::shared_ptr<const Asset> sound;
+    std::int32_t soundTrack = 0;
+    std::shared_ptr<PlayerItem> item;
+    Player player;
+};
+
+} // namespace
+
+TEST_F(PlayerSoundTest, TwoSecondsOfPlaybackTickAndKeepTime)
+{
+    std::vector<MediaTime> ticks;
+    player.addPeriodicTimeObserver(MediaTime(1, 30), [&](const MediaTime& t) { ticks.push_back(t); });
+    player.play();
+    fixtures::runFor(2000ms);
+    player.pause();
+    const MediaTime t = player.currentTime();
+
+    EXPECT_NEAR(double(ticks.size()), 60, 6);
+    EXPECT_NEAR(t.seconds(), 2.0, 0.15);
+    for (std::size_t i = 1; i < ticks.size(); ++i) EXPECT_GE(ticks[i], ticks[i - 1]);
+    // Paused, the clock stands still and the observer rests.
+    const std::size_t count = ticks.size();
+    fixtures::runFor(200ms);
+    EXPECT_EQ(player.currentTime(), t);
+    EXPECT_EQ(ticks.size(), count);
+}
+
+TEST_F(PlayerSoundTest, APausedExactSeekShowsItsFrame)
+{
+    bool done = false;
+    player.seek(sec(1.5), [&](bool) { done = true; });
+    ASSERT_TRUE(fixtures::runUntil([&] { return done; }, 5s));
+    EXPECT_EQ(fixtures::frameNumber(player.currentFrame()), 45);
+    EXPECT_EQ(player.currentTime(), sec(1.5));
+    EXPECT_FALSE(player.isPlaying());
+}
+
+TEST_F(PlayerSoundTest, SwappingTheAudioMixWhilePlayingChangesTheLevelWithoutAGap)
+{
+    item->setAudioMix(mixAt(1.0f));
+    Recording recording;
+    player.play();
+    fixtures::runFor(1000ms);
+    item->setAudioMix(mixAt(0.25f));
+    fixtures::runFor(800ms);
+    player.pause();
+    fixtures::runFor(200ms);
+
+    const std::vector<double> levels = recording.levels();
+    const auto first = std::find_if(levels.begin(), levels.end(), [](double l) { return l > 0.15; });
+    ASSERT_NE(first, levels.end()) << "nothing was heard";
+    const auto last = std::find_if(levels.rbegin(), levels.rend(), [](double l) { return l > 0.03; }).base();
+    ASSERT_GT(last - first, 150);  // about 1.8 s of 10 ms windows
+    // From the first sound to the pause, never a silent window.
+    const auto gap = std::find_if(first, last, [](double l) { return l < 0.03; });
+    EXPECT_EQ(gap, last) << "silence at " << (gap - first) * 10 << " ms";
+    // Loud first, a quarter as loud after the swap, and one clean step.
+    EXPECT_NEAR(median({first + 5, first + 60}), 0.25, 0.02);
+    EXPECT_NEAR(median({last - 40, last - 5}), 0.0625, 0.01);
+    const auto between = std::count_if(first + 5, last - 5, [](double l) { return l > 0.08 && l < 0.23; });
+    EXPECT_LE(between, 3);
+}
+
+TEST_F(PlayerSoundTest, TheEndOfTheItemPauses)
+{
+    bool done = false;
+    player.seek(sec(2.5), [&](bool) { done = true; });
+    ASSERT_TRUE(fixtures::runUntil([&] { return done; }, 5s));
+    std::vector<double> rates;
+    QObject::connect(&player, &Player::rateChanged, [&](double r) { rates.push_back(r); });
+
+    QElapsedTimer wall;
+    wall.start();
+    player.play();
+    ASSERT_TRUE(fixtures::runUntil([&] { return !player.isPlaying(); }, 3s));
+    EXPECT_NEAR(double(wall.elapsed()) / 1000, 0.5, 0.2);
+    EXPECT_EQ(rates, (std::vector<double>{1, 0}));
+    EXPECT_EQ(player.currentTime(), sec(3));
+    EXPECT_GE(fixtures::frameNumber(player.currentFrame()), 86);
+}
+
+TEST_F(PlayerSoundTest, PlaysFasterWithTheSoundResampled)
+{
+    Recording recording;
+    player.setRate(2.0);
+    fixtures::runFor(500ms);
+    player.pause();
+    EXPECT_NEAR(player.currentTime().seconds(), 1.0, 0.15);
+    fixtures::runFor(100ms);
+
+    // Twice as fast, the 2 kHz tone is heard at 4 kHz.
+    const std::vector<double> high = recording.levels(2 * kTone);
+    const auto first = std::find_if(high.begin(), high.end(), [](double l) { return l > 0.15; });
+    ASSERT_GT(high.end() - first, 30) << "the faster tone was not heard";
+    EXPECT_NEAR(median({first + 5, first + 30}), 0.25, 0.03);
+    EXPECT_LT(median(recording.levels()), 0.02);
+}

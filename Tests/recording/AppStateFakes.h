@@ -1,0 +1,255 @@
+#pragma once
+
+// A recording controller over a temporary settings file and a fake system,
+// and the event-loop helpers the desktop tests share.
+
+#include "Ondexa/model/RecordingInfo.h"
+#include "Ondexa/recording/AppState.h"
+#include "Ondexa/recording/MicCapture.h"
+#include "rendering/GuiTestApplication.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace ondexa::testing {
+
+// Runs the event loop until `done` or the timeout.
+template <typename Predicate>
+bool pumpUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000))
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
+
+// Runs xdotool while the event loop keeps going: the windows under test live on this thread.
+inline int xdotool(const std::string& arguments)
+{
+    int status = -1;
+    std::thread runner([&] { status = std::system(("xdotool " + arguments).c_str()); });
+    pumpUntil([&] { return status != -1; }, std::chrono::seconds(10));
+    runner.join();
+    return status;
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string readFile(const std::filesystem::path& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+inline AudioInputDevice device(std::string uid, int channels)
+{
+    AudioInputDevice d{std::uint32_t(uid.size()), uid, "Eszköz " + uid, {}};
+    for (int n = 1; n <= channels; ++n) d.channelNames.push_back("Bemenet " + std::to_string(n));
+    return d;
+}
+
+class FakeRecorder;
+
+// Answers as each test says and notes what the controller did.
+struct FakeSystem {
+    platform::ScreenAccess screenAccess{true, {}};
+    bool soundAllowed = true;
+    std::vector<std::string> deniedCameras;
+    platform::ScreenContent content;
+    bool contentFails = false;
+    std::vector<CameraCapture::Device> cameras;
+    bool cameraFails = false;
+    std::vector<AudioInputDevice> mics;
+    bool micFails = false;
+    std::optional<platform::RootPoint> pointer;
+    std::optional<std::string> recorderStartError;
+    std::string recorderStopError;
+    double movieStart = 0;  // host seconds returned by the stop
+    std::function<void()> beforeStopCompletes;
+
+    int hides = 0, shows = 0;
+    int recordersMade = 0, recordersAlive = 0;
+    FakeRecorder* recorder = nullptr;  // the newest one still alive
+    bool clickMonitorRuns = false;
+    std::filesystem::path folder;      // where recordings go
+
+    AppState::Environment environment();
+};
+
+// A recorder that starts and stops as its system says, from the event loop.
+class FakeRecorder : public AppState::RecorderHandle {
+public:
+    FakeRecorder(FakeSystem& s, AppState::Environment::RecorderRequest r) : system(s), request(std::move(r))
+    {
+        ++system.recordersMade;
+        ++system.recordersAlive;
+        system.recorder = this;
+        if (request.systemAudio) trackNames.push_back("Rendszerhang");
+        if (request.mic) trackNames.push_back(request.mic->device().name);
+        frame = request.target.kind == CaptureTarget::Kind::area
+                    ? request.target.area.translated(request.target.display.frame.topLeft())
+                    : QRectF(request.target.display.frame);
+    }
+    ~FakeRecorder() override
+    {
+        --system.recordersAlive;
+        if (system.recorder == this) system.recorder = nullptr;
+    }
+
+    std::filesystem::path url() const override { return request.url; }
+    std::vector<std::string> audioTrackNames() const override { return trackNames; }
+    QRectF capturedFrame() const override { return frame; }
+    int fps() const override { return request.fps; }
+    std::int64_t writtenFrames() const override { return 12; }
+    std::int64_t droppedFrames() const override { return 1; }
+    void setShowsCursor(bool shows) override { showsCursor = shows; }
+    void setOnStreamError(Recorder::StreamErrorHandler handler) override { onStreamError = std::move(handler); }
+    void start(Recorder::StartCompletion done) override
+    {
+        QTimer::singleShot(0, &alive, [error = system.recorderStartError, done = std::move(done)] { done(error); });
+    }
+    void stop(Recorder::StopCompletion done) override
+    {
+        Recorder::StopResult result;
+        if (!system.recorderStopError.empty()) result.error = system.recorderStopError;
+        else result.movieStart = platform::MediaTime::fromSeconds(system.movieStart, 1'000'000'000);
+        QTimer::singleShot(0, &alive, [this, result, done = std::move(done)] {
+            if (system.beforeStopCompletes) system.beforeStopCompletes();
+            done(result);
+        });
+    }
+
+    FakeSystem& system;
+    AppState::Environment::RecorderRequest request;
+    std::vector<std::string> trackNames;
+    QRectF frame;
+    bool showsCursor = true;
+    Recorder::StreamErrorHandler onStreamError;
+    QObject alive;  // its pending completions end with it
+};
+
+inline AppState::Environment FakeSystem::environment()
+{
+    AppState::Environment env;
+    env.screenAccess = [this] { return screenAccess; };
+    env.soundInputAllowed = [this] { return soundAllowed; };
+    env.cameraAccessDenied = [this](const CameraCapture::Device& d) {
+        return std::find(deniedCameras.begin(), deniedCameras.end(), d.uniqueID) != deniedCameras.end();
+    };
+    env.fetchContent = [this] {
+        if (contentFails) throw platform::CaptureError("Nincs X kijelző.");
+        return content;
+    };
+    env.cameraDevices = [this] { return cameras; };
+    env.makeCamera = [this](const CameraCapture::Device& d) -> std::unique_ptr<CameraCapture> {
+        if (cameraFails) throw std::runtime_error("A kamera nem használható: " + d.name);
+        return nullptr;
+    };
+    env.micDevices = [this] { return mics; };
+    env.makeMic = [this](const AudioInputDevice& d) {
+        if (micFails) throw std::runtime_error("Nem sikerült megnyitni: " + d.name);
+        return std::make_unique<MicCapture>(d, 48000.0, MicCapture::NoInput{});
+    };
+    env.newRecordingURL = [this] { return folder / ("Felvétel " + std::to_string(recordersMade + 1) + ".mov"); };
+    env.makeRecorder = [this](AppState::Environment::RecorderRequest request) {
+        return std::make_unique<FakeRecorder>(*this, std::move(request));
+    };
+    env.pointerPosition = [this] { return pointer; };
+    env.installClickMonitor = [this](AppState::Environment::ClickHandler) -> std::shared_ptr<void> {
+        clickMonitorRuns = true;
+        return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
+    };
+    env.hideWindows = [this] { ++hides; };
+    env.showWindows = [this] { ++shows; };
+    return env;
+}
+
+// The base of the controller tests: a temporary home (log, recordings) and
+// settings file, a fake system with one 1920×1080 display and one 4-channel
+// audio input.
+class AppStateTest : public ::testing::Test {
+protected:
+    AppStateTest()
+    {
+        system.folder = temp.path / "Videos";
+        std::filesystem::create_directories(system.folder);
+        system.content.displays.resize(1);
+        system.content.displays[0].id = 7;
+        system.content.displays[0].frame = QRect(0, 0, 1920, 1080);
+        system.mics = {device("iface", 4)};
+    }
+
+    std::filesystem::path settingsFile() const { return temp.path / "Vendalum.conf"; }
+    QSettings settings() const
+    {
+        return QSettings(QString::fromStdString(settingsFile().string()), QSettings::IniFormat);
+    }
+    void store(const char* key, const QVariant& value) { settings().setValue(key, value); }
+    QVariant stored(const char* key) const { return settings().value(key); }
+
+    // A controller; `settled` runs its start-up task first.
+    std::unique_ptr<AppState> make(bool settled = true)
+    {
+        auto state = std::make_unique<AppState>(
+            std::make_unique<QSettings>(QString::fromStdString(settingsFile().string()), QSettings::IniFormat),
+            system.environment());
+        if (settled) QCoreApplication::processEvents();
+        return state;
+    }
+
+    bool logHas(const std::string& text) const
+    {
+        return readFile(temp.path / "state" / "Vendalum" / "Vendalum.log").find(text) != std::string::npos;
+    }
+
+    // Starts or stops and waits until the road ends.
+    void start(AppState& state)
+    {
+        bool ended = false;
+        state.startRecording([&] { ended = true; });
+        ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    }
+    void stop(AppState& state, bool openEditorAfter = true)
+    {
+        bool ended = false;
+        state.stopRecording(openEditorAfter, [&] { ended = true; });
+        ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    }
+
+    TempFolder temp;
+    ScopedEnv stateHome{"XDG_STATE_HOME", (temp.path / "state").string()};
+    ScopedEnv home{"HOME", temp.path.string()};
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (temp.path / "config").string()};
+    FakeSystem system;
+};
+
+} // namespace ondexa::testing

@@ -1,0 +1,177 @@
+// The recording road through the controller with a fake system: each check
+// of the start with its message, a start and stop with the hand-over to the
+// editor, and the failures of both.
+
+#include "AppStateFakes.h"
+#include "Platform/core/HostClock.h"
+
+using ondexa::AppState;
+using ondexa::RecordingInfo;
+using namespace ondexa::testing;
+using Mode = AppState::CaptureMode;
+using Phase = AppState::Phase;
+
+namespace {
+
+class AppStateRecording : public AppStateTest {
+protected:
+    std::unique_ptr<AppState> makeWithEditor()
+    {
+        auto state = make();
+        state->setOpenEditor([this](const std::filesystem::path& movie) { opened.push_back(movie); });
+        return state;
+    }
+
+    std::vector<std::filesystem::path> opened;
+};
+
+} // namespace
+
+TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheControllerIdle)
+{
+    const std::string failed = "Nem sikerült elindítani a felvételt: ";
+    const std::string noInput = "A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.";
+    const std::string noArea = failed + "Jelölj ki egy területet a felvételhez.";
+    const auto camera = [](FakeSystem& s, AppState& state) {
+        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
+        state.setCameraEnabled(true);
+    };
+    struct Case {
+        std::string name;
+        std::function<void(FakeSystem&, AppState&)> arrange;
+        std::string message;
+    };
+    using S = FakeSystem;
+    using A = AppState;
+    const std::vector<Case> cases = {
+        {"screen refused", [](S& s, A&) { s.screenAccess = {false, "Wayland alatt nincs X kijelző."}; },
+         "Nincs engedély a képernyő felvételéhez. Rendszerbeállítások → Adatvédelem és biztonság → Képernyő- és "
+         "rendszerhangfelvétel: kapcsold be a Vendalumot, majd lépj ki és indítsd újra az appot."},
+        {"sound refused", [](S& s, A&) { s.soundAllowed = false; },
+         "Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → Mikrofon: kapcsold be a "
+         "Vendalumot."},
+        {"no audio input", [](S& s, A& a) { s.mics.clear(); a.refreshMicDevices(); a.setMicUID("gone"); }, noInput},
+        {"input cannot open", [](S& s, A& a) { s.micFails = true; a.restartMic(); }, noInput},
+        {"no channel, checked before the camera",
+         [&](S& s, A& a) { a.setMicChannels({}); s.deniedCameras = {"cam"}; camera(s, a); },
+         "Jelölj be legalább egy bemenetet a hangkártyán."},
+        {"camera refused", [&](S& s, A& a) { s.deniedCameras = {"cam"}; camera(s, a); },
+         "Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → Kamera: kapcsold be a "
+         "Vendalumot."},
+        {"no display", [](S& s, A&) { s.content.displays.clear(); }, failed + "Nem található kijelző."},
+        {"content unreadable", [](S& s, A&) { s.contentFails = true; }, failed + "Nincs X kijelző."},
+        {"no area", [](S&, A& a) { a.setCaptureMode(Mode::area); }, noArea},
+        {"area too narrow", [](S&, A& a) { a.setArea(QRectF(0, 0, 15.9, 100)); a.setCaptureMode(Mode::area); }, noArea},
+        {"window closed", [](S&, A& a) { a.setWindowID(31); a.setCaptureMode(Mode::window); },
+         failed + "A kiválasztott ablak már nem található."},
+        {"camera unplugged", [&](S& s, A& a) { camera(s, a); s.cameras.clear(); },
+         failed + "A kiválasztott kamera nem található."},
+        {"camera unusable", [&](S& s, A& a) { s.cameraFails = true; camera(s, a); },
+         failed + "A kamera nem használható: Kamera"},
+        {"recorder fails to start", [](S& s, A&) { s.recorderStartError = "A fájl nem írható: /x.mov"; },
+         failed + "A fájl nem írható: /x.mov"},
+    };
+
+    const FakeSystem initial = system;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(settingsFile());
+        system = initial;
+        auto state = make();
+        c.arrange(system, *state);
+        start(*state);
+        EXPECT_EQ(state->phase(), Phase::idle);
+        EXPECT_EQ(state->errorMessage(), c.message);
+        EXPECT_TRUE(logHas("HIBA: " + c.message + "\n"));
+        EXPECT_EQ(state->needsScreenPermission(), c.name == "screen refused");
+        EXPECT_EQ(system.recordersAlive, 0);
+        EXPECT_FALSE(system.clickMonitorRuns);
+        EXPECT_EQ(system.hides, system.shows);  // hidden windows came back
+    }
+    EXPECT_TRUE(logHas("Wayland alatt nincs X kijelző."));  // why the screen was refused
+}
+
+TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndHandOver)
+{
+    store("displayID", "1234");  // gone: the first display is recorded
+    auto state = makeWithEditor();
+    std::vector<Phase> phases;
+    QObject::connect(state.get(), &AppState::phaseChanged, [&] { phases.push_back(state->phase()); });
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.hides - system.shows, 1);
+    EXPECT_EQ(system.recorder->request.target.display.id, 7u);
+    EXPECT_EQ(system.recorder->request.mic, state->mic());
+    EXPECT_FALSE(system.recorder->showsCursor);  // the pointer is redrawn later
+    const std::filesystem::path movie = system.recorder->url();
+    const std::vector<std::string> tracks = {"Rendszerhang", "Eszköz iface"};
+    EXPECT_EQ(RecordingInfo::load(movie)->audioTracks, tracks);  // at once: they survive a crash
+    pumpFor(std::chrono::milliseconds(600));
+    EXPECT_GE(state->elapsed(), 0.45);  // the timer may fire a little early
+
+    system.beforeStopCompletes = [&] { state->toggleRecording(); };  // ignored while finishing
+    stop(*state);
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::starting, Phase::recording, Phase::finishing, Phase::idle}));
+    EXPECT_EQ(system.recordersAlive, 0);
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
+    EXPECT_EQ(system.shows, 1);
+    EXPECT_EQ(RecordingInfo::load(movie)->audioTracks, tracks);
+}
+
+TEST_F(AppStateRecording, AStopThatFailsReportsItShowsTheWindowsAndOpensNoEditor)
+{
+    system.soundAllowed = false;  // not asked when the input is off
+    auto state = makeWithEditor();
+    state->setMicEnabled(false);
+    state->setArea(QRectF(100, 100, 16, 16));  // sixteen points are enough
+    state->setCaptureMode(Mode::area);
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.recorder->trackNames, std::vector<std::string>{"Rendszerhang"});
+    const std::filesystem::path movie = system.recorder->url();
+    system.recorderStopError = "Nem érkezett kép a felvétel alatt.";
+    stop(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_EQ(state->errorMessage(), "A felvétel lezárása hibával járt: Nem érkezett kép a felvétel alatt.");
+    EXPECT_TRUE(opened.empty());
+    EXPECT_FALSE(logHas("Felvétel mentve"));
+    EXPECT_EQ(RecordingInfo::load(movie)->clicks, std::nullopt);  // only the track names
+    EXPECT_EQ(system.recordersAlive, 0);
+    EXPECT_EQ(system.shows, 1);  // back on screen, so the message can be read
+}
+
+TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEndsTheRecording)
+{
+    auto state = makeWithEditor();
+    state->toggleRecording();
+    state->toggleRecording();
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::recording; }));
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(system.recordersMade, 1);
+
+    // The input is not restarted under a running recording.
+    auto* running = state->mic();
+    system.mics = {device("usb", 2)};
+    state->refreshMicDevices();
+    EXPECT_EQ(state->micUID(), "usb");
+    EXPECT_EQ(state->mic(), running);
+
+    system.recorder->onStreamError("A felvett ablak bezárult.");
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
+    EXPECT_EQ(state->errorMessage(), "A felvétel leállt: A felvett ablak bezárult.");
+    EXPECT_EQ(opened.size(), 1u);  // what was recorded is kept
+    state->refreshMicDevices();
+    EXPECT_EQ(state->mic()->device().uid, "usb");
+}
+
+TEST_F(AppStateRecording, FilesWaitForTheOpenerInTheOrderTheyCame)
+{
+    auto state = make();
+    state->open("/a.mov");
+    state->open("/b.vdlproj");
+    state->setOpenEditor([&](const std::filesystem::path& file) { opened.push_back(file); });
+    state->open("/c.mov");
+    EXPECT_EQ(opened, (std::vector<std::filesystem::path>{"/a.mov", "/b.vdlproj", "/c.mov"}));
+    EXPECT_TRUE(state->pendingOpen().empty());
+}

@@ -1,0 +1,123 @@
+// The controller's persisted settings: lenient reading and writing at once.
+
+#include "AppStateFakes.h"
+#include "Ondexa/model/JsonCoding.h"
+
+using ondexa::AppState;
+using ondexa::CursorStyle;
+using namespace ondexa::testing;
+using Mode = AppState::CaptureMode;
+
+using AppStateSettings = AppStateTest;
+
+namespace {
+
+std::string join(const auto& values)
+{
+    std::string text;
+    for (const auto& v : values) text += (text.empty() ? "" : " ") + QString::number(v).toStdString();
+    return text;
+}
+
+// One setting as text, so that a table can say what was read.
+std::string read(const AppState& s, const std::string& key)
+{
+    if (key == "fps") return std::to_string(s.fps());
+    if (key == "area") {
+        const auto a = s.area();
+        return a ? join(std::vector{a->x(), a->y(), a->width(), a->height()}) : "none";
+    }
+    if (key == "captureMode") return AppState::rawValue(s.captureMode());
+    if (key == "cursorStyle") {
+        const CursorStyle& c = s.cursorStyle();
+        if (c == CursorStyle{}) return "default";
+        return "scale " + join(std::vector{c.scale}) + (c.ring ? " ring" : "") + (c.enabled ? "" : " off");
+    }
+    if (key == "displayID") return std::to_string(s.displayID());
+    if (key == "cameraEnabled") return std::to_string(s.cameraEnabled());
+    if (key == "cameraID") return s.cameraID();
+    if (key == "systemAudio") return std::to_string(s.systemAudio());
+    if (key == "micEnabled") return std::to_string(s.micEnabled());
+    if (key == "micUID") return s.micUID();
+    if (key == "micChannels") return join(s.micChannels());
+    ADD_FAILURE() << "unknown key " << key;
+    return {};
+}
+
+} // namespace
+
+TEST_F(AppStateSettings, MalformedValuesFallBackOneByOne)
+{
+    struct Case {
+        const char* key;
+        QString value;
+        std::string read;
+        bool handEdited = false;  // written into the file as is, unquoted
+    };
+    const std::vector<Case> cases = {
+        {"fps", "24", "30"}, {"fps", "120", "30"}, {"fps", "sixty", "30"}, {"fps", "60", "60"},
+        {"area", "[1, 2, 3]", "none"}, {"area", "[1, 2, 3, 4, 5]", "none"}, {"area", "[1, 2, \"3\", 4]", "none"},
+        {"area", "[1, 2, 3, 4", "none"}, {"area", "{\"x\": 1}", "none"},
+        {"area", "[10, 20.5, 300, 0]", "10 20.5 300 0"},
+        // The INI reader splits unquoted commas; the area is still four numbers.
+        {"area", "[5, 6, 700, 400]", "5 6 700 400", true}, {"micChannels", "[0,2]", "0 2", true},
+        {"captureMode", "Area", "display"}, {"captureMode", "screen", "display"},
+        {"captureMode", "window", "window"}, {"captureMode", "area", "area"},
+        {"cursorStyle", "{not json", "default"}, {"cursorStyle", "{\"scale\": \"big\"}", "default"},
+        {"cursorStyle", "{\"scale\": 2, \"ring\": true}", "scale 2 ring"},
+        {"displayID", "4294967296", "0"}, {"displayID", "-3", "0"}, {"displayID", "12x", "0"},
+        {"displayID", "4294967295", "4294967295"},
+        {"cameraEnabled", "yes", "0"}, {"cameraEnabled", "true", "1"},
+        {"systemAudio", "1", "1"}, {"systemAudio", "false", "0"},
+        {"micEnabled", "no", "1"}, {"micEnabled", "false", "0"},
+        {"micChannels", "[0, \"1\"]", "0"}, {"micChannels", "[1.5]", "0"}, {"micChannels", "3", "0"},
+        {"micChannels", "[3, 1, 3]", "1 3"}, {"micChannels", "[]", ""},
+        {"cameraID", "usb-0000:00:14.0-1", "usb-0000:00:14.0-1"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = std::string(c.key) + "=" + c.value.toStdString();
+        SCOPED_TRACE(line);
+        std::filesystem::remove(settingsFile());
+        if (c.handEdited) std::ofstream(settingsFile()) << "[General]\n" << line << "\n";
+        else store(c.key, c.value);
+        auto state = make(false);
+        EXPECT_EQ(read(*state, c.key), c.read);
+        if (!c.handEdited) EXPECT_EQ(stored(c.key).toString(), c.value);  // reading rewrites nothing
+    }
+}
+
+TEST_F(AppStateSettings, EverySettingIsWrittenAtOnceAndReadBack)
+{
+    store("stereoPairs", "{\"gone\": true}");
+    {
+        auto state = make();
+        state->setDisplayID(4000000000u);
+        state->setCaptureMode(Mode::window);
+        state->setArea(QRectF(12.5, 30, 640, 360));
+        state->setCameraEnabled(true);
+        state->setCameraID("cam-1");
+        state->setCursorStyle({.enabled = false, .scale = 2.5});
+        state->setFps(60);
+        state->setSystemAudio(false);
+        state->setMicEnabled(false);
+        state->setMicUID("other");
+        state->setMicChannels({1, 3});
+        state->setStereoPairs(false);
+        // Written already, not when the controller goes; other devices' stereo choices stay.
+        EXPECT_EQ(stored("area").toString(), "[12.5,30.0,640.0,360.0]");
+        EXPECT_EQ(ondexa::parseJson(stored("stereoPairs").toString().toStdString()),
+                  ondexa::parseJson(R"({"gone": true, "other": false})"));
+    }
+    system.content.displays.clear();  // the start-up task keeps the choices
+    system.mics.clear();
+    auto state = make();
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"displayID", "4000000000"}, {"captureMode", "window"}, {"area", "12.5 30 640 360"}, {"cameraEnabled", "1"},
+        {"cameraID", "cam-1"}, {"cursorStyle", "scale 2.5 off"}, {"fps", "60"}, {"systemAudio", "0"},
+        {"micEnabled", "0"}, {"micUID", "other"}, {"micChannels", "1 3"},
+    };
+    for (const auto& [key, value] : expected) EXPECT_EQ(read(*state, key), value) << key;
+
+    state->setArea(std::nullopt);
+    EXPECT_FALSE(stored("area").isValid());
+}

@@ -1,0 +1,99 @@
+// The area a drag spans, a selector that goes before its completion runs,
+// and the highlight's bands around an area.
+
+#include "Ondexa/recording/AreaHighlight.h"
+#include "Ondexa/recording/AreaSelector.h"
+#include "rendering/GuiTestApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QWindow>
+
+#include <memory>
+
+using ondexa::AreaDrag;
+using ondexa::AreaHighlight;
+using ondexa::AreaSelector;
+
+TEST(AreaDrag, SpansBothPointsWithinTheDisplayFromSixteenPointsOn)
+{
+    struct Case {
+        QSize display;
+        std::vector<QPointF> points;
+        std::optional<QRectF> area;
+    };
+    const std::vector<Case> cases = {
+        {{1000, 800}, {{100, 50}, {180, 90}, {300, 200}}, QRectF(100, 50, 200, 150)},  // later moves keep the start
+        {{1000, 800}, {{300, 200}, {100, 50}}, QRectF(100, 50, 200, 150)},             // up and to the left
+        {{640, 480}, {{-40.0, 10.4}, {900.0, 479.6}}, QRectF(0, 10, 640, 470)},        // rounded, on the display
+        {{1000, 800}, {{200, 300}, {184, 284}}, QRectF(184, 284, 16, 16)},
+        {{1000, 800}, {{10, 10}, {25, 210}}, std::nullopt},  // 15 × 200: a slip of the hand
+        {{1000, 800}, {{5, 5}}, std::nullopt},               // a click
+    };
+    for (const auto& c : cases) {
+        AreaDrag drag(c.display);
+        for (QPointF at : c.points) drag.moveTo(at);
+        EXPECT_EQ(drag.finish(), c.area) << c.points.front().x() << "," << c.points.front().y();
+    }
+
+    // A rejected drag starts over: the next has a start of its own.
+    AreaDrag drag(QSize(1000, 800));
+    drag.moveTo({10, 10});
+    drag.moveTo({25, 210});
+    EXPECT_FALSE(drag.finish());
+    EXPECT_FALSE(drag.selection());
+    drag.moveTo({200, 300});
+    drag.moveTo({400, 400});
+    EXPECT_EQ(drag.finish(), QRectF(200, 300, 200, 100));
+}
+
+TEST(AreaSelector, DestroyedBeforeTheCompletionRunsNeverCallsIt)
+{
+    platform::ScreenDisplay display;
+    display.frame = QRect(0, 0, 400, 300);
+    QImage still(display.frame.size(), QImage::Format_RGB32);
+    still.fill(Qt::black);
+    int calls = 0;
+    auto selector = std::make_unique<AreaSelector>(display, still, [&](auto) { ++calls; });
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(selector->window(), &escape);
+    selector.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(AreaHighlight, BandsLeaveEveryPixelOfTheAreaFree)
+{
+    const QRect frame(1920, 0, 1280, 1024);  // a second display
+    EXPECT_EQ(AreaHighlight::hole(frame, QRectF(100.5, 50, 200, 100.25)), QRect(2020, 50, 201, 101));
+    const int w = AreaHighlight::frameWidth;
+    for (AreaHighlight::Style style : {AreaHighlight::Style::dimmed, AreaHighlight::Style::outlineOnly})
+        for (const QRectF& area : {QRectF(100.5, 50, 200, 100.25), QRectF(0, 0, 300, 200) /* in a corner */,
+                                   QRectF(1200, 900, 500, 500) /* beyond the display */,
+                                   QRectF(300, 200, -100, -50) /* stored the wrong way round */,
+                                   QRectF(500, 500, 0, 0), QRectF(5000, 5000, 10, 10) /* off the display */,
+                                   QRectF(0, 0, 1280, 1024) /* all of it */}) {
+            SCOPED_TRACE(::testing::Message() << area.x() << "," << area.y() << " " << area.width() << "x"
+                                              << area.height() << (style == AreaHighlight::Style::dimmed ? " dim" : ""));
+            // Every band on the display, touching neither the hole nor another
+            // band, and together the outer rectangle less the hole.
+            const QRect hole = AreaHighlight::hole(frame, area);
+            const auto bands = AreaHighlight::bands(frame, area, style);
+            const QRect outer = style == AreaHighlight::Style::dimmed ? frame : hole.adjusted(-w, -w, w, w) & frame;
+            long covered = 0;
+            for (std::size_t i = 0; i < bands.size(); ++i) {
+                EXPECT_TRUE(frame.contains(bands[i]));
+                EXPECT_FALSE(bands[i].intersects(hole));
+                for (std::size_t j = i + 1; j < bands.size(); ++j) EXPECT_FALSE(bands[i].intersects(bands[j]));
+                covered += long(bands[i].width()) * bands[i].height();
+            }
+            const QRect inside = hole & outer;
+            EXPECT_EQ(covered, long(outer.width()) * outer.height() - long(inside.width()) * inside.height());
+        }
+    // The outline is a ring two pixels wide.
+    EXPECT_EQ(AreaHighlight::bands(frame, QRectF(100, 50, 200, 100), AreaHighlight::Style::outlineOnly),
+              (std::vector<QRect>{QRect(2018, 48, 204, 2), QRect(2018, 150, 204, 2), QRect(2018, 50, 2, 100),
+                                  QRect(2220, 50, 2, 100)}));
+}

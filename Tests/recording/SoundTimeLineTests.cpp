@@ -1,0 +1,103 @@
+#include "Ondexa/recording/SoundTimeLine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+using ondexa::SoundTimeLine;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kFrames = 1024;
+constexpr std::int64_t kStart = 500'000'000'000;  // an arbitrary host time, ns
+
+// Buffers of kFrames whose sound clock runs `ppm` fast against the host
+// clock, stamped with a jitter of up to ±`jitterNs` (a fixed pseudo-random
+// sequence). Returns the placements and checks that each buffer continues
+// where the line left off.
+struct Fed {
+    std::vector<SoundTimeLine::Placement> placements;
+    std::vector<std::int64_t> realTimes;  // host time of each buffer's first frame
+    std::int64_t dropped = 0, repeated = 0;
+};
+
+Fed feed(SoundTimeLine& line, int buffers, double ppm, std::int64_t jitterNs)
+{
+    Fed run;
+    std::uint32_t noise = 12345;
+    std::int64_t position = 0;  // frames on the line
+    for (int i = 0; i < buffers; ++i) {
+        const auto real = kStart + std::int64_t(std::llround(double(i) * kFrames * 1e9 / kRate / (1 + ppm * 1e-6)));
+        noise = noise * 1664525u + 1013904223u;
+        const auto jitter = std::int64_t(double(noise >> 8) / double(1u << 24) * 2 * double(jitterNs)) - jitterNs;
+        const SoundTimeLine::Placement p = line.place(kFrames, kRate, real + jitter, 0);
+        if (i > 0) {
+            EXPECT_EQ(p.time, run.placements[0].time + position * 1'000'000'000 / kRate)
+                << "buffer " << i << " does not follow on";
+        }
+        position += p.frames;
+        EXPECT_LE(std::abs(p.frames - kFrames), kFrames / SoundTimeLine::correctionFrames + 1);
+        if (p.frames < kFrames) run.dropped += kFrames - p.frames;
+        if (p.frames > kFrames) run.repeated += p.frames - kFrames;
+        run.placements.push_back(p);
+        run.realTimes.push_back(real);
+    }
+    return run;
+}
+
+} // namespace
+
+TEST(SoundTimeLine, JitterAloneLeavesTheSamplesUntouchedAndContiguous)
+{
+    SoundTimeLine line;
+    const Fed run = feed(line, 3000, 0, 1'000'000);  // about a minute
+    EXPECT_EQ(run.dropped, 0);
+    EXPECT_EQ(run.repeated, 0);
+}
+
+TEST(SoundTimeLine, AClockThatRunsApartIsKeptWithinAFewMilliseconds)
+{
+    for (double ppm : {300.0, -300.0}) {
+        SCOPED_TRACE(ppm);
+        SoundTimeLine line;
+        const Fed run = feed(line, 3000, ppm, 1'500'000);
+        // 3000 buffers of 1024 frames: 300 ppm is about 920 frames to take out or put in.
+        const double expected = 3000.0 * kFrames * std::abs(ppm) * 1e-6;
+        // A fast sound clock delivers too many samples: some are dropped, all
+        // but what the dead band and the first stamp's jitter leave (4 ms).
+        EXPECT_NEAR(double(ppm > 0 ? run.dropped : run.repeated), expected, 0.004 * kRate);
+        EXPECT_EQ(ppm > 0 ? run.repeated : run.dropped, 0);
+        // From the second second on, the line stays within 4 ms of the real times.
+        for (std::size_t i = 50; i < run.placements.size(); ++i)
+            ASSERT_LT(std::abs(run.placements[i].time - run.realTimes[i]), 4'000'000) << "buffer " << i;
+    }
+}
+
+TEST(SoundTimeLine, AGapOrAJumpBackStartsAgainAtTheStamp)
+{
+    SoundTimeLine line;
+    EXPECT_EQ(line.place(kFrames, kRate, kStart, 0).time, kStart);
+    const std::int64_t next = kStart + kFrames * 1'000'000'000LL / kRate;
+    // 30 ms late is jitter to the line...
+    EXPECT_EQ(line.place(kFrames, kRate, next + 30'000'000, 0).time, next);
+    // ...100 ms late is a gap.
+    const std::int64_t late = next + kFrames * 1'000'000'000LL / kRate + 100'000'000;
+    EXPECT_EQ(line.place(kFrames, kRate, late, 0).time, late);
+    // Half a second back: the line follows.
+    EXPECT_EQ(line.place(kFrames, kRate, late - 500'000'000, 0).time, late - 500'000'000);
+}
+
+TEST(SoundTimeLine, BuffersWithoutAStampGoOnAlongTheLine)
+{
+    SoundTimeLine line;
+    // The very first without a stamp starts at "now".
+    EXPECT_EQ(line.place(480, kRate, std::nullopt, kStart).time, kStart);
+    EXPECT_EQ(line.place(480, kRate, std::nullopt, kStart + 999'000'000).time, kStart + 10'000'000);
+    EXPECT_EQ(line.place(480, kRate, kStart + 20'000'000, 0).time, kStart + 20'000'000);
+    // Another rate starts a new line.
+    EXPECT_EQ(line.place(441, 44100, kStart + 31'000'000, 0).time, kStart + 31'000'000);
+}

@@ -1,0 +1,176 @@
+// Recordings driven through the controller on the test desktop, with the real
+// system behind it: the screen, the sound server, the click monitor, the hot
+// key and the area selector. The pointer and the keyboard are driven by
+// xdotool; movies are read back with ffprobe, side files with the model.
+
+#include "Ondexa/model/Paths.h"
+#include "Ondexa/recording/AreaSelector.h"
+#include "Platform/capture/TestDesktop.h"
+#include "recording/AppStateFakes.h"
+#include "support/MediaFixtures.h"
+
+#include <QWindow>
+
+#include <regex>
+
+using namespace std::chrono_literals;
+using namespace ondexa::testing;
+using ondexa::AppState;
+using ondexa::RecordingInfo;
+using Rows = std::vector<std::vector<double>>;
+
+namespace {
+
+class AppStateOnTheDesktop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(testdesktop::haveDisplay());
+        ASSERT_EQ(xdotool("mousemove 400 300"), 0);
+        state = std::make_unique<AppState>(std::make_unique<QSettings>(settingsFile(), QSettings::IniFormat),
+                                           AppState::Environment::system());
+        // The start-up task lists the displays and audio inputs.
+        ASSERT_TRUE(pumpUntil([&] { return !state->displays().empty(); }, 5s));
+        ASSERT_EQ(state->displays().front().frame, QRect(0, 0, 1920, 1080));
+        state->setOpenEditor([this](const std::filesystem::path& movie) { opened.push_back(movie); });
+    }
+
+    QString settingsFile() const { return QString::fromStdString((temp.path / "Vendalum.conf").string()); }
+
+    // Records while `act` drives the desktop; the movie handed to the editor.
+    std::filesystem::path record(const std::function<void()>& act)
+    {
+        bool ended = false;
+        state->startRecording([&] { ended = true; });
+        EXPECT_TRUE(pumpUntil([&] { return ended; }, 10s));
+        EXPECT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+        act();
+        ended = false;
+        state->stopRecording(true, [&] { ended = true; });
+        EXPECT_TRUE(pumpUntil([&] { return ended; }, 15s));
+        EXPECT_EQ(state->phase(), AppState::Phase::idle);
+        EXPECT_FALSE(state->errorMessage()) << *state->errorMessage();
+        EXPECT_EQ(opened.size(), 1u);
+        return opened.empty() ? std::filesystem::path() : opened[0];
+    }
+
+    static std::string streams(const std::filesystem::path& movie)
+    {
+        return fixtures::runFfprobe({"-show_entries", "stream=codec_type,codec_name,width,height", "-of", "csv=p=0"},
+                                    movie);
+    }
+
+    static bool hasRow(const Rows& rows, double x, double y)
+    {
+        return std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return r[1] == x && r[2] == y; });
+    }
+
+    TempFolder temp;
+    ScopedEnv home{"HOME", temp.path.string()};
+    ScopedEnv stateHome{"XDG_STATE_HOME", (temp.path / "state").string()};
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (temp.path / "config").string()};
+    std::unique_ptr<AppState> state;
+    std::vector<std::filesystem::path> opened;
+};
+
+} // namespace
+
+TEST_F(AppStateOnTheDesktop, ARecordingOfTheDisplayWithSoundClicksAndPointer)
+{
+    ASSERT_TRUE(pumpUntil([&] { return state->mic() != nullptr; }, 5s)) << state->errorMessage().value_or("");
+    const std::string input = state->currentMicDevice()->name;
+    state->setMicChannels({0, 1});
+    state->setCursorStyle({.ring = true});
+
+    const auto movie = record([] {
+        pumpFor(400ms);
+        ASSERT_EQ(xdotool("mousemove 100 200 click 1"), 0);
+        pumpFor(300ms);
+        ASSERT_EQ(xdotool("mousemove 1500 900 click 3"), 0);
+        pumpFor(600ms);
+    });
+    EXPECT_EQ(movie.parent_path(), ondexa::Paths::recordingsFolder());
+    EXPECT_EQ(streams(movie), "h264,video,1920,1080\naac,audio\naac,audio\n");
+
+    const auto info = RecordingInfo::load(movie);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->audioTracks, (std::vector<std::string>{"Rendszerhang", input}));
+    ASSERT_EQ(info->clicks->size(), 2u);
+    const auto &left = (*info->clicks)[0], &right = (*info->clicks)[1];
+    EXPECT_GT(left[0], 0.2);
+    EXPECT_GT(right[0], left[0]);
+    EXPECT_LT(right[0], 3.0);
+    EXPECT_EQ(*info->clicks,
+              (Rows{{left[0], 100.0 / 1920, 200.0 / 1080, 0}, {right[0], 1500.0 / 1920, 900.0 / 1080, 1}}));
+    EXPECT_EQ(info->showClicks, true);
+    ASSERT_FALSE(info->cursor->empty());
+    EXPECT_EQ(info->cursor->front(), (std::vector<double>{0, 400.0 / 1920, 300.0 / 1080}));  // before the first frame
+    EXPECT_TRUE(hasRow(*info->cursor, 100.0 / 1920, 200.0 / 1080));
+    EXPECT_TRUE(hasRow(*info->cursor, 1500.0 / 1920, 900.0 / 1080));
+    ASSERT_TRUE(info->cursorStyle);
+    EXPECT_DOUBLE_EQ(info->cursorStyle->base, 21.0 / 1080);
+    EXPECT_TRUE(info->cursorStyle->ring);  // the rest of the style is the user's
+
+    std::smatch match;
+    const std::string log = readFile(temp.path / "state" / "Vendalum" / "Vendalum.log");
+    ASSERT_TRUE(std::regex_search(
+        log, match, std::regex("Felvétel mentve: (.*) · 30 kép/mp · ([0-9]+) képkocka, ([0-9]+) eldobva\n")))
+        << log;
+    EXPECT_EQ(match[1].str(), movie.string());
+    EXPECT_GT(std::stoi(match[2].str()), 0);
+}
+
+TEST_F(AppStateOnTheDesktop, AnAreaRecordingKeepsOnlyTheClicksInsideTheArea)
+{
+    state->setMicEnabled(false);
+    state->setSystemAudio(false);
+    state->setArea(QRectF(200, 150, 640, 360));
+    state->setCaptureMode(AppState::CaptureMode::area);
+    const auto movie = record([&] {
+        EXPECT_TRUE(state->isAreaHighlightShown());  // drawn outside the area, it stays
+        pumpFor(300ms);
+        ASSERT_EQ(xdotool("mousemove 520 330 click 1"), 0);
+        pumpFor(200ms);
+        ASSERT_EQ(xdotool("mousemove 100 100 click 3"), 0);
+        pumpFor(300ms);
+    });
+    EXPECT_EQ(streams(movie), "h264,video,640,360\n");
+    const auto info = RecordingInfo::load(movie);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->audioTracks.empty());
+    ASSERT_EQ(info->clicks->size(), 1u);
+    EXPECT_EQ((*info->clicks)[0], (std::vector<double>{(*info->clicks)[0][0], 0.5, 0.5, 0}));
+    // The pointer outside the area is kept, beyond 0 … 1.
+    EXPECT_TRUE(hasRow(*info->cursor, (100.0 - 200) / 640, (100.0 - 150) / 360));
+    EXPECT_DOUBLE_EQ(info->cursorStyle->base, 21.0 / 360);
+}
+
+TEST_F(AppStateOnTheDesktop, TheHotKeyStartsAndStops)
+{
+    state->setMicEnabled(false);
+    ASSERT_EQ(xdotool("key ctrl+alt+a"), 0);
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == AppState::Phase::recording; }, 10s))
+        << state->errorMessage().value_or("");
+    pumpFor(500ms);
+    ASSERT_EQ(xdotool("key ctrl+alt+a"), 0);
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == AppState::Phase::idle; }, 15s));
+    EXPECT_FALSE(state->errorMessage());
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(AppStateOnTheDesktop, AnAreaDraggedOutIsStoredWithTheMode)
+{
+    state->setCaptureMode(AppState::CaptureMode::window);
+    state->selectArea();
+    ASSERT_TRUE(state->isSelectingArea());
+    ASSERT_TRUE(pumpUntil([&] { return state->areaSelector()->window()->isExposed(); }, 5s));
+    ASSERT_EQ(xdotool("mousemove 300 200 mousedown 1 mousemove 500 350 mousemove 700 500 mouseup 1"), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !state->isSelectingArea(); }, 5s));
+    EXPECT_EQ(state->area(), QRectF(300, 200, 400, 300));
+    EXPECT_EQ(state->captureMode(), AppState::CaptureMode::area);
+    EXPECT_TRUE(state->isAreaHighlightShown());
+
+    QSettings stored(settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value("captureMode").toString(), "area");
+    EXPECT_EQ(stored.value("area").toString(), "[300.0,200.0,400.0,300.0]");
+}

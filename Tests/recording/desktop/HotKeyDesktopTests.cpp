@@ -1,0 +1,72 @@
+#include "Ondexa/recording/HotKey.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+using ondexa::HotKey;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+TEST(HotKey, CallsTheActionOnTheMainThreadOnlyWhileItLives)
+{
+    ondexa::testing::TempFolder state;
+    ScopedEnv log("XDG_STATE_HOME", state.path.string());
+    int calls = 0;
+    std::thread::id caller;
+    auto hotKey = std::make_unique<HotKey>(HotKey::recordingKeyCode, HotKey::recordingModifiers, [&] {
+        ++calls;
+        caller = std::this_thread::get_id();
+    });
+    ASSERT_TRUE(hotKey->isRegistered()) << hotKey->registrationError();
+
+    auto press = [] {
+        ASSERT_EQ(std::system("xdotool key ctrl+alt+a"), 0);
+        std::this_thread::sleep_for(300ms);
+    };
+    press();
+    EXPECT_EQ(calls, 0);  // waits for the main thread's event loop
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(caller, std::this_thread::get_id());
+
+    // A press still on its way when the hot key goes is dropped.
+    press();
+    hotKey.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+
+    // And the chord is free again.
+    HotKey again(HotKey::recordingKeyCode, HotKey::recordingModifiers, [] {});
+    EXPECT_TRUE(again.isRegistered()) << again.registrationError();
+}
