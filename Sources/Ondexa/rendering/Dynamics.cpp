@@ -10,6 +10,9 @@ namespace {
 // Compression starts here, in dBFS; above it each dB of input adds 0.4 dB.
 constexpr float threshold = -18;
 constexpr float slope = -0.6f;
+// The threshold as a linear level. Above it the gain (level − threshold) ×
+// slope in dB is (envelope / thresholdLinear)^slope: one pow, no log per sample.
+const float thresholdLinear = std::pow(10.0f, threshold / 20);
 
 // The per-sample factor of a one-pole filter with time constant `seconds`.
 float coefficient(double sampleRate, double seconds)
@@ -70,8 +73,7 @@ void Dynamics::process(float* samples, int frames)
 
         const float c = envelope_ < peak ? attack : release;
         envelope_ = envelope_ * c + peak * (1 - c);
-        const float level = 20 * std::log10(std::max(envelope_, 0.000001f));
-        const float comp = level > threshold ? std::pow(10.0f, (level - threshold) * slope / 20) : 1.0f;
+        const float comp = envelope_ > thresholdLinear ? std::pow(envelope_ / thresholdLinear, slope) : 1.0f;
 
         // The limiter's gain comes from the undelayed signal and is held for
         // the look-ahead, so it is down for the whole time a peak passes.
@@ -98,7 +100,8 @@ void Dynamics::process(float* samples, int frames)
             ring[ch] = frame[ch] * comp * preGain_;
             frame[ch] = std::clamp(delayed * smoothGain_, -ceiling, ceiling);
         }
-        delayIndex_ = (delayIndex_ + 1) % lookahead_;
+        if (++delayIndex_ == lookahead_)
+            delayIndex_ = 0;
     }
 }
 
