@@ -50,51 +50,24 @@ std::vector<double> starts(const std::vector<Clip>& clips)
 
 } // namespace
 
-TEST(TrackHelpers, EndAndClipAtATime)
+TEST(TrackHelpers, EndClipAtATimeAndLanes)
 {
     Track track;
     EXPECT_DOUBLE_EQ(track.end(), 0);
     track.effects = {makeOverlay(OverlayKind::text, 1, 9)};
-    track.clips = {makeClip(5, 3), makeClip(0, 5), makeClip(2, 2)};
+    track.clips = {makeClip(5, 3), makeClip(0, 5), makeClip(4, 2)};
     EXPECT_DOUBLE_EQ(track.end(), 9);
-    track.effects.clear();
-    EXPECT_DOUBLE_EQ(track.end(), 8);
-
     // The first stored clip covering the time; a clip's end belongs to the next one.
     EXPECT_EQ(track.clip(5), &track.clips[0]);
-    EXPECT_EQ(track.clip(3), &track.clips[1]);
     EXPECT_EQ(track.clip(8), nullptr);
-    EXPECT_EQ(track.clip(-1), nullptr);
-}
-
-TEST(TrackHelpers, LanesFillTheFirstFreeLane)
-{
-    struct Case {
-        std::vector<Clip> clips;
-        std::vector<std::vector<double>> lanes;  // the starts in each lane
-    };
-    const std::vector<Case> cases{
-        {{makeClip(0, 5), makeClip(5, 3), makeClip(4, 2)}, {{0, 5}, {4}}},
-        // A later clip goes back to an earlier lane as soon as that one is free.
-        {{makeClip(0, 10), makeClip(1, 2), makeClip(2, 10), makeClip(4, 1)}, {{0}, {1, 4}, {2}}},
-        // Touching within a tenth of a millisecond shares a lane; more overlap does not.
-        {{makeClip(0, 5), makeClip(4.99995, 1)}, {{0, 4.99995}}},
-        {{makeClip(0, 5), makeClip(4.999, 1)}, {{0}, {4.999}}},
-    };
-    for (const Case& c : cases) {
-        Track track;
-        track.clips = c.clips;
-        std::vector<std::vector<double>> lanes;
-        for (const auto& lane : track.lanes()) lanes.push_back(starts(lane));
-        EXPECT_EQ(lanes, c.lanes) << "case " << &c - cases.data();
-    }
-    // The lanes hold the clips with their automatic cross-fades.
-    Track track;
-    track.clips = cases[0].clips;
+    // A clip takes the first free lane; the lanes hold the clips with their cross-fades.
+    std::vector<std::vector<double>> lanes;
+    for (const auto& lane : track.lanes()) lanes.push_back(starts(lane));
+    EXPECT_EQ(lanes, (std::vector<std::vector<double>>{{0, 5}, {4}}));
     EXPECT_DOUBLE_EQ(track.lanes()[1][0].fadeIn, 1);
 }
 
-TEST(ClipSplit, PartsGetNewIdsAndShareTheRest)
+TEST(ClipSplit, PartsGetNewIdsAndShareTheRestWithActionsCut)
 {
     Clip clip = makeClip(20, 10);
     clip.sourceStart = 3;
@@ -107,6 +80,8 @@ TEST(ClipSplit, PartsGetNewIdsAndShareTheRest)
     clip.volume = 0.7f;
     clip.link = Uuid::random();
     clip.transition = Transition::wipe;
+    const TrackAction spanning = makeAction(3, 7), endsAtCut = makeAction(0, 4), startsAtCut = makeAction(4, 8);
+    clip.actions = {spanning, endsAtCut, startsAtCut};
 
     // Parts shorter than 0.005 s, times outside and NaN are refused.
     for (double time : {20.004, 29.996, 19.0, 31.0, std::nan("")}) EXPECT_FALSE(clip.split(time)) << time;
@@ -119,8 +94,16 @@ TEST(ClipSplit, PartsGetNewIdsAndShareTheRest)
     EXPECT_EQ((std::array{second.start, second.sourceStart, second.duration, second.fadeIn, second.fadeOut}),
               (std::array{24.0, 7.0, 6.0, 0.0, 6.0}));
     EXPECT_NE(first.id, second.id);
+    // Actions are cut at the split and keep their ids.
+    const auto cut = [](TrackAction action, double start, double end) {
+        action.start = start;
+        action.end = end;
+        return action;
+    };
+    EXPECT_EQ(first.actions, (std::vector{cut(spanning, 3, 4), endsAtCut}));
+    EXPECT_EQ(second.actions, (std::vector{cut(spanning, 0, 3), cut(startsAtCut, 0, 4)}));
 
-    // Apart from new ids, times and fades, both parts are the cut clip.
+    // Apart from new ids, times, fades and actions, both parts are the cut clip.
     for (Clip part : {first, second}) {
         EXPECT_NE(part.id, clip.id);
         EXPECT_NE(part.overlay->id, clip.overlay->id);
@@ -131,144 +114,68 @@ TEST(ClipSplit, PartsGetNewIdsAndShareTheRest)
         part.duration = clip.duration;
         part.fadeIn = clip.fadeIn;
         part.fadeOut = clip.fadeOut;
+        part.actions = clip.actions;
         EXPECT_EQ(part, clip);
     }
 }
 
-TEST(ClipSplit, ActionsAreCutAndKeepTheirIds)
+TEST(TrackCopies, DuplicatedTrackGetsNewIdentitiesButKeepsLinks)
 {
-    Clip clip = makeClip(10, 10);
-    const TrackAction spanning = makeAction(3, 7), before = makeAction(0, 2), after = makeAction(6, 8),
-                      endsAtCut = makeAction(4, 5), startsAtCut = makeAction(5, 6);
-    clip.actions = {spanning, before, after, endsAtCut, startsAtCut};
-    const auto cut = [](TrackAction action, double start, double end) {
-        action.start = start;
-        action.end = end;
-        return action;
-    };
-    const auto parts = clip.split(15);
-    ASSERT_TRUE(parts);
-    EXPECT_EQ(parts->first.actions, (std::vector{cut(spanning, 3, 5), before, endsAtCut}));
-    EXPECT_EQ(parts->second.actions, (std::vector{cut(spanning, 0, 2), cut(after, 1, 3), cut(startsAtCut, 0, 1)}));
-}
-
-TEST(TrackCopies, DuplicatedTrackGetsNewIdentitiesThroughout)
-{
-    Clip clip = makeClip(0, 5);
-    clip.actions = {makeAction(0, 1)};
-    clip.overlay = makeOverlay(OverlayKind::text, 0, 1);
-    clip.link = Uuid::random();
     Track track;
-    track.clips = {clip};
-
+    track.clips = {makeClip(0, 5)};
+    track.clips[0].actions = {makeAction(0, 1)};
+    track.clips[0].link = Uuid::random();
     const Track duplicate = track.duplicated("Kamera 2");
     EXPECT_NE(duplicate.id, track.id);
-    const Clip& copy = duplicate.clips[0];
-    EXPECT_NE(copy.id, clip.id);
-    EXPECT_NE(copy.actions[0].id, clip.actions[0].id);
-    EXPECT_NE(copy.overlay->id, clip.overlay->id);
-    EXPECT_EQ(copy.link, clip.link);  // the copy still moves with its partners
+    EXPECT_NE(duplicate.clips[0].id, track.clips[0].id);
+    EXPECT_NE(duplicate.clips[0].actions[0].id, track.clips[0].actions[0].id);
+    EXPECT_EQ(duplicate.clips[0].link, track.clips[0].link);  // the copy still moves with its partners
 }
 
-TEST(TrackMigration, PictureSettingsMoveOntoPictureClips)
-{
-    Track track;
-    track.media = MediaRef{"/tmp/rec.mov", MediaKind::video, 1};
-    track.rotation = 90;
-    track.frame = NRect{0.1, 0.1, 0.5, 0.5};
-    track.aspect = 4.0 / 3.0;
-    track.rounded = false;
-    Clip own = makeClip(5, 5);
-    own.media = MediaRef{"/tmp/other.mov", MediaKind::video, 0};
-    own.frame = NRect{0, 0, 1, 1};
-    track.clips = {makeClip(0, 5), own};
-    Track sound = track, effects = track;
-    sound.media.kind = MediaKind::audio;
-    effects.media = MediaRef{"effects", MediaKind::effects, 0};
-
-    track.moveSettingsToClips(wide);
-    Clip want = makeClip(0, 5);
-    want.id = track.clips[0].id;
-    want.media = track.media;
-    want.frame = NRect{0.1, 0.1, 0.5, 0.5};
-    want.aspect = 4.0 / 3.0;
-    want.rotation = 90;
-    want.rounded = false;
-    EXPECT_EQ(track.clips[0], want);
-    // A clip's own media and frame win.
-    EXPECT_EQ(track.clips[1].media, own.media);
-    EXPECT_EQ(track.clips[1].frame, own.frame);
-    EXPECT_FALSE(track.frame || track.rotation);
-
-    // Sound clips get the media but no picture settings; effects clips get neither.
-    sound.moveSettingsToClips(wide);
-    EXPECT_EQ(sound.clips[0].media, sound.media);
-    EXPECT_FALSE(sound.clips[0].frame || sound.clips[0].rotation);
-    effects.moveSettingsToClips(wide);
-    EXPECT_FALSE(effects.clips[0].media);
-}
-
-TEST(TrackMigration, ZoomsBecomeReturningActions)
+TEST(TrackMigration, MediaAndPictureSettingsMoveOntoClipsByKind)
 {
     struct Case {
-        NRect rect;
-        double clipAspect, outputAspect;
-        double scale, centerX, centerY;
+        MediaKind kind;
+        bool media, picture;
     };
-    for (const Case& c : {
-             Case{{0.25, 0.25, 0.5, 0.5}, wide, wide, 2, 0.5, 0.5},
-             Case{{0.5, 0.5, 0.25, 0.25}, wide, wide, 4, 0, 0},  // the picture moves the other way, k times
-             Case{{0.5, 0.25, 0.25, 0.5}, 4.0 / 3.0, wide, 4, 0.125, 0.5},  // fills 3/4 of the width
-             Case{{0, 0, 0.5, 0.5}, wide, 4.0 / 3.0, 2, 1, 0.875},          // fills 3/4 of the height
-             Case{{0.495, 0.495, 0.01, 0.01}, wide, wide, 20, 0.5, 0.5},    // capped at 20
-         }) {
-        SCOPED_TRACE(c.scale);
+    const NRect frame{0.1, 0.1, 0.5, 0.5};
+    for (const Case c : {Case{MediaKind::video, true, true}, Case{MediaKind::audio, true, false},
+                         Case{MediaKind::effects, false, false}}) {
         Track track;
-        track.aspect = c.clipAspect;
-        track.clips = {makeClip(0, 4), makeClip(10, 10)};
-        track.zooms = {makeOverlay(OverlayKind::zoom, 12, 14, c.rect)};
-        track.moveSettingsToClips(c.outputAspect);
-        EXPECT_TRUE(track.clips[0].actions.empty());
-        ASSERT_EQ(track.clips[1].actions.size(), 1u);
-        const TrackAction& action = track.clips[1].actions[0];
-        EXPECT_EQ((std::array{action.start, action.end, *action.scale}), (std::array{2.0, 4.0, c.scale}));
-        EXPECT_TRUE(action.returns && !action.rotation && !action.volume);
-        EXPECT_NEAR(*action.centerX, c.centerX, 1e-12);
-        EXPECT_NEAR(*action.centerY, c.centerY, 1e-12);
+        track.media = MediaRef{c.kind == MediaKind::effects ? "effects" : "/tmp/rec.mov", c.kind, 1};
+        track.rotation = 90;
+        track.frame = frame;
+        Clip own = makeClip(5, 5);
+        own.frame = NRect{0, 0, 1, 1};
+        track.clips = {makeClip(0, 5), own};
+        track.moveSettingsToClips(wide);
+        SCOPED_TRACE(int(c.kind));
+        EXPECT_EQ(track.clips[0].media == track.media, c.media);
+        EXPECT_EQ(track.clips[0].frame == frame, c.picture);
+        EXPECT_EQ(track.clips[0].rotation == 90, c.picture);
+        EXPECT_EQ(track.clips[1].frame, own.frame);  // a clip's own frame wins
     }
 }
 
-TEST(TrackMigration, ActionsAndEffectsMoveToTheClipsUnderThem)
+TEST(TrackMigration, ZoomsAndEffectsMoveToTheClipsUnderThem)
 {
     Track track;
     track.media = MediaRef{"/tmp/rec.mov", MediaKind::video, 0};
-    Clip clip = makeClip(10, 10);
-    clip.actions = {makeAction(0, 1)};
-    track.clips = {makeClip(0, 4), clip};
-    const TrackAction old = makeAction(12, 30), orphan = makeAction(5, 6);
-    track.actions = {old, orphan};
-    track.zooms = {makeOverlay(OverlayKind::zoom, 15, 16, {0.25, 0.25, 0.5, 0.5}),
-                   makeOverlay(OverlayKind::zoom, 25, 26, {0.25, 0.25, 0.5, 0.5})};
-    const Overlay brief = makeOverlay(OverlayKind::text, 2, 2.05), later = makeOverlay(OverlayKind::arrow, 10, 12);
-    track.effects = {brief, later};
-
+    track.clips = {makeClip(0, 4), makeClip(10, 10)};
+    track.zooms = {makeOverlay(OverlayKind::zoom, 12, 14, {0.25, 0.25, 0.5, 0.5})};
+    const Overlay brief = makeOverlay(OverlayKind::text, 2, 2.05);
+    track.effects = {brief};
     track.moveSettingsToClips(wide);
-    EXPECT_TRUE(track.actions.empty() && track.zooms.empty() && track.effects.empty());
-    // Actions without a clip under their start are dropped; the others are cut at the clip's end.
-    const auto& actions = track.clips[2].actions;
-    ASSERT_EQ(actions.size(), 3u);  // its own, the old one, the first zoom
-    EXPECT_EQ(actions[0], clip.actions[0]);
-    EXPECT_EQ(actions[1].id, old.id);
-    EXPECT_DOUBLE_EQ(actions[1].start, 2);
-    EXPECT_DOUBLE_EQ(actions[1].end, 10);
-    EXPECT_DOUBLE_EQ(actions[2].start, 5);
+    EXPECT_TRUE(track.zooms.empty() && track.effects.empty());
 
-    // Effects overlays become clips of at least 0.1 s, after existing clips of the same start.
-    EXPECT_EQ(starts(track.clips), (std::vector<double>{0, 2, 10, 10}));
-    Clip made = makeClip(2, 0.1);
-    made.id = track.clips[1].id;
-    made.overlay = brief;
-    EXPECT_EQ(track.clips[1], made);
-    EXPECT_EQ(track.clips[3].overlay, later);
-    EXPECT_DOUBLE_EQ(track.clips[3].duration, 2);
+    // A zoom becomes a returning action, its times counted from the clip's start.
+    ASSERT_EQ(starts(track.clips), (std::vector<double>{0, 2, 10}));
+    ASSERT_EQ(track.clips[2].actions.size(), 1u);
+    const TrackAction& zoom = track.clips[2].actions[0];
+    EXPECT_EQ((std::array{zoom.start, zoom.end, *zoom.scale, *zoom.centerX, *zoom.centerY}),
+              (std::array{2.0, 4.0, 2.0, 0.5, 0.5}));
+    EXPECT_TRUE(zoom.returns);
+    // An effects overlay becomes a clip of at least 0.1 s.
+    EXPECT_EQ(track.clips[1].overlay, brief);
+    EXPECT_DOUBLE_EQ(track.clips[1].duration, 0.1);
 }

@@ -29,14 +29,15 @@ protected:
 
 TEST_F(AppStateClicks, ClicksInsideTheFrameFromTheFirstFrameOnAreKeptAndTheRestOfTheFileStays)
 {
-    RecordingInfo before{.audioTracks = {"Rendszerhang", "iface"}, .segments = Rows{{0, 1.5}}};
+    RecordingInfo before;
+    before.audioTracks = {"Rendszerhang", "iface"};
+    before.segments = Rows{{0, 1.5}};
     before.save(recorder.url());
 
     const double start = 1000;
     state->addClick(false, QPointF(500, 350), start - 0.001);  // before the first frame
     state->addClick(false, QPointF(100, 50), start);           // top left corner: kept at 0
-    state->addClick(true, QPointF(900, 300), start + 1);       // on the right edge line
-    state->addClick(false, QPointF(500, 650), start + 1);      // on the bottom edge line
+    state->addClick(true, QPointF(500, 650), start + 1);       // on the bottom edge line: outside
     state->addClick(true, QPointF(500, 350), start + 2.5);
     state->addClick(false, QPointF(50, 60), start + 3);        // outside
     state->saveClicks(recorder, start);
@@ -48,10 +49,8 @@ TEST_F(AppStateClicks, ClicksInsideTheFrameFromTheFirstFrameOnAreKeptAndTheRestO
     EXPECT_EQ(info->segments, before.segments);
     ASSERT_TRUE(info->cursorStyle);
     EXPECT_DOUBLE_EQ(info->cursorStyle->base, 21.0 / 600);
-
-    // A frame without area writes nothing rather than dividing by zero.
     std::filesystem::remove(RecordingInfo::sideFileURL(recorder.url()));
-    recorder.frame.setHeight(0);
+    recorder.frame.setHeight(0);  // no area: nothing written rather than dividing by zero
     state->saveClicks(recorder, start);
     EXPECT_FALSE(std::filesystem::exists(RecordingInfo::sideFileURL(recorder.url())));
 }

@@ -93,8 +93,6 @@ struct FakeSystem {
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
-    double movieStart = 0;  // host seconds returned by the stop
-    std::function<void()> beforeStopCompletes;
 
     int hides = 0, shows = 0;
     int recordersMade = 0, recordersAlive = 0;
@@ -141,11 +139,8 @@ public:
     {
         Recorder::StopResult result;
         if (!system.recorderStopError.empty()) result.error = system.recorderStopError;
-        else result.movieStart = platform::MediaTime::fromSeconds(system.movieStart, 1'000'000'000);
-        QTimer::singleShot(0, &alive, [this, result, done = std::move(done)] {
-            if (system.beforeStopCompletes) system.beforeStopCompletes();
-            done(result);
-        });
+        else result.movieStart = platform::MediaTime::fromSeconds(0, 1'000'000'000);
+        QTimer::singleShot(0, &alive, [result, done = std::move(done)] { done(result); });
     }
 
     FakeSystem& system;

@@ -1,21 +1,12 @@
-// The area a drag spans, a selector that goes before its completion runs,
-// and the highlight's bands around an area.
+// The area a drag spans and the highlight's bands around an area.
 
 #include "Ondexa/recording/AreaHighlight.h"
 #include "Ondexa/recording/AreaSelector.h"
-#include "rendering/GuiTestApplication.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QKeyEvent>
-#include <QWindow>
-
-#include <memory>
-
 using ondexa::AreaDrag;
 using ondexa::AreaHighlight;
-using ondexa::AreaSelector;
 
 TEST(AreaDrag, SpansBothPointsWithinTheDisplayFromSixteenPointsOn)
 {
@@ -47,21 +38,6 @@ TEST(AreaDrag, SpansBothPointsWithinTheDisplayFromSixteenPointsOn)
     drag.moveTo({200, 300});
     drag.moveTo({400, 400});
     EXPECT_EQ(drag.finish(), QRectF(200, 300, 200, 100));
-}
-
-TEST(AreaSelector, DestroyedBeforeTheCompletionRunsNeverCallsIt)
-{
-    platform::ScreenDisplay display;
-    display.frame = QRect(0, 0, 400, 300);
-    QImage still(display.frame.size(), QImage::Format_RGB32);
-    still.fill(Qt::black);
-    int calls = 0;
-    auto selector = std::make_unique<AreaSelector>(display, still, [&](auto) { ++calls; });
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QCoreApplication::sendEvent(selector->window(), &escape);
-    selector.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 0);
 }
 
 TEST(AreaHighlight, BandsLeaveEveryPixelOfTheAreaFree)

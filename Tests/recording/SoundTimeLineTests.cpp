@@ -51,25 +51,17 @@ Fed feed(SoundTimeLine& line, int buffers, double ppm, std::int64_t jitterNs)
 
 } // namespace
 
-TEST(SoundTimeLine, JitterAloneLeavesTheSamplesUntouchedAndContiguous)
+TEST(SoundTimeLine, JitterAloneChangesNothingAndAClockThatRunsApartIsKeptWithinAFewMilliseconds)
 {
-    SoundTimeLine line;
-    const Fed run = feed(line, 3000, 0, 1'000'000);  // about a minute
-    EXPECT_EQ(run.dropped, 0);
-    EXPECT_EQ(run.repeated, 0);
-}
-
-TEST(SoundTimeLine, AClockThatRunsApartIsKeptWithinAFewMilliseconds)
-{
-    for (double ppm : {300.0, -300.0}) {
+    for (const auto& [ppm, jitter] : {std::pair{0.0, 1'000'000}, {300.0, 1'500'000}, {-300.0, 1'500'000}}) {
         SCOPED_TRACE(ppm);
         SoundTimeLine line;
-        const Fed run = feed(line, 3000, ppm, 1'500'000);
-        // 3000 buffers of 1024 frames: 300 ppm is about 920 frames to take out or put in.
+        const Fed run = feed(line, 3000, ppm, jitter);  // about a minute
+        // 3000 buffers of 1024 frames: 300 ppm is about 920 frames to take out
+        // or put in, all but what the dead band and the first stamp's jitter
+        // leave (4 ms); without drift, none.
         const double expected = 3000.0 * kFrames * std::abs(ppm) * 1e-6;
-        // A fast sound clock delivers too many samples: some are dropped, all
-        // but what the dead band and the first stamp's jitter leave (4 ms).
-        EXPECT_NEAR(double(ppm > 0 ? run.dropped : run.repeated), expected, 0.004 * kRate);
+        EXPECT_NEAR(double(ppm > 0 ? run.dropped : run.repeated), expected, ppm == 0 ? 0 : 0.004 * kRate);
         EXPECT_EQ(ppm > 0 ? run.repeated : run.dropped, 0);
         // From the second second on, the line stays within 4 ms of the real times.
         for (std::size_t i = 50; i < run.placements.size(); ++i)
@@ -77,27 +69,10 @@ TEST(SoundTimeLine, AClockThatRunsApartIsKeptWithinAFewMilliseconds)
     }
 }
 
-TEST(SoundTimeLine, AGapOrAJumpBackStartsAgainAtTheStamp)
+TEST(SoundTimeLine, AGapStartsAgainAtTheStamp)
 {
     SoundTimeLine line;
     EXPECT_EQ(line.place(kFrames, kRate, kStart, 0).time, kStart);
-    const std::int64_t next = kStart + kFrames * 1'000'000'000LL / kRate;
-    // 30 ms late is jitter to the line...
-    EXPECT_EQ(line.place(kFrames, kRate, next + 30'000'000, 0).time, next);
-    // ...100 ms late is a gap.
-    const std::int64_t late = next + kFrames * 1'000'000'000LL / kRate + 100'000'000;
+    const std::int64_t late = kStart + kFrames * 1'000'000'000LL / kRate + 100'000'000;
     EXPECT_EQ(line.place(kFrames, kRate, late, 0).time, late);
-    // Half a second back: the line follows.
-    EXPECT_EQ(line.place(kFrames, kRate, late - 500'000'000, 0).time, late - 500'000'000);
-}
-
-TEST(SoundTimeLine, BuffersWithoutAStampGoOnAlongTheLine)
-{
-    SoundTimeLine line;
-    // The very first without a stamp starts at "now".
-    EXPECT_EQ(line.place(480, kRate, std::nullopt, kStart).time, kStart);
-    EXPECT_EQ(line.place(480, kRate, std::nullopt, kStart + 999'000'000).time, kStart + 10'000'000);
-    EXPECT_EQ(line.place(480, kRate, kStart + 20'000'000, 0).time, kStart + 20'000'000);
-    // Another rate starts a new line.
-    EXPECT_EQ(line.place(441, 44100, kStart + 31'000'000, 0).time, kStart + 31'000'000);
 }

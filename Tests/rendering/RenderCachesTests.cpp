@@ -1,5 +1,5 @@
 // The compositor's image caches: what is shared, what is drawn again, the
-// bound, and use from many threads.
+// bound.
 
 #include "Ondexa/rendering/RenderCaches.h"
 
@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 using namespace ondexa;
@@ -78,30 +76,4 @@ TEST(RenderCaches, PointerAndRingAreRedrawnOnlyForANewPixelSizeStyleOrButton)
     EXPECT_EQ(right->pixel(42 + 38, 42), qRgb(0, 0, 255));
     EXPECT_EQ(caches.ring(style, 1000, false)->cacheKey(), left->cacheKey());
     EXPECT_EQ(caches.ring(style, 1000, true)->cacheKey(), right->cacheKey());
-}
-
-TEST(RenderCaches, ManyThreadsShareOneCache)
-{
-    RenderCaches caches;
-    CursorStyle style;
-    style.ring = true;
-    std::atomic<int> failures = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 40; ++i) {
-                Overlay overlay = rectangle((i * 7 + t) % 30 / 100.0);
-                if (i % 4 == 0) {  // text is laid out off the main thread too
-                    overlay.kind = OverlayKind::text;
-                    overlay.text = "Szál " + std::to_string(i);
-                    overlay.fontSize = 0.1;
-                }
-                if (!caches.overlay(overlay, QSize(160, 90)) || !caches.pointer(style, 500 + (i % 3) * 100)
-                    || !caches.ring(style, 500, i % 2 == 0))
-                    ++failures;
-            }
-        });
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
-    EXPECT_LE(caches.overlayCount(), RenderCaches::overlayLimit);
 }

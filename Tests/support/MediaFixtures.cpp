@@ -1,18 +1,21 @@
 #include "support/MediaFixtures.h"
 
 #include <algorithm>
-#include <array>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <tuple>
 
 #include <fcntl.h>
-#include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace fixtures {
 
@@ -24,19 +27,27 @@ struct Outcome {
     std::string err;
 };
 
-// Runs a program found on PATH with stdin closed, collecting its output.
+std::string readAll(int fd)
+{
+    std::string text;
+    char buf[65536];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, std::size_t(n));
+    return text;
+}
+
+// Runs a program found on PATH with stdin closed, collecting its output
+// (the error output through a file, so neither pipe can fill up and stall).
 Outcome run(const std::vector<std::string>& argv)
 {
     int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    FILE* errFile = std::tmpfile();
+    if (!errFile || pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
+        dup2(open("/dev/null", O_RDONLY), 0);
         dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
+        dup2(fileno(errFile), 2);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -44,33 +55,13 @@ Outcome run(const std::vector<std::string>& argv)
         _exit(127);
     }
     close(outPipe[1]);
-    close(errPipe[1]);
     Outcome result;
-    // Two pipes drained in turn could deadlock on a full one; the error
-    // output of these programs is small, so read it after stdout with a
-    // nonblocking loop over both.
-    fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
-    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
-    std::array<char, 65536> buf{};
-    bool outOpen = true;
-    bool errOpen = true;
-    while (outOpen || errOpen) {
-        fd_set fds;
-        FD_ZERO(&fds);
-        if (outOpen) FD_SET(outPipe[0], &fds);
-        if (errOpen) FD_SET(errPipe[0], &fds);
-        if (select(std::max(outPipe[0], errPipe[0]) + 1, &fds, nullptr, nullptr, nullptr) < 0) break;
-        for (auto [fd, isOpen, text] : {std::tuple{outPipe[0], &outOpen, &result.out},
-                                      std::tuple{errPipe[0], &errOpen, &result.err}}) {
-            if (!*isOpen || !FD_ISSET(fd, &fds)) continue;
-            const ssize_t n = read(fd, buf.data(), buf.size());
-            if (n > 0) text->append(buf.data(), static_cast<std::size_t>(n));
-            else *isOpen = false;
-        }
-    }
+    result.out = readAll(outPipe[0]);
     close(outPipe[0]);
-    close(errPipe[0]);
     waitpid(pid, &result.status, 0);
+    lseek(fileno(errFile), 0, SEEK_SET);
+    result.err = readAll(fileno(errFile));
+    std::fclose(errFile);
     return result;
 }
 
@@ -165,10 +156,97 @@ std::filesystem::path makePicture(const std::filesystem::path& file, int width, 
     return file;
 }
 
-std::filesystem::path makeTextFile(const std::filesystem::path& file, const std::string& text)
+double MovieStream::rms(double from, double to) const
 {
-    std::ofstream(file) << text;
-    return file;
+    const auto a = std::size_t(std::max(0.0, (from - soundStart) * sampleRate));
+    const auto b = std::min(left.size(), std::size_t(std::max(0.0, (to - soundStart) * sampleRate)));
+    double sum = 0;
+    for (std::size_t i = a; i < b; ++i) sum += double(left[i]) * left[i];
+    return b > a ? std::sqrt(sum / double(b - a)) : -1;
+}
+
+namespace {
+
+void decodeInto(AVCodecContext* decoder, const AVStream* st, AVFrame* frame, MovieStream& info)
+{
+    while (avcodec_receive_frame(decoder, frame) == 0) {
+        if (!info.video) {
+            if (info.left.empty()) info.soundStart = double(frame->pts) * av_q2d(st->time_base);
+            const auto* l = reinterpret_cast<const float*>(frame->data[0]);
+            const auto* r = reinterpret_cast<const float*>(frame->data[frame->ch_layout.nb_channels > 1 ? 1 : 0]);
+            info.left.insert(info.left.end(), l, l + frame->nb_samples);
+            info.right.insert(info.right.end(), r, r + frame->nb_samples);
+        } else if (info.firstPicture.empty() && frame->format == AV_PIX_FMT_YUV420P) {
+            info.firstPicture.resize(std::size_t(frame->width) * std::size_t(frame->height) * 3);
+            for (int y = 0; y < frame->height; ++y)
+                for (int x = 0; x < frame->width; ++x) {
+                    const double Y = (frame->data[0][y * frame->linesize[0] + x] - 16) / 219.0;
+                    const double U = (frame->data[1][(y / 2) * frame->linesize[1] + x / 2] - 128) / 224.0;
+                    const double V = (frame->data[2][(y / 2) * frame->linesize[2] + x / 2] - 128) / 224.0;
+                    const double rgb[3] = {Y + 1.5748 * V, Y - 0.1873 * U - 0.4681 * V, Y + 1.8556 * U};
+                    for (int c = 0; c < 3; ++c)
+                        info.firstPicture[(std::size_t(y) * std::size_t(frame->width) + std::size_t(x)) * 3 + std::size_t(c)] =
+                            std::uint8_t(std::clamp(rgb[c] * 255 + 0.5, 0.0, 255.0));
+                }
+        }
+    }
+}
+
+} // namespace
+
+std::vector<MovieStream> readMovie(const std::filesystem::path& file)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + file.string());
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> formatGuard(format, [](AVFormatContext* f) {
+        avformat_close_input(&f);
+    });
+    avformat_find_stream_info(format, nullptr);
+    std::vector<MovieStream> streams;
+    std::vector<AVCodecContext*> decoders;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* par = format->streams[i]->codecpar;
+        MovieStream info;
+        info.video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+        info.codec = avcodec_get_name(par->codec_id);
+        info.width = par->width;
+        info.height = par->height;
+        info.sampleRate = par->sample_rate;
+        info.channels = par->ch_layout.nb_channels;
+        info.bitRate = par->bit_rate;
+        if (const AVDictionaryEntry* e = av_dict_get(format->streams[i]->metadata, "handler_name", nullptr, 0))
+            info.handlerName = e->value;
+        streams.push_back(info);
+        AVCodecContext* decoder = avcodec_alloc_context3(avcodec_find_decoder(par->codec_id));
+        avcodec_parameters_to_context(decoder, par);
+        if (avcodec_open2(decoder, nullptr, nullptr) < 0) avcodec_free_context(&decoder);
+        decoders.push_back(decoder);
+    }
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        const auto i = std::size_t(packet->stream_index);
+        MovieStream& info = streams[i];
+        const AVStream* st = format->streams[i];
+        const double tb = av_q2d(st->time_base);
+        if (info.firstPacket.empty())
+            info.firstPacket.assign(reinterpret_cast<const char*>(packet->data), std::size_t(packet->size));
+        info.packets.push_back({double(packet->pts) * tb, double(packet->dts) * tb, (packet->flags & AV_PKT_FLAG_KEY) != 0});
+        info.start = std::min(info.start, double(packet->pts) * tb);
+        info.end = std::max(info.end, double(packet->pts + packet->duration) * tb);
+        if (decoders[i] && avcodec_send_packet(decoders[i], packet) >= 0) decodeInto(decoders[i], st, frame, info);
+        av_packet_unref(packet);
+    }
+    for (std::size_t i = 0; i < decoders.size(); ++i) {
+        if (!decoders[i]) continue;
+        avcodec_send_packet(decoders[i], nullptr);
+        decodeInto(decoders[i], format->streams[i], frame, streams[i]);
+        avcodec_free_context(&decoders[i]);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    return streams;
 }
 
 } // namespace fixtures

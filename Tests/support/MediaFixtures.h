@@ -3,6 +3,7 @@
 // Media files for tests, made at test time by the ffmpeg program (an
 // independent producer) in a temporary folder.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -76,8 +77,35 @@ std::filesystem::path makeStereoSine(const std::filesystem::path& file, double s
 // A single-picture file (PNG, JPEG, … by extension) of the given size.
 std::filesystem::path makePicture(const std::filesystem::path& file, int width, int height, unsigned rgb = 0x3060C0);
 
-// A file of plain text.
-std::filesystem::path makeTextFile(const std::filesystem::path& file, const std::string& text = "Ez nem film.\n");
+// A movie read back with libavformat and libavcodec, one entry a stream in
+// file order.
+struct MovieStream {
+    struct Packet {
+        double pts, dts;  // s
+        bool key;
+    };
+
+    bool video = false;  // else sound
+    std::string codec;   // "h264", "aac", …
+    std::string handlerName;
+    int width = 0, height = 0;
+    int sampleRate = 0, channels = 0;
+    std::int64_t bitRate = 0;        // as the container states it
+    double start = 1e9, end = -1e9;  // first presentation and end of the last packet, s
+    std::vector<Packet> packets;
+    std::string firstPacket;  // its bytes (x264 states its settings there)
+    // Sound: the first two channels decoded (mono on both), from `soundStart` s.
+    double soundStart = 0;
+    std::vector<float> left, right;
+    // Picture: the first one decoded, as R, G, B bytes (BT.709 limited range).
+    std::vector<std::uint8_t> firstPicture;
+
+    double duration() const { return end - start; }
+    double soundEnd() const { return soundStart + double(left.size()) / sampleRate; }
+    // Root mean square of the left channel from `from` to `to` s; -1 when empty.
+    double rms(double from, double to) const;
+};
+std::vector<MovieStream> readMovie(const std::filesystem::path& file);
 
 } // namespace fixtures
 

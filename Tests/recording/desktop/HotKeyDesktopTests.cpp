@@ -1,42 +1,9 @@
 #include "Ondexa/recording/HotKey.h"
-#include "support/TempFolder.h"
-
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-
-#include <chrono>
-#include <cstdlib>
-#include <memory>
-#include <optional>
-#include <string>
-#include <thread>
+#include "recording/AppStateFakes.h"
 
 using ondexa::HotKey;
 using namespace std::chrono_literals;
-
-namespace {
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-} // namespace
+using ondexa::testing::ScopedEnv;
 
 TEST(HotKey, CallsTheActionOnTheMainThreadOnlyWhileItLives)
 {
