@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/RunProgram.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,43 +28,9 @@ namespace {
 
 constexpr int kFrames = 300;
 
-struct Measure {
-    double wall = 0;  // seconds
-    double cpu = 0;   // user + system seconds
-};
-
-double seconds(const timeval& t)
-{
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
-
-// Runs a program with stdin, stdout and stderr on /dev/null; its CPU time
-// comes from wait4.
-Measure runProgram(const std::vector<std::string>& argv)
-{
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Measure m;
-    m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("program failed: " + argv[0]);
-    return m;
-}
+using Measure = bench::ProgramCost;
+using bench::runProgram;
+const auto seconds = bench::secondsOf;
 
 // The movie, made once per run in a temporary folder.
 class Movie {

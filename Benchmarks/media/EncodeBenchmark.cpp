@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/RunProgram.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -38,15 +40,8 @@ constexpr std::size_t kFrameBytes = std::size_t(kWidth) * kHeight * 4;
 // The recorder's rate for a screen at 30 fps: 0.10 bit per pixel.
 constexpr std::int64_t kBitsPerSecond = std::int64_t(kWidth) * kHeight * kFps / 10;
 
-struct Cost {
-    double wall = 0;  // seconds
-    double cpu = 0;   // user + system seconds
-};
-
-double secondsOf(const timeval& t)
-{
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
+using Cost = bench::ProgramCost;
+using bench::secondsOf;
 
 double processCpu()
 {
@@ -161,27 +156,7 @@ Cost encodeWithFfmpeg(const RawFrames& raw, const std::filesystem::path& out)
         "-movflags", "frag_keyframe+empty_moov+default_base_moof+frag_discont", "-frag_duration", "2000000",
         "-min_frag_duration", "2000000",
         "-f", "mov", out.string()};
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("the ffmpeg program failed");
-    Cost c;
-    c.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    c.cpu = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
-    return c;
+    return bench::runProgram(argv);
 }
 
 // Restricts this thread (and so the encoder threads and the ffmpeg child it

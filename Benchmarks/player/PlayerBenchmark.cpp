@@ -39,6 +39,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/RunProgram.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -74,38 +76,13 @@ double wallNow()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-struct Measure {
-    double wall = 0;
-    double cpu = 0;
-};
+using Measure = bench::ProgramCost;
 
-// Runs a program with its output on /dev/null (unless `quiet` is false); its
-// CPU time comes from wait4. Throws when it fails and `mustSucceed`.
+// Runs a program; with exitCode set, its failure is returned, not thrown.
 Measure runProgram(const std::vector<std::string>& argv, bool quiet = true, int* exitCode = nullptr)
 {
-    const double start = wallNow();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        if (quiet) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Measure m{wallNow() - start, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    if (exitCode) *exitCode = code;
-    else if (code != 0) throw std::runtime_error("program failed: " + argv[0] + " " + argv[argv.size() > 1 ? 1 : 0]);
+    const Measure m = bench::runProgram(argv, quiet, exitCode == nullptr);
+    if (exitCode) *exitCode = m.exitCode;
     return m;
 }
 
