@@ -17,6 +17,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <vector>
 
 using namespace ondexa;
@@ -282,6 +283,37 @@ TEST(Compositor, TransitionsOverTheCrossOver)
     EXPECT_GT(qBlue(mixed), 40);
 }
 
+TEST(Compositor, PushSlidesTheOutgoingPictureOutToTheLeft)
+{
+    // Red from 0 to 2 s, its left half red and its right half green; blue
+    // pushes in from 1 to 3 s. Both move by e(q) × W to the left: 100 pixels
+    // at 1.25 s, 320 at 1.5 s, 540 at 1.75 s. The outgoing clip's fade-out is
+    // not applied while it is pushed.
+    Track track;
+    track.clips = {clipAt(0, 2), clipAt(1, 2)};
+    track.clips[1].transition = Transition::push;
+    PictureLayer layer;
+    const Uuid outgoing = layer.add(track.effectiveClips()[0], red).id;
+    layer.add(track.effectiveClips()[1], blue);
+    QImage halves = solid(red);
+    QPainter(&halves).fillRect(W / 2, 0, W / 2, H, green);
+    layer.frames[std::get<VideoLayer::Pictures>(layer.layer.content).video.at(outgoing)] = halves;
+
+    struct Case {
+        double t;
+        int x;
+        QColor colour;
+    };
+    for (const Case& c : {
+             Case{1.25, 2, red}, Case{1.25, 217, red}, Case{1.25, 223, green}, Case{1.25, 537, green},
+             Case{1.25, 543, blue},
+             Case{1.5, 2, green}, Case{1.5, 317, green}, Case{1.5, 323, blue},
+             Case{1.75, 2, green}, Case{1.75, 97, green}, Case{1.75, 103, blue},
+         }) {
+        EXPECT_TRUE(near(frameAt(layer, c.t), c.x, H / 2, c.colour)) << "at " << c.t;
+    }
+}
+
 TEST(Compositor, DipToBlackAloneRisesFromBlackWhileAPlainFadeShowsWhatLiesBelow)
 {
     PictureLayer below, above;
@@ -346,6 +378,92 @@ TEST(Compositor, ClickHighlightPointerAndRingOnTheScreenRecording)
     style.ring = true;
     const QRgb ring = screen.at(1.0, {{0.66, 0.5, 0.5, true}}, false, {{0.0, 0.5, 0.5}}, style).pixel(W / 2, H / 2 - 12);
     EXPECT_GT(qBlue(ring), qGreen(ring));
+}
+
+// A ring large enough to read its scale: the pointer 45 pixels high
+// (0.125 × 360), the ring 4 × 45 = 180 across. Its crisp outer line lies
+// between 83.07 and 90 pixels from its centre, times the pulse scale k.
+CursorStyle bigRing()
+{
+    CursorStyle style;
+    style.base = 0.125;
+    style.scale = 1;
+    style.ring = true;
+    style.ringSize = 4;
+    return style;
+}
+
+const QColor leftRing(110, 235, 168), rightRing(89, 153, 255);  // the style's two ring colours
+
+// Whether the ring about (cx, cy) reaches exactly 90 × k pixels to the left:
+// its crisp line 3 pixels inside that radius, the grey picture 3 pixels beyond.
+::testing::AssertionResult ringOfScale(const QImage& frame, int cx, int cy, double k, QColor colour)
+{
+    const int inside = cx - int(std::lround(90 * k - 3));
+    const int beyond = cx - int(std::lround(90 * k + 3));
+    ::testing::AssertionResult line = near(frame, inside, cy, colour, 8);
+    if (!line) return line << " (the ring's line at scale " << k << ")";
+    ::testing::AssertionResult outside = near(frame, beyond, cy, grey);
+    if (!outside) return outside << " (beyond the ring at scale " << k << ")";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Compositor, RingPulsesFor350MillisecondsAfterTheLastClick)
+{
+    // The frame at recording time 2 s (srcT is exactly 2); the pointer at the centre.
+    constexpr double now = 2;
+    const double expired = now - 0.35;
+    ASSERT_EQ(expired + 0.35, now);  // the window's exact end
+    const auto pulse = [](double ago) { return 1 + 0.25 * std::sin(std::numbers::pi * ago / 0.35); };
+    struct Case {
+        const char* name;
+        std::vector<ClickEvent> clicks;
+        double k;
+        QColor colour;
+    };
+    const std::vector<Case> cases{
+        {"no click", {}, 1, leftRing},
+        {"right click at the frame", {{now, 0.1, 0.1, true}}, 1, rightRing},
+        {"right click an eighth of the pulse ago", {{now - 0.0875, 0.1, 0.1, true}}, pulse(0.0875), rightRing},
+        {"right click half the pulse ago", {{now - 0.175, 0.1, 0.1, true}}, 1.25, rightRing},
+        {"left click half the pulse ago", {{now - 0.175, 0.1, 0.1, false}}, 1.25, leftRing},
+        {"right click just inside the pulse", {{now - 0.34, 0.1, 0.1, true}}, pulse(0.34), rightRing},
+        {"right click exactly the pulse ago", {{expired, 0.1, 0.1, true}}, 1, leftRing},
+        {"right click still to come", {{now + 0.1, 0.1, 0.1, true}}, 1, leftRing},
+        {"left then right", {{now - 0.3, 0.1, 0.1, false}, {now - 0.1, 0.1, 0.1, true}}, pulse(0.1), rightRing},
+        {"right then left", {{now - 0.3, 0.1, 0.1, true}, {now - 0.1, 0.1, 0.1, false}}, pulse(0.1), leftRing},
+    };
+    Screen screen;
+    for (const Case& c : cases) {
+        const QImage frame = screen.at(now, c.clicks, false, {{0.0, 0.5, 0.5}}, bigRing());
+        EXPECT_TRUE(ringOfScale(frame, W / 2, H / 2, c.k, c.colour)) << c.name;
+    }
+}
+
+TEST(Compositor, PointerIsDrawnUpToATwentiethOfThePictureBeyondItsEdges)
+{
+    // The pointer itself lies outside the picture there; its ring, centred on
+    // the pointer's point, reaches in. Each case looks at the ring's line
+    // 86.5 pixels from that point.
+    struct Case {
+        double x, y;
+        bool drawn;
+        QPoint at;
+    };
+    Screen screen;
+    for (const Case& c : {
+             Case{1.05, 0.5, true, {585, 180}},   // the point at (672, 180)
+             Case{1.0501, 0.5, false, {585, 180}},
+             Case{-0.05, 0.5, true, {54, 180}},   // (−32, 180)
+             Case{-0.0501, 0.5, false, {54, 180}},
+             Case{0.5, 1.05, true, {320, 291}},   // (320, 378)
+             Case{0.5, 1.0501, false, {320, 291}},
+             Case{0.5, -0.05, true, {320, 68}},   // (320, −18)
+             Case{0.5, -0.0501, false, {320, 68}},
+         }) {
+        const QImage frame = screen.at(1.0, {}, false, {{0.0, c.x, c.y}}, bigRing());
+        EXPECT_TRUE(near(frame, c.at.x(), c.at.y(), c.drawn ? leftRing : grey, 8)) << c.x << ", " << c.y;
+    }
 }
 
 // ---- overlays --------------------------------------------------------------

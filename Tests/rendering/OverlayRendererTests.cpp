@@ -117,21 +117,42 @@ TEST(OverlayRenderer, DrawnTextStaysInsideItsMeasuredBox)
     EXPECT_TRUE(OverlayRenderer::textBox(overlay, QSizeF(size)).adjusted(-1, -1, 1, 1).contains(QRectF(ink)));
 }
 
-TEST(OverlayRenderer, BackgroundHugsTheText)
+TEST(OverlayRenderer, BackgroundHugsTheTextOnTheSideOfItsAlignment)
 {
     const QSize size(1280, 720);
     const double padding = 0.35 * 0.05 * 720;  // 12.6
     Overlay overlay = text("Hi", {0.1, 0.1, 0.6, 0.2});
     overlay.background = true;
-    overlay.alignment = TextAlignment::right;
     const QRectF box = OverlayRenderer::textBox(overlay, QSizeF(size));
     const double textWidth =
         OverlayRenderer::suggestedSize(OverlayRenderer::attributed(overlay, 720), box.width() - 2 * padding).width();
-    const double left = box.right() - std::ceil(textWidth) - 2 * padding - 2;
-    const OverlayImage drawn = draw(overlay, size);
+    const double hugging = std::ceil(textWidth) + 2 * padding + 2;
+    ASSERT_LT(hugging + 20, box.width());
     const int middle = int(box.center().y());
-    EXPECT_NEAR(qAlpha(at(drawn, int(left + 4), middle)), 153, 2);  // black at 0.6
-    EXPECT_EQ(qAlpha(at(drawn, int(left - 3), middle)), 0);
+
+    struct Case {
+        TextAlignment alignment;
+        double left, width;
+    };
+    for (const Case& c : {
+             Case{TextAlignment::left, box.left(), hugging},
+             Case{TextAlignment::center, box.center().x() - hugging / 2, hugging},
+             Case{TextAlignment::right, box.right() - hugging, hugging},
+             Case{TextAlignment::justified, box.left(), box.width()},
+         }) {
+        overlay.alignment = c.alignment;
+        const OverlayImage drawn = draw(overlay, size);
+        const double right = c.left + c.width;
+        SCOPED_TRACE(::testing::Message() << "alignment " << int(c.alignment) << ", background " << c.left << " … "
+                                          << right);
+        EXPECT_NEAR(qAlpha(at(drawn, int(c.left + 4), middle)), 153, 2);  // black at 0.6
+        EXPECT_EQ(qAlpha(at(drawn, int(c.left - 3), middle)), 0);
+        EXPECT_NEAR(qAlpha(at(drawn, int(right - 4), middle)), 153, 2);
+        EXPECT_EQ(qAlpha(at(drawn, int(right + 3), middle)), 0);
+    }
+    // Centred, the text itself sits in the middle of the box too.
+    overlay.alignment = TextAlignment::center;
+    EXPECT_NEAR(redInk(draw(overlay, size)).center().x(), box.center().x(), 3);
 }
 
 TEST(OverlayRenderer, ShapesAreStrokedInsideTheirRectangleWithAShadowBelow)
