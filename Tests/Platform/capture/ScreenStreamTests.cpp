@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -102,32 +103,75 @@ protected:
 
 } // namespace
 
-TEST_F(ScreenStreamTest, DisplayFramesShowThePaintingStampedOneIntervalApart)
+namespace {
+
+// The deadline slot of each time stamp: the stream grabs at start + k × interval
+// and stamps a frame at or shortly after its deadline, so the stamps' phases
+// within an interval bunch up just after the (unknown) start's phase. That
+// phase is taken as the one after the widest phase-free stretch of the
+// interval, which holds as long as the lateness varies by less than half an
+// interval, however late each grab is.
+std::vector<std::int64_t> deadlineSlots(const std::vector<std::int64_t>& stamps, std::int64_t interval)
+{
+    if (stamps.empty()) return {};
+    std::vector<std::int64_t> phases;
+    for (const std::int64_t t : stamps) phases.push_back(((t - stamps[0]) % interval + interval) % interval);
+    std::sort(phases.begin(), phases.end());
+    std::int64_t origin = phases[0];
+    std::int64_t widest = phases[0] + interval - phases.back();
+    for (std::size_t i = 1; i < phases.size(); ++i) {
+        if (phases[i] - phases[i - 1] > widest) {
+            widest = phases[i] - phases[i - 1];
+            origin = phases[i];
+        }
+    }
+    std::vector<std::int64_t> result;
+    for (const std::int64_t t : stamps) {
+        const std::int64_t since = t - stamps[0] - origin;
+        result.push_back(since >= 0 ? since / interval : -((-since + interval - 1) / interval));
+    }
+    return result;
+}
+
+} // namespace
+
+TEST_F(ScreenStreamTest, DisplayFramesShowThePaintingOnePerDeadline)
 {
     testdesktop::Window window(client, QRect(200, 150, 160, 120), red);
     const std::int64_t before = platform::HostClock::nowNanoseconds();
-    auto stream = start(ScreenStream::Target::ofDisplay(display), collector, 20);
+    auto stream = start(ScreenStream::Target::ofDisplay(display), collector, 10);
     auto first = collector.waitForPixel(QPoint(280, 210), red);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->image.size(), QSize(1920, 1080));
     EXPECT_GE(first->hostTime, before);
 
-    // The picture changes constantly: a frame at every deadline.
+    // The picture changes constantly: a frame at every deadline, unless the
+    // stream says why not (a grab ran late, or saw the picture unchanged
+    // because the painting fell behind on a busy machine).
     const std::size_t from = collector.state().frames.size();
+    const ScreenStream::Statistics atFrom = stream->statistics();
     testdesktop::Window flicker(client, QRect(600, 600, 40, 40), 0);
-    for (std::uint32_t i = 1; collector.state().frames.size() < from + 8 && i < 400; ++i) {
+    for (std::uint32_t i = 1; collector.state().frames.size() < from + 8 && i < 1000; ++i) {
         flicker.fill(i * 0x010203u);
         std::this_thread::sleep_for(5ms);
     }
     stream->stop();
+    const ScreenStream::Statistics atEnd = stream->statistics();
 
     const auto frames = collector.state().frames;
     ASSERT_GE(frames.size(), from + 8);
-    for (std::size_t i = from + 1; i < from + 8; ++i) {
-        const double gap = double(frames[i].hostTime - frames[i - 1].hostTime) / 1e9;
-        EXPECT_GT(gap, 0.040) << i;  // never two frames in one 50 ms slot
-        EXPECT_LT(gap, 0.110) << i;  // and none skipped while the picture changes
+    std::vector<std::int64_t> stamps;
+    for (std::size_t i = from; i < frames.size(); ++i) stamps.push_back(frames[i].hostTime);
+    const std::vector<std::int64_t> slot = deadlineSlots(stamps, 100'000'000);
+    std::int64_t skipped = 0;
+    for (std::size_t i = 1; i < slot.size(); ++i) {
+        EXPECT_GT(slot[i], slot[i - 1]) << "two frames in one deadline's slot, frame " << from + i;
+        skipped += std::max<std::int64_t>(slot[i] - slot[i - 1] - 1, 0);
     }
+    const std::int64_t explained = (atEnd.missedDeadlines - atFrom.missedDeadlines) +
+                                   (atEnd.unchanged - atFrom.unchanged) +
+                                   (atEnd.droppedInFlight - atFrom.droppedInFlight);
+    EXPECT_LE(skipped, explained) << "deadlines passed without a grab";
     EXPECT_FALSE(collector.state().error);
 }
 
