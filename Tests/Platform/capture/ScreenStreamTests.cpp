@@ -101,10 +101,6 @@ protected:
     FrameCollector collector;
 };
 
-} // namespace
-
-namespace {
-
 // The deadline slot of each time stamp: the stream grabs at start + k × interval
 // and stamps a frame at or shortly after its deadline, so the stamps' phases
 // within an interval bunch up just after the (unknown) start's phase. That
