@@ -6,6 +6,10 @@
 #include "Timeline.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
+#include <numeric>
+#include <optional>
 
 namespace ondexa {
 
@@ -24,6 +28,46 @@ std::vector<T> sortedByStart(std::vector<T> items)
     std::stable_sort(items.begin(), items.end(), [](const T& a, const T& b) { return a.start < b.start; });
     return items;
 }
+
+// Durations of the clips seen so far, each at a fixed position, with the
+// largest of every prefix of positions at hand (a Fenwick tree of maxima).
+class PrefixMaxima {
+public:
+    explicit PrefixMaxima(std::size_t count) : tree_(count + 1, -std::numeric_limits<double>::infinity()) {}
+
+    void raise(std::size_t position, double value)
+    {
+        for (std::size_t k = position + 1; k < tree_.size(); k += k & (~k + 1)) tree_[k] = std::max(tree_[k], value);
+    }
+
+    // The largest min(overlap(p), value at p) over the positions p < limit
+    // that hold a value; none when none does. overlap must not grow with p.
+    // Beyond the first p at which the largest value so far reaches
+    // overlap(p), overlap alone decides, and before it the values do; that p
+    // is found by descending the tree.
+    template <class Overlap>
+    std::optional<double> largestOverlap(std::size_t limit, Overlap overlap) const
+    {
+        constexpr double none = -std::numeric_limits<double>::infinity();
+        std::size_t below = 0;  // positions before the crossing
+        double largest = none;  // the largest value among them
+        for (std::size_t step = std::bit_floor(tree_.size() - 1); step > 0; step >>= 1) {
+            const std::size_t next = below + step;
+            if (next > limit) continue;
+            const double upTo = std::max(largest, tree_[next]);
+            if (upTo < overlap(next - 1)) {
+                below = next;
+                largest = upTo;
+            }
+        }
+        if (below < limit) return std::max(largest, overlap(below));
+        if (largest == none) return std::nullopt;
+        return largest;
+    }
+
+private:
+    std::vector<double> tree_;  // 1-based
+};
 
 std::vector<const TrackAction*> actionsByStart(const Clip& clip)
 {
@@ -108,16 +152,55 @@ double Clip::fadeLevel(double time) const
 std::vector<Clip> Track::effectiveClips() const
 {
     std::vector<Clip> sorted = sortedByStart(clips);
-    // Every pair, not only neighbours: a long clip may overlap several later ones.
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        for (std::size_t j = i + 1; j < sorted.size(); ++j) {
-            const double overlap = sorted[i].end() - sorted[j].start;
-            if (overlap <= 0) continue;
-            const double fade = std::min({overlap, sorted[j].duration, sorted[i].duration});
-            sorted[i].fadeOut = std::max(sorted[i].fadeOut, fade);
-            sorted[j].fadeIn = std::max(sorted[j].fadeIn, fade);
-        }
+    const std::size_t count = sorted.size();
+    std::vector<double> starts(count), ends(count), durations(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        starts[i] = sorted[i].start;
+        ends[i] = sorted[i].end();
+        durations[i] = sorted[i].duration;
     }
+
+    // Every overlapping pair counts, not only neighbours: a long clip may
+    // overlap several later ones. Clip i before clip j (in sorted order)
+    // overlap when ends[i] > starts[j], by min(ends[i] − starts[j],
+    // durations[i], durations[j]). The longest such overlap of each clip is
+    // found with prefix maxima instead of by visiting every pair.
+
+    // Fade-ins: the earlier clips that end after clip j starts are a prefix
+    // of the clips ordered by descending end.
+    std::vector<std::size_t> byEnd(count);
+    std::iota(byEnd.begin(), byEnd.end(), std::size_t{0});
+    std::sort(byEnd.begin(), byEnd.end(), [&](std::size_t a, std::size_t b) { return ends[a] > ends[b]; });
+    std::vector<std::size_t> endRank(count);
+    std::vector<double> descendingEnds(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        endRank[byEnd[p]] = p;
+        descendingEnds[p] = ends[byEnd[p]];
+    }
+    PrefixMaxima earlier(count);
+    for (std::size_t j = 0; j < count; ++j) {
+        const double start = starts[j];
+        const auto reaching = static_cast<std::size_t>(
+            std::partition_point(descendingEnds.begin(), descendingEnds.end(), [&](double end) { return end > start; })
+            - descendingEnds.begin());
+        const auto longest = earlier.largestOverlap(reaching, [&](std::size_t p) { return descendingEnds[p] - start; });
+        if (longest) sorted[j].fadeIn = std::max(sorted[j].fadeIn, std::min(*longest, durations[j]));
+        earlier.raise(endRank[j], durations[j]);
+    }
+
+    // Fade-outs: the later clips that start before clip i ends are, in sorted
+    // order, the ones up to the first start at or after that end.
+    PrefixMaxima later(count);
+    for (std::size_t i = count; i-- > 0;) {
+        const double end = ends[i];
+        const auto reached = static_cast<std::size_t>(
+            std::partition_point(starts.begin(), starts.end(), [&](double start) { return start < end; })
+            - starts.begin());
+        const auto longest = later.largestOverlap(reached, [&](std::size_t p) { return end - starts[p]; });
+        if (longest) sorted[i].fadeOut = std::max(sorted[i].fadeOut, std::min(*longest, durations[i]));
+        later.raise(i, durations[i]);
+    }
+
     for (Clip& clip : sorted) {
         clip.fadeIn = std::min(clip.fadeIn, clip.duration);
         clip.fadeOut = std::min(clip.fadeOut, clip.duration);

@@ -5,6 +5,8 @@
 #include "Timeline.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 
 namespace ondexa {
 
@@ -26,6 +28,38 @@ auto clipCovering(Clips& clips, double time) -> decltype(clips.data())
     }
     return nullptr;
 }
+
+// The end of the last clip of each lane, in a tree of minima, so that the
+// first lane a clip fits into is found without looking at every lane.
+// Lanes not opened yet end at infinity and so take nothing.
+class LaneEnds {
+public:
+    explicit LaneEnds(std::size_t lanes)
+        : leaves_(std::bit_ceil(std::max<std::size_t>(lanes, 1))),
+          tree_(2 * leaves_, std::numeric_limits<double>::infinity())
+    {
+    }
+
+    void set(std::size_t lane, double end)
+    {
+        std::size_t node = leaves_ + lane;
+        tree_[node] = end;
+        for (node /= 2; node > 0; node /= 2) tree_[node] = std::min(tree_[2 * node], tree_[2 * node + 1]);
+    }
+
+    // The first lane whose end is at most the time; past every opened lane when none is.
+    std::size_t firstAtMost(double time) const
+    {
+        if (!(tree_[1] <= time)) return leaves_;
+        std::size_t node = 1;
+        while (node < leaves_) node = tree_[2 * node] <= time ? 2 * node : 2 * node + 1;
+        return node - leaves_;
+    }
+
+private:
+    std::size_t leaves_;
+    std::vector<double> tree_;  // 1-based; node k has children 2k and 2k + 1
+};
 
 // The action that a track-level zoom area of older states stands for.
 TrackAction zoomAction(const Overlay& zoom, const Clip& clip, double outputAspect)
@@ -81,16 +115,17 @@ const Clip* Track::clip(double time) const
 
 std::vector<std::vector<Clip>> Track::lanes() const
 {
+    std::vector<Clip> ordered = effectiveClips();
+    LaneEnds ends(ordered.size());
     std::vector<std::vector<Clip>> lanes;
-    for (Clip& clip : effectiveClips()) {
-        auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const std::vector<Clip>& lane) {
-            return lane.back().end() <= clip.start + laneTolerance;
-        });
-        if (lane == lanes.end()) {
-            lanes.push_back({std::move(clip)});
-        } else {
-            lane->push_back(std::move(clip));
+    for (Clip& clip : ordered) {
+        std::size_t lane = ends.firstAtMost(clip.start + laneTolerance);
+        if (lane >= lanes.size()) {  // no lane is free: a new one opens
+            lane = lanes.size();
+            lanes.emplace_back();
         }
+        ends.set(lane, clip.end());
+        lanes[lane].push_back(std::move(clip));
     }
     return lanes;
 }
