@@ -186,7 +186,11 @@ std::string temporaryName(std::string_view name)
     // The name is shortened so that a long file name still leaves room for
     // the rest within the system's limit of 255 bytes.
     static constexpr char digits[] = "0123456789abcdef";
-    std::string result = "." + std::string(name.substr(0, 200)) + ".";
+    std::string result;
+    result.reserve(1 + 200 + 1 + temporaryDigits + temporarySuffix.size());
+    result += '.';
+    result += name.substr(0, 200);
+    result += '.';
     const auto bytes = Uuid::random().bytes();
     for (std::size_t i = 0; i < temporaryDigits / 2; ++i) {
         result += digits[bytes[i] >> 4];

@@ -3,12 +3,13 @@
 // Pure functions of their arguments: the compositor calls them from its own
 // queue, the audio mix and the timeline from theirs.
 
+#include "CrossFades.h"
 #include "Timeline.h"
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <limits>
-#include <numeric>
 #include <optional>
 
 namespace ondexa {
@@ -149,16 +150,39 @@ double Clip::fadeLevel(double time) const
     return std::min(out, in);
 }
 
-std::vector<Clip> Track::effectiveClips() const
+CrossFades crossFades(const std::vector<Clip>& clips)
 {
-    std::vector<Clip> sorted = sortedByStart(clips);
-    const std::size_t count = sorted.size();
+    // Sorted as small keys: moving whole clips about costs more than all the rest.
+    struct Key {
+        double start;  // or, ordering by end, the end
+        std::size_t index;
+    };
+    const std::size_t count = clips.size();
+    std::vector<Key> keys(count);
+    for (std::size_t i = 0; i < count; ++i) keys[i] = {clips[i].start, i};
+    // Equal starts keep their stored order: the index decides between them.
+    // A start that is not a number would break that order; the slower stable
+    // sort copes with it.
+    if (std::none_of(keys.begin(), keys.end(), [](const Key& key) { return std::isnan(key.start); })) {
+        std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+            return a.start < b.start || (a.start == b.start && a.index < b.index);
+        });
+    } else {
+        std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.start < b.start; });
+    }
+    CrossFades result{std::vector<std::size_t>(count), std::vector<double>(count), std::vector<double>(count)};
     std::vector<double> starts(count), ends(count), durations(count);
     for (std::size_t i = 0; i < count; ++i) {
-        starts[i] = sorted[i].start;
-        ends[i] = sorted[i].end();
-        durations[i] = sorted[i].duration;
+        const Clip& clip = clips[keys[i].index];
+        result.order[i] = keys[i].index;
+        result.fadeIn[i] = clip.fadeIn;
+        result.fadeOut[i] = clip.fadeOut;
+        starts[i] = clip.start;
+        ends[i] = clip.end();
+        durations[i] = clip.duration;
     }
+    std::vector<double>& fadeIn = result.fadeIn;
+    std::vector<double>& fadeOut = result.fadeOut;
 
     // Every overlapping pair counts, not only neighbours: a long clip may
     // overlap several later ones. Clip i before clip j (in sorted order)
@@ -166,44 +190,89 @@ std::vector<Clip> Track::effectiveClips() const
     // durations[i], durations[j]). The longest such overlap of each clip is
     // found with prefix maxima instead of by visiting every pair.
 
-    // Fade-ins: the earlier clips that end after clip j starts are a prefix
-    // of the clips ordered by descending end.
-    std::vector<std::size_t> byEnd(count);
-    std::iota(byEnd.begin(), byEnd.end(), std::size_t{0});
-    std::sort(byEnd.begin(), byEnd.end(), [&](std::size_t a, std::size_t b) { return ends[a] > ends[b]; });
-    std::vector<std::size_t> endRank(count);
-    std::vector<double> descendingEnds(count);
-    for (std::size_t p = 0; p < count; ++p) {
-        endRank[byEnd[p]] = p;
-        descendingEnds[p] = ends[byEnd[p]];
-    }
+    // Fade-ins. Usually the clip that ends last so far overlaps clip j the
+    // most; only when its own length caps that overlap are the others asked.
+    // The earlier clips that end after clip j starts are a prefix of the
+    // clips ordered by descending end.
+    std::vector<std::size_t> endRank;
+    std::vector<double> descendingEnds;
     PrefixMaxima earlier(count);
+    std::size_t entered = 0;  // clips before this one are in `earlier`
+    double lastEnd = -std::numeric_limits<double>::infinity(), longestEndingLast = lastEnd;
     for (std::size_t j = 0; j < count; ++j) {
         const double start = starts[j];
-        const auto reaching = static_cast<std::size_t>(
-            std::partition_point(descendingEnds.begin(), descendingEnds.end(), [&](double end) { return end > start; })
-            - descendingEnds.begin());
-        const auto longest = earlier.largestOverlap(reaching, [&](std::size_t p) { return descendingEnds[p] - start; });
-        if (longest) sorted[j].fadeIn = std::max(sorted[j].fadeIn, std::min(*longest, durations[j]));
-        earlier.raise(endRank[j], durations[j]);
+        std::optional<double> longest;
+        if (j > 0 && lastEnd > start) {
+            if (lastEnd - start <= longestEndingLast) {
+                longest = lastEnd - start;
+            } else {
+                if (endRank.empty()) {
+                    std::vector<Key> byEnd(count);
+                    for (std::size_t i = 0; i < count; ++i) byEnd[i] = {ends[i], i};
+                    std::sort(byEnd.begin(), byEnd.end(), [](const Key& a, const Key& b) { return a.start > b.start; });
+                    endRank.resize(count);
+                    descendingEnds.resize(count);
+                    for (std::size_t p = 0; p < count; ++p) {
+                        endRank[byEnd[p].index] = p;
+                        descendingEnds[p] = byEnd[p].start;
+                    }
+                }
+                for (; entered < j; ++entered) earlier.raise(endRank[entered], durations[entered]);
+                const auto reaching = static_cast<std::size_t>(
+                    std::partition_point(descendingEnds.begin(), descendingEnds.end(),
+                                         [&](double end) { return end > start; })
+                    - descendingEnds.begin());
+                longest = earlier.largestOverlap(reaching, [&](std::size_t p) { return descendingEnds[p] - start; });
+            }
+        }
+        if (longest) fadeIn[j] = std::max(fadeIn[j], std::min(*longest, durations[j]));
+        if (ends[j] > lastEnd) {
+            lastEnd = ends[j];
+            longestEndingLast = durations[j];
+        } else if (ends[j] == lastEnd) {
+            longestEndingLast = std::max(longestEndingLast, durations[j]);
+        }
     }
 
-    // Fade-outs: the later clips that start before clip i ends are, in sorted
-    // order, the ones up to the first start at or after that end.
+    // Fade-outs. Usually the next clip overlaps clip i the most; only when
+    // it ends inside clip i are the others asked. The later clips that start
+    // before clip i ends are, in sorted order, the ones up to the first start
+    // at or after that end.
     PrefixMaxima later(count);
+    std::size_t firstEntered = count;  // clips from here on are in `later`
     for (std::size_t i = count; i-- > 0;) {
         const double end = ends[i];
-        const auto reached = static_cast<std::size_t>(
-            std::partition_point(starts.begin(), starts.end(), [&](double start) { return start < end; })
-            - starts.begin());
-        const auto longest = later.largestOverlap(reached, [&](std::size_t p) { return end - starts[p]; });
-        if (longest) sorted[i].fadeOut = std::max(sorted[i].fadeOut, std::min(*longest, durations[i]));
-        later.raise(i, durations[i]);
+        if (i + 1 == count || !(starts[i + 1] < end)) continue;  // no later clip starts in time
+        std::optional<double> longest;
+        if (end - starts[i + 1] <= durations[i + 1]) {
+            longest = end - starts[i + 1];
+        } else {
+            for (; firstEntered > i + 1; --firstEntered) later.raise(firstEntered - 1, durations[firstEntered - 1]);
+            const auto reached = static_cast<std::size_t>(
+                std::partition_point(starts.begin() + static_cast<std::ptrdiff_t>(i + 1), starts.end(),
+                                     [&](double start) { return start < end; })
+                - starts.begin());
+            longest = later.largestOverlap(reached, [&](std::size_t p) { return end - starts[p]; });
+        }
+        if (longest) fadeOut[i] = std::max(fadeOut[i], std::min(*longest, durations[i]));
     }
 
-    for (Clip& clip : sorted) {
-        clip.fadeIn = std::min(clip.fadeIn, clip.duration);
-        clip.fadeOut = std::min(clip.fadeOut, clip.duration);
+    for (std::size_t i = 0; i < count; ++i) {
+        fadeIn[i] = std::min(fadeIn[i], durations[i]);
+        fadeOut[i] = std::min(fadeOut[i], durations[i]);
+    }
+    return result;
+}
+
+std::vector<Clip> Track::effectiveClips() const
+{
+    const CrossFades fades = crossFades(clips);
+    std::vector<Clip> sorted;
+    sorted.reserve(clips.size());
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        Clip& clip = sorted.emplace_back(clips[fades.order[i]]);
+        clip.fadeIn = fades.fadeIn[i];
+        clip.fadeOut = fades.fadeOut[i];
     }
     return sorted;
 }
