@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -157,4 +158,15 @@ TEST(Overlaps, TheLongestOverlapWinsWhereverItIs)
     for (const Clip& clip : fades) got.push_back({clip.start, clip.fadeIn, clip.fadeOut});
     EXPECT_EQ(got, (std::vector<std::array<double, 3>>{
                        {0, 0, 6}, {1, 2, 0.5}, {2.5, 1, 0}, {4, 6, 1}, {5, 1, 0}}));
+}
+
+TEST(Overlaps, TimesThatAreNotNumbersLoseNoClip)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Track track;
+    for (int i = 0; i < 40; ++i) track.clips.push_back(i % 3 ? clipAt(i * 0.5, 2) : clipAt(i % 2 ? nan : i, i % 2 ? 1 : nan));
+    EXPECT_EQ(track.effectiveClips().size(), track.clips.size());
+    std::size_t laid = 0;
+    for (const auto& lane : track.lanes()) laid += lane.size();
+    EXPECT_EQ(laid, track.clips.size());
 }

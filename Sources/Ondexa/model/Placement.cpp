@@ -70,6 +70,26 @@ private:
     std::vector<double> tree_;  // 1-based
 };
 
+// A time and the index of the clip it belongs to.
+struct Key {
+    double start;  // or, ordering by end, the end
+    std::size_t index;
+};
+
+// Sorts stably by the given order of times. A time that is not a number
+// breaks the ordering that std::sort relies on; the stable sort copes.
+template <class Before>
+void sortKeys(std::vector<Key>& keys, Before before)
+{
+    if (std::any_of(keys.begin(), keys.end(), [](const Key& key) { return std::isnan(key.start); })) {
+        std::stable_sort(keys.begin(), keys.end(), before);
+    } else {
+        std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+            return before(a, b) || (!before(b, a) && a.index < b.index);
+        });
+    }
+}
+
 std::vector<const TrackAction*> actionsByStart(const Clip& clip)
 {
     std::vector<const TrackAction*> sorted;
@@ -153,23 +173,11 @@ double Clip::fadeLevel(double time) const
 CrossFades crossFades(const std::vector<Clip>& clips)
 {
     // Sorted as small keys: moving whole clips about costs more than all the rest.
-    struct Key {
-        double start;  // or, ordering by end, the end
-        std::size_t index;
-    };
     const std::size_t count = clips.size();
     std::vector<Key> keys(count);
     for (std::size_t i = 0; i < count; ++i) keys[i] = {clips[i].start, i};
-    // Equal starts keep their stored order: the index decides between them.
-    // A start that is not a number would break that order; the slower stable
-    // sort copes with it.
-    if (std::none_of(keys.begin(), keys.end(), [](const Key& key) { return std::isnan(key.start); })) {
-        std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-            return a.start < b.start || (a.start == b.start && a.index < b.index);
-        });
-    } else {
-        std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.start < b.start; });
-    }
+    // Equal starts keep their stored order.
+    sortKeys(keys, [](const Key& a, const Key& b) { return a.start < b.start; });
     CrossFades result{std::vector<std::size_t>(count), std::vector<double>(count), std::vector<double>(count)};
     std::vector<double> starts(count), ends(count), durations(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -209,7 +217,7 @@ CrossFades crossFades(const std::vector<Clip>& clips)
                 if (endRank.empty()) {
                     std::vector<Key> byEnd(count);
                     for (std::size_t i = 0; i < count; ++i) byEnd[i] = {ends[i], i};
-                    std::sort(byEnd.begin(), byEnd.end(), [](const Key& a, const Key& b) { return a.start > b.start; });
+                    sortKeys(byEnd, [](const Key& a, const Key& b) { return a.start > b.start; });
                     endRank.resize(count);
                     descendingEnds.resize(count);
                     for (std::size_t p = 0; p < count; ++p) {

@@ -6,7 +6,6 @@
 #include "Timeline.h"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 
 namespace ondexa {
