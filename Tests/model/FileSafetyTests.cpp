@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 using namespace ondexa;
 using ondexa::testing::ChildOutcome;
@@ -311,4 +313,24 @@ TEST(InterruptedSaves, OnlyOurOwnTemporaryFilesAreRemoved)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(entries(temp.path), expected);
     EXPECT_EQ(readFile(temp.path / others[0]), "más");
+}
+
+TEST(InterruptedSaves, WritesOnOtherThreadsAreNotTakenForLitter)
+{
+    TempFolder temp;
+    std::atomic<int> failures{0};
+    const auto writeMany = [&](const std::string& name) {
+        for (int i = 0; i < 150; ++i) {
+            try {
+                writeFileAtomically(temp.path / name, std::string(4096, 'a' + i % 26));
+            } catch (const OndexaError&) {
+                ++failures;
+            }
+        }
+    };
+    std::thread other(writeMany, "b.ondexa.json");
+    writeMany("a.ondexa.json");
+    other.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(entries(temp.path), (std::vector<std::string>{"a.ondexa.json", "b.ondexa.json"}));
 }

@@ -5,7 +5,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <set>
 #include <system_error>
+#include <tuple>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -37,33 +40,81 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-// Creates a new temporary file for `name` in the folder, exclusively and never
-// through a link, and returns its name and descriptor.
-std::pair<std::string, int> createTemporary(int folder, std::string_view name, mode_t mode)
+// Temporary files this process is writing at the moment, by folder and
+// name: a write into the same folder on another thread must not take them
+// for litter. Both guarded by inFlightLock.
+std::mutex inFlightLock;
+std::set<std::tuple<dev_t, ino_t, std::string>> inFlight;
+
+std::tuple<dev_t, ino_t, std::string> entryKey(int folder, std::string name)
 {
-    for (int attempt = 0;; ++attempt) {
-        std::string temporary = temporaryName(name);
-        const int fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) return {std::move(temporary), fd};
-        if (errno != EEXIST || attempt == 100) return {{}, -1};
-    }
+    struct stat info {};
+    ::fstat(folder, &info);
+    return {info.st_dev, info.st_ino, std::move(name)};
 }
+
+// A new temporary file for a name in the folder, created exclusively and
+// never through a link. Removed again at the end unless kept (renamed).
+class TemporaryFile {
+public:
+    TemporaryFile(int folder, std::string_view name, mode_t mode) : folder_(folder)
+    {
+        for (int attempt = 0;; ++attempt) {
+            key_ = entryKey(folder, temporaryName(name));
+            // Known before it exists, so that no cleanup ever sees it unknown.
+            {
+                const std::lock_guard lock(inFlightLock);
+                inFlight.insert(key_);
+            }
+            file.fd = ::openat(folder, this->name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            if (file.fd >= 0) return;
+            error = errno;
+            forget();
+            if (error != EEXIST || attempt == 100) return;
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile()
+    {
+        if (file.fd < 0 && error != 0) return;  // never created
+        if (!kept_) ::unlinkat(folder_, name().c_str(), 0);
+        forget();
+    }
+
+    const std::string& name() const { return std::get<2>(key_); }
+    void keep() { kept_ = true; }
+
+    FileDescriptor file;
+    int error = 0;  // why the file could not be made
+
+private:
+    void forget()
+    {
+        const std::lock_guard lock(inFlightLock);
+        inFlight.erase(key_);
+    }
+
+    int folder_;
+    std::tuple<dev_t, ino_t, std::string> key_;
+    bool kept_ = false;
+};
 
 // Copies everything from `in` to `out`; the kernel's copy where it can
 // (which may share blocks on filesystems that allow it), else through a buffer.
 bool copyContent(int in, int out)
 {
-    bool kernelCopies = true;
+    bool nothingCopied = true;
     for (;;) {
         const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (copied == 0) return true;
         if (copied > 0) {
-            kernelCopies = false;  // once started, a fallback would lose the offsets
+            nothingCopied = false;  // once started, a fallback would lose the offsets
             continue;
         }
         if (errno == EINTR) continue;
         const bool unsupported = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
-        if (!(unsupported && kernelCopies)) return false;
+        if (!(unsupported && nothingCopied)) return false;
         break;
     }
     std::string buffer(1 << 20, '\0');
@@ -145,18 +196,15 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 
     // Made like mkstemp (exclusive creation under a random name), but with
     // mode 0666 so that the umask, not 0600, decides who may read the file.
-    auto [temporary, fd] = createTemporary(folder.fd, name, 0666);
-    FileDescriptor file{fd};
-    if (file.fd < 0) throw fail(errno);
+    TemporaryFile temporary(folder.fd, name, 0666);
+    if (temporary.file.fd < 0) throw fail(temporary.error);
 
     int error = 0;
-    if (!writeAll(file.fd, bytes) || ::fsync(file.fd) != 0) error = errno;
-    if (file.close() != 0 && error == 0) error = errno;
-    if (error == 0 && ::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlinkat(folder.fd, temporary.c_str(), 0);
-        throw fail(error);
-    }
+    if (!writeAll(temporary.file.fd, bytes) || ::fsync(temporary.file.fd) != 0) error = errno;
+    if (temporary.file.close() != 0 && error == 0) error = errno;
+    if (error == 0 && ::renameat(folder.fd, temporary.name().c_str(), folder.fd, name.c_str()) != 0) error = errno;
+    if (error != 0) throw fail(error);
+    temporary.keep();
 
     // Make the rename itself durable; the file is in place either way.
     ::fsync(folder.fd);
@@ -219,8 +267,14 @@ void removeTemporaryFiles(int folder)
         return;
     }
     ::rewinddir(directory);  // the duplicate shares its position with the original
+    auto key = entryKey(folder, {});
     while (const dirent* entry = ::readdir(directory)) {
         if (!isTemporaryName(entry->d_name)) continue;
+        std::get<2>(key) = entry->d_name;
+        {
+            const std::lock_guard lock(inFlightLock);
+            if (inFlight.contains(key)) continue;  // being written right now
+        }
         struct stat info {};
         if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
             ::unlinkat(folder, entry->d_name, 0);
@@ -241,21 +295,21 @@ std::string copyFileInto(const std::filesystem::path& source, int folder,
     ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
 
     const std::string first = name(1);
-    auto [temporary, fd] = createTemporary(folder, first, info.st_mode & 0777);
-    FileDescriptor out{fd};
-    if (out.fd < 0) throw fail(errno);
+    TemporaryFile temporary(folder, first, info.st_mode & 0777);
+    if (temporary.file.fd < 0) throw fail(temporary.error);
 
     int error = 0;
-    if (!copyContent(in.fd, out.fd) || ::fsync(out.fd) != 0) error = errno;
-    if (out.close() != 0 && error == 0) error = errno;
-    std::string target;
+    if (!copyContent(in.fd, temporary.file.fd) || ::fsync(temporary.file.fd) != 0) error = errno;
+    if (temporary.file.close() != 0 && error == 0) error = errno;
     for (int n = 1; error == 0; ++n) {
-        target = n == 1 ? first : name(n);
-        error = renameWithoutReplacing(folder, temporary, target);
-        if (error == 0) return target;
+        const std::string target = n == 1 ? first : name(n);
+        error = renameWithoutReplacing(folder, temporary.name(), target);
+        if (error == 0) {
+            temporary.keep();
+            return target;
+        }
         if (error == EEXIST) error = 0;
     }
-    ::unlinkat(folder, temporary.c_str(), 0);
     throw fail(error);
 }
 
