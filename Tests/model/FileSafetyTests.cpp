@@ -232,8 +232,8 @@ TEST(ProjectPackage, APathThatIsTheRecordingOrAMediumIsRefusedAndNothingIsWritte
     for (const Case& c : cases) {
         for (const bool copyMedia : {true, false}) {
             expectMessage([&] { c.file.writePackage(c.package, copyMedia); },
-                          "A projekt nem menthető oda, ahol a felvétel vagy egy médiafájlja áll: " + c.package.string()
-                              + ".");
+                          "A projekt nem menthető oda, ahol a felvétel vagy egy médiafájlja áll: "
+                              + c.package.string() + ".");
         }
     }
     EXPECT_EQ(entries(temp.path), before);
@@ -275,7 +275,7 @@ TEST(InterruptedSaves, TheNextSaveLeavesOnlyRealFiles)
         const ChildOutcome outcome = killedWhileWriting(c.limit, c.save);
         ASSERT_TRUE(outcome.killedBy(SIGXFSZ)) << c.what << ": " << outcome.describe();
         const auto names = entries(c.folder);
-        EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& name) { return isTemporaryName(name); }))
+        EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const auto& name) { return isTemporaryName(name); }))
             << c.what << ": the kill left no partial file";
 
         c.save();

@@ -111,9 +111,13 @@ TEST(Overlaps, FadesAndLanesFollowEveryPairAndTheFirstFittingLane)
         // Long clips holding short ones, so that the longest overlap is not with the neighbour.
         {"nested",
          [](Random& r, int i) {
-             return i % 10 == 0 ? clipAt(uniform(r, 0, 100), uniform(r, 20, 60)) : clipAt(uniform(r, 0, 150), uniform(r, 0.01, 3));
+             return i % 10 == 0 ? clipAt(uniform(r, 0, 100), uniform(r, 20, 60))
+                                : clipAt(uniform(r, 0, 150), uniform(r, 0.01, 3));
          }},
-        {"random", [](Random& r, int) { return clipAt(uniform(r, 0, 300), uniform(r, 0, 20), uniform(r, 0, 2), uniform(r, 0, 2)); }},
+        {"random",
+         [](Random& r, int) {
+             return clipAt(uniform(r, 0, 300), uniform(r, 0, 20), uniform(r, 0, 2), uniform(r, 0, 2));
+         }},
         // Touching within and just beyond the lanes' tolerance.
         {"touching",
          [](Random& r, int i) { return clipAt(i + whole(r, -2, 2) * 0.00006, 1 + whole(r, -2, 2) * 0.00006); }},
@@ -164,7 +168,8 @@ TEST(Overlaps, TimesThatAreNotNumbersLoseNoClip)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     Track track;
-    for (int i = 0; i < 40; ++i) track.clips.push_back(i % 3 ? clipAt(i * 0.5, 2) : clipAt(i % 2 ? nan : i, i % 2 ? 1 : nan));
+    for (int i = 0; i < 40; ++i)
+        track.clips.push_back(i % 3 ? clipAt(i * 0.5, 2) : clipAt(i % 2 ? nan : i, i % 2 ? 1 : nan));
     EXPECT_EQ(track.effectiveClips().size(), track.clips.size());
     std::size_t laid = 0;
     for (const auto& lane : track.lanes()) laid += lane.size();

@@ -66,7 +66,8 @@ public:
                 const std::lock_guard lock(inFlightLock);
                 inFlight.insert(key_);
             }
-            file.fd = ::openat(folder, this->name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+            file.fd = ::openat(folder, this->name().c_str(), flags, mode);
             if (file.fd >= 0) return;
             error = errno;
             forget();

@@ -45,8 +45,9 @@ std::string temporaryName(std::string_view name);
 bool isTemporaryName(std::string_view name);
 
 // Removes the regular files named like our temporary files from the folder
-// open at `folder` (a descriptor); links and everything else stay. Failures
-// are ignored: the files are only litter.
+// open at `folder` (a descriptor), except those this process is writing at
+// the moment; links and everything else stay. Failures are ignored: the
+// files are only litter.
 void removeTemporaryFiles(int folder);
 
 // Copies the regular file at `source` into the folder open at `folder`: first

@@ -111,7 +111,8 @@ std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& pac
     FileDescriptor mediaFolder{::open(media.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     if (mediaFolder.fd < 0) {
         if (errno == ELOOP || errno == ENOTDIR) throw notAFolder();
-        throw fileError("A projekt mappája nem hozható létre: ", media, std::error_code(errno, std::generic_category()));
+        const std::error_code failure(errno, std::generic_category());
+        throw fileError("A projekt mappája nem hozható létre: ", media, failure);
     }
     // What an interrupted earlier save left behind.
     removeTemporaryFiles(mediaFolder.fd);
