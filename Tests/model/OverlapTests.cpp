@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <random>
@@ -135,11 +136,16 @@ TEST(Overlaps, FadesAndLanesFollowEveryPairAndTheFirstFittingLane)
          }},
     };
     for (const Layout& layout : layouts) {
-        for (const int count : {0, 1, 2, 3, 17, 400}) {
+        for (const int count : {0, 1, 2, 3, 17, 400, -400}) {  // negative: stored in start order
             Random random(count * 7919 + layout.name[0]);
             Track track;
-            for (int i = 0; i < count; ++i) track.clips.push_back(layout.clip(random, i));
-            std::shuffle(track.clips.begin(), track.clips.end(), random);
+            for (int i = 0; i < std::abs(count); ++i) track.clips.push_back(layout.clip(random, i));
+            if (count > 0) {
+                std::shuffle(track.clips.begin(), track.clips.end(), random);
+            } else {
+                std::stable_sort(track.clips.begin(), track.clips.end(),
+                                 [](const Clip& a, const Clip& b) { return a.start < b.start; });
+            }
 
             const std::vector<Clip> fades = track.effectiveClips();
             EXPECT_EQ(firstDifference(fades, everyPairFades(track)), "") << layout.name << ", " << count << " clips";

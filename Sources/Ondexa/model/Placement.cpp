@@ -81,6 +81,8 @@ struct Key {
 template <class Before>
 void sortKeys(std::vector<Key>& keys, Before before)
 {
+    // Tracks mostly store their clips in order already.
+    if (std::is_sorted(keys.begin(), keys.end(), before)) return;
     if (std::any_of(keys.begin(), keys.end(), [](const Key& key) { return std::isnan(key.start); })) {
         std::stable_sort(keys.begin(), keys.end(), before);
     } else {
