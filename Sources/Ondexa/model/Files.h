@@ -1,22 +1,61 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace ondexa {
 
-// The whole content of a file. Throws OndexaError naming the file and the
-// system's reason.
-std::string readFile(const std::filesystem::path& path);
+// No side file or project comes near this; anything bigger was not written by
+// us, and reading it whole could take all the memory there is.
+constexpr std::uintmax_t largestReadableFile = 256 * 1024 * 1024;
+
+// The whole content of a regular file of at most `limit` bytes. Pipes,
+// devices and folders are refused without waiting on them. Throws OndexaError
+// naming the file and the reason.
+std::string readFile(const std::filesystem::path& path, std::uintmax_t limit = largestReadableFile);
 
 // Replaces the file with the bytes, or leaves the old file as it was: the
 // bytes go to a new temporary file in the same folder, which is flushed to
-// disk and then renamed over the target. Throws OndexaError on failure.
+// disk and then renamed over the target. Temporary files that an interrupted
+// earlier write left in the folder are removed first. Throws OndexaError on
+// failure.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Closes the descriptor when it goes out of scope.
+struct FileDescriptor {
+    int fd = -1;
+    explicit FileDescriptor(int fd = -1) : fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+    // Closes now and reports close's result.
+    int close();
+};
 
 // True when anything stands at the path: a file, a folder, a device, even a
 // symbolic link that points nowhere.
 bool entryExists(const std::filesystem::path& path);
+
+// Our temporary files: ".<name>.<16 hex digits>.vdltmp". They live only until
+// the write that made them renames them into place.
+std::string temporaryName(std::string_view name);
+bool isTemporaryName(std::string_view name);
+
+// Removes the regular files named like our temporary files from the folder
+// open at `folder` (a descriptor), except those this process is writing at
+// the moment; links and everything else stay. Failures are ignored: the
+// files are only litter.
+void removeTemporaryFiles(int folder);
+
+// Copies the regular file at `source` into the folder open at `folder`: first
+// to a temporary name (created exclusively, never through a link), synced,
+// then renamed to the first of name(1), name(2), … at which nothing stands.
+// Returns the name used. A failed copy leaves nothing behind; throws
+// std::system_error.
+std::string copyFileInto(const std::filesystem::path& source, int folder,
+                         const std::function<std::string(int)>& name);
 
 } // namespace ondexa

@@ -112,6 +112,13 @@ std::string JsonCoding<std::string>::decode(const Json& json, const JsonPath& pa
     return json.get<std::string>();
 }
 
+PathText JsonCoding<PathText>::decode(const Json& json, const JsonPath& path)
+{
+    PathText text{JsonCoding<std::string>::decode(json, path)};
+    if (text.value.find('\0') != std::string::npos) throw DecodingError(path, "az útvonalban NUL karakter áll");
+    return text;
+}
+
 Uuid JsonCoding<Uuid>::decode(const Json& json, const JsonPath& path)
 {
     if (!json.is_string()) throw DecodingError(path, "azonosítót vártunk");

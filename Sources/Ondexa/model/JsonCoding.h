@@ -99,6 +99,18 @@ struct JsonCoding<std::string> {
     static Json encode(const std::string& value, const JsonPath&) { return value; }
 };
 
+// A file path as stored: a string without NUL, at which the system calls
+// would cut the path short and reach another file.
+struct PathText {
+    std::string value;
+};
+
+template <>
+struct JsonCoding<PathText> {
+    static PathText decode(const Json& json, const JsonPath& path);
+    static Json encode(const PathText& value, const JsonPath&) { return value.value; }
+};
+
 template <>
 struct JsonCoding<Uuid> {
     static Uuid decode(const Json& json, const JsonPath& path);

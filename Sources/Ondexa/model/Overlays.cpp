@@ -94,7 +94,7 @@ Overlay JsonCoding<Overlay>::decode(const Json& json, const JsonPath& path)
     o.color = in.required<RGBA>("color");
     o.lineWidth = in.required<double>("lineWidth");
     o.background = in.required<bool>("background");
-    o.mediaPath = in.optional<std::string>("mediaPath");
+    if (auto mediaPath = in.optional<PathText>("mediaPath")) o.mediaPath = std::move(mediaPath->value);
     o.mediaOffset = in.required<double>("mediaOffset");
     o.aspect = in.required<double>("aspect");
     o.alignment = in.optional<TextAlignment>("alignment");

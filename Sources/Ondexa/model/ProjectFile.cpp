@@ -5,6 +5,9 @@
 
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace ondexa {
 
 namespace fs = std::filesystem;
@@ -73,19 +76,46 @@ std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& pac
     prettyText(*this);
 
     const fs::path root = withoutTrailingSlash(fs::absolute(package).lexically_normal());
+    const std::string prefix = root.string() + "/";
+    // Relative paths are taken relative to the package; ".." is resolved
+    // before deciding whether a path lies inside it.
+    const auto resolve = [&](const std::string& path) { return (root / path).lexically_normal().string(); };
+
+    // A file at the package's place is removed below: it must not be the
+    // recording or a medium of this very project, under whatever name.
+    struct stat standing {};
+    if (::stat(root.c_str(), &standing) == 0) {
+        for (const auto& path : mediaPaths()) {
+            struct stat medium {};
+            if (::stat(resolve(path).c_str(), &medium) == 0 && medium.st_dev == standing.st_dev
+                && medium.st_ino == standing.st_ino)
+                throw OndexaError("A projekt nem menthető oda, ahol a felvétel vagy egy médiafájlja áll: "
+                                  + root.string() + ".");
+        }
+    }
+
     std::error_code error;
     if (entryExists(root) && !fs::is_directory(root, error)) {
         fs::remove(root, error);
         if (error) throw fileError("A projekt helyén álló fájl nem törölhető: ", root, error);
     }
+    // Media must be a folder of its own: through a link the copies would land
+    // wherever it points, while project.json says "Media/…".
     const fs::path media = root / "Media";
+    const auto notAFolder = [&] {
+        return OndexaError("A projekt Media mappája nem valódi mappa, nem írható bele: " + media.string() + ".");
+    };
+    if (entryExists(media) && fs::symlink_status(media, error).type() != fs::file_type::directory) throw notAFolder();
     fs::create_directories(media, error);
     if (error) throw fileError("A projekt mappája nem hozható létre: ", media, error);
-
-    const std::string prefix = root.string() + "/";
-    // Relative paths are taken relative to the package; ".." is resolved
-    // before deciding whether a path lies inside it.
-    const auto resolve = [&](const std::string& path) { return (root / path).lexically_normal().string(); };
+    FileDescriptor mediaFolder{::open(media.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    if (mediaFolder.fd < 0) {
+        if (errno == ELOOP || errno == ENOTDIR) throw notAFolder();
+        const std::error_code failure(errno, std::generic_category());
+        throw fileError("A projekt mappája nem hozható létre: ", media, failure);
+    }
+    // What an interrupted earlier save left behind.
+    removeTemporaryFiles(mediaFolder.fd);
 
     std::map<std::string, std::string> copies;
     if (copyMedia) {
@@ -101,13 +131,20 @@ std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& pac
             if (!fs::is_regular_file(source, error)) continue;
 
             const fs::path name = fs::path(source).filename();
-            fs::path target = media / name;
-            for (int n = 2; entryExists(target); ++n)
-                target = media / (name.stem().string() + " " + std::to_string(n) + name.extension().string());
-            fs::copy_file(source, target, error);
-            if (error) throw fileError("A médiafájl nem másolható a projektbe: ", source, error);
-            copiedFrom[source] = copies[path] = target.string();
+            const auto nameFor = [&](int n) {
+                if (n == 1) return name.string();
+                return name.stem().string() + " " + std::to_string(n) + name.extension().string();
+            };
+            std::string copy;
+            try {
+                copy = copyFileInto(source, mediaFolder.fd, nameFor);
+            } catch (const std::system_error& e) {
+                throw fileError("A médiafájl nem másolható a projektbe: ", source, e.code());
+            }
+            copiedFrom[source] = copies[path] = (media / copy).string();
         }
+        // The copies' names must be on disk before project.json names them.
+        if (!copies.empty()) ::fsync(mediaFolder.fd);
     }
 
     ProjectFile stored = *this;
@@ -153,8 +190,8 @@ ProjectFile JsonCoding<ProjectFile>::decode(const Json& json, const JsonPath& pa
     const ObjectReader in(json, path);
     ProjectFile file;
     file.version = in.required<int>("version");
-    file.recording = in.required<std::string>("recording");
-    file.recordingRelative = in.optional<std::string>("recordingRelative");
+    file.recording = in.required<PathText>("recording").value;
+    if (auto relative = in.optional<PathText>("recordingRelative")) file.recordingRelative = std::move(relative->value);
     file.info = in.required<RecordingInfo>("info");
     return file;
 }

@@ -43,7 +43,7 @@ std::span<const Transition> allTransitions()
 MediaRef JsonCoding<MediaRef>::decode(const Json& json, const JsonPath& path)
 {
     const ObjectReader in(json, path);
-    return MediaRef{in.required<std::string>("path"), in.required<MediaKind>("kind"), in.required<int>("index")};
+    return MediaRef{in.required<PathText>("path").value, in.required<MediaKind>("kind"), in.required<int>("index")};
 }
 
 Json JsonCoding<MediaRef>::encode(const MediaRef& m, const JsonPath& path)

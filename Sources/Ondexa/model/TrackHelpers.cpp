@@ -2,9 +2,11 @@
 // which clip lies under a time, lanes, cutting, copying with new identities,
 // and the one-time move of older track-level settings onto clips.
 
+#include "CrossFades.h"
 #include "Timeline.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace ondexa {
 
@@ -26,6 +28,49 @@ auto clipCovering(Clips& clips, double time) -> decltype(clips.data())
     }
     return nullptr;
 }
+
+// The end of the last clip of each lane, in a tree of minima, so that the
+// first lane a clip fits into is found without looking at every lane. The
+// tree grows with the lanes; leaves of lanes not opened yet hold infinity
+// and so take nothing.
+class LaneEnds {
+public:
+    std::size_t count() const { return count_; }
+
+    // The first lane whose end is at most the time; count() when none is.
+    std::size_t firstAtMost(double time) const
+    {
+        if (count_ == 0 || !(tree_[1] <= time)) return count_;
+        std::size_t node = 1;
+        while (node < leaves_) node = tree_[2 * node] <= time ? 2 * node : 2 * node + 1;
+        return node - leaves_;
+    }
+
+    // Sets the end of a lane; count() opens a new one.
+    void set(std::size_t lane, double end)
+    {
+        if (lane == count_ && ++count_ > leaves_) grow();
+        std::size_t node = leaves_ + lane;
+        tree_[node] = end;
+        for (node /= 2; node > 0; node /= 2) tree_[node] = std::min(tree_[2 * node], tree_[2 * node + 1]);
+    }
+
+private:
+    void grow()
+    {
+        const std::size_t leaves = std::max<std::size_t>(2 * leaves_, 1);
+        std::vector<double> tree(2 * leaves, std::numeric_limits<double>::infinity());
+        std::copy(tree_.begin() + static_cast<std::ptrdiff_t>(leaves_), tree_.end(),
+                  tree.begin() + static_cast<std::ptrdiff_t>(leaves));
+        for (std::size_t node = leaves; node-- > 1;) tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
+        leaves_ = leaves;
+        tree_ = std::move(tree);
+    }
+
+    std::size_t count_ = 0;
+    std::size_t leaves_ = 0;
+    std::vector<double> tree_;  // node k has children 2k and 2k + 1; leaves from leaves_ on
+};
 
 // The action that a track-level zoom area of older states stands for.
 TrackAction zoomAction(const Overlay& zoom, const Clip& clip, double outputAspect)
@@ -81,16 +126,24 @@ const Clip* Track::clip(double time) const
 
 std::vector<std::vector<Clip>> Track::lanes() const
 {
-    std::vector<std::vector<Clip>> lanes;
-    for (Clip& clip : effectiveClips()) {
-        auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const std::vector<Clip>& lane) {
-            return lane.back().end() <= clip.start + laneTolerance;
-        });
-        if (lane == lanes.end()) {
-            lanes.push_back({std::move(clip)});
-        } else {
-            lane->push_back(std::move(clip));
-        }
+    // Lanes first, copies after: each clip is copied once, straight into a
+    // lane that already has room for all of its clips.
+    const CrossFades fades = crossFades(clips);
+    LaneEnds ends;
+    std::vector<std::size_t> laneOf(clips.size());
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        const Clip& clip = clips[fades.order[i]];
+        laneOf[i] = ends.firstAtMost(clip.start + laneTolerance);
+        ends.set(laneOf[i], clip.end());
+    }
+    std::vector<std::size_t> sizes(ends.count());
+    for (const std::size_t lane : laneOf) ++sizes[lane];
+    std::vector<std::vector<Clip>> lanes(ends.count());
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane) lanes[lane].reserve(sizes[lane]);
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        Clip& clip = lanes[laneOf[i]].emplace_back(clips[fades.order[i]]);
+        clip.fadeIn = fades.fadeIn[i];
+        clip.fadeOut = fades.fadeOut[i];
     }
     return lanes;
 }
