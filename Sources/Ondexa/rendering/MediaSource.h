@@ -5,6 +5,7 @@
 // a still picture. Everything the builders, peaks and thumbnails need without
 // opening the file again.
 
+#include "Ondexa/model/Timeline.h"
 #include "Platform/media/Asset.h"
 #include "Platform/media/MediaTime.h"
 
@@ -38,7 +39,16 @@ struct MediaSource {
     bool isStill() const { return !image.isNull(); }
     // The largest nominal frame rate of the video streams; 0 without any.
     double frameRate() const;
+    // Whether the file holds the stream `media` names: a video or sound
+    // stream at its index, or the still of an image; never an effects track.
+    bool holds(const MediaRef& media) const;
 };
+
+// The media a clip shows: its own, else its track's.
+inline MediaRef mediaOf(const Clip& clip, const Track& track)
+{
+    return clip.media ? *clip.media : track.media;
+}
 
 // Loaded sources by path, exactly as the MediaRefs hold it.
 using MediaSources = std::unordered_map<std::string, MediaSource>;
