@@ -52,10 +52,19 @@ fs::path makeRecording(const fs::path& file, const RecordingSpec& spec)
     if (spec.video)
         args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(spec.fps * 2),
                                  "-pix_fmt", "yuv420p"});
-    if (spec.rotation) args.insert(args.end(), {"-metadata:s:v:0", "rotate=" + std::to_string(spec.rotation)});
     if (spec.tones) args.insert(args.end(), {"-c:a", "aac"});
-    args.push_back(file.string());
+    if (!spec.rotation) {
+        args.push_back(file.string());
+        fixtures::runFfmpeg(args);
+        return file;
+    }
+    // The turn is stored only when the streams are copied, not while encoding.
+    const fs::path plain = fs::path(file).replace_extension(".plain" + file.extension().string());
+    args.push_back(plain.string());
     fixtures::runFfmpeg(args);
+    fixtures::runFfmpeg({"-i", plain.string(), "-map", "0", "-c", "copy", "-metadata:s:v:0",
+                         "rotate=" + std::to_string(spec.rotation), file.string()});
+    fs::remove(plain);
     return file;
 }
 
