@@ -434,6 +434,26 @@ TEST_F(EditorLoading, APackageOpensItsRecording)
     EXPECT_EQ(ProjectFile::read(package).info.project->version, 4);
 }
 
+TEST_F(EditorLoading, AClosedEditorGetsNothingAndASecondCallJoinsTheLoad)
+{
+    const fs::path movie = recording();
+    bool firstDone = false, secondDone = false;
+    {
+        EditorModel closed(movie, settingsIn(folder.path));
+        closed.load([&] { firstDone = true; });
+        closed.load([&] { secondDone = true; });
+    }
+    runUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_FALSE(firstDone);
+    EXPECT_FALSE(secondDone);
+
+    EditorModel model(movie, settingsIn(folder.path));
+    model.load([&] { firstDone = true; });
+    model.load([&] { secondDone = firstDone; });  // after the first, from the same load
+    ASSERT_TRUE(runUntil([&] { return secondDone; }));
+    EXPECT_EQ(model.tracks().size(), 4u);
+}
+
 // --- Backups of files not taken over whole ---
 
 TEST_F(EditorLoading, AnUndecodableSideFileIsKeptAsBakBeforeTheFirstWrite)
