@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 #include <sstream>
 
 namespace ondexa::testing {
@@ -70,8 +71,19 @@ fs::path makeRecording(const fs::path& file, const RecordingSpec& spec)
 
 const fs::path& sharedRecording()
 {
-    static fixtures::TempDir folder;
-    static const fs::path file = makeRecording(folder / "shared.mov");
+    // Kept in the build folder between runs: every test process would
+    // otherwise encode the same 20 s of 1080p. Renamed into place when
+    // complete, so processes running side by side never read a half file.
+    static const fs::path file = [] {
+        const fs::path folder = fs::current_path() / "editing-fixtures";
+        fs::create_directories(folder);
+        const fs::path done = folder / "recording-20s-v1.mov";
+        if (fs::exists(done)) return done;
+        const fs::path making = folder / ("making-" + std::to_string(getpid()) + ".mov");
+        makeRecording(making);
+        fs::rename(making, done);
+        return done;
+    }();
     return file;
 }
 

@@ -33,8 +33,9 @@ inline constexpr unsigned screenColour = 0xC8285A;
 
 std::filesystem::path makeRecording(const std::filesystem::path& file, const RecordingSpec& spec = {});
 
-// The 20 s recording with screen, camera and two tones, made once per test
-// program; tests copy it (with copyOf) before they let an editor write beside it.
+// The 20 s recording with screen, camera and two tones, made once in the
+// test's working folder; tests copy it (with copyOf) before they let an
+// editor write beside it.
 const std::filesystem::path& sharedRecording();
 // A copy of `file` in `folder` under `name`.
 std::filesystem::path copyOf(const std::filesystem::path& file, const std::filesystem::path& folder,

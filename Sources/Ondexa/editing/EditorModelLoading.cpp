@@ -39,17 +39,9 @@ struct SideFileRead {
 // Whether a clip's stream is there to be played.
 bool playable(const Clip& clip, const Track& track, const MediaSources& sources)
 {
-    const MediaRef media = clip.media.value_or(track.media);
+    const MediaRef media = mediaOf(clip, track);
     const auto found = sources.find(media.path);
-    if (found == sources.end()) return false;
-    const MediaSource& source = found->second;
-    switch (media.kind) {
-    case MediaKind::video: return media.index >= 0 && std::size_t(media.index) < source.video.size();
-    case MediaKind::audio: return media.index >= 0 && std::size_t(media.index) < source.audio.size();
-    case MediaKind::image: return source.isStill();
-    case MediaKind::effects: return false;
-    }
-    return false;
+    return found != sources.end() && found->second.holds(media);
 }
 
 } // namespace
