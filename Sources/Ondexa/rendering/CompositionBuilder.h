@@ -40,7 +40,7 @@ struct RenderSettings {
     int frameRate = 30;
     std::span<const ClickEvent> clicks;
     std::span<const CursorSample> cursorSamples;
-    bool showClicks = true;
+    bool showClicks = false;
     std::optional<CursorStyle> cursorStyle;   // left out of the render state unless enabled
     const PeakMap* peaks = nullptr;           // null: no peaks yet
 
