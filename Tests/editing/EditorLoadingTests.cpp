@@ -313,6 +313,12 @@ TEST_F(EditorLoading, SourcesGiveTurnedAspectsStillsAndRaiseTheFrameRate)
     EXPECT_EQ(model->tracks()[0].clips[0].media, (MediaRef{rotated.string(), MediaKind::video, 0}));
     EXPECT_NEAR(model->tracks()[0].clips[0].aspect, 0.5625, 1e-9);
     EXPECT_FALSE(model->tracks()[3].clips[0].media);  // sound clips are left alone
+
+    // A still gives one filmstrip picture.
+    const MediaRef stillRef{still.string(), MediaKind::image, 0};
+    ASSERT_TRUE(runUntil([&] { return model->thumbnails().count(stillRef) > 0; }));
+    ASSERT_EQ(model->thumbnails().at(stillRef).size(), 1u);
+    EXPECT_EQ(model->thumbnails().at(stillRef)[0].image.size(), QSize(240, 120));
 }
 
 TEST_F(EditorLoading, AThirtyFramesRecordingKeepsThirty)
