@@ -63,13 +63,19 @@ void splitAt(Composition::Track& track, const MediaTime& t)
 void place(Composition::Track& track, Composition::Segment segment, const MediaTime& at, const MediaTime& length)
 {
     const MediaTime end = track.end();
-    if (at > end) {
-        Composition::Segment pad;
-        pad.target = TimeRange::fromStartEnd(end, at);
-        track.segments.push_back(std::move(pad));
-    } else {
-        splitAt(track, at);
+    if (at >= end) {
+        // Appending, as a builder does clip after clip: nothing to split or
+        // move, so a lane of n clips is built in O(n), not O(n²).
+        if (at > end) {
+            Composition::Segment pad;
+            pad.target = TimeRange::fromStartEnd(end, at);
+            track.segments.push_back(std::move(pad));
+        }
+        segment.target = TimeRange(at, length);
+        track.segments.push_back(std::move(segment));
+        return;
     }
+    splitAt(track, at);
     auto position = std::find_if(track.segments.begin(), track.segments.end(),
                                  [&](const Composition::Segment& s) { return s.target.start >= at; });
     for (auto it = position; it != track.segments.end(); ++it) it->target.start += length;

@@ -1,0 +1,359 @@
+#pragma once
+
+// The document model of one editor window: the timeline of one recording or
+// project package, the selection and marks, snapshot undo and redo, the
+// loaded media sources, the preview player with its playhead clock, and what
+// rendering work has produced (composition, waveform peaks, thumbnails).
+//
+// Threads: a main-thread object; every field is read and written there only.
+// Probes, decodes and file writes run on background chains, one job at a time
+// per chain, and hand their results back to the main thread through queued
+// calls that hold the model weakly: a destroyed model gets nothing.
+//
+// Asynchronous operations (load, saveProject, loadPeaks, loadThumbnails)
+// return at once and call their `done` on the main thread when they end.
+
+#include "Ondexa/editing/JobChain.h"
+#include "Ondexa/editing/PlayheadClock.h"
+#include "Ondexa/model/Overlays.h"
+#include "Ondexa/model/ProjectFile.h"
+#include "Ondexa/model/RecordingInfo.h"
+#include "Ondexa/model/Timeline.h"
+#include "Ondexa/model/Uuid.h"
+#include "Ondexa/rendering/CompositionBuilder.h"
+#include "Ondexa/rendering/MediaSource.h"
+#include "Ondexa/rendering/Thumbnails.h"
+#include "Platform/media/Player.h"
+
+#include <QObject>
+#include <QSize>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+class QSettings;
+
+namespace ondexa {
+
+class EditorModel final : public QObject {
+    Q_OBJECT
+
+public:
+    // A selected empty span of one track.
+    struct Gap {
+        Uuid track;
+        double start = 0;
+        double end = 0;
+        friend bool operator==(const Gap&, const Gap&) = default;
+    };
+    // A time range across a set of tracks.
+    struct MatrixSelection {
+        double start = 0;
+        double end = 0;
+        std::set<Uuid> tracks;
+        friend bool operator==(const MatrixSelection&, const MatrixSelection&) = default;
+    };
+    // The unit of undo and redo: the whole timeline, as values.
+    struct Snapshot {
+        std::vector<Track> tracks;
+        friend bool operator==(const Snapshot&, const Snapshot&) = default;
+    };
+    // Which edge of a clip a trim or fade drag works on.
+    enum class ClipEdge { front, end };
+    using Source = MediaSource;
+    struct ClipboardEntry {
+        Uuid trackID;
+        Clip clip;
+    };
+    struct SelectedAction {
+        Track track;
+        Clip clip;
+        TrackAction action;
+    };
+
+    // Where a project package goes: called with the proposed place, it calls
+    // `chosen` (on the main thread, at once or later) with the place the user
+    // chose, or none when the choice was cancelled.
+    using ChosenPath = std::function<void(std::optional<std::filesystem::path>)>;
+    using PathChooser = std::function<void(const std::filesystem::path& proposed, ChosenPath chosen)>;
+    using SaveCompletion = std::function<void(std::optional<std::string> error)>;
+
+    static constexpr std::size_t undoLimit = 200;
+    // Autosave and saving refuse to touch a file they would lose.
+    static constexpr const char* notLoadedMessage = "A szerkesztés nem töltődött be.";
+
+    // A model for a recording or a project package; loads nothing. The
+    // settings default to those of organisation and application "Vendalum".
+    explicit EditorModel(std::filesystem::path url, std::unique_ptr<QSettings> settings = {},
+                         QObject* parent = nullptr);
+    ~EditorModel() override;
+
+    // --- Document ---
+    const std::filesystem::path& url() const { return url_; }
+    const std::optional<std::filesystem::path>& documentURL() const { return documentURL_; }
+    platform::Player& player() { return *player_; }
+    PlayheadClock& clock() { return *clock_; }
+    const std::vector<Track>& tracks() const { return tracks_; }
+    void setTracks(std::vector<Track> tracks);
+    // The largest Track::end(); 0 without tracks.
+    double duration() const;
+
+    // --- Selection and marks ---
+    const std::set<Uuid>& selectedClips() const { return selectedClips_; }
+    void setSelectedClips(std::set<Uuid> clips);
+    const std::optional<Gap>& gap() const { return gap_; }
+    void setGap(std::optional<Gap> gap);
+    const std::optional<Uuid>& selectedTrackID() const { return selectedTrackID_; }
+    void setSelectedTrackID(std::optional<Uuid> id);
+    const std::optional<Uuid>& selectedActionID() const { return selectedActionID_; }
+    void setSelectedActionID(std::optional<Uuid> id);
+    // The action named by selectedActionID, searched in every clip.
+    std::optional<SelectedAction> selectedAction() const;
+    const std::optional<MatrixSelection>& matrixSelection() const { return matrixSelection_; }
+    void setMatrixSelection(std::optional<MatrixSelection> selection);
+    std::optional<double> markIn() const { return markIn_; }
+    void setMarkIn(std::optional<double> time);
+    std::optional<double> markOut() const { return markOut_; }
+    void setMarkOut(std::optional<double> time);
+
+    // --- Rendering results ---
+    const PeakMap& peaks() const { return peaks_; }
+    const ThumbnailMap& thumbnails() const { return thumbnails_; }
+    const std::optional<Built>& built() const { return built_; }
+    std::optional<double> exportProgress() const { return exportProgress_; }
+    const std::optional<std::filesystem::path>& lastExport() const { return lastExport_; }
+
+    // --- Pointer and clicks ---
+    bool showClicks() const { return showClicks_; }
+    void setShowClicks(bool show);
+    bool hasClicks() const { return hasClicks_; }
+    const std::optional<CursorStyle>& cursorStyle() const { return cursorStyle_; }
+    void setCursorStyle(std::optional<CursorStyle> style);
+    const std::vector<ClickEvent>& clicks() const { return clicks_; }
+    const std::vector<CursorSample>& cursorSamples() const { return cursorSamples_; }
+
+    // --- State of the window ---
+    bool isPlaying() const { return isPlaying_; }
+    const std::optional<std::string>& loadError() const { return loadError_; }
+    bool canUndo() const { return canUndo_; }
+    bool canRedo() const { return canRedo_; }
+    std::optional<double> pixelsPerSecond() const { return pixelsPerSecond_; }
+    void setPixelsPerSecond(std::optional<double> value);
+    double timelineWidth() const { return timelineWidth_; }  // not published
+    void setTimelineWidth(double width) { timelineWidth_ = width; }
+    double trackHeight() const { return trackHeight_; }
+    void setTrackHeight(double height);  // persisted
+    const std::optional<std::string>& exportError() const { return exportError_; }
+    void setExportError(std::optional<std::string> message);
+    bool isEditingText() const { return isEditingText_; }
+    void setEditingText(bool editing);
+    bool snapping() const { return snapping_; }
+    void setSnapping(bool on);  // persisted
+    int frameRate() const { return frameRate_; }
+    void setFrameRate(int fps);
+
+    // --- Recording (not published) ---
+    double aspect() const { return aspect_; }
+    QSize screenSize() const { return screenSize_; }
+    const RecordingInfo& info() const { return info_; }
+    const MediaSources& sources() const { return sources_; }
+    bool isLoaded() const { return loaded_; }
+
+    // --- Playback ---
+    // Pauses, or plays (from 0 when the playhead stands within 50 ms of the end).
+    void togglePlay();
+    // Pauses and moves the playhead by `delta` seconds within the edit.
+    void step(double delta);
+
+    // --- Undo ---
+    void pushUndo();
+    // The common end of structural edits: snapshot, new tracks, rebuild.
+    void commit(std::vector<Track> tracks);
+    void undo();
+    void redo();
+    const std::vector<Snapshot>& undoStack() const { return undoStack_; }
+    const std::vector<Snapshot>& redoStack() const { return redoStack_; }
+
+    // --- Loading ---
+    // Fills the model from its file, builds the first player item and starts
+    // the peaks and thumbnails. Failures end in loadError. A second call after
+    // a successful load changes nothing; one during a load joins it.
+    void load(std::function<void()> done = {});
+
+    // --- Building ---
+    // Builds a player item from the tracks and seeks it to `seekTo` (limited
+    // to the edit), then autosaves. Nothing at all when nothing can be built.
+    void rebuild(double seekTo);
+    // The waveform peaks and thumbnails still missing, computed in the
+    // background and stored as they arrive. Never fail.
+    void loadPeaks(std::function<void()> done = {});
+    void loadThumbnails(std::function<void()> done = {});
+    // What the builders read of this model.
+    RenderSettings renderSettings() const;
+
+    // --- Saving ---
+    // The autosave: the editing state into the open package's "project.json",
+    // else into the recording's side file. Nothing before a successful load;
+    // failures are dropped. The write itself happens in the background, in
+    // the order of the calls.
+    void save();
+    // Calls `done` on the main thread once every write asked for so far has ended.
+    void whenSaved(std::function<void()> done);
+    // Writes a package with media copies at `target` and switches to it.
+    void saveProject(const std::filesystem::path& target, SaveCompletion done = {});
+    // Saves into the open package, or asks the path chooser for a place
+    // (always with `ask`); a failure goes to exportError.
+    void saveProject(bool ask, std::function<void()> done = {});
+    void setPathChooser(PathChooser chooser) { pathChooser_ = std::move(chooser); }
+    // "<recording's name>.vdlproj" in the recording's folder.
+    std::filesystem::path proposedProjectURL() const;
+
+    // --- Conversion of older editing states ---
+    // Effects tracks packed from the annotations, then the picture tracks
+    // reversed (zooms added to the screen track), then the sound tracks.
+    static std::vector<Track> arrangeLegacy(const std::vector<Track>& tracks, const std::vector<Overlay>& overlays);
+    // The aspect of a media reference from the loaded sources; none when unknown.
+    std::optional<double> mediaAspect(const MediaRef& media) const;
+
+signals:
+    void documentURLChanged();
+    void tracksChanged();
+    void selectedClipsChanged();
+    void gapChanged();
+    void selectedTrackIDChanged();
+    void selectedActionIDChanged();
+    void matrixSelectionChanged();
+    void markInChanged();
+    void markOutChanged();
+    void peaksChanged();
+    void thumbnailsChanged();
+    void showClicksChanged();
+    void hasClicksChanged();
+    void cursorStyleChanged();
+    void isPlayingChanged();
+    void loadErrorChanged();
+    void canUndoChanged();
+    void canRedoChanged();
+    void pixelsPerSecondChanged();
+    void trackHeightChanged();
+    void exportProgressChanged();
+    void lastExportChanged();
+    void exportErrorChanged();
+    void isEditingTextChanged();
+    void snappingChanged();
+    void frameRateChanged();
+
+private:
+    struct SaveState;
+    static std::shared_ptr<SaveState> makeSaveState();
+
+    void setIsPlaying(bool playing);
+    void setCanUndo(bool value);
+    void setCanRedo(bool value);
+    void setHasClicks(bool value);
+    void setLoadError(std::optional<std::string> message);
+    void setDocumentURL(std::optional<std::filesystem::path> url);
+    void restore(Snapshot snapshot);
+    void refreshPreviewVideo();
+    void refreshAudioMix();
+    void seekPlayer(double time);
+
+    // Loading, step by step (EditorModelLoading.cpp).
+    void loadFromRecording();
+    void loadRecordingSource(std::optional<RecordingInfo> projectInfo);
+    void takeInfo(RecordingInfo info);
+    void loadProjectMedia(std::size_t trackIndex, std::size_t clipIndex, std::function<void()> then);
+    void takeProject(const Project& project);
+    void finishLoad();
+    void failLoad(const std::string& message);
+
+    // The cached source of a file, opened in the background when missing;
+    // null when it can't be opened.
+    void loadSource(const std::string& path, std::function<void(const MediaSource*)> done);
+    void loadSources(std::vector<std::string> paths, std::function<void()> done);
+
+    // Conversion (EditorModelConversion.cpp).
+    void convertOldEdit(const MediaSource& source, std::function<void()> done);
+    void fillClipAspects();
+
+    // Saving (EditorModelSaving.cpp).
+    void updateInfo();
+    ProjectFile projectFile() const;
+    void usePaths(std::map<std::string, std::string> map, std::function<void()> done);
+    // Before the first write over `file`: the file must be kept as a backup.
+    void keepBeforeFirstWrite(const std::filesystem::path& file);
+
+    std::filesystem::path url_;
+    std::optional<std::filesystem::path> documentURL_;
+    std::unique_ptr<platform::Player> player_;
+    std::unique_ptr<PlayheadClock> clock_;
+    std::vector<Track> tracks_;
+    std::set<Uuid> selectedClips_;
+    std::optional<Gap> gap_;
+    std::optional<Uuid> selectedTrackID_;
+    std::optional<Uuid> selectedActionID_;
+    std::optional<MatrixSelection> matrixSelection_;
+    std::optional<double> markIn_;
+    std::optional<double> markOut_;
+    PeakMap peaks_;
+    ThumbnailMap thumbnails_;
+    bool showClicks_ = false;
+    bool hasClicks_ = false;
+    std::optional<CursorStyle> cursorStyle_;
+    bool isPlaying_ = false;
+    std::optional<std::string> loadError_;
+    bool canUndo_ = false;
+    bool canRedo_ = false;
+    std::optional<double> pixelsPerSecond_;
+    double timelineWidth_ = 1000;
+    double trackHeight_ = 40;
+    std::optional<double> exportProgress_;
+    std::optional<std::filesystem::path> lastExport_;
+    std::optional<std::string> exportError_;
+    bool isEditingText_ = false;
+    bool snapping_ = true;
+    double aspect_ = 16.0 / 9.0;
+    MediaSources sources_;
+    int frameRate_ = 30;
+    QSize screenSize_{1920, 1080};
+    std::vector<ClickEvent> clicks_;
+    std::vector<CursorSample> cursorSamples_;
+    RecordingInfo info_;
+    std::vector<Snapshot> undoStack_;  // oldest first, at most undoLimit
+    std::vector<Snapshot> redoStack_;
+    int timeObserver_ = 0;
+    std::optional<Built> built_;
+    bool loaded_ = false;
+    std::vector<ClipboardEntry> clipboard_;
+
+    std::unique_ptr<QSettings> settings_;
+    PathChooser pathChooser_;
+    // Completions of load() calls waiting for the one running.
+    std::vector<std::function<void()>> loadWaiters_;
+    bool loading_ = false;
+    // Media whose peaks or thumbnails are being made.
+    std::unordered_set<MediaRef> peaksPending_;
+    std::unordered_set<MediaRef> thumbnailsPending_;
+    // Between the steps of a load: the recording's source.
+    std::optional<MediaSource> recordingSource_;
+    // Written by the save chain's jobs only (one at a time).
+    std::shared_ptr<SaveState> saveState_;
+
+    // Last, so that they are cancelled before the fields their jobs feed.
+    JobChain sourceLoader_;
+    JobChain peakLoader_;
+    JobChain thumbnailLoader_;
+    // Queued writes are carried out even after the model is gone.
+    JobChain writer_{JobChain::Drop::never};
+};
+
+} // namespace ondexa
