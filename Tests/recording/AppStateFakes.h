@@ -38,6 +38,13 @@ bool pumpUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::
 
 inline void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
 
+// Runs what the event loop holds and what that posts in turn, a few rounds
+// deep: the fake system answers at once, but always through the loop.
+inline void settle()
+{
+    for (int round = 0; round < 10; ++round) QCoreApplication::processEvents();
+}
+
 // Runs xdotool while the event loop keeps going: the windows under test live on this thread.
 inline int xdotool(const std::string& arguments)
 {
@@ -83,6 +90,7 @@ class FakeRecorder;
 struct FakeSystem {
     platform::ScreenAccess screenAccess{true, {}};
     bool soundAllowed = true;
+    std::string soundRefusal = "A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást (Connection refused).";
     std::vector<std::string> deniedCameras;
     platform::ScreenContent content;
     bool contentFails = false;
@@ -156,7 +164,9 @@ inline AppState::Environment FakeSystem::environment()
 {
     AppState::Environment env;
     env.screenAccess = [this] { return screenAccess; };
-    env.soundInputAllowed = [this] { return soundAllowed; };
+    env.soundAccess = [this] {
+        return soundAllowed ? platform::SoundAccess{true, {}} : platform::SoundAccess{false, soundRefusal};
+    };
     env.cameraAccessDenied = [this](const CameraCapture::Device& d) {
         return std::find(deniedCameras.begin(), deniedCameras.end(), d.uniqueID) != deniedCameras.end();
     };
@@ -217,7 +227,7 @@ protected:
         auto state = std::make_unique<AppState>(
             std::make_unique<QSettings>(QString::fromStdString(settingsFile().string()), QSettings::IniFormat),
             system.environment());
-        if (settled) QCoreApplication::processEvents();
+        if (settled) settle();
         return state;
     }
 

@@ -78,6 +78,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         system = initial;
         auto state = make();
         c.arrange(system, *state);
+        settle();
         start(*state);
         EXPECT_EQ(state->phase(), Phase::idle);
         EXPECT_EQ(state->errorMessage(), c.message);
@@ -88,6 +89,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         EXPECT_EQ(system.hides, system.shows);  // hidden windows came back
     }
     EXPECT_TRUE(logHas("Wayland alatt nincs X kijelző."));  // why the screen was refused
+    EXPECT_TRUE(logHas(system.soundRefusal));               // and why the sound input was
 }
 
 TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndHandOver)
@@ -150,6 +152,7 @@ TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEnds
     auto* running = state->mic();
     system.mics = {device("usb", 2)};
     state->refreshMicDevices();
+    settle();
     EXPECT_EQ(state->micUID(), "usb");
     EXPECT_EQ(state->mic(), running);
 
@@ -157,7 +160,8 @@ TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEnds
     ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
     EXPECT_EQ(state->errorMessage(), "A felvétel leállt: A felvett ablak bezárult.");
     EXPECT_EQ(opened.size(), 1u);  // what was recorded is kept
-    state->refreshMicDevices();
+    settle();  // back to idle, the capture follows the device chosen meanwhile
+    ASSERT_TRUE(state->mic());
     EXPECT_EQ(state->mic()->device().uid, "usb");
 }
 
