@@ -98,6 +98,7 @@ struct FakeSystem {
     bool cameraFails = false;
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
+    int micsMade = 0;  // captures opened
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
@@ -107,6 +108,7 @@ struct FakeSystem {
     FakeRecorder* recorder = nullptr;  // the newest one still alive
     bool clickMonitorRuns = false;
     std::filesystem::path folder;      // where recordings go
+    std::int64_t ownPid = 4242;        // the program's process
 
     AppState::Environment environment();
 };
@@ -182,6 +184,7 @@ inline AppState::Environment FakeSystem::environment()
     env.micDevices = [this] { return mics; };
     env.makeMic = [this](const AudioInputDevice& d) {
         if (micFails) throw std::runtime_error("Nem sikerült megnyitni: " + d.name);
+        ++micsMade;
         return std::make_unique<MicCapture>(d, 48000.0, MicCapture::NoInput{});
     };
     env.newRecordingURL = [this] { return folder / ("Felvétel " + std::to_string(recordersMade + 1) + ".mov"); };
@@ -194,6 +197,7 @@ inline AppState::Environment FakeSystem::environment()
         return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
     };
     env.hideWindows = [this] { ++hides; };
+    env.processId = ownPid;
     env.showWindows = [this] { ++shows; };
     return env;
 }

@@ -63,6 +63,13 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         {"area too narrow", [](S&, A& a) { a.setArea(QRectF(0, 0, 15.9, 100)); a.setCaptureMode(Mode::area); }, noArea},
         {"window closed", [](S&, A& a) { a.setWindowID(31); a.setCaptureMode(Mode::window); },
          failed + "A kiválasztott ablak már nem található."},
+        {"window minimised since the list was made",
+         [](S& s, A& a) {
+             s.content.windows = {{.id = 31, .application = "xterm", .frame = QRect(0, 0, 400, 300)}};
+             a.setWindowID(31);
+             a.setCaptureMode(Mode::window);
+         },
+         failed + "A kiválasztott ablak már nem található."},
         {"camera unplugged", [&](S& s, A& a) { camera(s, a); s.cameras.clear(); },
          failed + "A kiválasztott kamera nem található."},
         {"camera unusable", [&](S& s, A& a) { s.cameraFails = true; camera(s, a); },

@@ -73,3 +73,29 @@ TEST(AreaHighlight, BandsLeaveEveryPixelOfTheAreaFree)
               (std::vector<QRect>{QRect(2018, 48, 204, 2), QRect(2018, 150, 204, 2), QRect(2018, 50, 2, 100),
                                   QRect(2220, 50, 2, 100)}));
 }
+
+TEST(AreaSelector, TheSizeLabelGivesEveryDigitTheWidestDigitsCell)
+{
+    // Proportional digits, as many fonts have them: a 1 is narrow.
+    const auto advance = [](QChar ch) -> double {
+        if (ch == QLatin1Char('1')) return 4;
+        if (ch == QLatin1Char('7')) return 6;
+        if (ch.isDigit()) return 8;
+        return ch == QLatin1Char(' ') ? 3 : 7;
+    };
+    struct Case {
+        QString text;
+        std::vector<double> offsets;
+        double width;
+    };
+    const std::vector<Case> cases = {
+        {"17 × 8", {2, 9, 16, 19, 26, 29}, 37},
+        {"88 × 8", {0, 8, 16, 19, 26, 29}, 37},  // as wide as the line above
+        {"", {}, 0},
+    };
+    for (const auto& c : cases) {
+        const ondexa::MonospacedDigits run(c.text, advance);
+        EXPECT_EQ(run.offsets, c.offsets) << c.text.toStdString();
+        EXPECT_EQ(run.width, c.width) << c.text.toStdString();
+    }
+}

@@ -225,9 +225,9 @@ void AppState::micOpened(std::uint64_t generation, const AudioInputDevice& devic
         if (self) self->setMicLevels(std::move(levels));
     });
     // An input that stops while idle (unplugged, the server restarted): the
-    // device list says what to open next.
+    // device list says what to open next. A start under way reopens it itself.
     capture->setOnEnded([self] {
-        if (self && self->phase_ == Phase::idle) self->refreshMicDevices();
+        if (self && self->phase_ == Phase::idle && !self->checkingStart_) self->refreshMicDevices();
     });
     mic_ = std::move(capture);
     logLine("Hangkártya fut, " + rateText(mic_->sampleRate()) + " Hz");
