@@ -46,8 +46,12 @@ class MicCapture;
 // event loop. Work of other threads (hot key, device list, levels, recorder)
 // reaches it through queued calls that hold it weakly (QPointer).
 //
-// Asynchronous operations (startRecording, stopRecording, refreshSources)
-// return at once and call their `done` on the main thread when they end.
+// Asynchronous operations (startRecording, stopRecording, refreshSources,
+// refreshMicDevices, restartMic) return at once and call their `done` on the
+// main thread when they end. Whatever waits for the sound server (its
+// permission, the input list, opening a capture) runs on the environment's
+// sound queue, so a server that hangs costs a deadline there, never a frozen
+// main thread.
 class AppState : public QObject {
     Q_OBJECT
 
