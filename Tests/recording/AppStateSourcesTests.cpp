@@ -245,3 +245,16 @@ TEST_F(AppStateSources, TheHighlightIsHeldBackAfterARecordingUntilTheUserTurnsTo
     EXPECT_TRUE(state->isAreaHighlightShown());
     stop(*state, false);
 }
+
+TEST_F(AppStateSources, AnInputSwitchedOffWhileTheServerIsAskedLeavesTheRecordingWithoutIt)
+{
+    auto state = make();
+    bool ended = false;
+    state->startRecording([&] { ended = true; });
+    state->setMicEnabled(false);  // before the server's answer is handled
+    ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.recorder->request.mic, nullptr);
+    EXPECT_EQ(system.recorder->trackNames, std::vector<std::string>{"Rendszerhang"});
+    stop(*state);
+}

@@ -87,6 +87,11 @@ void AppState::soundChecked(SoundCheck check, std::function<void()> done)
         setErrorMessage(message);
         finished(done);
     };
+    // Switched off while the server was asked: the recording goes without it.
+    if (!micEnabled_) {
+        checkingStart_ = false;
+        return checkCamera(std::move(done));
+    }
     if (!check.access.granted) {
         if (!check.access.reason.empty()) logLine(check.access.reason);
         return stop("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
