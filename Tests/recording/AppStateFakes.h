@@ -38,6 +38,13 @@ bool pumpUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::
 
 inline void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
 
+// Runs what the event loop holds and what that posts in turn, a few rounds
+// deep: the fake system answers at once, but always through the loop.
+inline void settle()
+{
+    for (int round = 0; round < 10; ++round) QCoreApplication::processEvents();
+}
+
 // Runs xdotool while the event loop keeps going: the windows under test live on this thread.
 inline int xdotool(const std::string& arguments)
 {
@@ -83,6 +90,7 @@ class FakeRecorder;
 struct FakeSystem {
     platform::ScreenAccess screenAccess{true, {}};
     bool soundAllowed = true;
+    std::string soundRefusal = "A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást (Connection refused).";
     std::vector<std::string> deniedCameras;
     platform::ScreenContent content;
     bool contentFails = false;
@@ -90,6 +98,7 @@ struct FakeSystem {
     bool cameraFails = false;
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
+    int micsMade = 0;  // captures opened
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
@@ -99,6 +108,7 @@ struct FakeSystem {
     FakeRecorder* recorder = nullptr;  // the newest one still alive
     bool clickMonitorRuns = false;
     std::filesystem::path folder;      // where recordings go
+    std::int64_t ownPid = 4242;        // the program's process
 
     AppState::Environment environment();
 };
@@ -156,7 +166,9 @@ inline AppState::Environment FakeSystem::environment()
 {
     AppState::Environment env;
     env.screenAccess = [this] { return screenAccess; };
-    env.soundInputAllowed = [this] { return soundAllowed; };
+    env.soundAccess = [this] {
+        return soundAllowed ? platform::SoundAccess{true, {}} : platform::SoundAccess{false, soundRefusal};
+    };
     env.cameraAccessDenied = [this](const CameraCapture::Device& d) {
         return std::find(deniedCameras.begin(), deniedCameras.end(), d.uniqueID) != deniedCameras.end();
     };
@@ -172,6 +184,7 @@ inline AppState::Environment FakeSystem::environment()
     env.micDevices = [this] { return mics; };
     env.makeMic = [this](const AudioInputDevice& d) {
         if (micFails) throw std::runtime_error("Nem sikerült megnyitni: " + d.name);
+        ++micsMade;
         return std::make_unique<MicCapture>(d, 48000.0, MicCapture::NoInput{});
     };
     env.newRecordingURL = [this] { return folder / ("Felvétel " + std::to_string(recordersMade + 1) + ".mov"); };
@@ -184,6 +197,7 @@ inline AppState::Environment FakeSystem::environment()
         return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
     };
     env.hideWindows = [this] { ++hides; };
+    env.processId = ownPid;
     env.showWindows = [this] { ++shows; };
     return env;
 }
@@ -217,7 +231,7 @@ protected:
         auto state = std::make_unique<AppState>(
             std::make_unique<QSettings>(QString::fromStdString(settingsFile().string()), QSettings::IniFormat),
             system.environment());
-        if (settled) QCoreApplication::processEvents();
+        if (settled) settle();
         return state;
     }
 

@@ -63,6 +63,13 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         {"area too narrow", [](S&, A& a) { a.setArea(QRectF(0, 0, 15.9, 100)); a.setCaptureMode(Mode::area); }, noArea},
         {"window closed", [](S&, A& a) { a.setWindowID(31); a.setCaptureMode(Mode::window); },
          failed + "A kiválasztott ablak már nem található."},
+        {"window minimised since the list was made",
+         [](S& s, A& a) {
+             s.content.windows = {{.id = 31, .application = "xterm", .frame = QRect(0, 0, 400, 300)}};
+             a.setWindowID(31);
+             a.setCaptureMode(Mode::window);
+         },
+         failed + "A kiválasztott ablak már nem található."},
         {"camera unplugged", [&](S& s, A& a) { camera(s, a); s.cameras.clear(); },
          failed + "A kiválasztott kamera nem található."},
         {"camera unusable", [&](S& s, A& a) { s.cameraFails = true; camera(s, a); },
@@ -78,6 +85,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         system = initial;
         auto state = make();
         c.arrange(system, *state);
+        settle();
         start(*state);
         EXPECT_EQ(state->phase(), Phase::idle);
         EXPECT_EQ(state->errorMessage(), c.message);
@@ -88,6 +96,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         EXPECT_EQ(system.hides, system.shows);  // hidden windows came back
     }
     EXPECT_TRUE(logHas("Wayland alatt nincs X kijelző."));  // why the screen was refused
+    EXPECT_TRUE(logHas(system.soundRefusal));               // and why the sound input was
 }
 
 TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndHandOver)
@@ -150,6 +159,7 @@ TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEnds
     auto* running = state->mic();
     system.mics = {device("usb", 2)};
     state->refreshMicDevices();
+    settle();
     EXPECT_EQ(state->micUID(), "usb");
     EXPECT_EQ(state->mic(), running);
 
@@ -157,7 +167,8 @@ TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEnds
     ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
     EXPECT_EQ(state->errorMessage(), "A felvétel leállt: A felvett ablak bezárult.");
     EXPECT_EQ(opened.size(), 1u);  // what was recorded is kept
-    state->refreshMicDevices();
+    settle();  // back to idle, the capture follows the device chosen meanwhile
+    ASSERT_TRUE(state->mic());
     EXPECT_EQ(state->mic()->device().uid, "usb");
 }
 

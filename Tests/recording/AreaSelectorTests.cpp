@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QWindow>
+
+#include <filesystem>
+
 using ondexa::AreaDrag;
 using ondexa::AreaHighlight;
 
@@ -72,4 +78,61 @@ TEST(AreaHighlight, BandsLeaveEveryPixelOfTheAreaFree)
     EXPECT_EQ(AreaHighlight::bands(frame, QRectF(100, 50, 200, 100), AreaHighlight::Style::outlineOnly),
               (std::vector<QRect>{QRect(2018, 48, 204, 2), QRect(2018, 150, 204, 2), QRect(2018, 50, 2, 100),
                                   QRect(2220, 50, 2, 100)}));
+}
+
+TEST(AreaSelector, TheSizeLabelGivesEveryDigitTheWidestDigitsCell)
+{
+    // Proportional digits, as many fonts have them: a 1 is narrow.
+    const auto advance = [](QChar ch) -> double {
+        if (ch == QLatin1Char('1')) return 4;
+        if (ch == QLatin1Char('7')) return 6;
+        if (ch.isDigit()) return 8;
+        return ch == QLatin1Char(' ') ? 3 : 7;
+    };
+    struct Case {
+        QString text;
+        std::vector<double> offsets;
+        double width;
+    };
+    const std::vector<Case> cases = {
+        {"17 × 8", {2, 9, 16, 19, 26, 29}, 37},
+        {"88 × 8", {0, 8, 16, 19, 26, 29}, 37},  // as wide as the line above
+        {"", {}, 0},
+    };
+    for (const auto& c : cases) {
+        const ondexa::MonospacedDigits run(c.text, advance);
+        EXPECT_EQ(run.offsets, c.offsets) << c.text.toStdString();
+        EXPECT_EQ(run.width, c.width) << c.text.toStdString();
+    }
+}
+
+TEST(AreaSelector, TheSizeLabelStandsAboveTheSelectionInWhiteOnItsCapsule)
+{
+    QImage grey(800, 600, QImage::Format_RGB32);
+    grey.fill(QColor(128, 128, 128));
+    const platform::ScreenDisplay display{1, "screen", QRect(0, 0, 800, 600), true};
+    ondexa::AreaSelector selector(display, grey, [](std::optional<QRectF>) {});
+    QWindow* window = selector.window();
+    const double ratio = 1 / window->devicePixelRatio();
+    for (auto [type, at] : {std::pair{QEvent::MouseButtonPress, QPointF(100, 100)},
+                            std::pair{QEvent::MouseMove, QPointF(317, 255)}}) {
+        QMouseEvent event(type, at * ratio, at * ratio, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QGuiApplication::sendEvent(window, &event);
+    }
+    const QImage shot = selector.snapshot();
+    std::filesystem::create_directories("screenshots");
+    shot.save("screenshots/area-selector-size-label.png");
+
+    // "217 × 155" on a black capsule from the selection's left edge, 30 points up.
+    int white = 0, capsule = 0;
+    for (int y = 70; y < 100; ++y)
+        for (int x = 100; x < 200; ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            if (c.red() > 230 && c.green() > 230 && c.blue() > 230) ++white;
+            if (c.red() < 40) ++capsule;  // grey under black at 0.7
+        }
+    EXPECT_GT(white, 40);
+    EXPECT_GT(capsule, 1000);
+    // Beyond the label the dimmed picture is untouched.
+    EXPECT_EQ(shot.pixelColor(400, 80), QColor(70, 70, 70));
 }

@@ -4,6 +4,7 @@
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/CameraCapture.h"
 #include "Ondexa/recording/Recorder.h"
+#include "Platform/audio/AudioServer.h"
 #include "Platform/capture/ScreenContent.h"
 #include "Platform/input/PointerPosition.h"
 
@@ -45,8 +46,12 @@ class MicCapture;
 // event loop. Work of other threads (hot key, device list, levels, recorder)
 // reaches it through queued calls that hold it weakly (QPointer).
 //
-// Asynchronous operations (startRecording, stopRecording, refreshSources)
-// return at once and call their `done` on the main thread when they end.
+// Asynchronous operations (startRecording, stopRecording, refreshSources,
+// refreshMicDevices, restartMic) return at once and call their `done` on the
+// main thread when they end. Whatever waits for the sound server (its
+// permission, the input list, opening a capture) runs on the environment's
+// sound queue, so a server that hangs costs a deadline there, never a frozen
+// main thread.
 class AppState : public QObject {
     Q_OBJECT
 
@@ -104,19 +109,27 @@ public:
 
     // The controller's ties to the system. system() gives the real ones;
     // tests replace single members with fakes. The hot key, device listener,
-    // pointer, click monitor, window hooks, folder opener and arguments may
-    // be left empty; the others are required.
+    // pointer, click monitor, window hooks, folder opener, arguments and
+    // sound queue may be left empty; the others are required.
     struct Environment {
         // Permissions of this platform.
         std::function<platform::ScreenAccess()> screenAccess;
-        std::function<bool()> soundInputAllowed;  // the sound server accepts us
+        // The sound server accepts us (else the reason, for the log). Waits
+        // for the server: run on the sound queue.
+        std::function<platform::SoundAccess()> soundAccess;
         std::function<bool(const CameraCapture::Device&)> cameraAccessDenied;
         // Sources. fetchContent throws when no display answers.
         std::function<platform::ScreenContent()> fetchContent;
         std::function<std::vector<CameraCapture::Device>()> cameraDevices;
         std::function<std::unique_ptr<CameraCapture>(const CameraCapture::Device&)> makeCamera;
+        // The audio inputs, and a capture of one; both wait for the sound
+        // server and throw when it fails: run on the sound queue.
         std::function<std::vector<AudioInputDevice>()> micDevices;
         std::function<std::unique_ptr<MicCapture>(const AudioInputDevice&)> makeMic;
+        // Runs a job away from the main thread, jobs in the order given: every
+        // wait for the sound server goes here. Empty: the job runs in place
+        // (its result still reaches the controller through the event loop).
+        std::function<void(std::function<void()>)> soundQueue;
         // Calls the callback on the main thread whenever the input devices change.
         std::function<void(std::function<void()>)> observeMicDevices;
         std::function<std::unique_ptr<HotKey>(std::function<void()> action)> makeHotKey;
@@ -233,10 +246,15 @@ public:
     }
 
     // --- Sources and devices ---
+    // The sound server is asked on the sound queue; the lists change, and
+    // `done` runs, on the main thread once its answer (or its failure) is in.
     void refreshSources(std::function<void()> done = {});
     void refreshCameras();
-    void refreshMicDevices();
-    void restartMic();
+    void refreshMicDevices(std::function<void()> done = {});
+    // Replaces the audio-interface capture; the new one opens off the main
+    // thread. `done` runs once the newest restart has settled (mic() is then
+    // the capture, or null when it could not open).
+    void restartMic(std::function<void()> done = {});
     void applyChannels();
     std::optional<AudioInputDevice> currentMicDevice() const;
     MicCapture* mic() const { return mic_.get(); }
@@ -308,8 +326,21 @@ private:
     void setBlinkOn(bool on);
     void fetchSources();
 
-    // The start road after its checks (steps from "starting" on).
+    // The start road: the sound input's checks (answered by the sound
+    // queue), the camera's, then the steps from "starting" on.
+    struct SoundCheck;
+    void soundChecked(SoundCheck check, std::function<void()> done);
+    void checkCamera(std::function<void()> done);
     void launch(std::function<void()> done);
+    bool micIsStale() const;
+    void micDevicesArrived(std::vector<AudioInputDevice> devices);
+    void micOpened(std::uint64_t generation, const AudioInputDevice& device, const platform::SoundAccess& access,
+                   std::unique_ptr<MicCapture> capture, const std::string& error);
+    void micSettled();
+    // Runs `work` on the sound queue; what it returns runs on the main
+    // thread afterwards, unless this controller is gone by then.
+    using MainThreadStep = std::function<void(AppState&)>;
+    void askSoundServer(std::function<MainThreadStep()> work);
     void failStart(const std::string& description, std::function<void()> done);
     void recorderStarted(std::function<void()> done);
     void clockTick();
@@ -352,6 +383,9 @@ private:
     std::vector<std::filesystem::path> pendingOpen_;
 
     std::unique_ptr<MicCapture> mic_;
+    std::uint64_t micGeneration_ = 0;               // counts restarts; only the newest one's capture is kept
+    std::vector<std::function<void()>> micWaiters_;  // waiting for the newest restart to settle
+    bool checkingStart_ = false;                    // a start waits for the sound server's answer
     std::unique_ptr<RecorderHandle> recorder_;
     QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this
     std::optional<QDateTime> startDate_;

@@ -32,15 +32,25 @@ void finished(const std::function<void()>& done)
 
 void AppState::toggleRecording()
 {
-    if (phase_ == Phase::idle)
+    if (phase_ == Phase::idle && !checkingStart_)
         QTimer::singleShot(0, this, [this] { startRecording(); });
     else if (phase_ == Phase::recording)
         QTimer::singleShot(0, this, [this] { stopRecording(true); });
 }
 
+// What the sound server said before a start: whether it accepts us, and
+// its inputs as they are now.
+struct AppState::SoundCheck {
+    platform::SoundAccess access;
+    std::optional<std::vector<AudioInputDevice>> devices;  // absent when the list could not be read
+    std::string listFailure;
+};
+
 void AppState::startRecording(std::function<void()> done)
 {
-    if (phase_ != Phase::idle) return finished(done);
+    // While the sound server is asked, the phase is still idle: a second
+    // start must not begin a second road.
+    if (phase_ != Phase::idle || checkingStart_) return finished(done);
     setErrorMessage(std::nullopt);
 
     const platform::ScreenAccess access = env_.screenAccess();
@@ -53,23 +63,69 @@ void AppState::startRecording(std::function<void()> done)
         return finished(done);
     }
 
-    if (micEnabled_) {
-        if (!env_.soundInputAllowed()) {
-            setErrorMessage("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
-                            "Mikrofon: kapcsold be a Vendalumot.");
-            return finished(done);
+    if (!micEnabled_) return checkCamera(std::move(done));
+
+    checkingStart_ = true;
+    askSoundServer([soundAccess = env_.soundAccess, list = env_.micDevices, done = std::move(done)]() -> MainThreadStep {
+        SoundCheck check;
+        check.access = soundAccess();
+        if (check.access.granted) {
+            try {
+                check.devices = list();
+            } catch (const std::exception& error) {
+                check.listFailure = error.what();
+            }
         }
-        if (!mic_) restartMic();
-        if (!mic_) {
-            setErrorMessage("A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.");
-            return finished(done);
-        }
-        if (micChannels_.empty()) {
-            setErrorMessage("Jelölj be legalább egy bemenetet a hangkártyán.");
-            return finished(done);
-        }
+        return [check = std::move(check), done](AppState& state) { state.soundChecked(check, done); };
+    });
+}
+
+void AppState::soundChecked(SoundCheck check, std::function<void()> done)
+{
+    const auto stop = [this, &done](const std::string& message) {
+        checkingStart_ = false;
+        setErrorMessage(message);
+        finished(done);
+    };
+    // Switched off while the server was asked: the recording goes without it.
+    if (!micEnabled_) {
+        checkingStart_ = false;
+        return checkCamera(std::move(done));
+    }
+    if (!check.access.granted) {
+        if (!check.access.reason.empty()) logLine(check.access.reason);
+        return stop("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
+                    "Mikrofon: kapcsold be a Vendalumot.");
+    }
+    if (!check.listFailure.empty()) logLine("A hangbemenetek listája nem olvasható: " + check.listFailure);
+    // The list as the server has it now: a device gone since the last
+    // change report must not pass for present.
+    if (check.devices && *check.devices != micDevices_) {
+        micDevices_ = std::move(*check.devices);
+        emit micDevicesChanged();
     }
 
+    // A capture of a vanished or changed device would record silence under
+    // its name: it is opened afresh for micUID first.
+    auto goOn = [self = QPointer<AppState>(this), done = std::move(done)]() mutable {
+        if (!self) return;
+        self->checkingStart_ = false;
+        if (!self->mic_) {
+            self->setErrorMessage("A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.");
+            return finished(done);
+        }
+        if (self->micChannels_.empty()) {
+            self->setErrorMessage("Jelölj be legalább egy bemenetet a hangkártyán.");
+            return finished(done);
+        }
+        self->checkCamera(std::move(done));
+    };
+    if (micIsStale()) restartMic(std::move(goOn));
+    else goOn();
+}
+
+void AppState::checkCamera(std::function<void()> done)
+{
     if (cameraEnabled_) {
         // A camera that is not there is reported when the target is resolved.
         for (const auto& device : env_.cameraDevices()) {
@@ -80,7 +136,6 @@ void AppState::startRecording(std::function<void()> done)
             }
         }
     }
-
     launch(std::move(done));
 }
 
@@ -112,7 +167,7 @@ void AppState::launch(std::function<void()> done)
             break;
         case CaptureMode::window: {
             const auto it = std::find_if(content.windows.begin(), content.windows.end(),
-                                         [&](const auto& w) { return w.id == windowID_; });
+                                         [&](const auto& w) { return w.id == windowID_ && w.onScreen; });
             if (it == content.windows.end()) throw OndexaError("A kiválasztott ablak már nem található.");
             target = CaptureTarget::ofWindow(*it);
             break;
@@ -234,6 +289,9 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
             // editor opens.
             self->showWindows();
         }
+        // An input that ended or changed device during the recording comes
+        // back for the meters now that restarts are allowed again.
+        if (self->micEnabled_ && self->micIsStale()) self->refreshMicDevices();
         finished(done);
     });
 }

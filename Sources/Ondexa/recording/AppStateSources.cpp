@@ -6,11 +6,14 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/recording/MicCapture.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMetaObject>
 #include <QScreen>
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace ondexa {
 
@@ -48,10 +51,34 @@ QScreen* qtScreenOf(const platform::ScreenDisplay& display)
 
 void AppState::refreshSources(std::function<void()> done)
 {
-    refreshMicDevices();
+    // The sound server answers on its queue, the rest meanwhile; `done` waits
+    // for both.
+    auto pending = std::make_shared<int>(2);
+    auto settle = [pending, done = std::move(done)] {
+        if (--*pending == 0 && done) done();
+    };
+    refreshMicDevices(settle);
     if (cameraEnabled_) refreshCameras();
     fetchSources();
-    if (done) done();
+    settle();
+}
+
+void AppState::askSoundServer(std::function<MainThreadStep()> work)
+{
+    QPointer<AppState> self(this);
+    auto job = [self, work = std::move(work)] {
+        MainThreadStep step = work();
+        // Posted to the application, which outlives every controller: what
+        // the step holds is dropped on the main thread either way.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [self, step = std::move(step)] {
+                    if (self) step(*self);
+                },
+                Qt::QueuedConnection);
+    };
+    if (env_.soundQueue) env_.soundQueue(std::move(job));
+    else job();
 }
 
 void AppState::fetchSources()
@@ -70,7 +97,9 @@ void AppState::fetchSources()
 
     windows_.clear();
     for (auto& window : content.windows) {
-        if (!window.normal || window.frame.width() <= kMinWindowWidth || window.frame.height() <= kMinWindowHeight)
+        // Only what can be seen can be recorded: a minimised window gives no picture.
+        if (!window.onScreen || !window.normal || window.frame.width() <= kMinWindowWidth
+            || window.frame.height() <= kMinWindowHeight)
             continue;
         if (window.application.empty() || window.pid == env_.processId) continue;
         windows_.push_back(std::move(window));
@@ -97,9 +126,28 @@ void AppState::refreshCameras()
         setCameraID(cameras_.front().id);
 }
 
-void AppState::refreshMicDevices()
+void AppState::refreshMicDevices(std::function<void()> done)
 {
-    micDevices_ = env_.micDevices();
+    askSoundServer([list = env_.micDevices, done = std::move(done)]() -> MainThreadStep {
+        std::vector<AudioInputDevice> devices;
+        std::string failure;
+        try {
+            devices = list();
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        return [devices = std::move(devices), failure, done](AppState& state) {
+            // Without a server there is no input to choose: the list is empty.
+            if (!failure.empty()) logLine("A hangbemenetek listája nem olvasható: " + failure);
+            state.micDevicesArrived(devices);
+            if (done) done();
+        };
+    });
+}
+
+void AppState::micDevicesArrived(std::vector<AudioInputDevice> devices)
+{
+    micDevices_ = std::move(devices);
     emit micDevicesChanged();
     if (currentMicDevice()) {
         if (phase_ == Phase::idle) restartMic();
@@ -115,40 +163,81 @@ std::optional<AudioInputDevice> AppState::currentMicDevice() const
     return std::nullopt;
 }
 
-void AppState::restartMic()
+bool AppState::micIsStale() const
 {
-    if (phase_ != Phase::idle) return;
+    if (!mic_ || mic_->hasEnded() || mic_->device().uid != micUID_) return true;
+    return std::none_of(micDevices_.begin(), micDevices_.end(),
+                        [&](const AudioInputDevice& d) { return d.uid == mic_->device().uid; });
+}
+
+void AppState::restartMic(std::function<void()> done)
+{
+    if (done) micWaiters_.push_back(std::move(done));
+    if (phase_ != Phase::idle) return micSettled();
+    // A restart still on its way is outdone by this one: its capture is dropped.
+    const std::uint64_t generation = ++micGeneration_;
     mic_.reset();
     setMicLevels({});
     const auto device = currentMicDevice();
-    if (!micEnabled_ || !device) return;
+    if (!micEnabled_ || !device) return micSettled();
 
-    const bool allowed = env_.soundInputAllowed();
-    logLine("Hangkártya indítása: " + device->name + ", " + std::to_string(device->channelNames.size())
-            + " csatorna, engedély=" + std::to_string(allowed ? kAccessAuthorized : kAccessDenied));
-    if (!allowed) {
+    askSoundServer([generation, device = *device, access = env_.soundAccess, make = env_.makeMic]() -> MainThreadStep {
+        const platform::SoundAccess allowed = access();
+        // Held so that the step can be copied; it is moved out once, on the main thread.
+        auto capture = std::make_shared<std::unique_ptr<MicCapture>>();
+        std::string failure;
+        if (allowed.granted) {
+            try {
+                *capture = make(device);
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+        }
+        return [generation, device, allowed, capture, failure](AppState& state) {
+            state.micOpened(generation, device, allowed, std::move(*capture), failure);
+        };
+    });
+}
+
+void AppState::micOpened(std::uint64_t generation, const AudioInputDevice& device, const platform::SoundAccess& access,
+                         std::unique_ptr<MicCapture> capture, const std::string& error)
+{
+    if (generation != micGeneration_) return;  // a newer restart settles the waiters
+    logLine("Hangkártya indítása: " + device.name + ", " + std::to_string(device.channelNames.size())
+            + " csatorna, engedély=" + std::to_string(access.granted ? kAccessAuthorized : kAccessDenied));
+    if (!access.granted) {
+        if (!access.reason.empty()) logLine(access.reason);
         // The sound server refused us: there is nothing to ask the user for
         // here, the sentence says where the permission lives.
         setErrorMessage(
             "A mikrofon-hozzáférés tiltva van. Engedélyezd: Rendszerbeállítások → Adatvédelem és biztonság → "
             "Mikrofon → Vendalum.");
-        return;
+        return micSettled();
     }
-
-    std::unique_ptr<MicCapture> capture;
-    try {
-        capture = env_.makeMic(*device);
-    } catch (const std::exception& error) {
-        setErrorMessage(std::string(error.what()));
-        return;
+    if (!error.empty()) {
+        setErrorMessage(error);
+        return micSettled();
     }
-    if (!capture) return;
+    if (!capture || phase_ != Phase::idle) return micSettled();
     capture->setChannels(std::vector<int>(micChannels_.begin(), micChannels_.end()), stereoPairs());
-    capture->setOnLevels([self = QPointer<AppState>(this)](std::vector<float> levels) {
+    QPointer<AppState> self(this);
+    capture->setOnLevels([self](std::vector<float> levels) {
         if (self) self->setMicLevels(std::move(levels));
+    });
+    // An input that stops while idle (unplugged, the server restarted): the
+    // device list says what to open next. A start under way reopens it itself.
+    capture->setOnEnded([self] {
+        if (self && self->phase_ == Phase::idle && !self->checkingStart_) self->refreshMicDevices();
     });
     mic_ = std::move(capture);
     logLine("Hangkártya fut, " + rateText(mic_->sampleRate()) + " Hz");
+    micSettled();
+}
+
+void AppState::micSettled()
+{
+    auto waiters = std::exchange(micWaiters_, {});
+    for (auto& waiter : waiters) waiter();
 }
 
 void AppState::applyChannels()

@@ -7,6 +7,7 @@
 #include "Ondexa/recording/HotKey.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "Platform/audio/AudioServer.h"
+#include "Platform/core/SerialQueue.h"
 #include "Platform/input/ClickMonitor.h"
 
 #include <QCoreApplication>
@@ -60,19 +61,17 @@ AppState::Environment AppState::Environment::system()
     Environment env;
     env.screenAccess = [] { return platform::ScreenAccess::check(); };
     // Sound input is ours when the sound server accepts our connection.
-    env.soundInputAllowed = [] {
-        try {
-            return platform::AudioServer::shared() != nullptr;
-        } catch (const std::exception&) {
-            return false;
-        }
-    };
+    env.soundAccess = [] { return platform::SoundAccess::check(); };
     env.cameraAccessDenied = [](const CameraCapture::Device& device) { return CameraCapture::accessDenied(device); };
     env.fetchContent = [] { return platform::ScreenContent::fetch(); };
     env.cameraDevices = [] { return CameraCapture::devices(); };
     env.makeCamera = [](const CameraCapture::Device& device) { return std::make_unique<CameraCapture>(device); };
-    env.micDevices = [] { return AudioDeviceList::inputDevices(); };
+    env.micDevices = [] { return AudioDeviceList::read(); };
     env.makeMic = [](const AudioInputDevice& device) { return std::make_unique<MicCapture>(device); };
+    // One worker for every wait on the sound server, so that answers come in
+    // the order asked; it ends (after its queued jobs) with the controller.
+    auto soundQueue = std::make_shared<platform::SerialQueue>("ondexa.sound-requests");
+    env.soundQueue = [soundQueue](std::function<void()> job) { soundQueue->async(std::move(job)); };
     env.observeMicDevices = [](std::function<void()> changed) { AudioDeviceList::observeChanges(std::move(changed)); };
     env.makeHotKey = [](std::function<void()> action) {
         return std::make_unique<HotKey>(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));

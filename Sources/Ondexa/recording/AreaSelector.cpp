@@ -92,6 +92,26 @@ std::optional<QRectF> AreaDrag::finish()
     return std::nullopt;
 }
 
+// ---- monospaced digits ----
+
+MonospacedDigits::MonospacedDigits(const QString& text, const std::function<double(QChar)>& advance)
+{
+    double cell = 0;
+    for (char digit = '0'; digit <= '9'; ++digit) cell = std::max(cell, advance(QChar(digit)));
+    offsets.reserve(std::size_t(text.size()));
+    for (const QChar ch : text) {
+        const double own = advance(ch);
+        if (ch.isDigit() && ch.unicode() < 0x80) {
+            // Centred in the widest digit's cell.
+            offsets.push_back(width + (cell - own) / 2);
+            width += cell;
+        } else {
+            offsets.push_back(width);
+            width += own;
+        }
+    }
+}
+
 // ---- the window ----
 
 namespace {
@@ -112,6 +132,23 @@ QSizeF capsuleSize(const QString& text, const QFont& font, QSizeF padding)
 {
     const QFontMetricsF metrics(font);
     return QSizeF(metrics.horizontalAdvance(text) + 2 * padding.width(), metrics.height() + 2 * padding.height());
+}
+
+// The size label on its capsule: white, monospaced digits, so that the
+// label keeps its width while the numbers change under the drag.
+void drawSizeLabel(QPainter& painter, const QString& text, const QFont& font, QPointF topLeft, QSizeF padding)
+{
+    const QFontMetricsF metrics(font);
+    const MonospacedDigits run(text, [&](QChar ch) { return metrics.horizontalAdvance(ch); });
+    const QRectF box(topLeft, QSizeF(run.width + 2 * padding.width(), metrics.height() + 2 * padding.height()));
+    QPainterPath capsule;
+    capsule.addRoundedRect(box, box.height() / 2, box.height() / 2);
+    painter.fillPath(capsule, capsuleColour);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    const double baseline = box.top() + padding.height() + metrics.ascent();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        painter.drawText(QPointF(box.left() + padding.width() + run.offsets[std::size_t(i)], baseline), QString(text[i]));
 }
 
 // White text on a black capsule, `padding` around the text.
@@ -169,8 +206,8 @@ public:
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(shown);
         const QString label = QStringLiteral("%1 × %2").arg(int(chosen->width())).arg(int(chosen->height()));
-        drawCapsule(painter, label, semibold(13), QPointF(shown.x(), std::max(0.0, shown.y() - labelGap)),
-                    QSizeF(8, 4));
+        drawSizeLabel(painter, label, semibold(13), QPointF(shown.x(), std::max(0.0, shown.y() - labelGap)),
+                      QSizeF(8, 4));
     }
 
     QImage snapshot() const

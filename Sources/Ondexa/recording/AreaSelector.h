@@ -7,10 +7,12 @@
 #include <QRect>
 #include <QRectF>
 #include <QSize>
+#include <QString>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QScreen;
 class QWindow;
@@ -59,6 +61,15 @@ private:
     QSize bounds_;
     std::optional<QPointF> start_;    // absent at first and after a rejected drag
     std::optional<QPointF> current_;
+};
+
+// A line of text laid out with monospaced digits: each of 0 … 9 takes the
+// width of the widest one, centred in it; other characters take their own.
+struct MonospacedDigits {
+    MonospacedDigits(const QString& text, const std::function<double(QChar)>& advance);
+
+    std::vector<double> offsets;  // where each character is drawn, from the line's start
+    double width = 0;             // the whole line
 };
 
 class AreaSelectionView;

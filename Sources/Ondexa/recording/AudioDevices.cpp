@@ -22,9 +22,10 @@ std::vector<AudioInputDevice> devicesFrom(const std::vector<platform::AudioSourc
         device.name = source.description;
         for (int n = 1; n <= source.channelCount; ++n) {
             std::string label = "Bemenet " + std::to_string(n);
-            std::size_t i = std::size_t(n - 1);
-            if (i < source.channelNames.size() && !source.channelNames[i].empty())
-                label += " \u2013 " + source.channelNames[i];
+            const std::size_t i = std::size_t(n - 1);
+            const std::string position =
+                i < source.channelNames.size() ? platform::AudioServer::channelLabel(source.channelNames[i]) : "";
+            if (!position.empty()) label += " \u2013 " + position;
             device.channelNames.push_back(std::move(label));
         }
         devices.push_back(std::move(device));
@@ -32,10 +33,15 @@ std::vector<AudioInputDevice> devicesFrom(const std::vector<platform::AudioSourc
     return devices;
 }
 
+std::vector<AudioInputDevice> read()
+{
+    return devicesFrom(platform::AudioServer::shared()->sources());
+}
+
 std::vector<AudioInputDevice> inputDevices()
 {
     try {
-        return devicesFrom(platform::AudioServer::shared()->sources());
+        return read();
     } catch (const std::exception&) {
         return {};
     }

@@ -1,5 +1,6 @@
 #include "Ondexa/recording/MicCapture.h"
 
+#include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Platform/audio/AudioError.h"
 #include "Platform/audio/AudioServer.h"
@@ -7,6 +8,7 @@
 
 #include <pulse/def.h>
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -38,6 +40,11 @@ constexpr std::int32_t kNanoseconds = 1'000'000'000;
 MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
     : QObject(parent), device_(std::move(device)), clock_(&platform::HostClock::nowNanoseconds)
 {
+    // Opened on a worker, used on the main thread: the level and end calls
+    // queued on this object must be run by the main thread's loop, from the
+    // first buffer on.
+    if (QCoreApplication* app = QCoreApplication::instance(); app && !parent && thread() != app->thread())
+        moveToThread(app->thread());
     configure();
 }
 
@@ -76,23 +83,20 @@ void MicCapture::configure()
     input_ = std::make_unique<platform::AudioInputStream>(
         platform::AudioInputStream::Options{device_.uid, source->channelCount, source->sampleRate, kFramesPerBuffer},
         [this](const InputBuffer& buffer) { process(buffer); },
-        [this](const std::string&) { QMetaObject::invokeMethod(this, [this] { inputEnded(); }, Qt::QueuedConnection); });
+        [this](const std::string& why) { inputStopped(why); });
 }
 
-void MicCapture::inputEnded()
+void MicCapture::inputStopped(const std::string& why)
 {
-    // The device went away or the server restarted: open it again in place.
-    // The next buffer starts a new time line; failing, the meters stay still
-    // until the controller replaces this object.
-    input_.reset();
-    {
-        std::lock_guard guard(lock);
-        nextPTS_.reset();
-    }
-    try {
-        configure();
-    } catch (const std::exception&) {
-    }
+    // Reopening in place would wait for the sound server on this thread;
+    // the controller replaces the capture off the main thread instead.
+    if (ended_.exchange(true)) return;
+    logLine("Hangkártya leállt (" + device_.name + "): " + why);
+    QMetaObject::invokeMethod(
+        this, [this] {
+            if (onEnded_) onEnded_();
+        },
+        Qt::QueuedConnection);
 }
 
 void MicCapture::setChannels(std::vector<int> channels, bool stereoPairs)

@@ -6,11 +6,13 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace ondexa {
@@ -45,7 +47,10 @@ public:
 
     // Opens the device's input. Throws OndexaError ("A hangbemenet nem érhető
     // el.", "Nem sikerült megnyitni: …", "A(z) … nem ad hangot.") or the
-    // sound layer's AudioError when the stream does not start.
+    // sound layer's AudioError when the stream does not start. Waits for the
+    // sound server (at most its deadline per answer), so it is made on a
+    // worker thread; without a parent it moves itself to the application's
+    // thread, where it is used from then on.
     explicit MicCapture(AudioInputDevice device, QObject* parent = nullptr);
     // Without an input: buffers come only through process() (used by tests).
     struct NoInput {};
@@ -60,6 +65,14 @@ public:
     // Main thread. Called on the main thread with the greatest peak of each
     // input channel, at most once per 50 ms.
     void setOnLevels(Levels callback) { onLevels_ = std::move(callback); }
+
+    // Any thread: the input stopped by itself (its device went away, the
+    // sound server ended), with the sentence saying why. No buffer comes
+    // after it; the capture is not opened again in place, its owner replaces
+    // it. The owner's callback runs on the main thread.
+    void inputStopped(const std::string& why);
+    bool hasEnded() const { return ended_.load(); }
+    void setOnEnded(std::function<void()> callback) { onEnded_ = std::move(callback); }
 
     // Any thread. The zero-based channels to record, ascending, and whether
     // neighbours (0 and 1, 2 and 3, …) are taken as stereo pairs.
@@ -81,12 +94,13 @@ public:
 
 private:
     void configure();
-    void inputEnded();
     void publishLevels(std::vector<float> peaks);
 
     const AudioInputDevice device_;
     double sampleRate_ = 48000;  // main thread (written by configure())
     Levels onLevels_;            // main thread
+    std::function<void()> onEnded_;  // main thread
+    std::atomic<bool> ended_{false};  // set once, on any thread
 
     mutable std::mutex lock;
     std::vector<int> channels_;                   // guarded by lock

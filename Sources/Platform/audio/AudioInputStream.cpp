@@ -72,6 +72,7 @@ AudioInputStream::AudioInputStream(Options options, BufferCallback onBuffer, End
     if (failure != 0) {
         closing_ = true;
         pulse::closeStream(stream_);
+        if (failure == PA_ERR_TIMEOUT) throw AudioError(noAnswerSentence());
         throw AudioError("A hangkiszolgáló nem nyitott felvevő adatfolyamot: " + found->description + ".", failure);
     }
 }

@@ -54,6 +54,7 @@ AudioOutputStream::AudioOutputStream(Options options, EndCallback onEnd)
     if (failure != 0) {
         closing_ = true;
         pulse::closeStream(stream_);
+        if (failure == PA_ERR_TIMEOUT) throw AudioError(noAnswerSentence());
         throw AudioError("A hangkiszolgáló nem nyitott lejátszó adatfolyamot.", failure);
     }
 }

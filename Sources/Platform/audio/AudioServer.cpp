@@ -3,6 +3,7 @@
 #include "Platform/audio/AudioError.h"
 #include "Platform/audio/PulseStream.h"
 
+#include <pulse/channelmap.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
@@ -16,6 +17,7 @@ namespace platform {
 
 namespace {
 
+using pulse::Deadline;
 using pulse::LoopLock;
 
 struct Observer {
@@ -89,6 +91,7 @@ void AudioServer::connect()
     if (pa_threaded_mainloop_start(mainloop_) < 0) throw AudioError("Nem sikerült elindítani a hangkezelést.");
 
     LoopLock lock(mainloop_);
+    const Deadline deadline(mainloop_, context_);
     for (;;) {
         pa_context_state_t state = pa_context_get_state(context_);
         if (state == PA_CONTEXT_READY) break;
@@ -96,6 +99,10 @@ void AudioServer::connect()
             int code = pa_context_errno(context_);
             failed_ = true;
             throw AudioError("A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást.", code);
+        }
+        if (deadline.passed()) {
+            failed_ = true;
+            throw AudioError(noAnswerSentence());
         }
         pa_threaded_mainloop_wait(mainloop_);
     }
@@ -121,8 +128,18 @@ void AudioServer::waitFor(pa_operation* operation)
 {
     if (!operation) throw AudioError("A hangkiszolgáló nem válaszolt.", pa_context_errno(context_));
     // A dead context cancels its operations, and its state change wakes us.
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+    const Deadline deadline(mainloop_, context_);
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        if (deadline.passed()) {
+            // The callbacks point into the waiter's frame: they must not run later.
+            pa_operation_cancel(operation);
+            pa_operation_unref(operation);
+            // A server this slow counts as gone: the next caller connects afresh.
+            failed_ = true;
+            throw AudioError(noAnswerSentence());
+        }
         pa_threaded_mainloop_wait(mainloop_);
+    }
     bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
     pa_operation_unref(operation);
     if (!done) throw AudioError("A hangkiszolgáló nem válaszolt.", pa_context_errno(context_));
@@ -199,6 +216,32 @@ std::string AudioServer::systemSoundSource()
         },
         &query));
     return query.text;
+}
+
+std::string AudioServer::channelLabel(const std::string& position)
+{
+    const pa_channel_position_t p = pa_channel_position_from_string(position.c_str());
+    if (p == PA_CHANNEL_POSITION_INVALID || p == PA_CHANNEL_POSITION_MONO) return {};
+    if (p >= PA_CHANNEL_POSITION_AUX0 && p <= PA_CHANNEL_POSITION_AUX31) return {};
+    return text(pa_channel_position_to_pretty_string(p));
+}
+
+std::string noAnswerSentence()
+{
+    return "A hangkiszolgáló (PulseAudio) nem válaszolt "
+           + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(AudioServer::answerDeadline).count())
+           + " másodpercen belül.";
+}
+
+SoundAccess SoundAccess::check()
+{
+    SoundAccess access;
+    try {
+        access.granted = AudioServer::shared() != nullptr;
+    } catch (const std::exception& error) {
+        access.reason = error.what();
+    }
+    return access;
 }
 
 int AudioServer::addDeviceObserver(std::function<void()> changed, Post postToMain)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,7 +19,7 @@ struct AudioSource {
     std::uint32_t index = 0;                // the server's index; changes when the source is re-created
     std::string name;                       // unique and stable: the id to keep
     std::string description;                // the name to show
-    std::vector<std::string> channelNames;  // one per channel, from the channel map ("front-left", "aux0")
+    std::vector<std::string> channelNames;  // one per channel, the channel map's tokens ("front-left", "aux0")
     int channelCount = 0;
     int sampleRate = 0;
     bool isMonitor = false;                 // the monitor of a sink (what the sink plays)
@@ -29,10 +30,16 @@ struct AudioSource {
 // process shares it. Its main-loop thread is the sound input thread: record
 // streams deliver their buffers there.
 //
-// Calls here block until the server answers and must not come from the
-// main-loop thread itself (a stream's callback).
+// Calls here block until the server answers, at most answerDeadline each
+// (then they throw AudioError), so they belong on a worker thread, never on
+// the main thread, nor on the main-loop thread itself (a stream's callback).
 class AudioServer {
 public:
+    // The longest we wait for any one answer of the server: connecting,
+    // a query, a stream getting ready. A server that accepts the connection
+    // and then says nothing is taken for one that is not there.
+    static constexpr std::chrono::milliseconds answerDeadline{5000};
+
     // The process-wide connection, made on first use and made again when the
     // server has gone away since. Throws AudioError when the server can't be
     // reached or refuses us: that is the check whether sound may be recorded.
@@ -46,7 +53,7 @@ public:
     bool isConnected() const { return !failed_.load(); }
 
     // Every source, monitors included, in the server's order. Throws
-    // AudioError when the server fails to answer.
+    // AudioError when the server fails to answer in time.
     std::vector<AudioSource> sources();
     // The sources that are inputs of the machine: every source but the monitors.
     std::vector<AudioSource> inputSources();
@@ -72,10 +79,17 @@ public:
     // The error code the context reports now (PA_ERR_…); needs the loop locked.
     int lastError() const;
 
+    // A position token of a channel map ("front-left", "aux3", "mono") as a
+    // person reads it: the server's own name of the position, in the
+    // program's language where the server has it; empty for "mono", the
+    // numbered "auxN" positions and unknown tokens, which say nothing
+    // beyond the channel's number.
+    static std::string channelLabel(const std::string& position);
+
 private:
     AudioServer();
     void connect();
-    void waitFor(pa_operation* operation);  // with the loop locked
+    void waitFor(pa_operation* operation);  // with the loop locked; AudioError when no answer came in time
     static void notifyDeviceObservers();
 
     pa_threaded_mainloop* mainloop_ = nullptr;  // owned; its thread runs from connect() to the destructor
@@ -83,5 +97,18 @@ private:
     std::atomic<bool> failed_{false};           // set on the loop thread when the context fails or ends
     bool ready_ = false;                        // loop thread only: the context has been ready
 };
+
+// Whether sound may be recorded here: the sound server accepts our
+// connection. When not, `reason` says why, for the log.
+struct SoundAccess {
+    bool granted = false;
+    std::string reason;  // Hungarian; empty when granted
+
+    // Blocks up to AudioServer::answerDeadline: not on the main thread.
+    static SoundAccess check();
+};
+
+// The sentence of a server that does not answer in time.
+std::string noAnswerSentence();
 
 } // namespace platform

@@ -4,13 +4,18 @@
 #include "Platform/audio/AudioError.h"
 #include "Platform/audio/AudioInputStream.h"
 #include "Platform/audio/AudioServer.h"
+#include "support/SilentSoundServer.h"
 
 #include <gtest/gtest.h>
+
+#include <pulse/channelmap.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -190,4 +195,108 @@ TEST(AudioServerDeathTest, aServerThatRefusesUsIsAClearError)
             std::exit(1);
         },
         ::testing::ExitedWithCode(0), "A hangkiszolgáló \\(PulseAudio\\) nem fogadta a kapcsolódást \\(.+\\)\\.");
+}
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The sentence of every wait that ran out, and how long it may take at most
+// on a busy machine beyond the deadline itself.
+const std::string noAnswer = "A hangkiszolgáló (PulseAudio) nem válaszolt 5 másodpercen belül.";
+constexpr double deadline = 5.0;
+constexpr double slack = 15.0;
+
+// Holds the test desktop's sound server still (SIGSTOP) for a scope: it keeps
+// its socket, takes connections into the backlog and answers nothing.
+class FrozenSoundServer {
+public:
+    FrozenSoundServer()
+    {
+        const char* runtime = std::getenv("PULSE_RUNTIME_PATH");
+        if (runtime) std::ifstream(std::string(runtime) + "/pid") >> pid_;
+        if (pid_ > 0 && ::kill(pid_, SIGSTOP) != 0) pid_ = 0;
+    }
+    ~FrozenSoundServer()
+    {
+        if (pid_ > 0) ::kill(pid_, SIGCONT);
+    }
+    bool frozen() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = 0;
+};
+
+} // namespace
+
+TEST(AudioServerDeathTest, aServerThatAcceptsAndNeverAnswersIsGivenUpAfterTheDeadline)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // In a child of its own: the connection of this process is made once.
+    EXPECT_EXIT(
+        {
+            testsupport::SilentSoundServer silent;
+            if (!silent.listening()) std::exit(3);
+            setenv("PULSE_SERVER", silent.address().c_str(), 1);
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                AudioServer::shared();
+            } catch (const AudioError& error) {
+                const double waited = secondsSince(start);
+                std::fprintf(stderr, "%s after %.1f s\n", error.what(), waited);
+                std::exit(waited >= deadline - 0.1 && waited < deadline + slack ? 0 : 2);
+            }
+            std::exit(1);
+        },
+        ::testing::ExitedWithCode(0), "nem válaszolt 5 másodpercen belül\\. after");
+}
+
+TEST(AudioServer, aServerThatStopsAnsweringFailsEachWaitAtItsDeadlineAndIsReachedAgainAfterwards)
+{
+    auto server = AudioServer::shared();
+    ASSERT_TRUE(hasInput("iface"));
+    {
+        FrozenSoundServer frozen;
+        ASSERT_TRUE(frozen.frozen()) << "no pid of the test desktop's sound server";
+        // A query on the connection we have.
+        auto start = std::chrono::steady_clock::now();
+        try {
+            server->sources();
+            ADD_FAILURE() << "a frozen server answered";
+        } catch (const AudioError& error) {
+            EXPECT_EQ(std::string(error.what()), noAnswer);
+        }
+        EXPECT_GE(secondsSince(start), deadline - 0.1);
+        EXPECT_LT(secondsSince(start), deadline + slack);
+        // That connection is given up: a stream connects afresh, and that waits no longer.
+        start = std::chrono::steady_clock::now();
+        try {
+            AudioInputStream stream({"iface"}, [](const AudioInputStream::Buffer&) {});
+            ADD_FAILURE() << "a stream opened on a frozen server";
+        } catch (const AudioError& error) {
+            EXPECT_EQ(std::string(error.what()), noAnswer);
+        }
+        EXPECT_LT(secondsSince(start), deadline + slack);
+    }
+    // Awake again: the next caller gets a working connection.
+    EXPECT_TRUE(hasInput("iface"));
+}
+
+TEST(AudioServer, namesAChannelPositionOnlyWhenItSaysMoreThanItsNumber)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"mono", ""},
+        {"aux0", ""},
+        {"aux31", ""},
+        {"bogus", ""},
+        {"", ""},
+        {"front-left", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_FRONT_LEFT)},
+        {"rear-right", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_REAR_RIGHT)},
+        {"lfe", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_LFE)},
+    };
+    for (const auto& [token, label] : cases) EXPECT_EQ(AudioServer::channelLabel(token), label) << token;
+    EXPECT_NE(AudioServer::channelLabel("front-left"), "front-left");
 }

@@ -8,10 +8,13 @@
 #include "Platform/capture/TestDesktop.h"
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
+#include "support/SilentSoundServer.h"
 
 #include <QWindow>
 
+#include <cstdio>
 #include <regex>
+#include <utility>
 
 using namespace std::chrono_literals;
 using namespace ondexa::testing;
@@ -63,6 +66,11 @@ protected:
     static bool hasRow(const Rows& rows, double x, double y)
     {
         return std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return r[1] == x && r[2] == y; });
+    }
+
+    bool logHas(const std::string& text) const
+    {
+        return readFile(temp.path / "state" / "Vendalum" / "Vendalum.log").find(text) != std::string::npos;
     }
 
     TempFolder temp;
@@ -173,4 +181,123 @@ TEST_F(AppStateOnTheDesktop, AnAreaDraggedOutIsStoredWithTheMode)
     QSettings stored(settingsFile(), QSettings::IniFormat);
     EXPECT_EQ(stored.value("captureMode").toString(), "area");
     EXPECT_EQ(stored.value("area").toString(), "[300.0,200.0,400.0,300.0]");
+}
+
+namespace {
+
+// A command's first line of output.
+std::string run(const std::string& command)
+{
+    char line[256] = {};
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        if (!fgets(line, sizeof line, pipe)) line[0] = 0;
+        pclose(pipe);
+    }
+    return std::string(line, std::strcspn(line, "\n"));
+}
+
+bool hasDevice(const AppState& state, const std::string& uid)
+{
+    const auto& devices = state.micDevices();
+    return std::any_of(devices.begin(), devices.end(), [&](const auto& d) { return d.uid == uid; });
+}
+
+// The sound server of this process is one that takes the connection and
+// never answers. Each test runs in a process of its own (ctest), so the
+// process's connection is first made here.
+class AppStateWithASilentSoundServer : public AppStateOnTheDesktop {
+protected:
+    testsupport::SilentSoundServer silent;
+    ScopedEnv pulse{"PULSE_SERVER", silent.address()};
+};
+
+} // namespace
+
+TEST_F(AppStateWithASilentSoundServer, SettlesWithinTheDeadlineSaysWhyAndRecordsWithoutSound)
+{
+    ASSERT_TRUE(silent.listening());
+    const std::string noAnswer = "A hangkiszolgáló (PulseAudio) nem válaszolt 5 másodpercen belül.";
+    // The main thread keeps running its loop while the server is waited for.
+    std::chrono::steady_clock::duration longestTurn{};
+    auto last = std::chrono::steady_clock::now();
+    const auto turnsUntil = [&](auto done, std::chrono::seconds limit) {
+        return pumpUntil(
+            [&] {
+                const auto now = std::chrono::steady_clock::now();
+                longestTurn = std::max(longestTurn, now - last);
+                last = now;
+                return done();
+            },
+            limit);
+    };
+    ASSERT_TRUE(turnsUntil([&] { return logHas("A hangbemenetek listája nem olvasható: " + noAnswer); }, 20s));
+    EXPECT_TRUE(state->micDevices().empty());
+    EXPECT_FALSE(state->mic());
+    EXPECT_FALSE(state->errorMessage());
+
+    // A start with the audio interface: refused within the deadline, with the reason in the log.
+    bool ended = false;
+    state->startRecording([&] { ended = true; });
+    ASSERT_TRUE(turnsUntil([&] { return ended; }, 20s));
+    EXPECT_EQ(state->phase(), AppState::Phase::idle);
+    EXPECT_EQ(state->errorMessage(), "Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és "
+                                     "biztonság → Mikrofon: kapcsold be a Vendalumot.");
+    // A blocked main thread would have stood still for the whole deadline.
+    EXPECT_LT(longestTurn, 2s);
+    const std::string log = readFile(temp.path / "state" / "Vendalum" / "Vendalum.log");
+    EXPECT_NE(log.rfind(noAnswer), log.find(noAnswer)) << log;  // the list and the start each say why
+
+    // Without sound input the screen is still recorded.
+    state->setMicEnabled(false);
+    state->setSystemAudio(false);
+    const auto movie = record([] { pumpFor(500ms); });
+    EXPECT_EQ(streams(movie), "h264,video,1920,1080\n");
+}
+
+TEST_F(AppStateOnTheDesktop, AnUnpluggedInterfaceFailsTheStartInsteadOfRecordingSilence)
+{
+    // A two-channel input that can be plugged in and pulled out; never left behind.
+    struct Input {
+        std::string module;
+        void plugIn() { module = run("pactl load-module module-null-source source_name=vanishing channels=2 "
+                                     "description=Eltuno"); }
+        void pullOut()
+        {
+            if (!module.empty()) run("pactl unload-module " + std::exchange(module, {}));
+        }
+        ~Input() { pullOut(); }
+    } input;
+    input.plugIn();
+    ASSERT_FALSE(input.module.empty());
+    ASSERT_TRUE(pumpUntil([&] { return hasDevice(*state, "vanishing"); }, 10s));
+    state->setMicUID("vanishing");
+    ASSERT_TRUE(pumpUntil([&] { return state->mic() && state->mic()->device().uid == "vanishing"; }, 10s))
+        << state->errorMessage().value_or("");
+
+    // Gone, and the start comes before the change report is handled.
+    input.pullOut();
+    bool ended = false;
+    state->startRecording([&] { ended = true; });
+    ASSERT_TRUE(pumpUntil([&] { return ended; }, 20s));
+    EXPECT_EQ(state->phase(), AppState::Phase::idle);
+    EXPECT_EQ(state->errorMessage(), "A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.");
+    EXPECT_TRUE(opened.empty());
+
+    // The change report moves the choice to an input that is there; the next
+    // recording has its sound under that input's name.
+    ASSERT_TRUE(pumpUntil([&] { return state->micUID() != "vanishing" && state->mic(); }, 10s));
+    const std::string other = state->currentMicDevice()->name;
+    const auto movie = record([] { pumpFor(500ms); });
+    EXPECT_EQ(RecordingInfo::load(movie)->audioTracks, (std::vector<std::string>{"Rendszerhang", other}));
+
+    // Plugged in again and chosen: recorded under its own name.
+    opened.clear();
+    input.plugIn();
+    ASSERT_FALSE(input.module.empty());
+    ASSERT_TRUE(pumpUntil([&] { return hasDevice(*state, "vanishing"); }, 10s));
+    state->setMicUID("vanishing");
+    ASSERT_TRUE(pumpUntil([&] { return state->mic() && state->mic()->device().uid == "vanishing"; }, 10s));
+    const auto again = record([] { pumpFor(500ms); });
+    EXPECT_EQ(RecordingInfo::load(again)->audioTracks, (std::vector<std::string>{"Rendszerhang", "Eltuno"}));
+    EXPECT_EQ(streams(again), "h264,video,1920,1080\naac,audio\naac,audio\n");
 }

@@ -1,0 +1,260 @@
+// The controller's source lists and its audio-interface capture: which
+// windows are offered and how the pickers name them, when the capture is
+// opened again (and when not), and when the area highlight is held back.
+
+#include "AppStateFakes.h"
+#include "Ondexa/recording/AreaSelector.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+
+using ondexa::AppState;
+using namespace ondexa::testing;
+using Mode = AppState::CaptureMode;
+using Phase = AppState::Phase;
+
+namespace {
+
+platform::ScreenWindow window(std::uint32_t id, std::string application, std::string title, QRect frame)
+{
+    platform::ScreenWindow w;
+    w.id = id;
+    w.application = std::move(application);
+    w.title = std::move(title);
+    w.pid = 100 + id;
+    w.frame = frame;
+    w.onScreen = true;
+    return w;
+}
+
+std::vector<std::uint32_t> ids(const std::vector<platform::ScreenWindow>& windows)
+{
+    std::vector<std::uint32_t> result;
+    for (const auto& w : windows) result.push_back(w.id);
+    return result;
+}
+
+// A capture and how many had been opened when it was current.
+struct MicCaptureHandle {
+    const ondexa::MicCapture* capture;
+    int made;
+};
+
+} // namespace
+
+using AppStateSources = AppStateTest;
+
+TEST_F(AppStateSources, OnlyOrdinaryWindowsOfOtherProgramsThatCanBeSeenAreOffered)
+{
+    auto minimised = window(6, "Gimp", "Kép", {0, 0, 800, 600});
+    minimised.onScreen = false;
+    auto dock = window(7, "Panel", "", {0, 0, 1920, 400});
+    dock.normal = false;
+    auto own = window(4, "Vendalum", "Felvétel", {0, 0, 800, 600});
+    own.pid = system.ownPid;
+    system.content.windows = {
+        window(1, "Firefox", "Dokumentum", {10, 10, 81, 61}),  // just large enough
+        window(2, "Eszköztár", "", {0, 0, 80, 200}),
+        window(3, "Eszköztár", "", {0, 0, 200, 60}),
+        own,
+        window(5, "", "Nincs gazdája", {0, 0, 800, 600}),
+        minimised,
+        dock,
+        window(8, "XTerm", "", {0, 0, 640, 480}),
+    };
+    auto state = make();
+    EXPECT_EQ(ids(state->windows()), (std::vector<std::uint32_t>{1, 8}));
+    EXPECT_EQ(state->windowID(), 1u);  // the first, as nothing was chosen
+
+    std::vector<std::string> labels;
+    for (const auto& w : state->windows()) labels.push_back(AppState::windowName(w));
+    EXPECT_EQ(labels, (std::vector<std::string>{"Firefox – Dokumentum", "XTerm"}));
+
+    // A choice still listed stays; one that went off screen falls to the first.
+    state->setWindowID(8);
+    state->refreshSources();
+    EXPECT_EQ(state->windowID(), 8u);
+    system.content.windows[7].onScreen = false;
+    state->refreshSources();
+    EXPECT_EQ(state->windowID(), 1u);
+}
+
+TEST_F(AppStateSources, ADisplayIsNamedAfterItsScreenOrAsKijelzo)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    auto state = make();
+    platform::ScreenDisplay known{1, screen->name().toStdString(), screen->geometry(), true};
+    platform::ScreenDisplay unknown{2, "DP-9", QRect(5000, 0, 1280, 1024), false};
+    const std::string size = std::to_string(screen->geometry().width()) + "×"
+                             + std::to_string(screen->geometry().height());
+    EXPECT_EQ(state->displayName(known), screen->name().toStdString() + " – " + size);
+    EXPECT_EQ(state->displayName(unknown), "Kijelző – 1280×1024");
+}
+
+TEST_F(AppStateSources, SettingTheChosenInputToItselfNeitherWritesNorRestarts)
+{
+    system.mics = {device("iface", 4), device("usb", 2)};
+    store("micUID", "iface");
+    auto state = make();
+    ASSERT_TRUE(state->mic());
+    MicCaptureHandle first{state->mic(), system.micsMade};
+    // Changed behind the controller's back: a write would put "iface" back.
+    store("micUID", "tampered");
+
+    state->setMicUID("iface");
+    settle();
+    EXPECT_EQ(stored("micUID").toString(), "tampered");
+    EXPECT_EQ(state->mic(), first.capture);
+    EXPECT_EQ(system.micsMade, first.made);
+
+    state->setMicUID("usb");
+    settle();
+    EXPECT_EQ(stored("micUID").toString(), "usb");
+    ASSERT_TRUE(state->mic());
+    EXPECT_EQ(state->mic()->device().uid, "usb");
+    EXPECT_EQ(system.micsMade, first.made + 1);
+}
+
+TEST_F(AppStateSources, AStartOpensTheInputAgainOnlyWhenItsCaptureIsStale)
+{
+    const std::string unavailable = "A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.";
+    struct Case {
+        std::string name;
+        std::function<void(FakeSystem&, AppState&)> arrange;
+        std::string device;   // whose capture the recorder gets; empty: the start fails
+        bool reopened = false;
+    };
+    const std::vector<Case> cases = {
+        {"healthy", [](FakeSystem&, AppState&) {}, "iface", false},
+        {"its input ended", [](FakeSystem&, AppState& a) { a.mic()->inputStopped("A hangbemenet leállt."); },
+         "iface", true},
+        // Unplugged, and the change report has not come yet: the start asks
+        // the server itself and does not record silence under the old name.
+        {"its device vanished", [](FakeSystem& s, AppState&) { s.mics = {device("usb", 2)}; }, "", true},
+    };
+    const FakeSystem initial = system;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(settingsFile());
+        system = initial;
+        system.mics = {device("iface", 4), device("usb", 2)};
+        auto state = make();
+        ASSERT_TRUE(state->mic());
+        const MicCaptureHandle before{state->mic(), system.micsMade};
+        c.arrange(system, *state);  // no event runs in between: the start sees it first
+        start(*state);
+        EXPECT_EQ(system.micsMade - before.made, c.reopened && !c.device.empty() ? 1 : 0);
+        if (c.device.empty()) {
+            EXPECT_EQ(state->phase(), Phase::idle);
+            EXPECT_EQ(state->errorMessage(), unavailable);
+            EXPECT_EQ(system.recordersMade, 0);
+            continue;
+        }
+        ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+        ASSERT_TRUE(system.recorder->request.mic);
+        EXPECT_EQ(system.recorder->request.mic->device().uid, c.device);
+        EXPECT_FALSE(system.recorder->request.mic->hasEnded());
+        EXPECT_EQ(system.recorder->request.mic == before.capture, !c.reopened);
+        stop(*state);
+    }
+}
+
+TEST_F(AppStateSources, AnInputThatEndsWhileIdleFollowsTheDeviceList)
+{
+    system.mics = {device("iface", 4), device("usb", 2)};
+    store("micUID", "usb");
+    auto state = make();
+    ASSERT_EQ(state->mic()->device().uid, "usb");
+    system.mics = {device("iface", 4)};  // unplugged
+    state->mic()->inputStopped("A hangbemenet leállt.");
+    settle();
+    EXPECT_EQ(state->micUID(), "iface");
+    ASSERT_TRUE(state->mic());
+    EXPECT_EQ(state->mic()->device().uid, "iface");
+    EXPECT_FALSE(state->errorMessage());  // an unplugged device is no error
+    EXPECT_TRUE(logHas("Hangkártya leállt (Eszköz usb): A hangbemenet leállt."));
+}
+
+TEST_F(AppStateSources, TheHighlightIsHeldBackAfterARecordingUntilTheUserTurnsToTheAreaAgain)
+{
+    auto state = make();
+    state->setArea(QRectF(100, 100, 400, 300));
+    EXPECT_FALSE(state->isAreaHighlightShown());  // display mode
+    state->setCaptureMode(Mode::area);
+    EXPECT_TRUE(state->isAreaHighlightShown());
+
+    const auto recordOnce = [&] {
+        start(*state);
+        ASSERT_EQ(state->phase(), Phase::recording);
+        EXPECT_TRUE(state->isAreaHighlightShown());  // marks the area while recording
+        stop(*state, false);
+        EXPECT_TRUE(state->areaHighlightDismissed());
+        EXPECT_FALSE(state->isAreaHighlightShown());
+    };
+    // Each way back, after a recording has dismissed the highlight.
+    struct Step {
+        std::string name;
+        std::function<void()> act;
+        bool shown;
+    };
+    const auto escapeSelector = [&] {
+        state->selectArea();
+        ASSERT_TRUE(state->isSelectingArea());
+        EXPECT_FALSE(state->isAreaHighlightShown());  // the selector replaces it
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QGuiApplication::sendEvent(state->areaSelector()->window(), &escape);
+        settle();
+    };
+    const auto dragInSelector = [&] {
+        state->selectArea();
+        ASSERT_TRUE(state->isSelectingArea());
+        QWindow* w = state->areaSelector()->window();
+        const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, w->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+            QGuiApplication::sendEvent(w, &event);
+        };
+        send(QEvent::MouseButtonPress, {50, 60}, Qt::LeftButton);
+        send(QEvent::MouseMove, {250, 160}, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, {250, 160}, Qt::NoButton);
+        settle();
+    };
+    const std::vector<Step> steps = {
+        {"the same mode again", [&] { state->setCaptureMode(Mode::area); }, false},
+        {"another area", [&] { state->setArea(QRectF(0, 0, 200, 200)); }, false},
+        {"mode changed back and forth", [&] { state->setCaptureMode(Mode::display); state->setCaptureMode(Mode::area); },
+         true},
+        {"selector cancelled", escapeSelector, true},
+        {"area dragged out", dragInSelector, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        recordOnce();
+        step.act();
+        EXPECT_EQ(state->isAreaHighlightShown(), step.shown);
+        EXPECT_EQ(state->areaHighlightDismissed(), !step.shown);
+    }
+    EXPECT_EQ(state->area(), QRectF(50, 60, 200, 100));
+
+    // A recording that starts in area mode brings it back by itself.
+    recordOnce();
+    start(*state);
+    EXPECT_TRUE(state->isAreaHighlightShown());
+    stop(*state, false);
+}
+
+TEST_F(AppStateSources, AnInputSwitchedOffWhileTheServerIsAskedLeavesTheRecordingWithoutIt)
+{
+    auto state = make();
+    bool ended = false;
+    state->startRecording([&] { ended = true; });
+    state->setMicEnabled(false);  // before the server's answer is handled
+    ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.recorder->request.mic, nullptr);
+    EXPECT_EQ(system.recorder->trackNames, std::vector<std::string>{"Rendszerhang"});
+    stop(*state);
+}
