@@ -224,6 +224,12 @@ public:
     // The aspect of a media reference from the loaded sources; none when unknown.
     std::optional<double> mediaAspect(const MediaRef& media) const;
 
+    // --- Selection, links, cuts, ranges, gaps, clipboard, track operations ---
+    // --- end of selection and cut operations ---
+
+    // --- Overlays, actions, property edits, moves, media, trims ---
+    // --- end of overlay, property and drag operations ---
+
 signals:
     void documentURLChanged();
     void tracksChanged();
@@ -266,6 +272,12 @@ private:
     void refreshPreviewVideo();
     void refreshAudioMix();
     void seekPlayer(double time);
+
+    // Helpers of the selection and cut operations.
+    // --- end of selection and cut helpers ---
+
+    // Helpers of the overlay, property and drag operations.
+    // --- end of overlay, property and drag helpers ---
 
     // Loading, step by step (EditorModelLoading.cpp).
     void loadFromRecording();
