@@ -225,6 +225,65 @@ public:
     std::optional<double> mediaAspect(const MediaRef& media) const;
 
     // --- Selection, links, cuts, ranges, gaps, clipboard, track operations ---
+    // A clip with its track, both in the current track list (valid until the
+    // next change of the tracks).
+    struct PlacedClip {
+        const Track* track = nullptr;
+        const Clip* clip = nullptr;
+    };
+
+    // Selects a clip with its link group (the clip alone when `single`);
+    // `extend` adds to the selection, or takes away when the clip is in it.
+    void selectClip(const Uuid& id, bool extend, bool single);
+    void selectClips(const std::set<Uuid>& ids, bool extend);
+    void selectAllClips();
+    void selectAction(const Uuid& id);
+    // The empty span of the track around `t` between two clips, if any.
+    void selectGap(const Uuid& trackID, double t);
+    void clearSelection();
+    // The marks at the playhead; a mark that would not stay before the
+    // other one clears it.
+    void setMarkIn();
+    void setMarkOut();
+    // The first track named by selectedTrackID, or null.
+    const Track* selectedTrack() const;
+    // The first selected clip, looked for on the selected track first.
+    std::optional<PlacedClip> selectedClip() const;
+    // The ids of every clip sharing the link of the clip `id` (itself included).
+    std::set<Uuid> linkedGroup(const Uuid& id) const;
+    // The other members of the one whole link group that is selected; empty
+    // when the selection is not exactly one group.
+    std::vector<PlacedClip> linkedPartners() const;
+    void linkSelection();
+    void unlinkSelection();
+
+    // Cuts the selected clips (else every clip) under the playhead.
+    void splitAtPlayhead();
+    // Keeps the part after (front) or before the playhead of the clips under it.
+    void trimToPlayhead(bool front);
+    // Cuts the range out as its own pieces on the given tracks and selects them.
+    void cutMatrix(double from, double to, const std::set<Uuid>& trackIDs);
+    // Pastes copies of the selected clips after the latest of them.
+    void duplicateSelection();
+    // Closes the selected gap, deletes the selected action, removes the
+    // marked range, or deletes the selected clips (closing up with `ripple`).
+    void deleteSelection(bool ripple);
+    void deleteAction(const Uuid& id);
+
+    void copySelection();
+    // Copies of the clipboard with the earliest at `time`, each on its track
+    // (on a new copy of the track placed before it where they would overlap).
+    void paste(double time);
+    const std::vector<ClipboardEntry>& clipboard() const { return clipboard_; }
+
+    void moveTrack(const Uuid& id, int offset);
+    // A copy named "<name> (másolat)" placed before the track, and selected.
+    void duplicateTrack(const Uuid& id);
+    void deleteTrack(const Uuid& id);
+
+    // For measuring the edits alone: while set, rebuild() calls this instead
+    // of building a player item.
+    void setRebuildStub(std::function<void(double seekTo)> stub) { rebuildStub_ = std::move(stub); }
     // --- end of selection and cut operations ---
 
     // --- Overlays, actions, property edits, moves, media, trims ---
@@ -274,6 +333,26 @@ private:
     void seekPlayer(double time);
 
     // Helpers of the selection and cut operations.
+    // Relink keys: a cut piece's old link in upper-case text, "#", its side.
+    using RelinkMap = std::map<std::string, Uuid>;
+    struct Piece {
+        Clip clip;
+        int side = 0;  // 0 before the (first) cut, 1 and 2 after
+    };
+    // Selected clips, else every clip under `t` on every track.
+    std::set<Uuid> targetClips(double t) const;
+    // Track index and clip index of the first clip with the id.
+    std::optional<std::pair<std::size_t, std::size_t>> locate(const Uuid& id) const;
+    // The pieces with new links per old link and side, kept in `map`.
+    static std::vector<Clip> relink(std::vector<Piece> pieces, RelinkMap& map);
+    // The span of the file that clips of this stream may use, in the file's seconds.
+    std::pair<double, double> sourceRange(const MediaRef& media) const;
+    void removeRange(double start, double end, const std::optional<std::set<Uuid>>& only, bool closeGap);
+    void closeGap(const Gap& gap);
+    // Sets the playhead to `t` limited to the edit and seeks there.
+    void movePlayhead(double t);
+
+    std::function<void(double)> rebuildStub_;
     // --- end of selection and cut helpers ---
 
     // Helpers of the overlay, property and drag operations.
