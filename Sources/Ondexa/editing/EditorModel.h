@@ -287,6 +287,43 @@ public:
     // --- end of selection and cut operations ---
 
     // --- Overlays, actions, property edits, moves, media, trims ---
+    // A text, arrow, rectangle or ellipse over the marks (else 4 s from the
+    // playhead) on a free effects track; zoom and pip add nothing.
+    void addOverlay(OverlayKind kind);
+    // A one-second action (or one over the marks) on the selected clip, else
+    // on the clip under the playhead of the selected or the screen track.
+    void addAction();
+
+    // Property edits replace one value and refresh the player item in place.
+    // updateClip and updateAction push no undo step: their callers do.
+    void updateClip(const Clip& clip);
+    // In every clip, the first action with the id takes the copy limited to
+    // that clip; a copy equal to the stored one ends the call.
+    void updateAction(const TrackAction& action);
+    void updateTrack(const Track& track, bool undoable);
+    // The picture clips under the playhead, the last track's first.
+    std::vector<PlacedClip> activeVisualClips() const;
+
+    // Drags. The view pushes one undo step before the first change; each
+    // call then starts again from the drag-start copies and the total offset.
+    // The snap point that `t` jumps to within `tolerance` seconds, if any.
+    std::optional<double> snapped(double t, const Uuid& excluding, double tolerance) const;
+    // `kind` is the view's idea of the clip; the stored clip and track decide.
+    void moveClip(const Clip& clip, MediaKind kind, double delta, std::optional<int> toRow, double tolerance);
+    void moveClips(const std::vector<Clip>& clips, const Clip& grabbed, double delta, int rows, double tolerance);
+    // Ends a move or trim drag: one rebuild and save.
+    void endClipDrag();
+    // Moves an edge of the clip and of the linked clips whose same edge lies with it.
+    void trimClip(const Clip& clip, ClipEdge edge, double delta, double tolerance);
+    void setFade(const Clip& clip, ClipEdge edge, double delta);
+    // Mode 1 drags the selected action's start, 2 its end, any other the whole action.
+    void dragAction(const TrackAction& action, int mode, double delta, double tolerance);
+
+    // Puts a movie, sound file or still on new tracks at the in mark or the
+    // playhead (copied into the open package first); a failure goes to
+    // exportError. Nothing before a successful load. `done` runs on the main
+    // thread when the import has ended.
+    void addMedia(const std::filesystem::path& url, std::function<void()> done = {});
     // --- end of overlay, property and drag operations ---
 
 signals:
@@ -356,6 +393,20 @@ private:
     // --- end of selection and cut helpers ---
 
     // Helpers of the overlay, property and drag operations.
+    // The index of a free effects track for the clip, inserting one at the top when none is free.
+    int effectTrack(const Clip& clip, const std::optional<Uuid>& preferring);
+    // After a property edit: the preview and mix in place, or a rebuild when
+    // the edit outgrew the built composition by more than 0.05 s.
+    void refreshAll();
+    std::vector<double> snapPoints(const Uuid& excluding) const;
+    // The drag-start layout: the last undo snapshot, else the current tracks.
+    const std::vector<Track>& dragStartTracks(std::vector<Track>& copy) const;
+    // The span a trim may use: sourceRange, but unbounded for a stream the file doesn't have.
+    std::pair<double, double> trimRange(const MediaRef& media) const;
+    void importMedia(const std::filesystem::path& file, std::function<void()> done);
+    // For jobs of the writer chain: whether they may replace a file (kept
+    // aside first when the load asked for it).
+    std::function<bool(const std::filesystem::path&)> replaceGuard() const;
     // --- end of overlay, property and drag helpers ---
 
     // Loading, step by step (EditorModelLoading.cpp).
