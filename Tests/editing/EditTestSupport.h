@@ -192,15 +192,19 @@ inline ::testing::AssertionResult tracksMatch(const std::vector<Track>& before, 
 }
 
 // Applies `edit` as one undoable step and checks the track list after it,
-// after undo (the list before, exactly) and after redo (the list after, exactly).
+// after undo (the list before, exactly) and after redo (the list after,
+// exactly). `afterEdit` runs right after the edit, before the undo (for
+// checks of the selection, which undo reduces).
 inline ::testing::AssertionResult editGives(EditorModel& model, const std::function<void(EditorModel&)>& edit,
-                                            const std::vector<Track>& expected)
+                                            const std::vector<Track>& expected,
+                                            const std::function<void(EditorModel&)>& afterEdit = {})
 {
     const std::vector<Track> before = model.tracks();
     const std::size_t steps = model.undoStack().size();
     edit(model);
     const std::vector<Track> after = model.tracks();
     if (auto result = tracksMatch(before, expected, after); !result) return result << "(after the edit)";
+    if (afterEdit) afterEdit(model);
     if (model.undoStack().size() != steps + 1 && !(steps == EditorModel::undoLimit && model.undoStack().size() == steps))
         return ::testing::AssertionFailure() << "the edit pushed " << model.undoStack().size() - steps
                                              << " undo steps, not one";

@@ -15,6 +15,7 @@
 
 #include "Ondexa/editing/JobChain.h"
 #include "Ondexa/editing/PlayheadClock.h"
+#include "Ondexa/editing/SnapshotTracks.h"
 #include "Ondexa/model/Overlays.h"
 #include "Ondexa/model/ProjectFile.h"
 #include "Ondexa/model/RecordingInfo.h"
@@ -62,9 +63,10 @@ public:
         std::set<Uuid> tracks;
         friend bool operator==(const MatrixSelection&, const MatrixSelection&) = default;
     };
-    // The unit of undo and redo: the whole timeline, as values.
+    // The unit of undo and redo: the whole timeline, as immutable values
+    // (unchanged tracks shared between snapshots).
     struct Snapshot {
-        std::vector<Track> tracks;
+        SnapshotTracks tracks;
         friend bool operator==(const Snapshot&, const Snapshot&) = default;
     };
     // Which edge of a clip a trim or fade drag works on.

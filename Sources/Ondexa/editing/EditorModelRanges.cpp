@@ -65,9 +65,10 @@ void EditorModel::removeRange(double s, double e, const std::optional<std::set<U
             if (clip.start < s) {
                 if (auto parts = clip.split(s)) {
                     pieces.push_back({std::move(parts->first), 0});
-                } else if (clip.end() - s < kShortestPart) {
+                } else if (!(s - clip.start < kShortestPart) && clip.end() - s < kShortestPart) {
                     // Reaches less than a cut's length into the span: kept
-                    // whole, and with nothing after the span to keep.
+                    // whole, and with nothing after the span to keep (its
+                    // content would otherwise play twice).
                     pieces.push_back({clip, 0});
                     keepsAfter = false;
                 }

@@ -51,11 +51,8 @@ void EditorModel::duplicateTrack(const Uuid& id)
 
 void EditorModel::deleteTrack(const Uuid& id)
 {
-    const auto at = indexOf(tracks_, id);
-    if (!at) return;
+    if (!indexOf(tracks_, id)) return;
     std::vector<Track> tracks = tracks_;
-    tracks.erase(tracks.begin() + long(*at));
-    // Every track with the id goes, should a file hold it twice.
     std::erase_if(tracks, [&](const Track& t) { return t.id == id; });
     commit(std::move(tracks));
     if (selectedTrackID_ == id) setSelectedTrackID(std::nullopt);
