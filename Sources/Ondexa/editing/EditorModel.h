@@ -402,7 +402,7 @@ private:
     void refreshAll();
     std::vector<double> snapPoints(const Uuid& excluding) const;
     // The drag-start layout: the last undo snapshot, else the current tracks.
-    const std::vector<Track>& dragStartTracks(std::vector<Track>& copy) const;
+    const SnapshotTracks& dragStartTracks(SnapshotTracks& copy) const;
     // The span a trim may use: sourceRange, but unbounded for a stream the file doesn't have.
     std::pair<double, double> trimRange(const MediaRef& media) const;
     void importMedia(const std::filesystem::path& file, std::function<void()> done);

@@ -95,11 +95,11 @@ std::optional<double> EditorModel::snapped(double t, const Uuid& excluding, doub
     return std::nullopt;
 }
 
-const std::vector<Track>& EditorModel::dragStartTracks(std::vector<Track>& copy) const
+const SnapshotTracks& EditorModel::dragStartTracks(SnapshotTracks& copy) const
 {
     if (!undoStack_.empty()) return undoStack_.back().tracks;
     // The current tracks change during the call: they are read from a copy.
-    copy = tracks_;
+    copy = SnapshotTracks(tracks_);
     return copy;
 }
 
@@ -147,8 +147,8 @@ void EditorModel::moveClips(const std::vector<Clip>& clips, const Clip& grabbed,
 {
     // An offset that is not a number would end in clips that can't be saved.
     if (!std::isfinite(delta)) delta = 0;
-    std::vector<Track> copy;
-    const std::vector<Track>& base = dragStartTracks(copy);
+    SnapshotTracks copy;
+    const SnapshotTracks& base = dragStartTracks(copy);
 
     // The first drag-start track of each clip concerned.
     std::unordered_map<Uuid, std::size_t> startRow;

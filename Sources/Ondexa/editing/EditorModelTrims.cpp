@@ -52,8 +52,8 @@ void EditorModel::trimClip(const Clip& clip, ClipEdge edge, double delta, double
     // call put them, attract it.
     if (const auto s = snapped(e0 + delta, clip.id, tolerance)) delta = *s - e0;
 
-    std::vector<Track> copy;
-    const std::vector<Track>& base = dragStartTracks(copy);
+    SnapshotTracks copy;
+    const SnapshotTracks& base = dragStartTracks(copy);
     std::vector<Clip> group{clip};
     if (clip.link) {
         for (const Track& track : base)
