@@ -103,6 +103,14 @@ TEST(EditorClipboard, DuplicatesTheSelectionAfterItsLatestClip)
     model->setSelectedClips({});
     EXPECT_TRUE(editChangesNothing(*model, [](EditorModel& m) { m.duplicateSelection(); }));
     EXPECT_TRUE(model->clipboard().empty());
+
+    // A copy that only touches the clip it was made from stays on its track.
+    const std::vector<Track> single = {trackWith("V", {clipAt(0, 2), clipAt(4, 1)})};
+    auto touching = editorWith(folder.path, single);
+    touching->setSelectedClips({single[0].clips[0].id});
+    expected = single;
+    expected[0].clips = {single[0].clips[0], pastedCopy(single[0].clips[0], 2), single[0].clips[1]};
+    EXPECT_TRUE(editGives(*touching, [](EditorModel& m) { m.duplicateSelection(); }, expected));
 }
 
 // --- Track operations ---

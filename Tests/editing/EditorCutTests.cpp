@@ -214,6 +214,19 @@ TEST(EditorDelete, DeletesSelectedClipsWithOrWithoutClosingUp)
     }
 }
 
+TEST(EditorDelete, RippleMovesOnlyClipsThatStartAtTheRemovedEndOrLater)
+{
+    TempFolder folder;
+    // Clips starting within 0.0001 s before the removed clip's end count as after it.
+    const std::vector<Clip> clips = {clipAt(0, 1), clipAt(0.99995, 1), clipAt(0.9998, 1)};
+    const std::vector<Track> before = {trackWith("V", clips)};
+    auto model = editorWith(folder.path, before);
+    model->setSelectedClips({clips[0].id});
+    std::vector<Track> expected = before;
+    expected[0].clips = {movedTo(clips[1], 0.99995 - 1), clips[2]};
+    EXPECT_TRUE(editGives(*model, [](EditorModel& m) { m.deleteSelection(true); }, expected));
+}
+
 TEST(EditorDelete, DeletesTheSelectedActionAsOneStep)
 {
     TempFolder folder;
