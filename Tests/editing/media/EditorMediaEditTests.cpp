@@ -215,6 +215,51 @@ TEST_F(EditorMediaEdits, APropertyEditRebuildsOnlyWhenTheEditOutgrewTheBuildByMo
     }
 }
 
+TEST_F(EditorMediaEdits, ATrackEditRebuildsOnlyWhenShownOrHidden)
+{
+    struct Case {
+        const char* label;
+        MediaKind kind;
+        std::function<void(Track&)> change;
+        bool rebuilds;
+    } cases[] = {
+        {"a picture track hidden", MediaKind::video, [](Track& t) { t.hidden = !t.hidden; }, true},
+        {"a sound track hidden", MediaKind::audio, [](Track& t) { t.hidden = !t.hidden; }, true},
+        {"a picture track turned", MediaKind::video, [](Track& t) { t.rotation = 90; }, false},
+        {"a sound track made quieter", MediaKind::audio, [](Track& t) { t.volume = 0.25f; }, false},
+    };
+    for (const Case& c : cases) {
+        const auto found = std::find_if(model->tracks().begin(), model->tracks().end(),
+                                        [&](const Track& t) { return t.media.kind == c.kind; });
+        ASSERT_NE(found, model->tracks().end()) << c.label;
+        Track changed = *found;
+        c.change(changed);
+        const auto item = model->player().currentItem();
+        model->updateTrack(changed, true);
+        EXPECT_EQ(model->player().currentItem() != item, c.rebuilds) << c.label;
+        EXPECT_EQ(*std::find_if(model->tracks().begin(), model->tracks().end(),
+                                [&](const Track& t) { return t.id == changed.id; }),
+                  changed)
+            << c.label;
+    }
+}
+
+TEST_F(EditorMediaEdits, AMoveRebuildsOnceWhenTheDragEnds)
+{
+    model->clock().setTime(3);
+    const Clip clip = model->tracks().front().clips.at(0);
+    const auto item = model->player().currentItem();
+    model->pushUndo();
+    model->moveClip(clip, MediaKind::video, 0.5, std::nullopt, 0);
+    model->moveClip(clip, MediaKind::video, 1, std::nullopt, 0);
+    EXPECT_EQ(model->player().currentItem(), item);  // the drag plays the old item
+    model->endClipDrag();
+    EXPECT_NE(model->player().currentItem(), item);
+    EXPECT_EQ(model->clock().time(), 3);
+    EXPECT_TRUE(model->canUndo());
+    EXPECT_EQ(model->tracks().front().clips.at(0).start, clip.start + 1);
+}
+
 TEST_F(EditorMediaEdits, TrimsBoundAStreamTheFileLacksLikeMediaNotLoaded)
 {
     const MediaSource& source = model->sources().at(movie.string());
