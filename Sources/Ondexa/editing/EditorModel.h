@@ -400,7 +400,6 @@ private:
     // After a property edit: the preview and mix in place, or a rebuild when
     // the edit outgrew the built composition by more than 0.05 s.
     void refreshAll();
-    std::vector<double> snapPoints(const Uuid& excluding) const;
     // The drag-start layout: the last undo snapshot, else the current tracks.
     const SnapshotTracks& dragStartTracks(SnapshotTracks& copy) const;
     // The span a trim may use: sourceRange, but unbounded for a stream the file doesn't have.

@@ -52,7 +52,7 @@ void insertByStart(std::vector<Clip>& clips, Clip clip)
     std::stable_sort(clips.begin(), clips.end(), byStart);
 }
 
-// Each snap point in order: 0, the playhead, then every clip's start and end
+// Each snap point in order, built afresh on every request: 0, the playhead, then every clip's start and end
 // and its actions' edges, leaving out the excluded clip (with its actions)
 // and the excluded action.
 template <class Visit>
@@ -75,13 +75,6 @@ void forEachSnapPoint(const std::vector<Track>& tracks, double playhead, const U
 }
 
 } // namespace
-
-std::vector<double> EditorModel::snapPoints(const Uuid& excluding) const
-{
-    std::vector<double> points;
-    forEachSnapPoint(tracks_, clock_->time(), excluding, [&](double p) { points.push_back(p); });
-    return points;
-}
 
 std::optional<double> EditorModel::snapped(double t, const Uuid& excluding, double tolerance) const
 {
