@@ -15,6 +15,7 @@
 
 #include "Ondexa/editing/JobChain.h"
 #include "Ondexa/editing/PlayheadClock.h"
+#include "Ondexa/editing/SnapshotTracks.h"
 #include "Ondexa/model/Overlays.h"
 #include "Ondexa/model/ProjectFile.h"
 #include "Ondexa/model/RecordingInfo.h"
@@ -62,9 +63,10 @@ public:
         std::set<Uuid> tracks;
         friend bool operator==(const MatrixSelection&, const MatrixSelection&) = default;
     };
-    // The unit of undo and redo: the whole timeline, as values.
+    // The unit of undo and redo: the whole timeline, as immutable values
+    // (unchanged tracks shared between snapshots).
     struct Snapshot {
-        std::vector<Track> tracks;
+        SnapshotTracks tracks;
         friend bool operator==(const Snapshot&, const Snapshot&) = default;
     };
     // Which edge of a clip a trim or fade drag works on.
@@ -224,6 +226,108 @@ public:
     // The aspect of a media reference from the loaded sources; none when unknown.
     std::optional<double> mediaAspect(const MediaRef& media) const;
 
+    // --- Selection, links, cuts, ranges, gaps, clipboard, track operations ---
+    // A clip with its track, both in the current track list (valid until the
+    // next change of the tracks).
+    struct PlacedClip {
+        const Track* track = nullptr;
+        const Clip* clip = nullptr;
+    };
+
+    // Selects a clip with its link group (the clip alone when `single`);
+    // `extend` adds to the selection, or takes away when the clip is in it.
+    void selectClip(const Uuid& id, bool extend, bool single);
+    void selectClips(const std::set<Uuid>& ids, bool extend);
+    void selectAllClips();
+    void selectAction(const Uuid& id);
+    // The empty span of the track around `t` between two clips, if any.
+    void selectGap(const Uuid& trackID, double t);
+    void clearSelection();
+    // The marks at the playhead; a mark that would not stay before the
+    // other one clears it.
+    void setMarkIn();
+    void setMarkOut();
+    // The first track named by selectedTrackID, or null.
+    const Track* selectedTrack() const;
+    // The first selected clip, looked for on the selected track first.
+    std::optional<PlacedClip> selectedClip() const;
+    // The ids of every clip sharing the link of the clip `id` (itself included).
+    std::set<Uuid> linkedGroup(const Uuid& id) const;
+    // The other members of the one whole link group that is selected; empty
+    // when the selection is not exactly one group.
+    std::vector<PlacedClip> linkedPartners() const;
+    void linkSelection();
+    void unlinkSelection();
+
+    // Cuts the selected clips (else every clip) under the playhead.
+    void splitAtPlayhead();
+    // Keeps the part after (front) or before the playhead of the clips under it.
+    void trimToPlayhead(bool front);
+    // Cuts the range out as its own pieces on the given tracks and selects them.
+    void cutMatrix(double from, double to, const std::set<Uuid>& trackIDs);
+    // Pastes copies of the selected clips after the latest of them.
+    void duplicateSelection();
+    // Closes the selected gap, deletes the selected action, removes the
+    // marked range, or deletes the selected clips (closing up with `ripple`).
+    void deleteSelection(bool ripple);
+    void deleteAction(const Uuid& id);
+
+    void copySelection();
+    // Copies of the clipboard with the earliest at `time`, each on its track
+    // (on a new copy of the track placed before it where they would overlap).
+    void paste(double time);
+    const std::vector<ClipboardEntry>& clipboard() const { return clipboard_; }
+
+    void moveTrack(const Uuid& id, int offset);
+    // A copy named "<name> (másolat)" placed before the track, and selected.
+    void duplicateTrack(const Uuid& id);
+    void deleteTrack(const Uuid& id);
+
+    // For measuring the edits alone: while set, rebuild() calls this instead
+    // of building a player item.
+    void setRebuildStub(std::function<void(double seekTo)> stub) { rebuildStub_ = std::move(stub); }
+    // --- end of selection and cut operations ---
+
+    // --- Overlays, actions, property edits, moves, media, trims ---
+    // A text, arrow, rectangle or ellipse over the marks (else 4 s from the
+    // playhead) on a free effects track; zoom and pip add nothing.
+    void addOverlay(OverlayKind kind);
+    // A one-second action (or one over the marks) on the selected clip, else
+    // on the clip under the playhead of the selected or the screen track.
+    void addAction();
+
+    // Property edits replace one value and refresh the player item in place.
+    // updateClip and updateAction push no undo step: their callers do.
+    void updateClip(const Clip& clip);
+    // In every clip, the first action with the id takes the copy limited to
+    // that clip; a copy equal to the stored one ends the call.
+    void updateAction(const TrackAction& action);
+    void updateTrack(const Track& track, bool undoable);
+    // The picture clips under the playhead, the last track's first.
+    std::vector<PlacedClip> activeVisualClips() const;
+
+    // Drags. The view pushes one undo step before the first change; each
+    // call then starts again from the drag-start copies and the total offset.
+    // The snap point that `t` jumps to within `tolerance` seconds, if any.
+    std::optional<double> snapped(double t, const Uuid& excluding, double tolerance) const;
+    // `kind` is the view's idea of the clip; the stored clip and track decide.
+    void moveClip(const Clip& clip, MediaKind kind, double delta, std::optional<int> toRow, double tolerance);
+    void moveClips(const std::vector<Clip>& clips, const Clip& grabbed, double delta, int rows, double tolerance);
+    // Ends a move or trim drag: one rebuild and save.
+    void endClipDrag();
+    // Moves an edge of the clip and of the linked clips whose same edge lies with it.
+    void trimClip(const Clip& clip, ClipEdge edge, double delta, double tolerance);
+    void setFade(const Clip& clip, ClipEdge edge, double delta);
+    // Mode 1 drags the selected action's start, 2 its end, any other the whole action.
+    void dragAction(const TrackAction& action, int mode, double delta, double tolerance);
+
+    // Puts a movie, sound file or still on new tracks at the in mark or the
+    // playhead (copied into the open package first); a failure goes to
+    // exportError. Nothing before a successful load. `done` runs on the main
+    // thread when the import has ended.
+    void addMedia(const std::filesystem::path& url, std::function<void()> done = {});
+    // --- end of overlay, property and drag operations ---
+
 signals:
     void documentURLChanged();
     void tracksChanged();
@@ -266,6 +370,45 @@ private:
     void refreshPreviewVideo();
     void refreshAudioMix();
     void seekPlayer(double time);
+
+    // Helpers of the selection and cut operations.
+    // Relink keys: a cut piece's old link in upper-case text, "#", its side.
+    using RelinkMap = std::map<std::string, Uuid>;
+    struct Piece {
+        Clip clip;
+        int side = 0;  // 0 before the (first) cut, 1 and 2 after
+    };
+    // Selected clips, else every clip under `t` on every track.
+    std::set<Uuid> targetClips(double t) const;
+    // Track index and clip index of the first clip with the id.
+    std::optional<std::pair<std::size_t, std::size_t>> locate(const Uuid& id) const;
+    // The pieces with new links per old link and side, kept in `map`.
+    static std::vector<Clip> relink(std::vector<Piece> pieces, RelinkMap& map);
+    // The span of the file that clips of this stream may use, in the file's seconds.
+    std::pair<double, double> sourceRange(const MediaRef& media) const;
+    void removeRange(double start, double end, const std::optional<std::set<Uuid>>& only, bool closeGap);
+    void closeGap(const Gap& gap);
+    // Sets the playhead to `t` limited to the edit and seeks there.
+    void movePlayhead(double t);
+
+    std::function<void(double)> rebuildStub_;
+    // --- end of selection and cut helpers ---
+
+    // Helpers of the overlay, property and drag operations.
+    // The index of a free effects track for the clip, inserting one at the top when none is free.
+    int effectTrack(const Clip& clip, const std::optional<Uuid>& preferring);
+    // After a property edit: the preview and mix in place, or a rebuild when
+    // the edit outgrew the built composition by more than 0.05 s.
+    void refreshAll();
+    // The drag-start layout: the last undo snapshot, else the current tracks.
+    const SnapshotTracks& dragStartTracks(SnapshotTracks& copy) const;
+    // The span a trim may use: sourceRange, but unbounded for a stream the file doesn't have.
+    std::pair<double, double> trimRange(const MediaRef& media) const;
+    void importMedia(const std::filesystem::path& file, std::function<void()> done);
+    // For jobs of the writer chain: whether they may replace a file (kept
+    // aside first when the load asked for it).
+    std::function<bool(const std::filesystem::path&)> replaceGuard() const;
+    // --- end of overlay, property and drag helpers ---
 
     // Loading, step by step (EditorModelLoading.cpp).
     void loadFromRecording();

@@ -29,6 +29,7 @@ RenderSettings EditorModel::renderSettings() const
 
 void EditorModel::rebuild(double seekTo)
 {
+    if (rebuildStub_) return rebuildStub_(seekTo);
     const RenderSettings settings = renderSettings();
     std::optional<Built> built;
     try {

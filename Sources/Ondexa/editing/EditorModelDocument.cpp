@@ -257,7 +257,8 @@ void EditorModel::setDocumentURL(std::optional<std::filesystem::path> url)
 void EditorModel::pushUndo()
 {
     if (undoStack_.size() >= undoLimit) undoStack_.erase(undoStack_.begin(), undoStack_.end() - (undoLimit - 1));
-    undoStack_.push_back(Snapshot{tracks_});
+    // Tracks unchanged since the last snapshot are shared with it.
+    undoStack_.push_back(Snapshot{SnapshotTracks(tracks_, undoStack_.empty() ? nullptr : &undoStack_.back().tracks)});
     redoStack_.clear();
     setCanUndo(true);
     setCanRedo(false);
@@ -275,7 +276,7 @@ void EditorModel::undo()
     if (undoStack_.empty()) return;
     Snapshot snapshot = std::move(undoStack_.back());
     undoStack_.pop_back();
-    redoStack_.push_back(Snapshot{tracks_});
+    redoStack_.push_back(Snapshot{SnapshotTracks(tracks_, &snapshot.tracks)});
     restore(std::move(snapshot));
 }
 
@@ -284,13 +285,13 @@ void EditorModel::redo()
     if (redoStack_.empty()) return;
     Snapshot snapshot = std::move(redoStack_.back());
     redoStack_.pop_back();
-    undoStack_.push_back(Snapshot{tracks_});
+    undoStack_.push_back(Snapshot{SnapshotTracks(tracks_, &snapshot.tracks)});
     restore(std::move(snapshot));
 }
 
 void EditorModel::restore(Snapshot snapshot)
 {
-    setTracks(std::move(snapshot.tracks));
+    setTracks(snapshot.tracks.toVector());
 
     std::set<Uuid> existing;
     for (const Track& track : tracks_)

@@ -63,6 +63,11 @@ std::shared_ptr<EditorModel::SaveState> EditorModel::makeSaveState()
     return std::make_shared<SaveState>();
 }
 
+std::function<bool(const fs::path&)> EditorModel::replaceGuard() const
+{
+    return [state = saveState_](const fs::path& file) { return state->mayReplace(file); };
+}
+
 void EditorModel::keepBeforeFirstWrite(const fs::path& file)
 {
     writer_.run([state = saveState_, file] { state->keep = file; });
