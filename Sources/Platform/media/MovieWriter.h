@@ -18,7 +18,11 @@ namespace platform {
 // in real time with presentation times on one clock (the host clock for a
 // recording). The movie is written in fragments of about 2 seconds after a
 // header that goes out first, so a process that dies mid-recording leaves a
-// file that plays up to its last complete fragment.
+// file that plays up to its last complete fragment. Fragments begin at key
+// frames of the first video track, which come at least every 2 s of media
+// time however few frames there are; no encoder holds frames back, so a
+// fragment holds the picture up to the time it is cut. A caller whose
+// picture stands still keeps it in the movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
 // a key frame at least every 2 × fps frames, at the track's bit rate. Sound
@@ -102,6 +106,10 @@ public:
     bool appendVideo(int videoTrack, const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow,
                      MediaTime presentationTime);
     bool appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime);
+    // Appends the track's last picture again at `presentationTime`, without
+    // converting it again. Returns false when there is no picture yet or the
+    // time is not later than the track's previous frame.
+    bool repeatVideo(int videoTrack, MediaTime presentationTime);
 
     // `frames` frames of interleaved float samples, `channels` per frame, at
     // `sampleRate`, the first one presented at `presentationTime`. Mono goes to
@@ -126,6 +134,7 @@ private:
     struct SoundState;
 
     [[noreturn]] void fail(MediaError error);
+    void encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks);
     void requireWriting() const;
 
     std::filesystem::path path_;

@@ -4,6 +4,7 @@
 #include "Platform/media/MovieWriter.h"
 
 #include "support/MediaFixtures.h"
+#include "support/MovieFragments.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -360,4 +362,66 @@ TEST(MovieWriter, MovieOfAKilledWriterPlaysUpToItsLastFragment)
     EXPECT_GE(movie[1].soundEnd(), 3.9);
     EXPECT_GE(movie[2].soundEnd(), 2.9);
     EXPECT_LT(movie[2].rms(0, movie[2].soundEnd()), 1e-3);
+}
+
+// A recording killed after 9 s whose picture changes once a second or not at
+// all (the caller repeating it each second): no frame waits in the encoder,
+// so the picture reaches as far as the sound, and every fragment begins with
+// a key frame, forced every 2 s of media time however few frames come.
+TEST(MovieWriter, AKilledMovieWithAQuietPictureKeepsItUpToTheSoundsEnd)
+{
+    struct Case {
+        const char* name;
+        bool changes;  // a new picture each second, else the first one repeated
+    };
+    for (const Case& c : {Case{"still", false}, Case{"changing once a second", true}}) {
+        SCOPED_TRACE(c.name);
+        fixtures::TempDir dir;
+        const auto file = dir / "quiet.mov";
+        const int status = inChild([&] {
+            MovieWriter w(file);
+            w.addVideoTrack({"Képernyő", 320, 240, 30, 2'000'000});
+            w.addSoundTrack({"Rendszerhang", 48000});
+            w.start();
+            w.startSession(at(0));
+            double sound = 0;
+            for (int second = 0; second < 9; ++second) {
+                const auto px = solid(320, 240, std::uint8_t(25 * second), 90, 200);
+                if (second == 0 || c.changes) w.appendVideo(0, px.data(), 320, 240, 320 * 4, at(second));
+                else w.repeatVideo(0, at(second));
+                for (; sound < second + 1 - 1e-9; sound += 0.02) {
+                    const auto b = tone(0.02, 48000, 2, 0.3f, sound);
+                    w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
+                }
+            }
+            raise(SIGKILL);
+            return 3;
+        });
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+        const auto packets = fixtures::probePackets(file);
+        std::vector<fixtures::ProbedPacket> video;
+        double soundEnd = 0;
+        for (const auto& p : packets) {
+            if (p.stream == 0) video.push_back(p);
+            else soundEnd = std::max(soundEnd, p.pts + p.duration);
+        }
+        // The last complete fragment was cut at the key frame of 8 s.
+        EXPECT_GT(soundEnd, 7.9);
+        ASSERT_FALSE(video.empty());
+        EXPECT_GE(video.back().pts, soundEnd - 2.0);
+        for (std::size_t i = 0; i < video.size(); ++i) {
+            EXPECT_NEAR(video[i].pts, double(i), 1e-4) << i;
+            if (i % 2 == 0) EXPECT_TRUE(video[i].key) << "a key frame every 2 s; frame " << i;
+        }
+        const auto moofs = fixtures::topLevelBoxes(file, "moof");
+        ASSERT_GE(moofs.size(), 3u);
+        for (std::size_t f = 0; f < moofs.size(); ++f) {
+            const std::int64_t end = f + 1 < moofs.size() ? moofs[f + 1] : std::numeric_limits<std::int64_t>::max();
+            const auto first = std::find_if(video.begin(), video.end(),
+                                            [&](const auto& p) { return p.pos > moofs[f] && p.pos < end; });
+            if (first != video.end()) EXPECT_TRUE(first->key) << "fragment " << f << " begins at " << first->pts;
+        }
+        fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});
+    }
 }
