@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,32 +48,139 @@ inline std::vector<ProbedPacket> probePackets(const std::filesystem::path& file)
     return packets;
 }
 
+namespace detail {
+
+struct Box {
+    std::int64_t at = 0, body = 0, end = 0;  // start, start of its content, end
+    std::string type;
+};
+
+inline std::uint64_t bigEndian(const std::string& data, std::int64_t at, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | static_cast<unsigned char>(data[std::size_t(at + i)]);
+    return v;
+}
+
+// The boxes between `from` and `to`; a box cut short by `to` is left out.
+inline std::vector<Box> boxesIn(const std::string& data, std::int64_t from, std::int64_t to)
+{
+    std::vector<Box> boxes;
+    while (from + 8 <= to) {
+        Box b;
+        b.at = from;
+        std::uint64_t size = bigEndian(data, from, 4);
+        b.type = data.substr(std::size_t(from + 4), 4);
+        b.body = from + 8;
+        if (size == 1 && from + 16 <= to) {
+            size = bigEndian(data, from + 8, 8);
+            b.body = from + 16;
+        } else if (size == 0) {
+            size = std::uint64_t(to - from);
+        }
+        if (size < 8 || from + std::int64_t(size) > to) break;
+        b.end = from + std::int64_t(size);
+        boxes.push_back(b);
+        from = b.end;
+    }
+    return boxes;
+}
+
+inline std::string fileBytes(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace detail
+
 // Offsets of the top-level boxes of `type` ("moof", "mdat", …); a box cut
 // short by the end of the file is left out.
 inline std::vector<std::int64_t> topLevelBoxes(const std::filesystem::path& file, const std::string& type)
 {
+    const std::string data = detail::fileBytes(file);
     std::vector<std::int64_t> offsets;
-    std::ifstream in(file, std::ios::binary);
-    const auto fileSize = std::int64_t(std::filesystem::file_size(file));
-    std::int64_t at = 0;
-    while (at + 8 <= fileSize) {
-        unsigned char header[16];
-        in.seekg(at);
-        if (!in.read(reinterpret_cast<char*>(header), 8)) break;
-        std::uint64_t size = (std::uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
-        const std::string name(reinterpret_cast<const char*>(header + 4), 4);
-        if (size == 1) {
-            if (!in.read(reinterpret_cast<char*>(header + 8), 8)) break;
-            size = 0;
-            for (int i = 8; i < 16; ++i) size = (size << 8) | header[i];
-        } else if (size == 0) {
-            size = std::uint64_t(fileSize - at);
-        }
-        if (size < 8 || at + std::int64_t(size) > fileSize) break;
-        if (name == type) offsets.push_back(at);
-        at += std::int64_t(size);
-    }
+    for (const auto& b : detail::boxesIn(data, 0, std::int64_t(data.size())))
+        if (b.type == type) offsets.push_back(b.at);
     return offsets;
+}
+
+// Where each track of a fragmented movie ends as written, in seconds, in
+// track order: its last fragment's base decode time plus the durations of
+// its samples there (tfdt + trun, or the tfhd/trex default), over its
+// timescale (mdhd). Unlike a demuxer's packet durations, this is exactly
+// what the file states.
+inline std::vector<double> fragmentedTrackEnds(const std::filesystem::path& file)
+{
+    const std::string data = detail::fileBytes(file);
+    using detail::bigEndian;
+    using detail::boxesIn;
+    std::vector<std::uint32_t> ids;
+    std::vector<double> timescales, ends;
+    std::vector<std::uint64_t> trexDuration;
+    auto indexOf = [&](std::uint32_t id) {
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            if (ids[i] == id) return int(i);
+        return -1;
+    };
+    for (const auto& top : boxesIn(data, 0, std::int64_t(data.size()))) {
+        if (top.type == "moov") {
+            for (const auto& b : boxesIn(data, top.body, top.end)) {
+                if (b.type == "trak") {
+                    std::uint32_t id = 0;
+                    double timescale = 1;
+                    for (const auto& t : boxesIn(data, b.body, b.end)) {
+                        if (t.type == "tkhd") id = std::uint32_t(bigEndian(data, t.body + (data[std::size_t(t.body)] == 1 ? 20 : 12), 4));
+                        if (t.type == "mdia")
+                            for (const auto& m : boxesIn(data, t.body, t.end))
+                                if (m.type == "mdhd")
+                                    timescale = double(bigEndian(data, m.body + (data[std::size_t(m.body)] == 1 ? 20 : 12), 4));
+                    }
+                    ids.push_back(id);
+                    timescales.push_back(timescale);
+                    ends.push_back(0);
+                    trexDuration.push_back(0);
+                }
+                if (b.type == "mvex")
+                    for (const auto& x : boxesIn(data, b.body, b.end))
+                        if (x.type == "trex")
+                            if (const int i = indexOf(std::uint32_t(bigEndian(data, x.body + 4, 4))); i >= 0)
+                                trexDuration[std::size_t(i)] = bigEndian(data, x.body + 12, 4);
+            }
+        }
+        if (top.type != "moof") continue;
+        for (const auto& traf : boxesIn(data, top.body, top.end)) {
+            if (traf.type != "traf") continue;
+            int track = -1;
+            std::uint64_t defaultDuration = 0, time = 0;
+            for (const auto& b : boxesIn(data, traf.body, traf.end)) {
+                if (b.type == "tfhd") {
+                    const auto flags = bigEndian(data, b.body, 4) & 0xFFFFFF;
+                    track = indexOf(std::uint32_t(bigEndian(data, b.body + 4, 4)));
+                    if (track < 0) break;
+                    defaultDuration = trexDuration[std::size_t(track)];
+                    std::int64_t at = b.body + 8;
+                    if (flags & 0x1) at += 8;
+                    if (flags & 0x2) at += 4;
+                    if (flags & 0x8) defaultDuration = bigEndian(data, at, 4);
+                } else if (b.type == "tfdt") {
+                    time = data[std::size_t(b.body)] == 1 ? bigEndian(data, b.body + 4, 8) : bigEndian(data, b.body + 4, 4);
+                } else if (b.type == "trun" && track >= 0) {
+                    const auto flags = bigEndian(data, b.body, 4) & 0xFFFFFF;
+                    const auto count = bigEndian(data, b.body + 4, 4);
+                    std::int64_t at = b.body + 8;
+                    if (flags & 0x1) at += 4;
+                    if (flags & 0x4) at += 4;
+                    for (std::uint64_t i = 0; i < count; ++i) {
+                        time += (flags & 0x100) ? bigEndian(data, at, 4) : defaultDuration;
+                        at += 4 * (((flags & 0x100) != 0) + ((flags & 0x200) != 0) + ((flags & 0x400) != 0) + ((flags & 0x800) != 0));
+                    }
+                    ends[std::size_t(track)] = double(time) / timescales[std::size_t(track)];
+                }
+            }
+        }
+    }
+    return ends;
 }
 
 } // namespace fixtures

@@ -151,6 +151,11 @@ TEST(MovieWriter, WritesEveryTrackInOrderAsH264HighBt709AndAacWithNames)
     }
     ASSERT_EQ(movie[2].packets.size(), 75u);
     EXPECT_NEAR(movie[2].packets.front().pts, 0.504, 1e-4);
+    // Every picture lasts until the end time, as the fragments state it.
+    const auto ends = fixtures::fragmentedTrackEnds(file);
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_NEAR(ends[0], 3.0, 1e-4);
+    EXPECT_NEAR(ends[2], 3.0, 1e-4);
     EXPECT_NEAR(movie[3].soundEnd(), 3.0, 1.0 / 30);
 
     // Pure red read back as BT.709 stays red; written with BT.601
