@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -74,6 +75,14 @@ constexpr const char* kVideoPreset = "veryfast";
 // for the next frame's time to learn its duration. Time stamps are kept as
 // given. The cost is some compression, not CPU (see bench_recording).
 constexpr const char* kVideoLowDelayParams = "rc-lookahead=0:sync-lookahead=0:mbtree=0:sliced-threads=1:force-cfr=1";
+
+// Slice threads of the encoder: kSliceThreadsPer1080p30 for each 1920 × 1080
+// at 30 frames a second of picture, at least 2, at most one per core. One
+// slice per core (x264's own choice) costs a third more CPU at 1080p30 on 8
+// cores and halves the frame rate the writer keeps up with (every thread
+// waits for the slowest slice of every frame); 4 slices keep 1080p30 within
+// a frame interval with the CPU of frame threads (see bench_media Encode).
+constexpr double kSliceThreadsPer1080p30 = 4;
 
 // Colour conversion runs in slices on this many threads (0: one per core):
 // at 1080p it is a sixth of the encoder's work and, run alone on the
@@ -179,6 +188,13 @@ int writeToFile(void* opaque, std::uint8_t* data, int size)
         left -= static_cast<int>(n);
     }
     return size;
+}
+
+int encoderThreads(const MovieWriter::VideoTrack& track)
+{
+    const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::clamp(int(std::ceil(kSliceThreadsPer1080p30 * work)), std::min(2, cores), cores);
 }
 
 } // namespace
@@ -291,7 +307,7 @@ struct MovieWriter::VideoState {
         c->bit_rate = settings.bitsPerSecond;
         c->gop_size = 2 * settings.framesPerSecond;
         c->max_b_frames = 0;  // no reordering: decode order is presentation order
-        c->thread_count = 0;  // x264 sizes its frame threads by the core count
+        c->thread_count = encoderThreads(settings);
         c->color_primaries = AVCOL_PRI_BT709;
         c->color_trc = AVCOL_TRC_BT709;
         c->colorspace = AVCOL_SPC_BT709;
@@ -358,8 +374,8 @@ struct MovieWriter::VideoState {
         check(sws_scale_frame(scaler.get(), picture.get(), source.get()), kWriteError);
     }
 
-    // Sends the picture (null: end of stream) at `ticks` and writes what
-    // comes out, one packet behind.
+    // Sends the picture (null: end of stream), as a key frame when one is
+    // due, and writes what comes out, one packet behind.
     void encode(AVFrame* frame, Muxer& mux, AVPacket* packet)
     {
         if (frame) frame->pict_type = frame->pts >= keyDue() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

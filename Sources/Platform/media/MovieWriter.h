@@ -41,8 +41,9 @@ namespace platform {
 // Threads: not thread-safe. Every call must come from one thread at a time,
 // in practice the recorder's serial capture queue; the writer may be created
 // on another thread and handed over. Encoding runs on the calling thread; the
-// H.264 encoder and the colour conversion keep worker threads of their own,
-// so an append returns about as fast as the encoder takes frames.
+// H.264 encoder (slices of one frame) and the colour conversion spread each
+// picture over worker threads of their own, and an append returns once its
+// picture is encoded.
 //
 // Errors: failures of the file or the codecs throw MediaError (a Hungarian
 // sentence with FFmpeg's detail). Misuse by the caller (adding a track after
