@@ -429,3 +429,32 @@ TEST(MovieWriter, AKilledMovieWithAQuietPictureKeepsItUpToTheSoundsEnd)
         fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});
     }
 }
+
+// A picture that stops coming (nobody repeats it) holds no fragment back:
+// the sound is cut into fragments regardless, at most 4 s apart, so a crash
+// still keeps it.
+TEST(MovieWriter, SoundIsNotHeldBackWhenThePictureStops)
+{
+    fixtures::TempDir dir;
+    const auto file = dir / "stalled.mov";
+    const int status = inChild([&] {
+        MovieWriter w(file);
+        w.addVideoTrack({"Képernyő", 160, 120, 30, 500'000});
+        w.addSoundTrack({"Rendszerhang", 48000});
+        w.start();
+        w.startSession(at(0));
+        const auto px = solid(160, 120, 10, 200, 10);
+        w.appendVideo(0, px.data(), 160, 120, 160 * 4, at(0));
+        for (double sound = 0; sound < 9 - 1e-9; sound += 0.02) {
+            const auto b = tone(0.02, 48000, 2, 0.3f, sound);
+            w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
+        }
+        raise(SIGKILL);
+        return 3;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    double soundEnd = 0;
+    for (const auto& p : fixtures::probePackets(file))
+        if (p.stream == 1) soundEnd = std::max(soundEnd, p.pts + p.duration);
+    EXPECT_GT(soundEnd, 7.9);
+}
