@@ -3,7 +3,11 @@
 // interface, once with our recorder and once with the ffmpeg program set up
 // the same way (x11grab + pulse; libx264 High veryfast, no B-frames, key
 // frame every 60, the same bit rate; AAC 256 kbit/s; the same fragmented
-// movie), on the test desktop it starts itself. Prints, side by side:
+// movie), on the test desktop it starts itself. Our encoder differs in one
+// respect: no frame waits in it (no look-ahead, sliced threads, rate control
+// by the nominal frame rate), so that a crash loses at most one fragment of
+// picture; ffmpeg keeps the preset's look-ahead and frame threads. Prints,
+// side by side:
 // frames written and dropped, CPU seconds per recorded second, and how far
 // the sound lies from the picture at the end of the recording.
 //

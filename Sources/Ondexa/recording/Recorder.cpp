@@ -16,8 +16,13 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace ondexa {
 
@@ -42,12 +47,58 @@ constexpr int kSystemSoundFramesPerBuffer = 1024;
 // At the stop the last frame is repeated at the stop time when it is older
 // than this, so that the picture lasts as long as the recording.
 constexpr double kRepeatLastFrameAfter = 0.05;  // s
+// While no new frame comes (the screen stream delivers only changed
+// pictures), the last one is appended again each second of host time, so
+// that every fragment of the movie holds picture: a crash then loses at most
+// the last fragment, not the picture of a whole quiet recording.
+constexpr std::int64_t kRepeatEveryNanoseconds = 1'000'000'000;
+// How often the capture queue is asked whether a repeat is due.
+constexpr std::chrono::milliseconds kRepeatCheckPeriod{100};
+// A real frame that the queue gets only after a repeat stamped later than
+// it (the queue was behind) is moved just past the repeat, not dropped.
+constexpr std::int64_t kAfterRepeatNanoseconds = 1'000'000;
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
 
 constexpr const char* kSystemSoundName = "Rendszerhang";
 
 MediaTime hostTime(std::int64_t nanoseconds) { return MediaTime(nanoseconds, kNanoseconds); }
+
+// Calls `tick` every `period` on its own thread until stopped.
+class Ticker {
+public:
+    ~Ticker() { stop(); }
+
+    void start(std::chrono::milliseconds period, std::function<void()> tick)
+    {
+        thread_ = std::thread([this, period, tick = std::move(tick)] {
+            std::unique_lock lock(mutex_);
+            while (!wake_.wait_for(lock, period, [this] { return stopping_; })) {
+                lock.unlock();
+                tick();
+                lock.lock();
+            }
+        });
+    }
+
+    // Joins the thread; no tick runs after this returns.
+    void stop()
+    {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;  // guards stopping_
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 // Runs `job` on the main thread (the application object's thread).
 void runOnMain(std::function<void()> job)
@@ -78,9 +129,16 @@ struct Recorder::Core {
     std::unique_ptr<platform::ScreenStream> stream;         // started and stopped on the queue
     std::unique_ptr<platform::AudioInputStream> systemSound;  // opened and closed on the queue
 
+    // Repeats of the last frame while the screen stands still (see kRepeatEveryNanoseconds).
+    Ticker repeater;                         // started and stopped on the queue
+    std::atomic<bool> repeatCheckQueued{false};  // a check is on the queue: no second one
+    // Frames the stream handed over that the queue has not taken yet: no
+    // repeat while one is on its way.
+    std::atomic<int> framesOnTheWay{0};
+
     std::optional<MediaTime> sessionStart;
-    QImage lastFrame;                 // the last screen frame written: one of the stream's frames in flight
-    MediaTime lastFramePTS;           // invalid until the first frame
+    MediaTime lastFramePTS;           // the last screen frame written, repeats included; invalid until the first
+    bool lastWasRepeat = false;
     MediaTime lastCameraPTS;          // invalid until the first camera frame
     bool stopping = false;            // no sample is written once set
     bool failureReported = false;
@@ -118,6 +176,7 @@ struct Recorder::Core {
     Recorder::StopResult finish();
 
     void appendVideo(platform::ScreenFrame frame);
+    void repeatIfQuiet();
     void appendCamera(const CameraCapture::Frame& frame);
     void appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts);
     void reportWriterFailure();
@@ -298,19 +357,31 @@ void Recorder::Core::startSources(bool showsCursor)
         configuration,
         // On the stream's thread.
         [this](platform::ScreenFrame frame) {
-            queue.async([this, frame = std::move(frame)]() mutable { appendVideo(std::move(frame)); });
+            ++framesOnTheWay;
+            queue.async([this, frame = std::move(frame)]() mutable {
+                --framesOnTheWay;
+                appendVideo(std::move(frame));
+            });
         },
         [this](const platform::CaptureError& error) { reportError(error.what()); });
     stream->start();
+
+    repeater.start(kRepeatCheckPeriod, [this] {
+        if (!repeatCheckQueued.exchange(true)) queue.async([this] { repeatIfQuiet(); });
+    });
 }
 
 void Recorder::Core::stopSources()
 {
+    repeater.stop();
     if (stream) {
         stream->stop();
         // Changed pictures the stream could not hand over because this queue
-        // still held too many: the frames the encoder was not ready for.
-        droppedFrames += stream->statistics().droppedInFlight;
+        // still held too many (the frames the encoder was not ready for), and
+        // grab deadlines the stream missed because a grab ran late: either
+        // way a frame of the recording is missing.
+        const platform::ScreenStream::Statistics statistics = stream->statistics();
+        droppedFrames += statistics.droppedInFlight + statistics.missedDeadlines;
         stream.reset();
     }
     systemSound.reset();
@@ -323,22 +394,45 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
 {
     if (stopping || writer.state() != MovieWriter::State::writing) return;
     // The stream delivers only complete, changed pictures.
-    const MediaTime pts = hostTime(frame.hostTime);
+    MediaTime pts = hostTime(frame.hostTime);
     try {
         if (!sessionStart) {
             writer.startSession(pts);
             sessionStart = pts;
         }
-        if (lastFramePTS.isValid() && pts <= lastFramePTS) return;
+        if (lastFramePTS.isValid() && pts <= lastFramePTS) {
+            if (!lastWasRepeat) return;
+            pts = lastFramePTS + hostTime(kAfterRepeatNanoseconds);
+        }
         if (!writer.appendVideo(videoTrack, frame.image, pts)) return;
     } catch (const std::exception&) {
         reportWriterFailure();
         return;
     }
     ++writtenFrames;
-    // Replacing the previous frame hands its buffer back to the stream.
-    lastFrame = std::move(frame.image);
     lastFramePTS = pts;
+    lastWasRepeat = false;
+    // The writer keeps its own copy of the picture: the stream's buffer goes
+    // back to it when `frame` goes out of scope.
+}
+
+void Recorder::Core::repeatIfQuiet()
+{
+    repeatCheckQueued = false;
+    if (stopping || !lastFramePTS.isValid() || framesOnTheWay.load() > 0 ||
+        writer.state() != MovieWriter::State::writing)
+        return;
+    const MediaTime due = lastFramePTS + hostTime(kRepeatEveryNanoseconds);
+    if (hostTime(platform::HostClock::nowNanoseconds()) < due) return;
+    try {
+        // Not counted: writtenFrames counts the pictures the screen showed.
+        if (writer.repeatVideo(videoTrack, due)) {
+            lastFramePTS = due;
+            lastWasRepeat = true;
+        }
+    } catch (const std::exception&) {
+        reportWriterFailure();
+    }
 }
 
 void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
@@ -419,19 +513,15 @@ Recorder::StopResult Recorder::Core::finish()
     if (!sessionStart || writer.state() != MovieWriter::State::writing) {
         result.error = writer.failure() ? writer.failure()->what() : "Nem érkezett kép a felvétel alatt.";
         if (writer.state() == MovieWriter::State::writing) writer.cancel();
-        lastFrame = QImage();
         return result;
     }
 
     const MediaTime now = hostTime(platform::HostClock::nowNanoseconds());
-    if (!lastFrame.isNull()) {
-        if ((now - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
-            try {
-                writer.appendVideo(videoTrack, lastFrame, now);  // not counted; a failure shows in finish()
-            } catch (const std::exception&) {
-            }
+    if (lastFramePTS.isValid() && (now - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
+        try {
+            writer.repeatVideo(videoTrack, now);  // not counted; a failure shows in finish()
+        } catch (const std::exception&) {
         }
-        lastFrame = QImage();
     }
 
     try {

@@ -28,7 +28,10 @@ class MicCapture;
 //
 // Every time here is a host-clock time. The movie starts at the host time of
 // its first complete screen frame, which stop() hands back so that click and
-// pointer times can be made relative to it.
+// pointer times can be made relative to it. The screen stream delivers only
+// changed pictures; while none comes, the last one is appended again every
+// second, so that each fragment of the movie holds picture (a crash loses at
+// most the last fragment).
 //
 // Life: constructed (nothing captured, no file) → start() → recording (the
 // session begins with the first frame) → stop() → finished or failed. One
@@ -94,8 +97,10 @@ public:
     void setShowsCursor(bool shows) { showsCursor_ = shows; }
     bool showsCursor() const { return showsCursor_; }
 
-    // Screen frames appended, and complete screen frames that could not be
-    // taken (the capture queue was too far behind). Read after stop() completed.
+    // Screen frames appended (the repeats of a still picture not counted),
+    // and screen frames missing from the movie: changed pictures that could
+    // not be taken (the capture queue was too far behind) and grab deadlines
+    // the screen stream missed. Read after stop() completed.
     std::int64_t writtenFrames() const { return writtenFrames_; }
     std::int64_t droppedFrames() const { return droppedFrames_; }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -32,33 +33,56 @@ static_assert(std::endian::native == std::endian::little, "QImage's 32-bit forma
 
 // --- Tuning ------------------------------------------------------------------
 
-// A fragment (moof + mdat) is closed once a track in it holds 2 s of media;
-// a process that dies loses at most that much, plus what the encoders still
-// hold. The same value is the least length, so that scene-cut key frames
-// (frag_keyframe cuts at key frames) don't chop the movie into slivers.
+// A fragment (moof + mdat) is closed at a key frame of the leading track
+// (the first video track, else the first sound track) once the fragment
+// holds 2 s of it; a process that dies loses at most about that much. Every
+// video track forces a key frame 2 s of media time after its last one, so a
+// still or slowly changing picture (few frames, which frame counts would
+// never reach) still cuts fragments that start with a key frame.
 constexpr std::int64_t kFragmentMicroseconds = 2'000'000;
+// Should the leading track stall (no frames reach the writer), the other
+// tracks are cut regardless after this much, so their data is not held back.
+constexpr std::int64_t kForcedCutMicroseconds = 2 * kFragmentMicroseconds;
 
 // empty_moov: the header goes out first, so every fragment written after it
-// plays even if the process dies. default_base_moof: fragments are
-// self-contained and nothing is ever rewritten. frag_discont: each track's
-// first fragment states its own start time, so a track whose first sample
-// comes late (a camera that starts after the screen) keeps that time instead
-// of being pulled to 0. No edit lists are written (the header is out before
-// any sample), so no timestamp may be negative: see writeSoundPacket.
-constexpr const char* kMovieFlags = "frag_keyframe+empty_moov+default_base_moof+frag_discont";
+// plays even if the process dies. frag_custom: fragments are cut only where
+// the writer says (see Muxer::cut), never in the middle of a key frame's
+// span. default_base_moof: fragments are self-contained and nothing is ever
+// rewritten. frag_discont: each track's first fragment states its own start
+// time, so a track whose first sample comes late (a camera that starts
+// after the screen) keeps that time instead of being pulled to 0. No edit
+// lists are written (the header is out before any sample), so no timestamp
+// may be negative: see writeSoundPacket.
+constexpr const char* kMovieFlags = "frag_custom+empty_moov+default_base_moof+frag_discont";
 
 // Video timestamps are kept at the media layer's timescale, so host-clock
 // times survive into the file within 1/60000 s.
 constexpr int kVideoTimescale = MediaTime::kDefaultTimescale;
+constexpr std::int64_t kKeyIntervalTicks = kFragmentMicroseconds * kVideoTimescale / 1'000'000;
 
 // x264 "veryfast" is the fastest preset that keeps the High-profile tools
 // (8×8 transform, CABAC) and so writes High; 1080p30 screen content encodes
-// about three times faster than real time on two cores. The rest of the
-// preset stays: its short look-ahead (10 frames) and frame threads cost a
-// few frames of delay, which a file doesn't mind, and no quality; the
-// zero-latency tuning would trade compression for latency we don't need.
-// B-frames are off (max_b_frames) so decode order stays presentation order.
+// about three times faster than real time on two cores. B-frames are off
+// (max_b_frames) so decode order stays presentation order.
 constexpr const char* kVideoPreset = "veryfast";
+
+// No frame may wait in the encoder: a screen that changes once a second (or
+// is repeated once a second while still) would otherwise sit ~20 frames, i.e.
+// 20 s, behind its sound in look-ahead and frame threads, and a crash would
+// leave sound without picture. So no look-ahead (and so no macroblock tree),
+// threads work on slices of one frame instead of on several frames, and rate
+// control takes every frame as 1/fps long (force-cfr) rather than waiting
+// for the next frame's time to learn its duration. Time stamps are kept as
+// given. The cost is some compression, not CPU (see bench_recording).
+constexpr const char* kVideoLowDelayParams = "rc-lookahead=0:sync-lookahead=0:mbtree=0:sliced-threads=1:force-cfr=1";
+
+// Slice threads of the encoder: kSliceThreadsPer1080p30 for each 1920 × 1080
+// at 30 frames a second of picture, at least 2, at most one per core. One
+// slice per core (x264's own choice) costs a third more CPU at 1080p30 on 8
+// cores and halves the frame rate the writer keeps up with (every thread
+// waits for the slowest slice of every frame); 4 slices keep 1080p30 within
+// a frame interval with the CPU of frame threads (see bench_media Encode).
+constexpr double kSliceThreadsPer1080p30 = 4;
 
 // Colour conversion runs in slices on this many threads (0: one per core):
 // at 1080p it is a sixth of the encoder's work and, run alone on the
@@ -166,6 +190,13 @@ int writeToFile(void* opaque, std::uint8_t* data, int size)
     return size;
 }
 
+int encoderThreads(const MovieWriter::VideoTrack& track)
+{
+    const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::clamp(int(std::ceil(kSliceThreadsPer1080p30 * work)), std::min(2, cores), cores);
+}
+
 } // namespace
 
 // --- Track state -----------------------------------------------------------------
@@ -195,12 +226,42 @@ void drainEncoder(AVCodecContext* encoder, AVPacket* packet, Write&& write)
     }
 }
 
-void writePacket(AVFormatContext* format, AVStream* stream, AVRational from, AVPacket* packet)
-{
-    av_packet_rescale_ts(packet, from, stream->time_base);
-    packet->stream_index = stream->index;
-    check(av_write_frame(format, packet), kWriteError);
-}
+// The muxer, and where its fragments are cut.
+struct Muxer {
+    AVFormatContext* format = nullptr;  // owned by MovieWriter::Impl
+    AVIOContext* io = nullptr;          // owned by MovieWriter::Impl
+    const AVStream* leading = nullptr;  // the track whose key frames begin fragments
+    bool leadingIsVideo = false;
+    std::int64_t lastCut = 0;           // µs from the session start; 0 until the first cut
+
+    // Writes one packet, `from` being its time base.
+    void write(AVStream* stream, AVRational from, AVPacket* packet)
+    {
+        av_packet_rescale_ts(packet, from, stream->time_base);
+        packet->stream_index = stream->index;
+        const std::int64_t at = av_rescale_q(packet->pts, stream->time_base, AVRational{1, 1'000'000});
+        if (stream == leading ? !leadingIsVideo && at >= lastCut + kFragmentMicroseconds
+                              : at >= lastCut + kForcedCutMicroseconds)
+            cut(at);
+        check(av_write_frame(format, packet), kWriteError);
+    }
+
+    // A key frame of `stream` that may begin a fragment came out of its
+    // encoder, `at` µs from the session start; it is written next.
+    void anchorArrived(const AVStream* stream, std::int64_t at)
+    {
+        if (stream == leading && at > lastCut) cut(at);
+    }
+
+    // Closes the fragment written so far (moof + mdat out to the file).
+    void cut(std::int64_t at)
+    {
+        check(av_write_frame(format, nullptr), kWriteError);
+        avio_flush(io);
+        check(io->error, kWriteError);
+        lastCut = at;
+    }
+};
 
 } // namespace
 
@@ -218,6 +279,19 @@ struct MovieWriter::VideoState {
     // duration (frames come at irregular times), or at finish.
     PacketPtr held;
     bool holding = false;
+    // The last key frame that came at least a key interval after the one
+    // before it (-1: none yet). The next frame due after it is made a key
+    // frame; the leading track begins a fragment at each such key frame.
+    std::int64_t anchorTicks = -1;
+    bool hasPicture = false;         // `picture` holds the last frame appended
+
+    // When the next anchor key frame is due. Half a frame early, so that a
+    // frame at the nominal rate that lands a hair before the 2 s mark (or
+    // x264's own key frame there) is the one, not the frame after.
+    std::int64_t keyDue() const
+    {
+        return anchorTicks < 0 ? 0 : anchorTicks + kKeyIntervalTicks - frameTicks / 2;
+    }
 
     void open(bool globalHeader)
     {
@@ -233,7 +307,7 @@ struct MovieWriter::VideoState {
         c->bit_rate = settings.bitsPerSecond;
         c->gop_size = 2 * settings.framesPerSecond;
         c->max_b_frames = 0;  // no reordering: decode order is presentation order
-        c->thread_count = 0;  // x264 sizes its frame threads by the core count
+        c->thread_count = encoderThreads(settings);
         c->color_primaries = AVCOL_PRI_BT709;
         c->color_trc = AVCOL_TRC_BT709;
         c->colorspace = AVCOL_SPC_BT709;
@@ -242,6 +316,8 @@ struct MovieWriter::VideoState {
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "preset", kVideoPreset, 0);
         av_dict_set(&opts, "profile", "high", 0);  // the level is left to the encoder
+        av_dict_set(&opts, "x264-params", kVideoLowDelayParams, 0);
+        av_dict_set(&opts, "forced-idr", "1", 0);  // a forced key frame is an IDR frame: a fragment decodes on its own
         const int rc = avcodec_open2(c, codec, &opts);
         av_dict_free(&opts);
         check(rc, "A videó kódoló nem indítható.");
@@ -298,34 +374,41 @@ struct MovieWriter::VideoState {
         check(sws_scale_frame(scaler.get(), picture.get(), source.get()), kWriteError);
     }
 
-    // Sends the picture (null: end of stream) and writes what comes out, one
-    // packet behind.
-    void encode(AVFrame* frame, AVFormatContext* format, AVPacket* packet)
+    // Sends the picture (null: end of stream), as a key frame when one is
+    // due, and writes what comes out, one packet behind.
+    void encode(AVFrame* frame, Muxer& mux, AVPacket* packet)
     {
+        if (frame) frame->pict_type = frame->pts >= keyDue() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         check(avcodec_send_frame(encoder.get(), frame), kWriteError);
         drainEncoder(encoder.get(), packet, [&](AVPacket* p) {
             if (holding) {
                 held->duration = p->pts - held->pts;
-                writeHeld(format);
+                writeHeld(mux);
+            }
+            if ((p->flags & AV_PKT_FLAG_KEY) && p->pts >= keyDue()) {
+                anchorTicks = p->pts;
+                // Cut as it comes out, not when it is written a frame later:
+                // the sound written meanwhile belongs after it.
+                mux.anchorArrived(stream, av_rescale_q(p->pts, encoder->time_base, AVRational{1, 1'000'000}));
             }
             av_packet_move_ref(held.get(), p);
             holding = true;
         });
     }
 
-    void writeHeld(AVFormatContext* format)
+    void writeHeld(Muxer& mux)
     {
         holding = false;
-        writePacket(format, stream, encoder->time_base, held.get());
+        mux.write(stream, encoder->time_base, held.get());
         av_packet_unref(held.get());
     }
 
-    void finish(std::int64_t endTicks, AVFormatContext* format, AVPacket* packet)
+    void finish(std::int64_t endTicks, Muxer& mux, AVPacket* packet)
     {
-        encode(nullptr, format, packet);
+        encode(nullptr, mux, packet);
         if (holding) {
             held->duration = endTicks > held->pts ? endTicks - held->pts : frameTicks;
-            writeHeld(format);
+            writeHeld(mux);
         }
     }
 };
@@ -378,7 +461,7 @@ struct MovieWriter::SoundState {
     // becomes silence, the part of them already covered is dropped. Returns
     // how many of them were kept.
     std::int64_t place(const float* l, const float* r, std::int64_t count, std::int64_t position, bool input,
-                       AVFormatContext* format, AVPacket* packet)
+                       Muxer& mux, AVPacket* packet)
     {
         const std::int64_t tolerance = continuing && input ? jitter() : 0;
         if (position > placed + tolerance) {
@@ -390,7 +473,7 @@ struct MovieWriter::SoundState {
                 right.insert(right.end(), std::size_t(n), 0.0f);
                 placed += n;
                 gap -= n;
-                encodeReady(format, packet);
+                encodeReady(mux, packet);
             }
             continuing = false;
         } else if (position < placed - tolerance) {
@@ -408,11 +491,11 @@ struct MovieWriter::SoundState {
         }
         placed += count;
         continuing = input;
-        encodeReady(format, packet);
+        encodeReady(mux, packet);
         return count;
     }
 
-    void encodeFrame(std::size_t offset, int count, AVFormatContext* format, AVPacket* packet)
+    void encodeFrame(std::size_t offset, int count, Muxer& mux, AVPacket* packet)
     {
         check(av_frame_make_writable(frame.get()), kWriteError);
         frame->nb_samples = count;
@@ -421,7 +504,7 @@ struct MovieWriter::SoundState {
         frame->pts = encoded;
         encoded += count;
         check(avcodec_send_frame(encoder.get(), frame.get()), kWriteError);
-        drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(format, p); });
+        drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(mux, p); });
     }
 
     // The encoder starts with a priming packet that decodes to the 1024
@@ -429,37 +512,37 @@ struct MovieWriter::SoundState {
     // moving the whole track 21 ms late; it is dropped instead, so the sound
     // starts exactly with the picture (a decoder then fades in the first
     // 21 ms).
-    void writeSoundPacket(AVFormatContext* format, AVPacket* p)
+    void writeSoundPacket(Muxer& mux, AVPacket* p)
     {
         if (p->pts < 0) return;
-        writePacket(format, stream, encoder->time_base, p);
+        mux.write(stream, encoder->time_base, p);
     }
 
     // Encodes every whole frame placed so far; with `last`, also the partial
     // frame at the end (the encoder pads it) and what the encoder holds back.
-    void encodeReady(AVFormatContext* format, AVPacket* packet, bool last = false)
+    void encodeReady(Muxer& mux, AVPacket* packet, bool last = false)
     {
         const std::size_t size = std::size_t(encoder->frame_size);
         std::size_t offset = 0;
         while (left.size() - offset >= size) {
-            encodeFrame(offset, int(size), format, packet);
+            encodeFrame(offset, int(size), mux, packet);
             offset += size;
         }
         if (last && left.size() > offset) {
-            encodeFrame(offset, int(left.size() - offset), format, packet);
+            encodeFrame(offset, int(left.size() - offset), mux, packet);
             offset = left.size();
         }
         left.erase(left.begin(), left.begin() + std::ptrdiff_t(offset));
         right.erase(right.begin(), right.begin() + std::ptrdiff_t(offset));
         if (last) {
             check(avcodec_send_frame(encoder.get(), nullptr), kWriteError);
-            drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(format, p); });
+            drainEncoder(encoder.get(), packet, [&](AVPacket* p) { writeSoundPacket(mux, p); });
         }
     }
 
     // Places what the resampler still holds, where the last input ended, and
     // drops the resampler.
-    void flushResampler(const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+    void flushResampler(const MediaTime& sessionStart, Muxer& mux, AVPacket* packet)
     {
         if (!resampler) return;
         const int capacity = std::max(swr_get_out_samples(resampler.get(), 0), 0) + 16;
@@ -472,12 +555,12 @@ struct MovieWriter::SoundState {
         resamplerInputRate = 0;
         if (produced > 0) {
             const std::int64_t end = ticksOf(expectedInput - sessionStart, rate);
-            place(outLeft.data(), outRight.data(), produced, end - produced, true, format, packet);
+            place(outLeft.data(), outRight.data(), produced, end - produced, true, mux, packet);
         }
     }
 
     std::int64_t append(const float* interleaved, int frames, int channels, int inputRate, const MediaTime& pts,
-                        const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+                        const MediaTime& sessionStart, Muxer& mux, AVPacket* packet)
     {
         // Two planes: mono on both sides, of more channels the first two;
         // samples the encoder would refuse made harmless.
@@ -491,15 +574,15 @@ struct MovieWriter::SoundState {
         }
 
         if (inputRate == rate) {
-            flushResampler(sessionStart, format, packet);
-            return place(inLeft.data(), inRight.data(), frames, ticksOf(pts - sessionStart, rate), true, format,
+            flushResampler(sessionStart, mux, packet);
+            return place(inLeft.data(), inRight.data(), frames, ticksOf(pts - sessionStart, rate), true, mux,
                          packet);
         }
 
         // A new rate, or a jump in time: what the resampler holds belongs
         // before the jump, so it goes out first and the resampler starts over.
         if (resampler && (resamplerInputRate != inputRate || std::llabs(ticksOf(pts - expectedInput, rate)) > jitter()))
-            flushResampler(sessionStart, format, packet);
+            flushResampler(sessionStart, mux, packet);
         if (!resampler) {
             SwrContext* s = nullptr;
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;  // not const: FFmpeg 5.1 takes it mutable
@@ -522,15 +605,15 @@ struct MovieWriter::SoundState {
         expectedInput = pts + MediaTime(frames, inputRate);
         // The output ends where the input ends, less what the resampler keeps back.
         const std::int64_t end = ticksOf(expectedInput - sessionStart, rate) - swr_get_delay(resampler.get(), rate);
-        return place(outLeft.data(), outRight.data(), produced, end - produced, true, format, packet);
+        return place(outLeft.data(), outRight.data(), produced, end - produced, true, mux, packet);
     }
 
-    void finish(const MediaTime& endTime, const MediaTime& sessionStart, AVFormatContext* format, AVPacket* packet)
+    void finish(const MediaTime& endTime, const MediaTime& sessionStart, Muxer& mux, AVPacket* packet)
     {
-        flushResampler(sessionStart, format, packet);
+        flushResampler(sessionStart, mux, packet);
         const std::int64_t end = std::max<std::int64_t>(0, ticksOf(endTime - sessionStart, rate));
         if (placed < end) {
-            place(nullptr, nullptr, 0, end, false, format, packet);
+            place(nullptr, nullptr, 0, end, false, mux, packet);
         } else if (placed > end) {
             // Only what is not yet encoded can still be cut (under one frame
             // when sound never runs ahead of the end time).
@@ -539,7 +622,7 @@ struct MovieWriter::SoundState {
             right.resize(right.size() - cut);
             placed -= std::int64_t(cut);
         }
-        encodeReady(format, packet, true);
+        encodeReady(mux, packet, true);
     }
 };
 
@@ -557,6 +640,7 @@ struct MovieWriter::Impl {
     ino_t inode = 0;
     AVFormatContext* format = nullptr;
     AVIOContext* io = nullptr;
+    Muxer mux;  // over `format` and `io` once open
     PacketPtr packet;
 
     ~Impl() { release(); }
@@ -571,6 +655,7 @@ struct MovieWriter::Impl {
             s->resampler.reset();
             s->encoder.reset();
         }
+        mux = Muxer();
         if (format) {
             avformat_free_context(format);
             format = nullptr;
@@ -653,8 +738,6 @@ struct MovieWriter::Impl {
 
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "movflags", kMovieFlags, 0);
-        av_dict_set_int(&opts, "frag_duration", kFragmentMicroseconds, 0);
-        av_dict_set_int(&opts, "min_frag_duration", kFragmentMicroseconds, 0);
         // Times are written as given: never shifted to make a track start at
         // 0 (the first packet to arrive could be a late camera's).
         av_dict_set(&opts, "avoid_negative_ts", "disabled", 0);
@@ -666,6 +749,11 @@ struct MovieWriter::Impl {
         if (unknownOption) throw MediaError("A film írása nem indítható.", AVERROR_OPTION_NOT_FOUND);
         avio_flush(io);
         check(io->error, kWriteError);
+
+        mux.format = format;
+        mux.io = io;
+        mux.leadingIsVideo = !video.empty();
+        mux.leading = mux.leadingIsVideo ? video.front()->stream : sound.front()->stream;
     }
 };
 
@@ -813,20 +901,46 @@ bool MovieWriter::appendVideo(int videoTrack, const std::uint8_t* bgra, int widt
 
     try {
         v.convert(bgra, width, height, bytesPerRow);
-        v.picture->pts = ticks;
-        v.lastTicks = ticks;
-        v.encode(v.picture.get(), m.format, m.packet.get());
-
-        // Keep every sound track within reach of the picture.
-        const MediaTime behind = sinceStart - MediaTime::fromSeconds(kSoundLagSeconds);
-        for (auto& s : m.sound) {
-            const std::int64_t target = ticksOf(behind, s->rate);
-            if (target > s->placed) s->place(nullptr, nullptr, 0, target, false, m.format, m.packet.get());
-        }
+        v.hasPicture = true;
+        encodePicture(v, sinceStart, ticks);
     } catch (const MediaError& e) {
         fail(e);
     }
     return true;
+}
+
+bool MovieWriter::repeatVideo(int videoTrack, MediaTime presentationTime)
+{
+    if (videoTrack < 0 || videoTrack >= int(impl_->video.size()))
+        throw std::out_of_range("MovieWriter: no such video track");
+    if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: frame time must be numeric");
+    requireWriting();
+    VideoState& v = *impl_->video[std::size_t(videoTrack)];
+    if (!sessionStart_ || !v.hasPicture) return false;
+    const MediaTime sinceStart = presentationTime - *sessionStart_;
+    const std::int64_t ticks = ticksOf(sinceStart, kVideoTimescale);
+    if (ticks <= v.lastTicks) return false;
+    try {
+        encodePicture(v, sinceStart, ticks);
+    } catch (const MediaError& e) {
+        fail(e);
+    }
+    return true;
+}
+
+void MovieWriter::encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks)
+{
+    Impl& m = *impl_;
+    v.picture->pts = ticks;
+    v.lastTicks = ticks;
+    v.encode(v.picture.get(), m.mux, m.packet.get());
+
+    // Keep every sound track within reach of the picture.
+    const MediaTime behind = sinceStart - MediaTime::fromSeconds(kSoundLagSeconds);
+    for (auto& s : m.sound) {
+        const std::int64_t target = ticksOf(behind, s->rate);
+        if (target > s->placed) s->place(nullptr, nullptr, 0, target, false, m.mux, m.packet.get());
+    }
 }
 
 bool MovieWriter::appendSound(int soundTrack, const float* interleaved, int frames, int channels, int sampleRate,
@@ -843,7 +957,7 @@ bool MovieWriter::appendSound(int soundTrack, const float* interleaved, int fram
     Impl& m = *impl_;
     try {
         return m.sound[std::size_t(soundTrack)]->append(interleaved, frames, channels, sampleRate, presentationTime,
-                                                         *sessionStart_, m.format, m.packet.get())
+                                                         *sessionStart_, m.mux, m.packet.get())
             > 0;
     } catch (const MediaError& e) {
         fail(e);
@@ -872,10 +986,10 @@ void MovieWriter::finish(MediaTime endTime)
             if (v->lastTicks >= endTicks) endTicks = v->lastTicks + v->frameTicks;
         const MediaTime end = *sessionStart_ + MediaTime(endTicks, kVideoTimescale);
 
-        for (auto& v : m.video) v->finish(endTicks, m.format, m.packet.get());
-        for (auto& s : m.sound) s->finish(end, *sessionStart_, m.format, m.packet.get());
+        for (auto& v : m.video) v->finish(endTicks, m.mux, m.packet.get());
+        for (auto& s : m.sound) s->finish(end, *sessionStart_, m.mux, m.packet.get());
 
-        check(av_write_trailer(m.format), "A fájl lezárása nem sikerült.");
+        check(av_write_trailer(m.mux.format), "A fájl lezárása nem sikerült.");
         avio_flush(m.io);
         check(m.io->error, "A fájl lezárása nem sikerült.");
         if (::fsync(m.fd) != 0) throw MediaError("A fájl lezárása nem sikerült.", AVERROR(errno));

@@ -18,7 +18,11 @@ namespace platform {
 // in real time with presentation times on one clock (the host clock for a
 // recording). The movie is written in fragments of about 2 seconds after a
 // header that goes out first, so a process that dies mid-recording leaves a
-// file that plays up to its last complete fragment.
+// file that plays up to its last complete fragment. Fragments begin at key
+// frames of the first video track, which come at least every 2 s of media
+// time however few frames there are; no encoder holds frames back, so a
+// fragment holds the picture up to the time it is cut. A caller whose
+// picture stands still keeps it in the movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
 // a key frame at least every 2 × fps frames, at the track's bit rate. Sound
@@ -37,8 +41,9 @@ namespace platform {
 // Threads: not thread-safe. Every call must come from one thread at a time,
 // in practice the recorder's serial capture queue; the writer may be created
 // on another thread and handed over. Encoding runs on the calling thread; the
-// H.264 encoder and the colour conversion keep worker threads of their own,
-// so an append returns about as fast as the encoder takes frames.
+// H.264 encoder (slices of one frame) and the colour conversion spread each
+// picture over worker threads of their own, and an append returns once its
+// picture is encoded.
 //
 // Errors: failures of the file or the codecs throw MediaError (a Hungarian
 // sentence with FFmpeg's detail). Misuse by the caller (adding a track after
@@ -102,6 +107,10 @@ public:
     bool appendVideo(int videoTrack, const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow,
                      MediaTime presentationTime);
     bool appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime);
+    // Appends the track's last picture again at `presentationTime`, without
+    // converting it again. Returns false when there is no picture yet or the
+    // time is not later than the track's previous frame.
+    bool repeatVideo(int videoTrack, MediaTime presentationTime);
 
     // `frames` frames of interleaved float samples, `channels` per frame, at
     // `sampleRate`, the first one presented at `presentationTime`. Mono goes to
@@ -126,6 +135,7 @@ private:
     struct SoundState;
 
     [[noreturn]] void fail(MediaError error);
+    void encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks);
     void requireWriting() const;
 
     std::filesystem::path path_;

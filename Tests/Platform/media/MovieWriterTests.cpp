@@ -4,6 +4,7 @@
 #include "Platform/media/MovieWriter.h"
 
 #include "support/MediaFixtures.h"
+#include "support/MovieFragments.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -149,6 +151,11 @@ TEST(MovieWriter, WritesEveryTrackInOrderAsH264HighBt709AndAacWithNames)
     }
     ASSERT_EQ(movie[2].packets.size(), 75u);
     EXPECT_NEAR(movie[2].packets.front().pts, 0.504, 1e-4);
+    // Every picture lasts until the end time, as the fragments state it.
+    const auto ends = fixtures::fragmentedTrackEnds(file);
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_NEAR(ends[0], 3.0, 1e-4);
+    EXPECT_NEAR(ends[2], 3.0, 1e-4);
     EXPECT_NEAR(movie[3].soundEnd(), 3.0, 1.0 / 30);
 
     // Pure red read back as BT.709 stays red; written with BT.601
@@ -327,8 +334,8 @@ TEST(MovieWriter, MovieOfAKilledWriterPlaysUpToItsLastFragment)
     fixtures::TempDir dir;
     const auto file = dir / "killed.mov";
     const int status = inChild([&] {
-        // 5.5 s of picture and sound, never finished: fragments are cut
-        // about every 2 s (the picture lags a little, held in the encoder).
+        // 5.5 s of picture and sound, never finished: fragments are cut at
+        // the key frames of 2 s and 4 s.
         MovieWriter w(file);
         w.addVideoTrack({"Képernyő", 160, 120, 30, 500'000});
         w.addSoundTrack({"Rendszerhang", 48000});
@@ -353,11 +360,101 @@ TEST(MovieWriter, MovieOfAKilledWriterPlaysUpToItsLastFragment)
     EXPECT_EQ(streamEntries(file, "codec_name"), (std::vector<std::string>{"h264", "aac", "aac"}));
     const auto movie = fixtures::readMovie(file);
     const auto& packets = movie[0].packets;
-    ASSERT_GE(packets.size(), 90u);
-    ASSERT_LT(packets.size(), 165u);
+    ASSERT_EQ(packets.size(), 120u);
     for (std::size_t i = 0; i < packets.size(); ++i) EXPECT_NEAR(packets[i].pts, double(i) / 30, 1e-4);
     fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});  // every frame there decodes
     EXPECT_GE(movie[1].soundEnd(), 3.9);
     EXPECT_GE(movie[2].soundEnd(), 2.9);
     EXPECT_LT(movie[2].rms(0, movie[2].soundEnd()), 1e-3);
+}
+
+// A recording killed after 9 s whose picture changes once a second or not at
+// all (the caller repeating it each second): no frame waits in the encoder,
+// so the picture reaches as far as the sound, and every fragment begins with
+// a key frame, forced every 2 s of media time however few frames come.
+TEST(MovieWriter, AKilledMovieWithAQuietPictureKeepsItUpToTheSoundsEnd)
+{
+    struct Case {
+        const char* name;
+        bool changes;  // a new picture each second, else the first one repeated
+    };
+    for (const Case& c : {Case{"still", false}, Case{"changing once a second", true}}) {
+        SCOPED_TRACE(c.name);
+        fixtures::TempDir dir;
+        const auto file = dir / "quiet.mov";
+        const int status = inChild([&] {
+            MovieWriter w(file);
+            w.addVideoTrack({"Képernyő", 320, 240, 30, 2'000'000});
+            w.addSoundTrack({"Rendszerhang", 48000});
+            w.start();
+            w.startSession(at(0));
+            double sound = 0;
+            for (int second = 0; second < 9; ++second) {
+                const auto px = solid(320, 240, std::uint8_t(25 * second), 90, 200);
+                if (second == 0 || c.changes) w.appendVideo(0, px.data(), 320, 240, 320 * 4, at(second));
+                else w.repeatVideo(0, at(second));
+                for (; sound < second + 1 - 1e-9; sound += 0.02) {
+                    const auto b = tone(0.02, 48000, 2, 0.3f, sound);
+                    w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
+                }
+            }
+            raise(SIGKILL);
+            return 3;
+        });
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+        const auto packets = fixtures::probePackets(file);
+        std::vector<fixtures::ProbedPacket> video;
+        double soundEnd = 0;
+        for (const auto& p : packets) {
+            if (p.stream == 0) video.push_back(p);
+            else soundEnd = std::max(soundEnd, p.pts + p.duration);
+        }
+        // The last complete fragment was cut at the key frame of 8 s.
+        EXPECT_GT(soundEnd, 7.9);
+        ASSERT_FALSE(video.empty());
+        EXPECT_GE(video.back().pts, soundEnd - 2.0);
+        for (std::size_t i = 0; i < video.size(); ++i) {
+            EXPECT_NEAR(video[i].pts, double(i), 1e-4) << i;
+            if (i % 2 == 0) EXPECT_TRUE(video[i].key) << "a key frame every 2 s; frame " << i;
+        }
+        const auto moofs = fixtures::topLevelBoxes(file, "moof");
+        ASSERT_GE(moofs.size(), 3u);
+        for (std::size_t f = 0; f < moofs.size(); ++f) {
+            const std::int64_t end = f + 1 < moofs.size() ? moofs[f + 1] : std::numeric_limits<std::int64_t>::max();
+            const auto first = std::find_if(video.begin(), video.end(),
+                                            [&](const auto& p) { return p.pos > moofs[f] && p.pos < end; });
+            if (first != video.end()) EXPECT_TRUE(first->key) << "fragment " << f << " begins at " << first->pts;
+        }
+        fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});
+    }
+}
+
+// A picture that stops coming (nobody repeats it) holds no fragment back:
+// the sound is cut into fragments regardless, at most 4 s apart, so a crash
+// still keeps it.
+TEST(MovieWriter, SoundIsNotHeldBackWhenThePictureStops)
+{
+    fixtures::TempDir dir;
+    const auto file = dir / "stalled.mov";
+    const int status = inChild([&] {
+        MovieWriter w(file);
+        w.addVideoTrack({"Képernyő", 160, 120, 30, 500'000});
+        w.addSoundTrack({"Rendszerhang", 48000});
+        w.start();
+        w.startSession(at(0));
+        const auto px = solid(160, 120, 10, 200, 10);
+        w.appendVideo(0, px.data(), 160, 120, 160 * 4, at(0));
+        for (double sound = 0; sound < 9 - 1e-9; sound += 0.02) {
+            const auto b = tone(0.02, 48000, 2, 0.3f, sound);
+            w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
+        }
+        raise(SIGKILL);
+        return 3;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    double soundEnd = 0;
+    for (const auto& p : fixtures::probePackets(file))
+        if (p.stream == 1) soundEnd = std::max(soundEnd, p.pts + p.duration);
+    EXPECT_GT(soundEnd, 7.9);
 }

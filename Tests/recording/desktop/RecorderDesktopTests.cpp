@@ -11,6 +11,7 @@
 #include "Platform/capture/TestDesktop.h"
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
+#include "support/MovieFragments.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,16 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -263,6 +268,55 @@ protected:
 
 constexpr std::uint32_t green = 0x00C000, red = 0xE00000, blue = 0x2040E0;
 
+// Runs record_until_killed on `area` into `file`; once it records, calls
+// `during` with the seconds since then every 50 ms, and kills it with
+// SIGKILL after `seconds`. False when it did not start.
+bool recordAndKill(const std::filesystem::path& file, QRect area, double seconds,
+                   const std::function<void(double elapsed)>& during)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    const std::vector<std::string> args = {RECORD_UNTIL_KILLED,         file.string(),
+                                           std::to_string(area.x()),    std::to_string(area.y()),
+                                           std::to_string(area.width()), std::to_string(area.height())};
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return false;
+    }
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (said.find("recording\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{out[0], POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[64];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        said.append(buffer, std::size_t(n));
+    }
+    close(out[0]);
+    const bool started = said.find("recording\n") != std::string::npos;
+    const auto begin = std::chrono::steady_clock::now();
+    for (double elapsed = 0; started && elapsed < seconds;
+         elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count()) {
+        if (during) during(elapsed);
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return started && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
 } // namespace
 
 // The three recordings run in one test: they are the slow part of the suite.
@@ -364,7 +418,80 @@ TEST_F(RecorderDesktopTest, TheCameraIsTheSecondVideoTrackFromTheFirstFrameOn)
     // camera's first and last frames may come a little late on a busy machine.
     EXPECT_GE(cameraTrack.start, screen.start);
     EXPECT_LT(cameraTrack.start, screen.start + 0.6);
-    EXPECT_NEAR(cameraTrack.end, screen.end, 0.3);
+    // The last camera picture lasts until the stop, as the screen's does.
+    const auto ends = fixtures::fragmentedTrackEnds(file);
+    ASSERT_EQ(ends.size(), 3u);
+    EXPECT_NEAR(ends[1], ends[0], 0.3);
     EXPECT_FALSE(movie[2].video);
     EXPECT_EQ(movie[2].handlerName, "Rendszerhang");
+}
+
+// A recording killed after 9 s whose screen stands still, or changes once a
+// second: the picture reaches to within one fragment (2 s) of the sound, with
+// about one frame a second, and every fragment begins with a key frame.
+TEST_F(RecorderDesktopTest, AKilledRecordingOfAQuietScreenKeepsItsPicture)
+{
+    struct Case {
+        const char* name;
+        bool changes;
+    };
+    const QRect area(200, 200, 320, 240);
+    for (const Case& c : {Case{"still", false}, Case{"changing once a second", true}}) {
+        SCOPED_TRACE(c.name);
+        testdesktop::Window square(client_, area, green);
+        client_.sync();
+        const auto file = *folder_ / (std::string("killed-") + (c.changes ? "changing" : "still") + ".mov");
+        int changes = 0;
+        ASSERT_TRUE(recordAndKill(file, area, 9.0, [&](double elapsed) {
+            if (!c.changes || elapsed < changes + 1) return;
+            ++changes;
+            square.fill(changes % 2 ? blue : red);
+            client_.sync();
+        }));
+
+        std::vector<fixtures::ProbedPacket> video;
+        double soundEnd = 0;
+        for (const auto& p : fixtures::probePackets(file)) {
+            if (p.stream == 0) video.push_back(p);
+            else soundEnd = std::max(soundEnd, p.pts + p.duration);
+        }
+        EXPECT_GT(soundEnd, 5.0);
+        ASSERT_FALSE(video.empty());
+        EXPECT_GE(video.back().pts, soundEnd - 2.0);
+        EXPECT_EQ(video.front().pts, 0.0);
+        // A repeat 1 s after the last frame; a change that lands a little
+        // later may come first (the repeat is checked every 0.1 s).
+        for (std::size_t i = 1; i < video.size(); ++i)
+            EXPECT_LE(video[i].pts - video[i - 1].pts, 1.5) << "no frame for over a second after " << video[i - 1].pts;
+        const auto moofs = fixtures::topLevelBoxes(file, "moof");
+        ASSERT_GE(moofs.size(), 2u);
+        for (std::size_t f = 0; f < moofs.size(); ++f) {
+            const std::int64_t end = f + 1 < moofs.size() ? moofs[f + 1] : std::numeric_limits<std::int64_t>::max();
+            const auto first = std::find_if(video.begin(), video.end(),
+                                            [&](const auto& p) { return p.pos > moofs[f] && p.pos < end; });
+            if (first != video.end()) EXPECT_TRUE(first->key) << "fragment " << f << " begins at " << first->pts;
+        }
+    }
+}
+
+// While another client holds the X server, the screen stream can't grab: the
+// deadlines it misses are frames missing from the movie, counted as dropped.
+TEST_F(RecorderDesktopTest, GrabDeadlinesMissedWhileTheServerIsHeldCountAsDropped)
+{
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    client_.sync();
+    const auto file = *folder_ / "held.mov";
+    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), false, nullptr, nullptr, 30);
+    recorder.setShowsCursor(false);
+    const auto result = run(recorder, 1000ms, [&] {
+        ondexa::testing::pumpFor(300ms);
+        xcb_grab_server(client_.get());
+        client_.sync();
+        std::this_thread::sleep_for(1000ms);  // not pumping: nothing here waits for the server
+        xcb_ungrab_server(client_.get());
+        client_.sync();
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    EXPECT_EQ(recorder.writtenFrames(), 1);  // a still picture
+    EXPECT_GE(recorder.droppedFrames(), 20);  // about 30 deadlines in the second held
 }
