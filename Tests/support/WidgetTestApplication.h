@@ -14,6 +14,12 @@
 #include <QWidget>
 
 #include <memory>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace ondexa::testing {
 

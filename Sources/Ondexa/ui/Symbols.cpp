@@ -141,6 +141,22 @@ QIcon Symbols::icon(const QString& symbol)
     return QIcon::fromTheme(entry->second);
 }
 
+QIcon Symbols::tinted(const QString& symbol, const QColor& color)
+{
+    const QIcon source = icon(symbol);
+    if (source.isNull()) return {};
+    QIcon result;
+    for (const int side : {16, 22, 32, 44}) {
+        QPixmap picture = source.pixmap(QSize(side, side));
+        QPainter painter(&picture);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(picture.rect(), color);
+        painter.end();
+        result.addPixmap(picture);
+    }
+    return result;
+}
+
 QString Symbols::themeName(const QString& symbol)
 {
     const auto entry = table().find(symbol);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,8 @@ public:
 
     // The icon of a symbol; null for a name not in the table.
     static QIcon icon(const QString& symbol);
+    // The symbol drawn in one colour, as on a prominent button.
+    static QIcon tinted(const QString& symbol, const QColor& color);
     // The theme icon a symbol maps to, or empty when it is painted here.
     static QString themeName(const QString& symbol);
     // Every symbol the table knows.
