@@ -42,6 +42,8 @@ TEST_F(TrayTest, MenuFollowsThePhase)
     for (const QAction* action : tray.menu()->actions()) items << (action->isSeparator() ? "—" : action->text());
     EXPECT_EQ(items, (QStringList{"Felvétel indítása", "—", "Vendalum ablak", "Kilépés"}));
     EXPECT_EQ(record->shortcut().toString(), "Ctrl+Alt+A");
+    tray.menu()->adjustSize();
+    saveScreenshot(*tray.menu(), "tray-menu");
 }
 
 TEST_F(TrayTest, ItemsActOnTheControllerAndAskTheApplication)

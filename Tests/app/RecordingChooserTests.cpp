@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QListView>
+#include <QMouseEvent>
 #include <QPushButton>
 
 namespace ondexa {
@@ -79,6 +81,37 @@ TEST_F(RecordingChooserTest, ChoosesAMovieOrAPackageOrNothing)
         }
         EXPECT_FALSE(dialog && dialog->isVisible());
     }
+}
+
+TEST_F(RecordingChooserTest, DoubleClickOnAPackageChoosesIt)
+{
+    std::optional<std::filesystem::path> chosen;
+    QPointer<QFileDialog> dialog = RecordingChooser::choose(nullptr, [&](auto file) { chosen = file; });
+    dialog->resize(700, 450);
+    auto* list = dialog->findChild<QListView*>("listView");
+    ASSERT_NE(list, nullptr);
+    QModelIndex package;
+    ASSERT_TRUE(pumpUntil([&] {
+        const QAbstractItemModel* model = list->model();
+        for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+            const QModelIndex index = model->index(row, 0, list->rootIndex());
+            if (index.data().toString() == "Bemutató.vdlproj") package = index;
+        }
+        return package.isValid();
+    }));
+    saveScreenshot(*dialog, "open-dialog");
+    const QPoint at = list->visualRect(package).center();
+    QWidget* viewport = list->viewport();
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    }
+    QApplication::processEvents();
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, folder / "Bemutató.vdlproj");
+    EXPECT_FALSE(dialog && dialog->isVisible());
 }
 
 TEST_F(RecordingChooserTest, OpenButtonOfTheRecordWindowUsesTheDialog)

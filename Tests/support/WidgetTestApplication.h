@@ -5,6 +5,7 @@
 // screenshots of the windows a test builds go to the build's screenshots
 // folder (ONDEXA_SCREENSHOTS), for a person to look at.
 
+#include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/Theme.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,7 @@ public:
         if (!QApplication::instance()) {
             application_ = std::make_unique<QApplication>(argc_, argv_);
             Theme::apply(*application_);
+            installHungarianQtTexts(*application_);
         }
     }
     void TearDown() override { application_.reset(); }

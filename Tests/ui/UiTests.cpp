@@ -108,6 +108,12 @@ TEST(Theme, ApplicationIsDarkWithAccentHighlight)
     EXPECT_TRUE(QFontInfo(mono).fixedPitch());
 }
 
+TEST(QtTexts, StandardButtonsSpeakHungarian)
+{
+    // Installed for the whole run by the test application, as the program does.
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Mégse");
+}
+
 TEST(VendalumHeader, IconIsAlways46AndTitleIsMetal)
 {
     const QIcon saved = QApplication::windowIcon();
