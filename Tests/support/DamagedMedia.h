@@ -16,6 +16,20 @@
 
 namespace fixtures {
 
+// A movie laid out as the recorder writes it: a header with no samples
+// (ftyp, moov), then a fragment (moof, mdat) every 2 s holding a 30 fps
+// picture that starts each fragment with a key frame, and 48 kHz stereo AAC
+// (a 440 Hz sine at 0.5).
+inline std::filesystem::path makeFragmentedMovie(const std::filesystem::path& file, int seconds)
+{
+    const std::string d = std::to_string(seconds);
+    runFfmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x240:r=30:d=" + d, "-f", "lavfi", "-i",
+               "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=" + d, "-c:v", "libx264", "-g", "60",
+               "-bf", "0", "-c:a", "aac", "-b:a", "256k", "-movflags", "frag_keyframe+empty_moov+default_base_moof",
+               "-frag_duration", "2000000", file.string()});
+    return file;
+}
+
 // One packet of a stream as ffprobe lists it.
 struct PacketPlace {
     double time = 0;      // presentation time, s

@@ -29,6 +29,8 @@ constexpr double kForwardSeconds = 1.0;
 constexpr int kMaxFailures = 50;
 // Time stamps this far out are damage, not time: the frame follows on.
 constexpr std::int64_t kFarTicks = std::int64_t(1) << 52;
+// The end of a stream whose span could not be measured: read until the data ends.
+constexpr std::int64_t kUnknownEnd = std::numeric_limits<std::int64_t>::max();
 // Read positions are kept within ±2^61 frames (over 10^6 years at 768 kHz).
 constexpr std::int64_t kFarFrames = std::int64_t(1) << 61;
 
@@ -159,7 +161,7 @@ struct SampleReader::Impl {
         std::int64_t pts = f->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) pts = f->pts;
         std::int64_t at = 0;
-        if (pts != AV_NOPTS_VALUE && std::abs(pts) < kFarTicks)
+        if (plausible(pts))
             at = av_rescale_q_rnd(pts, st->time_base, in, AV_ROUND_NEAR_INF);
         else if (sameFormat)
             at = nextIn;
@@ -193,6 +195,16 @@ struct SampleReader::Impl {
         }
         append(f, skip, f->nb_samples - skip);
         nextIn += f->nb_samples - skip;
+    }
+
+    // A time stamp far outside the stream is damage, not time: such a frame
+    // follows on from the one before.
+    bool plausible(std::int64_t pts) const
+    {
+        if (pts == AV_NOPTS_VALUE || std::abs(pts) >= kFarTicks) return false;
+        if (end == kUnknownEnd) return true;
+        const std::int64_t at = av_rescale_q(pts, st->time_base, AVRational{1, rate});
+        return at <= end + rate && at >= -rate;
     }
 
     // Counts a packet the decoder refused; it is skipped, so its time stays
@@ -324,7 +336,7 @@ struct SampleReader::Impl {
     std::size_t head = 0;        // first unread float in buffer
     std::int64_t bufferStart = 0;  // frame index of buffer[head]
     std::int64_t position = 0;     // frame index of the next frame read
-    std::int64_t end = std::numeric_limits<std::int64_t>::max();  // frame index where the stream ends
+    std::int64_t end = kUnknownEnd;  // frame index where the stream ends
     std::int64_t nextIn = 0;       // input frame index where the last placed frame ended
     bool positioned = false;
     bool anchorPending = true;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -236,4 +237,53 @@ TEST(SampleReaderDamage, AnUndecodablePacketIsSilenceAndLaterSoundKeepsItsTime)
     const std::vector<float> held = reader.read(TimeRange(MediaTime::zero(), MediaTime(1, 10)));
     EXPECT_EQ(held.front(), 1.0f);
     EXPECT_EQ(held.back(), -1.0f);
+}
+
+TEST(SampleReaderDamage, DamagedFragmentedMoviesReadSafelyFromBeforeTheirStart)
+{
+    fixtures::TempDir dir;
+    const auto whole = fixtures::makeFragmentedMovie(dir / "whole.mov", 6);
+    const std::string bytes = fixtures::fileBytes(whole);
+    const auto top = fixtures::boxesIn(bytes, 0, bytes.size());
+    const auto moof = std::find_if(top.begin(), top.end(), [](const auto& b) { return b.type == "moof"; });
+    ASSERT_NE(moof, top.end());
+
+    // Killed right after its first fragment header: ftyp, moov, moof, no mdat.
+    const auto headerOnly = fixtures::cutCopy(whole, dir / "header-only.mov", moof->offset + moof->size);
+    // The first sound fragment's decode time with 2^48 added (one byte).
+    const auto farTime = dir / "far-time.mov";
+    std::filesystem::copy_file(whole, farTime);
+    for (const auto& traf : fixtures::boxesIn(bytes, moof->offset + 8, moof->offset + moof->size)) {
+        if (traf.type != "traf") continue;
+        const auto inner = fixtures::boxesIn(bytes, traf.offset + 8, traf.offset + traf.size);
+        const bool sound = static_cast<unsigned char>(bytes[inner.at(0).offset + 15]) == 2;  // tfhd track id 2
+        for (const auto& box : inner)
+            if (sound && box.type == "tfdt") fixtures::overwrite(farTime, box.offset + 13, std::string(1, '\x01'));
+    }
+
+    for (const auto& [file, seconds] : {std::pair{headerOnly, 0.0}, {farTime, 6.0}}) {
+        SCOPED_TRACE(file.filename().string());
+        const auto asset = Asset::open(file);
+        SampleReader reader(*asset, asset->audioStreams().at(0), 48000, 2);
+        const std::vector<float> early = reader.read(TimeRange(MediaTime(-1, 2), MediaTime(1, 1)));
+        EXPECT_EQ(early.size(), 2u * 48000);
+        EXPECT_LE(loudest(early), 1.0f);
+
+        // Read on from before the start until the data ends.
+        reader.seek(MediaTime(-1, 4));
+        std::vector<float> all(2 * 12000, 1.0f);
+        for (std::vector<float> block(2 * 12000); const std::size_t n = reader.read(block.data(), 12000);)
+            all.insert(all.end(), block.begin(), block.begin() + std::ptrdiff_t(2 * n));
+        all.erase(all.begin(), all.begin() + 2 * 12000);
+        EXPECT_NEAR(double(all.size()) / 2 / 48000, seconds > 0 ? seconds + 0.25 : 0.0, 0.05);
+        // The damaged fragment's sound follows on from the start, the last
+        // fragment's is at its own time (where the demuxer sorts the middle
+        // one after the seek is its own affair).
+        for (const double at : {0.5, 4.5})
+            if (at < seconds)
+            EXPECT_NEAR(loudest({all.begin() + std::ptrdiff_t(2 * 48000 * (at + 0.25)),
+                                 all.begin() + std::ptrdiff_t(2 * 48000 * (at + 0.5))}),
+                        0.5f, 0.05f)
+                << at;
+    }
 }
