@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -55,6 +56,10 @@ public:
     // (path, size and modification time); frame caches key on it.
     const std::string& identity() const { return identity_; }
 
+    // The bytes of the file that hold the media, from its start: a movie cut
+    // inside a box is read up to its last whole box. Zero: the whole file.
+    std::uint64_t readableBytes() const { return readableBytes_; }
+
     bool isStillImage() const { return image_.has_value(); }
     // Video streams in ascending track id order (empty for a still picture).
     const std::vector<StreamInfo>& videoStreams() const { return video_; }
@@ -67,9 +72,11 @@ public:
 
 private:
     Asset() = default;
+    static std::shared_ptr<const Asset> probe(const std::filesystem::path& path, std::uint64_t byteLimit);
 
     std::filesystem::path path_;
     std::string identity_;
+    std::uint64_t readableBytes_ = 0;
     std::vector<StreamInfo> video_;
     std::vector<StreamInfo> audio_;
     std::optional<StreamInfo> image_;

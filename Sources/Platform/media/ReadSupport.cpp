@@ -2,9 +2,14 @@
 
 #include "Platform/media/MediaError.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -17,6 +22,17 @@ namespace {
 // Generous: local files answer at once; this only ends a stalled read.
 constexpr std::chrono::seconds kOpenBudget{20};
 constexpr std::chrono::seconds kReadBudget{10};
+
+// Read buffer of a prefix reader; FFmpeg's own file reading uses the same.
+constexpr int kLimitedBuffer = 32768;
+
+bool isTopLevelBoxType(const char* type)
+{
+    static constexpr std::array<const char*, 9> kFirst{"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot", "styp", "moof"};
+    for (const char* t : kFirst)
+        if (std::memcmp(type, t, 4) == 0) return true;
+    return false;
+}
 
 std::int64_t floorDiv(__int128 a, __int128 b)
 {
@@ -57,7 +73,110 @@ std::string quoted(const std::filesystem::path& path)
     return "„" + path.string() + "”";
 }
 
-Demuxer::Demuxer(const std::filesystem::path& path) : path_(path)
+BoxLayout topLevelBoxes(const std::filesystem::path& path)
+{
+    BoxLayout layout;
+    // Not blocking: opening a pipe to read waits for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return layout;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return layout;
+    }
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t at = 0;
+    for (;;) {
+        unsigned char head[16];
+        const ssize_t got = pread(fd, head, sizeof head, static_cast<off_t>(at));
+        if (got <= 0) break;  // the end, or nothing more to read
+        if (got < 8) {
+            layout.cutType = "?";
+            break;
+        }
+        const char* type = reinterpret_cast<const char*>(head + 4);
+        if (at == 0) {
+            if (!isTopLevelBoxType(type)) break;
+            layout.isBoxes = true;
+        }
+        std::uint64_t size = 0;
+        for (int i = 0; i < 4; ++i) size = size << 8 | head[i];
+        std::uint64_t header = 8;
+        if (size == 1) {
+            if (got < 16) {
+                layout.cutType.assign(type, 4);
+                break;
+            }
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = size << 8 | head[i];
+            header = 16;
+        } else if (size == 0) {
+            size = fileSize - at;  // runs to the end of the file
+        }
+        if (size < header) {
+            // Not a box: what follows is no structure we can cut at.
+            layout.cutType = "?";
+            break;
+        }
+        if (size > fileSize - at) {
+            layout.cutType.assign(type, 4);
+            break;
+        }
+        at += size;
+        layout.wholeEnd = at;
+    }
+    ::close(fd);
+    return layout;
+}
+
+// A file read through our own callbacks, ending at a chosen size.
+struct Demuxer::LimitedInput {
+    ~LimitedInput()
+    {
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+
+    static int read(void* opaque, std::uint8_t* buf, int n)
+    {
+        auto* in = static_cast<LimitedInput*>(opaque);
+        if (interrupted(in->owner)) return AVERROR_EXIT;
+        if (in->pos >= in->size) return AVERROR_EOF;
+        n = static_cast<int>(std::min<std::int64_t>(n, in->size - in->pos));
+        ssize_t got;
+        do got = pread(in->fd, buf, static_cast<std::size_t>(n), static_cast<off_t>(in->pos));
+        while (got < 0 && errno == EINTR);
+        if (got < 0) return AVERROR(errno);
+        if (got == 0) return AVERROR_EOF;
+        in->pos += got;
+        return static_cast<int>(got);
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
+    {
+        auto* in = static_cast<LimitedInput*>(opaque);
+        whence &= ~AVSEEK_FORCE;
+        if (whence == AVSEEK_SIZE) return in->size;
+        std::int64_t to = -1;
+        if (whence == SEEK_SET) to = offset;
+        else if (whence == SEEK_CUR) to = in->pos + offset;
+        else if (whence == SEEK_END) to = in->size + offset;
+        if (to < 0) return AVERROR(EINVAL);
+        in->pos = to;
+        return to;
+    }
+
+    int fd = -1;
+    std::int64_t size = 0;
+    std::int64_t pos = 0;
+    Demuxer* owner = nullptr;  // its deadline ends a stalled read
+    AVIOContext* io = nullptr;
+};
+
+Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit) : path_(path)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -71,6 +190,29 @@ Demuxer::Demuxer(const std::filesystem::path& path) : path_(path)
     if (!ctx_) throw std::bad_alloc();
     ctx_->interrupt_callback.callback = &Demuxer::interrupted;
     ctx_->interrupt_callback.opaque = this;
+    if (byteLimit > 0) {
+        limited_ = std::make_unique<LimitedInput>();
+        limited_->owner = this;
+        limited_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (limited_->fd < 0) {
+            const int rc = AVERROR(errno);
+            avformat_free_context(ctx_);
+            ctx_ = nullptr;
+            throw MediaError("A fájl nem olvasható: " + quoted(path) + ".", rc);
+        }
+        limited_->size = static_cast<std::int64_t>(byteLimit);
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kLimitedBuffer));
+        if (buffer)
+            limited_->io = avio_alloc_context(buffer, kLimitedBuffer, 0, limited_.get(), &LimitedInput::read, nullptr,
+                                              &LimitedInput::seek);
+        if (!limited_->io) {
+            av_free(buffer);
+            avformat_free_context(ctx_);
+            ctx_ = nullptr;
+            throw std::bad_alloc();
+        }
+        ctx_->pb = limited_->io;
+    }
     arm(kOpenBudget);
     const int rc = avformat_open_input(&ctx_, path.c_str(), nullptr, nullptr);
     if (rc < 0) {
@@ -155,6 +297,11 @@ bool Demuxer::isImageFormat() const
         return name.size() >= n && name.compare(name.size() - n, n, tail) == 0;
     };
     return endsWith("_pipe") || name == "image2" || name == "gif";
+}
+
+std::int64_t Demuxer::size() const
+{
+    return ctx_->pb ? avio_size(ctx_->pb) : -1;
 }
 
 bool Demuxer::isMovFamily() const

@@ -49,12 +49,24 @@ MediaTime timeOf(std::int64_t ticks, AVRational tb);
 // The largest tick of `tb` at or before `t` (so t lies in [tick, tick + 1)).
 std::int64_t ticksAtOrBefore(const MediaTime& t, AVRational tb);
 
+// How a file splits into top-level boxes (ISO base media: MOV, MP4).
+struct BoxLayout {
+    bool isBoxes = false;         // the file starts like a box-structured movie
+    std::uint64_t wholeEnd = 0;   // where the last box that the file holds whole ends
+    std::string cutType;          // the type of the box cut by the file's end; empty when none
+};
+// Reads the box headers only. A file that isn't box-structured (or can't be
+// read) gives isBoxes false.
+BoxLayout topLevelBoxes(const std::filesystem::path& path);
+
 // An input file opened for demuxing. Every blocking call runs under a
 // deadline so a stalled read ends with an error instead of hanging.
 class Demuxer {
 public:
-    // Throws MediaError for a missing, unreadable or unrecognised file.
-    explicit Demuxer(const std::filesystem::path& path);
+    // Opens `path`, seeing only its first `byteLimit` bytes when that is not
+    // zero (the rest is taken as never written). Throws MediaError for a
+    // missing, unreadable or unrecognised file.
+    explicit Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit = 0);
     ~Demuxer();
     Demuxer(const Demuxer&) = delete;
     Demuxer& operator=(const Demuxer&) = delete;
@@ -78,12 +90,17 @@ public:
 
     bool isImageFormat() const;
     bool isMovFamily() const;
+    // The bytes the demuxer sees: the file's size, or the limit it was opened with.
+    std::int64_t size() const;
 
 private:
+    struct LimitedInput;
+
     void arm(std::chrono::seconds budget);
     static int interrupted(void* opaque);
 
     std::filesystem::path path_;
+    std::unique_ptr<LimitedInput> limited_;  // our own reading of a file's prefix, else null
     AVFormatContext* ctx_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
 };

@@ -1,6 +1,9 @@
 #include "Platform/media/Asset.h"
+#include "Platform/media/FrameReader.h"
 #include "Platform/media/MediaError.h"
+#include "Platform/media/SampleReader.h"
 
+#include "support/DamagedMedia.h"
 #include "support/MediaFixtures.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +19,28 @@ using platform::MediaError;
 using platform::MediaTime;
 
 namespace {
+
+// Where the packets of a stream that lie whole in the first `bytes` bytes of
+// the file end (presentation end of the latest), as ffprobe lists them.
+double wholePacketsEnd(const std::vector<fixtures::PacketPlace>& packets, std::uint64_t bytes)
+{
+    double end = 0;
+    for (const auto& p : packets)
+        if (p.pos + p.size <= bytes) end = std::max(end, p.time + p.duration);
+    return end;
+}
+
+// The end of the last picture a reader shows and of the sound it reads.
+std::pair<double, double> decodedEnds(const Asset& asset)
+{
+    platform::FrameReader frames(asset, asset.videoStreams().at(0));
+    const auto last = frames.frameAt(MediaTime(1000, 1));
+    platform::SampleReader sound(asset, asset.audioStreams().at(0), 48000, 2);
+    std::vector<float> block(2 * 48000);
+    std::size_t count = 0;
+    while (const std::size_t n = sound.read(block.data(), 48000)) count += n;
+    return {(last.time + last.duration).seconds(), double(count) / 48000};
+}
 
 // The message of the MediaError that opening `file` throws.
 std::string openError(const std::filesystem::path& file)
@@ -112,4 +137,67 @@ TEST(Asset, BadFilesGiveClearErrorsQuickly)
         EXPECT_EQ(openError(locked).rfind("A fájl nem olvasható", 0), 0u);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+TEST(Asset, AMovieCutInsideAFragmentHeaderOpensUpToItsLastWholeFragment)
+{
+    fixtures::TempDir dir;
+    const auto whole = fixtures::makeFragmentedMovie(dir / "whole.mov", 6);
+    const std::string bytes = fixtures::fileBytes(whole);
+    int fragments = 0;
+    for (const auto& box : fixtures::boxesIn(bytes, 0, bytes.size())) {
+        if (box.type != "moof") continue;
+        SCOPED_TRACE(fragments);
+        // What an independent reader finds in the movie that ends before this header.
+        const auto clean = fixtures::cutCopy(whole, dir / "clean.mov", box.offset);
+        const auto cut = fixtures::cutCopy(whole, dir / ("cut" + std::to_string(fragments++) + ".mov"),
+                                           box.offset + box.size / 2);
+        const auto asset = Asset::open(cut);
+        EXPECT_EQ(asset->readableBytes(), box.offset);
+        const double videoEnd = wholePacketsEnd(fixtures::packetPlaces(clean, "v"), box.offset);
+        const double soundEnd = wholePacketsEnd(fixtures::packetPlaces(clean, "a"), box.offset);
+        EXPECT_NEAR(asset->videoStreams().at(0).timeRange.end().seconds(), videoEnd, 1e-3);
+        EXPECT_NEAR(asset->audioStreams().at(0).timeRange.end().seconds(), soundEnd, 1e-3);
+        if (videoEnd == 0) continue;  // before the first fragment: nothing to read
+        const auto [pictureEnd, soundRead] = decodedEnds(*asset);
+        EXPECT_NEAR(pictureEnd, videoEnd, 1e-3);
+        EXPECT_NEAR(soundRead, soundEnd, 1e-3);
+    }
+    EXPECT_GE(fragments, 3);
+    // A whole movie keeps all of itself.
+    EXPECT_EQ(Asset::open(whole)->readableBytes(), 0u);
+}
+
+TEST(Asset, AMovieThatEndsEarlyStatesWhatItsLastWholeSamplesHold)
+{
+    fixtures::TempDir dir;
+    // A recording killed half-way through its 3rd fragment's data, and a
+    // movie with its index in front (faststart) cut to 60 %.
+    const auto fragmented = fixtures::makeFragmentedMovie(dir / "fragmented.mov", 6);
+    const std::string bytes = fixtures::fileBytes(fragmented);
+    std::vector<fixtures::Box> mdats;
+    for (const auto& box : fixtures::boxesIn(bytes, 0, bytes.size()))
+        if (box.type == "mdat") mdats.push_back(box);
+    ASSERT_GE(mdats.size(), 3u);
+    const auto faststart = dir / "faststart.mp4";
+    fixtures::runFfmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x240:r=30:d=2", "-f", "lavfi", "-i",
+                         "sine=f=440:sample_rate=48000:d=2", "-c:v", "libx264", "-c:a", "aac", "-movflags", "+faststart",
+                         faststart.string()});
+
+    for (const auto& [file, cut] : {std::pair{fragmented, mdats[2].offset + mdats[2].size / 2},
+                                    {faststart, std::filesystem::file_size(faststart) * 6 / 10}}) {
+        SCOPED_TRACE(file.filename().string());
+        const auto damaged = fixtures::cutCopy(file, dir / ("cut-" + file.filename().string()), cut);
+        const double videoEnd = wholePacketsEnd(fixtures::packetPlaces(file, "v"), cut);
+        const double soundEnd = wholePacketsEnd(fixtures::packetPlaces(file, "a"), cut);
+        const auto asset = Asset::open(damaged);
+        const auto& video = asset->videoStreams().at(0);
+        const auto& sound = asset->audioStreams().at(0);
+        EXPECT_NEAR(video.timeRange.end().seconds(), videoEnd, 1e-3);
+        EXPECT_NEAR(sound.timeRange.end().seconds(), soundEnd, 1e-3);
+        EXPECT_EQ(asset->duration(), std::max(video.timeRange.end(), sound.timeRange.end()));
+        const auto [pictureEnd, soundRead] = decodedEnds(*asset);
+        EXPECT_NEAR(pictureEnd, videoEnd, 1e-3);
+        EXPECT_NEAR(soundRead, soundEnd, 1e-3);
+    }
 }
