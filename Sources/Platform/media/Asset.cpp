@@ -61,11 +61,13 @@ std::string metadata(const AVDictionary* dict, const char* key)
     return e && e->value ? e->value : "";
 }
 
+// The average rate, or 30 when the file doesn't know it. The real base rate
+// is no substitute: with no frame to go by FFmpeg takes the time base for it
+// (15,360 fps for a recording killed before its first fragment).
 double frameRateOf(const AVStream* st)
 {
-    for (AVRational r : {st->avg_frame_rate, st->r_frame_rate})
-        if (r.num > 0 && r.den > 0) return av_q2d(r);
-    return 30.0;
+    const AVRational r = st->avg_frame_rate;
+    return r.num > 0 && r.den > 0 ? av_q2d(r) : 30.0;
 }
 
 double pixelAspectOf(const AVStream* st)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
@@ -199,5 +200,37 @@ TEST(Asset, AMovieThatEndsEarlyStatesWhatItsLastWholeSamplesHold)
         const auto [pictureEnd, soundRead] = decodedEnds(*asset);
         EXPECT_NEAR(pictureEnd, videoEnd, 1e-3);
         EXPECT_NEAR(soundRead, soundEnd, 1e-3);
+    }
+}
+
+TEST(Asset, AMovieKilledBeforeItsFirstFragmentIsEmptyNotBroken)
+{
+    fixtures::TempDir dir;
+    const auto whole = fixtures::makeFragmentedMovie(dir / "whole.mov", 2);
+    const std::string bytes = fixtures::fileBytes(whole);
+    const auto top = fixtures::boxesIn(bytes, 0, bytes.size());
+    const auto moof = std::find_if(top.begin(), top.end(), [](const auto& b) { return b.type == "moof"; });
+    ASSERT_NE(moof, top.end());
+    // Its header alone, and its header with the first fragment header cut.
+    for (const auto size : {moof->offset, moof->offset + 20}) {
+        SCOPED_TRACE(size);
+        const auto asset = Asset::open(fixtures::cutCopy(whole, dir / "killed.mov", size));
+        const auto& video = asset->videoStreams().at(0);
+        EXPECT_DOUBLE_EQ(video.nominalFrameRate, 30.0);  // no rate known: not the time base
+        EXPECT_EQ(video.nominalFrameDuration(), MediaTime(1, 30));
+        EXPECT_TRUE(video.timeRange.isEmpty());
+        try {
+            platform::FrameReader(*asset, video).frameAt(MediaTime::zero());
+            ADD_FAILURE() << "a frame from an empty stream";
+        } catch (const MediaError& e) {
+            EXPECT_EQ(std::string(e.what()), "A videó üres, nincs benne képkocka: „" + (dir / "killed.mov").string() + "”.");
+        }
+        // Its sound reads as silence that ends at once.
+        platform::SampleReader sound(*asset, asset->audioStreams().at(0), 48000, 2);
+        const auto silence = sound.read(platform::TimeRange(MediaTime(-1, 1), MediaTime(2, 1)));
+        EXPECT_EQ(silence, std::vector<float>(2 * 96000, 0.0f));
+        float block[2 * 100];
+        sound.seek(MediaTime::zero());
+        EXPECT_EQ(sound.read(block, 100), 0u);
     }
 }
