@@ -9,6 +9,7 @@
 #include <exception>
 #include <limits>
 #include <map>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -32,15 +33,6 @@ bool hasMovieExtension(const std::filesystem::path& path)
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
-}
-
-std::string identityOf(const std::filesystem::path& path)
-{
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    const auto written = std::filesystem::last_write_time(path, ec);
-    return path.lexically_normal().string() + '\n' + std::to_string(ec ? 0 : size) + '\n' +
-           std::to_string(written.time_since_epoch().count());
 }
 
 // Clockwise quarter turns the display matrix asks for; flips are ignored.
@@ -268,7 +260,30 @@ MediaTime Asset::duration() const
     return end;
 }
 
+namespace {
+
+// Assets in use, by path and content: a file is probed once however often
+// it is asked for while its asset lives.
+std::mutex assetsMutex;
+std::map<std::string, std::weak_ptr<const Asset>> assets;  // guarded by assetsMutex
+
+} // namespace
+
 std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
+{
+    const std::string key = path.string() + '\n' + fileIdentity(path);
+    {
+        std::lock_guard lock(assetsMutex);
+        if (auto known = assets[key].lock()) return known;
+    }
+    std::shared_ptr<const Asset> asset = openAnew(path);
+    std::lock_guard lock(assetsMutex);
+    std::erase_if(assets, [](const auto& entry) { return entry.second.expired(); });
+    assets[key] = asset;
+    return asset;
+}
+
+std::shared_ptr<const Asset> Asset::openAnew(const std::filesystem::path& path)
 {
     // A movie cut inside a box (a crash, a power loss before the writer
     // synced) is opened up to its last whole box. A cut header (moof, moov)
@@ -302,7 +317,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
 
     std::shared_ptr<Asset> asset(new Asset);
     asset->path_ = path;
-    asset->identity_ = identityOf(path);
+    asset->identity_ = fileIdentity(path);
     asset->readableBytes_ = byteLimit;
 
     auto pictureInfo = [&](const AVStream* st, StreamKind kind) {
@@ -331,6 +346,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
             StreamInfo info = pictureInfo(st, StreamKind::image);
             info.timeRange = TimeRange(MediaTime::zero(), MediaTime::indefinite());
             asset->image_ = info;
+            dmx.share(asset->identity_);
             return asset;
         }
         throw MediaError(notMediaSentence(path));
@@ -371,6 +387,8 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
     auto byTrack = [](const StreamInfo& a, const StreamInfo& b) { return a.trackId < b.trackId; };
     std::stable_sort(asset->video_.begin(), asset->video_.end(), byTrack);
     std::stable_sort(asset->audio_.begin(), asset->audio_.end(), byTrack);
+    // The readers of this file take over what this open found.
+    dmx.share(asset->identity_);
     return asset;
 }
 

@@ -49,6 +49,10 @@ class Asset {
 public:
     // Opens and probes the file. Throws MediaError with a Hungarian sentence
     // when it is missing, unreadable or no media; never hangs on a stalled read.
+    // While an asset of the same path and content (size, modification time)
+    // lives, that one is returned; the readers made from an asset take over
+    // the file this probe opened. Takes as long as the file asks (seconds for
+    // a damaged movie): call it off the main thread.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
@@ -72,6 +76,7 @@ public:
 
 private:
     Asset() = default;
+    static std::shared_ptr<const Asset> openAnew(const std::filesystem::path& path);
     static std::shared_ptr<const Asset> probe(const std::filesystem::path& path, std::uint64_t byteLimit);
 
     std::filesystem::path path_;

@@ -119,7 +119,7 @@ constexpr int kMaxFailures = 50;
 
 struct FrameReader::Impl {
     Impl(const Asset& asset, const StreamInfo& info, Options options)
-        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path(), asset.readableBytes())
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path(), asset.readableBytes(), asset.identity())
     {
         dmx.findStreamInfo();
         if (info.fileIndex < 0 || info.fileIndex >= static_cast<int>(dmx.context()->nb_streams) ||

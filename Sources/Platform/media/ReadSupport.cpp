@@ -3,7 +3,11 @@
 #include "Platform/media/MediaError.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <deque>
+#include <mutex>
+#include <vector>
 #include <cstring>
 #include <system_error>
 
@@ -143,7 +147,7 @@ struct Demuxer::LimitedInput {
     static int read(void* opaque, std::uint8_t* buf, int n)
     {
         auto* in = static_cast<LimitedInput*>(opaque);
-        if (interrupted(in->owner)) return AVERROR_EXIT;
+        if (interrupted(in->deadline)) return AVERROR_EXIT;
         if (in->pos >= in->size) return AVERROR_EOF;
         n = static_cast<int>(std::min<std::int64_t>(n, in->size - in->pos));
         ssize_t got;
@@ -172,12 +176,110 @@ struct Demuxer::LimitedInput {
     int fd = -1;
     std::int64_t size = 0;
     std::int64_t pos = 0;
-    Demuxer* owner = nullptr;  // its deadline ends a stalled read
+    Deadline* deadline = nullptr;  // ends a stalled read
     AVIOContext* io = nullptr;
 };
 
-Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit) : path_(path)
+std::string fileIdentity(const std::filesystem::path& path)
 {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    const auto written = std::filesystem::last_write_time(path, ec);
+    return path.lexically_normal().string() + '\n' + std::to_string(ec ? 0 : size) + '\n' +
+           std::to_string(written.time_since_epoch().count());
+}
+
+// Inputs kept for the next demuxer of the same content, oldest first.
+struct Demuxer::Pool {
+    struct Kept {
+        std::string key;  // identity and byte limit
+        AVFormatContext* ctx = nullptr;
+        std::unique_ptr<LimitedInput> limited;
+        std::unique_ptr<Deadline> deadline;
+        bool infoFound = false;
+    };
+
+    static Pool& instance()
+    {
+        static Pool pool;
+        return pool;
+    }
+
+    static void close(Kept& k)
+    {
+        if (k.ctx) avformat_close_input(&k.ctx);
+        k.limited.reset();
+    }
+
+    ~Pool()
+    {
+        for (Kept& k : kept) close(k);
+    }
+
+    std::mutex mutex;
+    std::deque<Kept> kept;  // guarded by mutex
+    std::atomic<std::uint64_t> opens{0};
+};
+
+std::uint64_t Demuxer::opens()
+{
+    return Pool::instance().opens.load();
+}
+
+namespace {
+
+std::string poolKey(const std::string& identity, std::uint64_t byteLimit)
+{
+    return identity + '\n' + std::to_string(byteLimit);
+}
+
+} // namespace
+
+Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit) : path_(path), byteLimit_(byteLimit)
+{
+    open(byteLimit);
+}
+
+Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit, std::string identity)
+    : path_(path), identity_(std::move(identity)), byteLimit_(byteLimit)
+{
+    if (!takeKept(byteLimit)) open(byteLimit);
+}
+
+bool Demuxer::takeKept(std::uint64_t byteLimit)
+{
+    if (identity_.empty()) return false;
+    const std::string key = poolKey(identity_, byteLimit);
+    // The file must still be the one kept: a file gone or rewritten since
+    // is opened afresh, and fails or reads its new content as it would.
+    const bool current = fileIdentity(path_) == identity_;
+    Pool& pool = Pool::instance();
+    Pool::Kept taken;
+    std::vector<Pool::Kept> stale;
+    {
+        std::lock_guard lock(pool.mutex);
+        for (auto it = pool.kept.end(); it != pool.kept.begin();) {
+            --it;
+            if (it->key != key) continue;
+            if (!current) stale.push_back(std::move(*it));
+            else taken = std::move(*it);  // the newest
+            it = pool.kept.erase(it);
+            if (taken.ctx) break;
+        }
+    }
+    for (Pool::Kept& k : stale) Pool::close(k);
+    if (!taken.ctx) return false;
+    ctx_ = taken.ctx;
+    limited_ = std::move(taken.limited);
+    deadline_ = std::move(taken.deadline);
+    infoFound_ = taken.infoFound;
+    for (unsigned i = 0; i < ctx_->nb_streams; ++i) ctx_->streams[i]->discard = AVDISCARD_DEFAULT;
+    return true;
+}
+
+void Demuxer::open(std::uint64_t byteLimit)
+{
+    const std::filesystem::path& path = path_;
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(status))
@@ -189,10 +291,10 @@ Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit) : p
     ctx_ = avformat_alloc_context();
     if (!ctx_) throw std::bad_alloc();
     ctx_->interrupt_callback.callback = &Demuxer::interrupted;
-    ctx_->interrupt_callback.opaque = this;
+    ctx_->interrupt_callback.opaque = deadline_.get();
     if (byteLimit > 0) {
         limited_ = std::make_unique<LimitedInput>();
-        limited_->owner = this;
+        limited_->deadline = deadline_.get();
         limited_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (limited_->fd < 0) {
             const int rc = AVERROR(errno);
@@ -223,28 +325,64 @@ Demuxer::Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit) : p
             throw MediaError("A fájl megnyitása túl sokáig tartott: " + quoted(path) + ".", rc);
         throw MediaError("A fájl nem kép-, hang- vagy videofájl, vagy sérült: " + quoted(path) + ".", rc);
     }
+    ++Pool::instance().opens;
 }
+
+// Kept per content and in all: enough for a probe followed by the readers
+// of peaks, thumbnails and playback; each holds a file and its index.
+constexpr std::size_t kKeptPerFile = 2;
+constexpr std::size_t kKeptInAll = 8;
 
 Demuxer::~Demuxer()
 {
-    if (ctx_) avformat_close_input(&ctx_);
+    if (!ctx_) return;
+    // Still pictures are read from their start without a seek; their
+    // inputs aren't worth keeping anyway.
+    if (identity_.empty() || stalled_ || isImageFormat()) {
+        avformat_close_input(&ctx_);
+        return;
+    }
+    Pool& pool = Pool::instance();
+    std::vector<Pool::Kept> evicted;
+    {
+        std::lock_guard lock(pool.mutex);
+        const std::string key = poolKey(identity_, byteLimit_);
+        pool.kept.push_back(Pool::Kept{key, ctx_, std::move(limited_), std::move(deadline_), infoFound_});
+        std::size_t same = 0;
+        for (const Pool::Kept& k : pool.kept) same += k.key == key;
+        for (auto it = pool.kept.begin(); it != pool.kept.end();) {
+            const bool over = pool.kept.size() > kKeptInAll || (it->key == key && same > kKeptPerFile);
+            if (!over) {
+                ++it;
+                continue;
+            }
+            if (it->key == key) --same;
+            evicted.push_back(std::move(*it));
+            it = pool.kept.erase(it);
+        }
+    }
+    ctx_ = nullptr;
+    for (Pool::Kept& k : evicted) Pool::close(k);
 }
 
 void Demuxer::arm(std::chrono::seconds budget)
 {
-    deadline_ = std::chrono::steady_clock::now() + budget;
+    deadline_->at = std::chrono::steady_clock::now() + budget;
 }
 
 int Demuxer::interrupted(void* opaque)
 {
-    const auto* self = static_cast<const Demuxer*>(opaque);
-    return std::chrono::steady_clock::now() > self->deadline_ ? 1 : 0;
+    const auto* deadline = static_cast<const Deadline*>(opaque);
+    return std::chrono::steady_clock::now() > deadline->at ? 1 : 0;
 }
 
 void Demuxer::findStreamInfo()
 {
+    if (infoFound_) return;
     arm(kOpenBudget);
     const int rc = avformat_find_stream_info(ctx_, nullptr);
+    stalled_ = stalled_ || rc == AVERROR_EXIT;
+    if (rc >= 0) infoFound_ = true;
     if (rc < 0) {
         if (rc == AVERROR_EXIT)
             throw MediaError("A fájl vizsgálata túl sokáig tartott: " + quoted(path_) + ".", rc);
@@ -255,13 +393,17 @@ void Demuxer::findStreamInfo()
 int Demuxer::readPacket(AVPacket* packet)
 {
     arm(kReadBudget);
-    return av_read_frame(ctx_, packet);
+    const int rc = av_read_frame(ctx_, packet);
+    stalled_ = stalled_ || rc == AVERROR_EXIT;
+    return rc;
 }
 
 int Demuxer::seekBackward(int streamIndex, std::int64_t ticks)
 {
     arm(kReadBudget);
-    return av_seek_frame(ctx_, streamIndex, ticks, AVSEEK_FLAG_BACKWARD);
+    const int rc = av_seek_frame(ctx_, streamIndex, ticks, AVSEEK_FLAG_BACKWARD);
+    stalled_ = stalled_ || rc == AVERROR_EXIT;
+    return rc;
 }
 
 CodecContextPtr Demuxer::openDecoder(int streamIndex, int threads) const

@@ -43,7 +43,7 @@ std::int64_t roundDiv(__int128 a, __int128 b)
 
 struct SampleReader::Impl {
     Impl(const Asset& asset, const StreamInfo& info, int sampleRate, int channelCount)
-        : rate(sampleRate), channels(channelCount), dmx(asset.path(), asset.readableBytes())
+        : rate(sampleRate), channels(channelCount), dmx(asset.path(), asset.readableBytes(), asset.identity())
     {
         if (rate <= 0 || rate > 768000 || channels <= 0 || channels > 64)
             throw MediaError("Érvénytelen hangformátumot kértek a hang olvasásához.");

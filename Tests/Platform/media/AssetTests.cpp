@@ -1,6 +1,8 @@
 #include "Platform/media/Asset.h"
 #include "Platform/media/FrameReader.h"
+#include "Platform/media/ImageGenerator.h"
 #include "Platform/media/MediaError.h"
+#include "Platform/media/ReadSupport.h"
 #include "Platform/media/SampleReader.h"
 
 #include "support/DamagedMedia.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 
 #include <sys/stat.h>
@@ -233,4 +236,65 @@ TEST(Asset, AMovieKilledBeforeItsFirstFragmentIsEmptyNotBroken)
         sound.seek(MediaTime::zero());
         EXPECT_EQ(sound.read(block, 100), 0u);
     }
+}
+
+TEST(Asset, AFileIsOpenedOnceForItsProbeAndTheReadersThatFollowIt)
+{
+    using platform::readsupport::Demuxer;
+    fixtures::TempDir dir;
+    const auto movie = fixtures::makeNumberedVideo(
+        dir / "numbered.mov",
+        fixtures::NumberedVideo(90, {"-bf", "0", "-movflags", "frag_keyframe+empty_moov+default_base_moof"}));
+    const auto sound = fixtures::makeStereoSine(dir / "sine.m4a", 2.0);
+    auto numberAt = [](platform::FrameReader& reader, int k) {
+        const QImage image = reader.frameAt(MediaTime(k, 30)).image;
+        return fixtures::frameNumberOf([&](int x, int y) { return image.pixel(x, y); }, image.width(), image.height());
+    };
+
+    const std::uint64_t before = Demuxer::opens();
+    const auto asset = Asset::open(movie);
+    const auto audio = Asset::open(sound);
+    EXPECT_EQ(Demuxer::opens(), before + 2);
+    EXPECT_EQ(Asset::open(movie), asset);  // probed once while it lives
+    const auto& video = asset->videoStreams().at(0);
+
+    // Readers one after the other take over what the probe opened, each
+    // reading from where it asks, whatever the one before left.
+    for (int k : {75, 10, 44}) {
+        platform::FrameReader reader(*asset, video);
+        EXPECT_EQ(numberAt(reader, k), k);
+        EXPECT_EQ(numberAt(reader, k + 1), k + 1);
+    }
+    platform::ImageGenerator thumbnails(*asset, video);
+    EXPECT_EQ(thumbnails.imageAt(MediaTime(2, 1)).size(), QSize(320, 240));
+    std::vector<std::vector<float>> parts;
+    for (const double at : {1.5, 0.5, 1.5}) {
+        platform::SampleReader reader(*audio, audio->audioStreams().at(0), 48000, 2);
+        parts.push_back(reader.read(platform::TimeRange(MediaTime::fromSeconds(at), MediaTime(1, 10))));
+    }
+    EXPECT_EQ(parts[2], parts[0]);
+    EXPECT_NE(parts[1], parts[0]);
+    EXPECT_EQ(Demuxer::opens(), before + 2);
+
+    // Readers at the same time need their own; once they end, theirs are kept too.
+    {
+        platform::FrameReader first(*asset, video);
+        platform::FrameReader second(*asset, video);
+        EXPECT_EQ(numberAt(first, 30) + numberAt(second, 60), 90);
+    }
+    EXPECT_EQ(Demuxer::opens(), before + 4);
+    {
+        platform::FrameReader first(*asset, video);
+        platform::FrameReader second(*asset, video);
+        EXPECT_EQ(numberAt(first, 89) + numberAt(second, 1), 90);
+    }
+    EXPECT_EQ(Demuxer::opens(), before + 4);
+
+    // A file written anew is another file.
+    std::filesystem::last_write_time(movie, std::filesystem::last_write_time(movie) + std::chrono::seconds(5));
+    const auto rewritten = Asset::open(movie);
+    EXPECT_NE(rewritten, asset);
+    platform::FrameReader reader(*asset, video);
+    EXPECT_EQ(numberAt(reader, 5), 5);
+    EXPECT_EQ(Demuxer::opens(), before + 6);
 }
