@@ -95,7 +95,7 @@ BoxLayout topLevelBoxes(const std::filesystem::path& path)
         const ssize_t got = pread(fd, head, sizeof head, static_cast<off_t>(at));
         if (got <= 0) break;  // the end, or nothing more to read
         if (got < 8) {
-            layout.cutType = "?";
+            layout.cutType.assign(1, '?');
             break;
         }
         const char* type = reinterpret_cast<const char*>(head + 4);
@@ -119,7 +119,7 @@ BoxLayout topLevelBoxes(const std::filesystem::path& path)
         }
         if (size < header) {
             // Not a box: what follows is no structure we can cut at.
-            layout.cutType = "?";
+            layout.cutType.assign(1, '?');
             break;
         }
         if (size > fileSize - at) {
