@@ -119,7 +119,7 @@ constexpr int kMaxFailures = 50;
 
 struct FrameReader::Impl {
     Impl(const Asset& asset, const StreamInfo& info, Options options)
-        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path())
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path(), asset.readableBytes(), asset.identity())
     {
         dmx.findStreamInfo();
         if (info.fileIndex < 0 || info.fileIndex >= static_cast<int>(dmx.context()->nb_streams) ||
@@ -194,6 +194,13 @@ struct FrameReader::Impl {
         return av_seek_frame(dmx.context(), st->index, 0, AVSEEK_FLAG_BYTE) >= 0;
     }
 
+    // A stream in which the probe found no packet is empty, not damaged.
+    void failEmpty() const
+    {
+        if (stream.timeRange.isEmpty())
+            throw MediaError("A videó üres, nincs benne képkocka: " + quoted(dmx.path()) + ".");
+    }
+
     // Positions the decoder so that the frame showing at `tt` comes next,
     // and leaves the first decoded frame in `ahead`.
     void seekTo(std::int64_t tt)
@@ -201,8 +208,10 @@ struct FrameReader::Impl {
         std::int64_t target = tt;
         const std::int64_t second = std::max<std::int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
         for (std::int64_t back = second;; back *= 2) {
-            if (!seekDemuxer(target))
+            if (!seekDemuxer(target)) {
+                failEmpty();
                 throw MediaError("A videóban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
+            }
             resetDecoding();
             aheadValid = decodeNext(ahead.get());
             // Key frames are indexed by decoding time; with reordered frames
@@ -250,7 +259,10 @@ struct FrameReader::Impl {
             aheadValid = false;
             shownImage = QImage();
         }
-        if (!shownValid) throw MediaError("A videóból egy képkocka sem olvasható: " + quoted(dmx.path()) + ".");
+        if (!shownValid) {
+            failEmpty();
+            throw MediaError("A videóból egy képkocka sem olvasható: " + quoted(dmx.path()) + ".");
+        }
     }
 
     std::int64_t shownEnd() const

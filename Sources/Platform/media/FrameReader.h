@@ -20,7 +20,8 @@ public:
         std::shared_ptr<FrameCache> cache;  // optional, may be shared between readers
     };
 
-    // Opens the file again for this reader. Throws MediaError.
+    // Takes over the file as the asset's probe or an earlier reader left it,
+    // or opens it again when none is free. Throws MediaError.
     FrameReader(const Asset& asset, const StreamInfo& stream, Options options);
     FrameReader(const Asset& asset, const StreamInfo& stream);
     ~FrameReader();

@@ -16,7 +16,8 @@ namespace platform {
 // One thread at a time per reader.
 class SampleReader {
 public:
-    // Opens the file again for this reader. Throws MediaError.
+    // Takes over the file as the asset's probe or an earlier reader left it,
+    // or opens it again when none is free. Throws MediaError.
     SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels);
     ~SampleReader();
     SampleReader(const SampleReader&) = delete;
