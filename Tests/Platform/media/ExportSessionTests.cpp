@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -144,6 +148,7 @@ class ExportSessionTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        av_log_set_level(AV_LOG_ERROR);  // as the program does: no encoder statistics
         dir = new fixtures::TempDir;
         // Frames 0…89 at 30 frames per second.
         video = Asset::open(fixtures::makeNumberedVideo(*dir / "numbers.mp4", fixtures::NumberedVideo(90)));
