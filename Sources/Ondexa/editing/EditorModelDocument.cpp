@@ -83,7 +83,13 @@ EditorModel::EditorModel(std::filesystem::path url, std::unique_ptr<QSettings> s
     saveState_ = makeSaveState();
 }
 
-EditorModel::~EditorModel() = default;
+EditorModel::~EditorModel()
+{
+    // The player goes last among the fields; nothing it does while it stops
+    // may reach the clock or this object's signals any more.
+    player_->removeTimeObserver(timeObserver_);
+    player_->disconnect(this);
+}
 
 double EditorModel::duration() const
 {

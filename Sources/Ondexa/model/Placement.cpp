@@ -108,11 +108,13 @@ double Clip::fadeLevel(double time) const
 std::vector<Clip> Track::effectiveClips() const
 {
     std::vector<Clip> sorted = sortedByStart(clips);
-    // Every pair, not only neighbours: a long clip may overlap several later ones.
+    // Every pair, not only neighbours: a long clip may overlap several later
+    // ones. Later starts only shrink the overlap, so the first clip that
+    // starts after this one's end ends its search (a long track stays linear).
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         for (std::size_t j = i + 1; j < sorted.size(); ++j) {
             const double overlap = sorted[i].end() - sorted[j].start;
-            if (overlap <= 0) continue;
+            if (overlap <= 0) break;
             const double fade = std::min({overlap, sorted[j].duration, sorted[i].duration});
             sorted[i].fadeOut = std::max(sorted[i].fadeOut, fade);
             sorted[j].fadeIn = std::max(sorted[j].fadeIn, fade);

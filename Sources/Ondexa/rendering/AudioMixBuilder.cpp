@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace ondexa {
@@ -61,6 +62,8 @@ std::shared_ptr<platform::AudioMix> makeAudioMix(const Built& built, const Rende
     static const PeakMap noPeaks;
     const PeakMap& peaks = settings.peaks ? *settings.peaks : noPeaks;
     auto mix = std::make_shared<platform::AudioMix>();
+    // The lanes of one track share its pre-gain; it reads all of its peaks.
+    std::unordered_map<Uuid, float> gains;
     for (const AudioLane& lane : built.audio) {
         const auto track = std::find_if(settings.tracks.begin(), settings.tracks.end(),
                                         [&](const Track& t) { return t.id == lane.trackID; });
@@ -69,7 +72,11 @@ std::shared_ptr<platform::AudioMix> makeAudioMix(const Built& built, const Rende
         automate(parameters, *track, lane);
         // Muted or not: unmuting later refreshes the mix, and the tap's state
         // must not depend on it. Every lane gets its own maximizer.
-        if (track->maximize) parameters.tap = makeTap(maximizerGain(*track, peaks));
+        if (track->maximize) {
+            auto gain = gains.find(track->id);
+            if (gain == gains.end()) gain = gains.emplace(track->id, maximizerGain(*track, peaks)).first;
+            parameters.tap = makeTap(gain->second);
+        }
     }
     return mix;
 }

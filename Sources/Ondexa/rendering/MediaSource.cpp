@@ -1,12 +1,11 @@
 #include "Ondexa/rendering/MediaSource.h"
 
-#include "Platform/media/MediaError.h"
-
 #include <QImageReader>
 #include <QString>
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 namespace ondexa {
 
@@ -52,8 +51,8 @@ std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file)
     std::shared_ptr<const platform::Asset> asset;
     try {
         asset = platform::Asset::open(file);
-    } catch (const platform::MediaError&) {
-        return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;  // missing, unreadable or no media: the caller says so
     }
     // A picture format the image reader lacks but FFmpeg reads is no movie
     // either: without a decoded picture it can't be shown as a still.
