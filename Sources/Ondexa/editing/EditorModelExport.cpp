@@ -125,9 +125,11 @@ void EditorModel::exportTo(const std::filesystem::path& to, const ExportOptions&
         platform::ExportSession::create(built.composition, exportPreset(options));
     if (!session) return refuseExport(kCannotStart, done);
 
-    // A failure here (no file there, for one) changes nothing.
+    // A failure here (no file there, for one) changes nothing. A folder is
+    // never removed: the session then refuses the place.
     std::error_code ignored;
-    std::filesystem::remove(to, ignored);
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(to, ignored)))
+        std::filesystem::remove(to, ignored);
 
     session->setOutput(to, exportFileType(options.format));
     session->setAudioMix(makeAudioMix(built, settings));
