@@ -290,6 +290,23 @@ TEST_F(EditorExport, CancelRemovesTheFileQuietly)
     expectIdle();
 }
 
+// A second export started while one runs leaves the first running: both
+// end and report, and the model is idle only after the last.
+TEST_F(EditorExport, TwoExportsAtOnceBothEnd)
+{
+    const Options sound = options(Options::Range::all, {}, {}, Options::Format::m4a);
+    const Options movie = options(Options::Range::all, Options::Size::quarter, {}, Options::Format::mp4);
+    std::optional<bool> first, second;
+    model->exportTo(folder.path / "first.mp4", movie, [&](bool written) { first = written; });
+    model->exportTo(folder.path / "second.m4a", sound, [&](bool written) { second = written; });
+    ASSERT_TRUE(runUntil([&] { return first && second; }, 180s));
+    EXPECT_EQ(first, true);
+    EXPECT_EQ(second, true);
+    EXPECT_NEAR(std::stod(probe(folder.path / "first.mp4", "format=duration")), 3.0, 0.05);
+    EXPECT_NEAR(std::stod(probe(folder.path / "second.m4a", "format=duration")), 3.0, 0.05);
+    expectIdle();
+}
+
 // A write that fails midway: the session's own sentence, and the file that
 // was there before is gone, not half replaced.
 TEST_F(EditorExport, AFailedWriteReportsTheSessionsError)
