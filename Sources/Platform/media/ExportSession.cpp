@@ -342,7 +342,7 @@ struct ExportSession::Output {
         if (preset != Preset::sound) {
             openVideo(preset, size, frameDuration, globalHeader);
             videoStream = addStream(video.get());
-            // The tag players of Apple's family require for HEVC in MP4 and MOV.
+            // hvc1: parameter sets only in the sample description, the form most players accept.
             if (preset == Preset::hevc) videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
         }
         if (withSound) {
