@@ -22,8 +22,10 @@
 #include "Ondexa/model/Timeline.h"
 #include "Ondexa/model/Uuid.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
+#include "Ondexa/rendering/ExportOptions.h"
 #include "Ondexa/rendering/MediaSource.h"
 #include "Ondexa/rendering/Thumbnails.h"
+#include "Platform/media/ExportSession.h"
 #include "Platform/media/Player.h"
 
 #include <QObject>
@@ -42,6 +44,7 @@
 #include <vector>
 
 class QSettings;
+class QTimer;
 
 namespace ondexa {
 
@@ -88,6 +91,9 @@ public:
     using ChosenPath = std::function<void(std::optional<std::filesystem::path>)>;
     using PathChooser = std::function<void(const std::filesystem::path& proposed, ChosenPath chosen)>;
     using SaveCompletion = std::function<void(std::optional<std::string> error)>;
+    using ExportOptions = ondexa::ExportOptions;
+    // Called with true only when the file was written completely.
+    using ExportCompletion = std::function<void(bool written)>;
 
     static constexpr std::size_t undoLimit = 200;
     // Autosave and saving refuse to touch a file they would lose.
@@ -218,6 +224,22 @@ public:
     void setPathChooser(PathChooser chooser) { pathChooser_ = std::move(chooser); }
     // "<recording's name>.vdlproj" in the recording's folder.
     std::filesystem::path proposedProjectURL() const;
+
+    // --- Export (EditorModelExport.cpp) ---
+    // The span and tracks (none: all) that a range choice covers.
+    ExportExtent exportExtent(ExportOptions::Range range) const;
+    // The output picture of a size choice for this recording.
+    QSize exportSize(ExportOptions::Size size) const;
+    // Writes the edit to `to` as `options` say, in the background, and calls
+    // `done` on the main thread when it has ended. Pauses the player; clears
+    // exportError; a file already at `to` is replaced. Progress goes to
+    // exportProgress every 200 ms while it runs; a completed export sets
+    // lastExport, a failed one exportError, a cancelled one (through
+    // exportSession()->cancel()) nothing, and removes what it wrote. An
+    // export refused before it starts calls `done` before returning.
+    void exportTo(const std::filesystem::path& to, const ExportOptions& options, ExportCompletion done = {});
+    // The running export, for the dialog's cancel; null when none runs.
+    platform::ExportSession* exportSession() const { return exportSession_.get(); }
 
     // --- Conversion of older editing states ---
     // Effects tracks packed from the annotations, then the picture tracks
@@ -370,6 +392,12 @@ private:
     void refreshPreviewVideo();
     void refreshAudioMix();
     void seekPlayer(double time);
+    void setExportProgress(std::optional<double> progress);
+    void setLastExport(std::optional<std::filesystem::path> file);
+    // The end of an export that is refused before its session starts.
+    void refuseExport(const std::string& message, const ExportCompletion& done);
+    void finishExport(platform::ExportSession& session, QTimer* poll, const std::filesystem::path& to,
+                      const ExportCompletion& done);
 
     // Helpers of the selection and cut operations.
     // Relink keys: a cut piece's old link in upper-case text, "#", its side.
@@ -477,6 +505,8 @@ private:
     std::optional<Built> built_;
     bool loaded_ = false;
     std::vector<ClipboardEntry> clipboard_;
+    // The running export; its progress poll (a child timer) holds it too.
+    std::shared_ptr<platform::ExportSession> exportSession_;
 
     std::unique_ptr<QSettings> settings_;
     PathChooser pathChooser_;

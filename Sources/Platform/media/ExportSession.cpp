@@ -1,0 +1,841 @@
+#include "Platform/media/ExportSession.h"
+
+#include "Platform/media/AudioMixer.h"
+#include "Platform/media/CompositionRenderer.h"
+#include "Platform/media/FrameCache.h"
+#include "Platform/media/MediaError.h"
+#include "Platform/media/SourceFrames.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace platform {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "QImage's 32-bit formats are taken as B, G, R, A bytes");
+
+// --- Tuning ------------------------------------------------------------------
+
+// Frames handed to the compositors ahead of the one being encoded, per
+// compositor: enough that none of them waits for the decoder, few enough
+// that a 4K export holds well under a gigabyte of pictures.
+constexpr int kFramesAheadPerCompositor = 2;
+
+// Decoded source frames kept for the compositors; a transition shows two
+// parts of one recording at once, and a frame may be asked for again when
+// the output rate is above the source's.
+constexpr std::size_t kSourceCacheBytes = 96u << 20;
+
+// Sound goes to the AAC encoder in its own frame size.
+constexpr int kSoundBlock = 1024;
+
+constexpr int kIoBufferSize = 256 * 1024;
+
+constexpr const char* kStartError = "Az exportálás nem indítható.";
+constexpr const char* kWriteError = "Írási hiba az exportálás közben.";
+constexpr const char* kEmptySpan = "Az exportálandó szakasz üres.";
+constexpr const char* kNoSound = "A kompozícióban nincs hang, hangfájl nem készíthető.";
+constexpr const char* kNoPicture = "Az exportáláshoz nincs képösszeállítás.";
+constexpr const char* kWrongType = "A fájltípus nem illik az exportálás beállításához.";
+constexpr const char* kVideoEncoder = "A videó kódoló nem indítható.";
+constexpr const char* kSoundEncoder = "A hang kódoló nem indítható.";
+constexpr const char* kFrameCancelled = "A képkocka rajzolása megszakadt.";
+constexpr const char* kCloseError = "A fájl lezárása nem sikerült.";
+
+// --- FFmpeg ownership ----------------------------------------------------------
+
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+
+template <typename T>
+T* checkedAlloc(T* p)
+{
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+void check(int rc, const char* sentence)
+{
+    if (rc < 0) throw MediaError(sentence, rc);
+}
+
+const char* videoEncoderName(ExportSession::Preset preset)
+{
+    switch (preset) {
+    case ExportSession::Preset::h264: return "libx264";
+    case ExportSession::Preset::hevc: return "libx265";
+    case ExportSession::Preset::sound: break;
+    }
+    return nullptr;
+}
+
+const char* muxerName(ExportSession::FileType type)
+{
+    switch (type) {
+    case ExportSession::FileType::mp4: return "mp4";
+    case ExportSession::FileType::mov: return "mov";
+    case ExportSession::FileType::m4a: return "ipod";
+    }
+    return "mp4";
+}
+
+// value × scale / timescale rounded to nearest.
+std::int64_t ticksOf(const MediaTime& t, std::int64_t scale)
+{
+    const __int128 num = static_cast<__int128>(t.value()) * scale;
+    const __int128 den = t.timescale();
+    const __int128 q = num >= 0 ? (num + den / 2) / den : (num - den / 2) / den;
+    return static_cast<std::int64_t>(q);
+}
+
+MediaTime times(const MediaTime& step, std::int64_t k)
+{
+    return {step.value() * k, step.timescale()};
+}
+
+// Writes all of `size` bytes to the descriptor behind `opaque`.
+int writeToFile(void* opaque, std::uint8_t* data, int size)
+{
+    const int fd = *static_cast<int*>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return AVERROR(errno);
+        }
+        data += n;
+        left -= static_cast<int>(n);
+    }
+    return size;
+}
+
+std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence)
+{
+    const int fd = *static_cast<int*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? std::int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : std::int64_t(at);
+}
+
+// Opaque RGB pictures (the compositor's premultiplied output over black) to
+// BT.709 limited-range 4:2:0, as the streams are tagged.
+class Converter {
+public:
+    FramePtr convert(const QImage& image, int width, int height)
+    {
+        QImage source = image;
+        if (source.format() != QImage::Format_ARGB32_Premultiplied && source.format() != QImage::Format_RGB32 &&
+            source.format() != QImage::Format_ARGB32)
+            source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (!scaler_ || sourceSize_ != source.size() || width_ != width || height_ != height) {
+            scaler_.reset(checkedAlloc(sws_alloc_context()));
+            SwsContext* s = scaler_.get();
+            av_opt_set_int(s, "srcw", source.width(), 0);
+            av_opt_set_int(s, "srch", source.height(), 0);
+            av_opt_set_int(s, "src_format", AV_PIX_FMT_BGRA, 0);
+            av_opt_set_int(s, "dstw", width, 0);
+            av_opt_set_int(s, "dsth", height, 0);
+            av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
+            av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
+            // Each compositor's frames are converted on its own thread already.
+            av_opt_set_int(s, "threads", 1, 0);
+            const int rc = sws_init_context(s, nullptr, nullptr);
+            if (rc < 0) {
+                scaler_.reset();
+                throw MediaError("A kép nem alakítható át a videó kódolóhoz.", rc);
+            }
+            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(s, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+            sourceSize_ = source.size();
+            width_ = width;
+            height_ = height;
+        }
+        FramePtr frame(checkedAlloc(av_frame_alloc()));
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = width;
+        frame->height = height;
+        frame->color_primaries = AVCOL_PRI_BT709;
+        frame->color_trc = AVCOL_TRC_BT709;
+        frame->colorspace = AVCOL_SPC_BT709;
+        frame->color_range = AVCOL_RANGE_MPEG;
+        check(av_frame_get_buffer(frame.get(), 0), kWriteError);
+        const std::uint8_t* in[4] = {source.constBits(), nullptr, nullptr, nullptr};
+        const int inStride[4] = {int(source.bytesPerLine()), 0, 0, 0};
+        check(sws_scale(scaler_.get(), in, inStride, 0, source.height(), frame->data, frame->linesize), kWriteError);
+        return frame;
+    }
+
+private:
+    ScalerPtr scaler_;
+    QSize sourceSize_;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+} // namespace
+
+// --- The output file -----------------------------------------------------------
+
+// The container, the encoders and the file, used by the export thread only.
+struct ExportSession::Output {
+    std::filesystem::path path;
+    int fd = -1;
+    dev_t device = 0;  // the file we created, so that we never remove another
+    ino_t inode = 0;
+    AVFormatContext* format = nullptr;
+    AVIOContext* io = nullptr;
+    CodecPtr video;
+    CodecPtr sound;
+    AVStream* videoStream = nullptr;  // owned by `format`
+    AVStream* soundStream = nullptr;
+    FramePtr soundFrame;
+    PacketPtr packet;
+    std::int64_t soundWritten = 0;  // samples sent to the encoder
+
+    ~Output() { release(); }
+
+    void release()
+    {
+        video.reset();
+        sound.reset();
+        if (format) {
+            avformat_free_context(format);
+            format = nullptr;
+        }
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
+    // Closes and removes the file, while the path still names ours.
+    void abandon() noexcept
+    {
+        release();
+        if (inode == 0) return;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode) ::unlink(path.c_str());
+        inode = 0;
+    }
+
+    void openVideo(Preset preset, QSize size, MediaTime frameDuration, bool globalHeader)
+    {
+        const AVCodec* codec = avcodec_find_encoder_by_name(videoEncoderName(preset));
+        if (!codec) throw MediaError(kVideoEncoder, AVERROR_ENCODER_NOT_FOUND);
+        video.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        AVCodecContext* c = video.get();
+        c->width = size.width();
+        c->height = size.height();
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        // One tick a frame: frame k has the time stamp k.
+        c->time_base = {int(frameDuration.value()), frameDuration.timescale()};
+        c->framerate = {frameDuration.timescale(), int(frameDuration.value())};
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
+        c->colorspace = AVCOL_SPC_BT709;
+        c->color_range = AVCOL_RANGE_MPEG;
+        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "preset", "fast", 0);
+        if (preset == Preset::h264) {
+            av_dict_set(&options, "profile", "high", 0);
+            av_dict_set(&options, "crf", "18", 0);
+        } else {
+            av_dict_set(&options, "profile", "main", 0);
+            av_dict_set(&options, "crf", "22", 0);
+            // x265 writes its banner and statistics to the terminal otherwise.
+            av_dict_set(&options, "x265-params", "log-level=error", 0);
+        }
+        const int rc = avcodec_open2(c, codec, &options);
+        const bool unknownOption = av_dict_count(options) > 0;
+        av_dict_free(&options);
+        check(rc, kVideoEncoder);
+        if (unknownOption) throw MediaError(kVideoEncoder, AVERROR_OPTION_NOT_FOUND);
+    }
+
+    void openSound(bool globalHeader)
+    {
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (!codec) throw MediaError(kSoundEncoder, AVERROR_ENCODER_NOT_FOUND);
+        sound.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        AVCodecContext* c = sound.get();
+        c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        c->sample_rate = sampleRate;
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        check(av_channel_layout_copy(&c->ch_layout, &stereo), kSoundEncoder);
+        c->bit_rate = soundBitsPerSecond;
+        c->time_base = {1, sampleRate};
+        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(c, codec, nullptr), kSoundEncoder);
+        if (c->frame_size != kSoundBlock) throw MediaError(kSoundEncoder);
+        soundFrame.reset(checkedAlloc(av_frame_alloc()));
+        soundFrame->format = c->sample_fmt;
+        soundFrame->sample_rate = c->sample_rate;
+        soundFrame->nb_samples = kSoundBlock;
+        check(av_channel_layout_copy(&soundFrame->ch_layout, &c->ch_layout), kSoundEncoder);
+        check(av_frame_get_buffer(soundFrame.get(), 0), kSoundEncoder);
+    }
+
+    AVStream* addStream(AVCodecContext* c)
+    {
+        AVStream* stream = avformat_new_stream(format, nullptr);
+        if (!stream) throw std::bad_alloc();
+        check(avcodec_parameters_from_context(stream->codecpar, c), kStartError);
+        stream->time_base = c->time_base;
+        return stream;
+    }
+
+    void open(const std::filesystem::path& file, FileType type, Preset preset, QSize size, MediaTime frameDuration,
+              bool withSound)
+    {
+        path = file;
+        int rc = avformat_alloc_output_context2(&format, nullptr, muxerName(type), nullptr);
+        if (rc < 0 || !format) throw MediaError(kStartError, rc < 0 ? rc : AVERROR_MUXER_NOT_FOUND);
+        const bool globalHeader = format->oformat->flags & AVFMT_GLOBALHEADER;
+        packet.reset(checkedAlloc(av_packet_alloc()));
+        if (preset != Preset::sound) {
+            openVideo(preset, size, frameDuration, globalHeader);
+            videoStream = addStream(video.get());
+            // hvc1: parameter sets only in the sample description, the form most players accept.
+            if (preset == Preset::hevc) videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+        }
+        if (withSound) {
+            openSound(globalHeader);
+            soundStream = addStream(sound.get());
+        }
+
+        // Created exclusively: a file already there (or a link planted in its
+        // place) is never opened, let alone truncated.
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int err = errno;
+            if (err == EEXIST) throw MediaError("A célfájl már létezik, nem írható felül: " + path.string());
+            throw MediaError("A célfájl nem hozható létre: " + path.string(), AVERROR(err));
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) {
+            device = st.st_dev;
+            inode = st.st_ino;
+        }
+        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
+        if (!buffer) throw std::bad_alloc();
+        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, seekInFile);
+        if (!io) {
+            av_free(buffer);
+            throw std::bad_alloc();
+        }
+        format->pb = io;
+        format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        rc = avformat_write_header(format, nullptr);
+        check(rc, kStartError);
+        check(io->error, kWriteError);
+    }
+
+    void write(AVCodecContext* c, AVStream* stream, bool isVideo)
+    {
+        for (;;) {
+            const int rc = avcodec_receive_packet(c, packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            check(rc, kWriteError);
+            // Each picture lasts one frame, the last one too.
+            if (isVideo) packet->duration = 1;
+            av_packet_rescale_ts(packet.get(), c->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            check(av_interleaved_write_frame(format, packet.get()), kWriteError);
+            check(io->error, kWriteError);
+        }
+    }
+
+    void writeVideo(AVFrame* frame)
+    {
+        check(avcodec_send_frame(video.get(), frame), kWriteError);
+        write(video.get(), videoStream, true);
+    }
+
+    // `frames` interleaved stereo frames, at most one encoder frame.
+    void writeSound(const float* interleaved, int frames)
+    {
+        check(av_frame_make_writable(soundFrame.get()), kWriteError);
+        soundFrame->nb_samples = frames;
+        auto* left = reinterpret_cast<float*>(soundFrame->data[0]);
+        auto* right = reinterpret_cast<float*>(soundFrame->data[1]);
+        // A decoder clips anyway; the encoder must never see a non-finite sample.
+        const auto clean = [](float x) { return std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f; };
+        for (int i = 0; i < frames; ++i) {
+            left[i] = clean(interleaved[2 * i]);
+            right[i] = clean(interleaved[2 * i + 1]);
+        }
+        soundFrame->pts = soundWritten;
+        soundWritten += frames;
+        check(avcodec_send_frame(sound.get(), soundFrame.get()), kWriteError);
+        write(sound.get(), soundStream, false);
+    }
+
+    void finish()
+    {
+        if (video) {
+            check(avcodec_send_frame(video.get(), nullptr), kWriteError);
+            write(video.get(), videoStream, true);
+        }
+        if (sound) {
+            check(avcodec_send_frame(sound.get(), nullptr), kWriteError);
+            write(sound.get(), soundStream, false);
+        }
+        check(av_write_trailer(format), kCloseError);
+        avio_flush(io);
+        check(io->error, kCloseError);
+        if (::fsync(fd) != 0) throw MediaError(kCloseError, AVERROR(errno));
+        const int rc = ::close(fd);
+        fd = -1;
+        if (rc != 0) throw MediaError(kCloseError, AVERROR(errno));
+        release();
+    }
+};
+
+// --- The frame pipeline ----------------------------------------------------------
+
+// Frames in flight: the decoding thread fills `inFlight` in time order and hands
+// each frame to a compositor; compositors finish them on their own threads,
+// which convert the picture for the encoder; the export thread takes them
+// from the front. Everything below `mutex` is guarded by it.
+struct ExportSession::Pipeline {
+    struct Slot {
+        bool done = false;
+        FramePtr picture;   // when drawn
+        std::string error;  // when not
+    };
+
+    const std::shared_ptr<const Composition> composition;
+    const std::shared_ptr<const VideoComposition> videoComposition;
+    const TimeRange span;
+    const MediaTime step;
+    const std::int64_t frames;
+    const QSize size;
+    const std::size_t window;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::shared_ptr<Slot>> inFlight;  // from the next frame to encode on
+    std::int64_t encoded = 0;                 // frames taken by the export thread
+    bool stopping = false;                    // cancelled or failed: the decoder stops
+    std::vector<std::unique_ptr<Converter>> converters;  // free ones
+
+    // Made and destroyed by the export thread; cancelAllPendingRequests()
+    // also from cancel() under the session's mutex.
+    std::vector<std::unique_ptr<VideoCompositor>> compositors;
+    std::thread decoder;
+
+    Pipeline(std::shared_ptr<const Composition> c, std::shared_ptr<const VideoComposition> vc, TimeRange s,
+             std::int64_t count, int compositorCount)
+        : composition(std::move(c)), videoComposition(std::move(vc)), span(s),
+          step(videoComposition->effectiveFrameDuration()), frames(count), size(videoComposition->renderSize),
+          window(std::size_t(compositorCount) * kFramesAheadPerCompositor + 1)
+    {
+        for (int i = 0; i < compositorCount; ++i) {
+            if (videoComposition->compositorFactory) compositors.push_back(videoComposition->compositorFactory());
+            if (!compositors.empty() && !compositors.back()) compositors.pop_back();
+        }
+    }
+
+    ~Pipeline() { stop(); }
+
+    // Stops the decoder and waits for it, then for every compositor: each
+    // drops what it still holds and finishes the frame it is drawing.
+    void stop()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        if (decoder.joinable()) decoder.join();
+        for (auto& compositor : compositors) compositor->cancelAllPendingRequests();
+        compositors.clear();
+    }
+
+    void cancelPending()
+    {
+        for (auto& compositor : compositors) compositor->cancelAllPendingRequests();
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+    }
+
+    void finish(const std::shared_ptr<Slot>& slot, FramePtr picture, std::string error)
+    {
+        {
+            std::lock_guard lock(mutex);
+            slot->picture = std::move(picture);
+            slot->error = std::move(error);
+            slot->done = true;
+        }
+        changed.notify_all();
+    }
+
+    // On a compositor's thread (or the decoder's, for black frames).
+    void deliver(const std::shared_ptr<Slot>& slot, FrameRequest::Result result)
+    {
+        switch (result.status) {
+        case FrameRequest::Result::Status::composed: break;
+        case FrameRequest::Result::Status::failed: return finish(slot, nullptr, std::move(result.error));
+        case FrameRequest::Result::Status::cancelled: return finish(slot, nullptr, kFrameCancelled);
+        }
+        std::unique_ptr<Converter> converter;
+        {
+            std::lock_guard lock(mutex);
+            if (!converters.empty()) {
+                converter = std::move(converters.back());
+                converters.pop_back();
+            }
+        }
+        if (!converter) converter = std::make_unique<Converter>();
+        FramePtr picture;
+        std::string error;
+        try {
+            if (result.image.isNull()) throw MediaError(kFrameCancelled);
+            picture = converter->convert(result.image, size.width(), size.height());
+        } catch (const MediaError& e) {
+            error = e.what();
+        } catch (const std::bad_alloc&) {
+            error = kWriteError;
+        }
+        {
+            std::lock_guard lock(mutex);
+            converters.push_back(std::move(converter));
+        }
+        finish(slot, std::move(picture), std::move(error));
+    }
+
+    // The decoding thread: source frames of each output frame, in order,
+    // handed to the compositors in turn, at most `window` ahead.
+    void decode()
+    {
+        pthread_setname_np(pthread_self(), "ondexa.exportrd");
+        SourceFrames sources(composition, std::make_shared<FrameCache>(kSourceCacheBytes));
+        for (std::int64_t k = 0; k < frames; ++k) {
+            auto slot = std::make_shared<Slot>();
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stopping || k - encoded < std::int64_t(window); });
+                if (stopping) return;
+                inFlight.push_back(slot);
+            }
+            const MediaTime t = span.start + times(step, k);
+            const auto instruction = videoComposition->instructionAt(t);
+            if (!instruction || compositors.empty()) {
+                FrameRequest::Result black;
+                black.status = FrameRequest::Result::Status::composed;
+                black.image = blackFrame(size);
+                if (instruction) {
+                    black.status = FrameRequest::Result::Status::failed;
+                    black.error = kNoPicture;
+                }
+                deliver(slot, std::move(black));
+                continue;
+            }
+            auto sourceFrames = sources.framesAt(instruction->requiredSourceTrackIds(), t);
+            if (auto error = sources.takeError()) {
+                finish(slot, nullptr, *error);
+                return;
+            }
+            VideoCompositor& compositor = *compositors[std::size_t(k % std::int64_t(compositors.size()))];
+            compositor.startRequest(std::make_shared<FrameRequest>(
+                t, instruction, std::move(sourceFrames), size,
+                [this, slot](FrameRequest::Result result) { deliver(slot, std::move(result)); }));
+        }
+    }
+
+    // The export thread: the next frame in time order, once drawn; null when
+    // stopped first.
+    std::shared_ptr<Slot> next(const std::atomic<bool>& cancelled)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return cancelled.load() || (!inFlight.empty() && inFlight.front()->done); });
+        if (cancelled.load()) return nullptr;
+        auto slot = std::move(inFlight.front());
+        inFlight.pop_front();
+        ++encoded;
+        lock.unlock();
+        changed.notify_all();
+        return slot;
+    }
+};
+
+// --- ExportSession ---------------------------------------------------------------
+
+std::unique_ptr<ExportSession> ExportSession::create(std::shared_ptr<const Composition> composition, Preset preset)
+{
+    if (!composition) return nullptr;
+    if (!avcodec_find_encoder_by_name("aac")) return nullptr;
+    if (const char* name = videoEncoderName(preset); name && !avcodec_find_encoder_by_name(name)) return nullptr;
+    const FileType types[] = {FileType::mp4, FileType::mov, FileType::m4a};
+    for (FileType type : types)
+        if (!av_guess_format(muxerName(type), nullptr, nullptr)) return nullptr;
+    return std::unique_ptr<ExportSession>(new ExportSession(std::move(composition), preset));
+}
+
+ExportSession::ExportSession(std::shared_ptr<const Composition> composition, Preset preset)
+    : composition_(std::move(composition)), preset_(preset)
+{
+}
+
+ExportSession::~ExportSession()
+{
+    cancel();
+    if (thread_.joinable()) thread_.join();
+}
+
+int ExportSession::compositorCount(int cores)
+{
+    return std::max(1, cores / 2);
+}
+
+int ExportSession::usableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
+void ExportSession::setOutput(std::filesystem::path file, FileType type)
+{
+    output_ = std::move(file);
+    type_ = type;
+}
+
+void ExportSession::setAudioMix(std::shared_ptr<const AudioMix> mix)
+{
+    mix_ = std::move(mix);
+}
+
+void ExportSession::setVideoComposition(std::shared_ptr<const VideoComposition> videoComposition)
+{
+    videoComposition_ = std::move(videoComposition);
+}
+
+void ExportSession::setTimeRange(TimeRange range)
+{
+    range_ = range;
+}
+
+std::string ExportSession::error() const
+{
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void ExportSession::start(std::function<void()> done)
+{
+    if (status_.load() != Status::waiting) throw std::logic_error("ExportSession: started twice");
+    done_ = std::move(done);
+    status_ = Status::exporting;
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "ondexa.export");
+        run();
+    });
+}
+
+void ExportSession::cancel()
+{
+    std::lock_guard lock(mutex_);
+    if (status_.load() != Status::exporting) return;
+    cancelled_ = true;
+    if (pipeline_) pipeline_->cancelPending();
+}
+
+void ExportSession::end(Status status, std::string error)
+{
+    {
+        std::lock_guard lock(mutex_);
+        error_ = std::move(error);
+        status_ = status;
+    }
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app,
+            [alive = std::weak_ptr<bool>(alive_), done = done_] {
+                if (alive.lock() && done) done();
+            },
+            Qt::QueuedConnection);
+}
+
+void ExportSession::run()
+{
+    // The span, cut to what the composition holds.
+    const MediaTime length = composition_->duration();
+    const TimeRange wanted = range_.value_or(TimeRange(MediaTime::zero(), length));
+    MediaTime start = wanted.start.isNumeric() ? std::max(wanted.start, MediaTime::zero()) : MediaTime::invalid();
+    MediaTime finish = wanted.end().isNumeric() ? std::min(wanted.end(), length) : MediaTime::invalid();
+    bool hasSound = false;
+    for (const Composition::Track& track : composition_->tracks())
+        hasSound |= track.kind == Composition::TrackKind::sound && !track.segments.empty();
+
+    const bool soundOnly = preset_ == Preset::sound;
+    if (!start.isNumeric() || !finish.isNumeric() || !(finish > start)) return end(Status::failed, kEmptySpan);
+    if (soundOnly != (type_ == FileType::m4a)) return end(Status::failed, kWrongType);
+    if (soundOnly && !hasSound) return end(Status::failed, kNoSound);
+    const QSize size = videoComposition_ ? videoComposition_->renderSize : QSize();
+    if (!soundOnly && (size.width() < 2 || size.height() < 2 || size.width() % 2 || size.height() % 2))
+        return end(Status::failed, kNoPicture);
+
+    const TimeRange span = TimeRange::fromStartEnd(start, finish);
+    Output output;
+    try {
+        output.open(output_, type_, preset_, size,
+                    soundOnly ? MediaTime(1, 30) : videoComposition_->effectiveFrameDuration(), hasSound);
+        if (soundOnly) exportSound(output, span);
+        else exportFrames(output, span);
+        if (cancelled_.load()) {
+            output.abandon();
+            return end(Status::cancelled, {});
+        }
+        output.finish();
+    } catch (const MediaError& e) {
+        output.abandon();
+        if (cancelled_.load()) return end(Status::cancelled, {});
+        return end(Status::failed, e.what());
+    } catch (const std::bad_alloc&) {
+        output.abandon();
+        return end(Status::failed, kWriteError);
+    }
+    progress_ = 1;
+    end(Status::completed, {});
+}
+
+namespace {
+
+// Mixes the composition's sound into `output` up to `target` samples of the
+// span; only the very last block may be shorter than the encoder's frame.
+template <typename Output>
+void mixSoundTo(AudioMixer& mixer, const std::shared_ptr<const AudioMix>& mix, std::vector<float>& buffer,
+                Output& output, std::int64_t target, std::int64_t total)
+{
+    while (output.soundWritten < target) {
+        const std::int64_t left = total - output.soundWritten;
+        if (left >= kSoundBlock && output.soundWritten + kSoundBlock > target) return;
+        const int n = int(std::min<std::int64_t>(kSoundBlock, left));
+        mixer.mix(buffer.data(), n, mix);
+        if (auto error = mixer.takeError()) throw MediaError(*error);
+        output.writeSound(buffer.data(), n);
+    }
+}
+
+} // namespace
+
+void ExportSession::exportSound(Output& output, const TimeRange& span)
+{
+    const std::int64_t total = ticksOf(span.duration, sampleRate);
+    AudioMixer mixer(composition_);
+    mixer.seek(span.start);
+    std::vector<float> buffer(std::size_t(kSoundBlock) * channels);
+    constexpr std::int64_t kStep = sampleRate / 10;
+    for (std::int64_t target = kStep; !cancelled_.load(); target += kStep) {
+        mixSoundTo(mixer, mix_, buffer, output, std::min(target, total), total);
+        progress_ = float(double(output.soundWritten) / double(total));
+        if (output.soundWritten >= total) break;
+    }
+}
+
+void ExportSession::exportFrames(Output& output, const TimeRange& span)
+{
+    const MediaTime step = videoComposition_->effectiveFrameDuration();
+    // Frames at start + k × step while before the end.
+    std::int64_t count = 0;
+    {
+        const __int128 num = static_cast<__int128>(span.duration.value()) * step.timescale();
+        const __int128 den = static_cast<__int128>(span.duration.timescale()) * step.value();
+        count = std::int64_t((num + den - 1) / den);
+    }
+    const std::int64_t total = ticksOf(span.duration, sampleRate);
+    std::unique_ptr<AudioMixer> mixer;
+    if (output.sound) {
+        mixer = std::make_unique<AudioMixer>(composition_);
+        mixer->seek(span.start);
+    }
+    std::vector<float> buffer(std::size_t(kSoundBlock) * channels);
+
+    auto pipeline = std::make_unique<Pipeline>(composition_, videoComposition_, span, count,
+                                               compositorCount(usableCores()));
+    {
+        std::lock_guard lock(mutex_);
+        pipeline_ = pipeline.get();
+        if (cancelled_.load()) pipeline->cancelPending();
+    }
+    // cancel() loses sight of the pipeline before it stops (and its
+    // compositors go).
+    struct Unhook {
+        ExportSession* session;
+        std::unique_ptr<Pipeline>& pipeline;
+        ~Unhook()
+        {
+            {
+                std::lock_guard lock(session->mutex_);
+                session->pipeline_ = nullptr;
+            }
+            pipeline->stop();
+        }
+    } unhook{this, pipeline};
+    pipeline->decoder = std::thread([p = pipeline.get()] { p->decode(); });
+
+    for (std::int64_t k = 0; k < count; ++k) {
+        auto slot = pipeline->next(cancelled_);
+        if (!slot) return;
+        if (!slot->picture) throw MediaError(slot->error.empty() ? kFrameCancelled : slot->error);
+        slot->picture->pts = k;
+        output.writeVideo(slot->picture.get());
+        if (mixer) mixSoundTo(*mixer, mix_, buffer, output, std::min(total, ticksOf(times(step, k + 1), sampleRate)), total);
+        progress_ = float(double(k + 1) / double(count));
+    }
+    if (mixer) mixSoundTo(*mixer, mix_, buffer, output, total, total);
+}
+
+} // namespace platform
