@@ -31,6 +31,10 @@ inline double secondsOf(const timeval& t)
 // exits with anything but 0.
 inline ProgramCost runProgram(const std::vector<std::string>& argv, bool quiet = true, bool mustSucceed = true)
 {
+    // The child of a threaded process may not allocate: its arguments are made first.
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -41,9 +45,6 @@ inline ProgramCost runProgram(const std::vector<std::string>& argv, bool quiet =
             dup2(null, 1);
             dup2(null, 2);
         }
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }

@@ -42,18 +42,23 @@ Outcome run(const std::vector<std::string>& argv)
     int outPipe[2];
     FILE* errFile = std::tmpfile();
     if (!errFile || pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    // Everything the child needs is made before the fork: in a process with
+    // other threads, the child may not allocate (another thread could have
+    // held the allocator's lock at the fork, and the child would wait forever).
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(devNull, 0);
         dup2(outPipe[1], 1);
         dup2(fileno(errFile), 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }
+    if (devNull >= 0) close(devNull);
     close(outPipe[1]);
     Outcome result;
     result.out = readAll(outPipe[0]);
