@@ -1,7 +1,10 @@
 #include "Dynamics.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace ondexa {
 
@@ -11,8 +14,42 @@ namespace {
 constexpr float threshold = -18;
 constexpr float slope = -0.6f;
 // The threshold as a linear level. Above it the gain (level − threshold) ×
-// slope in dB is (envelope / thresholdLinear)^slope: one pow, no log per sample.
+// slope in dB is (envelope / thresholdLinear)^slope.
 const float thresholdLinear = std::pow(10.0f, threshold / 20);
+
+// x^slope for x ≥ 1 without a pow per sample (it was most of the maximizer's
+// cost): x = m × 2^e with m in [1, 2), so x^slope = m^slope × (2^slope)^e,
+// the first from a table over m's top mantissa bits, interpolated linearly,
+// the second from a table over e. Within 2e-7 of pow, a couple of float steps.
+class SlopePower {
+public:
+    SlopePower()
+    {
+        for (std::size_t i = 0; i <= mantissaSteps; ++i)
+            mantissa_[i] = float(std::pow(1.0 + double(i) / mantissaSteps, double(slope)));
+        for (std::size_t e = 0; e < exponent_.size(); ++e)
+            exponent_[e] = float(std::exp2(double(slope) * (double(e) - 127)));
+    }
+
+    float operator()(float x) const
+    {
+        const auto bits = std::bit_cast<std::uint32_t>(x);
+        const std::uint32_t mantissa = bits & 0x7fffff;
+        const std::uint32_t i = mantissa >> fractionBits;
+        const float f = float(mantissa & ((1u << fractionBits) - 1)) * (1.0f / float(1u << fractionBits));
+        const float m = mantissa_[i] + (mantissa_[i + 1] - mantissa_[i]) * f;
+        return m * exponent_[(bits >> 23) & 0xff];
+    }
+
+private:
+    static constexpr std::uint32_t indexBits = 10;
+    static constexpr std::uint32_t fractionBits = 23 - indexBits;
+    static constexpr std::size_t mantissaSteps = std::size_t(1) << indexBits;
+    std::array<float, mantissaSteps + 1> mantissa_{};
+    std::array<float, 256> exponent_{};
+};
+
+const SlopePower slopePower;
 
 // The per-sample factor of a one-pole filter with time constant `seconds`.
 float coefficient(double sampleRate, double seconds)
@@ -73,7 +110,7 @@ void Dynamics::process(float* samples, int frames)
 
         const float c = envelope_ < peak ? attack : release;
         envelope_ = envelope_ * c + peak * (1 - c);
-        const float comp = envelope_ > thresholdLinear ? std::pow(envelope_ / thresholdLinear, slope) : 1.0f;
+        const float comp = envelope_ > thresholdLinear ? slopePower(envelope_ / thresholdLinear) : 1.0f;
 
         // The limiter's gain comes from the undelayed signal and is held for
         // the look-ahead, so it is down for the whole time a peak passes.
