@@ -1,0 +1,104 @@
+#include "Platform/media/SoundSource.h"
+
+#include "Platform/media/SampleReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Decoded frames kept behind the newest: lanes of one stream whose offsets
+// differ by less than this share one decode.
+constexpr double kWindowSeconds = 3.0;
+// A reader whose window ends at most this far before the wanted frame reads
+// on to it (as a reader of its own would, rather than seeking).
+constexpr double kReadOnSeconds = 1.0;
+
+} // namespace
+
+SoundSource::SoundSource(std::shared_ptr<const Asset> asset, StreamInfo stream, int rate, int channels)
+    : asset_(std::move(asset)), stream_(std::move(stream)), rate_(rate), channels_(channels)
+{
+}
+
+SoundSource::~SoundSource() = default;
+
+void SoundSource::read(std::int64_t first, float* out, std::size_t frames, std::uint64_t block)
+{
+    if (frames == 0) return;
+    Slot& slot = slotFor(first, block);
+    slot.block = block;
+    const std::int64_t last = first + std::int64_t(frames);
+    extend(slot, last);
+    const std::size_t from = slot.head + std::size_t(first - slot.start) * std::size_t(channels_);
+    std::memcpy(out, slot.window.data() + from, frames * std::size_t(channels_) * sizeof(float));
+    trim(slot, last - std::int64_t(kWindowSeconds * rate_));
+}
+
+SoundSource::Slot& SoundSource::slotFor(std::int64_t first, std::uint64_t block)
+{
+    // Of the readers that hold the frame or reach it by reading on, the one
+    // whose window starts earliest: lanes further behind can still use it,
+    // and the others fall idle instead of decoding the same sound again.
+    const std::int64_t readOn = std::int64_t(kReadOnSeconds * rate_);
+    Slot* chosen = nullptr;
+    for (Slot& slot : slots_) {
+        if (slot.start > first || first > slot.end(channels_) + readOn) continue;
+        if (!chosen || slot.start < chosen->start) chosen = &slot;
+    }
+    if (chosen) return *chosen;
+
+    // Else a reader no other lane read in this block, the least recently
+    // used, jumps; else a new one.
+    for (Slot& slot : slots_) {
+        if (slot.block == block) continue;
+        if (!chosen || slot.block < chosen->block) chosen = &slot;
+    }
+    if (!chosen) {
+        Slot slot;
+        slot.reader = std::make_unique<SampleReader>(*asset_, stream_, rate_, channels_);
+        slots_.push_back(std::move(slot));
+        chosen = &slots_.back();
+    }
+    restart(*chosen, first);
+    return *chosen;
+}
+
+void SoundSource::restart(Slot& slot, std::int64_t first)
+{
+    slot.reader->seek(MediaTime(first, rate_));
+    slot.window.clear();
+    slot.head = 0;
+    slot.start = first;
+    slot.ended = false;
+}
+
+void SoundSource::extend(Slot& slot, std::int64_t to)
+{
+    const std::int64_t end = slot.end(channels_);
+    if (end >= to) return;
+    const std::size_t missing = std::size_t(to - end);
+    const std::size_t old = slot.window.size();
+    slot.window.resize(old + missing * std::size_t(channels_), 0.0f);
+    // Past the stream's end the rest stays silent, without asking the reader again.
+    if (slot.ended) return;
+    const std::size_t got = slot.reader->read(slot.window.data() + old, missing);
+    if (got < missing) slot.ended = true;
+}
+
+void SoundSource::trim(Slot& slot, std::int64_t keepFrom)
+{
+    if (keepFrom <= slot.start) return;
+    const std::size_t drop = std::size_t(std::min(keepFrom, slot.end(channels_)) - slot.start);
+    slot.head += drop * std::size_t(channels_);
+    slot.start += std::int64_t(drop);
+    // Moved down once the dropped part outweighs what is kept.
+    if (slot.head > slot.window.size() / 2) {
+        slot.window.erase(slot.window.begin(), slot.window.begin() + std::ptrdiff_t(slot.head));
+        slot.head = 0;
+    }
+}
+
+} // namespace platform
