@@ -4,6 +4,7 @@
 #include "Platform/media/ReadSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -23,6 +24,15 @@ namespace {
 constexpr double kPrerollSeconds = 0.25;
 // Targets this close ahead are reached by decoding on, not by seeking.
 constexpr double kForwardSeconds = 1.0;
+// Packets the decoder may refuse in a row, before it ever yields sound,
+// until the stream counts as undecodable.
+constexpr int kMaxFailures = 50;
+// Time stamps this far out are damage, not time: the frame follows on.
+constexpr std::int64_t kFarTicks = std::int64_t(1) << 52;
+// The end of a stream whose span could not be measured: read until the data ends.
+constexpr std::int64_t kUnknownEnd = std::numeric_limits<std::int64_t>::max();
+// Read positions are kept within ±2^61 frames (over 10^6 years at 768 kHz).
+constexpr std::int64_t kFarFrames = std::int64_t(1) << 61;
 
 std::int64_t roundDiv(__int128 a, __int128 b)
 {
@@ -53,9 +63,12 @@ struct SampleReader::Impl {
 
     ~Impl() { av_channel_layout_uninit(&outLayout); }
 
+    // Clamped far inside the integer range, so that differences of
+    // positions can't overflow.
     std::int64_t frameIndexOf(const MediaTime& t) const
     {
-        return roundDiv(static_cast<__int128>(t.value()) * rate, t.timescale());
+        const std::int64_t n = roundDiv(static_cast<__int128>(t.value()) * rate, t.timescale());
+        return std::clamp(n, -kFarFrames, kFarFrames);
     }
 
     std::size_t buffered() const { return (buffer.size() - head) / channels; }
@@ -94,47 +107,139 @@ struct SampleReader::Impl {
         inChannels = f->ch_layout.nb_channels;
     }
 
-    void append(const std::uint8_t* const* data, int count)
+    // Resamples `count` frames of `f` from its frame `skip` on (all null:
+    // the resampler's tail) onto the end of the buffer.
+    void append(const AVFrame* f, int skip, int count)
     {
+        std::vector<const std::uint8_t*> planes;
+        if (f) {
+            const auto format = static_cast<AVSampleFormat>(f->format);
+            const int planar = av_sample_fmt_is_planar(format);
+            const int step = av_get_bytes_per_sample(format) * (planar ? 1 : f->ch_layout.nb_channels);
+            for (int p = 0; p < (planar ? f->ch_layout.nb_channels : 1); ++p)
+                planes.push_back(f->extended_data[p] + static_cast<std::ptrdiff_t>(skip) * step);
+        }
         const int room = swr_get_out_samples(resampler.get(), count);
         if (room < 0) throw MediaError("A hang nem alakítható át: " + quoted(dmx.path()) + ".", room);
         const std::size_t old = buffer.size();
         buffer.resize(old + static_cast<std::size_t>(room) * channels);
         auto* out = reinterpret_cast<std::uint8_t*>(buffer.data() + old);
-        const int got = swr_convert(resampler.get(), &out, room, const_cast<const std::uint8_t**>(data), count);
+        const int got = swr_convert(resampler.get(), &out, room, f ? planes.data() : nullptr, f ? count : 0);
         if (got < 0) {
             buffer.resize(old);
             throw MediaError("A hang nem alakítható át: " + quoted(dmx.path()) + ".", got);
         }
         buffer.resize(old + static_cast<std::size_t>(got) * channels);
+        // A damaged packet can decode to anything; full scale is the limit
+        // every consumer relies on.
+        for (std::size_t i = old; i < buffer.size(); ++i) {
+            float& x = buffer[i];
+            if (!(x >= -1.0f)) x = x > 0 ? 1.0f : (x < 0 ? -1.0f : 0.0f);
+            else if (x > 1.0f) x = 1.0f;
+        }
     }
 
-    // Decodes the next frame into the buffer; false at the end of the stream.
+    // Hands the resampler's tail to the buffer and drops the resampler, so
+    // the next frame starts afresh. True when the buffer then holds sound.
+    bool flushResampler()
+    {
+        if (resampler) append(nullptr, 0, 0);
+        resampler.reset();
+        return buffered() > 0;
+    }
+
+    // Places a decoded frame on the timeline by its own time stamp: a gap
+    // before it stays silent, sound it repeats is trimmed. Within one tick of
+    // the stream's time base frames are taken as continuous, so rounded
+    // stamps don't chop the sound.
+    void place(const AVFrame* f)
+    {
+        if (f->nb_samples <= 0 || f->sample_rate <= 0) return;
+        const AVRational in{1, f->sample_rate};
+        const bool sameFormat = resampler && f->format == inFormat && f->sample_rate == inRate &&
+                                f->ch_layout.nb_channels == inChannels;
+        std::int64_t pts = f->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE) pts = f->pts;
+        std::int64_t at = 0;
+        if (plausible(pts))
+            at = av_rescale_q_rnd(pts, st->time_base, in, AV_ROUND_NEAR_INF);
+        else if (sameFormat)
+            at = nextIn;
+        else
+            at = av_rescale_q(st->start_time != AV_NOPTS_VALUE ? st->start_time : 0, st->time_base, in);
+
+        int skip = 0;
+        bool restart = !sameFormat;
+        if (sameFormat) {
+            const std::int64_t tolerance = std::max<std::int64_t>(1, av_rescale_q_rnd(1, st->time_base, in, AV_ROUND_UP));
+            const std::int64_t offset = at - nextIn;
+            if (offset < -tolerance) {
+                if (-offset >= f->nb_samples) return;  // heard already
+                skip = static_cast<int>(-offset);
+            } else if (offset > tolerance) {
+                restart = true;
+            }
+        }
+        if (restart) {
+            // The sound before a gap or a change of format goes out first;
+            // the frame waits until it has been read.
+            if (flushResampler()) {
+                held = true;
+                return;
+            }
+            resetResampler(f);
+            bufferStart = std::clamp(av_rescale_q_rnd(at, in, AVRational{1, rate}, AV_ROUND_NEAR_INF), -kFarFrames,
+                                     kFarFrames);
+            nextIn = at;
+            anchorPending = false;
+        }
+        append(f, skip, f->nb_samples - skip);
+        nextIn += f->nb_samples - skip;
+    }
+
+    // A time stamp far outside the stream is damage, not time: such a frame
+    // follows on from the one before.
+    bool plausible(std::int64_t pts) const
+    {
+        if (pts == AV_NOPTS_VALUE || std::abs(pts) >= kFarTicks) return false;
+        if (end == kUnknownEnd) return true;
+        const std::int64_t at = av_rescale_q(pts, st->time_base, AVRational{1, rate});
+        return at <= end + rate && at >= -rate;
+    }
+
+    // Counts a packet the decoder refused; it is skipped, so its time stays
+    // silent. Only a decoder that never yields sound is an error.
+    void refused(int rc)
+    {
+        if (++failures > kMaxFailures && !decodedAny)
+            throw MediaError("A hang nem dekódolható: " + quoted(dmx.path()) + ".", rc);
+    }
+
+    // Decodes on and places the next frame; false at the end of the stream.
     bool fill()
     {
         for (;;) {
+            if (held) {
+                held = false;
+                place(frame.get());
+                return true;
+            }
             int rc = avcodec_receive_frame(dec.get(), frame.get());
             if (rc == 0) {
-                if (!resampler || frame->format != inFormat || frame->sample_rate != inRate ||
-                    frame->ch_layout.nb_channels != inChannels)
-                    resetResampler(frame.get());
-                if (anchorPending) {
-                    std::int64_t pts = frame->best_effort_timestamp;
-                    if (pts == AV_NOPTS_VALUE) pts = frame->pts;
-                    if (pts == AV_NOPTS_VALUE) pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-                    bufferStart = av_rescale_q_rnd(pts, st->time_base, AVRational{1, rate}, AV_ROUND_NEAR_INF);
-                    anchorPending = false;
-                }
-                append(frame->extended_data, frame->nb_samples);
+                failures = 0;
+                decodedAny = true;
+                place(frame.get());
+                if (!held) av_frame_unref(frame.get());
                 return true;
             }
             if (rc == AVERROR_EOF) {
-                if (resampler && !ended) append(nullptr, 0);  // the resampler's tail
                 ended = true;
-                return false;
+                return flushResampler();
             }
-            if (rc != AVERROR(EAGAIN))
-                throw MediaError("A hang nem dekódolható: " + quoted(dmx.path()) + ".", rc);
+            if (rc != AVERROR(EAGAIN)) {
+                refused(rc);
+                continue;
+            }
             if (draining) return false;
             rc = dmx.readPacket(packet.get());
             if (rc < 0) {
@@ -142,8 +247,10 @@ struct SampleReader::Impl {
                 draining = true;
                 continue;
             }
-            // A damaged packet is skipped.
-            if (packet->stream_index == st->index) avcodec_send_packet(dec.get(), packet.get());
+            if (packet->stream_index == st->index) {
+                rc = avcodec_send_packet(dec.get(), packet.get());
+                if (rc < 0 && rc != AVERROR(EAGAIN)) refused(rc);
+            }
             av_packet_unref(packet.get());
         }
     }
@@ -158,9 +265,11 @@ struct SampleReader::Impl {
                             av_seek_frame(dmx.context(), st->index, 0, AVSEEK_FLAG_BYTE) >= 0;
         if (!sought) throw MediaError("A hangban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
         avcodec_flush_buffers(dec.get());
+        av_frame_unref(frame.get());
         resampler.reset();
         buffer.clear();
         head = 0;
+        held = false;
         anchorPending = true;
         draining = false;
         ended = false;
@@ -171,7 +280,9 @@ struct SampleReader::Impl {
     {
         if (!positioned) seekTo(position);
         if (position >= end) return 0;
-        frames = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(frames), end - position));
+        // An unknown end (the largest integer) reads on until the data ends.
+        const __int128 left = static_cast<__int128>(end) - position;
+        if (left < static_cast<__int128>(frames)) frames = static_cast<std::size_t>(left);
         std::size_t done = 0;
         while (done < frames) {
             const std::size_t have = anchorPending ? 0 : buffered();
@@ -225,9 +336,13 @@ struct SampleReader::Impl {
     std::size_t head = 0;        // first unread float in buffer
     std::int64_t bufferStart = 0;  // frame index of buffer[head]
     std::int64_t position = 0;     // frame index of the next frame read
-    std::int64_t end = std::numeric_limits<std::int64_t>::max();  // frame index where the stream ends
+    std::int64_t end = kUnknownEnd;  // frame index where the stream ends
+    std::int64_t nextIn = 0;       // input frame index where the last placed frame ended
     bool positioned = false;
     bool anchorPending = true;
+    bool held = false;        // `frame` waits to be placed after a gap
+    bool decodedAny = false;  // the decoder has yielded sound since the reader opened
+    int failures = 0;         // packets refused in a row
     bool draining = false;
     bool ended = false;
 };
