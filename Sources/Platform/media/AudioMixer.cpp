@@ -20,8 +20,9 @@ std::int64_t frameOf(const MediaTime& t)
 
 } // namespace
 
-AudioMixer::AudioMixer(std::shared_ptr<const Composition> composition)
-    : composition_(std::move(composition)), track_(std::size_t(maxFrames) * channels)
+AudioMixer::AudioMixer(std::shared_ptr<const Composition> composition, std::shared_ptr<SourceFiles> files)
+    : composition_(std::move(composition)), files_(files ? std::move(files) : std::make_shared<SourceFiles>()),
+      track_(std::size_t(maxFrames) * channels)
 {
 }
 
@@ -104,7 +105,7 @@ SoundSource* AudioMixer::source(const Composition::Segment& segment)
     const StreamKey key{segment.asset->identity(), segment.stream.fileIndex};
     auto found = sources_.find(key);
     if (found != sources_.end()) return found->second.get();
-    return sources_.emplace(key, std::make_unique<SoundSource>(segment.asset, segment.stream, sampleRate, channels))
+    return sources_.emplace(key, std::make_unique<SoundSource>(segment.asset, segment.stream, sampleRate, channels, files_))
         .first->second.get();
 }
 

@@ -3,6 +3,7 @@
 #include "Platform/media/AudioMix.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <cstdint>
 #include <map>
@@ -29,7 +30,8 @@ public:
     // The largest block handed to a tap.
     static constexpr int maxFrames = 4096;
 
-    explicit AudioMixer(std::shared_ptr<const Composition> composition);
+    // `files` may be shared with the composition's pictures (null: files of its own).
+    explicit AudioMixer(std::shared_ptr<const Composition> composition, std::shared_ptr<SourceFiles> files = {});
     // Unprepares the taps in use.
     ~AudioMixer();
     AudioMixer(const AudioMixer&) = delete;
@@ -67,6 +69,7 @@ private:
     void fail(const std::string& message);
 
     const std::shared_ptr<const Composition> composition_;
+    const std::shared_ptr<SourceFiles> files_;
     std::map<StreamKey, std::unique_ptr<SoundSource>> sources_;  // null: failed
     std::uint64_t blocks_ = 0;  // blocks mixed, naming each for the sources
     std::shared_ptr<const AudioMix> mix_;  // the mix whose taps are prepared

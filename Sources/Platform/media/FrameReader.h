@@ -3,6 +3,7 @@
 #include "Platform/media/Asset.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <memory>
 
@@ -20,8 +21,10 @@ public:
         std::shared_ptr<FrameCache> cache;  // optional, may be shared between readers
     };
 
-    // Opens the file again for this reader. Throws MediaError.
-    FrameReader(const Asset& asset, const StreamInfo& stream, Options options);
+    // Opens the file again for this reader, or takes its packets from the
+    // file's demuxer in `files` (may be null). Throws MediaError.
+    FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
+                const std::shared_ptr<SourceFiles>& files = {});
     FrameReader(const Asset& asset, const StreamInfo& stream);
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;

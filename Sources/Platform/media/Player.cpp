@@ -177,7 +177,7 @@ private:
             if (item != mixing) {
                 mixer.reset();  // unprepares the old mix's taps, here
                 mixing = item;
-                if (item) mixer = std::make_unique<AudioMixer>(item->composition());
+                if (item) mixer = std::make_unique<AudioMixer>(item->composition(), item->sourceFiles());
                 positioned = 0;
             }
             if (!item) continue;
@@ -600,7 +600,7 @@ struct Player::Impl {
             }
 
             if (frameItem != sourcesItem) {
-                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache);
+                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache, frameItem->sourceFiles());
                 sourcesItem = frameItem;
                 lastError.clear();
             }

@@ -2,6 +2,7 @@
 
 #include "Platform/media/Asset.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <cstddef>
 #include <memory>
@@ -16,8 +17,10 @@ namespace platform {
 // One thread at a time per reader.
 class SampleReader {
 public:
-    // Opens the file again for this reader. Throws MediaError.
-    SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels);
+    // Opens the file again for this reader, or takes its packets from the
+    // file's demuxer in `files` (may be null). Throws MediaError.
+    SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels,
+                 const std::shared_ptr<SourceFiles>& files = {});
     ~SampleReader();
     SampleReader(const SampleReader&) = delete;
     SampleReader& operator=(const SampleReader&) = delete;

@@ -9,17 +9,17 @@ namespace platform {
 
 namespace {
 
-// Decoded frames kept behind the newest: lanes of one stream whose offsets
-// differ by less than this share one decode.
-constexpr double kWindowSeconds = 3.0;
-// A reader whose window ends at most this far before the wanted frame reads
-// on to it (as a reader of its own would, rather than seeking).
-constexpr double kReadOnSeconds = 1.0;
+// Lanes of one stream whose offsets differ by up to this share one decode: a
+// reader whose window ends at most this far before the wanted frame reads on
+// to it, and keeps this much (and a margin for the blocks) behind.
+constexpr double kShareSeconds = 3.0;
+constexpr double kWindowSeconds = kShareSeconds + 0.5;
 
 } // namespace
 
-SoundSource::SoundSource(std::shared_ptr<const Asset> asset, StreamInfo stream, int rate, int channels)
-    : asset_(std::move(asset)), stream_(std::move(stream)), rate_(rate), channels_(channels)
+SoundSource::SoundSource(std::shared_ptr<const Asset> asset, StreamInfo stream, int rate, int channels,
+                         std::shared_ptr<SourceFiles> files)
+    : asset_(std::move(asset)), stream_(std::move(stream)), rate_(rate), channels_(channels), files_(std::move(files))
 {
 }
 
@@ -37,12 +37,17 @@ void SoundSource::read(std::int64_t first, float* out, std::size_t frames, std::
     trim(slot, last - std::int64_t(kWindowSeconds * rate_));
 }
 
+std::size_t SoundSource::readersIn(std::uint64_t block) const
+{
+    return std::size_t(std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.block == block; }));
+}
+
 SoundSource::Slot& SoundSource::slotFor(std::int64_t first, std::uint64_t block)
 {
     // Of the readers that hold the frame or reach it by reading on, the one
     // whose window starts earliest: lanes further behind can still use it,
     // and the others fall idle instead of decoding the same sound again.
-    const std::int64_t readOn = std::int64_t(kReadOnSeconds * rate_);
+    const std::int64_t readOn = std::int64_t(kShareSeconds * rate_);
     Slot* chosen = nullptr;
     for (Slot& slot : slots_) {
         if (slot.start > first || first > slot.end(channels_) + readOn) continue;
@@ -58,7 +63,7 @@ SoundSource::Slot& SoundSource::slotFor(std::int64_t first, std::uint64_t block)
     }
     if (!chosen) {
         Slot slot;
-        slot.reader = std::make_unique<SampleReader>(*asset_, stream_, rate_, channels_);
+        slot.reader = std::make_unique<SampleReader>(*asset_, stream_, rate_, channels_, files_);
         slots_.push_back(std::move(slot));
         chosen = &slots_.back();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/media/Asset.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,8 +19,10 @@ class SampleReader;
 // is what a reader of its own would give. One thread at a time.
 class SoundSource {
 public:
-    // Opens nothing yet. `rate` and `channels` are those of the frames read.
-    SoundSource(std::shared_ptr<const Asset> asset, StreamInfo stream, int rate, int channels);
+    // Opens nothing yet. `rate` and `channels` are those of the frames read;
+    // readers take their packets from `files` (may be null).
+    SoundSource(std::shared_ptr<const Asset> asset, StreamInfo stream, int rate, int channels,
+                std::shared_ptr<SourceFiles> files = {});
     ~SoundSource();
     SoundSource(const SoundSource&) = delete;
     SoundSource& operator=(const SoundSource&) = delete;
@@ -31,8 +34,8 @@ public:
     // Throws MediaError.
     void read(std::int64_t first, float* out, std::size_t frames, std::uint64_t block);
 
-    // Readers open now (for tests: lanes close together share one).
-    std::size_t readerCount() const { return slots_.size(); }
+    // The readers read in block `block` (lanes close together share one).
+    std::size_t readersIn(std::uint64_t block) const;
 
 private:
     struct Slot {
@@ -58,6 +61,7 @@ private:
     const StreamInfo stream_;
     const int rate_;
     const int channels_;
+    const std::shared_ptr<SourceFiles> files_;
     std::vector<Slot> slots_;
 };
 

@@ -3,6 +3,7 @@
 #include "Platform/media/Composition.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/SampleReader.h"
+#include "Platform/media/SoundSource.h"
 
 #include "support/MediaFixtures.h"
 
@@ -237,12 +238,38 @@ TEST_F(AudioMixerTest, LanesOfOneSoundStreamShareItsDecodeAndMixAsSeparateReader
     AudioMixer mixer(c);
     const auto out = mixAll(mixer, frames, mix, 1111);
     for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], expected[i]) << i;
-    // Lanes 1 and 2 read one decode; lane 3, too far from them, its own.
-    EXPECT_EQ(openCount(path), 2);
+    // One open file for all three lanes.
+    EXPECT_EQ(openCount(path), 1);
     EXPECT_FALSE(mixer.takeError().has_value());
 
     // A jump back into what was decoded plays the same again.
     mixer.seek(sec(0.75));
     const auto again = mixAll(mixer, 4800, mix);
     for (std::size_t i = 0; i < again.size(); ++i) ASSERT_EQ(again[i], expected[36000 * 2 + i]) << i;
+}
+
+TEST_F(AudioMixerTest, ASoundSourceDecodesOnceForLanesCloseTogether)
+{
+    // Blocks of 1000 frames read as lanes at these source positions (in
+    // frames) would read them: how many readers decode the stream at the end.
+    const auto longer = Asset::open(fixtures::makeStereoSine(*dir / "long.wav", 9.0, 48000, {"-c:a", "pcm_f32le"}));
+    struct Case {
+        std::vector<std::int64_t> lanes;
+        std::size_t readers;
+    };
+    const std::vector<Case> cases{
+        {{0, 24000}, 1},            // 0.5 s apart
+        {{24000, 0}, 1},            // the later lane first: the earlier one's reader reads on for both
+        {{0, 144000}, 1},           // 3 s apart: just within the window
+        {{0, 200000}, 2},           // 4.2 s apart: past it
+        {{0, 0, 96000, 96000}, 1},  // two pairs 2 s apart
+        {{0, 24000, 250000}, 2},
+    };
+    for (const Case& c : cases) {
+        SoundSource source(longer, longer->audioStreams().at(0), 48000, 2);
+        std::vector<float> block(2 * 1000);
+        for (std::uint64_t b = 1; b <= 60; ++b)
+            for (const std::int64_t lane : c.lanes) source.read(lane + std::int64_t(b) * 1000, block.data(), 1000, b);
+        EXPECT_EQ(source.readersIn(60), c.readers) << c.lanes.size() << " lanes from " << c.lanes.back();
+    }
 }
