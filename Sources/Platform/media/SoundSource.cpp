@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace platform {
 
@@ -11,9 +12,10 @@ namespace {
 
 // Lanes of one stream whose offsets differ by up to this share one decode: a
 // reader whose window ends at most this far before the wanted frame reads on
-// to it, and keeps this much (and a margin for the blocks) behind.
+// to it, and keeps at most this much (and a margin for the blocks) behind.
 constexpr double kShareSeconds = 3.0;
 constexpr double kWindowSeconds = kShareSeconds + 0.5;
+constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::max();
 
 } // namespace
 
@@ -29,12 +31,20 @@ void SoundSource::read(std::int64_t first, float* out, std::size_t frames, std::
 {
     if (frames == 0) return;
     Slot& slot = slotFor(first, block);
-    slot.block = block;
+    if (slot.block != block) {
+        slot.earliestBefore = slot.block + 1 == block ? slot.earliest : kNone;
+        slot.earliest = first;
+        slot.block = block;
+    } else {
+        slot.earliest = std::min(slot.earliest, first);
+    }
     const std::int64_t last = first + std::int64_t(frames);
     extend(slot, last);
     const std::size_t from = slot.head + std::size_t(first - slot.start) * std::size_t(channels_);
     std::memcpy(out, slot.window.data() + from, frames * std::size_t(channels_) * sizeof(float));
-    trim(slot, last - std::int64_t(kWindowSeconds * rate_));
+    // Kept from where the lanes that read it last block and this one stood:
+    // each reads on from there in the next.
+    trim(slot, std::max(std::min(slot.earliest, slot.earliestBefore), last - std::int64_t(kWindowSeconds * rate_)));
 }
 
 std::size_t SoundSource::readersIn(std::uint64_t block) const
@@ -78,6 +88,7 @@ void SoundSource::restart(Slot& slot, std::int64_t first)
     slot.head = 0;
     slot.start = first;
     slot.ended = false;
+    slot.earliest = slot.earliestBefore = kNone;
 }
 
 void SoundSource::extend(Slot& slot, std::int64_t to)

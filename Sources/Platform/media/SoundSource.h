@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,10 @@ private:
         std::int64_t start = 0;                // frame index of the window's first frame
         bool ended = false;                    // the reader has nothing more: silence on
         std::uint64_t block = 0;               // the last block read from it
+        // The earliest frame read from it in that block and in the one before
+        // (none: the largest integer): what lanes behind still need.
+        std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+        std::int64_t earliestBefore = std::numeric_limits<std::int64_t>::max();
 
         std::int64_t end(int channels) const
         {
