@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <map>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -33,15 +35,6 @@ bool hasMovieExtension(const std::filesystem::path& path)
     return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
 }
 
-std::string identityOf(const std::filesystem::path& path)
-{
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    const auto written = std::filesystem::last_write_time(path, ec);
-    return path.lexically_normal().string() + '\n' + std::to_string(ec ? 0 : size) + '\n' +
-           std::to_string(written.time_since_epoch().count());
-}
-
 // Clockwise quarter turns the display matrix asks for; flips are ignored.
 int rotationOf(const AVStream* st)
 {
@@ -60,11 +53,13 @@ std::string metadata(const AVDictionary* dict, const char* key)
     return e && e->value ? e->value : "";
 }
 
+// The average rate, or 30 when the file doesn't know it. The real base rate
+// is no substitute: with no frame to go by FFmpeg takes the time base for it
+// (15,360 fps for a recording killed before its first fragment).
 double frameRateOf(const AVStream* st)
 {
-    for (AVRational r : {st->avg_frame_rate, st->r_frame_rate})
-        if (r.num > 0 && r.den > 0) return av_q2d(r);
-    return 30.0;
+    const AVRational r = st->avg_frame_rate;
+    return r.num > 0 && r.den > 0 ? av_q2d(r) : 30.0;
 }
 
 double pixelAspectOf(const AVStream* st)
@@ -119,6 +114,56 @@ std::map<int, Span> scanPackets(Demuxer& dmx, const std::map<int, Span>& wanted)
         av_packet_unref(pkt.get());
     }
     return seen;
+}
+
+// A movie that ends early (a crash, a cut copy) lists samples past its end.
+// Each of its streams then ends with the last packet the file holds whole,
+// read with that stream alone: reading them interleaved stops at the first
+// missing packet of any stream, and the header states what was planned.
+void settleTruncatedEnds(Demuxer& dmx, std::map<int, Span>& spans)
+{
+    const std::int64_t size = dmx.size();
+    if (size <= 0) return;
+    auto whole = [&](std::int64_t pos, std::int64_t bytes) { return pos + bytes <= size; };
+    bool truncated = false;
+    std::map<int, std::int64_t> lastWhole;  // the time stamp of each stream's last whole sample
+    for (const auto& [i, s] : spans) {
+        AVStream* st = dmx.stream(i);
+        for (int k = avformat_index_get_entries_count(st) - 1; k >= 0; --k) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, k);
+            if (!e || e->pos < 0) continue;
+            if (whole(e->pos, e->size)) {
+                lastWhole[i] = e->timestamp;
+                break;
+            }
+            truncated = true;
+        }
+    }
+    if (!truncated) return;
+
+    PacketPtr pkt = makePacket();
+    for (auto& [i, s] : spans) {
+        const auto found = lastWhole.find(i);
+        if (found == lastWhole.end()) {
+            s = Span{};  // not one sample whole
+            continue;
+        }
+        dmx.keepOnly(i);
+        if (dmx.seekBackward(i, found->second) < 0) continue;
+        const AVStream* st = dmx.stream(i);
+        std::int64_t end = AV_NOPTS_VALUE;
+        while (dmx.readPacket(pkt.get()) >= 0) {
+            const std::int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            if (pkt->stream_index == i && pts != AV_NOPTS_VALUE && whole(pkt->pos, pkt->size) &&
+                !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT))) {
+                const std::int64_t e = packetEnd(pkt.get(), st, pts);
+                end = end == AV_NOPTS_VALUE ? e : std::max(end, e);
+            }
+            av_packet_unref(pkt.get());
+        }
+        if (end != AV_NOPTS_VALUE && s.start != AV_NOPTS_VALUE) s.end = std::max(s.start, end);
+    }
+    for (const auto& [i, s] : spans) dmx.stream(i)->discard = AVDISCARD_DEFAULT;
 }
 
 // Exact stream spans. Headers may lack durations (a fragmented movie), state
@@ -177,6 +222,13 @@ std::map<int, Span> measureSpans(Demuxer& dmx, const std::vector<int>& streams)
     return spans;
 }
 
+std::map<int, Span> measureAllSpans(Demuxer& dmx, const std::vector<int>& streams)
+{
+    std::map<int, Span> spans = measureSpans(dmx, streams);
+    if (dmx.isMovFamily()) settleTruncatedEnds(dmx, spans);
+    return spans;
+}
+
 } // namespace
 
 QSizeF StreamInfo::displaySize() const
@@ -208,9 +260,56 @@ MediaTime Asset::duration() const
     return end;
 }
 
+namespace {
+
+// Assets in use, by path and content: a file is probed once however often
+// it is asked for while its asset lives.
+std::mutex assetsMutex;
+std::map<std::string, std::weak_ptr<const Asset>> assets;  // guarded by assetsMutex
+
+} // namespace
+
 std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
 {
-    Demuxer dmx(path);
+    const std::string key = path.string() + '\n' + fileIdentity(path);
+    {
+        std::lock_guard lock(assetsMutex);
+        if (auto known = assets[key].lock()) return known;
+    }
+    std::shared_ptr<const Asset> asset = openAnew(path);
+    std::lock_guard lock(assetsMutex);
+    std::erase_if(assets, [](const auto& entry) { return entry.second.expired(); });
+    assets[key] = asset;
+    return asset;
+}
+
+std::shared_ptr<const Asset> Asset::openAnew(const std::filesystem::path& path)
+{
+    // A movie cut inside a box (a crash, a power loss before the writer
+    // synced) is opened up to its last whole box. A cut header (moof, moov)
+    // holds nothing to play, since its samples would follow it, so such a
+    // prefix comes first; a cut sample box (mdat) still holds whole samples,
+    // so the file is tried whole first.
+    const BoxLayout boxes = topLevelBoxes(path);
+    std::vector<std::uint64_t> limits{0};
+    if (boxes.isBoxes && !boxes.cutType.empty() && boxes.wholeEnd > 0) {
+        if (boxes.cutType == "mdat") limits.push_back(boxes.wholeEnd);
+        else limits.insert(limits.begin(), boxes.wholeEnd);
+    }
+    std::exception_ptr first;
+    for (const std::uint64_t limit : limits) {
+        try {
+            return probe(path, limit);
+        } catch (const MediaError&) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    std::rethrow_exception(first);
+}
+
+std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std::uint64_t byteLimit)
+{
+    Demuxer dmx(path, byteLimit);
     // Plain text is recognised as terminal art; that is no media of ours.
     if (std::string(dmx.context()->iformat->name) == "tty") throw MediaError(notMediaSentence(path));
     dmx.findStreamInfo();
@@ -218,7 +317,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
 
     std::shared_ptr<Asset> asset(new Asset);
     asset->path_ = path;
-    asset->identity_ = identityOf(path);
+    asset->identity_ = fileIdentity(path);
+    asset->readableBytes_ = byteLimit;
 
     auto pictureInfo = [&](const AVStream* st, StreamKind kind) {
         StreamInfo info;
@@ -246,6 +346,7 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
             StreamInfo info = pictureInfo(st, StreamKind::image);
             info.timeRange = TimeRange(MediaTime::zero(), MediaTime::indefinite());
             asset->image_ = info;
+            dmx.share(asset->identity_);
             return asset;
         }
         throw MediaError(notMediaSentence(path));
@@ -261,7 +362,7 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
     }
     if (kept.empty()) throw MediaError("A fájlban nincs sem kép, sem hang: " + quoted(path) + ".");
 
-    const std::map<int, Span> spans = measureSpans(dmx, kept);
+    const std::map<int, Span> spans = measureAllSpans(dmx, kept);
     for (int i : kept) {
         const AVStream* st = ctx->streams[i];
         const Span& span = spans.at(i);
@@ -286,6 +387,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path)
     auto byTrack = [](const StreamInfo& a, const StreamInfo& b) { return a.trackId < b.trackId; };
     std::stable_sort(asset->video_.begin(), asset->video_.end(), byTrack);
     std::stable_sort(asset->audio_.begin(), asset->audio_.end(), byTrack);
+    // The readers of this file take over what this open found.
+    dmx.share(asset->identity_);
     return asset;
 }
 

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -48,12 +49,20 @@ class Asset {
 public:
     // Opens and probes the file. Throws MediaError with a Hungarian sentence
     // when it is missing, unreadable or no media; never hangs on a stalled read.
+    // While an asset of the same path and content (size, modification time)
+    // lives, that one is returned; the readers made from an asset take over
+    // the file this probe opened. Takes as long as the file asks (seconds for
+    // a damaged movie): call it off the main thread.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
     // Distinguishes this file's content from a later one at the same path
     // (path, size and modification time); frame caches key on it.
     const std::string& identity() const { return identity_; }
+
+    // The bytes of the file that hold the media, from its start: a movie cut
+    // inside a box is read up to its last whole box. Zero: the whole file.
+    std::uint64_t readableBytes() const { return readableBytes_; }
 
     bool isStillImage() const { return image_.has_value(); }
     // Video streams in ascending track id order (empty for a still picture).
@@ -67,9 +76,12 @@ public:
 
 private:
     Asset() = default;
+    static std::shared_ptr<const Asset> openAnew(const std::filesystem::path& path);
+    static std::shared_ptr<const Asset> probe(const std::filesystem::path& path, std::uint64_t byteLimit);
 
     std::filesystem::path path_;
     std::string identity_;
+    std::uint64_t readableBytes_ = 0;
     std::vector<StreamInfo> video_;
     std::vector<StreamInfo> audio_;
     std::optional<StreamInfo> image_;

@@ -196,6 +196,13 @@ struct FrameReader::Impl {
         return dmx.seekToFileStart(st->index) >= 0;
     }
 
+    // A stream in which the probe found no packet is empty, not damaged.
+    void failEmpty() const
+    {
+        if (stream.timeRange.isEmpty())
+            throw MediaError("A videó üres, nincs benne képkocka: " + quoted(dmx.path()) + ".");
+    }
+
     // Positions the decoder so that the frame showing at `tt` comes next,
     // and leaves the first decoded frame in `ahead`.
     void seekTo(std::int64_t tt)
@@ -203,8 +210,10 @@ struct FrameReader::Impl {
         std::int64_t target = tt;
         const std::int64_t second = std::max<std::int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
         for (std::int64_t back = second;; back *= 2) {
-            if (!seekDemuxer(target))
+            if (!seekDemuxer(target)) {
+                failEmpty();
                 throw MediaError("A videóban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
+            }
             resetDecoding();
             aheadValid = decodeNext(ahead.get());
             // Key frames are indexed by decoding time; with reordered frames
@@ -250,7 +259,10 @@ struct FrameReader::Impl {
             aheadValid = false;
             shownImage = QImage();
         }
-        if (!shownValid) throw MediaError("A videóból egy képkocka sem olvasható: " + quoted(dmx.path()) + ".");
+        if (!shownValid) {
+            failEmpty();
+            throw MediaError("A videóból egy képkocka sem olvasható: " + quoted(dmx.path()) + ".");
+        }
     }
 
     std::int64_t shownEnd() const

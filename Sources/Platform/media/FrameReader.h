@@ -21,7 +21,8 @@ public:
         std::shared_ptr<FrameCache> cache;  // optional, may be shared between readers
     };
 
-    // Opens the file again for this reader, or takes its packets from the
+    // Takes over the file as the asset's probe or an earlier reader left it,
+    // or opens it again when none is free; or takes its packets from the
     // file's demuxer in `files` (may be null). Throws MediaError.
     FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
                 const std::shared_ptr<SourceFiles>& files = {});

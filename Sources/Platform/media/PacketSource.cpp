@@ -40,7 +40,7 @@ std::int64_t stampOf(const AVPacket* p)
 // source that would fight another for the position gets a demuxer of its own.
 class SharedDemuxer {
 public:
-    explicit SharedDemuxer(const std::filesystem::path& path) : dmx(path)
+    explicit SharedDemuxer(const Asset& asset) : dmx(asset.path(), asset.readableBytes(), asset.identity())
     {
         dmx.findStreamInfo();
         lastRead.assign(dmx.context()->nb_streams, AV_NOPTS_VALUE);
@@ -241,13 +241,14 @@ public:
     double position = 0;                  // guarded: seconds of the furthest packet read since the last seek
 };
 
-PacketSource::PacketSource(const Asset& asset, SourceFiles* files) : path_(asset.path())
+PacketSource::PacketSource(const Asset& asset, SourceFiles* files)
+    : path_(asset.path()), readableBytes_(asset.readableBytes()), identity_(asset.identity())
 {
     if (files) {
         shared_ = files->demuxer(asset);
         if (!shared_->join(this)) shared_.reset();
     }
-    if (!shared_) own_ = std::make_unique<Demuxer>(path_);
+    if (!shared_) own_ = std::make_unique<Demuxer>(path_, readableBytes_, identity_);
 }
 
 PacketSource::~PacketSource()
@@ -404,7 +405,7 @@ int PacketSource::goOwn(std::int64_t ticks, bool resume)
     const std::int64_t last = place_.last;
     shared_->leave(this);
     left_ = std::move(shared_);
-    own_ = std::make_unique<Demuxer>(path_);
+    own_ = std::make_unique<Demuxer>(path_, readableBytes_, identity_);
     own_->findStreamInfo();
     own_->keepOnly(place_.stream);
     place_.queue.clear();
@@ -427,7 +428,7 @@ std::shared_ptr<readsupport::SharedDemuxer> SourceFiles::demuxer(const Asset& as
     std::lock_guard lock(mutex_);
     auto& slot = open_[asset.identity()];
     if (auto open = slot.lock()) return open;
-    auto opened = std::make_shared<readsupport::SharedDemuxer>(asset.path());
+    auto opened = std::make_shared<readsupport::SharedDemuxer>(asset);
     slot = opened;
     return opened;
 }

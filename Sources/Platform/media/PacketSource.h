@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -80,6 +81,8 @@ private:
     int goOwn(std::int64_t ticks, bool resume);
 
     std::filesystem::path path_;
+    std::uint64_t readableBytes_ = 0;  // what of the file the asset found whole (0: all)
+    std::string identity_;             // the asset's content, for demuxers of its own
     std::shared_ptr<SharedDemuxer> shared_;  // null: `own_` only
     // The shared demuxer left behind, kept open: the reader still reads its
     // stream's parameters (time base, start) from there.

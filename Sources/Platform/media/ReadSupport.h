@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -49,12 +50,38 @@ MediaTime timeOf(std::int64_t ticks, AVRational tb);
 // The largest tick of `tb` at or before `t` (so t lies in [tick, tick + 1)).
 std::int64_t ticksAtOrBefore(const MediaTime& t, AVRational tb);
 
+// How a file splits into top-level boxes (ISO base media: MOV, MP4).
+struct BoxLayout {
+    bool isBoxes = false;         // the file starts like a box-structured movie
+    std::uint64_t wholeEnd = 0;   // where the last box that the file holds whole ends
+    std::string cutType;          // the type of the box cut by the file's end; empty when none
+};
+// Reads the box headers only. A file that isn't box-structured (or can't be
+// read) gives isBoxes false.
+BoxLayout topLevelBoxes(const std::filesystem::path& path);
+
 // An input file opened for demuxing. Every blocking call runs under a
 // deadline so a stalled read ends with an error instead of hanging.
+//
+// Opening parses a movie's whole index (seconds for a long or damaged
+// fragmented one), so the inputs of demuxers that end are kept for the next
+// demuxer of the same file content: a file probed once and then read by
+// several readers one after the other is opened once. Readers at the same
+// time each have their own input.
 class Demuxer {
 public:
-    // Throws MediaError for a missing, unreadable or unrecognised file.
-    explicit Demuxer(const std::filesystem::path& path);
+    // Opens `path`, seeing only its first `byteLimit` bytes when that is not
+    // zero (the rest is taken as never written). Throws MediaError for a
+    // missing, unreadable or unrecognised file.
+    explicit Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit = 0);
+    // The same, for a file whose content is `identity` (fileIdentity): takes
+    // a kept input of that content when there is one, and keeps its own
+    // input for the next such demuxer when it ends. Its position is then
+    // anywhere: seek before reading.
+    Demuxer(const std::filesystem::path& path, std::uint64_t byteLimit, std::string identity);
+    // Keeps the input for the next demuxer of `identity`, once this one ends.
+    void share(std::string identity) { identity_ = std::move(identity); }
+    // Closes the input or keeps it (see above).
     ~Demuxer();
     Demuxer(const Demuxer&) = delete;
     Demuxer& operator=(const Demuxer&) = delete;
@@ -78,15 +105,39 @@ public:
 
     bool isImageFormat() const;
     bool isMovFamily() const;
+    // The bytes the demuxer sees: the file's size, or the limit it was opened with.
+    std::int64_t size() const;
+
+    // Files opened (parsed) by demuxers so far in this process.
+    static std::uint64_t opens();
 
 private:
+    struct LimitedInput;
+    struct Pool;
+    // When the call under way must give up. On the heap: FFmpeg keeps its
+    // address in the input, which outlives this demuxer when kept.
+    struct Deadline {
+        std::chrono::steady_clock::time_point at;
+    };
+
+    void open(std::uint64_t byteLimit);
+    bool takeKept(std::uint64_t byteLimit);
     void arm(std::chrono::seconds budget);
     static int interrupted(void* opaque);
 
     std::filesystem::path path_;
+    std::string identity_;                   // the content whose next demuxer gets the input; empty: close it
+    std::uint64_t byteLimit_ = 0;
+    std::unique_ptr<LimitedInput> limited_;  // our own reading of a file's prefix, else null
     AVFormatContext* ctx_ = nullptr;
-    std::chrono::steady_clock::time_point deadline_;
+    bool infoFound_ = false;
+    bool stalled_ = false;  // a deadline ended a call: the input's state is unknown
+    std::unique_ptr<Deadline> deadline_ = std::make_unique<Deadline>();
 };
+
+// Tells a file's content from a later one at the same path: its path, size
+// and modification time.
+std::string fileIdentity(const std::filesystem::path& path);
 
 // "„path”" for messages.
 std::string quoted(const std::filesystem::path& path);

@@ -60,6 +60,7 @@ struct SampleReader::Impl {
         // encoder's padding after the last sample.
         if (info.timeRange.isValid() && info.timeRange.end().isNumeric() && !info.timeRange.isEmpty())
             end = frameIndexOf(info.timeRange.end());
+        empty = info.timeRange.isEmpty();
     }
 
     ~Impl() { av_channel_layout_uninit(&outLayout); }
@@ -264,7 +265,16 @@ struct SampleReader::Impl {
         const bool sought = dmx.seekBackward(st->index, std::max(ts, start)) >= 0 ||
                             dmx.seekBackward(st->index, start) >= 0 ||
                             dmx.seekToFileStart(st->index) >= 0;
-        if (!sought) throw MediaError("A hangban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
+        if (!sought && !empty) throw MediaError("A hangban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
+        if (!sought) {
+            // Nothing to seek in: the stream has no sound, and reads as such.
+            buffer.clear();
+            head = 0;
+            ended = draining = true;
+            anchorPending = true;
+            positioned = true;
+            return;
+        }
         avcodec_flush_buffers(dec.get());
         av_frame_unref(frame.get());
         resampler.reset();
@@ -341,6 +351,7 @@ struct SampleReader::Impl {
     std::int64_t nextIn = 0;       // input frame index where the last placed frame ended
     bool positioned = false;
     bool anchorPending = true;
+    bool empty = false;       // the probe found no packet in the stream
     bool held = false;        // `frame` waits to be placed after a gap
     bool decodedAny = false;  // the decoder has yielded sound since the reader opened
     int failures = 0;         // packets refused in a row

@@ -17,7 +17,8 @@ namespace platform {
 // One thread at a time per reader.
 class SampleReader {
 public:
-    // Opens the file again for this reader, or takes its packets from the
+    // Takes over the file as the asset's probe or an earlier reader left it,
+    // or opens it again when none is free; or takes its packets from the
     // file's demuxer in `files` (may be null). Throws MediaError.
     SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels,
                  const std::shared_ptr<SourceFiles>& files = {});

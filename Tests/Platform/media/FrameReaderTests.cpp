@@ -104,6 +104,26 @@ TEST_F(FrameReaderTest, ConvertsWithEachStreamsColourMatrixAndPremultipliesStill
     EXPECT_EQ(pixel, qRgba(0x80, 0, 0, 0x80));  // premultiplied
 }
 
+TEST_F(FrameReaderTest, UntaggedPicturesUseTheMatrixTheirSizeImplies)
+{
+    // No colour tags: HD (720 lines and more) is BT.709 by convention,
+    // smaller pictures BT.601.
+    const unsigned rgb = 0xC8285A;
+    for (const auto& [size, matrix] : {std::pair<std::string, std::string>{"1280x720", "bt709"}, {"720x576", "bt601"},
+                                       {"1920x1080", "bt709"}, {"640x480", "bt601"}}) {
+        SCOPED_TRACE(size);
+        const auto file = *dir / ("untagged-" + size + ".mp4");
+        fixtures::runFfmpeg({"-f", "lavfi", "-i", "color=c=0xC8285A:s=" + size + ":r=30,format=rgb24", "-frames:v", "1",
+                             "-vf", "scale=out_color_matrix=" + matrix + ":out_range=tv,format=yuv420p", "-c:v",
+                             "libx264", "-crf", "12", file.string()});
+        ASSERT_EQ(fixtures::runFfprobe({"-select_streams", "v", "-show_entries", "stream=color_space", "-of", "csv=p=0"},
+                                       file),
+                  "unknown\n");
+        const auto asset = Asset::open(file);
+        expectLowerColour(FrameReader(*asset, asset->videoStreams().at(0)).frameAt(MediaTime::zero()).image, rgb);
+    }
+}
+
 TEST_F(FrameReaderTest, FragmentedAndTruncatedMoviesEndWithTheirLastWholeFrame)
 {
     const auto whole = fixtures::makeNumberedVideo(
