@@ -426,6 +426,7 @@ SourceFiles::~SourceFiles() = default;
 std::shared_ptr<readsupport::SharedDemuxer> SourceFiles::demuxer(const Asset& asset)
 {
     std::lock_guard lock(mutex_);
+    std::erase_if(open_, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = open_[asset.identity()];
     if (auto open = slot.lock()) return open;
     auto opened = std::make_shared<readsupport::SharedDemuxer>(asset);
