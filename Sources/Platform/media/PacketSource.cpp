@@ -146,17 +146,13 @@ public:
         return rc;
     }
 
-    enum class Private { no, yes };
-
     // Puts `source` back into the packet flow: from the key frame at or
     // before `ticks` (a seek), or right after its last packet (`resume`).
-    // Returns the FFmpeg result of any seek made; Private::yes when it must
-    // leave for a demuxer of its own.
-    int reposition(PacketSource& source, bool resume, std::int64_t ticks, Private& leave)
+    // Returns the FFmpeg result of any seek made.
+    int reposition(PacketSource& source, bool resume, std::int64_t ticks)
     {
         PacketSource::Place& p = source.place_;
         const int stream = p.stream;
-        leave = Private::no;
         p.queue.clear();
         p.queuedBytes = 0;
         p.ended = 0;
@@ -207,7 +203,9 @@ public:
                 target = std::min(target, av_rescale_q_rnd(n, dmx.stream(s->place_.stream)->time_base, tb,
                                                            AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX)));
         }
-        if (known && position - seconds(stream, target) <= kGoBackSeconds) {
+        // What is read again: from there to the furthest of the shared
+        // position and this source's own place.
+        if (known && std::max(position, seconds(stream, from)) - seconds(stream, target) <= kGoBackSeconds) {
             const int rc = seek(stream, target);
             if (rc < 0) return rc;
             for (PacketSource* s : others) {
@@ -218,17 +216,15 @@ public:
             return rc;
         }
 
-        // Far away: take the position, unless the one holding it took it
-        // from this source before (two parts of one file far apart).
-        if (p.displacedBy && std::find(others.begin(), others.end(), p.displacedBy) != others.end()) {
-            leave = Private::yes;
-            return 0;
-        }
+        // Far away: take the position. When the one holding it took it from
+        // this source before (two parts of one file far apart, not a jump of
+        // all), that one reads on alone from then on.
         const int rc = seek(stream, resume ? from : ticks);
         if (rc < 0) return rc;
         for (PacketSource* s : others) {
             s->place_.following = false;
-            s->place_.displacedBy = &source;
+            if (s == p.displacedBy) s->place_.evicted = true;
+            else s->place_.displacedBy = &source;
         }
         joined();
         return rc;
@@ -341,18 +337,17 @@ int PacketSource::readPacket(AVPacket* packet)
             // its last seek's target; never positioned: at the stream's start.
             const AVStream* st = shared_->dmx.stream(place_.stream);
             const bool resume = place_.last != AV_NOPTS_VALUE;
-            const std::int64_t start = place_.sought != AV_NOPTS_VALUE ? place_.sought
-                                       : st->start_time != AV_NOPTS_VALUE ? st->start_time
-                                                                          : 0;
-            SharedDemuxer::Private leave = SharedDemuxer::Private::no;
-            const int rc = shared_->reposition(*this, resume, resume ? place_.last : start, leave);
-            if (leave == SharedDemuxer::Private::yes) {
-                const std::int64_t last = place_.last;
+            const std::int64_t at = resume                               ? place_.last
+                                    : place_.sought != AV_NOPTS_VALUE   ? place_.sought
+                                    : st->start_time != AV_NOPTS_VALUE ? st->start_time
+                                                                        : 0;
+            if (place_.evicted) {
                 lock.unlock();
-                const int own = goOwn(resume ? last : start, resume);
-                if (own < 0) return own;
+                const int rc = goOwn(at, resume);
+                if (rc < 0) return rc;
                 return readOwn(packet);
             }
+            const int rc = shared_->reposition(*this, resume, at);
             if (rc < 0) return rc;
             continue;
         }
@@ -368,11 +363,11 @@ int PacketSource::seekBackward(int streamIndex, std::int64_t ticks)
         return own_->seekBackward(streamIndex, ticks);
     }
     std::unique_lock lock(shared_->mutex);
-    SharedDemuxer::Private leave = SharedDemuxer::Private::no;
-    const int rc = shared_->reposition(*this, false, ticks, leave);
-    if (leave == SharedDemuxer::Private::no) return rc;
-    lock.unlock();
-    return goOwn(ticks, false);
+    if (place_.evicted) {
+        lock.unlock();
+        return goOwn(ticks, false);
+    }
+    return shared_->reposition(*this, false, ticks);
 }
 
 int PacketSource::seekToFileStart(int streamIndex)

@@ -74,6 +74,7 @@ private:
         std::int64_t sought = AV_NOPTS_VALUE;  // the target of its last seek; before one, the stream's start
         int ended = 0;                     // the read error met while following, once the queue is empty
         const PacketSource* displacedBy = nullptr;  // whose seek took the shared position away from it
+        bool evicted = false;  // took the position from others who came back: reads on alone
     };
 
     bool passes(const AVPacket* packet);
