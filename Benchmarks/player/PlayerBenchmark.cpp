@@ -5,7 +5,8 @@
 // and CPU seconds per played second. Beside it, the ffmpeg program decoding
 // the same two files, overlaying and mixing them with a limiter to null.
 // (2) An offline mix of 8 maximized sound tracks of 60 s through AudioMixer:
-// times real time, beside ffmpeg's amix + alimiter of the same files.
+// times real time, beside ffmpeg's amix + alimiter of the same files. (3) The
+// same with 8 lanes of one file at different offsets (decoded once by us).
 // --playback or --mix runs one part; --rounds N repeats each, ours and the
 // ffmpeg program in turn, and prints the median (for a busy machine).
 //
@@ -287,22 +288,29 @@ struct OfflineMix {
     float peak = 0;
 };
 
-OfflineMix mixOurs(const std::vector<std::filesystem::path>& files, bool taps)
+// Lanes of one stream in the third part start this far apart in the file.
+constexpr double kLaneOffset = 0.25;
+constexpr double kLaneSeconds = 50;
+
+// With `apart` set, track i plays the file from i × kLaneOffset s for
+// kLaneSeconds s (the lanes of one recording); else each from 0 for kMixSeconds.
+OfflineMix mixOurs(const std::vector<std::filesystem::path>& files, bool taps, bool apart = false)
 {
     auto composition = std::make_shared<Composition>();
     auto mix = std::make_shared<platform::AudioMix>();
-    const TimeRange span(MediaTime::zero(), MediaTime::fromSeconds(kMixSeconds));
+    const double seconds = apart ? kLaneSeconds : kMixSeconds;
     std::vector<std::shared_ptr<const platform::Asset>> assets;
-    for (const auto& file : files) {
-        const auto asset = platform::Asset::open(file);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto asset = platform::Asset::open(files[i]);
         assets.push_back(asset);
+        const TimeRange span(MediaTime::fromSeconds(apart ? kLaneOffset * double(i) : 0), MediaTime::fromSeconds(seconds));
         const std::int32_t track = composition->addTrack(Kind::sound);
         composition->insertTimeRange(track, asset, asset->audioStreams().at(0), span, MediaTime::zero());
         if (taps) mix->parameters(track).tap = ondexa::makeTap(kPreGain);
     }
     constexpr int block = platform::AudioMixer::maxFrames;
     std::vector<float> out(std::size_t(block) * platform::AudioMixer::channels);
-    const std::int64_t total = std::int64_t(kMixSeconds * platform::AudioMixer::sampleRate);
+    const std::int64_t total = std::int64_t(seconds * platform::AudioMixer::sampleRate);
 
     OfflineMix result;
     const double cpu0 = cpuNow();
@@ -320,11 +328,13 @@ OfflineMix mixOurs(const std::vector<std::filesystem::path>& files, bool taps)
     return result;
 }
 
-Measure mixFfmpeg(const std::vector<std::filesystem::path>& files)
+Measure mixFfmpeg(const std::vector<std::filesystem::path>& files, bool apart = false)
 {
     std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error"};
     std::string graph;
     for (std::size_t i = 0; i < files.size(); ++i) {
+        if (apart)
+            argv.insert(argv.end(), {"-ss", std::to_string(kLaneOffset * double(i)), "-t", std::to_string(kLaneSeconds)});
         argv.insert(argv.end(), {"-i", files[i].string()});
         const std::string n = std::to_string(i);
         graph.append("[").append(n).append(":a]aresample=48000,volume=2,alimiter=limit=0.89:attack=5[m");
@@ -433,6 +443,30 @@ void benchMix(const TempDir& dir, bool withFfmpeg, int rounds)
     if (speeds.size() > 1) {
         std::sort(speeds.begin(), speeds.end());
         row("median times real time of the rounds", fmt("%.0f", speeds[speeds.size() / 2]), "", "");
+    }
+
+    // One recording's sound on 8 lanes, each 0.25 s later into the file: one
+    // decode for all of them, where the ffmpeg program decodes each input.
+    std::printf("(3) offline mix: %d maximized lanes of one AAC sound stream, %.2f s apart in it, %.0f s\n", kMixTracks,
+                kLaneOffset, kLaneSeconds);
+    const std::vector<std::filesystem::path> same(std::size_t(kMixTracks), sounds.front());
+    std::vector<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        const OfflineMix ours = mixOurs(same, true, true);
+        const double oursX = kLaneSeconds / ours.wall;
+        if (withFfmpeg) {
+            const Measure f = mixFfmpeg(same, true);
+            const double theirsX = kLaneSeconds / f.wall;
+            ratios.push_back(oursX / theirsX);
+            row("times real time", fmt("%.0f", oursX), fmt("%.0f", theirsX), fmt("%.2f", ratios.back()));
+        } else {
+            row("times real time", fmt("%.0f", oursX), "", "");
+        }
+        std::fflush(stdout);
+    }
+    if (ratios.size() > 1) {
+        std::sort(ratios.begin(), ratios.end());
+        row("median ratio of the rounds", "", "", fmt("%.2f", ratios[ratios.size() / 2]));
     }
 }
 
