@@ -229,6 +229,20 @@ TEST(SampleReaderDamage, AnUndecodablePacketIsSilenceAndLaterSoundKeepsItsTime)
         EXPECT_GT(loudest({mixed.end() - 2 * 4800, mixed.end()}), 0.7f);
     }
 
+    // A stream that never yields sound is an error, not silence.
+    const auto dead = dir / "tone-dead.m4a";
+    std::filesystem::copy_file(intact, dead);
+    for (const auto& p : fixtures::packetPlaces(intact, "a")) fixtures::overwrite(dead, p.pos, std::string(p.size, '\0'));
+    const auto deadAsset = Asset::open(dead);
+    SampleReader deadReader(*deadAsset, deadAsset->audioStreams().at(0), 48000, 2);
+    std::vector<float> block(2 * 48000);
+    try {
+        deadReader.read(block.data(), 48000);
+        ADD_FAILURE() << "an undecodable stream read as sound";
+    } catch (const platform::MediaError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("A hang nem dekódolható: „" + dead.string() + "”", 0), 0u) << e.what();
+    }
+
     // Float sound beyond full scale is held at it.
     const auto loud = dir / "loud.wav";
     fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=1.5|-2.5:s=48000:d=0.5", "-c:a", "pcm_f32le", loud.string()});
