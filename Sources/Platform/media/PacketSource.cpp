@@ -420,12 +420,33 @@ SourceFiles::~SourceFiles() = default;
 
 std::shared_ptr<readsupport::SharedDemuxer> SourceFiles::demuxer(const Asset& asset)
 {
-    std::lock_guard lock(mutex_);
-    std::erase_if(open_, [](const auto& entry) { return entry.second.expired(); });
-    auto& slot = open_[asset.identity()];
-    if (auto open = slot.lock()) return open;
-    auto opened = std::make_shared<readsupport::SharedDemuxer>(asset);
-    slot = opened;
+    const std::string& key = asset.identity();
+    std::unique_lock lock(mutex_);
+    std::erase_if(open_, [](const auto& entry) { return !entry.second.opening && entry.second.demuxer.expired(); });
+    for (;;) {
+        File& file = open_[key];
+        if (auto open = file.demuxer.lock()) return open;
+        if (!file.opening) break;
+        opened_.wait(lock);
+    }
+    open_[key].opening = true;
+    // Opened unlocked: opening a damaged movie can take seconds, and readers
+    // of other files (on the other thread) must not wait for it.
+    lock.unlock();
+    std::shared_ptr<readsupport::SharedDemuxer> opened;
+    try {
+        opened = std::make_shared<readsupport::SharedDemuxer>(asset);
+    } catch (...) {
+        lock.lock();
+        open_[key].opening = false;
+        opened_.notify_all();
+        throw;
+    }
+    lock.lock();
+    File& file = open_[key];
+    file.demuxer = opened;
+    file.opening = false;
+    opened_.notify_all();
     return opened;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,8 +32,14 @@ public:
     std::shared_ptr<readsupport::SharedDemuxer> demuxer(const Asset& asset);
 
 private:
+    struct File {
+        std::weak_ptr<readsupport::SharedDemuxer> demuxer;
+        bool opening = false;  // a thread opens it now; the others wait for it
+    };
+
     std::mutex mutex_;
-    std::map<std::string, std::weak_ptr<readsupport::SharedDemuxer>> open_;  // by asset identity; guarded by mutex_
+    std::condition_variable opened_;
+    std::map<std::string, File> open_;  // by asset identity; guarded by mutex_
 };
 
 } // namespace platform
