@@ -35,7 +35,10 @@ constexpr int kFramesAhead = 8;
 // Decoded source frames kept for reuse (a seek back, two tracks on one picture).
 constexpr std::size_t kCacheBytes = std::size_t(128) << 20;
 // What the sound server keeps queued: the delay between mixing and hearing.
-constexpr int kSoundBufferMilliseconds = 50;
+// 50 ms ran dry on a loaded machine (the audio thread waited longer than that
+// for a core) and played as gaps; the clock follows what is heard, so the
+// pictures keep in step either way.
+constexpr int kSoundBufferMilliseconds = 120;
 // The largest block mixed at once; the server usually asks for less.
 constexpr int kMixFrames = 1024;
 constexpr double kMaxRate = 16;
