@@ -79,10 +79,16 @@ double cpuSeconds()
 // Argument: 1 for the damaged movie, 0 for the intact one.
 void ProbeThenReaders(benchmark::State& state)
 {
-    const auto& file = movies().file(state.range(0) != 0);
+    const auto& original = movies().file(state.range(0) != 0);
     double ours = 0, theirs = 0;
     std::uint64_t opens = 0;
+    int round = 0;
     for (auto _ : state) {
+        // A fresh copy each round: what earlier rounds kept open is another file's.
+        state.PauseTiming();
+        const auto file = original.parent_path() / ("round-" + std::to_string(round++) + original.filename().string());
+        std::filesystem::copy_file(original, file, std::filesystem::copy_options::overwrite_existing);
+        state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         const double cpu = cpuSeconds();
         const std::uint64_t opened = platform::readsupport::Demuxer::opens();

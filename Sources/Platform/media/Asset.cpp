@@ -309,7 +309,18 @@ std::shared_ptr<const Asset> Asset::openAnew(const std::filesystem::path& path)
 
 std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std::uint64_t byteLimit)
 {
-    Demuxer dmx(path, byteLimit);
+    // An input kept by earlier readers of this content serves as well.
+    const std::string identity = fileIdentity(path);
+    Demuxer dmx(path, byteLimit, identity);
+    // Only a probe that succeeds leaves its input for the readers.
+    struct KeepOnSuccess {
+        Demuxer& dmx;
+        bool done = false;
+        ~KeepOnSuccess()
+        {
+            if (!done) dmx.share({});
+        }
+    } keep{dmx};
     // Plain text is recognised as terminal art; that is no media of ours.
     if (std::string(dmx.context()->iformat->name) == "tty") throw MediaError(notMediaSentence(path));
     dmx.findStreamInfo();
@@ -317,7 +328,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
 
     std::shared_ptr<Asset> asset(new Asset);
     asset->path_ = path;
-    asset->identity_ = fileIdentity(path);
+    asset->identity_ = identity;
     asset->readableBytes_ = byteLimit;
 
     auto pictureInfo = [&](const AVStream* st, StreamKind kind) {
@@ -346,7 +357,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
             StreamInfo info = pictureInfo(st, StreamKind::image);
             info.timeRange = TimeRange(MediaTime::zero(), MediaTime::indefinite());
             asset->image_ = info;
-            dmx.share(asset->identity_);
+            keep.done = true;
             return asset;
         }
         throw MediaError(notMediaSentence(path));
@@ -388,7 +399,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
     std::stable_sort(asset->video_.begin(), asset->video_.end(), byTrack);
     std::stable_sort(asset->audio_.begin(), asset->audio_.end(), byTrack);
     // The readers of this file take over what this open found.
-    dmx.share(asset->identity_);
+    keep.done = true;
     return asset;
 }
 

@@ -40,11 +40,11 @@ public:
         change(state_);
         changed_.notify_all();
     }
-    // The state once `done` holds (waiting up to two seconds), or now.
+    // The state once `done` holds (waiting up to five seconds), or now.
     State state(const std::function<bool(const State&)>& done = {})
     {
         std::unique_lock lock(mutex_);
-        if (done) changed_.wait_for(lock, 2s, [&] { return done(state_); });
+        if (done) changed_.wait_for(lock, 5s, [&] { return done(state_); });
         return state_;
     }
     // The newest frame whose pixel at `at` has colour `rgb`, once one comes.

@@ -25,11 +25,11 @@ inline void run(const std::string& command)
     ASSERT_TRUE(succeeds(command)) << command;
 }
 
-// Polls `done` until it holds (true) or two seconds pass (false). The input
+// Polls `done` until it holds (true) or five seconds pass (false). The input
 // arrives on the monitors' own threads a little after xdotool returns.
 inline bool waitFor(const std::function<bool()>& done)
 {
-    for (auto deadline = std::chrono::steady_clock::now() + 2s; !done();) {
+    for (auto deadline = std::chrono::steady_clock::now() + 5s; !done();) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(10ms);
     }

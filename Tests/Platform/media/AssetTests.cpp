@@ -253,7 +253,7 @@ TEST(Asset, AFileIsOpenedOnceForItsProbeAndTheReadersThatFollowIt)
 
     const std::uint64_t before = Demuxer::opens();
     const auto asset = Asset::open(movie);
-    const auto audio = Asset::open(sound);
+    auto audio = Asset::open(sound);
     EXPECT_EQ(Demuxer::opens(), before + 2);
     EXPECT_EQ(Asset::open(movie), asset);  // probed once while it lives
     const auto& video = asset->videoStreams().at(0);
@@ -274,6 +274,10 @@ TEST(Asset, AFileIsOpenedOnceForItsProbeAndTheReadersThatFollowIt)
     }
     EXPECT_EQ(parts[2], parts[0]);
     EXPECT_NE(parts[1], parts[0]);
+    // Probed again once every user has gone: the kept input serves again.
+    audio.reset();
+    audio = Asset::open(sound);
+    EXPECT_NEAR(audio->audioStreams().at(0).timeRange.duration.seconds(), 2.0, 0.03);
     EXPECT_EQ(Demuxer::opens(), before + 2);
 
     // Readers at the same time need their own; once they end, theirs are kept too.

@@ -23,7 +23,8 @@ TEST(HotKey, CallsTheActionOnTheMainThreadOnlyWhileItLives)
     };
     press();
     EXPECT_EQ(calls, 0);  // waits for the main thread's event loop
-    QCoreApplication::processEvents();
+    EXPECT_TRUE(ondexa::testing::pumpUntil([&] { return calls > 0; }, 5s));
+    ondexa::testing::pumpFor(100ms);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(caller, std::this_thread::get_id());
 
