@@ -130,3 +130,15 @@ TEST(Dynamics, BlockSizeChangesNothingAndNonFiniteSamplesAreSilence)
     signal[101] = signal[500] = 0;
     EXPECT_EQ(maximized(broken, 2, 3), maximized(signal, 2, 3));
 }
+
+TEST(Dynamics, SteadyLevelsAboveTheThresholdFollowTheCurve)
+{
+    // Levels from just over the threshold to just under the ceiling (so the
+    // limiter stays out): each dB over -18 dBFS comes out as 0.4 dB. The
+    // envelope's attack stalls up to 0.5 / (1 − e^(−1/240)) float steps short.
+    for (const double level : {0.13, 0.2, 0.35, 0.5, 0.7, 0.88}) {
+        const auto out = maximized(std::vector<float>(48000, float(level)), 1, 1);
+        const double expected = level * std::pow(level / std::pow(10.0, -18.0 / 20), -0.6);
+        EXPECT_NEAR(out.back(), expected, expected * 2e-5) << level;
+    }
+}

@@ -39,6 +39,9 @@ public:
     std::size_t lookahead() const { return lookahead_; }
 
 private:
+    template <std::size_t FixedChannels>
+    void run(float* samples, int frames);
+
     float preGain_;
     double sampleRate_ = 48000;
     int channels_ = 0;

@@ -1,7 +1,7 @@
 #include "Platform/media/AudioMixer.h"
 
 #include "Platform/media/MediaError.h"
-#include "Platform/media/SampleReader.h"
+#include "Platform/media/SoundSource.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,8 +20,9 @@ std::int64_t frameOf(const MediaTime& t)
 
 } // namespace
 
-AudioMixer::AudioMixer(std::shared_ptr<const Composition> composition)
-    : composition_(std::move(composition)), track_(std::size_t(maxFrames) * channels)
+AudioMixer::AudioMixer(std::shared_ptr<const Composition> composition, std::shared_ptr<SourceFiles> files)
+    : composition_(std::move(composition)), files_(files ? std::move(files) : std::make_shared<SourceFiles>()),
+      track_(std::size_t(maxFrames) * channels)
 {
 }
 
@@ -56,6 +57,7 @@ void AudioMixer::mix(float* out, int frames, const std::shared_ptr<const AudioMi
 void AudioMixer::mixBlock(float* out, int frames)
 {
     std::fill_n(out, std::size_t(frames) * channels, 0.0f);
+    ++blocks_;
     if (composition_) {
         for (const Composition::Track& track : composition_->tracks()) {
             if (track.kind != Composition::TrackKind::sound) continue;
@@ -86,32 +88,25 @@ void AudioMixer::readTrack(const Composition::Track& track, float* buffer, int f
         const std::int64_t a = std::max(from, start);
         const std::int64_t b = std::min(to, frameOf(it->target.end()));
         if (a >= b) continue;
-        SampleReader* r = reader(track.id, *it);
-        if (!r) continue;
+        SoundSource* s = source(*it);
+        if (!s) continue;
         const std::int64_t sourceFrame = frameOf(it->source.start) + (a - start);
         try {
-            if (r->position() != MediaTime(sourceFrame, sampleRate)) r->seek(MediaTime(sourceFrame, sampleRate));
-            // Past the stream's end the rest stays silent.
-            r->read(buffer + (a - from) * channels, std::size_t(b - a));
+            s->read(sourceFrame, buffer + (a - from) * channels, std::size_t(b - a), blocks_);
         } catch (const MediaError& e) {
             fail(e.what());
-            readers_[ReaderKey{track.id, it->asset->identity(), it->stream.fileIndex}].reset();
+            sources_[StreamKey{it->asset->identity(), it->stream.fileIndex}].reset();
         }
     }
 }
 
-SampleReader* AudioMixer::reader(std::int32_t trackId, const Composition::Segment& segment)
+SoundSource* AudioMixer::source(const Composition::Segment& segment)
 {
-    const ReaderKey key{trackId, segment.asset->identity(), segment.stream.fileIndex};
-    auto found = readers_.find(key);
-    if (found != readers_.end()) return found->second.get();
-    std::unique_ptr<SampleReader> r;
-    try {
-        r = std::make_unique<SampleReader>(*segment.asset, segment.stream, sampleRate, channels);
-    } catch (const MediaError& e) {
-        fail(e.what());
-    }
-    return readers_.emplace(key, std::move(r)).first->second.get();
+    const StreamKey key{segment.asset->identity(), segment.stream.fileIndex};
+    auto found = sources_.find(key);
+    if (found != sources_.end()) return found->second.get();
+    return sources_.emplace(key, std::make_unique<SoundSource>(segment.asset, segment.stream, sampleRate, channels, files_))
+        .first->second.get();
 }
 
 void AudioMixer::prepareTaps()

@@ -3,22 +3,25 @@
 #include "Platform/media/AudioMix.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace platform {
 
-class SampleReader;
+class SoundSource;
 
 // Mixes the sound tracks of a composition to 48 kHz stereo float: each track
 // read and resampled from its sources, its volume applied, then its tap, then
-// all tracks summed. For the player's audio thread and for offline mixing.
+// all tracks summed. A stream that several tracks play at nearby times is
+// decoded once for all of them. For the player's audio thread and for
+// offline mixing.
 // One thread at a time; that thread is the one the taps run on.
 class AudioMixer {
 public:
@@ -27,7 +30,8 @@ public:
     // The largest block handed to a tap.
     static constexpr int maxFrames = 4096;
 
-    explicit AudioMixer(std::shared_ptr<const Composition> composition);
+    // `files` may be shared with the composition's pictures (null: files of its own).
+    explicit AudioMixer(std::shared_ptr<const Composition> composition, std::shared_ptr<SourceFiles> files = {});
     // Unprepares the taps in use.
     ~AudioMixer();
     AudioMixer(const AudioMixer&) = delete;
@@ -54,18 +58,20 @@ public:
     std::optional<std::string> takeError();
 
 private:
-    // One reader per sound track and source stream.
-    using ReaderKey = std::tuple<std::int32_t, std::string, int>;
+    // One decoded source per stream, shared by every track that plays it.
+    using StreamKey = std::pair<std::string, int>;  // asset identity, stream index in the file
 
     void mixBlock(float* out, int frames);
     void readTrack(const Composition::Track& track, float* buffer, int frames);
-    SampleReader* reader(std::int32_t trackId, const Composition::Segment& segment);
+    SoundSource* source(const Composition::Segment& segment);
     void prepareTaps();
     void unprepareTaps();
     void fail(const std::string& message);
 
     const std::shared_ptr<const Composition> composition_;
-    std::map<ReaderKey, std::unique_ptr<SampleReader>> readers_;  // null: failed to open
+    const std::shared_ptr<SourceFiles> files_;
+    std::map<StreamKey, std::unique_ptr<SoundSource>> sources_;  // null: failed
+    std::uint64_t blocks_ = 0;  // blocks mixed, naming each for the sources
     std::shared_ptr<const AudioMix> mix_;  // the mix whose taps are prepared
     bool prepared_ = false;
     std::int64_t position_ = 0;

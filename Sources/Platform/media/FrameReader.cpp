@@ -1,6 +1,7 @@
 #include "Platform/media/FrameReader.h"
 
 #include "Platform/media/MediaError.h"
+#include "Platform/media/PacketSource.h"
 #include "Platform/media/ReadSupport.h"
 
 #include <algorithm>
@@ -118,8 +119,9 @@ constexpr int kMaxFailures = 50;
 } // namespace
 
 struct FrameReader::Impl {
-    Impl(const Asset& asset, const StreamInfo& info, Options options)
-        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), dmx(asset.path(), asset.readableBytes(), asset.identity())
+    Impl(const Asset& asset, const StreamInfo& info, Options options, SourceFiles* files)
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)),
+          dmx(asset, files)
     {
         dmx.findStreamInfo();
         if (info.fileIndex < 0 || info.fileIndex >= static_cast<int>(dmx.context()->nb_streams) ||
@@ -191,7 +193,7 @@ struct FrameReader::Impl {
         if (dmx.seekBackward(st->index, target) >= 0) return true;
         // Before the first key frame: start from the beginning.
         if (dmx.seekBackward(st->index, streamStart) >= 0) return true;
-        return av_seek_frame(dmx.context(), st->index, 0, AVSEEK_FLAG_BYTE) >= 0;
+        return dmx.seekToFileStart(st->index) >= 0;
     }
 
     // A stream in which the probe found no packet is empty, not damaged.
@@ -227,12 +229,10 @@ struct FrameReader::Impl {
         if (!shownValid || tt < shown->pts) return true;
         if (aheadValid && tt < ahead->pts) return false;
         if (!aheadValid && draining) return false;  // past the last frame
-        const int k = av_index_search_timestamp(st, tt, AVSEEK_FLAG_BACKWARD);
-        if (k >= 0) {
+        if (const auto key = dmx.keyFrameAtOrBefore(tt)) {
             // Seek only when it skips frames: a key frame just ahead is
             // reached as cheaply by reading on, without emptying the decoder.
-            const AVIndexEntry* key = avformat_index_get_entry(st, k);
-            return key && key->timestamp > lastPacketTs + kForwardFrames * nominalTicks;
+            return *key > lastPacketTs + kForwardFrames * nominalTicks;
         }
         return double(tt - shown->pts) * av_q2d(tb) > kForwardSecondsWithoutIndex;
     }
@@ -305,7 +305,7 @@ struct FrameReader::Impl {
     StreamInfo stream;
     std::string identity;
     std::shared_ptr<FrameCache> cache;
-    Demuxer dmx;
+    PacketSource dmx;
     AVStream* st = nullptr;
     CodecContextPtr dec;
     AVRational tb{1, 1};
@@ -326,8 +326,9 @@ struct FrameReader::Impl {
     std::optional<VideoFrame> stillFrame;
 };
 
-FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream, Options options)
-    : impl_(std::make_unique<Impl>(asset, stream, std::move(options)))
+FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
+                         const std::shared_ptr<SourceFiles>& files)
+    : impl_(std::make_unique<Impl>(asset, stream, std::move(options), files.get()))
 {
 }
 

@@ -3,6 +3,7 @@
 #include "Platform/media/Asset.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <memory>
 
@@ -21,8 +22,10 @@ public:
     };
 
     // Takes over the file as the asset's probe or an earlier reader left it,
-    // or opens it again when none is free. Throws MediaError.
-    FrameReader(const Asset& asset, const StreamInfo& stream, Options options);
+    // or opens it again when none is free; or takes its packets from the
+    // file's demuxer in `files` (may be null). Throws MediaError.
+    FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
+                const std::shared_ptr<SourceFiles>& files = {});
     FrameReader(const Asset& asset, const StreamInfo& stream);
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;

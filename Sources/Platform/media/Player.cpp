@@ -35,7 +35,10 @@ constexpr int kFramesAhead = 8;
 // Decoded source frames kept for reuse (a seek back, two tracks on one picture).
 constexpr std::size_t kCacheBytes = std::size_t(128) << 20;
 // What the sound server keeps queued: the delay between mixing and hearing.
-constexpr int kSoundBufferMilliseconds = 50;
+// 50 ms ran dry on a loaded machine (the audio thread waited longer than that
+// for a core) and played as gaps; the clock follows what is heard, so the
+// pictures keep in step either way.
+constexpr int kSoundBufferMilliseconds = 120;
 // The largest block mixed at once; the server usually asks for less.
 constexpr int kMixFrames = 1024;
 constexpr double kMaxRate = 16;
@@ -177,7 +180,7 @@ private:
             if (item != mixing) {
                 mixer.reset();  // unprepares the old mix's taps, here
                 mixing = item;
-                if (item) mixer = std::make_unique<AudioMixer>(item->composition());
+                if (item) mixer = std::make_unique<AudioMixer>(item->composition(), item->sourceFiles());
                 positioned = 0;
             }
             if (!item) continue;
@@ -600,7 +603,7 @@ struct Player::Impl {
             }
 
             if (frameItem != sourcesItem) {
-                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache);
+                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache, frameItem->sourceFiles());
                 sourcesItem = frameItem;
                 lastError.clear();
             }

@@ -3,6 +3,7 @@
 #include "Platform/media/AudioMix.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 #include "Platform/media/VideoComposition.h"
 
 #include <functional>
@@ -27,6 +28,8 @@ public:
     MediaTime duration() const { return duration_; }
     // Whether any sound track has something to play.
     bool hasSound() const { return hasSound_; }
+    // The source files, each opened once for the item's pictures and sound.
+    const std::shared_ptr<SourceFiles>& sourceFiles() const { return files_; }
 
     // Read on any thread.
     std::shared_ptr<const AudioMix> audioMix() const;
@@ -41,6 +44,7 @@ private:
     const std::shared_ptr<const Composition> composition_;
     const MediaTime duration_;
     const bool hasSound_;
+    const std::shared_ptr<SourceFiles> files_ = std::make_shared<SourceFiles>();
     mutable std::mutex mutex_;
     std::shared_ptr<const AudioMix> audioMix_;                  // guarded by mutex_
     std::shared_ptr<const VideoComposition> videoComposition_;  // guarded by mutex_

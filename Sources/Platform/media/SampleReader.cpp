@@ -1,6 +1,7 @@
 #include "Platform/media/SampleReader.h"
 
 #include "Platform/media/MediaError.h"
+#include "Platform/media/PacketSource.h"
 #include "Platform/media/ReadSupport.h"
 
 #include <algorithm>
@@ -42,8 +43,8 @@ std::int64_t roundDiv(__int128 a, __int128 b)
 } // namespace
 
 struct SampleReader::Impl {
-    Impl(const Asset& asset, const StreamInfo& info, int sampleRate, int channelCount)
-        : rate(sampleRate), channels(channelCount), dmx(asset.path(), asset.readableBytes(), asset.identity())
+    Impl(const Asset& asset, const StreamInfo& info, int sampleRate, int channelCount, SourceFiles* files)
+        : rate(sampleRate), channels(channelCount), dmx(asset, files)
     {
         if (rate <= 0 || rate > 768000 || channels <= 0 || channels > 64)
             throw MediaError("Érvénytelen hangformátumot kértek a hang olvasásához.");
@@ -263,7 +264,7 @@ struct SampleReader::Impl {
         const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         const bool sought = dmx.seekBackward(st->index, std::max(ts, start)) >= 0 ||
                             dmx.seekBackward(st->index, start) >= 0 ||
-                            av_seek_frame(dmx.context(), st->index, 0, AVSEEK_FLAG_BYTE) >= 0;
+                            dmx.seekToFileStart(st->index) >= 0;
         if (!sought && !empty) throw MediaError("A hangban nem lehet a kért helyre ugrani: " + quoted(dmx.path()) + ".");
         if (!sought) {
             // Nothing to seek in: the stream has no sound, and reads as such.
@@ -331,7 +332,7 @@ struct SampleReader::Impl {
 
     const int rate;
     const int channels;
-    Demuxer dmx;
+    PacketSource dmx;
     AVStream* st = nullptr;
     CodecContextPtr dec;
     AVChannelLayout outLayout{};
@@ -358,8 +359,9 @@ struct SampleReader::Impl {
     bool ended = false;
 };
 
-SampleReader::SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels)
-    : impl_(std::make_unique<Impl>(asset, stream, sampleRate, channels))
+SampleReader::SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels,
+                           const std::shared_ptr<SourceFiles>& files)
+    : impl_(std::make_unique<Impl>(asset, stream, sampleRate, channels, files.get()))
 {
 }
 

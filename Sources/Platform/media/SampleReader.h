@@ -2,6 +2,7 @@
 
 #include "Platform/media/Asset.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <cstddef>
 #include <memory>
@@ -17,8 +18,10 @@ namespace platform {
 class SampleReader {
 public:
     // Takes over the file as the asset's probe or an earlier reader left it,
-    // or opens it again when none is free. Throws MediaError.
-    SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels);
+    // or opens it again when none is free; or takes its packets from the
+    // file's demuxer in `files` (may be null). Throws MediaError.
+    SampleReader(const Asset& asset, const StreamInfo& stream, int sampleRate, int channels,
+                 const std::shared_ptr<SourceFiles>& files = {});
     ~SampleReader();
     SampleReader(const SampleReader&) = delete;
     SampleReader& operator=(const SampleReader&) = delete;

@@ -18,8 +18,10 @@ constexpr std::size_t kReadersPerStream = 2;
 
 } // namespace
 
-SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache)
-    : composition_(std::move(composition)), cache_(std::move(cache))
+SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
+                           std::shared_ptr<SourceFiles> files)
+    : composition_(std::move(composition)), cache_(std::move(cache)),
+      files_(files ? std::move(files) : std::make_shared<SourceFiles>())
 {
 }
 
@@ -57,7 +59,7 @@ QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTim
         try {
             FrameReader::Options options;
             options.cache = cache_;
-            stream.readers.push_back(Slot{std::make_unique<FrameReader>(*segment.asset, segment.stream, options),
+            stream.readers.push_back(Slot{std::make_unique<FrameReader>(*segment.asset, segment.stream, options, files_),
                                         MediaTime::invalid(), 0});
             chosen = &stream.readers.back();
         } catch (const MediaError& e) {

@@ -3,6 +3,7 @@
 #include "Platform/media/Composition.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/SourceFiles.h"
 
 #include <QImage>
 
@@ -22,11 +23,14 @@ class FrameReader;
 // Each source stream in use has one reader, shared by every segment and track
 // that shows it; a second one joins while two tracks show the same stream far
 // apart at once (a transition between two parts of one recording). Frames go
-// through a frame cache, so a picture two tracks show is decoded once.
+// through a frame cache, so a picture two tracks show is decoded once. The
+// readers of one file (screen and camera of a recording) share one demuxer.
 // One thread at a time.
 class SourceFrames {
 public:
-    SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache);
+    // `files` may be shared with the composition's sound (null: files of its own).
+    SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
+                 std::shared_ptr<SourceFiles> files = {});
     ~SourceFrames();
     SourceFrames(const SourceFrames&) = delete;
     SourceFrames& operator=(const SourceFrames&) = delete;
@@ -57,6 +61,7 @@ private:
 
     const std::shared_ptr<const Composition> composition_;
     const std::shared_ptr<FrameCache> cache_;
+    const std::shared_ptr<SourceFiles> files_;
     std::map<StreamKey, Stream> streams_;
     std::uint64_t clock_ = 0;
     std::optional<std::string> error_;

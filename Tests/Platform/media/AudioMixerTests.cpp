@@ -2,12 +2,15 @@
 #include "Platform/media/AudioMixer.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/MediaError.h"
+#include "Platform/media/SampleReader.h"
+#include "Platform/media/SoundSource.h"
 
 #include "support/MediaFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,18 @@ namespace {
 MediaTime sec(double s)
 {
     return MediaTime::fromSeconds(s);
+}
+
+// How many descriptors this process holds open on `file`.
+int openCount(const std::filesystem::path& file)
+{
+    const auto target = std::filesystem::canonical(file);
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == target) ++n;
+    }
+    return n;
 }
 
 // Logs its calls and doubles every sample.
@@ -184,4 +199,77 @@ TEST_F(AudioMixerTest, RunsTheTapAfterTheVolumeAndSwapsMixesBetweenBlocks)
         EXPECT_FLOAT_EQ(big[2 * 9999], 0.5f);
     }
     EXPECT_TRUE(tapA->log.ends_with("prepare(48000,2,4096) unprepare "));  // the mixer's end unprepares
+}
+
+TEST_F(AudioMixerTest, LanesOfOneSoundStreamShareItsDecodeAndMixAsSeparateReadersWould)
+{
+    // AAC, whose frames overlap; without noise substitution, whose noise
+    // depends on how much the decoder decoded before. Lanes 1 and 2 play the stream
+    // 0.5 s apart at different volumes; lane 3 a part 3.7 s away from lane 1.
+    const auto path = *dir / "tones.m4a";
+    fixtures::runFfmpeg({"-f", "lavfi", "-i",
+                         "aevalsrc=0.4*sin(2*PI*300*t)+0.2*sin(2*PI*2317*t)*sin(2*PI*3*t)|0.3*sin(2*PI*500*t):s=48000:d=6",
+                         "-c:a", "aac", "-aac_pns", "0", "-b:a", "128k", path.string()});
+    const auto aac = Asset::open(path);
+    const StreamInfo& stream = aac->audioStreams().at(0);
+    struct Lane {
+        double from, length, at;
+        float volume;
+    };
+    const std::vector<Lane> lanes{{0.3, 1.9, 0.0, 1.0f}, {0.8, 1.5, 0.2, 0.5f}, {4.0, 0.7, 0.4, 0.25f}};
+
+    auto c = std::make_shared<Composition>();
+    auto mix = std::make_shared<AudioMix>();
+    for (const Lane& lane : lanes) {
+        const std::int32_t id = c->addTrack(Kind::sound);
+        c->insertTimeRange(id, aac, stream, {sec(lane.from), sec(lane.length)}, sec(lane.at));
+        mix->parameters(id).setVolume(lane.volume, sec(0));
+    }
+    constexpr int frames = 2 * 48000;
+    std::vector<float> expected(std::size_t(frames) * 2, 0.0f);
+    for (const Lane& lane : lanes) {
+        SampleReader own(*aac, stream, 48000, 2);
+        const auto sound = own.read(TimeRange(sec(lane.from), sec(lane.length)));
+        const auto offset = std::size_t(std::lround(lane.at * 48000)) * 2;
+        for (std::size_t i = 0; i < sound.size() && offset + i < expected.size(); ++i)
+            expected[offset + i] += sound[i] * lane.volume;
+    }
+
+    AudioMixer mixer(c);
+    const auto out = mixAll(mixer, frames, mix, 1111);
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], expected[i]) << i;
+    // One open file for all three lanes.
+    EXPECT_EQ(openCount(path), 1);
+    EXPECT_FALSE(mixer.takeError().has_value());
+
+    // A jump back into what was decoded plays the same again.
+    mixer.seek(sec(0.75));
+    const auto again = mixAll(mixer, 4800, mix);
+    for (std::size_t i = 0; i < again.size(); ++i) ASSERT_EQ(again[i], expected[36000 * 2 + i]) << i;
+}
+
+TEST_F(AudioMixerTest, ASoundSourceDecodesOnceForLanesCloseTogether)
+{
+    // Blocks of 1000 frames read as lanes at these source positions (in
+    // frames) would read them: how many readers decode the stream at the end.
+    const auto longer = Asset::open(fixtures::makeStereoSine(*dir / "long.wav", 9.0, 48000, {"-c:a", "pcm_f32le"}));
+    struct Case {
+        std::vector<std::int64_t> lanes;
+        std::size_t readers;
+    };
+    const std::vector<Case> cases{
+        {{0, 24000}, 1},            // 0.5 s apart
+        {{24000, 0}, 1},            // the later lane first: the earlier one's reader reads on for both
+        {{0, 144000}, 1},           // 3 s apart: just within the window
+        {{0, 200000}, 2},           // 4.2 s apart: past it
+        {{0, 0, 96000, 96000}, 1},  // two pairs 2 s apart
+        {{0, 24000, 250000}, 2},
+    };
+    for (const Case& c : cases) {
+        SoundSource source(longer, longer->audioStreams().at(0), 48000, 2);
+        std::vector<float> block(2 * 1000);
+        for (std::uint64_t b = 1; b <= 60; ++b)
+            for (const std::int64_t lane : c.lanes) source.read(lane + std::int64_t(b) * 1000, block.data(), 1000, b);
+        EXPECT_EQ(source.readersIn(60), c.readers) << c.lanes.size() << " lanes from " << c.lanes.back();
+    }
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -71,6 +72,18 @@ private:
     std::vector<float> left_;  // guarded by mutex_; written on the sound thread
     AudioInputStream stream_;  // last: closed first, so no buffer comes after the fields go
 };
+
+// How many descriptors this process holds open on `file`.
+int openCount(const std::filesystem::path& file)
+{
+    const auto target = std::filesystem::canonical(file);
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == target) ++n;
+    }
+    return n;
+}
 
 double median(std::vector<double> v)
 {
@@ -187,4 +200,39 @@ TEST_F(PlayerSoundTest, SwappingTheAudioMixWhilePlayingChangesTheLevelWithoutAGa
     EXPECT_NEAR(median({last - 40, last - 5}), 0.0625, 0.01);
     const auto between = std::count_if(first + 5, last - 5, [](double l) { return l > 0.08 && l < 0.23; });
     EXPECT_LE(between, 3);
+}
+
+TEST_F(PlayerSoundTest, PictureAndSoundOfOneRecordingPlayFromOneOpenFile)
+{
+    // The picture and the tone in one fragmented movie, as a recording has them.
+    const auto path = *dir / "recording.mov";
+    fixtures::runFfmpeg({"-i", (*dir / "a.mp4").string(), "-i", (*dir / "tone.wav").string(), "-map", "0:v", "-map",
+                         "1:a", "-c:v", "copy", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov+default_base_moof",
+                         path.string()});
+    const auto recording = Asset::open(path);
+    auto c = std::make_shared<Composition>();
+    const std::int32_t picture = c->addTrack(Kind::video);
+    c->insertTimeRange(picture, recording, recording->videoStreams().at(0), {sec(0), sec(3)}, sec(0));
+    c->insertTimeRange(c->addTrack(Kind::sound), recording, recording->audioStreams().at(0), {sec(0), sec(3)}, sec(0));
+    auto one = std::make_shared<PlayerItem>(c);
+    one->setVideoComposition(fixtures::passThrough({320, 240}, {picture}, c->duration()));
+    player.replaceCurrentItem(one);
+
+    Recording heard;
+    player.play();
+    fixtures::runFor(700ms);
+    EXPECT_EQ(openCount(path), 1);
+    // A jump while playing: both threads move on the one file.
+    bool done = false;
+    player.seek(sec(2.0), [&](bool) { done = true; });
+    ASSERT_TRUE(fixtures::runUntil([&] { return done; }, 5s));
+    fixtures::runFor(500ms);
+    player.pause();
+    EXPECT_EQ(openCount(path), 1);
+    EXPECT_GE(fixtures::frameNumber(player.currentFrame()), 70);
+
+    const std::vector<double> levels = heard.levels();
+    const auto first = std::find_if(levels.begin(), levels.end(), [](double l) { return l > 0.15; });
+    ASSERT_NE(first, levels.end()) << "nothing was heard";
+    EXPECT_NEAR(median({first + 5, first + 50}), 0.25, 0.03);
 }
