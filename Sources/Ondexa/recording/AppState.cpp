@@ -381,12 +381,13 @@ bool AppState::stereoPairs() const
 
 void AppState::setStereoPairs(bool pairs)
 {
-    emit stereoPairsChanged();
     auto stored = stereoPairsOf(settings().value(kStereoPairs));
     stored[micUID_] = pairs;
     Json json = Json::object();
     for (const auto& [uid, value] : stored) json[uid] = value;
     writeSetting(kStereoPairs, jsonText(json));
+    // After the store: stereoPairs() reads it back from there.
+    emit stereoPairsChanged();
     applyChannels();
 }
 

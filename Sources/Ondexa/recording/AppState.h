@@ -230,6 +230,14 @@ public:
     // Opens the file now when an opener exists, else queues it.
     void open(const std::filesystem::path& file);
 
+    // Asking the user for a recording or a project to open. The application
+    // installs its open dialog as the chooser; `done` gets the chosen file,
+    // or none when the user cancels or no chooser is installed.
+    using Choice = std::function<void(std::optional<std::filesystem::path>)>;
+    using Chooser = std::function<void(Choice done)>;
+    static void setRecordingChooser(Chooser chooser);
+    static void chooseRecording(Choice done);
+
     // --- Recording ---
     void toggleRecording();
     void startRecording(std::function<void()> done = {});
@@ -286,6 +294,13 @@ public:
     // The listed display with the id, if there is one: where the area
     // windows open.
     std::optional<platform::ScreenDisplay> screen(std::uint32_t displayID) const;
+
+    // Tests of the views put the controller into states that otherwise need
+    // a running recording, time or sound input.
+    void forcePhaseForTesting(Phase phase) { setPhase(phase); }
+    void forceElapsedForTesting(double seconds) { setElapsed(seconds); }
+    void forceMicLevelsForTesting(std::vector<float> levels) { setMicLevels(std::move(levels)); }
+    void forceBlinkOnForTesting(bool on) { setBlinkOn(on); }
 
 signals:
     void phaseChanged();

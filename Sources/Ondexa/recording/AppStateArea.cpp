@@ -83,4 +83,20 @@ void AppState::open(const std::filesystem::path& file)
     emit pendingOpenChanged();
 }
 
+namespace {
+AppState::Chooser& recordingChooser()
+{
+    static AppState::Chooser chooser;  // main thread
+    return chooser;
+}
+} // namespace
+
+void AppState::setRecordingChooser(Chooser chooser) { recordingChooser() = std::move(chooser); }
+
+void AppState::chooseRecording(Choice done)
+{
+    if (recordingChooser()) recordingChooser()(std::move(done));
+    else done(std::nullopt);
+}
+
 } // namespace ondexa

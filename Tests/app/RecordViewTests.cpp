@@ -1,0 +1,339 @@
+// The record window: which rows each setting shows, what the button says in
+// each phase, the error alert, and the hand-over of files to the editor.
+
+#include "AppTestSupport.h"
+
+#include "Ondexa/app/LevelMeter.h"
+#include "Ondexa/app/RecordView.h"
+#include "Ondexa/ui/SegmentedControl.h"
+#include "Ondexa/ui/ToggleSwitch.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+
+namespace ondexa {
+namespace {
+
+using namespace testing;
+using Mode = AppState::CaptureMode;
+using Phase = AppState::Phase;
+
+class RecordViewTest : public RecordWindowTest {
+protected:
+    void SetUp() override
+    {
+        state = make();
+        view = std::make_unique<RecordView>(*state, [this](const std::filesystem::path& file) { opened.push_back(file); });
+        view->resize(view->sizeHint());
+    }
+    void TearDown() override
+    {
+        view.reset();
+        AppState::setRecordingChooser({});
+    }
+
+    // The view at the size it asks for, as its window shows it.
+    void shoot(const QString& name)
+    {
+        view->resize(view->sizeHint());
+        saveScreenshot(*view, name);
+    }
+
+    // The view with its alert drawn over it where a window-modal dialog sits.
+    void screenshotWithAlert(const QString& name)
+    {
+        view->resize(view->sizeHint());
+        QPixmap picture = view->grab();
+        QMessageBox* alert = view->errorAlert();
+        alert->adjustSize();
+        const QPixmap box = alert->grab();
+        QPainter painter(&picture);
+        painter.fillRect(picture.rect(), QColor(0, 0, 0, 90));
+        painter.drawPixmap((picture.width() - box.width()) / 2, 60, box);
+        painter.end();
+        QLabel shot;
+        shot.setPixmap(picture);
+        shot.resize(picture.size());
+        saveScreenshot(shot, name);
+    }
+
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<RecordView> view;
+    std::vector<std::filesystem::path> opened;
+};
+
+TEST_F(RecordViewTest, TargetRowsFollowTheCaptureMode)
+{
+    const struct {
+        Mode mode;
+        bool display, area, window;
+        const char* screenshot;
+    } cases[] = {
+        {Mode::display, true, false, false, "record-display"},
+        {Mode::area, true, true, false, "record-area"},
+        {Mode::window, false, false, true, "record-window"},
+    };
+    state->setArea(QRectF(10, 20, 1280.6, 720.2));
+    state->setMicUID("iface");
+    state->forceMicLevelsForTesting({0.5f, 0.1f, 0.9f});
+    for (const auto& c : cases) {
+        state->setCaptureMode(c.mode);
+        EXPECT_EQ(shown(*view, "displayRow"), c.display) << c.screenshot;
+        EXPECT_EQ(shown(*view, "areaRow"), c.area) << c.screenshot;
+        EXPECT_EQ(shown(*view, "windowRow"), c.window) << c.screenshot;
+        EXPECT_EQ(shown(*view, "refreshWindowsRow"), c.window) << c.screenshot;
+        shoot(c.screenshot);
+    }
+    // The pickers list what the controller found, with its labels.
+    const auto* windows = view->findChild<QWidget*>("windowRow")->findChild<QComboBox*>();
+    ASSERT_EQ(windows->count(), 2);
+    EXPECT_EQ(windows->itemText(1), "Böngésző – Kezdőlap");
+    EXPECT_EQ(windows->currentData().toUInt(), state->windowID());
+}
+
+TEST_F(RecordViewTest, AreaLineShowsWholePointsOrNone)
+{
+    state->setCaptureMode(Mode::area);
+    const auto* text = part<QLabel>(*view, "areaText");
+    const struct {
+        std::optional<QRectF> area;
+        const char* shown;
+        bool dimmed;
+    } cases[] = {
+        {QRectF(3, 4, 1280.6, 720.2), "1280 × 720", false},
+        {std::nullopt, "nincs kijelölve", true},
+        {QRectF(0, 0, 99.99, 1), "99 × 1", false},
+    };
+    for (const auto& c : cases) {
+        state->setArea(c.area);
+        EXPECT_EQ(text->text().toStdString(), c.shown);
+        EXPECT_EQ(text->palette().color(QPalette::WindowText).alphaF() < 0.7f, c.dimmed) << c.shown;
+    }
+}
+
+TEST_F(RecordViewTest, AudioInterfaceSectionFollowsTheDevice)
+{
+    const struct {
+        bool enabled;
+        const char* uid;
+        int rows;
+        bool stereoSwitch;
+    } cases[] = {
+        {true, "iface", 4, true},
+        {true, "mic", 1, false},
+        {false, "iface", 4, false},
+    };
+    for (const auto& c : cases) {
+        state->setMicUID(c.uid);
+        state->setMicEnabled(c.enabled);
+        EXPECT_EQ(shown(*view, "micSection"), c.enabled) << c.uid;
+        EXPECT_TRUE(shown(*view, "micEnabledRow"));
+        const auto* channels = part(*view, "channels");
+        EXPECT_EQ(channels->findChildren<LevelMeter*>().size(), c.rows) << c.uid;
+        EXPECT_EQ(shown(*view, "stereoRow"), c.stereoSwitch) << c.uid;
+    }
+}
+
+TEST_F(RecordViewTest, FooterFollowsStereoPairs)
+{
+    state->setMicUID("iface");
+    const auto* footer = part(*view, "micSection")->findChild<QLabel*>("footer");
+    state->setStereoPairs(true);
+    EXPECT_EQ(footer->text(), "A bejelölt párok (pl. 1–2) bal/jobb sztereóként, a magányos bemenetek középre kerülnek.");
+    state->setStereoPairs(false);
+    EXPECT_EQ(footer->text(), "Minden bejelölt bemenet középre kerül (mono). Egy mikrofonhoz ez a jó beállítás.");
+}
+
+TEST_F(RecordViewTest, MissingLevelsShowEmptyMeters)
+{
+    state->setMicUID("iface");
+    state->forceMicLevelsForTesting({0.5f, 0.1f});
+    const auto meters = part(*view, "channels")->findChildren<LevelMeter*>();
+    ASSERT_EQ(meters.size(), 4);
+    const float expected[] = {0.5f, 0.1f, 0.0f, 0.0f};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(part<LevelMeter>(*view, QStringLiteral("meter%1").arg(i).toUtf8())->level(), expected[i]);
+    state->forceMicLevelsForTesting({});
+    for (const auto* meter : meters) EXPECT_EQ(meter->level(), 0.0f);
+}
+
+TEST_F(RecordViewTest, ChannelSwitchesChangeOnlyTheirChannel)
+{
+    state->setMicUID("iface");
+    state->setMicChannels({0, 1});
+    auto* channel2 = part(*view, "channel2")->findChild<ToggleSwitch*>();
+    auto* channel0 = part(*view, "channel0")->findChild<ToggleSwitch*>();
+    EXPECT_TRUE(channel0->isChecked());
+    EXPECT_FALSE(channel2->isChecked());
+    channel2->click();
+    EXPECT_EQ(state->micChannels(), (std::set<int>{0, 1, 2}));
+    channel0->click();
+    EXPECT_EQ(state->micChannels(), (std::set<int>{1, 2}));
+    channel0->click();
+    EXPECT_EQ(state->micChannels(), (std::set<int>{0, 1, 2}));
+    // The rows are the same widgets after the change: one being clicked survives it.
+    EXPECT_EQ(part(*view, "channel2")->findChild<ToggleSwitch*>(), channel2);
+}
+
+TEST_F(RecordViewTest, ControlsChangeTheSettings)
+{
+    part(*view, "captureModeRow")->findChild<SegmentedControl*>()->findChildren<QAbstractButton*>().at(2)->click();
+    EXPECT_EQ(state->captureMode(), Mode::window);
+    part(*view, "fpsRow")->findChild<SegmentedControl*>()->findChildren<QAbstractButton*>().at(1)->click();
+    EXPECT_EQ(state->fps(), 60);
+    for (const auto& [row, get] : std::vector<std::pair<const char*, std::function<bool()>>>{
+             {"systemAudioRow", [&] { return state->systemAudio(); }},
+             {"micEnabledRow", [&] { return state->micEnabled(); }},
+             {"cameraEnabledRow", [&] { return state->cameraEnabled(); }}}) {
+        const bool before = get();
+        part(*view, row)->findChild<ToggleSwitch*>()->click();
+        EXPECT_NE(get(), before) << row;
+    }
+    EXPECT_TRUE(shown(*view, "cameraRow"));
+    auto* windows = part(*view, "windowRow")->findChild<QComboBox*>();
+    windows->setCurrentIndex(1);
+    emit windows->activated(1);
+    EXPECT_EQ(state->windowID(), 42u);
+}
+
+TEST_F(RecordViewTest, TextsAndHelp)
+{
+    EXPECT_EQ(part<QLabel>(*view, "hotKey")->text(), "Ctrl+Alt+A");
+    EXPECT_EQ(part(*view, "cameraEnabledRow")->toolTip(), "Beépített kamera, USB-kamera vagy más virtuális kamera");
+    EXPECT_EQ(part(*view, "fpsRow")->toolTip(),
+              "60 kép/mp folyamatosabb mozgást ad (pl. görgetésnél), de a gépet jobban terheli");
+}
+
+TEST_F(RecordViewTest, ButtonAndFormFollowThePhase)
+{
+    const struct {
+        Phase phase;
+        double elapsed;
+        const char* title;
+        bool buttonEnabled, formEnabled;
+        const char* screenshot;
+    } cases[] = {
+        {Phase::idle, 0, "Felvétel indítása", true, true, nullptr},
+        {Phase::starting, 0, "Indítás…", false, false, "record-starting"},
+        {Phase::recording, 7.4, "Leállítás  00:07", true, false, "record-recording"},
+        {Phase::recording, 3723, "Leállítás  1:02:03", true, false, nullptr},
+        {Phase::finishing, 3723, "Mentés…", false, false, nullptr},
+    };
+    auto* button = part<QPushButton>(*view, "mainButton");
+    for (const auto& c : cases) {
+        state->forceElapsedForTesting(c.elapsed);
+        state->forcePhaseForTesting(c.phase);
+        EXPECT_EQ(button->text().toStdString(), c.title);
+        EXPECT_EQ(button->isEnabled(), c.buttonEnabled) << c.title;
+        EXPECT_EQ(part(*view, "form")->isEnabled(), c.formEnabled) << c.title;
+        // The action bar's other buttons stay usable.
+        EXPECT_TRUE(part(*view, "open")->isEnabled());
+        if (c.screenshot) shoot(c.screenshot);
+        // The longest titles still leave the action bar's parts side by side.
+        view->resize(view->sizeHint());
+        view->layout()->activate();
+        part(*view, "actionBar")->layout()->activate();
+        QRect previous;
+        for (const char* name : {"mainButton", "hotKey", "revealFolder", "open"}) {
+            const QRect r = part(*view, name)->geometry();
+            EXPECT_GE(r.width(), part(*view, name)->minimumSizeHint().width()) << name << " " << c.title;
+            if (previous.isValid()) {
+                EXPECT_GT(r.left(), previous.right()) << name << " " << c.title;
+            }
+            previous = r;
+        }
+        EXPECT_LE(previous.right(), RecordView::width) << c.title;
+    }
+    state->forcePhaseForTesting(Phase::idle);
+}
+
+TEST_F(RecordViewTest, MainButtonStartsAndStops)
+{
+    view->show();
+    auto* button = part<QPushButton>(*view, "mainButton");
+    QStringList titles;  // the title at each change of phase
+    QObject::connect(state.get(), &AppState::phaseChanged, [&] { titles << button->text(); });
+    button->click();
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::recording; }));
+    button->click();
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle; }));
+    EXPECT_EQ(titles, (QStringList{"Indítás…", "Leállítás  00:00", "Mentés…", "Felvétel indítása"}));
+    EXPECT_EQ(opened.size(), 1u);  // the stop hands the movie to the editor
+}
+
+TEST_F(RecordViewTest, ErrorAlertShowsOneMessageAndAgainAfterDismissal)
+{
+    view->show();
+    QMessageBox* alert = view->errorAlert();
+    state->setErrorMessage("Nem sikerült elindítani a felvételt: nincs kijelző.");
+    ASSERT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->windowTitle(), "Hiba");
+    EXPECT_EQ(alert->text(), "Nem sikerült elindítani a felvételt: nincs kijelző.");
+    screenshotWithAlert("record-error");
+
+    // A newer message replaces the text; no second alert.
+    state->setErrorMessage("A felvétel lezárása hibával járt: betelt a lemez.");
+    EXPECT_EQ(alert->text(), "A felvétel lezárása hibával járt: betelt a lemez.");
+    EXPECT_EQ(view->findChildren<QMessageBox*>().size(), 1);
+
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(alert->isVisible());
+    EXPECT_FALSE(state->errorMessage().has_value());
+
+    state->setErrorMessage("Újabb hiba.");
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), "Újabb hiba.");
+
+    // Cleared by the controller: the alert goes, and the clearing is not repeated.
+    state->setErrorMessage(std::nullopt);
+    EXPECT_FALSE(alert->isVisible());
+}
+
+TEST_F(RecordViewTest, ShowingInstallsTheOpenerAndHandsOverQueuedFiles)
+{
+    state->open(temp.path / "a.mov");
+    state->open(temp.path / "b.vdlproj");
+    EXPECT_TRUE(opened.empty());
+    view->show();
+    EXPECT_EQ(opened, (std::vector{temp.path / "a.mov", temp.path / "b.vdlproj"}));
+    EXPECT_TRUE(state->pendingOpen().empty());
+}
+
+TEST_F(RecordViewTest, OpenButtonOpensTheChosenFile)
+{
+    std::optional<std::filesystem::path> answer;
+    int asked = 0;
+    AppState::setRecordingChooser([&](AppState::Choice done) {
+        ++asked;
+        done(answer);
+    });
+    auto* open = part<QPushButton>(*view, "open");
+    open->click();  // cancelled
+    answer = temp.path / "Felvétel.mov";
+    open->click();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(opened, std::vector{temp.path / "Felvétel.mov"});
+}
+
+TEST_F(RecordViewTest, PermissionNoticeAsksAgain)
+{
+    system.contentFails = true;
+    bool done = false;
+    state->refreshSources([&] { done = true; });
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    ASSERT_TRUE(state->needsScreenPermission());
+    EXPECT_TRUE(shown(*view, "permission"));
+    shoot("record-permission");
+
+    system.contentFails = false;
+    part<QPushButton>(*view, "grantPermission")->click();
+    EXPECT_TRUE(pumpUntil([&] { return !state->needsScreenPermission(); }));
+    EXPECT_FALSE(shown(*view, "permission"));
+}
+
+} // namespace
+} // namespace ondexa

@@ -1,0 +1,136 @@
+// The open dialog: a movie or a project package (a folder) is chosen, a
+// cancel chooses nothing, and the record window's "Megnyitás…" uses it.
+
+#include "AppTestSupport.h"
+
+#include "Ondexa/app/RecordView.h"
+#include "Ondexa/app/RecordingChooser.h"
+#include "Ondexa/model/Paths.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace ondexa {
+namespace {
+
+using namespace testing;
+
+// What a user does: press the dialog's "Megnyitás" button.
+void pressOpen(QFileDialog& dialog)
+{
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    QPushButton* open = buttons->button(QDialogButtonBox::Open);
+    ASSERT_NE(open, nullptr);
+    // The folder's listing arrives from a worker; the button waits for it.
+    ASSERT_TRUE(pumpUntil([&] { return open->isEnabled(); }));
+    open->click();
+}
+
+class RecordingChooserTest : public RecordWindowTest {
+protected:
+    RecordingChooserTest()
+    {
+        folder = Paths::recordingsFolder();
+        std::filesystem::create_directories(folder / "Bemutató.vdlproj" / "Media");
+        std::ofstream(folder / "Bemutató.vdlproj" / "project.json") << "{}";
+        std::ofstream(folder / "Felvétel 1.mov") << "x";
+    }
+    ~RecordingChooserTest() override { AppState::setRecordingChooser({}); }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(RecordingChooserTest, ChoosesAMovieOrAPackageOrNothing)
+{
+    const struct {
+        const char* select;  // nullptr: cancel
+        std::optional<std::string> chosen;
+    } cases[] = {
+        {"Felvétel 1.mov", "Felvétel 1.mov"},
+        {"Bemutató.vdlproj", "Bemutató.vdlproj"},
+        {nullptr, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        int answers = 0;
+        std::optional<std::filesystem::path> chosen;
+        QPointer<QFileDialog> dialog = RecordingChooser::choose(nullptr, [&](auto file) {
+            ++answers;
+            chosen = file;
+        });
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        EXPECT_EQ(std::filesystem::path(dialog->directory().absolutePath().toStdString()), folder);
+        if (c.select) {
+            dialog->selectFile(QString::fromStdString(c.select));
+            pressOpen(*dialog);
+        } else {
+            dialog->reject();
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(answers, 1);
+        if (c.chosen) {
+            ASSERT_TRUE(chosen.has_value()) << *c.chosen;
+            EXPECT_EQ(*chosen, folder / *c.chosen);
+        } else {
+            EXPECT_FALSE(chosen.has_value());
+        }
+        EXPECT_FALSE(dialog && dialog->isVisible());
+    }
+}
+
+TEST_F(RecordingChooserTest, DoubleClickOnAPackageChoosesIt)
+{
+    std::optional<std::filesystem::path> chosen;
+    QPointer<QFileDialog> dialog = RecordingChooser::choose(nullptr, [&](auto file) { chosen = file; });
+    dialog->resize(700, 450);
+    auto* list = dialog->findChild<QListView*>("listView");
+    ASSERT_NE(list, nullptr);
+    QModelIndex package;
+    ASSERT_TRUE(pumpUntil([&] {
+        const QAbstractItemModel* model = list->model();
+        for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+            const QModelIndex index = model->index(row, 0, list->rootIndex());
+            if (index.data().toString() == "Bemutató.vdlproj") package = index;
+        }
+        return package.isValid();
+    }));
+    saveScreenshot(*dialog, "open-dialog");
+    const QPoint at = list->visualRect(package).center();
+    QWidget* viewport = list->viewport();
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    }
+    QApplication::processEvents();
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, folder / "Bemutató.vdlproj");
+    EXPECT_FALSE(dialog && dialog->isVisible());
+}
+
+TEST_F(RecordingChooserTest, OpenButtonOfTheRecordWindowUsesTheDialog)
+{
+    auto state = make();
+    std::vector<std::filesystem::path> opened;
+    RecordView view(*state, [&](const std::filesystem::path& file) { opened.push_back(file); });
+    RecordingChooser::install([&view] { return &view; });
+    view.show();
+    view.findChild<QPushButton*>("open")->click();
+    auto* dialog = view.findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    dialog->selectFile("Bemutató.vdlproj");
+    pressOpen(*dialog);
+    QApplication::processEvents();
+    EXPECT_EQ(opened, std::vector{folder / "Bemutató.vdlproj"});
+}
+
+} // namespace
+} // namespace ondexa
