@@ -1,11 +1,14 @@
 #include "Ondexa/ui/KeyNames.h"
+#include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleSwitch.h"
 #include "Ondexa/ui/VendalumHeader.h"
 #include "support/WidgetTestApplication.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -108,6 +111,41 @@ TEST(Theme, ApplicationIsDarkWithAccentHighlight)
     EXPECT_TRUE(QFontInfo(mono).fixedPitch());
 }
 
+TEST(SegmentedControl, OnlyTheUserActivates)
+{
+    SegmentedControl control;
+    for (const char* text : {"Teljes kijelző", "Terület", "Ablak"}) control.addSegment(text);
+    std::vector<int> activated;
+    QObject::connect(&control, &SegmentedControl::activated, [&](int index) { activated.push_back(index); });
+    EXPECT_EQ(control.currentIndex(), -1);
+    control.setCurrentIndex(1);
+    EXPECT_EQ(control.currentIndex(), 1);
+    const auto segments = control.findChildren<QAbstractButton*>();
+    ASSERT_EQ(segments.size(), 3);
+    segments[2]->click();
+    EXPECT_EQ(control.currentIndex(), 2);
+    segments[2]->click();  // choosing the chosen one again keeps it
+    EXPECT_EQ(control.currentIndex(), 2);
+    EXPECT_EQ(activated, (std::vector{2, 2}));
+    EXPECT_EQ(control.text(0), "Teljes kijelző");
+    // Each segment is tall enough for its text with descenders.
+    for (const auto* segment : segments)
+        EXPECT_GE(segment->sizeHint().height(), QFontMetrics(segment->font()).height() + 4);
+}
+
+TEST(ToggleSwitch, FlipsWhenEnabled)
+{
+    ToggleSwitch toggle;
+    int flips = 0;
+    QObject::connect(&toggle, &ToggleSwitch::toggled, [&] { ++flips; });
+    toggle.click();
+    EXPECT_TRUE(toggle.isChecked());
+    toggle.setEnabled(false);
+    toggle.click();
+    EXPECT_TRUE(toggle.isChecked());
+    EXPECT_EQ(flips, 1);
+}
+
 TEST(QtTexts, StandardButtonsSpeakHungarian)
 {
     // Installed for the whole run by the test application, as the program does.
@@ -134,6 +172,33 @@ TEST(VendalumHeader, IconIsAlways46AndTitleIsMetal)
         EXPECT_EQ(header.subtitle(), "Képernyő- és hangfelvétel");
         if (iconSide == 512) saveScreenshot(header, "header");
     }
+    // The title's letters: light grey at the top, blue-grey in the middle.
+    VendalumHeader header("x");
+    header.resize(480, 70);
+    QImage picture(header.size(), QImage::Format_ARGB32);
+    picture.fill(Qt::black);
+    header.render(&picture);
+    int top = -1, bottom = -1;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 60; x < 260; ++x)
+            if (qGray(picture.pixel(x, y)) > 150) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+    ASSERT_GT(bottom - top, 10);
+    // Blueness of the fully inked pixels in one row: blue minus red.
+    const auto blueness = [&](int y) {
+        int sum = 0, count = 0;
+        for (int x = 60; x < 260; ++x) {
+            const QRgb p = picture.pixel(x, y);
+            if (qGray(p) < 140) continue;
+            sum += qBlue(p) - qRed(p);
+            ++count;
+        }
+        return count ? sum / count : 0;
+    };
+    EXPECT_LT(blueness(top + 1), 12);
+    EXPECT_GT(blueness((top + bottom) / 2), 20);
     QApplication::setWindowIcon(saved);
 }
 
