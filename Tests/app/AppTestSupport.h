@@ -22,7 +22,7 @@ protected:
         editor.title = "jegyzet.txt";
         editor.frame = QRect(100, 100, 800, 600);
         editor.onScreen = true;
-        editor.pid = 4242;
+        editor.pid = 5151;  // another program: the controller leaves out its own windows
         platform::ScreenWindow browser = editor;
         browser.id = 42;
         browser.application = "Böngésző";

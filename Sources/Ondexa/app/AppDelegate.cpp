@@ -40,7 +40,9 @@ constexpr int handOverWaitMs = 5000;
 AppDelegate::AppDelegate(AppState& state, std::function<void()> quit, QObject* parent)
     : QObject(parent), state_(state), quit_(std::move(quit))
 {
-    if (!quit_) quit_ = [] { QCoreApplication::quit(); };
+    // exit, not quit: quit first asks every window to close and gives up
+    // when one refuses, and this road has already decided.
+    if (!quit_) quit_ = [] { QCoreApplication::exit(0); };
     connect(&state_, &AppState::phaseChanged, this, [this] {
         if (quitRequested_) proceed();
     });
