@@ -1,6 +1,49 @@
-// Vendalum's entry. The windows, the record controller and the editors are
-// attached here as they are built; for now the program starts and ends.
-int main(int, char**)
+// Vendalum's entry: the application with its look, the recording controller,
+// the windows and the tray, files from the desktop and the update check.
+
+#include "Ondexa/app/AppDelegate.h"
+#include "Ondexa/app/OndexaApp.h"
+#include "Ondexa/app/Updates.h"
+#include "Ondexa/recording/AppState.h"
+#include "Ondexa/ui/QtTexts.h"
+#include "Ondexa/ui/Theme.h"
+
+#include <QApplication>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+using namespace ondexa;
+
+int main(int argc, char** argv)
 {
-    return 0;
+    // FFmpeg would otherwise write its warnings to the terminal.
+    av_log_set_level(AV_LOG_ERROR);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Vendalum");
+    QApplication::setOrganizationName("Vendalum");
+    // The program lives on in the tray; without one, our own close handlers
+    // decide when the last window has gone.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Theme::apply(application);
+    installHungarianQtTexts(application);
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    const auto files = AppDelegate::filesOf(arguments);
+    const bool handsOver = AppDelegate::takesPartInHandOver(arguments);
+    if (handsOver && AppDelegate::handOver(files)) return 0;
+
+    AppState& state = AppState::shared();  // starts its own start-up work
+    AppDelegate delegate(state);
+    delegate.handleTerminationSignals();
+    OndexaApp app(state, delegate, Updates::shared(), {});
+    if (handsOver) delegate.serve();
+    delegate.openFiles(files);  // queued until the record window is shown
+    app.showRecordWindow();
+
+    const int status = QApplication::exec();
+    return status;
 }

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Ondexa/recording/AppState.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+class QLocalServer;
+class QSocketNotifier;
+
+namespace ondexa {
+
+// The program's ties to the desktop: files handed over at launch or by a
+// second launch, the one road out of the program (the tray, the menu, the
+// last window, SIGTERM and SIGINT), which never cuts a recording short.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    // `quit` ends the event loop; the default is QCoreApplication::quit.
+    explicit AppDelegate(AppState& state, std::function<void()> quit = {}, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The open step for each file, in order: to the editor opener when the
+    // record window has installed it, else queued until it does.
+    void openFiles(const std::vector<std::filesystem::path>& files);
+
+    // Ends the program: at once when idle; a running recording is stopped
+    // (its movie finished, no editor opened) first; a recording being
+    // started or finished is waited for.
+    void requestQuit();
+    bool isQuitting() const { return quitRequested_; }
+
+    // SIGTERM and SIGINT take the quit road.
+    void handleTerminationSignals();
+
+    // --- One program per desktop session ---
+    // The files of a launch: the arguments that are not flags, made absolute.
+    static std::vector<std::filesystem::path> filesOf(const QStringList& arguments);
+    // A launch with a "--" flag (the self-tests) neither hands over nor serves.
+    static bool takesPartInHandOver(const QStringList& arguments);
+    // The local socket of the running program, in $XDG_RUNTIME_DIR.
+    static QString serverName();
+    // Hands the files to a running program; false when none answers.
+    static bool handOver(const std::vector<std::filesystem::path>& files);
+    // Accepts files from later launches; false when the socket can't be made.
+    bool serve();
+
+signals:
+    // A later launch handed over no files: the user wants to see the program.
+    void activationRequested();
+
+private:
+    void proceed();
+    void finish();
+
+    AppState& state_;
+    std::function<void()> quit_;
+    bool quitRequested_ = false;
+    bool stopping_ = false;
+    bool finished_ = false;
+    QSocketNotifier* signalNotifier_ = nullptr;  // child of this
+    QLocalServer* server_ = nullptr;              // child of this
+};
+
+} // namespace ondexa

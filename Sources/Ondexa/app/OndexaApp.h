@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Ondexa/recording/AppState.h"
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace ondexa {
+
+class AppDelegate;
+class EditorWindow;
+class MenuCommands;
+class RecordView;
+class Tray;
+class Updates;
+
+// The record window: the record view in a window titled "Vendalum" that
+// takes its size from its content.
+class RecordWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    RecordWindow(AppState& state, std::function<void(const std::filesystem::path&)> openEditor);
+    RecordView* view() const { return view_; }
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    RecordView* view_;
+};
+
+// The application: the record window, one editor window per recording or
+// project, the tray while the desktop has one, the menus of every window.
+// It owns no model: the windows talk to the recording controller and each
+// editor window to its own document.
+class OndexaApp : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        bool tray = true;  // show the tray icon when the desktop has a tray
+    };
+
+    OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, Options options, QObject* parent = nullptr);
+    ~OndexaApp() override;
+
+    // Shows the record window; its view installs the editor opener.
+    void showRecordWindow();
+    RecordWindow& recordWindow() { return *recordWindow_; }
+    MenuCommands& commands() { return *commands_; }
+    Tray* tray() const { return tray_.get(); }
+
+    // Opens the file in its own editor window, or brings its window forward.
+    EditorWindow* openEditorWindow(const std::filesystem::path& file);
+    EditorWindow* editorWindow(const std::filesystem::path& file) const;
+    std::size_t editorWindowCount() const { return editors_.size(); }
+
+private:
+    static std::filesystem::path key(const std::filesystem::path& file);
+    // A window of ours was closed by the user; without a tray the last one ends the program.
+    void windowClosed();
+
+    AppState& state_;
+    AppDelegate& delegate_;
+    std::unique_ptr<MenuCommands> commands_;
+    std::unique_ptr<RecordWindow> recordWindow_;
+    bool recordWindowOpen_ = false;  // shown and not closed by the user (hidden for a recording counts as open)
+    std::map<std::filesystem::path, EditorWindow*> editors_;  // removed when closed or destroyed
+    std::unique_ptr<Tray> tray_;
+    QPointer<QWidget> lastEditor_;  // the editor window opened last
+};
+
+} // namespace ondexa

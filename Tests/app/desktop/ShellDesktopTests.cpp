@@ -1,0 +1,166 @@
+// The program on the test desktop: files given at launch, a later launch
+// handing over its file, SIGTERM in the middle of a recording, and the last
+// window closed where the desktop has no tray.
+
+#include "support/WidgetTestApplication.h"
+#include "app/shell/ProgramRun.h"
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace ondexa::testing {
+namespace {
+
+// What a command prints, run off the event loop's thread.
+std::string output(const std::string& command)
+{
+    std::string text;
+    std::optional<int> status;
+    std::thread runner([&] {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+        std::array<char, 512> buffer;
+        while (pipe && std::fgets(buffer.data(), buffer.size(), pipe.get())) text += buffer.data();
+        status = 0;
+    });
+    pumpUntil([&] { return status.has_value(); }, std::chrono::seconds(30));
+    runner.join();
+    return text;
+}
+
+// The names of the visible windows whose name matches, bottom to top.
+std::vector<std::string> windows(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    std::istringstream ids(output("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null"));
+    for (std::string id; std::getline(ids, id);) {
+        std::string name = output("xdotool getwindowname " + id + " 2>/dev/null");
+        while (!name.empty() && name.back() == '\n') name.pop_back();
+        names.push_back(name);
+    }
+    return names;
+}
+
+bool waitForWindows(const std::string& pattern, std::size_t count)
+{
+    return pumpUntil([&] { return windows(pattern).size() == count; }, programDeadline);
+}
+
+// What a window manager sends when the user clicks a window's close button.
+void sendClose(const std::string& pattern)
+{
+    const std::string id = output("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null | head -n1");
+    if (id.empty()) return;  // gone already
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const auto atom = [&](const char* name) {
+        auto* reply = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, strlen(name), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return value;
+    };
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = xcb_window_t(std::stoul(id));
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+}
+
+// Closes the window as a user would: clicks again while it stays (a click
+// may come before the program listens).
+bool closeWindow(const std::string& pattern)
+{
+    return pumpUntil([&] {
+        sendClose(pattern);
+        return pumpUntil([&] { return windows(pattern).empty(); }, std::chrono::seconds(3));
+    }, programDeadline);
+}
+
+bool ended(QProcess& program)
+{
+    return pumpUntil([&] { return program.state() == QProcess::NotRunning; }, programDeadline);
+}
+
+TEST(ShellDesktop, FilesGivenAtLaunchOpenInOrder)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {(home.temp.path / "első.mov").c_str(), (home.temp.path / "második.mov").c_str()});
+    ASSERT_TRUE(waitForWindows("^(első|második)\\.mov$", 2));
+    EXPECT_EQ(windows("^(első|második)\\.mov$"), (std::vector<std::string>{"első.mov", "második.mov"}));
+    EXPECT_EQ(windows("^Vendalum$").size(), 1u);
+    EXPECT_EQ(terminate(program), 0);
+}
+
+TEST(ShellDesktop, ASecondLaunchOpensItsFileInTheRunningProgram)
+{
+    ProgramHome home;
+    QProcess first;
+    home.start(first, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    QProcess second;
+    home.start(second, {(home.temp.path / "harmadik.mov").c_str()});
+    ASSERT_TRUE(ended(second));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitForWindows("^harmadik\\.mov$", 1));
+    EXPECT_EQ(windows("^Vendalum$").size(), 1u);  // no second record window
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(terminate(first), 0);
+}
+
+TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    // The hot key starts the recording; our windows leave the screen.
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    std::filesystem::path movie;
+    ASSERT_TRUE(pumpUntil([&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(home.recordings(), error))
+            if (entry.path().extension() == ".mov" && entry.file_size() > 0) movie = entry.path();
+        return !movie.empty();
+    }, programDeadline));
+    pumpFor(std::chrono::milliseconds(1500));
+    EXPECT_EQ(terminate(program), 0);
+    EXPECT_NE(home.logText().find("Felvétel mentve: "), std::string::npos) << home.logText();
+    const std::string duration =
+        output("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + movie.string() + "'");
+    EXPECT_GT(std::atof(duration.c_str()), 0.0) << duration;
+    auto side = movie;
+    side.replace_extension(".ondexa.json");
+    EXPECT_TRUE(std::filesystem::exists(side));
+    // The quit road finishes the movie without opening an editor for it.
+    EXPECT_EQ(home.logText().find("HIBA"), std::string::npos) << home.logText();
+}
+
+TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {(home.temp.path / "negyedik.mov").c_str()});
+    ASSERT_TRUE(waitForWindows("^negyedik\\.mov$", 1));
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    ASSERT_TRUE(closeWindow("^Vendalum$")) << home.logText();
+    pumpFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(program.state(), QProcess::Running);  // an editor window is still open
+    ASSERT_TRUE(closeWindow("^negyedik\\.mov$"));
+    ASSERT_TRUE(ended(program));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
+} // namespace
+} // namespace ondexa::testing

@@ -1,0 +1,436 @@
+// The application shell in one process: the menus of the record window and
+// of an editor window, the quit road, the editor windows per file, files
+// handed over by a later launch, and the updater's start decision.
+
+#include "app/AppTestSupport.h"
+
+#include "Ondexa/app/AppDelegate.h"
+#include "Ondexa/app/EditorWindow.h"
+#include "Ondexa/app/MenuCommands.h"
+#include "Ondexa/app/OndexaApp.h"
+#include "Ondexa/app/RecordView.h"
+#include "Ondexa/app/Updates.h"
+#include "Ondexa/model/OndexaError.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTest>
+
+#include <fstream>
+#include <thread>
+
+namespace ondexa::testing {
+namespace {
+
+Updates::Environment selfTestUpdates()
+{
+    Updates::Environment env;
+    env.arguments = {"--selftest"};
+    return env;
+}
+
+class ShellTest : public RecordWindowTest {
+protected:
+    void activate(QWidget& window)
+    {
+        window.show();
+        window.activateWindow();
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &window; }));
+    }
+    // A line edit in the window, focused, holding `text`.
+    QLineEdit* field(QWidget& window, const QString& text)
+    {
+        auto* edit = new QLineEdit(&window);
+        edit->setGeometry(10, 40, 200, 24);
+        edit->show();
+        edit->setFocus();
+        edit->insert(text);  // typed: the field has its own undo
+        return edit;
+    }
+    // Two linked-to-be clips on a picture track and a sound track.
+    static std::vector<Track> twoTracks()
+    {
+        Track screen;
+        screen.name = "Képernyő";
+        screen.media = MediaRef{"/nincs/felvétel.mov", MediaKind::video, 0};
+        Track sound = screen;
+        sound.id = Uuid::random();
+        sound.name = "Rendszerhang";
+        sound.media.kind = MediaKind::audio;
+        for (Track* track : {&screen, &sound}) {
+            Clip clip;
+            clip.start = 0;
+            clip.duration = 2;
+            track->clips = {clip};
+        }
+        return {screen, sound};
+    }
+    EditorWindow* editor()
+    {
+        EditorWindow* window = app.openEditorWindow(temp.path / "nincs.mov");
+        // The missing file ends the load; the tracks set afterwards stay.
+        EXPECT_TRUE(pumpUntil([&] { return window->model().loadError().has_value(); }, std::chrono::seconds(20)));
+        window->model().setTracks(twoTracks());
+        return window;
+    }
+    static std::set<Uuid> allClips(const EditorModel& model)
+    {
+        std::set<Uuid> ids;
+        for (const Track& track : model.tracks())
+            for (const Clip& clip : track.clips) ids.insert(clip.id);
+        return ids;
+    }
+
+    std::unique_ptr<AppState> state = make();
+    int quits = 0;
+    std::vector<std::filesystem::path> opened;
+    Updates updates{selfTestUpdates()};
+    AppDelegate delegate{*state, [this] { ++quits; }};
+    OndexaApp app{*state, delegate, updates, {.tray = false}};
+    MenuCommands& menu = app.commands();
+};
+
+TEST_F(ShellTest, RecordWindowAloneDisablesTheEditorsCommands)
+{
+    app.showRecordWindow();
+    activate(app.recordWindow());
+    EXPECT_EQ(app.recordWindow().windowTitle(), "Vendalum");
+    EXPECT_EQ(menu.activeEditor(), nullptr);
+    for (QAction* action : {menu.duplicate(), menu.link(), menu.unlink(), menu.saveProject(), menu.saveProjectAs(),
+                            menu.undo(), menu.redo()})
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    for (QAction* action : {menu.cut(), menu.copy(), menu.paste(), menu.selectAll(), menu.open(), menu.quit()})
+        EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+    // The update check is off in a self-test run.
+    EXPECT_FALSE(menu.checkForUpdates()->isEnabled());
+    // Every window has the same three menus.
+    QStringList titles;
+    for (QAction* top : app.recordWindow().menuBar()->actions()) titles << top->text();
+    EXPECT_EQ(titles, QStringList({"Vendalum", "Fájl", "Szerkesztés"}));
+}
+
+TEST_F(ShellTest, ClipboardCommandsActOnTheFocusedFieldWithoutAnEditor)
+{
+    app.showRecordWindow();
+    activate(app.recordWindow());
+    QLineEdit* edit = field(app.recordWindow(), "Vendalum felvétel");
+    QApplication::clipboard()->clear();
+
+    menu.selectAll()->trigger();
+    EXPECT_EQ(edit->selectedText(), "Vendalum felvétel");
+    menu.copy()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "Vendalum felvétel");
+    edit->setSelection(0, 8);
+    menu.cut()->trigger();
+    EXPECT_EQ(edit->text(), " felvétel");
+    EXPECT_EQ(QApplication::clipboard()->text(), "Vendalum");
+    edit->end(false);
+    menu.paste()->trigger();
+    EXPECT_EQ(edit->text(), " felvételVendalum");
+}
+
+TEST_F(ShellTest, UndoAndRedoFollowTheActiveEditor)
+{
+    EditorWindow* window = editor();
+    activate(*window);
+    EditorModel& model = window->model();
+    EXPECT_EQ(menu.activeEditor(), &model);
+    EXPECT_FALSE(menu.undo()->isEnabled());
+    EXPECT_FALSE(menu.redo()->isEnabled());
+    EXPECT_TRUE(menu.duplicate()->isEnabled());
+
+    model.setSelectedClips(allClips(model));
+    menu.link()->trigger();
+    EXPECT_TRUE(model.tracks()[0].clips[0].link.has_value());
+    EXPECT_TRUE(menu.undo()->isEnabled());
+    EXPECT_FALSE(menu.redo()->isEnabled());
+
+    menu.undo()->trigger();
+    EXPECT_FALSE(model.tracks()[0].clips[0].link.has_value());
+    EXPECT_FALSE(menu.undo()->isEnabled());
+    EXPECT_TRUE(menu.redo()->isEnabled());
+
+    // Back on the record window, the editor's commands are off again.
+    app.showRecordWindow();
+    activate(app.recordWindow());
+    EXPECT_FALSE(menu.redo()->isEnabled());
+    EXPECT_FALSE(menu.link()->isEnabled());
+}
+
+TEST_F(ShellTest, WhileTextIsEditedKeysCopyTheTextButUndoTheTimeline)
+{
+    EditorWindow* window = editor();
+    activate(*window);
+    EditorModel& model = window->model();
+    model.setSelectedClips(allClips(model));
+    model.linkSelection();
+    ASSERT_TRUE(model.canUndo());
+    model.copySelection();
+    const auto clipboardBefore = model.clipboard().size();
+
+    QLineEdit* edit = field(*window, "felirat");
+    model.setEditingText(true);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "felirat");
+    EXPECT_EQ(model.clipboard().size(), clipboardBefore);
+
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), "felirat");  // the field kept its typing
+    EXPECT_FALSE(model.tracks()[0].clips[0].link.has_value());
+    EXPECT_TRUE(model.canRedo());
+
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(model.tracks()[0].clips[0].link.has_value());
+}
+
+TEST_F(ShellTest, PasteKeyPastesAtThePlayhead)
+{
+    EditorWindow* window = editor();
+    activate(*window);
+    EditorModel& model = window->model();
+    model.setSelectedClips({model.tracks()[0].clips[0].id});
+    QTest::keyClick(window, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_EQ(model.clipboard().size(), 1u);
+    model.clock().setTime(5.25);
+    QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(model.tracks()[0].clips.size(), 2u);
+    EXPECT_DOUBLE_EQ(model.tracks()[0].clips[1].start, 5.25);
+    EXPECT_EQ(model.tracks()[1].clips.size(), 1u);
+    EXPECT_TRUE(model.canUndo());
+}
+
+TEST_F(ShellTest, OneEditorWindowPerFile)
+{
+    const auto a = temp.path / "a.mov", b = temp.path / "b.mov";
+    EditorWindow* first = app.openEditorWindow(a);
+    EXPECT_EQ(app.openEditorWindow(temp.path / "." / "a.mov"), first);
+    EXPECT_EQ(app.editorWindowCount(), 1u);
+    EditorWindow* second = app.openEditorWindow(b);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(app.editorWindowCount(), 2u);
+    EXPECT_EQ(first->model().url(), a);
+    // Reopening brings the window forward.
+    app.openEditorWindow(a);
+    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == first; }));
+    second->close();
+    EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 1; }));
+}
+
+TEST_F(ShellTest, FilesFromLaunchWaitForTheRecordWindowAndOpenInOrder)
+{
+    const auto a = temp.path / "a.mov", b = temp.path / "b.vdlproj";
+    delegate.openFiles({a, b});
+    EXPECT_EQ(state->pendingOpen(), (std::vector<std::filesystem::path>{a, b}));
+    EXPECT_EQ(app.editorWindowCount(), 0u);
+    app.showRecordWindow();
+    EXPECT_TRUE(state->pendingOpen().empty());
+    ASSERT_NE(app.editorWindow(a), nullptr);
+    ASSERT_NE(app.editorWindow(b), nullptr);
+    // The later one opened last and is in front.
+    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == app.editorWindow(b); }));
+}
+
+TEST_F(ShellTest, LastWindowClosedQuitsWithoutATray)
+{
+    app.showRecordWindow();
+    EditorWindow* window = app.openEditorWindow(temp.path / "a.mov");
+    // Hidden for a recording is not closed.
+    app.recordWindow().hide();
+    window->hide();
+    settle();
+    EXPECT_EQ(quits, 0);
+    app.recordWindow().show();
+    window->show();
+    app.recordWindow().close();
+    settle();
+    EXPECT_EQ(quits, 0);
+    window->close();
+    EXPECT_TRUE(pumpUntil([&] { return quits == 1; }));
+}
+
+TEST_F(ShellTest, QuitWhileIdleEndsAtOnce)
+{
+    delegate.requestQuit();
+    EXPECT_EQ(quits, 1);
+    delegate.requestQuit();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(ShellTest, QuitWaitsForAStartOrFinishToSettle)
+{
+    for (auto phase : {AppState::Phase::starting, AppState::Phase::finishing}) {
+        SCOPED_TRACE(int(phase));
+        quits = 0;
+        AppDelegate waiting(*state, [this] { ++quits; });
+        state->forcePhaseForTesting(phase);
+        waiting.requestQuit();
+        settle();
+        EXPECT_EQ(quits, 0);
+        state->forcePhaseForTesting(AppState::Phase::idle);
+        EXPECT_EQ(quits, 1);
+    }
+}
+
+TEST_F(ShellTest, QuitDuringARecordingFinishesItWithoutAnEditor)
+{
+    for (std::string stopError : {"", "A mozgókép lezárása nem sikerült."}) {
+        SCOPED_TRACE(stopError);
+        quits = 0;
+        system.recorderStopError = stopError;
+        state->setOpenEditor([this](const std::filesystem::path& file) { opened.push_back(file); });
+        start(*state);
+        ASSERT_EQ(state->phase(), AppState::Phase::recording);
+        AppDelegate quitting(*state, [this] { ++quits; });
+        quitting.requestQuit();
+        EXPECT_EQ(quits, 0);  // not before the recording has ended
+        ASSERT_TRUE(pumpUntil([&] { return quits == 1; }));
+        EXPECT_EQ(state->phase(), AppState::Phase::idle);
+        EXPECT_EQ(system.recordersAlive, 0);
+        EXPECT_TRUE(opened.empty());
+    }
+}
+
+TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)
+{
+    struct Case {
+        QStringList arguments;
+        std::vector<std::string> files;
+        bool handsOver;
+    };
+    const std::string here = std::filesystem::current_path().string();
+    for (const Case& c : {Case{{}, {}, true}, Case{{"a.mov", "/x/b.vdlproj"}, {here + "/a.mov", "/x/b.vdlproj"}, true},
+                          Case{{"--gaptest", "a.mov"}, {here + "/a.mov"}, false},
+                          Case{{"--updatecheck"}, {}, false}}) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        std::vector<std::string> files;
+        for (const auto& file : AppDelegate::filesOf(c.arguments)) files.push_back(file.string());
+        EXPECT_EQ(files, c.files);
+        EXPECT_EQ(AppDelegate::takesPartInHandOver(c.arguments), c.handsOver);
+    }
+}
+
+TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    EXPECT_FALSE(AppDelegate::handOver({temp.path / "x.mov"}));  // nobody listens yet
+    ASSERT_TRUE(delegate.serve());
+    app.showRecordWindow();
+    const auto files = std::vector<std::filesystem::path>{temp.path / "c.mov", temp.path / "d.mov"};
+    std::optional<bool> handed;
+    std::thread later([&] { handed = AppDelegate::handOver(files); });
+    EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));
+    later.join();
+    EXPECT_EQ(handed, true);
+    EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 2; }));
+    EXPECT_NE(app.editorWindow(files[0]), nullptr);
+    EXPECT_NE(app.editorWindow(files[1]), nullptr);
+}
+
+// --- The updater's start decision and its veto ---
+
+class UpdatesTest : public AppStateTest {
+protected:
+    Updates::Environment environment(QStringList arguments)
+    {
+        Updates::Environment env;
+        env.arguments = std::move(arguments);
+        const auto feed = temp.path / "feed.xml";
+        std::ofstream(feed) << "<rss version=\"2.0\"><channel><item><version>210</version>"
+                               "<displayVersion>2.1</displayVersion></item></channel></rss>";
+        env.defaultFeed = QUrl::fromLocalFile(QString::fromStdString(feed.string()));
+        env.isRecording = [this] { return recording; };
+        return env;
+    }
+    int updateLines() const
+    {
+        const std::string log = readFile(temp.path / "state" / "Vendalum" / "Vendalum.log");
+        int count = 0;
+        for (auto at = log.find("Frissítés"); at != std::string::npos; at = log.find("Frissítés", at + 1)) ++count;
+        return count;
+    }
+    bool recording = false;
+};
+
+TEST_F(UpdatesTest, StartDecision)
+{
+    struct Case {
+        QStringList arguments;
+        bool started, automatic;
+        int checks;
+    };
+    for (const Case& c : {Case{{}, true, true, 1}, Case{{"--updatecheck"}, true, false, 1},
+                          Case{{"a.mov"}, true, true, 1}, Case{{"--selftest", "x.mov"}, false, false, 0},
+                          Case{{"--gaptest", "x.mov", "--updatecheck"}, false, false, 0}}) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        std::filesystem::remove(temp.path / "state" / "Vendalum" / "Vendalum.log");
+        Updates updates(environment(c.arguments));
+        EXPECT_EQ(updates.started(), c.started);
+        EXPECT_EQ(updates.automaticallyChecksForUpdates(), c.automatic);
+        EXPECT_EQ(updates.automaticallyDownloadsUpdates(), c.automatic);
+        pumpUntil([&] { return updateLines() >= c.checks && !updates.isChecking(); });
+        pumpFor(std::chrono::milliseconds(100));
+        EXPECT_EQ(updateLines(), c.checks);
+        EXPECT_EQ(updates.canCheckForUpdates(), c.started);
+    }
+}
+
+TEST_F(UpdatesTest, NoCheckWhileRecordingAndAgainAfterwards)
+{
+    Updates updates(environment({"--updatecheck"}));
+    recording = true;
+    ASSERT_TRUE(pumpUntil([&] { return updateLines() == 1; }));
+    EXPECT_TRUE(logHas("Frissítés-keresés hiba: Felvétel közben nincs frissítés."));
+    recording = false;
+    updates.checkForUpdatesInBackground();
+    EXPECT_TRUE(updates.isChecking());
+    EXPECT_FALSE(updates.canCheckForUpdates());
+    ASSERT_TRUE(pumpUntil([&] { return updateLines() == 2; }));
+    EXPECT_TRUE(logHas("Frissítés elérhető: 2.1 (210)"));
+    EXPECT_TRUE(updates.canCheckForUpdates());
+}
+
+TEST_F(UpdatesTest, FeedAddressFromTheEnvironment)
+{
+    auto env = environment({"--selftest"});
+    EXPECT_EQ(Updates(env).feedURL(), env.defaultFeed);
+    env.feedVariable = "http://127.0.0.1:9/feed.xml";
+    EXPECT_EQ(Updates(env).feedURL(), QUrl("http://127.0.0.1:9/feed.xml"));
+    env.feedVariable = "";
+    env.arguments = {"--updatecheck"};
+    Updates empty(env);
+    ASSERT_TRUE(pumpUntil([&] { return updateLines() == 1; }));
+    EXPECT_TRUE(logHas("Frissítés-keresés hiba: "));
+}
+
+TEST(UpdateVersions, CompareNumberByNumber)
+{
+    struct Case {
+        const char *a, *b;
+        int order;
+    };
+    for (const Case& c : {Case{"210", "10", 1}, Case{"9", "10", -1}, Case{"10", "10", 0}, Case{"1.10", "1.9", 1},
+                          Case{"2", "2.0", 0}, Case{"2.0.1", "2", 1}}) {
+        SCOPED_TRACE(std::string(c.a) + " ~ " + c.b);
+        EXPECT_EQ(Updates::compareVersions(c.a, c.b), c.order);
+        EXPECT_EQ(Updates::compareVersions(c.b, c.a), -c.order);
+    }
+}
+
+TEST(UpdateFeed, NewestItemAndBrokenFeeds)
+{
+    const auto items = Updates::parseFeed("<rss><channel><item><version>3</version></item>"
+                                          "<item><title>x</title></item></channel></rss>");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].version, "3");
+    EXPECT_EQ(items[0].displayVersion, "3");
+    EXPECT_THROW(Updates::parseFeed("<html><body>404</body></html>"), OndexaError);
+    EXPECT_THROW(Updates::parseFeed("<rss><channel><item>"), OndexaError);
+}
+
+} // namespace
+} // namespace ondexa::testing
