@@ -54,7 +54,8 @@ private:
     std::optional<QRectF> marquee_;
     TimelineSnapshot snapshot_;
     QPixmap cache_;
-    bool stale_ = true;
+    bool stale_ = true;       // the cache needs paintTimeline
+    bool modelStale_ = true;  // the snapshot needs the model's values
     int redraws_ = 0;
 };
 

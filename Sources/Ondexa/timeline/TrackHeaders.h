@@ -14,6 +14,9 @@
 #include <map>
 #include <optional>
 
+class QMenu;
+class QSlider;
+
 namespace ondexa {
 
 class EditorModel;
@@ -30,6 +33,10 @@ public:
 
     // The header row of a track; null when it has none.
     QWidget* row(const Uuid& track) const;
+    // The volume slider of a sound track's header; null when it has none.
+    QSlider* volumeSlider(const Uuid& track) const;
+    // The header's context menu: "Feljebb", "Lejjebb", "Sáv duplikálása", "Sáv törlése".
+    void fillMenu(const Uuid& track, QMenu& menu) const;
     // The symbol name shown for a track's kind ("display", "video", …).
     static QString symbolFor(const Track& track);
     // "Hangerő: 100 %".
@@ -38,6 +45,9 @@ public:
     QSize sizeHint() const override;
 
     class Row;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();
