@@ -1,0 +1,56 @@
+#pragma once
+
+// What the timeline drawing reads, copied once from the editor's document so
+// that painting never reaches back into the model. Content coordinates: time
+// t lies at x = 10 + t·pps; the ruler takes y 0…24 (its band 0…20); track
+// row i spans 24 + i·trackHeight … 24 + (i + 1)·trackHeight. The drawing is
+// in visible coordinates: content x − scrollX.
+
+#include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/model/Timeline.h"
+#include "Ondexa/model/Uuid.h"
+#include "Ondexa/rendering/CompositionBuilder.h"
+#include "Ondexa/rendering/Thumbnails.h"
+
+#include <QRectF>
+#include <QSize>
+
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace ondexa {
+
+inline constexpr double timelineOrigin = 10;  // content x of time 0
+inline constexpr double rulerHeight = 24;     // rows start here
+inline constexpr double rulerBand = 20;       // the drawn band of the ruler
+
+struct TimelineSnapshot {
+    std::vector<Track> tracks;
+    double trackHeight = 40;
+    PeakMap peaks;
+    ThumbnailMap thumbnails;
+    std::set<Uuid> selectedClips;
+    std::optional<Uuid> selectedTrack;
+    std::optional<Uuid> selectedAction;
+    std::optional<double> markIn;
+    std::optional<double> markOut;
+    std::optional<EditorModel::Gap> gap;
+    // The on-screen matrix rectangle and rubber band, in content coordinates.
+    std::optional<QRectF> matrix;
+    std::optional<QRectF> marquee;
+    double pps = 100;  // points per second
+    double scrollX = 0;
+    QSize size;
+    double duration = 0;
+
+    // The model's values with the view's zoom, scroll and size.
+    static TimelineSnapshot of(const EditorModel& model, double pps, double scrollX, QSize size);
+
+    // Visible x of a timeline time.
+    double x(double t) const { return timelineOrigin + t * pps - scrollX; }
+    // Whether pps can be drawn at all: positive and finite.
+    bool drawable() const;
+};
+
+} // namespace ondexa
