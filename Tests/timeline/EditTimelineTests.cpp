@@ -199,6 +199,120 @@ TEST_F(TimelineTest, AClickOnAClipSelectsItAndEditsNothing)
     EXPECT_DOUBLE_EQ(playhead(), 0);
 }
 
+TEST_F(TimelineTest, ClipDragsMoveGroupsTrimAndChangeTracks)
+{
+    const Clip first = clipAt(1, 1);
+    const Clip second = clipAt(3, 1);
+    const auto shifted = [](Clip c, double start) {
+        c.start = start;
+        return c;
+    };
+    Clip trimmed = first;
+    trimmed.start = 1.25;
+    trimmed.sourceStart = 0.25;
+    trimmed.duration = 0.75;
+    struct Case {
+        const char* what;
+        std::set<Uuid> selected;
+        Qt::KeyboardModifiers modifiers;
+        QPointF from, to;
+        std::vector<std::vector<Clip>> expected;  // per track A, B
+    } cases[] = {
+        {"a plain press on one of two selected clips moves both", {first.id, second.id}, {}, {160, 44}, {210, 44},
+         {{shifted(first, 1.5), shifted(second, 3.5)}, {}}},
+        {"with shift only that one", {first.id, second.id}, Qt::ShiftModifier, {160, 44}, {210, 44},
+         {{shifted(first, 1.5), second}, {}}},
+        {"on its edge zone only that one, trimmed", {first.id, second.id}, {}, {115, 44}, {140, 44},
+         {{trimmed, second}, {}}},
+        {"seven points down onto the next track", {}, {}, {160, 60}, {160, 67}, {{second}, {first}}},
+    };
+    for (const Case& c : cases) {
+        Track a = trackWith("A", {first, second});
+        Track b = trackWith("B", {});
+        make({a, b});
+        model->setSelectedClips(c.selected);
+        a.clips = c.expected[0];
+        b.clips = c.expected[1];
+        EXPECT_TRUE(editGives(
+            *model,
+            [&](EditorModel&) {
+                press(c.from, Qt::LeftButton, c.modifiers);
+                moveTo(c.to);
+                release(c.to);
+            },
+            {a, b}))
+            << c.what;
+    }
+}
+
+TEST_F(TimelineTest, AnActionBarMovesSidewaysOnly)
+{
+    Clip clip = clipAt(0, 10);
+    TrackAction action;
+    action.start = 1;
+    action.end = 3;
+    action.scale = 2;
+    clip.actions = {action};
+    Track a = trackWith("A", {clip});
+    make({a});
+    Track moved = a;
+    moved.clips[0].actions[0].start = 1.5;
+    moved.clips[0].actions[0].end = 3.5;
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel& m) {
+            press({210, 29});
+            moveTo({210, 60});
+            EXPECT_TRUE(m.undoStack().empty());
+            moveTo({260, 29});
+            release({260, 29});
+        },
+        {moved}));
+    EXPECT_DOUBLE_EQ(playhead(), 0);  // a moved action does not seek
+}
+
+TEST_F(TimelineTest, AltPressesSelectOneLinkedClip)
+{
+    const Uuid group = link(1);
+    Track a = trackWith("A", {linked(clipAt(1, 1), group)});
+    Track b = trackWith("B", {linked(clipAt(1, 1, 0, MediaKind::audio), group)}, MediaKind::audio);
+    for (const auto& [modifiers, both] :
+         std::vector<std::pair<Qt::KeyboardModifiers, bool>>{{{}, true}, {Qt::AltModifier, false}}) {
+        make({a, b});
+        press({160, 44}, Qt::LeftButton, modifiers);
+        release({160, 44});
+        const std::set<Uuid> expected =
+            both ? std::set<Uuid>{a.clips[0].id, b.clips[0].id} : std::set<Uuid>{a.clips[0].id};
+        EXPECT_EQ(model->selectedClips(), expected) << both;
+        EXPECT_EQ(model->selectedTrackID(), a.id);
+    }
+}
+
+TEST_F(TimelineTest, DragsNearAnEdgeScrollTwelvePointsAMove)
+{
+    // 60 s at 100 pps in 1000 points: content 6000 + 20 + 500.
+    make({trackWith("A", {clipAt(0, 60)})});
+    press({500, 10});
+    moveTo({980, 10});
+    EXPECT_EQ(timeline->scrollX(), 12);
+    moveTo({985, 10});
+    EXPECT_EQ(timeline->scrollX(), 24);
+    moveTo({500, 10});
+    EXPECT_EQ(timeline->scrollX(), 24);
+    moveTo({10, 10});
+    EXPECT_EQ(timeline->scrollX(), 12);
+    // The playhead under the pointer, in content coordinates before the scroll.
+    EXPECT_DOUBLE_EQ(playhead(), 0.24);
+    release({10, 10});
+    timeline->scrollTo(5515);
+    press({500, 10});
+    moveTo({990, 10});
+    EXPECT_EQ(timeline->scrollX(), 5520);
+    moveTo({995, 10});
+    EXPECT_EQ(timeline->scrollX(), 5520);
+    release({995, 10});
+}
+
 TEST_F(TimelineTest, AFadeGripStartsPastOnePoint)
 {
     Track a = trackWith("A", {clipAt(0, 4)});
