@@ -258,7 +258,8 @@ void drawTransitions(Frame& f, const Track& track, double top)
         const Clip& a = *clips[i];
         for (std::size_t j = i + 1; j < clips.size(); ++j) {
             const Clip& b = *clips[j];
-            if (b.start >= a.end()) continue;
+            // Sorted by start: no later clip can overlap a either.
+            if (b.start >= a.end()) break;
             const double length = std::min(b.end(), a.end()) - b.start;
             const QRectF o(f.x(b.start), top + 2, std::max(length * f.s.pps, 3.0), h - 4);
             if (f.outside(o)) continue;

@@ -353,7 +353,8 @@ QWidget* TrackHeaders::row(const Uuid& track) const
 QSlider* TrackHeaders::volumeSlider(const Uuid& track) const
 {
     const auto found = rows_.find(track);
-    return found == rows_.end() ? nullptr : found->second->volumeSlider();
+    if (found == rows_.end() || found->second->volumeSlider()->isHidden()) return nullptr;
+    return found->second->volumeSlider();
 }
 
 QString TrackHeaders::symbolFor(const Track& track)
