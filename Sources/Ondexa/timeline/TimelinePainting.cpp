@@ -112,8 +112,8 @@ void drawWave(Frame& f, const std::vector<float>& peaks, const Clip& clip, float
     const long long count = static_cast<long long>(peaks.size());
     const double s = r.left() <= 0 ? -r.left() : 0;
     const double e = std::min(f.width - r.left(), r.width());
-    QPainterPath normal;
-    QPainterPath loud;
+    QList<QRectF> normal;
+    QList<QRectF> loud;
     for (double x = s; x < e; x += 2) {
         const double u = x / pps;
         const long long i0 = toIndex((clip.sourceStart + u) * 50);
@@ -131,10 +131,16 @@ void drawWave(Frame& f, const std::vector<float>& peaks, const Clip& clip, float
         if (clip.fadeOut > 0) fade = std::min(fade, std::max((clip.end() - t) / clip.fadeOut, 0.0));
         const float level = peak * v * gain * float(fade);
         const double b = a * double(std::pow(std::min(level, 1.0f), 0.6f));
-        (level > 1 ? loud : normal).addRect(QRectF(r.left() + x, yc - b, 1.5, std::max(2 * b, 0.5)));
+        (level > 1 ? loud : normal).append(QRectF(r.left() + x, yc - b, 1.5, std::max(2 * b, 0.5)));
     }
-    f.painter.fillPath(normal, withAlpha(Theme::green(), 0.85));
-    f.painter.fillPath(loud, Theme::systemOrange());
+    // One fill each for the normal and the over-level bars.
+    QPainter& p = f.painter;
+    p.setPen(Qt::NoPen);
+    p.setBrush(withAlpha(Theme::green(), 0.85));
+    p.drawRects(normal);
+    p.setBrush(Theme::systemOrange());
+    p.drawRects(loud);
+    p.setBrush(Qt::NoBrush);
 }
 
 // The thumbnail nearest to source time t: the first at or after it, or the
