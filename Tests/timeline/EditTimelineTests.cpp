@@ -1,0 +1,586 @@
+// The timeline panel's view and mouse: zoom fit and playhead follow, the
+// left-button drags, the right-button matrix and the wheel, driven by events
+// sent to the timeline area at explicit positions, buttons and modifiers.
+// Geometry in every case: time t at content x 10 + t·pps, rows from y 24.
+
+#include "Ondexa/timeline/EditTimeline.h"
+#include "Ondexa/timeline/TimelineCanvas.h"
+#include "Ondexa/timeline/TrackHeaders.h"
+#include "editing/EditTestSupport.h"
+#include "support/TempFolder.h"
+#include "support/WidgetTestApplication.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <optional>
+#include <vector>
+
+namespace ondexa::testing {
+namespace {
+
+class TimelineTest : public ::testing::Test {
+protected:
+    // A panel whose timeline area is `areaWidth` wide, at zoom `pps` (none: fitted).
+    void make(std::vector<Track> tracks, std::optional<double> pps = 100, int areaWidth = 1000)
+    {
+        timeline.reset();
+        // Settings of its own: a row height set by one case must not reach the next.
+        const auto place = folder.path / std::to_string(++made_);
+        std::filesystem::create_directories(place);
+        model = editorWith(place, std::move(tracks));
+        if (pps) model->setPixelsPerSecond(*pps);
+        timeline = std::make_unique<EditTimeline>(*model);
+        timeline->resize(TrackHeaders::columnWidth + EditTimeline::dividerWidth + areaWidth, 300);
+        timeline->show();
+        ASSERT_EQ(timeline->areaWidth(), areaWidth);
+    }
+
+    void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons,
+               Qt::KeyboardModifiers modifiers = {}, quint64 time = 0)
+    {
+        QWidget* area = timeline->area();
+        QMouseEvent event(type, at, area->mapToGlobal(at), button, buttons, modifiers);
+        event.setTimestamp(time);
+        QApplication::sendEvent(area, &event);
+    }
+    void press(QPointF at, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {},
+               quint64 time = 0)
+    {
+        mouse(QEvent::MouseButtonPress, at, button, button, modifiers, time);
+    }
+    void moveTo(QPointF at, Qt::MouseButton held = Qt::LeftButton) { mouse(QEvent::MouseMove, at, Qt::NoButton, held); }
+    void release(QPointF at, Qt::MouseButton button = Qt::LeftButton, quint64 time = 0)
+    {
+        mouse(QEvent::MouseButtonRelease, at, button, Qt::NoButton, {}, time);
+    }
+    void click(QPointF at, quint64 time)
+    {
+        press(at, Qt::LeftButton, {}, time);
+        release(at, Qt::LeftButton, time + 50);
+    }
+    // Returns whether the area took the event.
+    bool wheel(QPointF at, QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers)
+    {
+        QWidget* area = timeline->area();
+        QWheelEvent event(at, area->mapToGlobal(at), pixelDelta, angleDelta, Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        event.setAccepted(false);
+        QApplication::sendEvent(area, &event);
+        return event.isAccepted();
+    }
+
+    double playhead() const { return model->clock().time(); }
+
+    TempFolder folder;
+    int made_ = 0;
+    std::unique_ptr<EditorModel> model;
+    std::unique_ptr<EditTimeline> timeline;
+};
+
+// --- View: width, fit, follow ---
+
+TEST_F(TimelineTest, FitsTheZoomOnceWithinItsBounds)
+{
+    struct Case {
+        double duration;
+        int areaWidth;
+        double timelineWidth;
+        double pps;
+    } cases[] = {
+        {60, 1020, 1000, 980.0 / 60},
+        {100000, 1020, 1000, 1000.0 / 10800},  // three hours fill the timeline width at the least
+        {50000, 80, 60, 100.0 / 10800},        // and at least 100 points
+        {0.001, 1020, 1000, 4000},
+    };
+    for (const Case& c : cases) {
+        make({trackWith("A", {clipAt(0, c.duration)})}, std::nullopt, c.areaWidth);
+        EXPECT_DOUBLE_EQ(model->timelineWidth(), c.timelineWidth) << c.duration;
+        ASSERT_TRUE(model->pixelsPerSecond()) << c.duration;
+        EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), c.pps) << c.duration;
+        EXPECT_DOUBLE_EQ(timeline->pixelsPerSecond(), c.pps) << c.duration;
+    }
+}
+
+TEST_F(TimelineTest, AnEmptyEditFitsWhenItsFirstClipsArriveAndAnExplicitZoomStays)
+{
+    make({}, std::nullopt, 1020);
+    EXPECT_FALSE(model->pixelsPerSecond());
+    // Drawn as 0.1 s long meanwhile; the content never narrower than the area.
+    EXPECT_DOUBLE_EQ(timeline->pixelsPerSecond(), 1000 / 0.1);
+    EXPECT_GE(timeline->contentWidth(), 1020);
+
+    model->setTracks({trackWith("A", {clipAt(0, 60)})});
+    ASSERT_TRUE(model->pixelsPerSecond());
+    EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), 980.0 / 60);
+
+    model->setTracks({trackWith("A", {clipAt(0, 30)})});
+    EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), 980.0 / 60);
+
+    // The width follows the area at once.
+    timeline->resize(TrackHeaders::columnWidth + EditTimeline::dividerWidth + 700, 300);
+    EXPECT_DOUBLE_EQ(model->timelineWidth(), 680);
+}
+
+TEST_F(TimelineTest, FollowsThePlayheadOnlyWhilePlaying)
+{
+    struct Case {
+        bool playing;
+        double scrollBefore, time, scrollAfter;
+    } cases[] = {
+        {true, 0, 7.65, 745},   // past W − 30
+        {true, 0, 7.60, 0},     // on the margin
+        {false, 0, 7.65, 0},    // paused: never
+        {true, 745, 2, 180},    // left of the view: back to 30 points before it
+        {true, 745, 0.1, 0},    // never before 0
+    };
+    for (const Case& c : cases) {
+        make({trackWith("A", {clipAt(0, 20)})}, 100, 800);
+        timeline->scrollTo(c.scrollBefore);
+        if (c.playing) model->player().play();
+        model->clock().setTime(c.time);
+        EXPECT_EQ(timeline->scrollX(), c.scrollAfter) << c.time << (c.playing ? " playing" : " paused");
+        model->player().pause();
+    }
+}
+
+TEST_F(TimelineTest, ScrollRequestsStayWithinTheContent)
+{
+    // 9.8 s at 100 pps in 1000 points: content 980 + 20 + 500.
+    make({trackWith("A", {clipAt(0, 9.8)})}, 100, 1000);
+    EXPECT_DOUBLE_EQ(timeline->contentWidth(), 1500);
+    for (const auto& [asked, got] : std::vector<std::pair<double, double>>{{-50, 0}, {120, 120}, {900, 500}}) {
+        timeline->scrollTo(asked);
+        EXPECT_EQ(timeline->scrollX(), got) << asked;
+        EXPECT_EQ(timeline->interaction().view().scrollX, got) << asked;
+    }
+}
+
+// --- Left button ---
+
+TEST_F(TimelineTest, AClipMovesPastTwoPointsWithOneUndoStep)
+{
+    Track a = trackWith("A", {clipAt(2, 3)});
+    make({a});
+    Track moved = a;
+    moved.clips[0].start = 2.5;
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel& m) {
+            press({260, 44});
+            moveTo({262, 44});
+            EXPECT_EQ(m.tracks(), std::vector<Track>{a});
+            EXPECT_TRUE(m.undoStack().empty());
+            moveTo({262.5, 44});
+            EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 2.025);
+            moveTo({310, 44});
+            release({310, 44});
+        },
+        {moved}));
+    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
+    EXPECT_DOUBLE_EQ(playhead(), 0);  // a drag on a clip never seeks
+}
+
+TEST_F(TimelineTest, AClickOnAClipSelectsItAndEditsNothing)
+{
+    Track a = trackWith("A", {clipAt(2, 3)});
+    make({a});
+    EXPECT_TRUE(editChangesNothing(*model, [&](EditorModel&) {
+        press({260, 44});
+        moveTo({261, 50});  // within the thresholds
+        release({261, 50});
+    }));
+    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
+    EXPECT_DOUBLE_EQ(playhead(), 0);
+}
+
+TEST_F(TimelineTest, ClipDragsMoveGroupsTrimAndChangeTracks)
+{
+    const Clip first = clipAt(1, 1);
+    const Clip second = clipAt(3, 1);
+    const auto shifted = [](Clip c, double start) {
+        c.start = start;
+        return c;
+    };
+    Clip trimmed = first;
+    trimmed.start = 1.25;
+    trimmed.sourceStart = 0.25;
+    trimmed.duration = 0.75;
+    struct Case {
+        const char* what;
+        std::set<Uuid> selected;
+        Qt::KeyboardModifiers modifiers;
+        QPointF from, to;
+        std::vector<std::vector<Clip>> expected;  // per track A, B
+    } cases[] = {
+        {"a plain press on one of two selected clips moves both", {first.id, second.id}, {}, {160, 44}, {210, 44},
+         {{shifted(first, 1.5), shifted(second, 3.5)}, {}}},
+        {"with shift only that one", {first.id, second.id}, Qt::ShiftModifier, {160, 44}, {210, 44},
+         {{shifted(first, 1.5), second}, {}}},
+        {"on its edge zone only that one, trimmed", {first.id, second.id}, {}, {115, 44}, {140, 44},
+         {{trimmed, second}, {}}},
+        {"seven points down onto the next track", {}, {}, {160, 60}, {160, 67}, {{second}, {first}}},
+    };
+    for (const Case& c : cases) {
+        Track a = trackWith("A", {first, second});
+        Track b = trackWith("B", {});
+        make({a, b});
+        model->setSelectedClips(c.selected);
+        a.clips = c.expected[0];
+        b.clips = c.expected[1];
+        EXPECT_TRUE(editGives(
+            *model,
+            [&](EditorModel&) {
+                press(c.from, Qt::LeftButton, c.modifiers);
+                moveTo(c.to);
+                release(c.to);
+            },
+            {a, b}))
+            << c.what;
+    }
+}
+
+TEST_F(TimelineTest, AnActionBarMovesSidewaysOnly)
+{
+    Clip clip = clipAt(0, 10);
+    TrackAction action;
+    action.start = 1;
+    action.end = 3;
+    action.scale = 2;
+    clip.actions = {action};
+    Track a = trackWith("A", {clip});
+    make({a});
+    Track moved = a;
+    moved.clips[0].actions[0].start = 1.5;
+    moved.clips[0].actions[0].end = 3.5;
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel& m) {
+            press({210, 29});
+            moveTo({210, 60});
+            EXPECT_TRUE(m.undoStack().empty());
+            moveTo({260, 29});
+            release({260, 29});
+        },
+        {moved}));
+    EXPECT_DOUBLE_EQ(playhead(), 0);  // a moved action does not seek
+}
+
+TEST_F(TimelineTest, AltPressesSelectOneLinkedClip)
+{
+    const Uuid group = link(1);
+    Track a = trackWith("A", {linked(clipAt(1, 1), group)});
+    Track b = trackWith("B", {linked(clipAt(1, 1, 0, MediaKind::audio), group)}, MediaKind::audio);
+    for (const auto& [modifiers, both] :
+         std::vector<std::pair<Qt::KeyboardModifiers, bool>>{{{}, true}, {Qt::AltModifier, false}}) {
+        make({a, b});
+        press({160, 44}, Qt::LeftButton, modifiers);
+        release({160, 44});
+        const std::set<Uuid> expected =
+            both ? std::set<Uuid>{a.clips[0].id, b.clips[0].id} : std::set<Uuid>{a.clips[0].id};
+        EXPECT_EQ(model->selectedClips(), expected) << both;
+        EXPECT_EQ(model->selectedTrackID(), a.id);
+    }
+}
+
+TEST_F(TimelineTest, DragsNearAnEdgeScrollTwelvePointsAMove)
+{
+    // 60 s at 100 pps in 1000 points: content 6000 + 20 + 500.
+    make({trackWith("A", {clipAt(0, 60)})});
+    press({500, 10});
+    moveTo({980, 10});
+    EXPECT_EQ(timeline->scrollX(), 12);
+    moveTo({985, 10});
+    EXPECT_EQ(timeline->scrollX(), 24);
+    moveTo({500, 10});
+    EXPECT_EQ(timeline->scrollX(), 24);
+    moveTo({10, 10});
+    EXPECT_EQ(timeline->scrollX(), 12);
+    // The playhead under the pointer, in content coordinates before the scroll.
+    EXPECT_DOUBLE_EQ(playhead(), 0.24);
+    release({10, 10});
+    timeline->scrollTo(5515);
+    press({500, 10});
+    moveTo({990, 10});
+    EXPECT_EQ(timeline->scrollX(), 5520);
+    moveTo({995, 10});
+    EXPECT_EQ(timeline->scrollX(), 5520);
+    release({995, 10});
+}
+
+TEST_F(TimelineTest, AFadeGripStartsPastOnePoint)
+{
+    Track a = trackWith("A", {clipAt(0, 4)});
+    make({a});
+    Track faded = a;
+    faded.clips[0].fadeIn = 1.01;
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel& m) {
+            press({10, 30});
+            moveTo({11, 30});
+            EXPECT_TRUE(m.undoStack().empty());
+            EXPECT_EQ(m.tracks(), std::vector<Track>{a});
+            moveTo({111, 30});
+            release({111, 30});
+        },
+        {faded}));
+}
+
+TEST_F(TimelineTest, RubberBandsSelectOrSeek)
+{
+    struct Case {
+        QPointF from, to;
+        bool selects;
+        double playhead;
+    } cases[] = {
+        {{290, 30}, {130, 75}, true, 0},        // A [1, 2] and B [1.5, 2.5]
+        {{290, 30}, {293, 33}, false, 2.83},    // 3 × 3 is a click
+        {{290, 30}, {293, 34}, true, 0},        // 3 × 4 selects (nothing here)
+    };
+    for (const Case& c : cases) {
+        Track a = trackWith("A", {clipAt(1, 1), clipAt(3, 1)});
+        Track b = trackWith("B", {clipAt(1.5, 1)});
+        make({a, b});
+        model->setSelectedClips({a.clips[1].id});
+        EXPECT_TRUE(editChangesNothing(*model, [&](EditorModel&) {
+            press(c.from);
+            moveTo(c.to);
+            release(c.to);
+        }));
+        const std::set<Uuid> band =
+            c.to.y() > 64 ? std::set<Uuid>{a.clips[0].id, b.clips[0].id} : std::set<Uuid>{};
+        EXPECT_EQ(model->selectedClips(), band) << c.to.x();
+        EXPECT_DOUBLE_EQ(playhead(), c.playhead) << c.to.x();
+        EXPECT_FALSE(timeline->interaction().marquee());
+    }
+}
+
+TEST_F(TimelineTest, ADoubleClickSelectsTheGapAndATripleClickSeeks)
+{
+    Track a = trackWith("A", {clipAt(1, 1), clipAt(3, 1)});
+    make({a});
+    click({260, 30}, 1000);
+    EXPECT_DOUBLE_EQ(playhead(), 2.5);
+    EXPECT_FALSE(model->gap());
+    model->clock().setTime(0);
+
+    click({260, 30}, 1150);
+    ASSERT_TRUE(model->gap());
+    EXPECT_EQ(*model->gap(), (EditorModel::Gap{a.id, 2, 3}));
+    EXPECT_DOUBLE_EQ(playhead(), 0);
+
+    click({260, 30}, 1300);
+    EXPECT_DOUBLE_EQ(playhead(), 2.5);
+
+    // Too late for a double click: a seek again.
+    model->clock().setTime(0);
+    click({260, 30}, 5000);
+    EXPECT_DOUBLE_EQ(playhead(), 2.5);
+}
+
+TEST_F(TimelineTest, AClickOnAnActionShowsItsGoal)
+{
+    for (const auto& [returns, expected] : std::vector<std::pair<bool, double>>{{true, 12}, {false, 12.98}}) {
+        Clip clip = clipAt(10, 10);
+        TrackAction action;
+        action.start = 1;
+        action.end = 3;
+        action.scale = 1.5;
+        action.returns = returns;
+        clip.actions = {action};
+        make({trackWith("A", {clip})}, 100, 1400);
+        EXPECT_TRUE(editChangesNothing(*model, [&](EditorModel&) {
+            press({1210, 29});
+            release({1210, 29});
+        }));
+        EXPECT_EQ(model->selectedActionID(), action.id);
+        EXPECT_DOUBLE_EQ(playhead(), expected) << returns;
+    }
+}
+
+TEST_F(TimelineTest, ScrubbingInTheRulerFollowsThePointerWithinTheEdit)
+{
+    make({trackWith("A", {clipAt(0, 5)})});
+    press({110, 10});
+    EXPECT_DOUBLE_EQ(playhead(), 1);
+    moveTo({-90, 10});
+    EXPECT_DOUBLE_EQ(playhead(), 0);
+    moveTo({810, 10});
+    EXPECT_DOUBLE_EQ(playhead(), 5);
+    release({310, 10});
+    EXPECT_DOUBLE_EQ(playhead(), 3);
+}
+
+// --- Right button and the matrix ---
+
+TEST_F(TimelineTest, ARightDragBuildsTheMatrixAndALeftPressCutsIt)
+{
+    const std::vector<Track> tracks = {trackWith("A", {clipAt(0, 5)}), trackWith("B", {clipAt(0, 5)}),
+                                       trackWith("C", {clipAt(0, 5)})};
+    const std::set<Uuid> ab = {tracks[0].id, tracks[1].id};
+
+    // What the model's own cut gives, new ids left open.
+    TempFolder otherFolder;
+    auto reference = editorWith(otherFolder.path, tracks);
+    reference->cutMatrix(1.5, 3.5, ab);
+    std::vector<Track> expected = reference->tracks();
+    std::set<Uuid> old;
+    for (const Track& t : tracks)
+        for (const Clip& c : t.clips) old.insert(c.id);
+    for (Track& t : expected)
+        for (Clip& c : t.clips)
+            if (!old.count(c.id)) c.id = Uuid();
+
+    make(tracks);
+    press({160, 50}, Qt::RightButton);
+    moveTo({360, 100}, Qt::RightButton);
+    release({360, 100}, Qt::RightButton);
+    ASSERT_TRUE(timeline->interaction().matrix());
+    EXPECT_EQ(*timeline->interaction().matrix(), QRectF(160, 24, 200, 80));
+    EXPECT_EQ(timeline->canvas()->matrix(), timeline->interaction().matrix());
+    ASSERT_TRUE(model->matrixSelection());
+    EXPECT_EQ(*model->matrixSelection(), (EditorModel::MatrixSelection{1.5, 3.5, ab}));
+    EXPECT_DOUBLE_EQ(playhead(), 3.5);
+
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel&) {
+            press({200, 60});
+            release({200, 60});
+        },
+        expected));
+    EXPECT_FALSE(timeline->interaction().matrix());
+    EXPECT_FALSE(timeline->canvas()->matrix());
+    EXPECT_FALSE(model->matrixSelection());
+}
+
+TEST_F(TimelineTest, RightClicksAndNarrowMatricesLeaveNoSelection)
+{
+    make({trackWith("A", {clipAt(0, 5)})});
+    press({160, 50}, Qt::RightButton);
+    moveTo({360, 50}, Qt::RightButton);
+    ASSERT_TRUE(model->matrixSelection());
+    // A new right press clears it at once; a drag under 3 points leaves none.
+    press({200, 50}, Qt::RightButton);
+    EXPECT_FALSE(model->matrixSelection());
+    moveTo({202, 50}, Qt::RightButton);
+    release({202, 50}, Qt::RightButton);
+    EXPECT_FALSE(timeline->interaction().matrix());
+    EXPECT_FALSE(model->matrixSelection());
+}
+
+TEST_F(TimelineTest, AMatrixOverNoTracksSelectsAndCutsNothing)
+{
+    // Tracks deleted under a matrix, and a timeline that never had any.
+    for (const bool hadTracks : {true, false}) {
+        make(hadTracks ? std::vector<Track>{trackWith("A", {clipAt(0, 5)})} : std::vector<Track>{});
+        press({160, 50}, Qt::RightButton);
+        moveTo({360, 50}, Qt::RightButton);
+        release({360, 50}, Qt::RightButton);
+        EXPECT_EQ(model->matrixSelection().has_value(), hadTracks);
+        if (hadTracks) model->setTracks({});
+        EXPECT_TRUE(editChangesNothing(*model, [&](EditorModel&) {
+            press({200, 40});
+            release({200, 40});
+        }));
+        EXPECT_FALSE(timeline->interaction().matrix());
+        EXPECT_FALSE(model->matrixSelection());
+    }
+}
+
+TEST_F(TimelineTest, AMatrixEdgeDragSnapsAndKeepsFourPoints)
+{
+    make({trackWith("A", {clipAt(0, 5)}), trackWith("B", {clipAt(2.04, 3)})});
+    press({160, 50}, Qt::RightButton);
+    moveTo({360, 100}, Qt::RightButton);
+    release({360, 100}, Qt::RightButton);
+    // The left edge onto B's start (within 8 points), then the right edge past it.
+    press({160, 64});
+    moveTo({210, 64});
+    EXPECT_EQ(*timeline->interaction().matrix(), QRectF(214, 24, 146, 80));
+    EXPECT_DOUBLE_EQ(playhead(), 2.04);
+    release({210, 64});
+    press({362, 64});
+    moveTo({100, 64});
+    EXPECT_EQ(*timeline->interaction().matrix(), QRectF(214, 24, 4, 80));
+    release({100, 64});
+    EXPECT_TRUE(model->undoStack().empty());
+}
+
+// --- Wheel ---
+
+TEST_F(TimelineTest, TheWheelZoomsSetsTheRowHeightOrScrolls)
+{
+    struct Case {
+        const char* what;
+        double pps, scrollBefore;
+        Qt::KeyboardModifiers modifiers;
+        QPoint pixelDelta, angleDelta;
+        double x;
+        double ppsAfter, scrollAfter, heightAfter;
+    } cases[] = {
+        {"zoom", 50, 0, Qt::AltModifier, {}, {0, 120}, 510, 55, 50, 40},
+        {"zoom, axes swapped", 50, 0, Qt::AltModifier, {}, {120, 0}, 510, 55, 50, 40},
+        {"zoom out to the least", 50, 0, Qt::AltModifier, {}, {0, -1200}, 510, 980.0 / 10800, 0, 40},
+        {"height", 100, 0, Qt::ControlModifier, {}, {0, 240}, 300, 100, 0, 48},
+        {"height at least", 100, 0, Qt::ControlModifier, {}, {0, -1200}, 300, 100, 0, 22},
+        {"precise horizontal", 100, 100, {}, {-30, 0}, {-90, 0}, 300, 100, 130, 40},
+        {"notch horizontal", 100, 100, {}, {}, {120, 0}, 300, 100, 88, 40},
+        {"shift vertical", 100, 100, Qt::ShiftModifier, {}, {0, -240}, 300, 100, 124, 40},
+        {"plain vertical", 100, 100, {}, {}, {0, 120}, 300, 100, 100, 40},
+    };
+    for (const Case& c : cases) {
+        make({trackWith("A", {clipAt(0, 9.8)})}, c.pps, 1000);
+        timeline->scrollTo(c.scrollBefore);
+        ASSERT_EQ(timeline->scrollX(), c.scrollBefore) << c.what;
+        EXPECT_TRUE(wheel({c.x, 50}, c.pixelDelta, c.angleDelta, c.modifiers)) << c.what;
+        EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), c.ppsAfter) << c.what;
+        EXPECT_EQ(timeline->scrollX(), c.scrollAfter) << c.what;
+        EXPECT_DOUBLE_EQ(model->trackHeight(), c.heightAfter) << c.what;
+    }
+}
+
+TEST_F(TimelineTest, RowsUnderAPoint)
+{
+    make({trackWith("A", {}), trackWith("B", {})});
+    const TimelineInteraction& i = timeline->interaction();
+    struct Case {
+        double y;
+        int index;
+        std::optional<int> row;
+    } cases[] = {{0, 0, std::nullopt}, {23.9, 0, std::nullopt}, {24, 0, 0}, {63.9, 0, 0},
+                 {64, 1, 1},           {103.9, 1, 1},           {104, 1, std::nullopt}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(i.rowIndex(c.y), c.index) << c.y;
+        EXPECT_EQ(i.row(c.y), c.row) << c.y;
+    }
+    make({});
+    EXPECT_EQ(timeline->interaction().rowIndex(50), 0);
+    EXPECT_EQ(timeline->interaction().row(50), std::nullopt);
+    EXPECT_EQ(timeline->panelHeight(), 30);
+}
+
+TEST_F(TimelineTest, Screenshots)
+{
+    Track a = trackWith("Képernyő", {clipAt(0.5, 3), clipAt(4.5, 3)});
+    Track b = trackWith("Hang", {clipAt(1, 5)}, MediaKind::audio);
+    make({a, b}, 100, 900);
+    press({160, 50}, Qt::RightButton);
+    moveTo({420, 100}, Qt::RightButton);
+    release({420, 100}, Qt::RightButton);
+    saveScreenshot(*timeline, "edit-timeline-matrix");
+
+    press({880, 30});
+    moveTo({560, 90});
+    saveScreenshot(*timeline, "edit-timeline-band");
+    release({560, 90});
+}
+
+} // namespace
+} // namespace ondexa::testing
