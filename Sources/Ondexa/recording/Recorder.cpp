@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -59,6 +60,8 @@ constexpr std::chrono::milliseconds kRepeatCheckPeriod{100};
 constexpr std::int64_t kAfterRepeatNanoseconds = 1'000'000;
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
+// Core::stopAt before stop() is called.
+constexpr std::int64_t kNotStopped = std::numeric_limits<std::int64_t>::max();
 
 constexpr const char* kSystemSoundName = "Rendszerhang";
 
@@ -135,6 +138,11 @@ struct Recorder::Core {
     // Frames the stream handed over that the queue has not taken yet: no
     // repeat while one is on its way.
     std::atomic<int> framesOnTheWay{0};
+
+    // Host time at which stop() was called, ns: the movie ends there, and
+    // nothing stamped later is written however far behind the queue is.
+    // Written once on the main thread before the stop is queued.
+    std::atomic<std::int64_t> stopAt{kNotStopped};
 
     std::optional<MediaTime> sessionStart;
     MediaTime lastFramePTS;           // the last screen frame written, repeats included; invalid until the first
@@ -394,6 +402,8 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
 {
     if (stopping || writer.state() != MovieWriter::State::writing) return;
     // The stream delivers only complete, changed pictures.
+    const std::int64_t stop = stopAt.load();
+    if (frame.hostTime > stop) return;  // grabbed after the stop: not part of the recording
     MediaTime pts = hostTime(frame.hostTime);
     try {
         if (!sessionStart) {
@@ -403,6 +413,7 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
         if (lastFramePTS.isValid() && pts <= lastFramePTS) {
             if (!lastWasRepeat) return;
             pts = lastFramePTS + hostTime(kAfterRepeatNanoseconds);
+            if (pts > hostTime(stop)) return;
         }
         if (!writer.appendVideo(videoTrack, frame.image, pts)) return;
     } catch (const std::exception&) {
@@ -423,7 +434,7 @@ void Recorder::Core::repeatIfQuiet()
         writer.state() != MovieWriter::State::writing)
         return;
     const MediaTime due = lastFramePTS + hostTime(kRepeatEveryNanoseconds);
-    if (hostTime(platform::HostClock::nowNanoseconds()) < due) return;
+    if (hostTime(platform::HostClock::nowNanoseconds()) < due || due > hostTime(stopAt.load())) return;
     try {
         // Not counted: writtenFrames counts the pictures the screen showed.
         if (writer.repeatVideo(videoTrack, due)) {
@@ -439,7 +450,8 @@ void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
 {
     if (stopping || writer.state() != MovieWriter::State::writing || cameraTrack < 0 || !sessionStart) return;
     const MediaTime& pts = frame.presentationTime;
-    if (pts < *sessionStart || (lastCameraPTS.isValid() && pts <= lastCameraPTS)) return;
+    if (pts < *sessionStart || pts > hostTime(stopAt.load()) || (lastCameraPTS.isValid() && pts <= lastCameraPTS))
+        return;
     try {
         if (writer.appendVideo(cameraTrack, frame.image, pts)) lastCameraPTS = pts;
     } catch (const std::exception&) {
@@ -450,6 +462,12 @@ void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
 void Recorder::Core::appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts)
 {
     if (stopping || track < 0 || !sessionStart || writer.state() != MovieWriter::State::writing) return;
+    // Samples after the stop are cut: the sound ends with the picture.
+    if (const std::int64_t stop = stopAt.load(); stop != kNotStopped) {
+        const double left = (hostTime(stop) - pts).seconds() * rate;
+        if (left <= 0) return;
+        frames = int(std::min<double>(frames, std::ceil(left)));
+    }
     try {
         writer.appendSound(track, samples, frames, channels, rate, pts);
     } catch (const std::exception&) {
@@ -482,14 +500,23 @@ void Recorder::Core::systemSoundArrived(const platform::AudioInputStream::Buffer
 
 // --- Stop ----------------------------------------------------------------------------
 
+void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)
+{
+    core_->queue.async([duration] { std::this_thread::sleep_for(duration); });
+}
+
 void Recorder::stop(StopCompletion done)
 {
     if (!started_) throw std::logic_error("Recorder: stop() before start()");
     if (stopped_) throw std::logic_error("Recorder: stop() called twice");
     stopped_ = true;
 
-    detachMic();
+    // The stop is now, not when the queue gets to it: under load the queue
+    // may be seconds behind, and the movie would end with that much frozen
+    // picture.
     Core* core = core_.get();
+    core->stopAt = platform::HostClock::nowNanoseconds();
+    detachMic();
     core->queue.async([core, done = std::move(done)]() mutable {
         core->stopSources();
         // Whatever the sources delivered until they stopped is queued by now,
@@ -516,16 +543,16 @@ Recorder::StopResult Recorder::Core::finish()
         return result;
     }
 
-    const MediaTime now = hostTime(platform::HostClock::nowNanoseconds());
-    if (lastFramePTS.isValid() && (now - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
+    const MediaTime end = hostTime(stopAt.load());
+    if (lastFramePTS.isValid() && (end - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
         try {
-            writer.repeatVideo(videoTrack, now);  // not counted; a failure shows in finish()
+            writer.repeatVideo(videoTrack, end);  // not counted; a failure shows in finish()
         } catch (const std::exception&) {
         }
     }
 
     try {
-        writer.finish(now);
+        writer.finish(end);
         result.movieStart = sessionStart;
     } catch (const std::exception&) {
         result.error = writer.failure() ? writer.failure()->what() : "A fájl lezárása nem sikerült.";
