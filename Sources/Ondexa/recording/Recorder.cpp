@@ -53,6 +53,11 @@ constexpr double kRepeatLastFrameAfter = 0.05;  // s
 // that every fragment of the movie holds picture: a crash then loses at most
 // the last fragment, not the picture of a whole quiet recording.
 constexpr std::int64_t kRepeatEveryNanoseconds = 1'000'000'000;
+// At the stop each sound input is kept open until a buffer stamped at or
+// after the stop time has come: under load the sound server and our sound
+// thread deliver late, and closing at once loses the sound still on its way.
+// A source that has gone quiet is not waited for longer than this.
+constexpr std::chrono::milliseconds kSoundAtStopDeadline{1000};
 // How often the capture queue is asked whether a repeat is due.
 constexpr std::chrono::milliseconds kRepeatCheckPeriod{100};
 // A real frame that the queue gets only after a repeat stamped later than
@@ -156,6 +161,13 @@ struct Recorder::Core {
     // Sound input thread only: places the system sound on the host clock.
     SoundTimeLine systemLine;
 
+    // Whether each sound input has delivered up to the stop (or can't any
+    // more); the stop sequence waits on `soundCame` for them.
+    std::mutex soundMutex;
+    std::condition_variable soundCame;
+    bool systemReachedStop = false;  // guarded by soundMutex
+    bool micReachedStop = false;     // guarded by soundMutex
+
     // Declared last: destroyed first, running what is still queued while the
     // fields above live.
     platform::SerialQueue queue{"ondexa.capture"};
@@ -181,6 +193,8 @@ struct Recorder::Core {
 
     void startSources(bool showsCursor);
     void stopSources();
+    void stopPictures();
+    void awaitSoundUntilStop(bool mic);
     Recorder::StopResult finish();
 
     void appendVideo(platform::ScreenFrame frame);
@@ -189,7 +203,16 @@ struct Recorder::Core {
     void appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts);
     void reportWriterFailure();
 
-    // --- on the sound input thread ---
+    // --- on the sound input threads ---
+
+    void soundReached(bool& reached)
+    {
+        {
+            std::lock_guard lock(soundMutex);
+            reached = true;
+        }
+        soundCame.notify_all();
+    }
 
     void systemSoundArrived(const platform::AudioInputStream::Buffer& buffer);
 };
@@ -315,10 +338,12 @@ void Recorder::start(StartCompletion done)
             auto core = weak.lock();  // never the last owner: the recorder detaches the mic before letting go
             if (!core) return;
             Core* c = core.get();
+            const bool reachedStop = buffer.presentationTime >= hostTime(c->stopAt.load());
             c->queue.async([c, buffer = std::move(buffer)] {
                 c->appendSound(c->micTrack, buffer.samples.data(), buffer.frames, buffer.channels, buffer.sampleRate,
                                buffer.presentationTime);
             });
+            if (reachedStop) c->soundReached(c->micReachedStop);
         });
     }
 
@@ -353,7 +378,10 @@ void Recorder::Core::startSources(bool showsCursor)
                                                 kSystemSoundFramesPerBuffer},
             [this](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(buffer); },
             // The recording goes on without it (silence), as it does without a camera.
-            [](const std::string& why) { logLine(why); });
+            [this](const std::string& why) {
+                logLine(why);
+                soundReached(systemReachedStop);
+            });
     }
 
     platform::ScreenStream::Configuration configuration;
@@ -381,6 +409,12 @@ void Recorder::Core::startSources(bool showsCursor)
 
 void Recorder::Core::stopSources()
 {
+    stopPictures();
+    systemSound.reset();
+}
+
+void Recorder::Core::stopPictures()
+{
     repeater.stop();
     if (stream) {
         stream->stop();
@@ -392,8 +426,15 @@ void Recorder::Core::stopSources()
         droppedFrames += statistics.droppedInFlight + statistics.missedDeadlines;
         stream.reset();
     }
-    systemSound.reset();
     if (camera) camera->stop();
+}
+
+void Recorder::Core::awaitSoundUntilStop(bool mic)
+{
+    std::unique_lock lock(soundMutex);
+    soundCame.wait_for(lock, kSoundAtStopDeadline, [&] {
+        return (!systemSound || systemReachedStop) && (!mic || micReachedStop);
+    });
 }
 
 // --- Samples -------------------------------------------------------------------------
@@ -496,6 +537,7 @@ void Recorder::Core::systemSoundArrived(const platform::AudioInputStream::Buffer
     queue.async([this, samples = std::move(samples), frames, channels, rate, pts = hostTime(placement.time)] {
         appendSound(systemTrack, samples.data(), frames, channels, rate, pts);
     });
+    if (placement.time >= stopAt.load()) soundReached(systemReachedStop);
 }
 
 // --- Stop ----------------------------------------------------------------------------
@@ -516,19 +558,30 @@ void Recorder::stop(StopCompletion done)
     // picture.
     Core* core = core_.get();
     core->stopAt = platform::HostClock::nowNanoseconds();
+    const bool awaitMic = mic_ && !mic_->hasEnded();
+    core->queue.async([core, awaitMic, done = std::move(done)]() mutable {
+        core->stopPictures();
+        // The sound up to the stop may still be on its way (what comes after
+        // it is cut as it is written).
+        core->awaitSoundUntilStop(awaitMic);
+        core->systemSound.reset();
+        core->toMain([done = std::move(done)](Recorder& recorder) mutable { recorder.finishAfterSound(std::move(done)); });
+    });
+}
+
+void Recorder::finishAfterSound(StopCompletion done)
+{
     detachMic();
+    // Whatever the sources delivered until they stopped is queued by now,
+    // ahead of this: the movie is finished after it is written.
+    Core* core = core_.get();
     core->queue.async([core, done = std::move(done)]() mutable {
-        core->stopSources();
-        // Whatever the sources delivered until they stopped is queued by now,
-        // ahead of this: the movie is finished after it is written.
-        core->queue.async([core, done = std::move(done)]() mutable {
-            StopResult result = core->finish();
-            core->toMain([result = std::move(result), written = core->writtenFrames, dropped = core->droppedFrames,
-                          done = std::move(done)](Recorder& recorder) {
-                recorder.writtenFrames_ = written;
-                recorder.droppedFrames_ = dropped;
-                if (done) done(result);
-            });
+        StopResult result = core->finish();
+        core->toMain([result = std::move(result), written = core->writtenFrames, dropped = core->droppedFrames,
+                      done = std::move(done)](Recorder& recorder) {
+            recorder.writtenFrames_ = written;
+            recorder.droppedFrames_ = dropped;
+            if (done) done(result);
         });
     });
 }

@@ -113,7 +113,9 @@ public:
     // Stops the sources, writes what they delivered up to the stop (the host
     // time of this call; anything stamped later is left out, however far
     // behind the capture queue is), repeats the last frame at the stop time,
-    // and finishes the movie there. Fails with "Nem érkezett
+    // and finishes the movie there. Each sound input is read until its sound
+    // has reached the stop time (at most about a second), so sound still on
+    // its way is kept. Fails with "Nem érkezett
     // kép a felvétel alatt." when no frame came (the file is then removed).
     // Once, after start().
     void stop(StopCompletion done);
@@ -126,6 +128,9 @@ private:
     struct Core;
 
     void detachMic();
+    // Main thread, the second half of stop(): once the sound up to the stop
+    // has come, the mic lets go and the queue finishes the movie.
+    void finishAfterSound(StopCompletion done);
 
     const std::filesystem::path url_;
     std::vector<std::string> audioTrackNames_;

@@ -6,6 +6,7 @@
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "Ondexa/recording/Recorder.h"
+#include "Platform/audio/AudioServer.h"
 #include "Platform/capture/CameraFakeSource.h"
 #include "Platform/capture/ScreenContent.h"
 #include "Platform/capture/TestDesktop.h"
@@ -15,6 +16,9 @@
 #include "support/MovieFragments.h"
 
 #include <gtest/gtest.h>
+#include <pulse/thread-mainloop.h>
+
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -439,6 +443,40 @@ TEST_F(RecorderDesktopTest, TheCameraIsTheSecondVideoTrackFromTheFirstFrameOn)
     EXPECT_NEAR(ends[2], ends[0], 0.05);
     EXPECT_FALSE(movie[2].video);
     EXPECT_EQ(movie[2].handlerName, "Rendszerhang");
+}
+
+// Under load our sound thread falls behind: here it is held for the last half
+// second before the stop, so that sound is still with the sound server when
+// stop() is called. Both sound tracks keep it up to the end of the movie.
+TEST_F(RecorderDesktopTest, SoundStillOnItsWayAtTheStopIsKept)
+{
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    MicCapture mic(device_);
+    mic.setChannels({0}, false);
+    const auto file = *folder_ / "late-sound.mov";
+    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), true, &mic, nullptr, 30);
+    recorder.setShowsCursor(false);
+    pa_threaded_mainloop* loop = platform::AudioServer::shared()->mainloop();
+    const auto result = run(recorder, 1500ms, {}, nullptr, [&] {
+        pa_threaded_mainloop_lock(loop);
+        std::this_thread::sleep_for(500ms);
+        // Let go once stop() has been called (the same thread must unlock).
+        QTimer::singleShot(0, [loop] { pa_threaded_mainloop_unlock(loop); });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 3u);
+    const double end = movie[0].end;
+    for (std::size_t track : {1u, 2u}) {
+        SCOPED_TRACE(track == 1 ? "system sound" : "interface");
+        EXPECT_NEAR(movie[track].end, end, 0.05);
+        // The steady tone goes on to the end (less the encoder's last frame).
+        const double before = movie[track].rms(0.2, 0.6);
+        EXPECT_GT(before, 0.02);
+        EXPECT_GT(movie[track].rms(end - 0.45, end - 0.05), 0.9 * before);
+    }
 }
 
 // A recording killed after 9 s whose screen stands still, or changes once a
