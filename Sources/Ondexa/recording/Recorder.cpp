@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -52,6 +53,11 @@ constexpr double kRepeatLastFrameAfter = 0.05;  // s
 // that every fragment of the movie holds picture: a crash then loses at most
 // the last fragment, not the picture of a whole quiet recording.
 constexpr std::int64_t kRepeatEveryNanoseconds = 1'000'000'000;
+// At the stop each sound input is kept open until a buffer stamped at or
+// after the stop time has come: under load the sound server and our sound
+// thread deliver late, and closing at once loses the sound still on its way.
+// A source that has gone quiet is not waited for longer than this.
+constexpr std::chrono::milliseconds kSoundAtStopDeadline{1000};
 // How often the capture queue is asked whether a repeat is due.
 constexpr std::chrono::milliseconds kRepeatCheckPeriod{100};
 // A real frame that the queue gets only after a repeat stamped later than
@@ -59,6 +65,8 @@ constexpr std::chrono::milliseconds kRepeatCheckPeriod{100};
 constexpr std::int64_t kAfterRepeatNanoseconds = 1'000'000;
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
+// Core::stopAt before stop() is called.
+constexpr std::int64_t kNotStopped = std::numeric_limits<std::int64_t>::max();
 
 constexpr const char* kSystemSoundName = "Rendszerhang";
 
@@ -136,6 +144,11 @@ struct Recorder::Core {
     // repeat while one is on its way.
     std::atomic<int> framesOnTheWay{0};
 
+    // Host time at which stop() was called, ns: the movie ends there, and
+    // nothing stamped later is written however far behind the queue is.
+    // Written once on the main thread before the stop is queued.
+    std::atomic<std::int64_t> stopAt{kNotStopped};
+
     std::optional<MediaTime> sessionStart;
     MediaTime lastFramePTS;           // the last screen frame written, repeats included; invalid until the first
     bool lastWasRepeat = false;
@@ -147,6 +160,13 @@ struct Recorder::Core {
 
     // Sound input thread only: places the system sound on the host clock.
     SoundTimeLine systemLine;
+
+    // Whether each sound input has delivered up to the stop (or can't any
+    // more); the stop sequence waits on `soundCame` for them.
+    std::mutex soundMutex;
+    std::condition_variable soundCame;
+    bool systemReachedStop = false;  // guarded by soundMutex
+    bool micReachedStop = false;     // guarded by soundMutex
 
     // Declared last: destroyed first, running what is still queued while the
     // fields above live.
@@ -173,6 +193,8 @@ struct Recorder::Core {
 
     void startSources(bool showsCursor);
     void stopSources();
+    void stopPictures();
+    void awaitSoundUntilStop(bool mic);
     Recorder::StopResult finish();
 
     void appendVideo(platform::ScreenFrame frame);
@@ -181,7 +203,16 @@ struct Recorder::Core {
     void appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts);
     void reportWriterFailure();
 
-    // --- on the sound input thread ---
+    // --- on the sound input threads ---
+
+    void soundReached(bool& reached)
+    {
+        {
+            std::lock_guard lock(soundMutex);
+            reached = true;
+        }
+        soundCame.notify_all();
+    }
 
     void systemSoundArrived(const platform::AudioInputStream::Buffer& buffer);
 };
@@ -307,10 +338,12 @@ void Recorder::start(StartCompletion done)
             auto core = weak.lock();  // never the last owner: the recorder detaches the mic before letting go
             if (!core) return;
             Core* c = core.get();
+            const bool reachedStop = buffer.presentationTime >= hostTime(c->stopAt.load());
             c->queue.async([c, buffer = std::move(buffer)] {
                 c->appendSound(c->micTrack, buffer.samples.data(), buffer.frames, buffer.channels, buffer.sampleRate,
                                buffer.presentationTime);
             });
+            if (reachedStop) c->soundReached(c->micReachedStop);
         });
     }
 
@@ -345,7 +378,10 @@ void Recorder::Core::startSources(bool showsCursor)
                                                 kSystemSoundFramesPerBuffer},
             [this](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(buffer); },
             // The recording goes on without it (silence), as it does without a camera.
-            [](const std::string& why) { logLine(why); });
+            [this](const std::string& why) {
+                logLine(why);
+                soundReached(systemReachedStop);
+            });
     }
 
     platform::ScreenStream::Configuration configuration;
@@ -373,6 +409,12 @@ void Recorder::Core::startSources(bool showsCursor)
 
 void Recorder::Core::stopSources()
 {
+    stopPictures();
+    systemSound.reset();
+}
+
+void Recorder::Core::stopPictures()
+{
     repeater.stop();
     if (stream) {
         stream->stop();
@@ -384,8 +426,15 @@ void Recorder::Core::stopSources()
         droppedFrames += statistics.droppedInFlight + statistics.missedDeadlines;
         stream.reset();
     }
-    systemSound.reset();
     if (camera) camera->stop();
+}
+
+void Recorder::Core::awaitSoundUntilStop(bool mic)
+{
+    std::unique_lock lock(soundMutex);
+    soundCame.wait_for(lock, kSoundAtStopDeadline, [&] {
+        return (!systemSound || systemReachedStop) && (!mic || micReachedStop);
+    });
 }
 
 // --- Samples -------------------------------------------------------------------------
@@ -394,6 +443,8 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
 {
     if (stopping || writer.state() != MovieWriter::State::writing) return;
     // The stream delivers only complete, changed pictures.
+    const std::int64_t stop = stopAt.load();
+    if (frame.hostTime > stop) return;  // grabbed after the stop: not part of the recording
     MediaTime pts = hostTime(frame.hostTime);
     try {
         if (!sessionStart) {
@@ -403,6 +454,7 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
         if (lastFramePTS.isValid() && pts <= lastFramePTS) {
             if (!lastWasRepeat) return;
             pts = lastFramePTS + hostTime(kAfterRepeatNanoseconds);
+            if (pts > hostTime(stop)) return;
         }
         if (!writer.appendVideo(videoTrack, frame.image, pts)) return;
     } catch (const std::exception&) {
@@ -423,7 +475,7 @@ void Recorder::Core::repeatIfQuiet()
         writer.state() != MovieWriter::State::writing)
         return;
     const MediaTime due = lastFramePTS + hostTime(kRepeatEveryNanoseconds);
-    if (hostTime(platform::HostClock::nowNanoseconds()) < due) return;
+    if (hostTime(platform::HostClock::nowNanoseconds()) < due || due > hostTime(stopAt.load())) return;
     try {
         // Not counted: writtenFrames counts the pictures the screen showed.
         if (writer.repeatVideo(videoTrack, due)) {
@@ -439,7 +491,8 @@ void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
 {
     if (stopping || writer.state() != MovieWriter::State::writing || cameraTrack < 0 || !sessionStart) return;
     const MediaTime& pts = frame.presentationTime;
-    if (pts < *sessionStart || (lastCameraPTS.isValid() && pts <= lastCameraPTS)) return;
+    if (pts < *sessionStart || pts > hostTime(stopAt.load()) || (lastCameraPTS.isValid() && pts <= lastCameraPTS))
+        return;
     try {
         if (writer.appendVideo(cameraTrack, frame.image, pts)) lastCameraPTS = pts;
     } catch (const std::exception&) {
@@ -450,6 +503,12 @@ void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
 void Recorder::Core::appendSound(int track, const float* samples, int frames, int channels, int rate, MediaTime pts)
 {
     if (stopping || track < 0 || !sessionStart || writer.state() != MovieWriter::State::writing) return;
+    // Samples after the stop are cut: the sound ends with the picture.
+    if (const std::int64_t stop = stopAt.load(); stop != kNotStopped) {
+        const double left = (hostTime(stop) - pts).seconds() * rate;
+        if (left <= 0) return;
+        frames = int(std::min<double>(frames, std::ceil(left)));
+    }
     try {
         writer.appendSound(track, samples, frames, channels, rate, pts);
     } catch (const std::exception&) {
@@ -478,9 +537,15 @@ void Recorder::Core::systemSoundArrived(const platform::AudioInputStream::Buffer
     queue.async([this, samples = std::move(samples), frames, channels, rate, pts = hostTime(placement.time)] {
         appendSound(systemTrack, samples.data(), frames, channels, rate, pts);
     });
+    if (placement.time >= stopAt.load()) soundReached(systemReachedStop);
 }
 
 // --- Stop ----------------------------------------------------------------------------
+
+void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)
+{
+    core_->queue.async([duration] { std::this_thread::sleep_for(duration); });
+}
 
 void Recorder::stop(StopCompletion done)
 {
@@ -488,20 +553,35 @@ void Recorder::stop(StopCompletion done)
     if (stopped_) throw std::logic_error("Recorder: stop() called twice");
     stopped_ = true;
 
+    // The stop is now, not when the queue gets to it: under load the queue
+    // may be seconds behind, and the movie would end with that much frozen
+    // picture.
+    Core* core = core_.get();
+    core->stopAt = platform::HostClock::nowNanoseconds();
+    const bool awaitMic = mic_ && !mic_->hasEnded();
+    core->queue.async([core, awaitMic, done = std::move(done)]() mutable {
+        core->stopPictures();
+        // The sound up to the stop may still be on its way (what comes after
+        // it is cut as it is written).
+        core->awaitSoundUntilStop(awaitMic);
+        core->systemSound.reset();
+        core->toMain([done = std::move(done)](Recorder& recorder) mutable { recorder.finishAfterSound(std::move(done)); });
+    });
+}
+
+void Recorder::finishAfterSound(StopCompletion done)
+{
     detachMic();
+    // Whatever the sources delivered until they stopped is queued by now,
+    // ahead of this: the movie is finished after it is written.
     Core* core = core_.get();
     core->queue.async([core, done = std::move(done)]() mutable {
-        core->stopSources();
-        // Whatever the sources delivered until they stopped is queued by now,
-        // ahead of this: the movie is finished after it is written.
-        core->queue.async([core, done = std::move(done)]() mutable {
-            StopResult result = core->finish();
-            core->toMain([result = std::move(result), written = core->writtenFrames, dropped = core->droppedFrames,
-                          done = std::move(done)](Recorder& recorder) {
-                recorder.writtenFrames_ = written;
-                recorder.droppedFrames_ = dropped;
-                if (done) done(result);
-            });
+        StopResult result = core->finish();
+        core->toMain([result = std::move(result), written = core->writtenFrames, dropped = core->droppedFrames,
+                      done = std::move(done)](Recorder& recorder) {
+            recorder.writtenFrames_ = written;
+            recorder.droppedFrames_ = dropped;
+            if (done) done(result);
         });
     });
 }
@@ -516,16 +596,16 @@ Recorder::StopResult Recorder::Core::finish()
         return result;
     }
 
-    const MediaTime now = hostTime(platform::HostClock::nowNanoseconds());
-    if (lastFramePTS.isValid() && (now - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
+    const MediaTime end = hostTime(stopAt.load());
+    if (lastFramePTS.isValid() && (end - lastFramePTS).seconds() > kRepeatLastFrameAfter) {
         try {
-            writer.repeatVideo(videoTrack, now);  // not counted; a failure shows in finish()
+            writer.repeatVideo(videoTrack, end);  // not counted; a failure shows in finish()
         } catch (const std::exception&) {
         }
     }
 
     try {
-        writer.finish(now);
+        writer.finish(end);
         result.movieStart = sessionStart;
     } catch (const std::exception&) {
         result.error = writer.failure() ? writer.failure()->what() : "A fájl lezárása nem sikerült.";

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -109,16 +110,27 @@ public:
     // stream. On failure everything started is stopped and the movie file, if
     // this recorder created it, is removed. Once.
     void start(StartCompletion done);
-    // Stops the sources, writes what they already delivered, repeats the last
-    // frame at the stop time, and finishes the movie. Fails with "Nem érkezett
+    // Stops the sources, writes what they delivered up to the stop (the host
+    // time of this call; anything stamped later is left out, however far
+    // behind the capture queue is), repeats the last frame at the stop time,
+    // and finishes the movie there. Each sound input is read until its sound
+    // has reached the stop time (at most about a second), so sound still on
+    // its way is kept. Fails with "Nem érkezett
     // kép a felvétel alatt." when no frame came (the file is then removed).
     // Once, after start().
     void stop(StopCompletion done);
+
+    // Tests: keeps the capture queue busy for `duration` from now, as a slow
+    // encoder on a loaded machine would.
+    void holdQueueForTesting(std::chrono::milliseconds duration);
 
 private:
     struct Core;
 
     void detachMic();
+    // Main thread, the second half of stop(): once the sound up to the stop
+    // has come, the mic lets go and the queue finishes the movie.
+    void finishAfterSound(StopCompletion done);
 
     const std::filesystem::path url_;
     std::vector<std::string> audioTrackNames_;

@@ -6,14 +6,19 @@
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "Ondexa/recording/Recorder.h"
+#include "Platform/audio/AudioServer.h"
 #include "Platform/capture/CameraFakeSource.h"
 #include "Platform/capture/ScreenContent.h"
 #include "Platform/capture/TestDesktop.h"
+#include "Platform/core/HostClock.h"
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
 #include "support/MovieFragments.h"
 
 #include <gtest/gtest.h>
+#include <pulse/thread-mainloop.h>
+
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -159,8 +164,10 @@ protected:
 
     // Starts `recorder`, calls `during` once it runs, stops it after `length`;
     // `seconds` gets how long it really ran.
+    // `beforeStop` runs after `length`, just before stop() is called.
     static Recorder::StopResult run(Recorder& recorder, std::chrono::milliseconds length,
-                                    const std::function<void()>& during = {}, double* seconds = nullptr)
+                                    const std::function<void()>& during = {}, double* seconds = nullptr,
+                                    const std::function<void()>& beforeStop = {})
     {
         std::optional<std::optional<std::string>> started;
         recorder.start([&](std::optional<std::string> error) { started = std::move(error); });
@@ -169,6 +176,7 @@ protected:
         const auto begin = std::chrono::steady_clock::now();
         if (during) during();
         pumpUntil([] { return false; }, length);
+        if (beforeStop) beforeStop();
         if (seconds) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         std::optional<Recorder::StopResult> result;
         recorder.stop([&](const Recorder::StopResult& r) { result = r; });
@@ -400,7 +408,15 @@ TEST_F(RecorderDesktopTest, TheCameraIsTheSecondVideoTrackFromTheFirstFrameOn)
     Flicker flicker(QRect(700, 500, 40, 40));
     const auto file = *folder_ / "camera.mov";
     Recorder recorder(file, CaptureTarget::ofDisplay(display_), true, nullptr, std::move(camera), 30);
-    const auto result = run(recorder, 1500ms);
+    // The capture queue falls a second behind just before the stop, as under
+    // load: the movie still ends when stop() was called, not when the queue
+    // got there.
+    std::int64_t stopHost = 0;
+    const auto result = run(recorder, 1500ms, {}, nullptr, [&] {
+        recorder.holdQueueForTesting(1000ms);
+        ondexa::testing::pumpFor(400ms);
+        stopHost = platform::HostClock::nowNanoseconds();
+    });
     ASSERT_TRUE(result.movieStart) << result.error;
     EXPECT_EQ(recorder.audioTrackNames(), std::vector<std::string>{"Rendszerhang"});
 
@@ -418,12 +434,49 @@ TEST_F(RecorderDesktopTest, TheCameraIsTheSecondVideoTrackFromTheFirstFrameOn)
     // camera's first and last frames may come a little late on a busy machine.
     EXPECT_GE(cameraTrack.start, screen.start);
     EXPECT_LT(cameraTrack.start, screen.start + 0.6);
-    // The last camera picture lasts until the stop, as the screen's does.
+    // Both pictures last until the stop, not until the late queue reached it.
     const auto ends = fixtures::fragmentedTrackEnds(file);
     ASSERT_EQ(ends.size(), 3u);
-    EXPECT_NEAR(ends[1], ends[0], 0.3);
+    const double stopped = (platform::MediaTime(stopHost, 1'000'000'000) - *result.movieStart).seconds();
+    EXPECT_NEAR(ends[0], stopped, 2.0 / 30);
+    EXPECT_NEAR(ends[1], ends[0], 2.0 / 30);
+    EXPECT_NEAR(ends[2], ends[0], 0.05);
     EXPECT_FALSE(movie[2].video);
     EXPECT_EQ(movie[2].handlerName, "Rendszerhang");
+}
+
+// Under load our sound thread falls behind: here it is held for the last half
+// second before the stop, so that sound is still with the sound server when
+// stop() is called. Both sound tracks keep it up to the end of the movie.
+TEST_F(RecorderDesktopTest, SoundStillOnItsWayAtTheStopIsKept)
+{
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    MicCapture mic(device_);
+    mic.setChannels({0}, false);
+    const auto file = *folder_ / "late-sound.mov";
+    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), true, &mic, nullptr, 30);
+    recorder.setShowsCursor(false);
+    pa_threaded_mainloop* loop = platform::AudioServer::shared()->mainloop();
+    const auto result = run(recorder, 1500ms, {}, nullptr, [&] {
+        pa_threaded_mainloop_lock(loop);
+        std::this_thread::sleep_for(500ms);
+        // Let go once stop() has been called (the same thread must unlock).
+        QTimer::singleShot(0, [loop] { pa_threaded_mainloop_unlock(loop); });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 3u);
+    const double end = movie[0].end;
+    for (std::size_t track : {1u, 2u}) {
+        SCOPED_TRACE(track == 1 ? "system sound" : "interface");
+        EXPECT_NEAR(movie[track].end, end, 0.05);
+        // The steady tone goes on to the end (less the encoder's last frame).
+        const double before = movie[track].rms(0.2, 0.6);
+        EXPECT_GT(before, 0.02);
+        EXPECT_GT(movie[track].rms(end - 0.45, end - 0.05), 0.9 * before);
+    }
 }
 
 // A recording killed after 9 s whose screen stands still, or changes once a
