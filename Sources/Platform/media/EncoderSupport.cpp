@@ -26,6 +26,9 @@ std::int64_t ticksOf(const MediaTime& t, std::int64_t scale)
     return static_cast<std::int64_t>(q);
 }
 
+namespace {
+
+// Writes all of `size` bytes to the descriptor (an int) behind `opaque`.
 int writeToFile(void* opaque, std::uint8_t* data, int size)
 {
     const int fd = *static_cast<int*>(opaque);
@@ -40,6 +43,20 @@ int writeToFile(void* opaque, std::uint8_t* data, int size)
         left -= static_cast<int>(n);
     }
     return size;
+}
+
+} // namespace
+
+AVIOContext* fileOutput(int* fd, int bufferSize, std::int64_t (*seek)(void*, std::int64_t, int))
+{
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(std::size_t(bufferSize)));
+    if (!buffer) throw std::bad_alloc();
+    AVIOContext* io = avio_alloc_context(buffer, bufferSize, 1, fd, nullptr, writeToFile, seek);
+    if (!io) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    return io;
 }
 
 CodecPtr allocEncoder(const char* name, const char* failure)

@@ -47,8 +47,9 @@ void check(int rc, const char* sentence);
 // value × scale / timescale rounded to nearest.
 std::int64_t ticksOf(const MediaTime& t, std::int64_t scale);
 
-// Writes all of `size` bytes to the descriptor (an int) behind `opaque`.
-int writeToFile(void* opaque, std::uint8_t* data, int size);
+// An output context writing through the descriptor `*fd` (the caller's, kept
+// open), seeking with `seek` (null: never).
+AVIOContext* fileOutput(int* fd, int bufferSize, std::int64_t (*seek)(void*, std::int64_t, int));
 
 // The encoder `name`, not yet opened; `failure` is the sentence if it is missing.
 CodecPtr allocEncoder(const char* name, const char* failure);

@@ -262,13 +262,7 @@ struct ExportSession::Output {
             device = st.st_dev;
             inode = st.st_ino;
         }
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
-        if (!buffer) throw std::bad_alloc();
-        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, seekInFile);
-        if (!io) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
+        io = fileOutput(&fd, kIoBufferSize, seekInFile);
         format->pb = io;
         format->flags |= AVFMT_FLAG_CUSTOM_IO;
         rc = avformat_write_header(format, nullptr);

@@ -626,13 +626,7 @@ struct MovieWriter::Impl {
 
         // Our own descriptor behind the muxer. No seek callback: the movie is
         // written strictly forward, never rewriting what a crash would leave.
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
-        if (!buffer) throw std::bad_alloc();
-        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, nullptr);
-        if (!io) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
+        io = fileOutput(&fd, kIoBufferSize, nullptr);
         format->pb = io;
         // A finished fragment must reach the kernel, not wait in our buffer,
         // to survive a crash: the muxer flushes at each fragment's end, and
