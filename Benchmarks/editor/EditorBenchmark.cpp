@@ -43,6 +43,7 @@
 
 #include <unistd.h>
 
+#include "support/RecordingFixture.h"
 #include "support/RunProgram.h"
 
 using namespace ondexa;
@@ -61,31 +62,21 @@ double now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void ffmpeg(std::vector<std::string> args)
-{
-    args.insert(args.begin(), {"ffmpeg", "-nostdin", "-v", "error", "-y"});
-    bench::runProgram(args);
-}
-
 // One minute with all four streams, copied twenty times end to end: the
 // encode runs once per minute of content, not per minute of recording.
 fs::path recording()
 {
-    const char* override = std::getenv("ONDEXA_BENCH_CACHE");
-    const fs::path dir = override ? fs::path(override) : fs::path(ONDEXA_BENCH_CACHE);
+    const fs::path dir = bench::cacheFolder();
     const fs::path movie = dir / "recording-20min.mov";
     if (fs::exists(movie)) return movie;
     fs::create_directories(dir);
     std::printf("generating %s once (takes a minute or two)\n", movie.c_str());
     std::fflush(stdout);
     const fs::path minute = dir / "minute.mov";
-    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30:d=60",
-            "-f", "lavfi", "-i", "testsrc=s=640x480:r=30:d=60",
-            "-f", "lavfi", "-i", "aevalsrc=0.3*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.3*t))|0.3*sin(2*PI*330*t):s=48000:d=60",
-            "-f", "lavfi", "-i", "aevalsrc=0.2*sin(2*PI*440*t)+0.05*(random(0)-0.5)|0.2*sin(2*PI*550*t):s=48000:d=60",
-            "-map", "0:v", "-map", "1:v", "-map", "2:a", "-map", "3:a",
-            "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "60", "-keyint_min", "60",
-            "-sc_threshold", "0", "-threads", "4", "-c:a", "aac", "-b:a", "256k", minute.string()});
+    std::vector<std::string> args = bench::recordingArguments(60);
+    args.insert(args.end(), {"-keyint_min", "60", "-sc_threshold", "0", "-threads", "4", "-c:a", "aac", "-b:a", "256k",
+                             minute.string()});
+    bench::ffmpeg(args);
     const fs::path list = dir / "minutes.txt";
     {
         std::FILE* f = std::fopen(list.c_str(), "w");
@@ -94,7 +85,7 @@ fs::path recording()
         std::fclose(f);
     }
     const fs::path partial = dir / "recording-partial.mov";
-    ffmpeg({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", partial.string()});
+    bench::ffmpeg({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", partial.string()});
     fs::rename(partial, movie);
     fs::remove(minute);
     fs::remove(list);

@@ -36,6 +36,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "support/RecordingFixture.h"
 #include "support/RunProgram.h"
 
 using namespace ondexa;
@@ -50,30 +51,18 @@ constexpr double kSeconds = 60;
 constexpr const char* kOverlayGraph =
     "[0:v:1]scale=652:490[cam];[0:v:0][cam]overlay=634:295[v];[0:a:0][0:a:1]amix=inputs=2[a]";
 
-void ffmpeg(std::vector<std::string> args)
-{
-    args.insert(args.begin(), {"ffmpeg", "-nostdin", "-v", "error", "-y"});
-    bench::runProgram(args);
-}
-
 fs::path recording()
 {
-    const char* override = std::getenv("ONDEXA_BENCH_CACHE");
-    const fs::path dir = override ? fs::path(override) : fs::path(ONDEXA_BENCH_CACHE);
+    const fs::path dir = bench::cacheFolder();
     const fs::path movie = dir / "recording-60s.mov";
     if (fs::exists(movie)) return movie;
     fs::create_directories(dir);
     std::printf("generating %s once (takes a minute)\n", movie.c_str());
     std::fflush(stdout);
     const fs::path partial = dir / "recording-partial.mov";
-    const std::string d = std::to_string(int(kSeconds));
-    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30:d=" + d,
-            "-f", "lavfi", "-i", "testsrc=s=640x480:r=30:d=" + d,
-            "-f", "lavfi", "-i", "aevalsrc=0.3*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.3*t))|0.3*sin(2*PI*330*t):s=48000:d=" + d,
-            "-f", "lavfi", "-i", "aevalsrc=0.2*sin(2*PI*440*t)+0.05*(random(0)-0.5)|0.2*sin(2*PI*550*t):s=48000:d=" + d,
-            "-map", "0:v", "-map", "1:v", "-map", "2:a", "-map", "3:a",
-            "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "60",
-            "-c:a", "aac", "-b:a", "256k", partial.string()});
+    std::vector<std::string> args = bench::recordingArguments(int(kSeconds));
+    args.insert(args.end(), {"-c:a", "aac", "-b:a", "256k", partial.string()});
+    bench::ffmpeg(args);
     fs::rename(partial, movie);
     return movie;
 }

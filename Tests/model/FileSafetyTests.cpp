@@ -7,6 +7,7 @@
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/model/ProjectFile.h"
 #include "Ondexa/model/RecordingInfo.h"
+#include "support/ProjectFixtures.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -23,18 +24,14 @@
 using namespace ondexa;
 using ondexa::testing::ChildOutcome;
 using ondexa::testing::entries;
+using ondexa::testing::makeFile;
+using ondexa::testing::projectOf;
+using ondexa::testing::trackOf;
 using ondexa::testing::runInChild;
 using ondexa::testing::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path makeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    writeFileAtomically(path, content);
-    return path;
-}
 
 template <class Action> void expectMessage(Action action, const std::string& message)
 {
@@ -44,25 +41,6 @@ template <class Action> void expectMessage(Action action, const std::string& mes
     } catch (const OndexaError& e) {
         EXPECT_EQ(e.message, message);
     }
-}
-
-Track trackOf(const std::string& path)
-{
-    Track track;
-    track.media = MediaRef{path, MediaKind::video, 0};
-    track.clips.resize(1);
-    track.clips[0].duration = 2;
-    track.clips[0].media = track.media;
-    return track;
-}
-
-ProjectFile projectOf(const std::string& recording, std::vector<Track> tracks)
-{
-    ProjectFile file;
-    file.recording = recording;
-    file.info.audioTracks = {"Rendszerhang"};
-    file.info.project = Project{Project::currentVersion, std::move(tracks), std::nullopt};
-    return file;
 }
 
 std::string notRegular(const fs::path& path)

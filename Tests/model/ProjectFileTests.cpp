@@ -4,6 +4,7 @@
 #include "Ondexa/model/Files.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/model/ProjectFile.h"
+#include "support/ProjectFixtures.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,28 +15,13 @@
 
 using namespace ondexa;
 using ondexa::testing::entries;
+using ondexa::testing::makeFile;
+using ondexa::testing::projectOf;
+using ondexa::testing::trackOf;
 using ondexa::testing::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path makeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    writeFileAtomically(path, content);
-    return path;
-}
-
-// A track with one clip, both showing the path.
-Track trackOf(const std::string& path, MediaKind kind = MediaKind::video)
-{
-    Track track;
-    track.media = MediaRef{path, kind, 0};
-    track.clips.resize(1);
-    track.clips[0].duration = 2;
-    track.clips[0].media = track.media;
-    return track;
-}
 
 // An effects track: neither its path, its clip's path nor its overlay's image is a media file.
 Track effectsTrack()
@@ -45,15 +31,6 @@ Track effectsTrack()
     track.clips[0].overlay = Overlay{};
     track.clips[0].overlay->mediaPath = "kep.png";
     return track;
-}
-
-ProjectFile projectOf(const std::string& recording, std::vector<Track> tracks)
-{
-    ProjectFile file;
-    file.recording = recording;
-    file.info.audioTracks = {"Rendszerhang"};
-    file.info.project = Project{Project::currentVersion, std::move(tracks), std::nullopt};
-    return file;
 }
 
 Json stored(const fs::path& package) { return parseJson(readFile(package / "project.json")); }

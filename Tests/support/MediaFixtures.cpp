@@ -254,4 +254,15 @@ std::vector<MovieStream> readMovie(const std::filesystem::path& file)
     return streams;
 }
 
+int openCount(const std::filesystem::path& file)
+{
+    const auto target = std::filesystem::canonical(file);
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == target) ++n;
+    }
+    return n;
+}
+
 } // namespace fixtures

@@ -32,6 +32,9 @@ void runFfmpeg(const std::vector<std::string>& args);
 // Runs `ffprobe -v error <args> <file>` and returns what it prints.
 std::string runFfprobe(const std::vector<std::string>& args, const std::filesystem::path& file);
 
+// How many descriptors this process holds open on `file`.
+int openCount(const std::filesystem::path& file);
+
 // Frame-numbered video: the upper half shows the frame number as 9 bars
 // (bit b white when set, 32 px wide, from the left; readable with
 // `frameNumberOf`), the lower half the solid colour `rgb` (0xRRGGBB).

@@ -2,6 +2,7 @@
 
 #include "Platform/media/AudioMixer.h"
 #include "Platform/media/CompositionRenderer.h"
+#include "Platform/media/EncoderSupport.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/SourceFrames.h"
@@ -36,6 +37,8 @@ extern "C" {
 
 namespace platform {
 
+using namespace encodersupport;
+
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "QImage's 32-bit formats are taken as B, G, R, A bytes");
@@ -68,37 +71,6 @@ constexpr const char* kSoundEncoder = "A hang kódoló nem indítható.";
 constexpr const char* kFrameCancelled = "A képkocka rajzolása megszakadt.";
 constexpr const char* kCloseError = "A fájl lezárása nem sikerült.";
 
-// --- FFmpeg ownership ----------------------------------------------------------
-
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
-
-template <typename T>
-T* checkedAlloc(T* p)
-{
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-
-void check(int rc, const char* sentence)
-{
-    if (rc < 0) throw MediaError(sentence, rc);
-}
-
 const char* videoEncoderName(ExportSession::Preset preset)
 {
     switch (preset) {
@@ -119,35 +91,9 @@ const char* muxerName(ExportSession::FileType type)
     return "mp4";
 }
 
-// value × scale / timescale rounded to nearest.
-std::int64_t ticksOf(const MediaTime& t, std::int64_t scale)
-{
-    const __int128 num = static_cast<__int128>(t.value()) * scale;
-    const __int128 den = t.timescale();
-    const __int128 q = num >= 0 ? (num + den / 2) / den : (num - den / 2) / den;
-    return static_cast<std::int64_t>(q);
-}
-
 MediaTime times(const MediaTime& step, std::int64_t k)
 {
     return {step.value() * k, step.timescale()};
-}
-
-// Writes all of `size` bytes to the descriptor behind `opaque`.
-int writeToFile(void* opaque, std::uint8_t* data, int size)
-{
-    const int fd = *static_cast<int*>(opaque);
-    int left = size;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return AVERROR(errno);
-        }
-        data += n;
-        left -= static_cast<int>(n);
-    }
-    return size;
 }
 
 std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence)
@@ -172,24 +118,8 @@ public:
             source.format() != QImage::Format_ARGB32)
             source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         if (!scaler_ || sourceSize_ != source.size() || width_ != width || height_ != height) {
-            scaler_.reset(checkedAlloc(sws_alloc_context()));
-            SwsContext* s = scaler_.get();
-            av_opt_set_int(s, "srcw", source.width(), 0);
-            av_opt_set_int(s, "srch", source.height(), 0);
-            av_opt_set_int(s, "src_format", AV_PIX_FMT_BGRA, 0);
-            av_opt_set_int(s, "dstw", width, 0);
-            av_opt_set_int(s, "dsth", height, 0);
-            av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
-            av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
             // Each compositor's frames are converted on its own thread already.
-            av_opt_set_int(s, "threads", 1, 0);
-            const int rc = sws_init_context(s, nullptr, nullptr);
-            if (rc < 0) {
-                scaler_.reset();
-                throw MediaError("A kép nem alakítható át a videó kódolóhoz.", rc);
-            }
-            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-            sws_setColorspaceDetails(s, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+            resetScaler(scaler_, source.width(), source.height(), width, height, 1);
             sourceSize_ = source.size();
             width_ = width;
             height_ = height;
@@ -198,10 +128,7 @@ public:
         frame->format = AV_PIX_FMT_YUV420P;
         frame->width = width;
         frame->height = height;
-        frame->color_primaries = AVCOL_PRI_BT709;
-        frame->color_trc = AVCOL_TRC_BT709;
-        frame->colorspace = AVCOL_SPC_BT709;
-        frame->color_range = AVCOL_RANGE_MPEG;
+        tagBt709(frame.get());
         check(av_frame_get_buffer(frame.get(), 0), kWriteError);
         const std::uint8_t* in[4] = {source.constBits(), nullptr, nullptr, nullptr};
         const int inStride[4] = {int(source.bytesPerLine()), 0, 0, 0};
@@ -266,9 +193,7 @@ struct ExportSession::Output {
 
     void openVideo(Preset preset, QSize size, MediaTime frameDuration, bool globalHeader)
     {
-        const AVCodec* codec = avcodec_find_encoder_by_name(videoEncoderName(preset));
-        if (!codec) throw MediaError(kVideoEncoder, AVERROR_ENCODER_NOT_FOUND);
-        video.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        video = allocEncoder(videoEncoderName(preset), kVideoEncoder);
         AVCodecContext* c = video.get();
         c->width = size.width();
         c->height = size.height();
@@ -276,10 +201,7 @@ struct ExportSession::Output {
         // One tick a frame: frame k has the time stamp k.
         c->time_base = {int(frameDuration.value()), frameDuration.timescale()};
         c->framerate = {frameDuration.timescale(), int(frameDuration.value())};
-        c->color_primaries = AVCOL_PRI_BT709;
-        c->color_trc = AVCOL_TRC_BT709;
-        c->colorspace = AVCOL_SPC_BT709;
-        c->color_range = AVCOL_RANGE_MPEG;
+        tagBt709(c);
         if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         av_dict_set(&options, "preset", "fast", 0);
@@ -292,7 +214,7 @@ struct ExportSession::Output {
             // x265 writes its banner and statistics to the terminal otherwise.
             av_dict_set(&options, "x265-params", "log-level=error", 0);
         }
-        const int rc = avcodec_open2(c, codec, &options);
+        const int rc = avcodec_open2(c, c->codec, &options);
         const bool unknownOption = av_dict_count(options) > 0;
         av_dict_free(&options);
         check(rc, kVideoEncoder);
@@ -301,34 +223,11 @@ struct ExportSession::Output {
 
     void openSound(bool globalHeader)
     {
-        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-        if (!codec) throw MediaError(kSoundEncoder, AVERROR_ENCODER_NOT_FOUND);
-        sound.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        sound = allocEncoder("aac", kSoundEncoder);
         AVCodecContext* c = sound.get();
-        c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        c->sample_rate = sampleRate;
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        check(av_channel_layout_copy(&c->ch_layout, &stereo), kSoundEncoder);
-        c->bit_rate = soundBitsPerSecond;
-        c->time_base = {1, sampleRate};
-        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        check(avcodec_open2(c, codec, nullptr), kSoundEncoder);
+        openStereoSound(c, sampleRate, soundBitsPerSecond, globalHeader, kSoundEncoder);
         if (c->frame_size != kSoundBlock) throw MediaError(kSoundEncoder);
-        soundFrame.reset(checkedAlloc(av_frame_alloc()));
-        soundFrame->format = c->sample_fmt;
-        soundFrame->sample_rate = c->sample_rate;
-        soundFrame->nb_samples = kSoundBlock;
-        check(av_channel_layout_copy(&soundFrame->ch_layout, &c->ch_layout), kSoundEncoder);
-        check(av_frame_get_buffer(soundFrame.get(), 0), kSoundEncoder);
-    }
-
-    AVStream* addStream(AVCodecContext* c)
-    {
-        AVStream* stream = avformat_new_stream(format, nullptr);
-        if (!stream) throw std::bad_alloc();
-        check(avcodec_parameters_from_context(stream->codecpar, c), kStartError);
-        stream->time_base = c->time_base;
-        return stream;
+        soundFrame = soundFrameFor(c, kSoundEncoder);
     }
 
     void open(const std::filesystem::path& file, FileType type, Preset preset, QSize size, MediaTime frameDuration,
@@ -341,13 +240,13 @@ struct ExportSession::Output {
         packet.reset(checkedAlloc(av_packet_alloc()));
         if (preset != Preset::sound) {
             openVideo(preset, size, frameDuration, globalHeader);
-            videoStream = addStream(video.get());
+            videoStream = addStream(format, video.get(), kStartError);
             // hvc1: parameter sets only in the sample description, the form most players accept.
             if (preset == Preset::hevc) videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
         }
         if (withSound) {
             openSound(globalHeader);
-            soundStream = addStream(sound.get());
+            soundStream = addStream(format, sound.get(), kStartError);
         }
 
         // Created exclusively: a file already there (or a link planted in its
@@ -363,13 +262,7 @@ struct ExportSession::Output {
             device = st.st_dev;
             inode = st.st_ino;
         }
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
-        if (!buffer) throw std::bad_alloc();
-        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, seekInFile);
-        if (!io) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
+        io = fileOutput(&fd, kIoBufferSize, seekInFile);
         format->pb = io;
         format->flags |= AVFMT_FLAG_CUSTOM_IO;
         rc = avformat_write_header(format, nullptr);

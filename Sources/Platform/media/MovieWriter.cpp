@@ -1,5 +1,7 @@
 #include "Platform/media/MovieWriter.h"
 
+#include "Platform/media/EncoderSupport.h"
+
 #include <QImage>
 
 #include <algorithm>
@@ -26,6 +28,8 @@ extern "C" {
 }
 
 namespace platform {
+
+using namespace encodersupport;
 
 namespace {
 
@@ -121,42 +125,10 @@ constexpr std::size_t kMaxNameBytes = 127;
 
 // --- FFmpeg ownership ----------------------------------------------------------
 
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct ResamplerDeleter {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
-
-template <typename T>
-T* checkedAlloc(T* p)
-{
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-
-// value × scale rounded to nearest, for a time `t` (a difference of media times).
-std::int64_t ticksOf(const MediaTime& t, std::int64_t scale)
-{
-    const __int128 num = static_cast<__int128>(t.value()) * scale;
-    const __int128 den = t.timescale();
-    const __int128 q = num >= 0 ? (num + den / 2) / den : (num - den / 2) / den;
-    return static_cast<std::int64_t>(q);
-}
 
 std::string truncatedName(const std::string& name)
 {
@@ -170,24 +142,6 @@ std::string truncatedName(const std::string& name)
 std::string pathText(const std::filesystem::path& p)
 {
     return p.string();
-}
-
-// Writes all of `size` bytes to the descriptor behind `opaque`; the muxer's
-// only way out to the file.
-int writeToFile(void* opaque, std::uint8_t* data, int size)
-{
-    const int fd = *static_cast<int*>(opaque);
-    int left = size;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return AVERROR(errno);
-        }
-        data += n;
-        left -= static_cast<int>(n);
-    }
-    return size;
 }
 
 int encoderThreads(const MovieWriter::VideoTrack& track)
@@ -205,11 +159,6 @@ int encoderThreads(const MovieWriter::VideoTrack& track)
 // writer's failure.
 
 namespace {
-
-void check(int rc, const char* sentence)
-{
-    if (rc < 0) throw MediaError(sentence, rc);
-}
 
 constexpr const char* kWriteError = "Írási hiba a felvétel közben.";
 
@@ -295,9 +244,7 @@ struct MovieWriter::VideoState {
 
     void open(bool globalHeader)
     {
-        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-        if (!codec) throw MediaError("A videó kódoló nem indítható.", AVERROR_ENCODER_NOT_FOUND);
-        encoder.reset(checkedAlloc(avcodec_alloc_context3(codec)));
+        encoder = allocEncoder("libx264", "A videó kódoló nem indítható.");
         AVCodecContext* c = encoder.get();
         c->width = settings.width;
         c->height = settings.height;
@@ -308,17 +255,14 @@ struct MovieWriter::VideoState {
         c->gop_size = 2 * settings.framesPerSecond;
         c->max_b_frames = 0;  // no reordering: decode order is presentation order
         c->thread_count = encoderThreads(settings);
-        c->color_primaries = AVCOL_PRI_BT709;
-        c->color_trc = AVCOL_TRC_BT709;
-        c->colorspace = AVCOL_SPC_BT709;
-        c->color_range = AVCOL_RANGE_MPEG;
+        tagBt709(c);
         if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "preset", kVideoPreset, 0);
         av_dict_set(&opts, "profile", "high", 0);  // the level is left to the encoder
         av_dict_set(&opts, "x264-params", kVideoLowDelayParams, 0);
         av_dict_set(&opts, "forced-idr", "1", 0);  // a forced key frame is an IDR frame: a fragment decodes on its own
-        const int rc = avcodec_open2(c, codec, &opts);
+        const int rc = avcodec_open2(c, c->codec, &opts);
         av_dict_free(&opts);
         check(rc, "A videó kódoló nem indítható.");
 
@@ -326,10 +270,7 @@ struct MovieWriter::VideoState {
         picture->format = AV_PIX_FMT_YUV420P;
         picture->width = c->width;
         picture->height = c->height;
-        picture->color_primaries = c->color_primaries;
-        picture->color_trc = c->color_trc;
-        picture->colorspace = c->colorspace;
-        picture->color_range = c->color_range;
+        tagBt709(picture.get());
         check(av_frame_get_buffer(picture.get(), 0), "A videó kódoló nem indítható.");
         held.reset(checkedAlloc(av_packet_alloc()));
     }
@@ -337,27 +278,9 @@ struct MovieWriter::VideoState {
     void convert(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow)
     {
         if (!scaler || scalerWidth != width || scalerHeight != height) {
-            scaler.reset(sws_alloc_context());
-            if (!scaler) throw std::bad_alloc();
-            SwsContext* s = scaler.get();
-            av_opt_set_int(s, "srcw", width, 0);
-            av_opt_set_int(s, "srch", height, 0);
-            av_opt_set_int(s, "src_format", AV_PIX_FMT_BGRA, 0);
-            av_opt_set_int(s, "dstw", settings.width, 0);
-            av_opt_set_int(s, "dsth", settings.height, 0);
-            av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
-            av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
-            av_opt_set_int(s, "threads", kScalerThreads, 0);
-            const int rc = sws_init_context(s, nullptr, nullptr);
-            if (rc < 0) {
-                scaler.reset();
-                throw MediaError("A kép nem alakítható át a videó kódolóhoz.", rc);
-            }
+            resetScaler(scaler, width, height, settings.width, settings.height, kScalerThreads);
             scalerWidth = width;
             scalerHeight = height;
-            // Full-range RGB in, BT.709 limited-range YCbCr out, as the tags say.
-            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-            sws_setColorspaceDetails(s, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
         }
         // The encoder may still hold a reference to the last picture.
         check(av_frame_make_writable(picture.get()), kWriteError);
@@ -433,25 +356,9 @@ struct MovieWriter::SoundState {
 
     void open(bool globalHeader)
     {
-        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-        if (!codec) throw MediaError("A hang kódoló nem indítható.", AVERROR_ENCODER_NOT_FOUND);
-        encoder.reset(checkedAlloc(avcodec_alloc_context3(codec)));
-        AVCodecContext* c = encoder.get();
-        c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        c->sample_rate = rate;
-        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        check(av_channel_layout_copy(&c->ch_layout, &stereo), "A hang kódoló nem indítható.");
-        c->bit_rate = kSoundBitsPerSecond;
-        c->time_base = {1, rate};
-        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        check(avcodec_open2(c, codec, nullptr), "A hang kódoló nem indítható.");
-
-        frame.reset(checkedAlloc(av_frame_alloc()));
-        frame->format = c->sample_fmt;
-        frame->sample_rate = c->sample_rate;
-        frame->nb_samples = c->frame_size;
-        check(av_channel_layout_copy(&frame->ch_layout, &c->ch_layout), "A hang kódoló nem indítható.");
-        check(av_frame_get_buffer(frame.get(), 0), "A hang kódoló nem indítható.");
+        encoder = allocEncoder("aac", "A hang kódoló nem indítható.");
+        openStereoSound(encoder.get(), rate, kSoundBitsPerSecond, globalHeader, "A hang kódoló nem indítható.");
+        frame = soundFrameFor(encoder.get(), "A hang kódoló nem indítható.");
     }
 
     std::int64_t jitter() const { return std::llround(kSoundJitterSeconds * rate); }
@@ -707,10 +614,7 @@ struct MovieWriter::Impl {
                 slot = &s.stream;
                 name = s.settings.name;
             }
-            AVStream* st = avformat_new_stream(format, nullptr);
-            if (!st) throw std::bad_alloc();
-            check(avcodec_parameters_from_context(st->codecpar, c), "A film írása nem indítható.");
-            st->time_base = c->time_base;
+            AVStream* st = addStream(format, c, "A film írása nem indítható.");
             if (!name.empty()) {
                 // Readers list the handler name as the track's name; the title
                 // goes into the track's user data as well.
@@ -722,13 +626,7 @@ struct MovieWriter::Impl {
 
         // Our own descriptor behind the muxer. No seek callback: the movie is
         // written strictly forward, never rewriting what a crash would leave.
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
-        if (!buffer) throw std::bad_alloc();
-        io = avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFile, nullptr);
-        if (!io) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
+        io = fileOutput(&fd, kIoBufferSize, nullptr);
         format->pb = io;
         // A finished fragment must reach the kernel, not wait in our buffer,
         // to survive a crash: the muxer flushes at each fragment's end, and

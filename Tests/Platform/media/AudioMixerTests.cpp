@@ -24,17 +24,7 @@ MediaTime sec(double s)
     return MediaTime::fromSeconds(s);
 }
 
-// How many descriptors this process holds open on `file`.
-int openCount(const std::filesystem::path& file)
-{
-    const auto target = std::filesystem::canonical(file);
-    int n = 0;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        if (std::filesystem::read_symlink(fd.path(), ec) == target) ++n;
-    }
-    return n;
-}
+using fixtures::openCount;
 
 // Logs its calls and doubles every sample.
 class DoublingTap : public AudioTap {

@@ -1,5 +1,6 @@
 #include "Platform/media/ImageGenerator.h"
 
+#include "support/ImageCompare.h"
 #include "support/MediaFixtures.h"
 
 #include <gtest/gtest.h>
@@ -17,18 +18,7 @@ int numberOf(const QImage& image)
     return fixtures::frameNumberOf([&](int x, int y) { return image.pixel(x, y); }, image.width(), image.height());
 }
 
-// Mean absolute difference per colour channel of two pictures of one size.
-double meanDifference(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
+using fixtures::meanDifference;
 
 } // namespace
 

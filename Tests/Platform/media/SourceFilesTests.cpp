@@ -32,16 +32,7 @@ MediaTime sec(double s)
     return MediaTime::fromSeconds(s);
 }
 
-int openCount(const std::filesystem::path& file)
-{
-    const auto target = std::filesystem::canonical(file);
-    int n = 0;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        if (std::filesystem::read_symlink(fd.path(), ec) == target) ++n;
-    }
-    return n;
-}
+using fixtures::openCount;
 
 // A recording as the recorder writes it: screen, camera and sound in one
 // movie, fragmented or not; key frames every second. Beside it the same in

@@ -7,6 +7,7 @@
 
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Platform/media/CompositionRenderer.h"
+#include "support/ImageCompare.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -79,18 +80,7 @@ int frameNumber(const QImage& image)
                                    image.height());
 }
 
-// Mean absolute difference per channel of two pictures of one size.
-double difference(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
+using fixtures::meanDifference;
 
 bool isBlue(QRgb p)
 {
@@ -200,7 +190,7 @@ TEST_F(EditorExport, TheWholeEditAsH264MP4ShowsWhatTheCompositorDraws)
         ASSERT_TRUE(isBlue(drawn.pixel(kW / 2, kH / 2)));  // the camera, in the middle
         EXPECT_TRUE(isBlue(frames[std::size_t(k)].pixel(kW / 2, kH / 2)));
         EXPECT_FALSE(isBlue(frames[std::size_t(k)].pixel(kW / 8, kH * 7 / 8)));
-        EXPECT_LT(difference(drawn, frames[std::size_t(k)]), 6.0);
+        EXPECT_LT(meanDifference(drawn, frames[std::size_t(k)]), 6.0);
     }
 }
 

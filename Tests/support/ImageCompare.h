@@ -1,0 +1,24 @@
+#pragma once
+
+// Comparing rendered pictures with what is expected, allowing for codec loss.
+
+#include <QImage>
+
+#include <cstdlib>
+
+namespace fixtures {
+
+// Mean absolute difference per colour channel of two pictures of one size.
+inline double meanDifference(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+} // namespace fixtures
