@@ -23,38 +23,38 @@ std::string hexColour(unsigned rgb)
 
 } // namespace
 
-fs::path makeRecording(const fs::path& file, const RecordingSpec& spec)
+fs::path makeRecording(const fs::path& file, const RecordingRecipe& recipe)
 {
-    const std::string seconds = std::to_string(spec.seconds);
+    const std::string seconds = std::to_string(recipe.seconds);
     std::vector<std::string> args;
     std::vector<std::string> maps;
     int input = 0;
-    if (spec.video) {
+    if (recipe.video) {
         std::ostringstream graph;
-        graph << "color=c=" << hexColour(screenColour) << ":s=" << spec.width << "x" << spec.height
-              << ":r=" << spec.fps << ",format=rgb24";
+        graph << "color=c=" << hexColour(screenColour) << ":s=" << recipe.width << "x" << recipe.height
+              << ":r=" << recipe.fps << ",format=rgb24";
         for (int b = 0; b < 9; ++b)
             graph << ",drawbox=x=" << b << "*iw/10:y=0:w=iw/10:h=ih/2:color=white:t=fill:enable='bitand(n\\,"
                   << (1 << b) << ")'";
         args.insert(args.end(), {"-f", "lavfi", "-i", graph.str()});
         maps.insert(maps.end(), {"-map", std::to_string(input++) + ":v"});
-        if (spec.camera) {
-            args.insert(args.end(), {"-f", "lavfi", "-i", "color=c=0x0000FF:s=640x480:r=" + std::to_string(spec.fps)});
+        if (recipe.camera) {
+            args.insert(args.end(), {"-f", "lavfi", "-i", "color=c=0x0000FF:s=640x480:r=" + std::to_string(recipe.fps)});
             maps.insert(maps.end(), {"-map", std::to_string(input++) + ":v"});
         }
     }
-    for (int t = 0; t < spec.tones; ++t) {
+    for (int t = 0; t < recipe.tones; ++t) {
         args.insert(args.end(),
                     {"-f", "lavfi", "-i", "sine=frequency=" + std::to_string(440 + 220 * t) + ":sample_rate=48000"});
         maps.insert(maps.end(), {"-map", std::to_string(input++) + ":a"});
     }
     args.insert(args.end(), maps.begin(), maps.end());
     args.insert(args.end(), {"-t", seconds});
-    if (spec.video)
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(spec.fps * 2),
+    if (recipe.video)
+        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(recipe.fps * 2),
                                  "-pix_fmt", "yuv420p"});
-    if (spec.tones) args.insert(args.end(), {"-c:a", "aac"});
-    if (!spec.rotation) {
+    if (recipe.tones) args.insert(args.end(), {"-c:a", "aac"});
+    if (!recipe.rotation) {
         args.push_back(file.string());
         fixtures::runFfmpeg(args);
         return file;
@@ -64,7 +64,7 @@ fs::path makeRecording(const fs::path& file, const RecordingSpec& spec)
     args.push_back(plain.string());
     fixtures::runFfmpeg(args);
     fixtures::runFfmpeg({"-i", plain.string(), "-map", "0", "-c", "copy", "-metadata:s:v:0",
-                         "rotate=" + std::to_string(spec.rotation), file.string()});
+                         "rotate=" + std::to_string(recipe.rotation), file.string()});
     fs::remove(plain);
     return file;
 }

@@ -19,7 +19,7 @@ namespace ondexa::testing {
 // A recording as the recorder writes one: a frame-numbered screen (the
 // lower half in `screenColour`), optionally a blue camera, and sine tones
 // of 440, 660, … Hz, one a sound track.
-struct RecordingSpec {
+struct RecordingRecipe {
     double seconds = 20;
     int width = 1920;
     int height = 1080;
@@ -31,7 +31,7 @@ struct RecordingSpec {
 };
 inline constexpr unsigned screenColour = 0xC8285A;
 
-std::filesystem::path makeRecording(const std::filesystem::path& file, const RecordingSpec& spec = {});
+std::filesystem::path makeRecording(const std::filesystem::path& file, const RecordingRecipe& recipe = {});
 
 // The 20 s recording with screen, camera and two tones, made once in the
 // test's working folder; tests copy it (with copyOf) before they let an

@@ -195,7 +195,7 @@ TEST_F(AudioMixerTest, LanesOfOneSoundStreamShareItsDecodeAndMixAsSeparateReader
 {
     // AAC, whose frames overlap; without noise substitution, whose noise
     // depends on how much the decoder decoded before. Lanes 1 and 2 play the stream
-    // 0.5 s apart at different volumes; lane 3 a part 3.7 s away from lane 1.
+    // 0.5 s apart at different volumes; lane 3 a stretch 3.7 s away from lane 1.
     const auto path = *dir / "tones.m4a";
     fixtures::runFfmpeg({"-f", "lavfi", "-i",
                          "aevalsrc=0.4*sin(2*PI*300*t)+0.2*sin(2*PI*2317*t)*sin(2*PI*3*t)|0.3*sin(2*PI*500*t):s=48000:d=6",

@@ -93,9 +93,9 @@ protected:
     {
         av_log_set_level(AV_LOG_ERROR);  // as the program does: no encoder statistics
         dir = new fixtures::TempDir;
-        RecordingSpec spec;
-        spec.seconds = 3;
-        makeRecording(*dir / "rec.mov", spec);
+        RecordingRecipe recipe;
+        recipe.seconds = 3;
+        makeRecording(*dir / "rec.mov", recipe);
     }
     static void TearDownTestSuite()
     {

@@ -22,7 +22,7 @@ const fs::path& smallRecording()
 {
     static TempFolder folder;
     static const fs::path file = makeRecording(
-        folder.path / "small.mov", RecordingSpec{.seconds = 6, .width = 640, .height = 360, .camera = false});
+        folder.path / "small.mov", RecordingRecipe{.seconds = 6, .width = 640, .height = 360, .camera = false});
     return file;
 }
 
