@@ -11,6 +11,7 @@
 // 1 = every clip overlapping every other (20,000 lanes).
 
 #include "Ondexa/model/RecordingInfo.h"
+#include "support/OverlapReference.h"
 
 #include <benchmark/benchmark.h>
 
@@ -200,44 +201,6 @@ Track trackOfClips(int layout)
     return track;
 }
 
-// The rule as written: every pair of clips.
-std::vector<Clip> everyPairFades(const Track& track)
-{
-    std::vector<Clip> sorted = track.clips;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Clip& a, const Clip& b) { return a.start < b.start; });
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        for (std::size_t j = i + 1; j < sorted.size(); ++j) {
-            const double overlap = sorted[i].end() - sorted[j].start;
-            if (overlap <= 0) continue;
-            const double fade = std::min({overlap, sorted[j].duration, sorted[i].duration});
-            sorted[i].fadeOut = std::max(sorted[i].fadeOut, fade);
-            sorted[j].fadeIn = std::max(sorted[j].fadeIn, fade);
-        }
-    }
-    for (Clip& clip : sorted) {
-        clip.fadeIn = std::min(clip.fadeIn, clip.duration);
-        clip.fadeOut = std::min(clip.fadeOut, clip.duration);
-    }
-    return sorted;
-}
-
-// The rule as written: each clip scans the lanes for the first it fits.
-std::vector<std::vector<Clip>> scannedLanes(const Track& track)
-{
-    std::vector<std::vector<Clip>> lanes;
-    for (Clip& clip : everyPairFades(track)) {
-        auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const std::vector<Clip>& lane) {
-            return lane.back().end() <= clip.start + 0.0001;
-        });
-        if (lane == lanes.end()) {
-            lanes.push_back({std::move(clip)});
-        } else {
-            lane->push_back(std::move(clip));
-        }
-    }
-    return lanes;
-}
-
 template <class Compute>
 void overlaps(benchmark::State& state, Compute compute)
 {
@@ -259,7 +222,7 @@ void EffectiveClips(benchmark::State& state)
 
 void EffectiveClipsEveryPair(benchmark::State& state)
 {
-    overlaps(state, everyPairFades);
+    overlaps(state, fixtures::everyPairFades);
 }
 
 // The floor: the copy of the clips that both hand back.
@@ -275,7 +238,7 @@ void Lanes(benchmark::State& state)
 
 void LanesScanned(benchmark::State& state)
 {
-    overlaps(state, scannedLanes);
+    overlaps(state, fixtures::firstFittingLanes);
 }
 
 

@@ -4,6 +4,7 @@
 // nesting, overflow and values no editor makes.
 
 #include "Ondexa/model/Timeline.h"
+#include "support/OverlapReference.h"
 
 #include <gtest/gtest.h>
 
@@ -18,42 +19,6 @@
 using namespace ondexa;
 
 namespace {
-
-std::vector<Clip> everyPairFades(const Track& track)
-{
-    std::vector<Clip> sorted = track.clips;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Clip& a, const Clip& b) { return a.start < b.start; });
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        for (std::size_t j = i + 1; j < sorted.size(); ++j) {
-            const double overlap = sorted[i].end() - sorted[j].start;
-            if (overlap <= 0) continue;
-            const double fade = std::min({overlap, sorted[j].duration, sorted[i].duration});
-            sorted[i].fadeOut = std::max(sorted[i].fadeOut, fade);
-            sorted[j].fadeIn = std::max(sorted[j].fadeIn, fade);
-        }
-    }
-    for (Clip& clip : sorted) {
-        clip.fadeIn = std::min(clip.fadeIn, clip.duration);
-        clip.fadeOut = std::min(clip.fadeOut, clip.duration);
-    }
-    return sorted;
-}
-
-std::vector<std::vector<Clip>> firstFittingLanes(const Track& track)
-{
-    std::vector<std::vector<Clip>> lanes;
-    for (const Clip& clip : everyPairFades(track)) {
-        auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const std::vector<Clip>& lane) {
-            return lane.back().end() <= clip.start + 0.0001;
-        });
-        if (lane == lanes.end()) {
-            lanes.push_back({clip});
-        } else {
-            lane->push_back(clip);
-        }
-    }
-    return lanes;
-}
 
 // The first clip (in the given order) where two lists part, for a readable failure.
 std::string firstDifference(const std::vector<Clip>& got, const std::vector<Clip>& wanted)
@@ -148,8 +113,8 @@ TEST(Overlaps, FadesAndLanesFollowEveryPairAndTheFirstFittingLane)
             }
 
             const std::vector<Clip> fades = track.effectiveClips();
-            EXPECT_EQ(firstDifference(fades, everyPairFades(track)), "") << layout.name << ", " << count << " clips";
-            const auto lanes = track.lanes(), wanted = firstFittingLanes(track);
+            EXPECT_EQ(firstDifference(fades, fixtures::everyPairFades(track)), "") << layout.name << ", " << count << " clips";
+            const auto lanes = track.lanes(), wanted = fixtures::firstFittingLanes(track);
             ASSERT_EQ(lanes.size(), wanted.size()) << layout.name << ", " << count << " clips";
             for (std::size_t lane = 0; lane < lanes.size(); ++lane)
                 EXPECT_EQ(firstDifference(lanes[lane], wanted[lane]), "") << layout.name << ", lane " << lane;
