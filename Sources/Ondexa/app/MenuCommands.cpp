@@ -1,6 +1,6 @@
 #include "Ondexa/app/MenuCommands.h"
 
-#include "Ondexa/app/EditorWindow.h"
+#include "Ondexa/editor/EditorWindow.h"
 #include "Ondexa/app/Updates.h"
 #include "Ondexa/recording/AppState.h"
 

@@ -1,7 +1,7 @@
 #include "Ondexa/app/OndexaApp.h"
 
 #include "Ondexa/app/AppDelegate.h"
-#include "Ondexa/app/EditorWindow.h"
+#include "Ondexa/editor/EditorWindow.h"
 #include "Ondexa/app/MenuBarExtra.h"
 #include "Ondexa/app/MenuCommands.h"
 #include "Ondexa/app/RecordView.h"

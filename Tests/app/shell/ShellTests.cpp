@@ -5,7 +5,7 @@
 #include "app/AppTestSupport.h"
 
 #include "Ondexa/app/AppDelegate.h"
-#include "Ondexa/app/EditorWindow.h"
+#include "Ondexa/editor/EditorWindow.h"
 #include "Ondexa/app/MenuCommands.h"
 #include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/RecordView.h"

@@ -1,4 +1,4 @@
-#include "Ondexa/app/EditorWindow.h"
+#include "Ondexa/editor/EditorWindow.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>

@@ -1,0 +1,26 @@
+#include "Ondexa/editor/PlayerView.h"
+
+#include "Ondexa/editing/EditorModel.h"
+
+#include <QPainter>
+
+namespace ondexa {
+
+PlayerView::PlayerView(EditorModel& model, QObject* parent) : QObject(parent), model_(&model)
+{
+    connect(&model.player(), &platform::Player::frameChanged, this, [this](const QImage& frame) {
+        frame_ = frame;
+        emit frameChanged();
+    });
+}
+
+void PlayerView::paint(QPainter& painter, const QRectF& into) const
+{
+    if (frame_.isNull() || into.isEmpty()) return;
+    QSizeF size = QSizeF(frame_.size()).scaled(into.size(), Qt::KeepAspectRatio);
+    QRectF target(into.center().x() - size.width() / 2, into.center().y() - size.height() / 2,
+                  size.width(), size.height());
+    painter.drawImage(target, frame_);
+}
+
+} // namespace ondexa
