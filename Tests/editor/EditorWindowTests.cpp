@@ -1,0 +1,274 @@
+// The editor window: its title, the layout's fixed sizes, loading on the
+// first show, the load-error box, the one "Hiba" alert, the keys of the
+// toolbar in the window, and a closed window whose export goes on.
+
+#include "EditorWindowTestSupport.h"
+
+#include "Ondexa/editor/EditorFooter.h"
+#include "Ondexa/editor/EditorToolbar.h"
+#include "Ondexa/editor/PlayerView.h"
+#include "Ondexa/editor/inspector/InspectorPanel.h"
+#include "Ondexa/editor/PreviewCanvas.h"
+#include "support/TempFolder.h"
+#include "support/WidgetTestApplication.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QPointer>
+#include <QWindow>
+
+#include <filesystem>
+
+namespace ondexa::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t clipCount(const EditorModel& model)
+{
+    std::size_t count = 0;
+    for (const Track& track : model.tracks()) count += track.clips.size();
+    return count;
+}
+
+TEST(EditorWindowTitle, FromTheDocumentOrTheFileWithoutItsLastExtension)
+{
+    struct Case {
+        fs::path url;
+        std::optional<fs::path> document;
+        QString title;
+    };
+    const Case cases[] = {
+        {"/home/anna/Videos/Vendalum/Felvétel 2024-05-01 10.00.00.mov", {}, "Felvétel 2024-05-01 10.00.00"},
+        {"/home/anna/Demo.vdlproj", "/home/anna/Demo.vdlproj", "Demo"},
+        {"/home/anna/Demo.vdlproj/", "/home/anna/Demo.vdlproj/", "Demo"},
+        {"/tmp/a.mov", "/tmp/X.vdlproj", "X"},
+        {"/tmp/clip.tar.mov", {}, "clip.tar"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(EditorWindow::title(c.url, c.document), c.title) << c.url;
+}
+
+class EditorWindowTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+};
+
+TEST_F(EditorWindowTest, ShowsABracketedStarAsWritten)
+{
+    // "[*]" would otherwise be taken for the modified mark and vanish.
+    EditorWindow window(folder.path / "a[*]b.mov");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.windowHandle()->title(), "a[*]b");
+}
+
+TEST_F(EditorWindowTest, AMissingFileShowsTheLoadErrorAndTheToolbarStillResponds)
+{
+    auto window = openEditor(folder.path / "nincs.mov");
+    ASSERT_TRUE(window->model().loadError());
+    QLabel* box = window->loadErrorBox();
+    ASSERT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().startsWith("A felvétel nem nyitható meg: ")) << box->text().toStdString();
+    // Centred over the whole content, as large as its text.
+    const QRect content = window->centralWidget()->rect();
+    EXPECT_LE(std::abs(box->geometry().center().x() - content.center().x()), 1);
+    EXPECT_LE(std::abs(box->geometry().center().y() - content.center().y()), 1);
+    EXPECT_LT(box->width(), content.width());
+    saveScreenshot(*window, "editor-window-load-error");
+
+    const bool snapping = window->model().snapping();
+    window->toolbar()->button("snap")->click();
+    EXPECT_EQ(window->model().snapping(), !snapping);
+    window->model().clock().setTime(0);
+    QTest::keyClick(window.get(), Qt::Key_I);
+    EXPECT_EQ(window->model().markIn(), 0.0);
+    EXPECT_FALSE(window->footer()->exportButton()->isEnabled());
+}
+
+TEST_F(EditorWindowTest, RegionsKeepTheirFixedSizes)
+{
+    EditorWindow window(folder.path / "nincs.mov");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.minimumSize(), QSize(1250, 720));
+    window.resize(1250, 720);
+    QApplication::processEvents();
+    EXPECT_GE(window.preview()->height(), 280);
+    EXPECT_EQ(window.inspector()->width(), 280);
+    // The toolbar and the footer are inset in their strips.
+    EXPECT_EQ(window.toolbar()->geometry().topLeft(), QPoint(12, 8));
+    EXPECT_EQ(window.footer()->geometry().topLeft(), QPoint(12, 8));
+}
+
+TEST_F(EditorWindowTest, OneAlertWhoseTextFollowsTheMessage)
+{
+    EditorWindow window(folder.path / "nincs.mov");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EditorModel& model = window.model();
+
+    model.setExportError("Első hiba.");
+    QPointer<QMessageBox> alert = window.alert();
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->windowTitle(), "Hiba");
+    EXPECT_EQ(alert->text(), "Első hiba.");
+
+    model.setExportError("Második hiba.");
+    EXPECT_EQ(window.alert(), alert.data());
+    EXPECT_EQ(alert->text(), "Második hiba.");
+    EXPECT_EQ(window.findChildren<QMessageBox*>().size(), 1);
+
+    // OK clears the message; the next one presents the alert again.
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(model.exportError());
+    EXPECT_FALSE(alert->isVisible());
+    model.setExportError("Harmadik hiba.");
+    EXPECT_TRUE(window.alert()->isVisible());
+    EXPECT_EQ(window.alert()->text(), "Harmadik hiba.");
+}
+
+class EditorWindowFixtureTest : public EditorWindowTest {
+protected:
+    void SetUp() override
+    {
+        recording = makeEditorRecording(folder.path / "Felvétel 2024-05-01 10.00.00.mov");
+        window = openEditor(recording);
+        ASSERT_TRUE(window->model().isLoaded());
+        ASSERT_FALSE(window->model().tracks().empty());
+    }
+
+    fs::path recording;
+    std::unique_ptr<EditorWindow> window;
+};
+
+TEST_F(EditorWindowFixtureTest, LoadsOnShowAndTakesTheProjectsNameAfterSavingAs)
+{
+    EXPECT_EQ(window->windowTitle(), "Felvétel 2024-05-01 10.00.00");
+    EXPECT_TRUE(runUntil([&] { return !window->playerView().frame().isNull(); }));
+    window->repaint();
+    saveScreenshot(*window, "editor-window");
+
+    bool saved = false;
+    window->model().saveProject(folder.path / "X.vdlproj", [&](std::optional<std::string> error) {
+        EXPECT_FALSE(error) << *error;
+        saved = true;
+    });
+    ASSERT_TRUE(runUntil([&] { return saved; }));
+    EXPECT_EQ(window->windowTitle(), "X");
+}
+
+TEST_F(EditorWindowFixtureTest, KeysCutClearAndStandBackForText)
+{
+    EditorModel& model = window->model();
+    const std::size_t clips = clipCount(model);
+    EXPECT_FALSE(model.canUndo());
+
+    // → moves 1 s on, t cuts there: every track's clip in two.
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(model.clock().time(), 1.0);
+    QTest::keyClick(window.get(), Qt::Key_T);
+    EXPECT_EQ(clipCount(model), 2 * clips);
+    EXPECT_TRUE(model.canUndo());
+    EXPECT_TRUE(window->toolbar()->button("undo")->isEnabled());
+
+    // Escape clears the marks and the selection; the matrix and undo stay.
+    model.setMarkIn(0.5);
+    model.setMarkOut(2.0);
+    model.selectAllClips();
+    const EditorModel::MatrixSelection matrix{0.5, 2.0, {model.tracks().front().id}};
+    model.setMatrixSelection(matrix);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(model.markIn());
+    EXPECT_FALSE(model.markOut());
+    EXPECT_TRUE(model.selectedClips().empty());
+    EXPECT_EQ(model.matrixSelection(), matrix);
+    EXPECT_TRUE(model.canUndo());
+
+    // Typing into a text field: the keys are the field's.
+    auto* field = new QLineEdit(window->inspector());
+    field->show();
+    field->setFocus();
+    model.setEditingText(true);
+    QTest::keyClicks(field, "tm ");
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), "tm");
+    EXPECT_EQ(clipCount(model), 2 * clips);
+    EXPECT_FALSE(model.isPlaying());
+
+    // Any focus, not only a field's: with no shortcut attached t does nothing.
+    field->clearFocus();
+    QTest::keyClick(window.get(), Qt::Key_T);
+    EXPECT_EQ(clipCount(model), 2 * clips);
+    model.setEditingText(false);
+    QTest::keyClick(window.get(), Qt::Key_T);  // at 1 s, on the cut: nothing new
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QTest::keyClick(window.get(), Qt::Key_T);
+    EXPECT_EQ(clipCount(model), 3 * clips);
+}
+
+TEST_F(EditorWindowFixtureTest, DeleteKeysRemoveAndRipple)
+{
+    EditorModel& model = window->model();
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QTest::keyClick(window.get(), Qt::Key_T);
+    const Track& first = model.tracks().front();
+    ASSERT_EQ(first.clips.size(), 2u);
+    const double secondStart = first.clips[1].start;
+
+    // Delete (as Backspace) leaves a gap; Shift+Backspace closes it up.
+    model.selectClip(first.clips[0].id, false, true);
+    QTest::keyClick(window.get(), Qt::Key_Delete);
+    ASSERT_EQ(model.tracks().front().clips.size(), 1u);
+    EXPECT_DOUBLE_EQ(model.tracks().front().clips[0].start, secondStart);
+
+    model.undo();
+    model.selectClip(model.tracks().front().clips[0].id, false, true);
+    QTest::keyClick(window.get(), Qt::Key_Backspace, Qt::ShiftModifier);
+    ASSERT_EQ(model.tracks().front().clips.size(), 1u);
+    EXPECT_DOUBLE_EQ(model.tracks().front().clips[0].start, 0.0);
+}
+
+TEST_F(EditorWindowFixtureTest, AClosedWindowsExportIsWrittenToTheEnd)
+{
+    const fs::path target = folder.path / "closed.mp4";
+    std::optional<bool> written;
+    QPointer<EditorModel> model = &window->model();
+    model->exportTo(target, EditorModel::ExportOptions{}, [&](bool ok) { written = ok; });
+    ASSERT_TRUE(model->exportProgress());
+
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->close();
+    window.release();  // deleted by its close
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(model) << "the model went with its window";
+    EXPECT_EQ(EditorWindow::exportsOfClosedWindows(), 1);
+    bool waited = false;
+    QObject context;
+    EditorWindow::whenClosedWindowsExported(&context, [&] { waited = true; });
+    EXPECT_FALSE(waited);
+
+    ASSERT_TRUE(runUntil([&] { return written.has_value(); }));
+    EXPECT_TRUE(*written);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(EditorWindow::exportsOfClosedWindows(), 0);
+    // The model goes once the export has ended.
+    EXPECT_TRUE(runUntil([&] { return model.isNull(); }, std::chrono::seconds(5)));
+    const auto streams = fixtures::readMovie(target);
+    ASSERT_FALSE(streams.empty());
+    EXPECT_NEAR(streams.front().duration(), 3.0, 1.0 / 30 + 1e-6);
+}
+
+TEST_F(EditorWindowFixtureTest, AWindowClosedWithoutExportTakesItsModel)
+{
+    QPointer<EditorModel> model = &window->model();
+    window.reset();
+    EXPECT_TRUE(model.isNull());
+    EXPECT_EQ(EditorWindow::exportsOfClosedWindows(), 0);
+}
+
+} // namespace
+} // namespace ondexa::testing
