@@ -64,7 +64,10 @@ OndexaApp::~OndexaApp()
     AppState::setRecordingChooser({});
     state_.setOpenEditor({});
     const auto windows = editors_;
-    for (auto& [file, window] : windows) delete window;
+    for (auto& [file, window] : windows) {
+        disconnect(window, nullptr, this, nullptr);
+        delete window;
+    }
 }
 
 void OndexaApp::showRecordWindow()
@@ -111,7 +114,12 @@ EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
         connect(window, &EditorWindow::closed, this, [this, id, window] {
             auto found = editors_.find(id);
             if (found != editors_.end() && found->second == window) editors_.erase(found);
-            windowClosed();
+            if (!window->model().exportProgress()) return windowClosed();
+            // Its export goes on without the window: the program stays until
+            // that file is written.
+            connect(window, &QObject::destroyed, this, [this] {
+                EditorWindow::whenClosedWindowsExported(this, [this] { windowClosed(); });
+            });
         });
         connect(window, &QObject::destroyed, this, [this, id, window] {
             auto found = editors_.find(id);
