@@ -24,12 +24,13 @@ namespace ondexa::testing {
 inline const bool editorSettingsInTestMode = (QStandardPaths::setTestModeEnabled(true), true);
 
 // A short recording (screen and one tone) with its side file.
-inline std::filesystem::path makeEditorRecording(const std::filesystem::path& file, double seconds = 3)
+inline std::filesystem::path makeEditorRecording(const std::filesystem::path& file, double seconds = 3,
+                                                 int width = 640, int height = 360)
 {
     RecordingRecipe recipe;
     recipe.seconds = seconds;
-    recipe.width = 640;
-    recipe.height = 360;
+    recipe.width = width;
+    recipe.height = height;
     recipe.camera = false;
     recipe.tones = 1;
     makeRecording(file, recipe);

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QPointer>
 #include <QWindow>
@@ -215,21 +216,49 @@ TEST_F(EditorWindowFixtureTest, DeleteKeysRemoveAndRipple)
     EditorModel& model = window->model();
     QTest::keyClick(window.get(), Qt::Key_Right);
     QTest::keyClick(window.get(), Qt::Key_T);
-    const Track& first = model.tracks().front();
-    ASSERT_EQ(first.clips.size(), 2u);
-    const double secondStart = first.clips[1].start;
+    ASSERT_EQ(model.tracks().front().clips.size(), 2u);
+    const double secondStart = model.tracks().front().clips[1].start;
 
-    // Delete (as Backspace) leaves a gap; Shift+Backspace closes it up.
-    model.selectClip(first.clips[0].id, false, true);
-    QTest::keyClick(window.get(), Qt::Key_Delete);
-    ASSERT_EQ(model.tracks().front().clips.size(), 1u);
-    EXPECT_DOUBLE_EQ(model.tracks().front().clips[0].start, secondStart);
+    // Backspace or Delete leaves a gap; with Shift the later clip closes up.
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        double start;
+    };
+    const Case cases[] = {
+        {Qt::Key_Backspace, {}, secondStart},
+        {Qt::Key_Delete, {}, secondStart},
+        {Qt::Key_Backspace, Qt::ShiftModifier, 0.0},
+        {Qt::Key_Delete, Qt::ShiftModifier, 0.0},
+    };
+    for (const Case& c : cases) {
+        model.selectClip(model.tracks().front().clips[0].id, false, true);
+        QTest::keyClick(window.get(), c.key, c.modifiers);
+        ASSERT_EQ(model.tracks().front().clips.size(), 1u) << c.key << " " << c.modifiers;
+        EXPECT_DOUBLE_EQ(model.tracks().front().clips[0].start, c.start) << c.key << " " << c.modifiers;
+        model.undo();
+    }
+}
 
-    model.undo();
-    model.selectClip(model.tracks().front().clips[0].id, false, true);
-    QTest::keyClick(window.get(), Qt::Key_Backspace, Qt::ShiftModifier);
-    ASSERT_EQ(model.tracks().front().clips.size(), 1u);
-    EXPECT_DOUBLE_EQ(model.tracks().front().clips[0].start, 0.0);
+TEST_F(EditorWindowTest, PlayerViewFitsThePictureWholeWithBands)
+{
+    // A portrait recording in a landscape pane: bands left and right.
+    auto window = openEditor(makeEditorRecording(folder.path / "álló.mov", 1, 360, 640));
+    ASSERT_TRUE(window->model().isLoaded());
+    const PlayerView& view = window->playerView();
+    ASSERT_TRUE(runUntil([&] { return !view.frame().isNull(); }));
+    EXPECT_EQ(view.frame().size(), QSize(360, 640));
+
+    QImage canvas(400, 200, QImage::Format_ARGB32);
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    view.paint(painter, QRectF(0, 0, 400, 200));
+    painter.end();
+    // 200 high and 112.5 wide, centred: x from 143.75 to 256.25.
+    for (const int x : {0, 140, 260, 399}) EXPECT_EQ(canvas.pixel(x, 150), qRgb(0, 0, 0)) << x;
+    for (const int x : {146, 200, 254}) EXPECT_NE(canvas.pixel(x, 150), qRgb(0, 0, 0)) << x;
+    EXPECT_NE(canvas.pixel(200, 1), qRgb(0, 0, 0));
+    EXPECT_NE(canvas.pixel(200, 198), qRgb(0, 0, 0));
 }
 
 TEST_F(EditorWindowFixtureTest, AClosedWindowsExportIsWrittenToTheEnd)

@@ -81,7 +81,6 @@ EditorFooter::EditorFooter(EditorModel& model, QWidget* parent) : QWidget(parent
     export_ = new QPushButton("Exportálás…", this);
     export_->setObjectName("export");
     export_->setFocusPolicy(Qt::NoFocus);
-    export_->setToolTip("Ctrl+E");
     // The window's Ctrl+E, at once (a button's own shortcut clicks after an animation).
     exportKey_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this);
     exportKey_->setContext(Qt::WindowShortcut);

@@ -265,7 +265,7 @@ void EditorToolbar::placeTimeDisplay()
     // before the toolbar's own resize event reaches us.
     const QRect row = transport_->geometry();
     const QSize size = lcd_->sizeHint();
-    lcd_->setGeometry(row.center().x() - size.width() / 2 + 1, row.center().y() - size.height() / 2 + 1,
+    lcd_->setGeometry(row.x() + (row.width() - size.width()) / 2, row.y() + (row.height() - size.height()) / 2,
                       size.width(), size.height());
     lcd_->raise();
 }
