@@ -1,6 +1,7 @@
 #include "Ondexa/editor/ExportDialog.h"
 
 #include "Ondexa/model/TimeText.h"
+#include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Theme.h"
 #include "Ondexa/ui/VendalumHeader.h"
@@ -63,22 +64,6 @@ void dim(QLabel* label)
     palette.setColor(QPalette::WindowText, Theme::secondary());
     label->setPalette(palette);
 }
-
-// The grouped form: a rounded, faintly lit box over the backdrop.
-class FormGroup : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QColor(255, 255, 255, 22), 1));
-        painter.setBrush(QColor(255, 255, 255, 14));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    }
-};
 
 // A column of radio buttons, one per choice, their ids the choices' indices.
 QWidget* radioColumn(QWidget* parent, QButtonGroup* group, const QStringList& labels)
@@ -177,7 +162,7 @@ void ExportDialog::setAlert(Alert alert) { alert_ = std::move(alert); }
 
 QWidget* ExportDialog::buildForm()
 {
-    form_ = new FormGroup(this);
+    form_ = new GroupBox(this);
     form_->setObjectName("form");
     form_->setFixedWidth(kWidth - 2 * kPadding);
     formLayout_ = new QFormLayout(form_);
