@@ -172,6 +172,10 @@ TEST_F(ExportDialogForm, OpensOnTheMatrixSelectionAndCountsItsTracks)
     EXPECT_EQ(dialog.summary()->text(), "00:00.00 – 01:01.50  ·  01:01.50 hosszú  ·  3 sáv");
     model->setMatrixSelection(std::nullopt);
     EXPECT_FALSE(dialog.rangeButton(Range::matrix)->isEnabled());
+
+    // The summary follows the tracks.
+    model->setTracks({model->tracks()[1], model->tracks()[2]});
+    EXPECT_EQ(dialog.summary()->text(), "00:00.00 – 00:30.00  ·  00:30.00 hosszú  ·  2 sáv");
 }
 
 TEST_F(ExportDialogForm, TheMarkedRangeNeedsBothMarks)
