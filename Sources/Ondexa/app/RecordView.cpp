@@ -2,6 +2,7 @@
 
 #include "Ondexa/app/LevelMeter.h"
 #include "Ondexa/model/TimeText.h"
+#include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/KeyNames.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Symbols.h"
@@ -36,9 +37,9 @@ void dim(QLabel* label)
 }
 
 // The rounded group of a form section; a hairline between its visible rows.
-class Box : public QWidget {
+class Box : public GroupBox {
 public:
-    explicit Box(QWidget* parent) : QWidget(parent)
+    explicit Box(QWidget* parent) : GroupBox(parent)
     {
         rows = new QVBoxLayout(this);
         rows->setContentsMargins(0, 2, 0, 2);
@@ -47,13 +48,11 @@ public:
     QVBoxLayout* rows;
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
+        GroupBox::paintEvent(event);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QColor(255, 255, 255, 22), 1));
-        painter.setBrush(QColor(255, 255, 255, 14));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
         painter.setPen(QPen(QColor(255, 255, 255, 20), 1));
         const QWidget* previous = nullptr;
         for (int i = 0; i < rows->count(); ++i) {
