@@ -226,6 +226,9 @@ TEST_F(PreviewCanvasTest, ScreenshotsOfMarksGuidesAndZoom)
     canvas->zoom(2, {-150, -80});
     saveScreenshot(*canvas, "preview-zoom-200");
     EXPECT_EQ(canvas->zoomBadge().text(), QString::fromUtf8("200 %  \u00B7  Illesztés"));
+    // Zoomed out, the picture's outline and shadow show on the canvas.
+    zoomTo(0.6);
+    saveScreenshot(*canvas, "preview-zoom-60");
 }
 
 } // namespace

@@ -61,6 +61,13 @@ NRect centred(double cx, double cy, double w, double h)
     return {cx - w / 2, cy - h / 2, w, h};
 }
 
+// Whether a centre (picture units) lies within the snap distance of the
+// picture's centre line, on an axis `extent` points long.
+bool nearCentre(double centre, double extent)
+{
+    return std::abs(centre - 0.5) * extent < PreviewEditingLayer::snapDistance;
+}
+
 bool isPlainArrow(const Clip& clip)
 {
     return clip.overlay && clip.overlay->kind == OverlayKind::arrow && clip.actions.empty();
@@ -245,7 +252,16 @@ void PreviewEditingLayer::dragOverlay(Clip clip, Handle handle, double dx, doubl
 {
     const Overlay& o = *clip.overlay;
     Overlay moved = o;
-    const bool arrow = o.kind == OverlayKind::arrow;
+    // An arrow moves by its ends, every other kind by its rectangle.
+    const auto shift = [&moved](double x, double y) {
+        if (moved.kind == OverlayKind::arrow) {
+            moved.from = {moved.from.x + x, moved.from.y + y};
+            moved.to = {moved.to.x + x, moved.to.y + y};
+        } else {
+            moved.rect.x += x;
+            moved.rect.y += y;
+        }
+    };
     switch (handle) {
     case Handle::to: moved.to = {o.to.x + dx, o.to.y + dy}; break;
     case Handle::from: moved.from = {o.from.x + dx, o.from.y + dy}; break;
@@ -254,28 +270,12 @@ void PreviewEditingLayer::dragOverlay(Clip clip, Handle handle, double dx, doubl
         // A text box's height is measured from its text when the model stores it.
         if (o.kind != OverlayKind::text) moved.rect.h = std::max(o.rect.h + dy, minimumSide);
         break;
-    case Handle::move:
-        if (arrow) {
-            moved.from = {o.from.x + dx, o.from.y + dy};
-            moved.to = {o.to.x + dx, o.to.y + dy};
-        } else {
-            moved.rect.x += dx;
-            moved.rect.y += dy;
-        }
-        break;
+    case Handle::move: shift(dx, dy); break;
     }
     const NRect bounds = effectBounds(moved, model_.aspect());
     NRect snapped = bounds;
     centerSnap(snapped, frame, handle == Handle::move);
-    const double sx = snapped.x - bounds.x;
-    const double sy = snapped.y - bounds.y;
-    if (arrow) {
-        moved.from = {moved.from.x + sx, moved.from.y + sy};
-        moved.to = {moved.to.x + sx, moved.to.y + sy};
-    } else {
-        moved.rect.x += sx;
-        moved.rect.y += sy;
-    }
+    shift(snapped.x - bounds.x, snapped.y - bounds.y);
     clip.overlay = moved;
     model_.updateClip(clip);
 }
@@ -317,15 +317,14 @@ void PreviewEditingLayer::dragAction(const Clip& clip, const TrackAction& action
     } else {
         double nx = action.centerX.value_or(atStart.centerX) + dx;
         double ny = action.centerY.value_or(atStart.centerY) + dy;
-        if (model_.snapping()) {
-            if (std::abs(nx - 0.5) * frame.width() < snapDistance) {
-                nx = 0.5;
-                guides_.vertical = true;
-            }
-            if (std::abs(ny - 0.5) * frame.height() < snapDistance) {
-                ny = 0.5;
-                guides_.horizontal = true;
-            }
+        // The action's own centre snaps, not a rectangle's.
+        if (model_.snapping() && nearCentre(nx, frame.width())) {
+            nx = 0.5;
+            guides_.vertical = true;
+        }
+        if (model_.snapping() && nearCentre(ny, frame.height())) {
+            ny = 0.5;
+            guides_.horizontal = true;
         }
         changed.centerX = nx;
         changed.centerY = ny;
@@ -337,11 +336,11 @@ void PreviewEditingLayer::centerSnap(NRect& rect, const QRectF& frame, bool movi
 {
     guides_ = {};
     if (!moving || !model_.snapping()) return;
-    if (std::abs(rect.x + rect.w / 2 - 0.5) * frame.width() < snapDistance) {
+    if (nearCentre(rect.x + rect.w / 2, frame.width())) {
         rect.x = 0.5 - rect.w / 2;
         guides_.vertical = true;
     }
-    if (std::abs(rect.y + rect.h / 2 - 0.5) * frame.height() < snapDistance) {
+    if (nearCentre(rect.y + rect.h / 2, frame.height())) {
         rect.y = 0.5 - rect.h / 2;
         guides_.horizontal = true;
     }
