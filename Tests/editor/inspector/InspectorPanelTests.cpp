@@ -1,0 +1,450 @@
+#include "InspectorTestSupport.h"
+
+#include "Ondexa/editor/inspector/ActionSection.h"
+#include "Ondexa/editor/inspector/ClipSection.h"
+#include "Ondexa/editor/inspector/ColorButton.h"
+#include "Ondexa/editor/inspector/FontFamilies.h"
+#include "Ondexa/editor/inspector/InspectorEdits.h"
+#include "Ondexa/editor/inspector/InspectorRows.h"
+#include "Ondexa/editor/inspector/OverlayRows.h"
+#include "Ondexa/editor/inspector/PartnerRows.h"
+#include "Ondexa/editor/inspector/PointerStyleRows.h"
+#include "Ondexa/editor/inspector/TrackSection.h"
+#include "Ondexa/ui/ToggleSwitch.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+
+namespace ondexa {
+namespace {
+
+using testing::clipAt;
+using testing::InspectorHarness;
+using testing::linked;
+using testing::trackWith;
+
+Clip overlayClip(OverlayKind kind, double start = 0, double duration = 4)
+{
+    Clip clip = clipAt(start, duration);
+    clip.media.reset();
+    Overlay overlay;
+    overlay.kind = kind;
+    overlay.fontSize = 0.05;
+    overlay.lineWidth = 0.006;
+    overlay.color = RGBA{0.95, 0.2, 0.2, 1};
+    overlay.background = true;
+    overlay.text = "Helló";
+    clip.overlay = overlay;
+    return clip;
+}
+
+QStringList visibleRowNames(const QWidget& column, const QWidget& within)
+{
+    QStringList names;
+    for (QWidget* child : column.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisibleTo(&within)) continue;
+        if (auto* row = qobject_cast<SwitchRow*>(child)) names << row->label();
+        else if (auto* row = qobject_cast<SliderRow*>(child)) names << row->label();
+        else if (auto* row = qobject_cast<ColorRow*>(child)) names << row->label();
+        else names << child->metaObject()->className();
+    }
+    return names;
+}
+
+// --- Frame ---
+
+TEST(InspectorFrame, NothingSelectedShowsTheHintAndSixAddButtons)
+{
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    InspectorPanel& panel = *h.panel;
+
+    const QList<QWidget*> section = panel.sectionWidgets();
+    ASSERT_EQ(section.size(), 1);
+    auto* hint = qobject_cast<QLabel*>(section.front());
+    ASSERT_NE(hint, nullptr);
+    EXPECT_EQ(hint->text(), "Kattints egy klipre vagy sávra a beállításokhoz.");
+
+    QStringList titles;
+    for (QAbstractButton* button : panel.addButtons()) titles << button->text();
+    EXPECT_EQ(titles, QStringList({"Szöveg", "Nyíl", "Téglalap", "Ellipszis", "Videó / kép", "Művelet"}));
+    // Three rows of two, the columns of the same width.
+    const auto buttons = panel.addButtons();
+    for (int i = 0; i < 6; i += 2) {
+        EXPECT_EQ(buttons[i]->y(), buttons[i + 1]->y()) << i;
+        EXPECT_LT(buttons[i]->x(), buttons[i + 1]->x()) << i;
+        EXPECT_EQ(buttons[i]->width(), buttons[i + 1]->width()) << i;
+        if (i) {
+            EXPECT_GT(buttons[i]->y(), buttons[i - 1]->y()) << i;
+        }
+    }
+    // A document without clicks or pointer style shows neither.
+    EXPECT_FALSE(panel.clicksRow()->isVisibleTo(&panel));
+    EXPECT_FALSE(panel.pointerRows()->isVisibleTo(&panel));
+    h.model->setCursorStyle(CursorStyle{});
+    EXPECT_TRUE(panel.pointerRows()->isVisibleTo(&panel));
+    testing::saveScreenshot(panel, "inspector_nothing_selected");
+}
+
+TEST(InspectorFrame, TextButtonAddsASelectedOverlayAtThePlayhead)
+{
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    h.model->clock().setTime(2.0);
+    const std::size_t steps = h.undoSteps();
+    h.panel->addButtons()[0]->click();
+
+    EXPECT_EQ(h.undoSteps(), steps + 1);
+    const Track& effects = h.model->tracks().front();
+    ASSERT_EQ(effects.media.kind, MediaKind::effects);
+    ASSERT_EQ(effects.clips.size(), 1u);
+    const Clip& added = effects.clips.front();
+    EXPECT_DOUBLE_EQ(added.start, 2.0);
+    EXPECT_DOUBLE_EQ(added.end(), 6.0);
+    ASSERT_TRUE(added.overlay);
+    EXPECT_EQ(added.overlay->kind, OverlayKind::text);
+    EXPECT_EQ(h.model->selectedClips(), std::set<Uuid>{added.id});
+
+    ClipSection* section = h.panel->clipSection();
+    ASSERT_NE(section, nullptr);
+    EXPECT_EQ(section->clipID(), added.id);
+    ASSERT_NE(section->overlayRows(), nullptr);
+    EXPECT_EQ(section->overlayRows()->kind(), OverlayKind::text);
+}
+
+TEST(InspectorFrame, SectionFollowsTheSelection)
+{
+    Clip screenClip = linked(clipAt(0, 10), testing::link(1));
+    TrackAction action;
+    action.start = 1;
+    action.end = 2;
+    screenClip.actions = {action};
+    Clip voice = linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1));
+    Clip camera = linked(clipAt(0, 10), testing::link(1));
+    Track screen = trackWith("Képernyő", {screenClip});
+    Track sound = trackWith("Mikrofon", {voice}, MediaKind::audio);
+    Track cam = trackWith("Kamera", {camera});
+    InspectorHarness h({screen, cam, sound});
+    InspectorPanel& panel = *h.panel;
+
+    // A clip with two partners: clip, divider, track, then a divider and rows per partner.
+    h.model->selectClip(screenClip.id, false, false);
+    QStringList kinds;
+    for (QWidget* w : panel.sectionWidgets()) kinds << w->metaObject()->className();
+    EXPECT_EQ(kinds, QStringList({"ondexa::ClipSection", "QFrame", "ondexa::TrackSection", "QFrame",
+                                  "ondexa::PartnerRows", "QFrame", "ondexa::PartnerRows"}));
+    const auto partners = panel.partnerRows();
+    const auto expected = h.model->linkedPartners();
+    ASSERT_EQ(partners.size(), expected.size());
+    for (std::size_t i = 0; i < partners.size(); ++i) EXPECT_EQ(partners[i]->clipID(), expected[i].clip->id);
+    EXPECT_EQ(panel.trackSection()->trackID(), screen.id);
+
+    // An edit of the shown clip keeps every section object.
+    QPointer<ClipSection> clipSection = panel.clipSection();
+    h.model->updateClip([&] {
+        Clip c = h.clip(0, 0);
+        c.volume = 0.5f;
+        return c;
+    }());
+    EXPECT_EQ(panel.clipSection(), clipSection.data());
+
+    // An action: only its rows, though its clip is selected too.
+    h.model->selectAction(action.id);
+    kinds.clear();
+    for (QWidget* w : panel.sectionWidgets()) kinds << w->metaObject()->className();
+    EXPECT_EQ(kinds, QStringList({"ondexa::ActionSection"}));
+    EXPECT_EQ(panel.actionSection()->actionID(), action.id);
+    testing::flushDeletes();
+    EXPECT_TRUE(clipSection.isNull());
+
+    // A track alone.
+    h.model->clearSelection();
+    h.model->setSelectedTrackID(sound.id);
+    ASSERT_EQ(panel.sectionWidgets().size(), 1);
+    EXPECT_EQ(panel.trackSection()->trackID(), sound.id);
+}
+
+TEST(InspectorFrame, MediaChooserImportsOnlyAChosenFile)
+{
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    int asked = 0;
+    QWidget* parent = nullptr;
+    h.panel->setOpenDialog([&](QWidget* p, InspectorPanel::ChosenFile chosen) {
+        ++asked;
+        parent = p;
+        chosen(std::nullopt);
+    });
+    const auto before = h.model->tracks();
+    h.panel->addButtons()[4]->click();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(parent, h.panel.get());
+    EXPECT_EQ(h.model->tracks(), before);
+    EXPECT_FALSE(h.model->exportError());
+}
+
+// --- Overlay ---
+
+TEST(InspectorOverlay, RowsByKind)
+{
+    const struct {
+        OverlayKind kind;
+        QStringList rows;
+    } cases[] = {
+        {OverlayKind::arrow, {"Szín", "Vastagság"}},
+        {OverlayKind::rectangle, {"Szín", "Vastagság"}},
+        {OverlayKind::ellipse, {"Szín", "Vastagság"}},
+        {OverlayKind::zoom, {}},
+        {OverlayKind::pip, {}},
+        {OverlayKind::text,
+         {"QPlainTextEdit", "QWidget", "QWidget", "Félkövér", "Betűméret", "Szín", "Sötét háttér"}},
+    };
+    for (const auto& c : cases) {
+        Clip clip = overlayClip(c.kind);
+        InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
+        h.model->selectClip(clip.id, false, true);
+        OverlayRows* rows = h.panel->clipSection()->overlayRows();
+        ASSERT_NE(rows, nullptr);
+        EXPECT_EQ(visibleRowNames(*rows, *h.panel), c.rows) << int(c.kind);
+    }
+}
+
+TEST(InspectorOverlay, AbsentFieldsShowDefaultsAndStayAbsent)
+{
+    setFontFamilies({"DejaVu Sans", "Liberation Sans", ".Hidden"});
+    Clip clip = overlayClip(OverlayKind::text);
+    Clip stored = overlayClip(OverlayKind::text, 5);
+    stored.overlay->fontFamily = "Helvetica Neue";  // not on this machine
+    stored.overlay->bold = false;
+    stored.overlay->alignment = TextAlignment::right;
+    InspectorHarness h({trackWith("Effektek 1", {clip, stored}, MediaKind::effects)});
+
+    h.model->selectClip(clip.id, false, true);
+    OverlayRows* rows = h.panel->clipSection()->overlayRows();
+    EXPECT_EQ(rows->alignmentGroup()->checkedId(), 0);
+    EXPECT_EQ(rows->fontPicker()->currentText(), "Liberation Sans");
+    EXPECT_EQ(rows->fontPicker()->count(), 2);
+    EXPECT_TRUE(rows->boldRow()->isChecked());
+    EXPECT_EQ(rows->textEditor()->toPlainText(), "Helló");
+
+    h.model->selectClip(stored.id, false, true);
+    rows = h.panel->clipSection()->overlayRows();
+    EXPECT_EQ(rows->alignmentGroup()->checkedId(), 2);
+    EXPECT_EQ(rows->fontPicker()->currentIndex(), -1);
+    EXPECT_FALSE(rows->boldRow()->isChecked());
+
+    // Showing wrote nothing.
+    EXPECT_EQ(h.clip(0, 0).overlay, clip.overlay);
+    EXPECT_EQ(h.clip(0, 1).overlay, stored.overlay);
+    EXPECT_EQ(h.undoSteps(), 0u);
+    setFontFamilies(QFontDatabase::families());
+}
+
+TEST(InspectorOverlay, EachControlWritesOneUndoStep)
+{
+    setFontFamilies({"DejaVu Sans", "Liberation Sans"});
+    Clip clip = overlayClip(OverlayKind::text);
+    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
+    h.model->selectClip(clip.id, false, true);
+    OverlayRows* rows = h.panel->clipSection()->overlayRows();
+    const Overlay& live = *h.clip(0, 0).overlay;
+
+    std::size_t steps = h.undoSteps();
+    rows->alignmentGroup()->button(1)->click();
+    EXPECT_EQ(live.alignment, TextAlignment::center);
+    rows->boldRow()->toggle()->click();
+    EXPECT_EQ(live.bold, false);
+    rows->backgroundRow()->toggle()->click();
+    EXPECT_FALSE(live.background);
+    rows->fontPicker()->activated(0);
+    EXPECT_EQ(live.fontFamily, "DejaVu Sans");
+    ColorButton::setDialog([](const QColor&, QWidget*, const QString&) { return QColor(0, 255, 0, 128); });
+    rows->colorRow()->button()->click();
+    ColorButton::setDialog({});
+    EXPECT_NEAR(live.color.g, 1, 1e-6);
+    EXPECT_NEAR(live.color.a, 128 / 255.0, 1e-6);
+    EXPECT_EQ(h.undoSteps(), steps + 5);
+
+    // The same rows show it all.
+    EXPECT_EQ(h.panel->clipSection()->overlayRows(), rows);
+    EXPECT_EQ(rows->alignmentGroup()->checkedId(), 1);
+    EXPECT_FALSE(rows->boldRow()->isChecked());
+    setFontFamilies(QFontDatabase::families());
+}
+
+TEST(InspectorOverlay, TypingAddsOneStepPerKeystrokeAndMirrorsTheFocus)
+{
+    Clip clip = overlayClip(OverlayKind::text);
+    clip.overlay->text = "";
+    Clip other = overlayClip(OverlayKind::arrow, 5);
+    InspectorHarness h({trackWith("Effektek 1", {clip, other}, MediaKind::effects)});
+    h.model->selectClip(clip.id, false, true);
+    QPointer<QPlainTextEdit> editor = h.panel->clipSection()->overlayRows()->textEditor();
+    const double emptyHeight = h.clip(0, 0).overlay->rect.h;
+
+    editor->setFocus();
+    ASSERT_TRUE(editor->hasFocus());
+    EXPECT_TRUE(h.model->isEditingText());
+
+    const std::size_t steps = h.undoSteps();
+    const struct {
+        int key;
+        const char* text;
+    } keys[] = {{Qt::Key_S, "S"}, {Qt::Key_Z, "z"}, {Qt::Key_Return, "\r"}, {Qt::Key_I, "i"}, {Qt::Key_A, "a"}};
+    for (const auto& k : keys) testing::sendKey(*editor, k.key, k.text);
+    EXPECT_EQ(h.undoSteps(), steps + 5);
+    EXPECT_EQ(h.clip(0, 0).overlay->text, "Sz\nia");
+    // The same editor throughout, and the box grew with the second line.
+    EXPECT_EQ(h.panel->clipSection()->overlayRows()->textEditor(), editor.data());
+    EXPECT_GT(h.clip(0, 0).overlay->rect.h, emptyHeight);
+
+    // Leaving clears the flag; coming back sets it again.
+    h.panel->addButtons()[0]->setFocus();
+    EXPECT_FALSE(h.model->isEditingText());
+    editor->setFocus();
+    EXPECT_TRUE(h.model->isEditingText());
+
+    // Another selection replaces the rows: the flag ends with the editor.
+    h.model->selectClip(other.id, false, true);
+    testing::flushDeletes();
+    EXPECT_TRUE(editor.isNull());
+    EXPECT_FALSE(h.model->isEditingText());
+}
+
+TEST(InspectorOverlay, DestroyedFocusedEditorEndsTextEditing)
+{
+    Clip clip = overlayClip(OverlayKind::text);
+    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
+    auto* rows = new OverlayRows(*h.model, *clip.overlay);
+    rows->show();
+    QApplication::setActiveWindow(rows);
+    rows->textEditor()->setFocus();
+    ASSERT_TRUE(h.model->isEditingText());
+    delete rows;
+    EXPECT_FALSE(h.model->isEditingText());
+}
+
+TEST(InspectorOverlay, FontSizeDragKeepsItsSliderAndStepsPerValue)
+{
+    Clip clip = overlayClip(OverlayKind::text);
+    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
+    h.model->selectClip(clip.id, false, true);
+    SliderRow* row = h.panel->clipSection()->overlayRows()->fontSizeRow();
+    QPointer<DoubleSlider> slider = row->slider();
+    const int y = slider->height() / 2;
+
+    const std::size_t steps = h.undoSteps();
+    testing::sendMouse(*slider, QEvent::MouseButtonPress, {testing::sliderX(*slider, 0.2), y}, Qt::LeftButton,
+                       Qt::LeftButton);
+    for (double f : {0.4, 0.6, 0.8}) {
+        testing::sendMouse(*slider, QEvent::MouseMove, {testing::sliderX(*slider, f), y}, Qt::NoButton,
+                           Qt::LeftButton);
+        testing::flushDeletes();
+        ASSERT_FALSE(slider.isNull());
+        EXPECT_EQ(h.panel->clipSection()->overlayRows()->fontSizeRow()->slider(), slider.data());
+    }
+    testing::sendMouse(*slider, QEvent::MouseButtonRelease, {testing::sliderX(*slider, 0.8), y}, Qt::LeftButton,
+                       Qt::NoButton);
+    EXPECT_EQ(h.undoSteps(), steps + 4);
+    EXPECT_NEAR(h.clip(0, 0).overlay->fontSize, 0.02 + 0.8 * 0.13, 0.003);
+    EXPECT_EQ(h.panel->clipSection()->overlayRows()->fontSizeRow()->slider(), slider.data());
+
+    h.model->undo();
+    EXPECT_NEAR(h.clip(0, 0).overlay->fontSize, 0.02 + 0.6 * 0.13, 0.003);
+}
+
+// --- Pointer ---
+
+TEST(InspectorPointer, RowsFollowTheSwitches)
+{
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    const QStringList all{"Saját egérmutató", "Méret", "Kitöltés", "Körvonal", "Kör a mutató körül",
+                          "Bal klikk / alap szín", "Jobb klikk szín", "Kör mérete", "Vastagság"};
+    const struct {
+        bool enabled;
+        bool ring;
+        QStringList rows;
+    } cases[] = {
+        {false, true, {"Saját egérmutató"}},
+        {false, false, {"Saját egérmutató"}},
+        {true, false, all.mid(0, 5)},
+        {true, true, all},
+    };
+    for (const auto& c : cases) {
+        CursorStyle style;
+        style.enabled = c.enabled;
+        style.ring = c.ring;
+        h.model->setCursorStyle(style);
+        EXPECT_EQ(visibleRowNames(*h.panel->pointerRows(), *h.panel), c.rows) << c.enabled << c.ring;
+    }
+
+    // The switches write the whole style and keep the hidden values.
+    CursorStyle style;
+    style.ringSize = 3.3;
+    h.model->setCursorStyle(style);
+    PointerStyleRows& rows = *h.panel->pointerRows();
+    rows.enabledRow()->toggle()->click();
+    EXPECT_FALSE(h.model->cursorStyle()->enabled);
+    EXPECT_EQ(h.model->cursorStyle()->ringSize, 3.3);
+    EXPECT_EQ(visibleRowNames(rows, *h.panel), QStringList{"Saját egérmutató"});
+    rows.enabledRow()->toggle()->click();
+    rows.ringRow()->toggle()->click();
+    EXPECT_EQ(visibleRowNames(rows, *h.panel), all);
+    EXPECT_NEAR(rows.ringSizeRow()->slider()->value(), 3.3, 1e-9);
+    EXPECT_EQ(h.undoSteps(), 0u);
+}
+
+TEST(InspectorPointer, SizeRowShowsRoundedPercentAndDragsWithoutUndo)
+{
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    const struct {
+        double scale;
+        const char* text;
+        double handle;
+    } cases[] = {{1.5, "150 %", 1.5}, {1.125, "113 %", 1.13}, {1.005, "100 %", 1.0}, {0.5, "50 %", 0.5},
+                 {6, "600 %", 4}};
+    for (const auto& c : cases) {
+        CursorStyle style;
+        style.scale = c.scale;
+        h.model->setCursorStyle(style);
+        SliderRow* row = h.panel->pointerRows()->scaleRow();
+        EXPECT_EQ(row->valueText(), c.text) << c.scale;
+        EXPECT_NEAR(row->slider()->value(), c.handle, 1e-9) << c.scale;
+    }
+
+    // One timeline edit, then a drag: undo takes back the edit, not the pointer.
+    h.model->selectClip(h.clip(0, 0).id, false, true);
+    InspectorEdits::changeClip(*h.model, [](Clip& c) { c.rounded = false; });
+    const std::size_t steps = h.undoSteps();
+    h.panel->resize(280, 1400);
+    testing::dragSlider(*h.panel->pointerRows()->scaleRow()->slider(), {0.1, 0.5, 0.9});
+    EXPECT_EQ(h.undoSteps(), steps);
+    const double dragged = h.model->cursorStyle()->scale;
+    EXPECT_NEAR(dragged, 0.5 + 0.9 * 3.5, 0.05);
+    h.model->undo();
+    EXPECT_TRUE(h.clip(0, 0).rounded);
+    EXPECT_EQ(h.model->cursorStyle()->scale, dragged);
+}
+
+// --- Screenshots ---
+
+TEST(InspectorFrame, ScreenshotOfATextOverlay)
+{
+    Clip clip = overlayClip(OverlayKind::text);
+    clip.overlay->text = "Üdvözlet a bemutatóban";
+    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects),
+                        trackWith("Képernyő", {clipAt(0, 10)})});
+    CursorStyle style;
+    style.ring = true;
+    h.model->setCursorStyle(style);
+    h.model->selectClip(clip.id, false, true);
+    h.panel->resize(280, 1500);
+    testing::saveScreenshot(*h.panel, "inspector_text_overlay");
+}
+
+} // namespace
+} // namespace ondexa
