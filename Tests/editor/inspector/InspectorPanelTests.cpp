@@ -448,3 +448,53 @@ TEST(InspectorFrame, ScreenshotOfATextOverlay)
 
 } // namespace
 } // namespace ondexa
+
+namespace ondexa {
+namespace {
+
+// A loaded recording with clicks and a pointer style, and a still to import.
+TEST(InspectorFrame, ClickSwitchAndMediaImportOnALoadedRecording)
+{
+    testing::TempFolder folder;
+    testing::RecordingRecipe recipe;
+    recipe.seconds = 2;
+    recipe.width = 320;
+    recipe.height = 180;
+    recipe.camera = false;
+    recipe.tones = 1;
+    const auto movie = testing::makeRecording(folder.path / "felvetel.mov", recipe);
+    RecordingInfo info;
+    info.audioTracks = {"Rendszerhang"};
+    info.clicks = std::vector<std::vector<double>>{{0.5, 0.2, 0.3, 0}};
+    info.showClicks = false;
+    info.cursor = std::vector<std::vector<double>>{{0, 0.5, 0.5}, {1, 0.6, 0.5}};
+    info.cursorStyle = CursorStyle{};
+    info.save(movie);
+    const auto picture = ::fixtures::makePicture(folder.path / "kep.png", 64, 48);
+
+    EditorModel model(movie, testing::settingsIn(folder.path));
+    ASSERT_TRUE(testing::loadAndWait(model));
+    ASSERT_TRUE(model.hasClicks());
+    InspectorPanel panel(model);
+    panel.show();
+
+    ASSERT_TRUE(panel.clicksRow()->isVisibleTo(&panel));
+    EXPECT_FALSE(panel.clicksRow()->isChecked());
+    const std::size_t steps = model.undoStack().size();
+    panel.clicksRow()->toggle()->click();
+    EXPECT_TRUE(model.showClicks());
+    EXPECT_EQ(model.undoStack().size(), steps);
+    EXPECT_TRUE(panel.pointerRows()->isVisibleTo(&panel));
+
+    const std::size_t tracks = model.tracks().size();
+    panel.setOpenDialog([&](QWidget*, InspectorPanel::ChosenFile chosen) { chosen(picture); });
+    panel.addButtons()[4]->click();
+    ASSERT_TRUE(testing::runUntil([&] { return model.tracks().size() > tracks; }, std::chrono::seconds(60)))
+        << model.exportError().value_or("");
+    const Track& added = model.tracks().front();
+    EXPECT_EQ(added.media.kind, MediaKind::image);
+    testing::waitForSaves(model);
+}
+
+} // namespace
+} // namespace ondexa

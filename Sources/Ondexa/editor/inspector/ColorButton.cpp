@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 
 namespace ondexa {
 
@@ -47,8 +48,10 @@ void ColorButton::setColor(const QColor& color)
 
 void ColorButton::choose()
 {
+    // The dialog runs its own event loop: the button may be gone after it.
+    const QPointer<ColorButton> self(this);
     const std::optional<QColor> chosen = dialog()(color_, this, title_);
-    if (!chosen) return;
+    if (!chosen || !self) return;
     const QColor color = chosen->isValid() ? *chosen : QColor(Qt::red);
     setColor(color);
     emit picked(color);
