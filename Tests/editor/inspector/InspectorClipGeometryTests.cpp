@@ -61,28 +61,6 @@ TEST(InspectorClipGeometry, CornerPresetKeepsTheClipsAspect)
     expectRect(geo::inCorner(wide, -1), {0.69, 0.6, 0.28, 0.28}, "damaged aspect");
 }
 
-TEST(InspectorClipGeometry, CornersKeepTheSizeWithMargins)
-{
-    struct Case {
-        std::optional<NRect> frame;
-        double aspect;
-        int corner;
-        NRect expected;
-    };
-    const NRect small{0.1, 0.1, 0.3, 0.3};
-    const Case cases[] = {
-        {small, wide, 0, {0.03, 0.04, 0.3, 0.3}},
-        {small, wide, 1, {0.67, 0.04, 0.3, 0.3}},
-        {small, wide, 2, {0.03, 0.66, 0.3, 0.3}},
-        {small, wide, 3, {0.67, 0.66, 0.3, 0.3}},
-        {std::nullopt, wide, 0, {0.03, 0.04, 1, 1}},           // the fit size without a frame
-        {std::nullopt, classic, 3, {0.22, -0.04, 0.75, 1}},    // fit of a 4:3 clip is (0.75, 1)
-    };
-    for (const Case& c : cases)
-        expectRect(geo::atCorner(clipOf(c.aspect, c.frame), wide, c.corner), c.expected,
-                   "corner " + std::to_string(c.corner));
-}
-
 TEST(InspectorClipGeometry, SizeIsMeasuredAgainstTheFitAndKeepsTheCentre)
 {
     EXPECT_DOUBLE_EQ(geo::size(clipOf(classic), wide), 1);

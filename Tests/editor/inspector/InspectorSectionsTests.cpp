@@ -92,6 +92,7 @@ TEST(InspectorClip, PresetsAndCornersPlaceThePicture)
         {"corner 0 without frame", 16.0 / 9.0, std::nullopt, 10, NRect{0.03, 0.04, 1, 1}, 12},
         {"corner 1", classic, small, 11, NRect{0.67, 0.04, 0.3, 0.3}, 12},
         {"corner 2", classic, small, 12, NRect{0.03, 0.66, 0.3, 0.3}, 12},
+        {"corner 3 without frame", classic, std::nullopt, 13, NRect{0.22, -0.04, 0.75, 1}, 12},
         {"original size", classic, small, 0, std::nullopt, 0},
     };
     for (const Case& c : cases) {
@@ -575,27 +576,6 @@ TEST(InspectorTrackTexts, LevelsAndCaption)
                           {31.6f, 0, "Automatikus erősítés: +30.0 dB"},
                           {0.5f, -6, "Automatikus erősítés: -0.0 dB"}};
     for (const Case& c : cases) EXPECT_EQ(sectiontexts::automaticGain(c.gain, c.boost), c.text);
-}
-
-TEST(InspectorTrackTexts, SymbolsByKind)
-{
-    struct Case {
-        MediaKind kind;
-        bool fromRecording;
-        int index;
-        QString symbol;
-    };
-    const Case cases[] = {
-        {MediaKind::video, true, 0, "display"}, {MediaKind::video, true, 1, "video"},
-        {MediaKind::video, false, 0, "video"},  {MediaKind::audio, true, 0, "waveform"},
-        {MediaKind::image, false, 0, "photo"},  {MediaKind::effects, false, 0, "textformat"},
-    };
-    for (const Case& c : cases) {
-        Track track;
-        track.media = MediaRef{"/x.mov", c.kind, c.index};
-        track.fromRecording = c.fromRecording;
-        EXPECT_EQ(sectiontexts::trackSymbol(track), c.symbol);
-    }
 }
 
 // --- Partners ---

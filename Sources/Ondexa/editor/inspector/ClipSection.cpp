@@ -9,6 +9,7 @@
 #include "Ondexa/editor/inspector/SectionRows.h"
 #include "Ondexa/editor/inspector/SectionTexts.h"
 #include "Ondexa/model/TimeText.h"
+#include "Ondexa/timeline/TimelinePainting.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 
@@ -75,7 +76,7 @@ ClipSection::ClipSection(EditorModel& model, const Uuid& clipID, const Uuid& tra
     if (picture_) {
         transition_ = new QComboBox(this);
         for (Transition t : allTransitions())
-            transition_->addItem(Symbols::icon(texts::transitionSymbol(t)), texts::transitionLabel(t));
+            transition_->addItem(Symbols::icon(transitionSymbol(t)), transitionName(t));
         transition_->setToolTip(
             QStringLiteral("Hogyan jelenik meg a klip a beúszás alatt, és amikor egy másik klipre tolod (átfedés)"));
         auto* row = new QWidget(this);

@@ -4,6 +4,7 @@
 #include "Ondexa/editor/inspector/InspectorRows.h"
 #include "Ondexa/editor/inspector/SectionRows.h"
 #include "Ondexa/editor/inspector/SectionTexts.h"
+#include "Ondexa/timeline/TrackHeaders.h"
 #include "Ondexa/editor/inspector/TrackSection.h"
 
 #include <QLabel>
@@ -22,7 +23,7 @@ PartnerRows::PartnerRows(EditorModel& model, const Uuid& clipID, const Uuid& tra
     if (!clip || !track) return;  // refresh() reports it
     sound_ = track->media.kind == MediaKind::audio;
 
-    header_ = new TitleRow(texts::trackSymbol(*track), texts::partnerTitle(*track), this);
+    header_ = new TitleRow(TrackHeaders::symbolFor(*track), texts::partnerTitle(*track), this);
     column->addWidget(header_);
     if (!sound_) {
         pictureCaption_ = inspectorCaption(texts::partnerPictureCaption(), this);
@@ -45,7 +46,7 @@ bool PartnerRows::refresh()
     const auto clip = InspectorEdits::liveClip(model_, clipID_);
     const auto track = InspectorEdits::liveTrack(model_, trackID_);
     if (!header_ || !clip || !track || (track->media.kind == MediaKind::audio) != sound_) return false;
-    header_->setTitle(texts::trackSymbol(*track), texts::partnerTitle(*track));
+    header_->setTitle(TrackHeaders::symbolFor(*track), texts::partnerTitle(*track));
     if (!sound_) return true;
     volume_->showValue(clip->volume, texts::volumePercent(clip->volume));
     fades_->refresh(*clip);

@@ -43,49 +43,11 @@ QString actionTitle(const Clip& clip, const Track& track)
     return QStringLiteral("Művelet – ") + name;
 }
 
-QString trackSymbol(const Track& track)
-{
-    switch (track.media.kind) {
-    case MediaKind::video:
-        return track.fromRecording && track.media.index == 0 ? QStringLiteral("display") : QStringLiteral("video");
-    case MediaKind::audio: return QStringLiteral("waveform");
-    case MediaKind::image: return QStringLiteral("photo");
-    case MediaKind::effects: return QStringLiteral("textformat");
-    }
-    return {};
-}
-
 QString trackTitle(const Track& track) { return QStringLiteral("Sáv: ") + QString::fromStdString(track.name); }
 
 QString partnerTitle(const Track& track)
 {
     return QStringLiteral("Összekötött: ") + QString::fromStdString(track.name);
-}
-
-QString transitionLabel(Transition transition)
-{
-    switch (transition) {
-    case Transition::dissolve: return QStringLiteral("Áttűnés");
-    case Transition::dipToBlack: return QStringLiteral("Feketén át");
-    case Transition::wipe: return QStringLiteral("Törlés balról");
-    case Transition::push: return QStringLiteral("Betolás");
-    case Transition::circle: return QStringLiteral("Kör");
-    case Transition::zoom: return QStringLiteral("Ráközelítés");
-    }
-    return {};
-}
-
-QString transitionSymbol(Transition transition)
-{
-    switch (transition) {
-    case Transition::dissolve: return QStringLiteral("circle.lefthalf.filled");
-    case Transition::dipToBlack: return QStringLiteral("moon.fill");
-    case Transition::wipe: return QStringLiteral("rectangle.righthalf.inset.filled");
-    case Transition::push: return QStringLiteral("arrow.left.square");
-    case Transition::circle: return QStringLiteral("circle.dashed");
-    case Transition::zoom: return QStringLiteral("plus.magnifyingglass");
-    }
-    return {};
 }
 
 QString linkNotice()

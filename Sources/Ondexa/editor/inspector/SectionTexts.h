@@ -26,13 +26,8 @@ QString clipTitle(const Clip& clip, const Track& track);
 QString clipSymbol(const Clip& clip);
 // "Művelet – " and the overlay's kind, else the track's name.
 QString actionTitle(const Clip& clip, const Track& track);
-// "display" for the recorded screen, "video", "waveform", "photo", "textformat".
-QString trackSymbol(const Track& track);
 QString trackTitle(const Track& track);
 QString partnerTitle(const Track& track);
-
-QString transitionLabel(Transition transition);
-QString transitionSymbol(Transition transition);
 
 // The notice of a linked clip and the caption of a picture partner, with the
 // key names of this system.

@@ -6,6 +6,7 @@
 #include "Ondexa/editor/inspector/InspectorTexts.h"
 #include "Ondexa/editor/inspector/SectionRows.h"
 #include "Ondexa/editor/inspector/SectionTexts.h"
+#include "Ondexa/timeline/TrackHeaders.h"
 #include "Ondexa/rendering/AudioMixBuilder.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 
@@ -34,7 +35,7 @@ TrackSection::TrackSection(EditorModel& model, const Uuid& trackID, QWidget* par
     if (!track) return;  // refresh() reports it
     sound_ = isSound(*track);
 
-    header_ = new TitleRow(texts::trackSymbol(*track), texts::trackTitle(*track), this);
+    header_ = new TitleRow(TrackHeaders::symbolFor(*track), texts::trackTitle(*track), this);
     delete_ = ondexa::deleteButton(QStringLiteral("Sáv törlése"), header_);
     connect(delete_, &QAbstractButton::clicked, this, [this] { model_.deleteTrack(trackID_); });
     header_->addButton(delete_);
@@ -110,7 +111,7 @@ bool TrackSection::refresh()
 
 void TrackSection::show(const Track& track)
 {
-    header_->setTitle(texts::trackSymbol(track), texts::trackTitle(track));
+    header_->setTitle(TrackHeaders::symbolFor(track), texts::trackTitle(track));
     caption_->setText(texts::clipCount(track.clips.size()));
     if (!sound_) {
         visible_->setChecked(!track.hidden);
