@@ -5,6 +5,7 @@
 #include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/Updates.h"
 #include "Ondexa/recording/AppState.h"
+#include "Ondexa/selftest/SelfTests.h"
 #include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     const bool handsOver = AppDelegate::takesPartInHandOver(arguments);
     if (handsOver && AppDelegate::handOver(files)) return 0;
 
+    selftest::installSelfTests();  // run by the controller's start-up work
     AppState& state = AppState::shared();  // starts its own start-up work
     AppDelegate delegate(state);
     delegate.handleTerminationSignals();
