@@ -41,7 +41,7 @@ TEST_P(SelftestPlan, ReadsTheFlagsInTheirFixedOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    CommandLines, SelftestPlan,
+    SelftestCommandLines, SelftestPlan,
     ::testing::Values(
         PlanCase{"NoArguments", {}, std::nullopt, {}},
         // Files from the desktop are no test run: no launch line.
