@@ -207,20 +207,23 @@ void AppState::writeSetting(const char* key, const QVariant& value)
     settings().sync();
 }
 
+namespace {
+AppState::TestRunner& testRunner()
+{
+    static AppState::TestRunner runner;
+    return runner;
+}
+} // namespace
+
+void AppState::setTestRunner(TestRunner runner) { testRunner() = std::move(runner); }
+
 void AppState::runStartupTask()
 {
     refreshSources([self = QPointer<AppState>(this)] {
         if (!self) return;
         self->updateAreaHighlight();
-        self->runSelfTests(self->env_.arguments ? self->env_.arguments() : QStringList());
+        if (const auto& runner = testRunner()) runner(*self);
     });
-}
-
-void AppState::runSelfTests(const QStringList& arguments)
-{
-    if (arguments.isEmpty()) return;
-    logLine("Önteszt indul: " + arguments.front().toStdString());
-    // The built-in tests are not part of this build yet.
 }
 
 // --- Published state without observers ---

@@ -282,6 +282,14 @@ public:
     void samplePointer();
     void addClick(bool right, QPointF point, double time);
 
+    // The built-in tests of a launch. The program installs the runner before
+    // it first touches the controller; the start-up task calls it once, on
+    // the main thread, after the sources and the area highlight.
+    using TestRunner = std::function<void(AppState&)>;
+    static void setTestRunner(TestRunner runner);
+    // The screen check of this platform, asked now: an X display answers a grab.
+    bool screenAccessGranted() const { return env_.screenAccess && env_.screenAccess().granted; }
+
     // --- Area, highlight, recordings folder ---
     void updateAreaHighlight();
     void selectArea();
@@ -332,7 +340,6 @@ private:
     void readSettings();
     void writeSetting(const char* key, const QVariant& value);
     void runStartupTask();
-    void runSelfTests(const QStringList& arguments);
 
     void setPhase(Phase phase);
     void setNeedsScreenPermission(bool needs);

@@ -1,0 +1,113 @@
+#include "Ondexa/model/Log.h"
+#include "Ondexa/selftest/LogText.h"
+#include "Ondexa/selftest/SelfTests.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QPixmap>
+#include <QWidget>
+#include <QWindow>
+
+namespace ondexa::selftest {
+
+namespace {
+
+const char* phaseName(AppState::Phase phase)
+{
+    switch (phase) {
+    case AppState::Phase::idle: return "idle";
+    case AppState::Phase::starting: return "starting";
+    case AppState::Phase::recording: return "recording";
+    case AppState::Phase::finishing: return "finishing";
+    }
+    return "idle";
+}
+
+// The widget that a top-level window shows, if it is one of ours.
+QWidget* widgetOf(const QWindow* window)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->windowHandle() == window) return widget;
+    return nullptr;
+}
+
+} // namespace
+
+Task selfTest(AppState& state) { return selfTest(state, QCoreApplication::arguments()); }
+
+Task selfTest(AppState& state, QStringList arguments)
+{
+    const bool fps60 = arguments.contains(QLatin1String("--fps60"));
+    const bool area = arguments.contains(QLatin1String("--area"));
+
+    const AppState::CaptureMode keptMode = state.captureMode();
+    const std::optional<QRectF> keptArea = state.area();
+    const int keptFps = state.fps();
+
+    if (fps60) state.setFps(60);
+    if (area) {
+        state.setCaptureMode(AppState::CaptureMode::area);
+        state.setArea(QRectF(100, 120, 801, 451));
+    }
+
+    const auto device = state.currentMicDevice();
+    logLine("Önteszt: kijelzők=" + std::to_string(state.displays().size())
+            + " engedély=" + boolText(state.screenAccessGranted())
+            + " mic=" + boolText(state.mic() != nullptr)
+            + " hangkártya=" + (device ? device->name : std::string("-"))
+            + " csatornák=" + numberList(state.micChannels()));
+
+    co_await completion([&state](std::function<void()> done) { state.startRecording(std::move(done)); });
+    logLine(std::string("Önteszt: állapot indítás után = ") + phaseName(state.phase()));
+    if (state.phase() == AppState::Phase::recording) {
+        co_await delay(fps60 ? 6.0 : 4.0);
+        co_await completion([&state](std::function<void()> done) { state.stopRecording(false, std::move(done)); });
+        logLine("Önteszt: kész");
+    }
+
+    // Through the setters: stored again, and the highlight follows.
+    state.setCaptureMode(keptMode);
+    state.setArea(keptArea);
+    state.setFps(keptFps);
+}
+
+Task snapshotWindows(AppState& state, std::filesystem::path folder)
+{
+    return snapshotWindows(state, std::move(folder), QCoreApplication::arguments());
+}
+
+Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments)
+{
+    const qsizetype open = arguments.indexOf(QLatin1String("--open"));
+    if (open >= 0 && open + 1 < arguments.size()) {
+        co_await delay(1.5);
+        if (state.hasOpenEditor()) state.open(argumentPath(arguments[open + 1]));
+    }
+    co_await delay(4.0);
+    saveWindowPictures(folder);
+    logLine("Ablakképek mentve: " + folder.string());
+}
+
+void saveWindowPictures(const std::filesystem::path& folder)
+{
+    // Numbered over every window, skipped ones included.
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (qsizetype n = 0; n < windows.size(); ++n) {
+        const QWindow* window = windows[n];
+        if (!window->isVisible() || window->frameGeometry().width() <= 300) continue;
+        QWidget* widget = widgetOf(window);
+        if (!widget) continue;
+        const QPixmap picture = widget->grab();
+        if (picture.isNull()) continue;
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!picture.save(&buffer, "PNG") || png.isEmpty()) continue;
+        const auto file = folder / ("window" + std::to_string(n) + ".png");
+        QFile out(QString::fromStdString(file.string()));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(png);  // a failed write is passed over
+    }
+}
+
+} // namespace ondexa::selftest
