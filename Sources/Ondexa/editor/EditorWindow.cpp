@@ -30,6 +30,7 @@ constexpr int kStripMarginX = 12;
 constexpr int kStripMarginY = 8;
 constexpr int kPreviewMinimumHeight = 280;
 constexpr int kInspectorWidth = 280;
+constexpr int kBoxPadding = 12;
 
 // A strip of the window on the panel colour, its content inset.
 QWidget* strip(QWidget* content, QWidget* parent)
@@ -142,8 +143,9 @@ EditorWindow::EditorWindow(std::filesystem::path url, QWidget* parent)
     loadError_->setObjectName("loadError");
     loadError_->setAlignment(Qt::AlignCenter);
     loadError_->setWordWrap(true);
-    loadError_->setStyleSheet("QLabel { background: rgba(40, 44, 56, 235); color: white; border-radius: 8px;"
-                              " padding: 12px; }");
+    loadError_->setStyleSheet(QString("QLabel { background: rgba(40, 44, 56, 235); color: white; border-radius: 8px;"
+                                      " padding: %1px; }")
+                                  .arg(kBoxPadding));
     loadError_->hide();
 
     connect(footer_, &EditorFooter::exportRequested, this, &EditorWindow::openExportDialog);
@@ -240,7 +242,9 @@ void EditorWindow::refreshLoadError()
 void EditorWindow::placeLoadError()
 {
     QWidget* content = loadError_->parentWidget();
-    const int width = std::min(loadError_->sizeHint().width(), content->width() * 2 / 3);
+    // One line when it fits in two thirds of the window, else wrapped there.
+    const int natural = loadError_->fontMetrics().horizontalAdvance(loadError_->text()) + 2 * kBoxPadding + 2;
+    const int width = std::min(natural, content->width() * 2 / 3);
     const int height = loadError_->heightForWidth(width) > 0 ? loadError_->heightForWidth(width)
                                                               : loadError_->sizeHint().height();
     loadError_->setGeometry((content->width() - width) / 2, (content->height() - height) / 2, width, height);

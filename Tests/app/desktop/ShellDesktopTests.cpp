@@ -94,8 +94,8 @@ TEST(ShellDesktop, FilesGivenAtLaunchOpenInOrder)
     ProgramHome home;
     QProcess program;
     home.start(program, {(home.temp.path / "első.mov").c_str(), (home.temp.path / "második.mov").c_str()});
-    ASSERT_TRUE(waitForWindows("^(első|második)\\.mov$", 2));
-    EXPECT_EQ(windows("^(első|második)\\.mov$"), (std::vector<std::string>{"első.mov", "második.mov"}));
+    ASSERT_TRUE(waitForWindows("^(első|második)$", 2));
+    EXPECT_EQ(windows("^(első|második)$"), (std::vector<std::string>{"első", "második"}));
     EXPECT_EQ(windows("^Vendalum$").size(), 1u);
     EXPECT_EQ(terminate(program), 0);
 }
@@ -111,7 +111,7 @@ TEST(ShellDesktop, ASecondLaunchOpensItsFileInTheRunningProgram)
     ASSERT_TRUE(ended(second));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(waitForWindows("^harmadik\\.mov$", 1));
+    EXPECT_TRUE(waitForWindows("^harmadik$", 1));
     EXPECT_EQ(windows("^Vendalum$").size(), 1u);  // no second record window
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_EQ(terminate(first), 0);
@@ -151,12 +151,12 @@ TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
     ProgramHome home;
     QProcess program;
     home.start(program, {(home.temp.path / "negyedik.mov").c_str()});
-    ASSERT_TRUE(waitForWindows("^negyedik\\.mov$", 1));
+    ASSERT_TRUE(waitForWindows("^negyedik$", 1));
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
     ASSERT_TRUE(closeWindow("^Vendalum$")) << home.logText();
     pumpFor(std::chrono::milliseconds(500));
     EXPECT_EQ(program.state(), QProcess::Running);  // an editor window is still open
-    ASSERT_TRUE(closeWindow("^negyedik\\.mov$"));
+    ASSERT_TRUE(closeWindow("^negyedik$"));
     ASSERT_TRUE(ended(program));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);

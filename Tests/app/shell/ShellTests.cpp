@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QTest>
 
 #include <fstream>
@@ -251,6 +252,28 @@ TEST_F(ShellTest, LastWindowClosedQuitsWithoutATray)
     EXPECT_EQ(quits, 0);
     window->close();
     EXPECT_TRUE(pumpUntil([&] { return quits == 1; }));
+}
+
+TEST_F(ShellTest, TheLastWindowClosedDuringAnExportQuitsOnceTheFileIsWritten)
+{
+    const std::filesystem::path movie = temp.path / "export.mov";
+    ASSERT_EQ(QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                           "testsrc2=s=320x240:r=30", "-t", "3", "-c:v", "libx264", "-preset",
+                                           "ultrafast", "-pix_fmt", "yuv420p", QString::fromStdString(movie.string())}),
+              0);
+    EditorWindow* window = app.openEditorWindow(movie);
+    ASSERT_TRUE(pumpUntil([&] { return window->model().isLoaded(); }, std::chrono::seconds(30)));
+    std::optional<bool> written;
+    window->model().exportTo(temp.path / "kész.mp4", {}, [&](bool ok) { written = ok; });
+    ASSERT_TRUE(window->model().exportProgress());
+
+    window->close();
+    settle();
+    EXPECT_EQ(quits, 0) << "the program ended before its export";
+    ASSERT_TRUE(pumpUntil([&] { return written.has_value(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(*written);
+    EXPECT_TRUE(pumpUntil([&] { return quits == 1; }));
+    EXPECT_GT(std::filesystem::file_size(temp.path / "kész.mp4"), 0u);
 }
 
 TEST_F(ShellTest, QuitWhileIdleEndsAtOnce)
