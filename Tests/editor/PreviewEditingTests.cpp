@@ -272,6 +272,23 @@ TEST_F(PreviewEditingTest, WithAnActionSelectedNothingElseCanBeGrabbed)
     EXPECT_EQ(clip(0).overlay->rect, (NRect{0.6, 0.6, 0.3, 0.3}));
 }
 
+TEST_F(PreviewEditingTest, ASoundClipsActionHasNoPictureToMarkOrDrag)
+{
+    Clip sound = clipAt(0, 10, 0, MediaKind::audio);
+    TrackAction louder = actionOf(std::nullopt);
+    louder.volume = 2;
+    sound.actions = {louder};
+    make({trackWith("Képernyő", {clipAt(0, 10)}), trackWith("Hang", {sound}, MediaKind::audio)});
+    model->selectAction(louder.id);
+
+    EXPECT_FALSE(layer().currentMarks(frame()));
+    drag({1600, 900}, {-800, 0});
+    drag({800, 450}, {100, 0});
+    EXPECT_EQ(clip(1).actions[0], louder) << "no scale or centre written into a volume action";
+    EXPECT_FALSE(model->canUndo());
+    EXPECT_EQ(model->selectedActionID(), louder.id);
+}
+
 TEST_F(PreviewEditingTest, MarksFollowTheSelectionAndVanishWhilePlaying)
 {
     Clip screen = clipAt(0, 10);

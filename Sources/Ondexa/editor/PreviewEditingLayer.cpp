@@ -131,8 +131,11 @@ NRect PreviewEditingLayer::actionRect(const TrackAction& action, const Clip& cli
 std::optional<PreviewEditingLayer::Selection> PreviewEditingLayer::selectionRect() const
 {
     const double aspect = model_.aspect();
-    if (const auto selected = model_.selectedAction())
+    if (const auto selected = model_.selectedAction()) {
+        // A sound clip's action (its volume) has no picture to mark.
+        if (selected->track.media.kind == MediaKind::audio) return std::nullopt;
         return Selection{actionRect(selected->action, selected->clip), std::nullopt};
+    }
     const auto placed = model_.selectedClip();
     if (!placed) return std::nullopt;
     const Clip& clip = *placed->clip;
@@ -173,8 +176,10 @@ std::optional<PreviewEditingLayer::Hit> PreviewEditingLayer::hitTest(QPointF poi
     const double aspect = model_.aspect();
     const double t = model_.clock().time();
 
-    // While an action is selected, only its target can be grabbed.
+    // While an action is selected, only its target can be grabbed; a sound
+    // clip's action has none, and a press must not give it a picture.
     if (const auto selected = model_.selectedAction()) {
+        if (selected->track.media.kind == MediaKind::audio) return std::nullopt;
         const QRectF r = toView(actionRect(selected->action, selected->clip), frame);
         const Target target{selected->clip, selected->action};
         if (distance(point, r.bottomRight()) < grabRadius) return Hit{target, Handle::resize};
