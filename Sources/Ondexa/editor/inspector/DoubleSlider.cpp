@@ -59,6 +59,9 @@ double DoubleSlider::value() const
     const int steps = QSlider::value();
     if (steps <= QSlider::minimum()) return minimum_;
     if (steps >= QSlider::maximum()) return maximum_;
+    // 0.01 × 7 is 0.07000000000000001; 7 ÷ 100 is 0.07.
+    const double perUnit = std::round(1 / step_);
+    if (perUnit >= 1 && std::abs(perUnit * step_ - 1) < 1e-12) return steps / perUnit;
     return steps * step_;
 }
 

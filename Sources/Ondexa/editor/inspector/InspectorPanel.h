@@ -77,7 +77,9 @@ private:
 
     void refresh();
     Shown shownNow() const;
-    // Refreshes the sections in place; false when one can't show its item.
+    // Refreshes the sections in place; false when one can't show its item
+    // (then all are built anew, so a section must refresh true right after
+    // it was built, or it would be rebuilt at every signal).
     bool refreshSections();
     void buildSections(const Shown& shown);
 

@@ -116,6 +116,11 @@ void OverlayRows::buildTextRows()
     row->setSpacing(0);
     row->addWidget(new QLabel("Igazítás", alignmentRow));
     row->addStretch(1);
+    // Joined segments; the chosen one in the accent colour.
+    alignmentRow->setStyleSheet(
+        QString("QToolButton { border: 1px solid rgba(255, 255, 255, 30); background: rgba(255, 255, 255, 22); "
+                "padding: 3px 6px; } QToolButton:checked { background: %1; border-color: %1; }")
+            .arg(Theme::accent().name()));
     alignment_ = new QButtonGroup(alignmentRow);
     alignment_->setExclusive(true);
     for (std::size_t i = 0; i < kAlignments.size(); ++i) {
