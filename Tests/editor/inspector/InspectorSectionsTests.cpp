@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <limits>
@@ -202,6 +203,14 @@ TEST(InspectorClip, TransitionPickerStoresDissolveAsNoneWithoutUndo)
     emit picker->activated(0);
     EXPECT_EQ(h.clip(0, 0).transition, std::nullopt);
     EXPECT_EQ(h.undoSteps(), steps);
+
+    // A wheel turned over the panel scrolls past the picker without changing it.
+    picker->clearFocus();
+    QWheelEvent wheel(QPointF(5, 5), picker->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(picker, &wheel);
+    EXPECT_EQ(picker->currentIndex(), 0);
+    EXPECT_EQ(h.clip(0, 0).transition, std::nullopt);
 
     // Clips on sound tracks have no transition.
     h.model->selectClip(sound.id, false, true);

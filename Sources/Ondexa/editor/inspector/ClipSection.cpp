@@ -20,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -40,6 +41,20 @@ int transitionIndex(const std::optional<Transition>& transition)
     const auto found = std::find(all.begin(), all.end(), transition.value_or(Transition::dissolve));
     return found == all.end() ? 0 : int(found - all.begin());
 }
+
+// The transition is changed without an undo step: a wheel turned to scroll
+// the panel must not change it on the way past. Only a focused picker takes it.
+class TransitionPicker : public QComboBox {
+public:
+    explicit TransitionPicker(QWidget* parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+
+protected:
+    void wheelEvent(QWheelEvent* event) override
+    {
+        if (hasFocus()) QComboBox::wheelEvent(event);
+        else event->ignore();
+    }
+};
 
 SliderRow* makeRotationRow(EditorModel& model, QWidget* parent)
 {
@@ -74,7 +89,7 @@ ClipSection::ClipSection(EditorModel& model, const Uuid& clipID, const Uuid& tra
     column->addWidget(fades_);
 
     if (picture_) {
-        transition_ = new QComboBox(this);
+        transition_ = new TransitionPicker(this);
         for (Transition t : allTransitions())
             transition_->addItem(Symbols::icon(transitionSymbol(t)), transitionName(t));
         transition_->setToolTip(
