@@ -219,5 +219,22 @@ TEST(SelftestRun, ExportTestWritesTenSecondsAndStopsTheSecondExport)
     EXPECT_TRUE(lines[2].ends_with(" mp után")) << lines[2];
 }
 
+TEST(SelftestRun, ExportTestCallsAFailedSecondExportAFailureNotAStop)
+{
+    SelftestLaunch launch;
+    const auto source = launch.freshRecording();
+    // A folder where the second movie should go: that export fails at once.
+    fs::create_directories(launch.work() / "cancelled.mp4" / "foglalt");
+    launch.run({"--exporttest", path(source), path(launch.work())}, startsWith("Exportteszt: megszakítás "));
+    const auto lines = launch.lines({"Önteszt", "Exportteszt"});
+    expectLines(lines, {exact("Önteszt indul: --exporttest"), startsWith("Exportteszt: 4K HEVC mátrix KÉSZ "),
+                        startsWith("Exportteszt: megszakítás HIBA ")});
+    // The model's error follows, then the time.
+    if (lines.size() == 3) {
+        EXPECT_GT(lines[2].size(), std::string("Exportteszt: megszakítás HIBA  0.0 mp után").size()) << lines[2];
+        EXPECT_TRUE(lines[2].ends_with(" mp után")) << lines[2];
+    }
+}
+
 } // namespace
 } // namespace ondexa::testing
