@@ -5,6 +5,7 @@
 #include "EditorWindowTestSupport.h"
 
 #include "Ondexa/editor/EditorFooter.h"
+#include "Ondexa/editor/ExportDialog.h"
 #include "Ondexa/editor/EditorToolbar.h"
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
@@ -259,6 +260,23 @@ TEST_F(EditorWindowTest, PlayerViewFitsThePictureWholeWithBands)
     for (const int x : {146, 200, 254}) EXPECT_NE(canvas.pixel(x, 150), qRgb(0, 0, 0)) << x;
     EXPECT_NE(canvas.pixel(200, 1), qRgb(0, 0, 0));
     EXPECT_NE(canvas.pixel(200, 198), qRgb(0, 0, 0));
+}
+
+TEST_F(EditorWindowFixtureTest, TheExportDialogOwnsFailuresWhileOpenAndHandsBackTheRest)
+{
+    window->openExportDialog();
+    QPointer<ExportDialog> dialog = window->exportDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    // The dialog shows its own export's failure; the window adds no second box.
+    window->model().setExportError("Hiba az exportban.");
+    int visible = 0;
+    for (QMessageBox* box : window->findChildren<QMessageBox*>()) visible += box->isVisible();
+    EXPECT_EQ(visible, 0);
+    // A message still unread when the dialog goes away is shown by the window.
+    dialog->reject();
+    QTRY_VERIFY(window->alert() && window->alert()->isVisible());
+    EXPECT_EQ(window->alert()->text(), "Hiba az exportban.");
 }
 
 TEST_F(EditorWindowFixtureTest, AClosedWindowsExportIsWrittenToTheEnd)

@@ -258,6 +258,8 @@ void EditorWindow::refreshAlert()
         if (alert_) alert_->hide();
         return;
     }
+    // The export dialog shows its own failures above itself, where the user is.
+    if (exportDialog_ && exportDialog_->isVisible()) return;
     if (!alert_) {
         alert_ = new QMessageBox(QMessageBox::Warning, "Hiba", {}, QMessageBox::Ok, this);
         alert_->setObjectName("errorAlert");
@@ -277,6 +279,8 @@ void EditorWindow::openExportDialog()
     if (model_->tracks().empty() || exportDialog_) return;
     exportDialog_ = new ExportDialog(*model_, this);
     exportDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    // What the dialog left unshown is the window's to say.
+    connect(exportDialog_, &QDialog::finished, this, &EditorWindow::refreshAlert, Qt::QueuedConnection);
     exportDialog_->open();
 }
 
