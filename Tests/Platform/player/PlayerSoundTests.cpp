@@ -160,7 +160,9 @@ TEST_F(PlayerSoundTest, TicksKeepTimeAndTheEndPauses)
     wall.start();
     player.play();
     ASSERT_TRUE(fixtures::runUntil([&] { return !player.isPlaying(); }, 3s));
-    EXPECT_NEAR(double(wall.elapsed()) / 1000, 0.5, 0.2);
+    // Half a second of media; a loaded machine may add to the wall time, never take from it.
+    EXPECT_GE(double(wall.elapsed()) / 1000, 0.3);
+    EXPECT_LE(double(wall.elapsed()) / 1000, 1.2);
     EXPECT_EQ(rates, (std::vector<double>{1, 0}));
     EXPECT_EQ(player.currentTime(), sec(3));
     EXPECT_GE(fixtures::frameNumber(player.currentFrame()), 86);
