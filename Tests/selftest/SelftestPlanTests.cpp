@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <chrono>
 #include <thread>
@@ -41,7 +42,7 @@ TEST_P(SelftestPlan, ReadsTheFlagsInTheirFixedOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    CommandLines, SelftestPlan,
+    SelftestCommandLines, SelftestPlan,
     ::testing::Values(
         PlanCase{"NoArguments", {}, std::nullopt, {}},
         // Files from the desktop are no test run: no launch line.
@@ -275,6 +276,38 @@ TEST_F(SelftestTask, AnExceptionReachesTheAwaitingTask)
     ended = false;
     launch(failing(), [&] { ended = true; });
     ASSERT_TRUE(pumpUntil([&] { return ended; }));
+}
+
+struct Destroyed {
+    bool& flag;
+    ~Destroyed() { flag = true; }
+};
+
+Task waitsLong(bool& destroyed, bool& resumed)
+{
+    Destroyed guard{destroyed};
+    co_await delay(0.2);
+    resumed = true;
+}
+
+TEST_F(SelftestTask, QuittingDestroysTheTasksStillWaitingAndLaterOnesRunAsUsual)
+{
+    bool destroyed = false, resumed = false, ended = false;
+    launch(waitsLong(destroyed, resumed), [&] { ended = true; });
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_TRUE(destroyed);
+    // Its timer may still fire: it must not resume what is gone.
+    QElapsedTimer clock;
+    clock.start();
+    pumpUntil([&] { return clock.elapsed() > 400; });
+    EXPECT_FALSE(resumed);
+    EXPECT_FALSE(ended);
+
+    std::vector<std::string> trace;
+    launch(outer(trace, [](std::function<void(int)> done) { done(5); }), [&] { ended = true; });
+    ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin", "value 5", "waited", "outer end"}));
 }
 
 } // namespace

@@ -34,9 +34,10 @@ QWidget* widgetOf(const QWindow* window)
 
 } // namespace
 
-Task selfTest(AppState& state)
+Task selfTest(AppState& state) { return selfTest(state, QCoreApplication::arguments()); }
+
+Task selfTest(AppState& state, QStringList arguments)
 {
-    const QStringList arguments = QCoreApplication::arguments();
     const bool fps60 = arguments.contains(QLatin1String("--fps60"));
     const bool area = arguments.contains(QLatin1String("--area"));
 
@@ -73,14 +74,23 @@ Task selfTest(AppState& state)
 
 Task snapshotWindows(AppState& state, std::filesystem::path folder)
 {
-    const QStringList arguments = QCoreApplication::arguments();
+    return snapshotWindows(state, std::move(folder), QCoreApplication::arguments());
+}
+
+Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments)
+{
     const qsizetype open = arguments.indexOf(QLatin1String("--open"));
     if (open >= 0 && open + 1 < arguments.size()) {
         co_await delay(1.5);
         if (state.hasOpenEditor()) state.open(argumentPath(arguments[open + 1]));
     }
     co_await delay(4.0);
+    saveWindowPictures(folder);
+    logLine("Ablakképek mentve: " + folder.string());
+}
 
+void saveWindowPictures(const std::filesystem::path& folder)
+{
     // Numbered over every window, skipped ones included.
     const QWindowList windows = QGuiApplication::topLevelWindows();
     for (qsizetype n = 0; n < windows.size(); ++n) {
@@ -98,7 +108,6 @@ Task snapshotWindows(AppState& state, std::filesystem::path folder)
         QFile out(QString::fromStdString(file.string()));
         if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(png);  // a failed write is passed over
     }
-    logLine("Ablakképek mentve: " + folder.string());
 }
 
 } // namespace ondexa::selftest

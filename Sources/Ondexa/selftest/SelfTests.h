@@ -20,9 +20,18 @@ void installSelfTests();
 // Logs the launch line and runs the planned tests in order.
 Task runTests(AppState& state, TestPlan plan);
 
-// The recorder and the windows ("--selftest", "--snapshot").
+// The recorder and the windows ("--selftest", "--snapshot"). They read their
+// option flags ("--fps60", "--area"; "--open" and its path) from the process's
+// arguments, or from `arguments` (the program path first).
 Task selfTest(AppState& state);
+Task selfTest(AppState& state, QStringList arguments);
 Task snapshotWindows(AppState& state, std::filesystem::path folder);
+Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments);
+
+// PNG pictures of the visible top-level windows wider than 300, as
+// "window<n>.png" in `folder`, n counting every window in creation order.
+// Windows that can't be drawn and failed writes are passed over.
+void saveWindowPictures(const std::filesystem::path& folder);
 
 // The editor's file-producing features ("--featuretest") and a long export
 // with a cancelled one ("--exporttest").

@@ -32,6 +32,14 @@ namespace ondexa::selftest {
 // Calls `step` from the main thread's event loop, after what it holds now.
 void post(std::function<void()> step);
 
+namespace detail {
+// Launched tasks still running. When the application quits, those left are
+// destroyed with everything they await, and the epoch moves on: a wait that
+// began in an earlier epoch never resumes.
+void forgetLaunched(void* frame);
+unsigned long epoch();
+} // namespace detail
+
 class [[nodiscard]] Task {
 public:
     struct promise_type {
@@ -50,6 +58,7 @@ public:
                 promise_type& promise = handle.promise();
                 if (promise.continuation) return promise.continuation;
                 if (promise.detached) {
+                    detail::forgetLaunched(handle.address());
                     auto done = std::move(promise.whenDetachedEnds);
                     handle.destroy();
                     if (done) done();
@@ -103,7 +112,8 @@ private:
 
 // Runs the task on its own, from now until its first suspension; it frees
 // itself when it ends and then calls `done` (also when it failed: an escaping
-// exception is dropped there, `done` still runs).
+// exception is dropped there, `done` still runs). A task still running when
+// the application quits is destroyed without `done`.
 void launch(Task task, std::function<void()> done = {});
 
 // Suspends the task for `seconds` of wall-clock time (a QTimer on the main
@@ -142,11 +152,13 @@ public:
     void await_suspend(std::coroutine_handle<> handle)
     {
         state_->handle = handle;
-        start_([state = state_](T value) {
+        start_([state = state_, epoch = detail::epoch()](T value) {
             if (state->called) return;
             state->called = true;
             state->value.emplace(std::move(value));
-            post([state] { state->handle.resume(); });
+            post([state, epoch] {
+                if (detail::epoch() == epoch) state->handle.resume();
+            });
         });
     }
     T await_resume() { return std::move(*state_->value); }
@@ -171,10 +183,12 @@ public:
     void await_suspend(std::coroutine_handle<> handle)
     {
         state_->handle = handle;
-        start_([state = state_] {
+        start_([state = state_, epoch = detail::epoch()] {
             if (state->called) return;
             state->called = true;
-            post([state] { state->handle.resume(); });
+            post([state, epoch] {
+                if (detail::epoch() == epoch) state->handle.resume();
+            });
         });
     }
     void await_resume() const noexcept {}
