@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace ondexa::testing {
 namespace {
@@ -184,7 +185,11 @@ TEST(SelftestScenarioRun, EditTestEditsExportsAndImportsTheStillTwice)
     const auto source = launch.freshRecording();
     const auto picture = launch.freshPicture();
     const fs::path output = launch.work() / "szerkesztett.mp4";
-    launch.run({"--edittest", path(source), path(output), path(picture)}, startsWith("Szerkesztés-teszt export: "));
+    // Only a name ending in lower-case ".png" counts as a still to import.
+    const fs::path upper = launch.work() / "masik.PNG";
+    fs::copy_file(picture, upper);
+    launch.run({"--edittest", path(source), path(output), path(picture), path(upper)},
+               startsWith("Szerkesztés-teszt export: "));
     expectLines(launch.lines(kHeads),
                 {exact("Önteszt indul: --edittest"),
                  exact("Mátrix-teszt: kijelölve=2 | Képernyő: 0.0-2.0,2.0-4.0,4.0-20.0 | "
@@ -193,6 +198,26 @@ TEST(SelftestScenarioRun, EditTestEditsExportsAndImportsTheStillTwice)
                        "Képernyő: 0.0-2.0,2.0-4.0,4.0-20.0 | Rendszerhang: 0.0-2.0,2.0-4.0,4.0-20.0"),
                  exact("Szerkesztés-teszt export: OK")});
     expectMovie(output, 640, 360, 20.0);
+}
+
+TEST(SelftestScenarioRun, GapTestReportsAProjectThatCannotBeWritten)
+{
+    SelftestLaunch launch;
+    const auto source = launch.freshShortRecording();
+    // A file where the package's media folder would go.
+    const fs::path package = launch.work() / "hezag.vdlproj";
+    fs::create_directories(package);
+    std::ofstream(package / "Media") << "nem mappa";
+    launch.run({"--gaptest", path(source), path(launch.work())}, startsWith("Hézag-teszt projekt mentve: "));
+    expectLines(launch.lines(kHeads),
+                {exact("Önteszt indul: --gaptest"),
+                 exact("Hézag-teszt lyukkal: Képernyő: 0.00-3.00,5.00-6.00 | Rendszerhang: 0.00-3.00,5.00-6.00"),
+                 exact("Hézag-teszt összekötött társak: [\"Rendszerhang\"]"),
+                 exact("Hézag-teszt kijelölt hézag: 3.00-5.00"),
+                 exact("Hézag-teszt bezárva: Képernyő: 0.00-3.00,3.00-4.00 | Rendszerhang: 0.00-3.00,3.00-4.00"
+                       " · min lépték 0.0926 pont/mp"),
+                 exact("Hézag-teszt projekt mentve: false")});
+    EXPECT_FALSE(fs::exists(package / "project.json"));
 }
 
 // A working copy that is the recording itself would be removed before the
