@@ -98,22 +98,6 @@ TEST(SelftestScenarioWorkingCopy, SameFileSeesThroughLinksAndDots)
     for (const Case& c : cases) EXPECT_EQ(sameFile(c.a, c.b), c.same) << c.a << " / " << c.b;
 }
 
-TEST(SelftestScenarioWorkingCopy, ReplacesWhatStoodThereAndIgnoresFailures)
-{
-    TempFolder temp;
-    const fs::path source = temp.path / "source.mp4";
-    const fs::path working = temp.path / "work.mp4";
-    writeText(source, "new");
-    writeText(working, "old and longer");
-    replaceWithCopy(source, working);
-    EXPECT_EQ(readFile(working), "new");
-    EXPECT_EQ(readFile(source), "new");
-
-    // A source that is gone still clears the place, and nothing throws.
-    replaceWithCopy(temp.path / "missing.mp4", working);
-    EXPECT_FALSE(fs::exists(working));
-}
-
 TEST(SelftestScenarioWorkingCopy, SideFileStartsWithoutTheEditingState)
 {
     TempFolder temp;
