@@ -1,13 +1,13 @@
 // The program run with test flags on the test desktop, judged by its log
 // and by what it wrote (read back with ffprobe).
 
+#include "rendering/GuiTestApplication.h"  // QProcess and QImage need an application
 #include "selftest/SelftestHarness.h"
 #include "Ondexa/model/RecordingInfo.h"
 #include "support/MediaFixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,34 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SelftestApplication : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (!QCoreApplication::instance()) application_ = std::make_unique<QCoreApplication>(argc_, argv_);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "selftest_runs";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> application_;
-};
-const auto* const application = ::testing::AddGlobalTestEnvironment(new SelftestApplication);
-
 // ffprobe's answer for one field of a file's first video stream or its format.
 double probe(const fs::path& file, const std::string& entry)
 {
-    const bool stream = entry.rfind("stream=", 0) == 0;
-    const std::string text = fixtures::runFfprobe(
-        {"-select_streams", "v:0", "-show_entries", entry, "-of", "default=noprint_wrappers=1:nokey=1"}, file);
-    if (stream && text.find('/') != std::string::npos) {  // a rate: "60/1"
-        const double n = std::atof(text.c_str());
-        const double d = std::atof(text.c_str() + text.find('/') + 1);
-        return d > 0 ? n / d : 0;
-    }
-    return std::atof(text.c_str());
+    return std::atof(fixtures::runFfprobe({"-select_streams", "v:0", "-show_entries", entry, "-of",
+                                           "default=noprint_wrappers=1:nokey=1"},
+                                          file)
+                         .c_str());
 }
 
 std::vector<fs::path> moviesIn(const fs::path& folder)

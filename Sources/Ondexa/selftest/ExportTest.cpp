@@ -11,11 +11,6 @@ namespace ondexa::selftest {
 
 namespace {
 
-using Range = ExportOptions::Range;
-using Size = ExportOptions::Size;
-using Encoding = ExportOptions::Encoding;
-using Format = ExportOptions::Format;
-
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -14,10 +14,6 @@ namespace ondexa::selftest {
 namespace {
 
 namespace fs = std::filesystem;
-using Range = ExportOptions::Range;
-using Size = ExportOptions::Size;
-using Encoding = ExportOptions::Encoding;
-using Format = ExportOptions::Format;
 
 // Something moved out of reach and back again: the reopened package must
 // stand on its own copies, yet the operator's files are not destroyed.

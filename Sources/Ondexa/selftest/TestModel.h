@@ -38,6 +38,11 @@ Completion<void> allSaved(EditorModel& model);
 // The playhead at `time`: the clock written, the player sought there exactly.
 void placePlayhead(EditorModel& model, double time);
 
+using Range = ExportOptions::Range;
+using Size = ExportOptions::Size;
+using Encoding = ExportOptions::Encoding;
+using Format = ExportOptions::Format;
+
 // Export options in one expression: options(Range::all, Size::original, ...).
 inline ExportOptions options(ExportOptions::Range range, ExportOptions::Size size,
                              ExportOptions::Encoding encoding, ExportOptions::Format format)
