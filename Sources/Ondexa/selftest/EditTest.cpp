@@ -107,8 +107,7 @@ Task editTest(AppState&, std::filesystem::path source, std::filesystem::path out
 
     logLine("Szerkesztés-teszt: " + summary(model));
     const bool written = co_await exported(model, output,
-                                           options(ExportOptions::Range::all, ExportOptions::Size::original,
-                                                   ExportOptions::Encoding::fast, ExportOptions::Format::mp4));
+                                           options(Range::all, Size::original, Encoding::fast, Format::mp4));
     logLine(std::string("Szerkesztés-teszt export: ") + (written ? "OK" : failureText(model)));
     co_await allSaved(model);
 }

@@ -63,8 +63,7 @@ Task fadeTest(AppState&, std::filesystem::path source, std::filesystem::path fol
             + " · hang vége=" + fixed(soundEnd, 2));
 
     const bool written = co_await exported(model, folder / "fade.mp4",
-                                           options(ExportOptions::Range::all, ExportOptions::Size::original,
-                                                   ExportOptions::Encoding::fast, ExportOptions::Format::mp4));
+                                           options(Range::all, Size::original, Encoding::fast, Format::mp4));
     logLine(std::string("Fadeteszt export: ") + (written ? "OK" : failureText(model)));
     // The side file holds the edits before the next test reads anything.
     co_await allSaved(model);

@@ -74,8 +74,7 @@ Task moveTest(AppState&, std::filesystem::path source, std::filesystem::path ima
     logLine("Mozgatás-teszt csoport egy sávval feljebb: " + timelineSummary(model.tracks(), 1));
 
     const bool written = co_await exported(model, folder / "move.mp4",
-                                           options(ExportOptions::Range::all, ExportOptions::Size::quarter,
-                                                   ExportOptions::Encoding::fast, ExportOptions::Format::mp4));
+                                           options(Range::all, Size::quarter, Encoding::fast, Format::mp4));
     logLine(std::string("Mozgatás-teszt export: ") + (written ? "OK" : failureText(model)));
     co_await allSaved(model);
 }

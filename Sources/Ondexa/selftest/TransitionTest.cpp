@@ -88,8 +88,7 @@ Task transitionTest(AppState&, std::filesystem::path source, std::filesystem::pa
 
         logLine("Átmenet-teszt " + label + " export indul");
         const bool written = co_await exported(*model, folder / (rawValue(transition) + ".mp4"),
-                                               options(ExportOptions::Range::all, ExportOptions::Size::quarter,
-                                                       ExportOptions::Encoding::fast, ExportOptions::Format::mp4));
+                                               options(Range::all, Size::quarter, Encoding::fast, Format::mp4));
         logLine("Átmenet-teszt " + label + ": " + (written ? "OK" : failureText(*model)));
         // A write of this pass landing after the next pass's fresh side file
         // would hand that pass these edits.
