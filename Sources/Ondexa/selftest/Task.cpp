@@ -64,7 +64,9 @@ void launch(Task task, std::function<void()> done)
 void Delay::await_suspend(std::coroutine_handle<> handle) const
 {
     const double ms = std::isfinite(seconds_) && seconds_ > 0 ? std::round(seconds_ * 1000) : 0;
-    QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(ms)), QCoreApplication::instance(),
+    // Precise: Qt's default for waits of 2 s and more may fire 5 % early.
+    QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(ms)), Qt::PreciseTimer,
+                       QCoreApplication::instance(),
                        [handle, epoch = detail::epoch()] {
                            if (detail::epoch() == epoch) handle.resume();
                        });
