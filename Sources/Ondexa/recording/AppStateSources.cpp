@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <charconv>
 #include <utility>
+#include <vector>
 
 namespace ondexa {
 
@@ -63,17 +64,36 @@ void AppState::refreshSources(std::function<void()> done)
     settle();
 }
 
+namespace {
+
+// A step still queued when the application is destroyed is dropped inside
+// Qt's own clean-up, which holds the lock that a dying QObject (a capture the
+// step carries) needs: the process would hang on its way out. Such a step is
+// kept instead, reachable, for the few moments the process has left.
+struct ParkedAtExit {
+    explicit ParkedAtExit(std::function<void(AppState&)> s) : step(std::move(s)) {}
+    ~ParkedAtExit()
+    {
+        if (!QCoreApplication::closingDown()) return;
+        static auto* parked = new std::vector<std::function<void(AppState&)>>;
+        parked->push_back(std::move(step));
+    }
+    std::function<void(AppState&)> step;
+};
+
+} // namespace
+
 void AppState::askSoundServer(std::function<MainThreadStep()> work)
 {
     QPointer<AppState> self(this);
     auto job = [self, work = std::move(work)] {
-        MainThreadStep step = work();
         // Posted to the application, which outlives every controller: what
         // the step holds is dropped on the main thread either way.
+        auto step = std::make_shared<ParkedAtExit>(work());
         if (QCoreApplication* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
-                app, [self, step = std::move(step)] {
-                    if (self) step(*self);
+                app, [self, step] {
+                    if (self) step->step(*self);
                 },
                 Qt::QueuedConnection);
     };
