@@ -104,7 +104,8 @@ std::filesystem::path SelftestLaunch::freshPicture(const std::filesystem::path& 
     return file;
 }
 
-void SelftestLaunch::run(const QStringList& arguments, const LineMatch& last, std::chrono::seconds limit)
+void SelftestLaunch::run(const QStringList& arguments, const LineMatch& last, std::chrono::seconds limit,
+                         std::function<bool()> settled)
 {
     QProcess program;
     program.setWorkingDirectory(path(work_));
@@ -120,6 +121,7 @@ void SelftestLaunch::run(const QStringList& arguments, const LineMatch& last, st
         return;
     }
     EXPECT_TRUE(seen) << "no line " << last.text << " within " << limit.count() << " s\n" << describe(lines());
+    while (seen && settled && !settled() && std::chrono::steady_clock::now() < deadline) program.waitForFinished(100);
 
     program.terminate();  // SIGTERM: the desktop's way to end a program
     if (!program.waitForFinished(10000)) {

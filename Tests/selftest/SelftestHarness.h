@@ -25,6 +25,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -79,9 +80,11 @@ public:
 
     // Starts the program with `arguments`, waits until a log line matches
     // `last` (within `limit`), then ends it: SIGTERM, gone within 10 s,
-    // status 0. Fails the case when any of this does not happen.
+    // status 0. Fails the case when any of this does not happen. With
+    // `settled`, the end also waits (within `limit`) until it holds: work a
+    // test does after its last line.
     void run(const QStringList& arguments, const LineMatch& last,
-             std::chrono::seconds limit = std::chrono::seconds(240));
+             std::chrono::seconds limit = std::chrono::seconds(240), std::function<bool()> settled = {});
 
     // The log's lines without the date in front; with `heads`, only those
     // beginning with one of them (the program writes lines of its own, such

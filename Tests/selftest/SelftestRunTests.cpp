@@ -138,7 +138,9 @@ TEST(SelftestRun, FeatureTestOnARecordingWithAPicture)
     const auto source = launch.freshRecording();
     const auto picture = launch.freshPicture();
     const auto side = RecordingInfo::sideFileURL(source);
-    launch.run({"--featuretest", path(source), path(launch.work())}, startsWith("Funkcióteszt: max.m4a "));
+    // The inputs go back in place after the last line.
+    launch.run({"--featuretest", path(source), path(launch.work())}, startsWith("Funkcióteszt: max.m4a "),
+               std::chrono::seconds(240), [&] { return fs::exists(source) && fs::exists(picture); });
     const auto lines = launch.lines({"Önteszt", "Funkcióteszt"});
     expectLines(lines, {exact("Önteszt indul: --featuretest"),
                         // 0.89 over the sine's 0.25: 11.0 dB (0.0 dB would mean the peaks were not there)
