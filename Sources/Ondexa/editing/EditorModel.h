@@ -314,6 +314,8 @@ public:
     // A text, arrow, rectangle or ellipse over the marks (else 4 s from the
     // playhead) on a free effects track; zoom and pip add nothing.
     void addOverlay(OverlayKind kind);
+    // What a new overlay of `kind` starts with.
+    static Overlay defaultOverlay(OverlayKind kind);
     // A one-second action (or one over the marks) on the selected clip, else
     // on the clip under the playhead of the selected or the screen track.
     void addAction();

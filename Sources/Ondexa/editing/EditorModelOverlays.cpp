@@ -17,18 +17,6 @@ constexpr double kActionLength = 1;
 // An action that the clip would leave this short or shorter is not added.
 constexpr double kShortestAction = 0.05;
 
-Overlay defaultOverlay(OverlayKind kind)
-{
-    Overlay overlay;
-    overlay.kind = kind;
-    overlay.fontSize = 0.05;
-    overlay.color = RGBA{0.95, 0.2, 0.2, 1};
-    overlay.lineWidth = 0.006;
-    overlay.background = true;
-    overlay.aspect = 16.0 / 9.0;
-    return overlay;
-}
-
 Track newEffectsTrack(int number)
 {
     Track track;
@@ -49,7 +37,7 @@ void EditorModel::addOverlay(OverlayKind kind)
     const double start = markIn_.value_or(clock_->time());
     const double end = markOut_ && start < *markOut_ ? *markOut_ : start + kOverlayLength;
 
-    Overlay overlay = defaultOverlay(kind);
+    Overlay overlay = EditorModel::defaultOverlay(kind);
     switch (kind) {
     case OverlayKind::zoom:
     case OverlayKind::pip: return;
@@ -153,6 +141,18 @@ void EditorModel::addAction()
     setSelectedActionID(action.id);
     setSelectedTrackID(trackID);
     refreshAll();
+}
+
+Overlay EditorModel::defaultOverlay(OverlayKind kind)
+{
+    Overlay overlay;
+    overlay.kind = kind;
+    overlay.fontSize = 0.05;
+    overlay.color = RGBA{0.95, 0.2, 0.2, 1};
+    overlay.lineWidth = 0.006;
+    overlay.background = true;
+    overlay.aspect = 16.0 / 9.0;
+    return overlay;
 }
 
 } // namespace ondexa

@@ -38,13 +38,7 @@ Overlay InspectorEdits::liveOverlay(const EditorModel& model)
 {
     if (auto clip = liveClip(model); clip && clip->overlay) return *clip->overlay;
     // What a newly added overlay starts with.
-    Overlay overlay;
-    overlay.fontSize = 0.05;
-    overlay.color = RGBA{0.95, 0.2, 0.2, 1};
-    overlay.lineWidth = 0.006;
-    overlay.background = true;
-    overlay.aspect = 16.0 / 9.0;
-    return overlay;
+    return EditorModel::defaultOverlay(Overlay{}.kind);
 }
 
 CursorStyle InspectorEdits::liveCursorStyle(const EditorModel& model) { return model.cursorStyle().value_or(CursorStyle{}); }
