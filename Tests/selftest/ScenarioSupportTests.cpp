@@ -96,6 +96,12 @@ TEST(SelftestScenarioWorkingCopy, SameFileSeesThroughLinksAndDots)
         {temp.path / "missing.mp4", temp.path / "sub" / ".." / "missing.mp4", true},
     };
     for (const Case& c : cases) EXPECT_EQ(sameFile(c.a, c.b), c.same) << c.a << " / " << c.b;
+
+    // A working copy that is the recording itself is never replaced.
+    EXPECT_FALSE(replaceWithCopy(temp.path / "link.mp4", temp.path / "again" / "move-source.mp4"));
+    EXPECT_EQ(readFile(recording), "movie");
+    EXPECT_TRUE(replaceWithCopy(recording, temp.path / "copy.mp4"));
+    EXPECT_EQ(readFile(temp.path / "copy.mp4"), "movie");
 }
 
 TEST(SelftestScenarioWorkingCopy, SideFileStartsWithoutTheEditingState)

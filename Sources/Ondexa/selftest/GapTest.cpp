@@ -16,11 +16,10 @@ namespace ondexa::selftest {
 Task gapTest(AppState&, std::filesystem::path source, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "gap-source", source);
-    if (sameFile(source, working)) {
+    if (!replaceWithCopy(source, working)) {
         logLine("Hézag-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
         co_return;
     }
-    replaceWithCopy(source, working);
     writeFreshSideFile(source, working);
 
     EditorModel model(working);

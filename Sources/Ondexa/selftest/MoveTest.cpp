@@ -32,12 +32,10 @@ std::optional<int> screenTrackIndex(const std::vector<Track>& tracks)
 Task moveTest(AppState&, std::filesystem::path source, std::filesystem::path image, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "move-source", source);
-    // Replacing the working copy would delete the recording itself.
-    if (sameFile(source, working)) {
+    if (!replaceWithCopy(source, working)) {
         logLine("Mozgatás-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
         co_return;
     }
-    replaceWithCopy(source, working);
     writeFreshSideFile(source, working);
 
     EditorModel model(working);

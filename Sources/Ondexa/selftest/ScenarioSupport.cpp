@@ -41,11 +41,13 @@ bool sameFile(const fs::path& a, const fs::path& b)
     return ca == cb;
 }
 
-void replaceWithCopy(const fs::path& source, const fs::path& working)
+bool replaceWithCopy(const fs::path& source, const fs::path& working)
 {
+    if (sameFile(source, working)) return false;
     std::error_code ignored;
     fs::remove(working, ignored);
     fs::copy_file(source, working, fs::copy_options::overwrite_existing, ignored);
+    return true;
 }
 
 void writeFreshSideFile(const fs::path& source, const fs::path& working)

@@ -25,8 +25,10 @@ std::filesystem::path workingCopyPath(const std::filesystem::path& folder, const
 // are resolved: replacing such a working copy would delete the recording.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The working copy replaced by a copy of `source`; failures are ignored.
-void replaceWithCopy(const std::filesystem::path& source, const std::filesystem::path& working);
+// The working copy replaced by a copy of `source`; failures to copy are
+// ignored. False, touching nothing, when the working copy is the source
+// itself: removing it would delete the recording.
+[[nodiscard]] bool replaceWithCopy(const std::filesystem::path& source, const std::filesystem::path& working);
 
 // The side file of `source` written for `working` without its editing
 // state, so the copy starts from the timeline the recording gives. Nothing

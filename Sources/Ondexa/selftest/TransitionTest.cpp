@@ -30,11 +30,10 @@ std::string rawValue(Transition transition)
 Task transitionTest(AppState&, std::filesystem::path source, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "transition-source", source);
-    if (sameFile(source, working)) {
+    if (!replaceWithCopy(source, working)) {
         logLine("Átmenet-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
         co_return;
     }
-    replaceWithCopy(source, working);
 
     for (const Transition transition : allTransitions()) {
         const std::string label = transitionName(transition).toStdString();
