@@ -249,6 +249,67 @@ TEST(SelftestScenarioRun, WorkingCopyThatIsTheSourceIsRefused)
     for (const char* name : {"move.mp4", "hezag.vdlproj", "dissolve.mp4"}) EXPECT_FALSE(fs::exists(launch.work() / name));
 }
 
+// An output that is what a test reads, however it is named there: every test
+// refuses before it touches anything, with its own HIBA line.
+TEST(SelftestScenarioRun, EveryTestRefusesToWriteOverWhatItReads)
+{
+    SelftestLaunch launch;
+    const fs::path out = launch.work() / "ki";
+    fs::create_directories(out / "sub");
+    const auto shortCopy = [&](const fs::path& file) {
+        fs::copy_file(selftestInputs().shortRecording, file);
+        return file;
+    };
+    // The feature test's sound export is the recording under another name.
+    const fs::path featureSource = out / "max.m4a";
+    fs::create_hard_link(launch.freshShortRecording("F1.mov"), featureSource);
+    // The fade test's folder named through "..".
+    const fs::path fadeSource = shortCopy(out / "fade.mp4");
+    // The move test's recording is a link to its movie.
+    const fs::path moveMovie = shortCopy(out / "move.mp4");
+    fs::create_symlink(moveMovie, launch.work() / "link.mov");
+    // The gap test's package is a link to the working copy an earlier run left.
+    const fs::path gapSource = launch.freshShortRecording("F3.mov");
+    std::ofstream(out / "gap-source.mov") << "egy korábbi futás másolata";
+    fs::create_symlink(out / "gap-source.mov", out / "hezag.vdlproj");
+    // The recording copied under the first transition's name.
+    const fs::path transitionSource = shortCopy(out / "dissolve.mp4");
+    const fs::path exportSource = shortCopy(out / "cancelled.mp4");
+    const fs::path opened = shortCopy(out / "window0.png");
+    // The edit test's still is its output.
+    const fs::path editSource = launch.freshShortRecording("F4.mov");
+    const fs::path still = launch.freshPicture(out);
+
+    launch.run({"--featuretest", path(featureSource), path(out), "--fadetest", path(fadeSource), path(out / "sub" / ".."),
+                "--movetest", path(launch.work() / "link.mov"), path(launch.freshPicture()), path(out), "--gaptest",
+                path(gapSource), path(out), "--transitiontest", path(transitionSource), path(out), "--exporttest",
+                path(exportSource), path(out), "--snapshot", path(out), "--open", path(opened), "--edittest",
+                path(editSource), path(still), path(still)},
+               startsWith("Szerkesztés-teszt"));
+    expectLines(launch.lines({"Önteszt", "Funkcióteszt", "Fadeteszt", "Mozgatás-teszt", "Hézag-teszt", "Átmenet-teszt",
+                              "Exportteszt", "Ablakképek", "Mátrix-teszt", "Szerkesztés-teszt"}),
+                {exact("Önteszt indul: --featuretest"),
+                 exact("Funkcióteszt: HIBA: a forrás és a kimenet (max.m4a) ugyanaz"),
+                 exact("Fadeteszt: HIBA: a forrás és a kimenet (fade.mp4) ugyanaz"),
+                 exact("Mozgatás-teszt: HIBA: a forrás és a kimenet (move.mp4) ugyanaz"),
+                 exact("Hézag-teszt: HIBA: a munkapéldány és a kimenet (hezag.vdlproj) ugyanaz"),
+                 exact("Átmenet-teszt: HIBA: a forrás és a kimenet (dissolve.mp4) ugyanaz"),
+                 exact("Exportteszt: HIBA: a forrás és a kimenet (cancelled.mp4) ugyanaz"),
+                 exact("Ablakképek: HIBA: a forrás és a kimenet (window0.png) ugyanaz"),
+                 exact("Szerkesztés-teszt: HIBA: a forrás és a kimenet (kep.png) ugyanaz")});
+
+    const std::string recording = bytesOf(selftestInputs().shortRecording);
+    for (const fs::path& file : {featureSource, fadeSource, moveMovie, transitionSource, exportSource, opened, editSource})
+        EXPECT_TRUE(bytesOf(file) == recording) << file;
+    EXPECT_TRUE(bytesOf(still) == bytesOf(selftestInputs().picture));
+    EXPECT_EQ(bytesOf(out / "gap-source.mov"), "egy korábbi futás másolata");
+    EXPECT_TRUE(fs::is_symlink(out / "hezag.vdlproj"));
+    // Nothing was begun: no working copy, no other output.
+    for (const char* name : {"matrix.mp4", "teszt.vdlproj", "move-source.mov", "transition-source.mp4", "wipe.mp4",
+                             "matrix4k.mp4", "window1.png"})
+        EXPECT_FALSE(fs::exists(out / name)) << name;
+}
+
 // What a test does when the recording lacks what it works on: the fade test
 // on an empty sound or screen track and the gap test without sound say
 // nothing, the move test without an importable picture and the transition

@@ -170,6 +170,28 @@ TEST(SelftestRun, FeatureTestOnARecordingWithAPicture)
     EXPECT_TRUE(fs::exists(launch.work() / "teszt.vdlproj" / "project.json"));
 }
 
+// SIGTERM at each of the feature test's lines, the last one included (the
+// inputs are still set aside then): the recording and the picture are back
+// in place, whole, before the program has ended.
+TEST(SelftestRun, FeatureTestEndedAtAnyLinePutsItsInputsBack)
+{
+    const LineMatch lines[] = {exact("Önteszt indul: --featuretest"),
+                               startsWith("Funkcióteszt: Rendszerhang maximalizáló erősítés "),
+                               startsWith("Funkcióteszt: bélyegképek "), startsWith("Funkcióteszt: a csomagban: "),
+                               startsWith("Funkcióteszt: max.m4a ")};
+    for (const LineMatch& line : lines) {
+        SCOPED_TRACE(line.text);
+        SelftestLaunch launch;
+        const auto source = launch.freshShortRecording();
+        const auto picture = launch.freshPicture();
+        launch.run({"--featuretest", path(source), path(launch.work())}, line);
+        EXPECT_TRUE(fs::exists(source) && readFile(source) == readFile(selftestInputs().shortRecording));
+        EXPECT_TRUE(fs::exists(picture) && readFile(picture) == readFile(selftestInputs().picture));
+        for (const auto& entry : fs::directory_iterator(launch.work()))
+            EXPECT_EQ(entry.path().filename().string().find(".aside"), std::string::npos) << entry.path();
+    }
+}
+
 // --- Export and cancel ---
 
 TEST(SelftestRun, ExportTestWritesTenSecondsAndStopsTheSecondExport)

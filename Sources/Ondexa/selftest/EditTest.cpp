@@ -26,10 +26,25 @@ std::string summary(const EditorModel& model)
     return timelineSummary(model.tracks(), 1, true);
 }
 
+// Every argument, the program path and the flags too: a still is any that ends in ".png".
+std::vector<std::filesystem::path> stillsOf(const QStringList& arguments)
+{
+    std::vector<std::filesystem::path> stills;
+    for (const QString& argument : arguments)
+        if (argument.endsWith(QStringLiteral(".png"), Qt::CaseSensitive))
+            stills.push_back(std::filesystem::absolute(argument.toStdString()));
+    return stills;
+}
+
 } // namespace
 
 Task editTest(AppState&, std::filesystem::path source, std::filesystem::path output)
 {
+    const std::vector<std::filesystem::path> stills = stillsOf(QCoreApplication::arguments());
+    std::vector<std::filesystem::path> read{source};
+    read.insert(read.end(), stills.begin(), stills.end());
+    if (!filesApart("Szerkesztés-teszt", {read, std::nullopt, {output}})) co_return;
+
     EditorModel model(source);
     co_await loaded(model);
 
@@ -86,13 +101,10 @@ Task editTest(AppState&, std::filesystem::path source, std::filesystem::path out
         }
     }
 
-    // Every argument, the program path and the flags too: a still is any that ends in ".png".
-    for (const QString& argument : QCoreApplication::arguments()) {
-        if (!argument.endsWith(QStringLiteral(".png"), Qt::CaseSensitive)) continue;
-        const std::filesystem::path image = argument.toStdString();
+    for (const std::filesystem::path& image : stills) {
         for (int i = 0; i < 2; ++i) {
             placeAtMost(model, 2.0);
-            co_await imported(model, std::filesystem::absolute(image));
+            co_await imported(model, image);
         }
         std::vector<int> imageRows;
         for (std::size_t i = 0; i < model.tracks().size(); ++i)

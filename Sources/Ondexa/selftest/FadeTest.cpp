@@ -5,6 +5,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/selftest/LogText.h"
 #include "Ondexa/selftest/ScenarioTests.h"
+#include "Ondexa/selftest/TestFiles.h"
 #include "Ondexa/selftest/TestModel.h"
 
 #include <cmath>
@@ -13,6 +14,9 @@ namespace ondexa::selftest {
 
 Task fadeTest(AppState&, std::filesystem::path source, std::filesystem::path folder)
 {
+    const std::filesystem::path movie = folder / "fade.mp4";
+    if (!filesApart("Fadeteszt", {{source}, std::nullopt, {movie}})) co_return;
+
     EditorModel model(source);
     co_await loaded(model);
 
@@ -62,7 +66,7 @@ Task fadeTest(AppState&, std::filesystem::path source, std::filesystem::path fol
             + std::to_string(selected) + " · képernyő sávok átfedéssel=" + std::to_string(rows)
             + " · hang vége=" + fixed(soundEnd, 2));
 
-    const bool written = co_await exported(model, folder / "fade.mp4",
+    const bool written = co_await exported(model, movie,
                                            options(Range::all, Size::original, Encoding::fast, Format::mp4));
     logLine(std::string("Fadeteszt export: ") + (written ? "OK" : failureText(model)));
     // The side file holds the edits before the next test reads anything.

@@ -2,6 +2,7 @@
 #include "Ondexa/rendering/AudioMixBuilder.h"
 #include "Ondexa/selftest/LogText.h"
 #include "Ondexa/selftest/SelfTests.h"
+#include "Ondexa/selftest/TestFiles.h"
 #include "Ondexa/selftest/TestModel.h"
 
 #include <algorithm>
@@ -14,37 +15,6 @@ namespace ondexa::selftest {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Something moved out of reach and back again: the reopened package must
-// stand on its own copies, yet the operator's files are not destroyed.
-class SetAside {
-public:
-    explicit SetAside(fs::path original) : original_(std::move(original))
-    {
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(original_, error))) return;
-        // A name nothing else uses, so that no file is replaced by the move.
-        for (int n = 0; n < 1000; ++n) {
-            fs::path aside = original_;
-            aside += ".aside" + (n ? std::to_string(n) : std::string());
-            if (fs::exists(fs::symlink_status(aside, error))) continue;
-            fs::rename(original_, aside, error);
-            if (!error) aside_ = aside;
-            return;
-        }
-    }
-    void putBack()
-    {
-        if (!aside_) return;
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(original_, error))) fs::rename(*aside_, original_, error);
-        aside_.reset();
-    }
-
-private:
-    fs::path original_;
-    std::optional<fs::path> aside_;
-};
 
 std::vector<std::string> sortedNames(const fs::path& folder)
 {
@@ -60,6 +30,11 @@ std::vector<std::string> sortedNames(const fs::path& folder)
 
 Task featureTest(AppState&, fs::path source, fs::path folder)
 {
+    const fs::path sound = folder / "max.m4a";
+    const fs::path matrix = folder / "matrix.mp4";
+    const fs::path package = folder / "teszt.vdlproj";
+    if (!filesApart("Funkcióteszt", {{source}, std::nullopt, {sound, matrix, package}})) co_return;
+
     auto model = std::make_unique<EditorModel>(source);
     co_await loaded(*model);
     co_await delay(4.0);
@@ -76,10 +51,10 @@ Task featureTest(AppState&, fs::path source, fs::path folder)
     }
 
     const bool soundWritten =
-        co_await exported(*model, folder / "max.m4a", options(Range::all, Size::original, Encoding::fast, Format::m4a));
+        co_await exported(*model, sound, options(Range::all, Size::original, Encoding::fast, Format::m4a));
 
     model->setMatrixSelection(EditorModel::MatrixSelection{2.0, 5.0, screenAndSoundIDs(model->tracks())});
-    const bool matrixWritten = co_await exported(*model, folder / "matrix.mp4",
+    const bool matrixWritten = co_await exported(*model, matrix,
                                                  options(Range::matrix, Size::hd, Encoding::normal, Format::mp4));
 
     const fs::path picture = folder / "kep.png";
@@ -94,10 +69,11 @@ Task featureTest(AppState&, fs::path source, fs::path folder)
     std::sort(counts.begin(), counts.end());
     logLine("Funkcióteszt: bélyegképek " + listText(counts));
 
-    const fs::path package = folder / "teszt.vdlproj";
     if (const auto failure = co_await savedProject(*model, package))
         logLine("Funkcióteszt projekt HIBA: " + *failure);
 
+    // The reopen may draw only on the package's own copies. However the test
+    // ends from here (a quit, SIGTERM, an exception), both come back.
     SetAside sourceAside(source);
     SetAside pictureAside(picture);
     logLine("Funkcióteszt: a csomagban: " + listText(sortedNames(package / "Media")));

@@ -16,10 +16,9 @@ namespace ondexa::selftest {
 Task gapTest(AppState&, std::filesystem::path source, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "gap-source", source);
-    if (!replaceWithCopy(source, working)) {
-        logLine("Hézag-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
-        co_return;
-    }
+    const std::filesystem::path package = folder / "hezag.vdlproj";
+    // The copy checks its pair again as it replaces the working copy.
+    if (!filesApart("Hézag-teszt", {{source}, working, {package}}) || !replaceWithCopy(source, working)) co_return;
     writeFreshSideFile(source, working);
 
     EditorModel model(working);
@@ -73,7 +72,7 @@ Task gapTest(AppState&, std::filesystem::path source, std::filesystem::path fold
 
     model.addOverlay(OverlayKind::text);
 
-    const std::optional<std::string> error = co_await savedProject(model, folder / "hezag.vdlproj");
+    const std::optional<std::string> error = co_await savedProject(model, package);
     logLine(std::string("Hézag-teszt projekt mentve: ") + boolText(!error));
     co_await allSaved(model);
 }

@@ -32,10 +32,10 @@ std::optional<int> screenTrackIndex(const std::vector<Track>& tracks)
 Task moveTest(AppState&, std::filesystem::path source, std::filesystem::path image, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "move-source", source);
-    if (!replaceWithCopy(source, working)) {
-        logLine("Mozgatás-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
+    const std::filesystem::path movie = folder / "move.mp4";
+    // The copy checks its pair again as it replaces the working copy.
+    if (!filesApart("Mozgatás-teszt", {{source, image}, working, {movie}}) || !replaceWithCopy(source, working))
         co_return;
-    }
     writeFreshSideFile(source, working);
 
     EditorModel model(working);
@@ -71,7 +71,7 @@ Task moveTest(AppState&, std::filesystem::path source, std::filesystem::path ima
     }
     logLine("Mozgatás-teszt csoport egy sávval feljebb: " + timelineSummary(model.tracks(), 1));
 
-    const bool written = co_await exported(model, folder / "move.mp4",
+    const bool written = co_await exported(model, movie,
                                            options(Range::all, Size::quarter, Encoding::fast, Format::mp4));
     logLine(std::string("Mozgatás-teszt export: ") + (written ? "OK" : failureText(model)));
     co_await allSaved(model);

@@ -1,6 +1,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/selftest/LogText.h"
 #include "Ondexa/selftest/SelfTests.h"
+#include "Ondexa/selftest/TestFiles.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -30,6 +31,11 @@ QWidget* widgetOf(const QWindow* window)
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (widget->windowHandle() == window) return widget;
     return nullptr;
+}
+
+std::filesystem::path pictureFile(const std::filesystem::path& folder, qsizetype n)
+{
+    return folder / ("window" + std::to_string(n) + ".png");
 }
 
 } // namespace
@@ -80,11 +86,16 @@ Task snapshotWindows(AppState& state, std::filesystem::path folder)
 Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments)
 {
     const qsizetype open = arguments.indexOf(QLatin1String("--open"));
+    std::vector<std::filesystem::path> opened;
     if (open >= 0 && open + 1 < arguments.size()) {
+        opened.push_back(argumentPath(arguments[open + 1]));
         co_await delay(1.5);
-        if (state.hasOpenEditor()) state.open(argumentPath(arguments[open + 1]));
+        if (state.hasOpenEditor()) state.open(opened.front());
     }
     co_await delay(4.0);
+    std::vector<std::filesystem::path> pictures;
+    for (qsizetype n = 0; n < QGuiApplication::topLevelWindows().size(); ++n) pictures.push_back(pictureFile(folder, n));
+    if (!filesApart("Ablakképek", {opened, std::nullopt, pictures})) co_return;
     saveWindowPictures(folder);
     logLine("Ablakképek mentve: " + folder.string());
 }
@@ -104,7 +115,7 @@ void saveWindowPictures(const std::filesystem::path& folder)
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         if (!picture.save(&buffer, "PNG") || png.isEmpty()) continue;
-        const auto file = folder / ("window" + std::to_string(n) + ".png");
+        const auto file = pictureFile(folder, n);
         QFile out(QString::fromStdString(file.string()));
         if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(png);  // a failed write is passed over
     }

@@ -32,15 +32,6 @@ fs::path workingCopyPath(const fs::path& folder, const std::string& stem, const 
     return folder / (stem + "." + extension);
 }
 
-bool sameFile(const fs::path& a, const fs::path& b)
-{
-    std::error_code ea, eb;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a), ea);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b), eb);
-    if (ea || eb) return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
-    return ca == cb;
-}
-
 bool replaceWithCopy(const fs::path& source, const fs::path& working)
 {
     if (sameFile(source, working)) return false;

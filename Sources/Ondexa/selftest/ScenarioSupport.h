@@ -5,6 +5,7 @@
 // move, gap and transition tests edit instead of the recording itself.
 
 #include "Ondexa/model/Timeline.h"
+#include "Ondexa/selftest/TestFiles.h"
 
 #include <filesystem>
 #include <string>
@@ -20,10 +21,6 @@ std::string timelineSummary(const std::vector<Track>& tracks, int decimals, bool
 // `folder`/`stem` + "." + the extension of `source` (without its dot).
 std::filesystem::path workingCopyPath(const std::filesystem::path& folder, const std::string& stem,
                                       const std::filesystem::path& source);
-
-// True when both paths lead to the same file once links and "." or ".."
-// are resolved: replacing such a working copy would delete the recording.
-bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // The working copy replaced by a copy of `source`; failures to copy are
 // ignored. False, touching nothing, when the working copy is the source

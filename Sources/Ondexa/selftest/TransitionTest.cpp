@@ -30,10 +30,11 @@ std::string rawValue(Transition transition)
 Task transitionTest(AppState&, std::filesystem::path source, std::filesystem::path folder)
 {
     const std::filesystem::path working = workingCopyPath(folder, "transition-source", source);
-    if (!replaceWithCopy(source, working)) {
-        logLine("Átmenet-teszt: HIBA: a forrás és a munkapéldány ugyanaz");
-        co_return;
-    }
+    const auto movieOf = [&folder](Transition transition) { return folder / (rawValue(transition) + ".mp4"); };
+    std::vector<std::filesystem::path> movies;
+    for (const Transition transition : allTransitions()) movies.push_back(movieOf(transition));
+    // The copy checks its pair again as it replaces the working copy.
+    if (!filesApart("Átmenet-teszt", {{source}, working, movies}) || !replaceWithCopy(source, working)) co_return;
 
     for (const Transition transition : allTransitions()) {
         const std::string label = transitionName(transition).toStdString();
@@ -86,7 +87,7 @@ Task transitionTest(AppState&, std::filesystem::path source, std::filesystem::pa
         model->setCursorStyle(style);
 
         logLine("Átmenet-teszt " + label + " export indul");
-        const bool written = co_await exported(*model, folder / (rawValue(transition) + ".mp4"),
+        const bool written = co_await exported(*model, movieOf(transition),
                                                options(Range::all, Size::quarter, Encoding::fast, Format::mp4));
         logLine("Átmenet-teszt " + label + ": " + (written ? "OK" : failureText(*model)));
         // A write of this pass landing after the next pass's fresh side file
