@@ -302,7 +302,7 @@ TEST(SelftestScenarioRun, EveryTestRefusesToWriteOverWhatItReads)
     for (const fs::path& file : {featureSource, fadeSource, moveMovie, transitionSource, exportSource, opened, editSource})
         EXPECT_TRUE(bytesOf(file) == recording) << file;
     EXPECT_TRUE(bytesOf(still) == bytesOf(selftestInputs().picture));
-    EXPECT_EQ(bytesOf(out / "gap-source.mov"), "egy korábbi futás másolata");
+    EXPECT_TRUE(bytesOf(out / "gap-source.mov") == "egy korábbi futás másolata");
     EXPECT_TRUE(fs::is_symlink(out / "hezag.vdlproj"));
     // Nothing was begun: no working copy, no other output.
     for (const char* name : {"matrix.mp4", "teszt.vdlproj", "move-source.mov", "transition-source.mp4", "wipe.mp4",

@@ -113,7 +113,9 @@ void SelftestLaunch::run(const QStringList& arguments, const LineMatch& last, st
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool seen = false;
     while (!seen && std::chrono::steady_clock::now() < deadline && program.state() != QProcess::NotRunning) {
-        program.waitForFinished(200);  // the pause between looks, and an early end shows at once
+        // The pause between looks: short, so that SIGTERM follows a line closely;
+        // an early end shows at once.
+        program.waitForFinished(20);
         for (const auto& line : lines()) seen = seen || last.matches(line);
     }
     if (program.state() == QProcess::NotRunning) {
