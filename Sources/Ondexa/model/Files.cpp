@@ -4,14 +4,18 @@
 #include "Uuid.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <tuple>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +25,92 @@ namespace {
 
 constexpr std::string_view temporarySuffix = ".vdltmp";
 constexpr std::size_t temporaryDigits = 16;
+constexpr std::size_t hostDigits = 12;
+// Past this age without a write, a temporary file is litter whoever made it:
+// the owner may be alive on another machine sharing the folder, or a new
+// process may have been given a dead writer's id.
+constexpr std::time_t abandonedAfter = 60 * 60;
+
+constexpr char hexDigits[] = "0123456789abcdef";
+
+bool isHex(std::string_view text, std::size_t length)
+{
+    return text.size() == length && text.find_first_not_of(hexDigits) == std::string_view::npos;
+}
+
+// Says which running system a writer's process id belongs to: the boot and
+// the process-id namespace (a sandboxed program sharing the folder counts its
+// processes apart from ours). Where either can't be read, a random value: our
+// ids are then never judged by anyone else, only by age.
+const std::string& hostToken()
+{
+    static const std::string token = [] {
+        std::string identity;
+        char boot[64] = {};
+        if (FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+            if (std::fgets(boot, sizeof boot, file)) identity = boot;
+            std::fclose(file);
+        }
+        char space[64] = {};
+        const ssize_t length = ::readlink("/proc/self/ns/pid", space, sizeof space - 1);
+        if (identity.empty() || length <= 0) identity = Uuid::random().string();
+        identity.append(space, length > 0 ? std::size_t(length) : 0);
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const unsigned char c : identity) hash = (hash ^ c) * 1099511628211ull;
+        std::string digits;
+        for (std::size_t i = 0; i < hostDigits; ++i) digits += hexDigits[(hash >> (4 * i)) & 15];
+        return digits;
+    }();
+    return token;
+}
+
+// The part of a temporary name that says who writes it: "<pid>-<host>".
+std::string ownerTag() { return std::to_string(::getpid()) + "-" + hostToken(); }
+
+// What a temporary name says about its writer.
+struct TemporaryOwner {
+    bool named = false;  // false: the older form, without a writer
+    pid_t pid = 0;
+    std::string_view host;
+};
+
+std::optional<TemporaryOwner> parseTemporaryName(std::string_view name)
+{
+    if (name.size() < 2 || name.front() != '.' || !name.ends_with(temporarySuffix)) return std::nullopt;
+    std::string_view rest = name.substr(1, name.size() - 1 - temporarySuffix.size());
+    const auto lastSegment = [&]() -> std::optional<std::string_view> {
+        const std::size_t dot = rest.rfind('.');
+        if (dot == std::string_view::npos || dot == 0) return std::nullopt;  // the name itself may not be empty
+        const std::string_view segment = rest.substr(dot + 1);
+        rest = rest.substr(0, dot);
+        return segment;
+    };
+    auto segment = lastSegment();
+    if (!segment) return std::nullopt;
+    if (isHex(*segment, temporaryDigits)) return TemporaryOwner{};
+
+    // "<pid>-<host>", preceded by the random digits.
+    const std::size_t dash = segment->find('-');
+    if (dash == std::string_view::npos || !isHex(segment->substr(dash + 1), hostDigits)) return std::nullopt;
+    const std::string_view digits = segment->substr(0, dash);
+    TemporaryOwner owner{true, 0, segment->substr(dash + 1)};
+    const char* end = digits.data() + digits.size();
+    const auto parsed = std::from_chars(digits.data(), end, owner.pid);
+    if (digits.empty() || digits.front() == '0' || parsed.ec != std::errc{} || parsed.ptr != end) return std::nullopt;
+    const auto random = lastSegment();
+    if (!random || !isHex(*random, temporaryDigits)) return std::nullopt;
+    return owner;
+}
+
+// Whether a temporary file may still become someone's file: its writer runs
+// on this system and is alive, or it is unknown and the file is fresh.
+bool mayBeWritten(const TemporaryOwner& owner, const struct stat& info)
+{
+    if (!owner.named) return false;  // written by an earlier version, which is gone
+    if (std::time(nullptr) - info.st_mtime > abandonedAfter) return false;
+    if (owner.host != hostToken()) return true;
+    return ::kill(owner.pid, 0) == 0 || errno == EPERM;
+}
 
 std::string systemDetail(int error)
 {
@@ -234,28 +324,25 @@ std::string temporaryName(std::string_view name)
 {
     // The name is shortened so that a long file name still leaves room for
     // the rest within the system's limit of 255 bytes.
-    static constexpr char digits[] = "0123456789abcdef";
+    const std::string owner = ownerTag();
     std::string result;
-    result.reserve(1 + 200 + 1 + temporaryDigits + temporarySuffix.size());
+    result.reserve(1 + 200 + 1 + temporaryDigits + 1 + owner.size() + temporarySuffix.size());
     result += '.';
     result += name.substr(0, 200);
     result += '.';
     const auto bytes = Uuid::random().bytes();
     for (std::size_t i = 0; i < temporaryDigits / 2; ++i) {
-        result += digits[bytes[i] >> 4];
-        result += digits[bytes[i] & 15];
+        result += hexDigits[bytes[i] >> 4];
+        result += hexDigits[bytes[i] & 15];
     }
+    result += '.';
+    result += owner;
     return result += temporarySuffix;
 }
 
 bool isTemporaryName(std::string_view name)
 {
-    // ".", at least one character of the name, ".", the digits, the suffix.
-    const std::size_t tail = 1 + temporaryDigits + temporarySuffix.size();
-    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(temporarySuffix)) return false;
-    const std::string_view hex = name.substr(name.size() - temporarySuffix.size() - temporaryDigits, temporaryDigits);
-    return name[name.size() - tail] == '.'
-        && hex.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    return parseTemporaryName(name).has_value();
 }
 
 void removeTemporaryFiles(int folder)
@@ -270,14 +357,16 @@ void removeTemporaryFiles(int folder)
     ::rewinddir(directory);  // the duplicate shares its position with the original
     auto key = entryKey(folder, {});
     while (const dirent* entry = ::readdir(directory)) {
-        if (!isTemporaryName(entry->d_name)) continue;
+        const auto owner = parseTemporaryName(entry->d_name);
+        if (!owner) continue;
         std::get<2>(key) = entry->d_name;
         {
             const std::lock_guard lock(inFlightLock);
             if (inFlight.contains(key)) continue;  // being written right now
         }
         struct stat info {};
-        if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+        if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && !mayBeWritten(*owner, info))
             ::unlinkat(folder, entry->d_name, 0);
     }
     ::closedir(directory);
