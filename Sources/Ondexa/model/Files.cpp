@@ -3,9 +3,11 @@
 #include "OndexaError.h"
 #include "Uuid.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -231,6 +233,54 @@ int renameWithoutReplacing(int folder, const std::string& from, const std::strin
     return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
 }
 
+// Calls `visit` with the name of each entry of the folder open at `folder`
+// ("." and ".." left out); a folder that can't be listed has none.
+void forEachName(int folder, const std::function<void(const char*)>& visit)
+{
+    const int listing = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (listing < 0) return;
+    DIR* directory = ::fdopendir(listing);
+    if (!directory) {
+        ::close(listing);
+        return;
+    }
+    ::rewinddir(directory);  // the duplicate shares its position with the original
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") visit(entry->d_name);
+    }
+    ::closedir(directory);
+}
+
+// Fills the buffer as far as the file goes; the number of bytes read, or -1.
+ssize_t readUpTo(int fd, char* buffer, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        got += std::size_t(n);
+    }
+    return ssize_t(got);
+}
+
+// Both files hold the same bytes from where they are read to their ends.
+bool sameContent(int a, int b)
+{
+    constexpr std::size_t chunk = 1 << 20;
+    std::string left(chunk, '\0'), right(chunk, '\0');
+    for (;;) {
+        const ssize_t l = readUpTo(a, left.data(), chunk), r = readUpTo(b, right.data(), chunk);
+        if (l < 0 || r < 0 || l != r) return false;
+        if (l == 0) return true;
+        if (std::memcmp(left.data(), right.data(), std::size_t(l)) != 0) return false;
+    }
+}
+
 } // namespace
 
 std::string readFile(const std::filesystem::path& path, std::uintmax_t limit)
@@ -347,29 +397,52 @@ bool isTemporaryName(std::string_view name)
 
 void removeTemporaryFiles(int folder)
 {
-    const int listing = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (listing < 0) return;
-    DIR* directory = ::fdopendir(listing);
-    if (!directory) {
-        ::close(listing);
-        return;
-    }
-    ::rewinddir(directory);  // the duplicate shares its position with the original
     auto key = entryKey(folder, {});
-    while (const dirent* entry = ::readdir(directory)) {
-        const auto owner = parseTemporaryName(entry->d_name);
-        if (!owner) continue;
-        std::get<2>(key) = entry->d_name;
+    forEachName(folder, [&](const char* name) {
+        const auto owner = parseTemporaryName(name);
+        if (!owner) return;
+        std::get<2>(key) = name;
         {
             const std::lock_guard lock(inFlightLock);
-            if (inFlight.contains(key)) continue;  // being written right now
+            if (inFlight.contains(key)) return;  // being written right now
         }
         struct stat info {};
-        if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+        if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
             && !mayBeWritten(*owner, info))
-            ::unlinkat(folder, entry->d_name, 0);
+            ::unlinkat(folder, name, 0);
+    });
+}
+
+std::optional<std::string> findSameFile(const std::filesystem::path& source, int folder,
+                                        const std::vector<std::string>& first)
+{
+    FileDescriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    struct stat info {};
+    if (in.fd < 0 || ::fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+
+    std::vector<std::string> names = first;
+    std::vector<std::string> others;
+    forEachName(folder, [&](const char* name) {
+        if (!isTemporaryName(name) && std::find(first.begin(), first.end(), name) == first.end())
+            others.emplace_back(name);
+    });
+    std::sort(others.begin(), others.end());
+    names.insert(names.end(), others.begin(), others.end());
+
+    for (const std::string& name : names) {
+        struct stat candidate {};
+        if (::fstatat(folder, name.c_str(), &candidate, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(candidate.st_mode))
+            continue;
+        if (candidate.st_dev == info.st_dev && candidate.st_ino == info.st_ino) return name;
+        if (candidate.st_size != info.st_size) continue;
+        FileDescriptor other{::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+        if (other.fd < 0 || ::fstat(other.fd, &candidate) != 0 || !S_ISREG(candidate.st_mode)) continue;
+        ::fcntl(other.fd, F_SETFL, ::fcntl(other.fd, F_GETFL) & ~O_NONBLOCK);
+        if (::lseek(in.fd, 0, SEEK_SET) != 0) return std::nullopt;
+        if (sameContent(in.fd, other.fd)) return name;
     }
-    ::closedir(directory);
+    return std::nullopt;
 }
 
 std::string copyFileInto(const std::filesystem::path& source, int folder,

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ondexa {
 
@@ -61,5 +63,12 @@ void removeTemporaryFiles(int folder);
 // std::system_error.
 std::string copyFileInto(const std::filesystem::path& source, int folder,
                          const std::function<std::string(int)>& name);
+
+// The name of a regular file in the folder open at `folder` that is the file
+// at `source` itself (the same file by identity) or holds the same bytes;
+// the names in `first` are tried before the others, which go in name order.
+// None when there is no such file or `source` can't be read.
+std::optional<std::string> findSameFile(const std::filesystem::path& source, int folder,
+                                        const std::vector<std::string>& first = {});
 
 } // namespace ondexa
