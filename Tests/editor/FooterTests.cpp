@@ -151,5 +151,29 @@ TEST_F(FooterTest, SavingAProjectAsksWithTheNonNativeDialog)
     EXPECT_TRUE(fs::is_directory(target));
 }
 
+TEST_F(FooterTest, TheProjectDialogOffersOnlyProjectsAndAddsTheirExtension)
+{
+    const fs::path recording = makeEditorRecording(folder.path / "Felvétel.mov");
+    auto window = openEditor(recording);
+    ASSERT_TRUE(window->model().isLoaded());
+    window->footer()->saveButton()->click();
+    QFileDialog* dialog = nullptr;
+    ASSERT_TRUE(runUntil([&] { return (dialog = window->findChild<QFileDialog*>()) && dialog->isVisible(); },
+                         std::chrono::seconds(10)));
+    EXPECT_EQ(dialog->nameFilters(), QStringList{"Vendalum-projekt (*.vdlproj)"});
+    EXPECT_EQ(dialog->defaultSuffix(), "vdlproj");
+    EXPECT_EQ(dialog->selectedFiles(), QStringList{QString::fromStdString((folder.path / "Felvétel.vdlproj").string())});
+    saveScreenshot(*dialog, "editor-project-save-dialog");
+
+    // Typed without the extension, as a user would.
+    dialog->selectFile("proba2");
+    static_cast<QDialog*>(dialog)->accept();
+    const fs::path target = folder.path / "proba2.vdlproj";
+    ASSERT_TRUE(runUntil([&] { return window->model().documentURL() == target; }));
+    EXPECT_EQ(window->windowTitle(), "proba2");
+    EXPECT_TRUE(fs::exists(target / "project.json"));
+    EXPECT_FALSE(fs::exists(folder.path / "proba2"));
+}
+
 } // namespace
 } // namespace ondexa::testing
