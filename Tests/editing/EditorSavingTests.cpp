@@ -216,7 +216,8 @@ TEST_F(EditorSaving, SavingOntoOnePackageAgainKeepsOneCopyOfEachMedium)
 
     // Another recording of the same name is a medium of its own.
     fs::create_directories(folder.path / "other");
-    const fs::path other = makeRecording(folder.path / "other" / "rec.mov", {.seconds = 2, .camera = false, .tones = 1});
+    const fs::path other
+        = makeRecording(folder.path / "other" / "rec.mov", {.seconds = 2, .camera = false, .tones = 1});
     EditorModel model(other, settingsIn(folder.path));
     ASSERT_TRUE(loadAndWait(model));
     ASSERT_FALSE(saveAs(model, package));

@@ -205,7 +205,8 @@ TEST(ProjectPackage, SavingAgainFromTheOriginalsReusesTheCopiesAndRemovesNothing
     const std::string other = makeFile(temp.path / "b" / "rec.mov", "mozi!").string();
     const std::string sameSize = makeFile(temp.path / "c" / "rec.mov", "movia").string();
     for (int save = 0; save < 2; ++save) {
-        const auto copies = projectOf(rec, {trackOf(music), trackOf(other), trackOf(sameSize)}).writePackage(package, true);
+        const ProjectFile file = projectOf(rec, {trackOf(music), trackOf(other), trackOf(sameSize)});
+        const auto copies = file.writePackage(package, true);
         EXPECT_EQ(copies, (std::map<std::string, std::string>{{rec, copy},
                                                               {music, (media / "kedvenc.mov").string()},
                                                               {other, (media / "rec 2.mov").string()},
