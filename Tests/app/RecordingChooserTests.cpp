@@ -38,6 +38,8 @@ protected:
         folder = Paths::recordingsFolder();
         std::filesystem::create_directories(folder / "Bemutató.vdlproj" / "Media");
         std::ofstream(folder / "Bemutató.vdlproj" / "project.json") << "{}";
+        std::filesystem::create_directories(folder / "proba2");  // saved without the extension
+        std::ofstream(folder / "proba2" / "project.json") << "{}";
         std::ofstream(folder / "Felvétel 1.mov") << "x";
     }
     ~RecordingChooserTest() override { AppState::setRecordingChooser({}); }
@@ -53,6 +55,7 @@ TEST_F(RecordingChooserTest, ChoosesAMovieOrAPackageOrNothing)
     } cases[] = {
         {"Felvétel 1.mov", "Felvétel 1.mov"},
         {"Bemutató.vdlproj", "Bemutató.vdlproj"},
+        {"proba2", "proba2"},
         {nullptr, std::nullopt},
     };
     for (const auto& c : cases) {

@@ -440,6 +440,25 @@ TEST_F(EditorLoading, APackageOpensItsRecording)
     EXPECT_EQ(ProjectFile::read(package).info.project->version, 4);
 }
 
+TEST_F(EditorLoading, AFolderHoldingAProjectOpensAsOneWhateverItsName)
+{
+    const fs::path movie = recording();
+    ProjectFile project;
+    project.recording = movie.string();
+    project.info.project = projectOf(4, {mediaTrack("screen", {movie.string(), MediaKind::video, 0}, 3)});
+    for (const fs::path& package : {folder.path / "proba2", folder.path / "Proba.VDLPROJ", folder.path / "proba3/"}) {
+        project.writePackage(package, false);
+        auto model = open(package);
+        ASSERT_FALSE(model->loadError()) << *model->loadError();
+        EXPECT_EQ(model->documentURL(), package);
+        EXPECT_EQ(model->url(), movie);
+        EXPECT_EQ(namesOf(model->tracks()), std::vector<std::string>{"screen"}) << package;
+    }
+    // A folder without a project in it is none.
+    fs::create_directories(folder.path / "mappa");
+    EXPECT_FALSE(EditorModel(folder.path / "mappa", settingsIn(folder.path)).documentURL());
+}
+
 TEST_F(EditorLoading, AClosedEditorGetsNothingAndASecondCallJoinsTheLoad)
 {
     const fs::path movie = recording();

@@ -200,4 +200,76 @@ TEST_F(EditorSaving, SavingAgainWritesIntoTheOpenPackageWithoutAsking)
     EXPECT_EQ(entries(package / "Media"), std::vector<std::string>{"rec.mov"});  // the copy is not copied again
 }
 
+TEST_F(EditorSaving, SavingOntoOnePackageAgainKeepsOneCopyOfEachMedium)
+{
+    const fs::path package = folder.path / "rec.vdlproj";
+    const fs::path copy = package / "Media" / "rec.mov";
+    // Each time a new editor of the recording, as after reopening it.
+    for (int save = 0; save < 3; ++save) {
+        auto model = openRecording();
+        ASSERT_FALSE(saveAs(*model, package)) << save;
+        EXPECT_EQ(model->url(), copy) << save;
+        waitForSaves(*model);
+        EXPECT_EQ(entries(package / "Media"), std::vector<std::string>{"rec.mov"}) << save;
+        EXPECT_EQ(ProjectFile::read(package).mediaPaths(), std::set<std::string>{copy.string()}) << save;
+    }
+
+    // Another recording of the same name is a medium of its own.
+    fs::create_directories(folder.path / "other");
+    const fs::path other
+        = makeRecording(folder.path / "other" / "rec.mov", {.seconds = 2, .camera = false, .tones = 1});
+    EditorModel model(other, settingsIn(folder.path));
+    ASSERT_TRUE(loadAndWait(model));
+    ASSERT_FALSE(saveAs(model, package));
+    EXPECT_EQ(model.url(), package / "Media" / "rec 2.mov");
+    EXPECT_EQ(entries(package / "Media"), (std::vector<std::string>{"rec 2.mov", "rec.mov"}));
+}
+
+TEST_F(EditorSaving, SavingOverAFileOrIntoAnotherProjectIsRefusedAndSaysWhy)
+{
+    const fs::path old = folder.path / "old.vdlproj";
+    {
+        auto first = openRecording("első.mov");
+        ASSERT_FALSE(saveAs(*first, old));
+        waitForSaves(*first);
+    }
+    const std::string oldProject = readFile(old / "project.json");
+    const fs::path note = folder.path / "jegyzet.txt";
+    writeFileAtomically(note, "saját");
+
+    auto model = openRecording();
+    const std::vector<std::pair<fs::path, std::string>> refused{
+        {old / "project.json",
+         "A kiválasztott hely egy másik projekten belül van, oda nem menthető projekt: " + old.string() + "."},
+        {old / "Media" / "uj.vdlproj",
+         "A kiválasztott hely egy másik projekten belül van, oda nem menthető projekt: " + old.string() + "."},
+        {note, "A kiválasztott helyen már áll egy fájl, a projekt nem kerülhet a helyére: " + note.string() + "."},
+    };
+    for (const auto& [target, message] : refused) {
+        bool finished = false;
+        model->setPathChooser([&](const fs::path&, EditorModel::ChosenPath chosen) { chosen(target); });
+        model->saveProject(true, [&] { finished = true; });
+        ASSERT_TRUE(runUntil([&] { return finished; }));
+        EXPECT_EQ(model->exportError(), "A projekt nem menthető: " + message);
+        EXPECT_FALSE(model->documentURL());
+        model->setExportError(std::nullopt);
+    }
+    EXPECT_EQ(readFile(old / "project.json"), oldProject);
+    EXPECT_EQ(entries(old / "Media"), std::vector<std::string>{"első.mov"});
+    EXPECT_EQ(readFile(note), "saját");
+
+    // The open project is saved where it is, even one that an earlier
+    // version left inside another.
+    const fs::path nested = old / "Media" / "belső.vdlproj";
+    ProjectFile::read(old).writePackage(nested, false);
+    EditorModel reopened(nested, settingsIn(folder.path));
+    ASSERT_TRUE(loadAndWait(reopened));
+    reopened.commit(renamed(reopened.tracks(), "Belül"));
+    bool finished = false;
+    reopened.saveProject(false, [&] { finished = true; });
+    ASSERT_TRUE(runUntil([&] { return finished; }));
+    EXPECT_FALSE(reopened.exportError());
+    EXPECT_EQ(ProjectFile::read(nested).info.project->tracks.front().name, "Belül");
+}
+
 } // namespace

@@ -24,6 +24,17 @@ namespace fs = std::filesystem;
 
 class FooterTest : public ::testing::Test {
 protected:
+    // The project save dialog that the footer's button opens.
+    static QFileDialog* saveDialogOf(EditorWindow& window)
+    {
+        EXPECT_TRUE(window.model().isLoaded());
+        window.footer()->saveButton()->click();
+        QFileDialog* dialog = nullptr;
+        const bool shown = runUntil([&] { return (dialog = window.findChild<QFileDialog*>()) && dialog->isVisible(); },
+                                    std::chrono::seconds(10));
+        return shown ? dialog : nullptr;
+    }
+
     TempFolder folder;
 };
 
@@ -132,13 +143,9 @@ TEST_F(FooterTest, TheLastExportIsLinkedAndRevealed)
 
 TEST_F(FooterTest, SavingAProjectAsksWithTheNonNativeDialog)
 {
-    const fs::path recording = makeEditorRecording(folder.path / "Felvétel.mov");
-    auto window = openEditor(recording);
-    ASSERT_TRUE(window->model().isLoaded());
-    window->footer()->saveButton()->click();
-    QFileDialog* dialog = nullptr;
-    ASSERT_TRUE(runUntil([&] { return (dialog = window->findChild<QFileDialog*>()) && dialog->isVisible(); },
-                         std::chrono::seconds(10)));
+    auto window = openEditor(makeEditorRecording(folder.path / "Felvétel.mov"));
+    QFileDialog* dialog = saveDialogOf(*window);
+    ASSERT_TRUE(dialog);
     EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(dialog->directory().absolutePath(), QString::fromStdString(folder.path.string()));
@@ -149,6 +156,26 @@ TEST_F(FooterTest, SavingAProjectAsksWithTheNonNativeDialog)
     ASSERT_TRUE(runUntil([&] { return window->model().documentURL() == target; }));
     EXPECT_EQ(window->windowTitle(), "Mentett");
     EXPECT_TRUE(fs::is_directory(target));
+}
+
+TEST_F(FooterTest, TheProjectDialogOffersOnlyProjectsAndAddsTheirExtension)
+{
+    auto window = openEditor(makeEditorRecording(folder.path / "Felvétel.mov"));
+    QFileDialog* dialog = saveDialogOf(*window);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->nameFilters(), QStringList{"Vendalum-projekt (*.vdlproj)"});
+    EXPECT_EQ(dialog->defaultSuffix(), "vdlproj");
+    EXPECT_EQ(dialog->selectedFiles(), QStringList{QString::fromStdString((folder.path / "Felvétel.vdlproj").string())});
+    saveScreenshot(*dialog, "editor-project-save-dialog");
+
+    // Typed without the extension, as a user would.
+    dialog->selectFile("proba2");
+    static_cast<QDialog*>(dialog)->accept();
+    const fs::path target = folder.path / "proba2.vdlproj";
+    ASSERT_TRUE(runUntil([&] { return window->model().documentURL() == target; }));
+    EXPECT_EQ(window->windowTitle(), "proba2");
+    EXPECT_TRUE(fs::exists(target / "project.json"));
+    EXPECT_FALSE(fs::exists(folder.path / "proba2"));
 }
 
 } // namespace

@@ -269,28 +269,119 @@ TEST(InterruptedSaves, OnlyOurOwnTemporaryFilesAreRemoved)
 {
     TempFolder temp;
     const std::string hex = "0123456789abcdef";
-    const std::vector<std::string> ours{".adat.json." + hex + ".vdltmp", ".más.mov." + hex + ".vdltmp",
-                                        temporaryName("adat.json")};
+    // Named by a process that has ended: only litter.
+    const ChildOutcome child = runInChild([&] { makeFile(temp.path / temporaryName("más.mov"), "régi"); });
+    ASSERT_TRUE(child.passed()) << child.describe();
+    const std::vector<std::string> ours{".adat.json." + hex + ".vdltmp", ".más.mov." + hex + ".vdltmp"};
     const std::vector<std::string> others{"." + hex + ".vdltmp",
                                           ".adat.json.0123456789ABCDEF.vdltmp",
                                           ".adat.json.0123456789abcde.vdltmp",
                                           ".adat.json." + hex + "0.vdltmp",
                                           "adat.json." + hex + ".vdltmp",
                                           ".adat.json." + hex + ".tmp",
-                                          ".adat.json-" + hex + ".vdltmp"};
+                                          ".adat.json-" + hex + ".vdltmp",
+                                          ".adat.json." + hex + ".012-0123456789ab.vdltmp",
+                                          ".adat.json." + hex + ".12-0123456789a.vdltmp",
+                                          ".adat.json." + hex + ".-0123456789ab.vdltmp",
+                                          ".adat.json.12-0123456789ab.vdltmp"};
     for (const auto& name : ours) makeFile(temp.path / name, "régi");
     for (const auto& name : others) makeFile(temp.path / name, "más");
     // A folder and a link with our kind of name are not our files either.
     const std::string folder = ".mappa." + hex + ".vdltmp", link = ".link." + hex + ".vdltmp";
     fs::create_directories(temp.path / folder / "benne");
     fs::create_symlink(temp.path / others[0], temp.path / link);
+    // Being written by this process, which lives on.
+    const std::string living = temporaryName("adat.json");
+    makeFile(temp.path / living, "készül");
 
     writeFileAtomically(temp.path / "adat.json", "új");
     std::vector<std::string> expected = others;
-    expected.insert(expected.end(), {"adat.json", folder, link});
+    expected.insert(expected.end(), {"adat.json", folder, link, living});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(entries(temp.path), expected);
     EXPECT_EQ(readFile(temp.path / others[0]), "más");
+}
+
+TEST(InterruptedSaves, AWriterIsJudgedByItsProcessOnThisSystemElseByAge)
+{
+    TempFolder temp;
+    // "<pid>-<system>" of a name, and a name with another owner put in.
+    const auto ownerOf = [](const std::string& name) {
+        const std::size_t end = name.size() - std::string_view(".vdltmp").size();
+        const std::size_t start = name.rfind('.', end - 1) + 1;
+        return std::pair{name.substr(start, end - start), [=](const std::string& owner) {
+                             return std::string(name).replace(start, end - start, owner);
+                         }};
+    };
+    const auto [mine, withOwner] = ownerOf(temporaryName("adat.json"));
+    const std::string system = mine.substr(mine.find('-') + 1);
+    const std::string otherSystem = system == "000000000000" ? "111111111111" : "000000000000";
+    EXPECT_EQ(mine, std::to_string(getpid()) + "-" + system);
+    ASSERT_TRUE(isTemporaryName(withOwner(mine)));
+
+    pid_t endedPid = 0;
+    {
+        const ChildOutcome maker = runInChild([&] {
+            const int out = ::open((temp.path / "pid").c_str(), O_WRONLY | O_CREAT, 0600);
+            const std::string text = std::to_string(getpid());
+            EXPECT_EQ(::write(out, text.data(), text.size()), ssize_t(text.size()));
+            ::close(out);
+        });
+        ASSERT_TRUE(maker.passed());
+        endedPid = std::stoi(readFile(temp.path / "pid"));
+        fs::remove(temp.path / "pid");
+    }
+    const std::string ended = std::to_string(endedPid);
+
+    struct Case {
+        const char* what;
+        std::string owner;
+        bool old;  // not written to for two hours
+        bool stays;
+    };
+    const std::vector<Case> cases{
+        {"this process", mine, false, true},
+        {"the first process of the system", "1-" + system, false, true},
+        {"an ended process", ended + "-" + system, false, false},
+        {"an ended process's id elsewhere", ended + "-" + otherSystem, false, true},
+        {"this process, long untouched", mine, true, false},
+        {"elsewhere, long untouched", ended + "-" + otherSystem, true, false},
+    };
+    const auto twoHoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+    for (const Case& c : cases) {
+        const std::string name = withOwner(c.owner);
+        ASSERT_TRUE(isTemporaryName(name)) << name;
+        makeFile(temp.path / name, c.what);
+        if (c.old) fs::last_write_time(temp.path / name, twoHoursAgo);
+        writeFileAtomically(temp.path / "adat.json", "új");
+        EXPECT_EQ(entryExists(temp.path / name), c.stays) << c.what;
+        fs::remove(temp.path / name);
+    }
+}
+
+TEST(InterruptedSaves, TwoProcessesWritingInOneFolderLoseNoWrite)
+{
+    TempFolder temp;
+    const auto movie = [&](char process, int i) { return temp.path / (process + std::to_string(i) + ".mov"); };
+    const auto infoOf = [](char process, int i) {
+        RecordingInfo info;
+        info.audioTracks = {std::string(1, process), std::to_string(i)};
+        return info;
+    };
+    const auto writer = [&](char process) {
+        return [=] {
+            for (int i = 0; i < 200; ++i) infoOf(process, i).save(movie(process, i));
+        };
+    };
+    const auto outcomes = ondexa::testing::runTogether({writer('a'), writer('b')});
+    for (const ChildOutcome& outcome : outcomes) ASSERT_TRUE(outcome.passed()) << outcome.describe();
+
+    int missing = 0;
+    for (const char process : {'a', 'b'})
+        for (int i = 0; i < 200; ++i)
+            if (RecordingInfo::load(movie(process, i)) != infoOf(process, i)) ++missing;
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(entries(temp.path).size(), 400u);  // and no litter
 }
 
 TEST(InterruptedSaves, WritesOnOtherThreadsAreNotTakenForLitter)

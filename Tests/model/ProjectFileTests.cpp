@@ -177,3 +177,81 @@ TEST(ProjectFile, RecordingURLPrefersTheRelativePath)
     file.recording = (temp.path / "felvetelek").string();  // a folder is no recording
     EXPECT_EQ(file.recordingURL(projectURL), std::nullopt);
 }
+
+TEST(ProjectPackage, SavingAgainFromTheOriginalsReusesTheCopiesAndRemovesNothing)
+{
+    TempFolder temp;
+    const fs::path package = temp.path / "p.vdlproj", media = package / "Media";
+    const std::string rec = makeFile(temp.path / "a" / "rec.mov", "movie").string();
+    const std::string copy = (media / "rec.mov").string();
+    for (int save = 0; save < 3; ++save) {
+        EXPECT_EQ(projectOf(rec, {trackOf(rec)}).writePackage(package, true),
+                  (std::map<std::string, std::string>{{rec, copy}}))
+            << save;
+        EXPECT_EQ(entries(media), std::vector<std::string>{"rec.mov"}) << save;
+        EXPECT_EQ(storedPaths(package), (std::vector<std::string>{"Media/rec.mov", "Media/rec.mov", "Media/rec.mov"}));
+    }
+
+    // The copy itself reached through a link outside the package.
+    fs::create_symlink(copy, temp.path / "link.mov");
+    const std::string link = (temp.path / "link.mov").string();
+    EXPECT_EQ(projectOf(link, {}).writePackage(package, true), (std::map<std::string, std::string>{{link, copy}}));
+
+    // What the user put there stays; a file with its content is used as it is named.
+    makeFile(media / "jegyzet.txt", "saját");
+    makeFile(media / "kedvenc.mov", "zene");
+    const std::string music = makeFile(temp.path / "b" / "zene.mov", "zene").string();
+    // Same name, other content (one of the same size): copies of their own.
+    const std::string other = makeFile(temp.path / "b" / "rec.mov", "mozi!").string();
+    const std::string sameSize = makeFile(temp.path / "c" / "rec.mov", "movia").string();
+    for (int save = 0; save < 2; ++save) {
+        const ProjectFile file = projectOf(rec, {trackOf(music), trackOf(other), trackOf(sameSize)});
+        const auto copies = file.writePackage(package, true);
+        EXPECT_EQ(copies, (std::map<std::string, std::string>{{rec, copy},
+                                                              {music, (media / "kedvenc.mov").string()},
+                                                              {other, (media / "rec 2.mov").string()},
+                                                              {sameSize, (media / "rec 3.mov").string()}}))
+            << save;
+    }
+    EXPECT_EQ(entries(media), (std::vector<std::string>{"jegyzet.txt", "kedvenc.mov", "rec 2.mov", "rec 3.mov",
+                                                        "rec.mov"}));
+    EXPECT_EQ(readFile(media / "rec 2.mov"), "mozi!");
+    EXPECT_EQ(readFile(media / "rec 3.mov"), "movia");
+    EXPECT_EQ(readFile(media / "jegyzet.txt"), "saját");
+}
+
+TEST(ProjectPackage, ANewPlaceIsNeitherAFileNorInsideAnotherPackage)
+{
+    TempFolder temp;
+    const fs::path old = temp.path / "old.vdlproj", renamed = temp.path / "proba2";
+    projectOf("/nincs/rec.mov", {}).writePackage(old, false);
+    projectOf("/nincs/rec.mov", {}).writePackage(renamed, false);
+    fs::create_directory_symlink(old, temp.path / "link");
+    const auto note = makeFile(temp.path / "jegyzet.txt", "saját");
+    fs::create_directories(temp.path / "mappa");
+
+    const auto inside = [](const fs::path& package) {
+        return "A kiválasztott hely egy másik projekten belül van, oda nem menthető projekt: " + package.string() + ".";
+    };
+    const std::vector<std::pair<fs::path, std::string>> refused{
+        {old / "project.json", inside(old)},
+        {old / "Media" / "uj.vdlproj", inside(old)},
+        {old / "uj.vdlproj" / "", inside(old)},
+        {renamed / "uj.vdlproj", inside(renamed)},
+        {temp.path / "link" / "uj.vdlproj", inside(temp.path / "link")},
+        {temp.path / "lesz.VDLPROJ" / "uj.vdlproj", inside(temp.path / "lesz.VDLPROJ")},
+        {note, "A kiválasztott helyen már áll egy fájl, a projekt nem kerülhet a helyére: " + note.string() + "."},
+    };
+    for (const auto& [place, message] : refused) {
+        try {
+            ProjectFile::checkNewPlace(place);
+            ADD_FAILURE() << place << " taken";
+        } catch (const OndexaError& e) {
+            EXPECT_EQ(e.message, message);
+        }
+    }
+    // Nothing there yet, a plain folder, or a whole package (saved over as one).
+    for (const fs::path& place : {temp.path / "uj.vdlproj", temp.path / "mappa", old, renamed})
+        EXPECT_NO_THROW(ProjectFile::checkNewPlace(place)) << place;
+    EXPECT_EQ(readFile(note), "saját");
+}

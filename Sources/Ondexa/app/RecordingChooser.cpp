@@ -2,6 +2,7 @@
 
 #include "Ondexa/model/Paths.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -10,7 +11,12 @@ namespace ondexa {
 
 namespace {
 
-bool isPackage(const QString& path) { return path.endsWith(RecordingChooser::projectSuffix, Qt::CaseInsensitive); }
+// A package by its name, or by the project it holds whatever its name.
+bool isPackage(const QString& path)
+{
+    return path.endsWith(RecordingChooser::projectSuffix, Qt::CaseInsensitive)
+        || QFileInfo(QDir(path).filePath("project.json")).exists();
+}
 
 // A package is a folder: opening it chooses it instead of showing its inside.
 class RecordingDialog : public QFileDialog {

@@ -10,8 +10,9 @@ class QWidget;
 namespace ondexa {
 
 // The open dialog for a recording or a project: Qt's own (not the desktop's)
-// dialog, so that a project package, a "*.vdlproj" folder, is chosen like a
-// file: opening such a folder chooses it instead of showing its inside.
+// dialog, so that a project package (a "*.vdlproj" folder, or any folder
+// holding a "project.json") is chosen like a file: opening such a folder
+// chooses it instead of showing its inside.
 class RecordingChooser {
 public:
     RecordingChooser() = delete;

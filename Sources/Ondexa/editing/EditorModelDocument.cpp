@@ -70,7 +70,9 @@ EditorModel::EditorModel(std::filesystem::path url, std::unique_ptr<QSettings> s
 {
     trackHeight_ = doubleOf(settings_->value(kTrackHeight)).value_or(kDefaultTrackHeight);
     snapping_ = boolOf(settings_->value(kSnapping)).value_or(true);
-    if (hasExtension(url_, ".vdlproj")) documentURL_ = url_;
+    // A package is known by its content too: one saved under another name
+    // opens as the project it is.
+    if (hasExtension(url_, ".vdlproj") || ProjectFile::isPackage(url_)) documentURL_ = url_;
 
     // While paused only the model's seeks and the views move the playhead.
     timeObserver_ = player_->addPeriodicTimeObserver(

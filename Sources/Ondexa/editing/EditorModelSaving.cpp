@@ -134,11 +134,14 @@ void EditorModel::saveProject(const fs::path& target, SaveCompletion done)
         std::map<std::string, std::string> copies;
         std::optional<std::string> error;
     };
+    // The open document is this project's own place, whatever stands there.
+    const bool ownPlace = documentURL_ && normalized(*documentURL_) == normalized(target);
     writer_.run<Outcome>(
         this,
-        [state = saveState_, file = projectFile(), target] {
+        [state = saveState_, file = projectFile(), target, ownPlace] {
             Outcome outcome;
             try {
+                if (!ownPlace) ProjectFile::checkNewPlace(target);
                 if (!state->mayReplace(documentFile(target)))
                     throw OndexaError("A régi projektfájlról nem készíthető biztonsági másolat: "
                                       + documentFile(target).string());

@@ -5,6 +5,7 @@
 #include "Ondexa/editor/ExportDialog.h"
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/PreviewCanvas.h"
+#include "Ondexa/editor/SaveDialog.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
 #include "Ondexa/timeline/EditTimeline.h"
 #include "Ondexa/ui/Theme.h"
@@ -154,11 +155,9 @@ EditorWindow::EditorWindow(std::filesystem::path url, QWidget* parent)
     connect(&model, &EditorModel::exportErrorChanged, this, &EditorWindow::refreshAlert);
 
     model.setPathChooser([this](const std::filesystem::path& proposed, EditorModel::ChosenPath chosen) {
-        auto* dialog = new QFileDialog(this, "Projekt mentése", QString::fromStdString(proposed.string()));
-        dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setAcceptMode(QFileDialog::AcceptSave);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->selectFile(QString::fromStdString(proposed.filename().string()));
+        // Only packages open again as projects: a name typed without the
+        // extension gets it.
+        QFileDialog* dialog = makeSaveDialog(this, "Projekt mentése", proposed, "Vendalum-projekt", "vdlproj");
         auto answer = std::make_shared<EditorModel::ChosenPath>(std::move(chosen));
         connect(dialog, &QFileDialog::fileSelected, this, [answer](const QString& file) {
             if (auto call = std::exchange(*answer, {})) call(std::filesystem::path(file.toStdString()));

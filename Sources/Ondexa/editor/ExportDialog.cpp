@@ -1,5 +1,7 @@
 #include "Ondexa/editor/ExportDialog.h"
 
+#include "Ondexa/editor/SaveDialog.h"
+
 #include "Ondexa/model/TimeText.h"
 #include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/SegmentedControl.h"
@@ -34,7 +36,6 @@ constexpr int kSpacing = 16;
 constexpr int kProgressSteps = 1000;
 
 QString qs(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-QString qs(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 std::filesystem::path pathOf(const QString& text) { return std::filesystem::path(text.toStdString()); }
 
 const char* rangeLabel(ExportOptions::Range range)
@@ -375,21 +376,9 @@ QFileDialog* ExportDialog::makeSavePanel()
 {
     const std::filesystem::path suggested =
         suggestedDestination(model_->url(), model_->documentURL(), options_.format);
-    const QString extension = qs(fileExtension(options_.format));
-    auto* panel = new QFileDialog(this, "Exportálás", qs(suggested.parent_path()));
+    QFileDialog* panel = makeSaveDialog(this, "Exportálás", suggested, typeName(options_.format),
+                                        qs(fileExtension(options_.format)));
     panel->setObjectName("savePanel");
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setOption(QFileDialog::DontUseNativeDialog);
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->setFileMode(QFileDialog::AnyFile);
-    panel->setNameFilter(QString("%1 (*.%2)").arg(typeName(options_.format), extension));
-    panel->setDefaultSuffix(extension);
-    panel->selectFile(qs(suggested.filename()));
-    panel->setLabelText(QFileDialog::Accept, "Mentés");
-    panel->setLabelText(QFileDialog::Reject, "Mégse");
-    panel->setLabelText(QFileDialog::LookIn, "Hely:");
-    panel->setLabelText(QFileDialog::FileName, "Fájlnév:");
-    panel->setLabelText(QFileDialog::FileType, "Típus:");
     return panel;
 }
 

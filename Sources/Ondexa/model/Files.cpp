@@ -3,15 +3,21 @@
 #include "OndexaError.h"
 #include "Uuid.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <tuple>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +27,92 @@ namespace {
 
 constexpr std::string_view temporarySuffix = ".vdltmp";
 constexpr std::size_t temporaryDigits = 16;
+constexpr std::size_t hostDigits = 12;
+// Past this age without a write, a temporary file is litter whoever made it:
+// the owner may be alive on another machine sharing the folder, or a new
+// process may have been given a dead writer's id.
+constexpr std::time_t abandonedAfter = 60 * 60;
+
+constexpr char hexDigits[] = "0123456789abcdef";
+
+bool isHex(std::string_view text, std::size_t length)
+{
+    return text.size() == length && text.find_first_not_of(hexDigits) == std::string_view::npos;
+}
+
+// Says which running system a writer's process id belongs to: the boot and
+// the process-id namespace (a sandboxed program sharing the folder counts its
+// processes apart from ours). Where either can't be read, a random value: our
+// ids are then never judged by anyone else, only by age.
+const std::string& hostToken()
+{
+    static const std::string token = [] {
+        std::string identity;
+        char boot[64] = {};
+        if (FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+            if (std::fgets(boot, sizeof boot, file)) identity = boot;
+            std::fclose(file);
+        }
+        char space[64] = {};
+        const ssize_t length = ::readlink("/proc/self/ns/pid", space, sizeof space - 1);
+        if (identity.empty() || length <= 0) identity = Uuid::random().string();
+        identity.append(space, length > 0 ? std::size_t(length) : 0);
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const unsigned char c : identity) hash = (hash ^ c) * 1099511628211ull;
+        std::string digits;
+        for (std::size_t i = 0; i < hostDigits; ++i) digits += hexDigits[(hash >> (4 * i)) & 15];
+        return digits;
+    }();
+    return token;
+}
+
+// The part of a temporary name that says who writes it: "<pid>-<host>".
+std::string ownerTag() { return std::to_string(::getpid()) + "-" + hostToken(); }
+
+// What a temporary name says about its writer.
+struct TemporaryOwner {
+    bool named = false;  // false: the older form, without a writer
+    pid_t pid = 0;
+    std::string_view host;
+};
+
+std::optional<TemporaryOwner> parseTemporaryName(std::string_view name)
+{
+    if (name.size() < 2 || name.front() != '.' || !name.ends_with(temporarySuffix)) return std::nullopt;
+    std::string_view rest = name.substr(1, name.size() - 1 - temporarySuffix.size());
+    const auto lastSegment = [&]() -> std::optional<std::string_view> {
+        const std::size_t dot = rest.rfind('.');
+        if (dot == std::string_view::npos || dot == 0) return std::nullopt;  // the name itself may not be empty
+        const std::string_view segment = rest.substr(dot + 1);
+        rest = rest.substr(0, dot);
+        return segment;
+    };
+    auto segment = lastSegment();
+    if (!segment) return std::nullopt;
+    if (isHex(*segment, temporaryDigits)) return TemporaryOwner{};
+
+    // "<pid>-<host>", preceded by the random digits.
+    const std::size_t dash = segment->find('-');
+    if (dash == std::string_view::npos || !isHex(segment->substr(dash + 1), hostDigits)) return std::nullopt;
+    const std::string_view digits = segment->substr(0, dash);
+    TemporaryOwner owner{true, 0, segment->substr(dash + 1)};
+    const char* end = digits.data() + digits.size();
+    const auto parsed = std::from_chars(digits.data(), end, owner.pid);
+    if (digits.empty() || digits.front() == '0' || parsed.ec != std::errc{} || parsed.ptr != end) return std::nullopt;
+    const auto random = lastSegment();
+    if (!random || !isHex(*random, temporaryDigits)) return std::nullopt;
+    return owner;
+}
+
+// Whether a temporary file may still become someone's file: its writer runs
+// on this system and is alive, or it is unknown and the file is fresh.
+bool mayBeWritten(const TemporaryOwner& owner, const struct stat& info)
+{
+    if (!owner.named) return false;  // written by an earlier version, which is gone
+    if (std::time(nullptr) - info.st_mtime > abandonedAfter) return false;
+    if (owner.host != hostToken()) return true;
+    return ::kill(owner.pid, 0) == 0 || errno == EPERM;
+}
 
 std::string systemDetail(int error)
 {
@@ -141,6 +233,54 @@ int renameWithoutReplacing(int folder, const std::string& from, const std::strin
     return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
 }
 
+// Calls `visit` with the name of each entry of the folder open at `folder`
+// ("." and ".." left out); a folder that can't be listed has none.
+void forEachName(int folder, const std::function<void(const char*)>& visit)
+{
+    const int listing = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (listing < 0) return;
+    DIR* directory = ::fdopendir(listing);
+    if (!directory) {
+        ::close(listing);
+        return;
+    }
+    ::rewinddir(directory);  // the duplicate shares its position with the original
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") visit(entry->d_name);
+    }
+    ::closedir(directory);
+}
+
+// Fills the buffer as far as the file goes; the number of bytes read, or -1.
+ssize_t readUpTo(int fd, char* buffer, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        got += std::size_t(n);
+    }
+    return ssize_t(got);
+}
+
+// Both files hold the same bytes from where they are read to their ends.
+bool sameContent(int a, int b)
+{
+    constexpr std::size_t chunk = 1 << 20;
+    std::string left(chunk, '\0'), right(chunk, '\0');
+    for (;;) {
+        const ssize_t l = readUpTo(a, left.data(), chunk), r = readUpTo(b, right.data(), chunk);
+        if (l < 0 || r < 0 || l != r) return false;
+        if (l == 0) return true;
+        if (std::memcmp(left.data(), right.data(), std::size_t(l)) != 0) return false;
+    }
+}
+
 } // namespace
 
 std::string readFile(const std::filesystem::path& path, std::uintmax_t limit)
@@ -234,53 +374,75 @@ std::string temporaryName(std::string_view name)
 {
     // The name is shortened so that a long file name still leaves room for
     // the rest within the system's limit of 255 bytes.
-    static constexpr char digits[] = "0123456789abcdef";
+    const std::string owner = ownerTag();
     std::string result;
-    result.reserve(1 + 200 + 1 + temporaryDigits + temporarySuffix.size());
+    result.reserve(1 + 200 + 1 + temporaryDigits + 1 + owner.size() + temporarySuffix.size());
     result += '.';
     result += name.substr(0, 200);
     result += '.';
     const auto bytes = Uuid::random().bytes();
     for (std::size_t i = 0; i < temporaryDigits / 2; ++i) {
-        result += digits[bytes[i] >> 4];
-        result += digits[bytes[i] & 15];
+        result += hexDigits[bytes[i] >> 4];
+        result += hexDigits[bytes[i] & 15];
     }
+    result += '.';
+    result += owner;
     return result += temporarySuffix;
 }
 
 bool isTemporaryName(std::string_view name)
 {
-    // ".", at least one character of the name, ".", the digits, the suffix.
-    const std::size_t tail = 1 + temporaryDigits + temporarySuffix.size();
-    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(temporarySuffix)) return false;
-    const std::string_view hex = name.substr(name.size() - temporarySuffix.size() - temporaryDigits, temporaryDigits);
-    return name[name.size() - tail] == '.'
-        && hex.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    return parseTemporaryName(name).has_value();
 }
 
 void removeTemporaryFiles(int folder)
 {
-    const int listing = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (listing < 0) return;
-    DIR* directory = ::fdopendir(listing);
-    if (!directory) {
-        ::close(listing);
-        return;
-    }
-    ::rewinddir(directory);  // the duplicate shares its position with the original
     auto key = entryKey(folder, {});
-    while (const dirent* entry = ::readdir(directory)) {
-        if (!isTemporaryName(entry->d_name)) continue;
-        std::get<2>(key) = entry->d_name;
+    forEachName(folder, [&](const char* name) {
+        const auto owner = parseTemporaryName(name);
+        if (!owner) return;
+        std::get<2>(key) = name;
         {
             const std::lock_guard lock(inFlightLock);
-            if (inFlight.contains(key)) continue;  // being written right now
+            if (inFlight.contains(key)) return;  // being written right now
         }
         struct stat info {};
-        if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
-            ::unlinkat(folder, entry->d_name, 0);
+        if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && !mayBeWritten(*owner, info))
+            ::unlinkat(folder, name, 0);
+    });
+}
+
+std::optional<std::string> findSameFile(const std::filesystem::path& source, int folder,
+                                        const std::vector<std::string>& first)
+{
+    FileDescriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    struct stat info {};
+    if (in.fd < 0 || ::fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+
+    std::vector<std::string> names = first;
+    std::vector<std::string> others;
+    forEachName(folder, [&](const char* name) {
+        if (!isTemporaryName(name) && std::find(first.begin(), first.end(), name) == first.end())
+            others.emplace_back(name);
+    });
+    std::sort(others.begin(), others.end());
+    names.insert(names.end(), others.begin(), others.end());
+
+    for (const std::string& name : names) {
+        struct stat candidate {};
+        if (::fstatat(folder, name.c_str(), &candidate, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(candidate.st_mode))
+            continue;
+        if (candidate.st_dev == info.st_dev && candidate.st_ino == info.st_ino) return name;
+        if (candidate.st_size != info.st_size) continue;
+        FileDescriptor other{::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+        if (other.fd < 0 || ::fstat(other.fd, &candidate) != 0 || !S_ISREG(candidate.st_mode)) continue;
+        ::fcntl(other.fd, F_SETFL, ::fcntl(other.fd, F_GETFL) & ~O_NONBLOCK);
+        if (::lseek(in.fd, 0, SEEK_SET) != 0) return std::nullopt;
+        if (sameContent(in.fd, other.fd)) return name;
     }
-    ::closedir(directory);
+    return std::nullopt;
 }
 
 std::string copyFileInto(const std::filesystem::path& source, int folder,

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ondexa {
 
@@ -39,15 +41,19 @@ struct FileDescriptor {
 // symbolic link that points nowhere.
 bool entryExists(const std::filesystem::path& path);
 
-// Our temporary files: ".<name>.<16 hex digits>.vdltmp". They live only until
-// the write that made them renames them into place.
+// Our temporary files: ".<name>.<16 hex digits>.<pid>-<12 hex digits>.vdltmp",
+// the last part naming the writing process and the running system it belongs
+// to. They live only until the write that made them renames them into place.
+// Names of the older form ".<name>.<16 hex digits>.vdltmp" count as ours too.
 std::string temporaryName(std::string_view name);
 bool isTemporaryName(std::string_view name);
 
 // Removes the regular files named like our temporary files from the folder
-// open at `folder` (a descriptor), except those this process is writing at
-// the moment; links and everything else stay. Failures are ignored: the
-// files are only litter.
+// open at `folder` (a descriptor) that no living writer can still rename into
+// place: those whose process has ended on this system, those of the older
+// form, and any not written to for an hour. Files this process is writing
+// stay, and so do links and everything else. Failures are ignored: the files
+// are only litter.
 void removeTemporaryFiles(int folder);
 
 // Copies the regular file at `source` into the folder open at `folder`: first
@@ -57,5 +63,12 @@ void removeTemporaryFiles(int folder);
 // std::system_error.
 std::string copyFileInto(const std::filesystem::path& source, int folder,
                          const std::function<std::string(int)>& name);
+
+// The name of a regular file in the folder open at `folder` that is the file
+// at `source` itself (the same file by identity) or holds the same bytes;
+// the names in `first` are tried before the others, which go in name order.
+// None when there is no such file or `source` can't be read.
+std::optional<std::string> findSameFile(const std::filesystem::path& source, int folder,
+                                        const std::vector<std::string>& first = {});
 
 } // namespace ondexa

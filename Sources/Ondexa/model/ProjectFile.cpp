@@ -3,6 +3,8 @@
 #include "Files.h"
 #include "OndexaError.h"
 
+#include <algorithm>
+#include <cctype>
 #include <system_error>
 
 #include <fcntl.h>
@@ -34,6 +36,14 @@ std::string prettyText(const ProjectFile& file)
     } catch (const Json::exception& e) {
         throw EncodingError(JsonPath{}, e.what());
     }
+}
+
+bool hasPackageExtension(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return extension == ".vdlproj";
 }
 
 OndexaError fileError(const std::string& sentence, const fs::path& path, const std::error_code& error)
@@ -135,9 +145,12 @@ std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& pac
                 if (n == 1) return name.string();
                 return name.stem().string() + " " + std::to_string(n) + name.extension().string();
             };
+            // Saved again from the original: the copy made last time is used,
+            // or whatever the user put there with the same content.
             std::string copy;
             try {
-                copy = copyFileInto(source, mediaFolder.fd, nameFor);
+                const auto same = findSameFile(source, mediaFolder.fd, {nameFor(1)});
+                copy = same ? *same : copyFileInto(source, mediaFolder.fd, nameFor);
             } catch (const std::system_error& e) {
                 throw fileError("A médiafájl nem másolható a projektbe: ", source, e.code());
             }
@@ -171,6 +184,32 @@ ProjectFile ProjectFile::read(const fs::path& url)
         return (root / path).lexically_normal().string();
     });
     return file;
+}
+
+void ProjectFile::checkNewPlace(const fs::path& package)
+{
+    const fs::path root = withoutTrailingSlash(fs::absolute(package).lexically_normal());
+    std::error_code error;
+    // Through links too: the folders the package would really land in.
+    const fs::path real = fs::weakly_canonical(root, error);
+    for (const fs::path& path : {root, error ? root : real}) {
+        for (fs::path folder = path.parent_path(); folder.has_relative_path(); folder = folder.parent_path()) {
+            if (hasPackageExtension(folder) || isPackage(folder))
+                throw OndexaError("A kiválasztott hely egy másik projekten belül van, oda nem menthető projekt: "
+                                  + folder.string() + ".");
+        }
+    }
+    if (entryExists(root) && !fs::is_directory(root, error))
+        throw OndexaError("A kiválasztott helyen már áll egy fájl, a projekt nem kerülhet a helyére: "
+                          + root.string() + ".");
+}
+
+bool ProjectFile::isPackage(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path folder = withoutTrailingSlash(path);
+    if (!fs::is_directory(folder, error)) return false;
+    return hasPackageExtension(folder) || entryExists(folder / "project.json");
 }
 
 std::optional<fs::path> ProjectFile::recordingURL(const fs::path& projectURL) const

@@ -37,14 +37,25 @@ struct ProjectFile {
     void mapPaths(const std::function<std::string(const std::string&)>& transform);
 
     // Writes the package (a file standing at its place is replaced). With
-    // copyMedia, media outside the package are copied into "Media/" first.
-    // Returns old path → copy for each copied file; the value itself is not
-    // changed. Throws OndexaError, EncodingError; nothing is rolled back.
+    // copyMedia, media outside the package are copied into "Media/" first,
+    // unless the file or one with the same content is there already.
+    // Returns old path → copy for each medium now in "Media/"; the value
+    // itself is not changed. Throws OndexaError, EncodingError; nothing is
+    // rolled back.
     std::map<std::string, std::string> writePackage(const std::filesystem::path& package, bool copyMedia) const;
 
     // A package (its relative paths made absolute) or a flat project file (as
     // stored). Throws OndexaError, DecodingError.
     static ProjectFile read(const std::filesystem::path& url);
+
+    // Throws OndexaError saying why a new package may not be written at
+    // `package`: something that is not a folder stands there, or the place
+    // lies inside another package, whose files it would break.
+    static void checkNewPlace(const std::filesystem::path& package);
+
+    // A folder that is a project package: named "*.vdlproj" (in any case) or
+    // holding a "project.json", whatever its name.
+    static bool isPackage(const std::filesystem::path& path);
 
     // The recording to open for the project at projectURL, or none.
     std::optional<std::filesystem::path> recordingURL(const std::filesystem::path& projectURL) const;
