@@ -412,14 +412,6 @@ TEST_F(ShellTest, AHandOverIsBoundedInLengthInEachPathAndInFiles)
     many.pop_back();
     EXPECT_EQ(handOverRaw(handOverLine(many)), "ok");
     EXPECT_EQ(state->pendingOpen().size(), 65u);
-
-    // A launch still hands its files over as before.
-    std::optional<bool> handed;
-    std::thread later([&] { handed = AppDelegate::handOver({temp.path / "b.mov"}); });
-    EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));
-    later.join();
-    EXPECT_EQ(handed, true);
-    EXPECT_EQ(state->pendingOpen().back(), temp.path / "b.mov");
 }
 
 TEST_F(ShellTest, WithoutARuntimeFolderTheSocketFolderMustBeOursAlone)
