@@ -81,7 +81,13 @@ TEST(EditorDocument, ReadsItsSettingsLenientlyAndWritesThemOnEverySet)
         {"text that reads as a number", QStringLiteral("72"), QStringLiteral("false"), 72, false},
         {"text", QStringLiteral("tall"), QStringLiteral("maybe"), 40, true},
         {"not a number", QStringLiteral("nan"), 1, 40, true},
-        {"no range check", -3, true, -3, true},
+        // Held to what the timeline's zoom allows: rows neither vanish nor
+        // ask for an image of gigabytes.
+        {"below the range", -3, true, 22, true},
+        {"zero", 0, true, 22, true},
+        {"far above the range", 1e9, true, 160, true},
+        {"text far above the range", QStringLiteral("1e9"), true, 160, true},
+        {"within the range", 159.5, true, 159.5, true},
     };
     for (const Case& c : cases) {
         TempFolder folder;

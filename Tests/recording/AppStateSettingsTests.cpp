@@ -100,3 +100,46 @@ TEST_F(AppStateSettings, ASettingIsWrittenAtOnceAndOtherDevicesStereoChoicesStay
     EXPECT_EQ(ondexa::parseJson(stored("stereoPairs").toString().toStdString()),
               ondexa::parseJson(R"({"gone": true, "other": false})"));
 }
+
+TEST_F(AppStateSettings, NumbersAreHeldToWhatTheirControlsAllow)
+{
+    struct Case {
+        const char* key;
+        QString value;
+        std::string read;
+    };
+    // Areas lie on one X11 display; channels are those a sound-server input can have.
+    for (const Case& c : std::vector<Case>{
+             {"area", "[-50, 1e12, 1e9, -4]", "0 32767 32767 0"},
+             {"area", "[10, 20, 1e300, 400]", "10 20 32767 400"},
+             {"fps", "100000000000", "30"},
+             {"micChannels", "[0, 40, -1, 2147483647, 31]", "0 31"},
+         }) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value.toStdString());
+        std::filesystem::remove(settingsFile());
+        store(c.key, c.value);
+        auto state = make(false);
+        EXPECT_EQ(read(*state, c.key), c.read);
+        EXPECT_EQ(stored(c.key).toString(), c.value);  // reading rewrites nothing
+    }
+
+    // The pointer style: each size within its slider's range, colours within 0…1.
+    std::filesystem::remove(settingsFile());
+    store("cursorStyle", R"({"scale": 1e9, "ringSize": 0, "ringWidth": -1, "base": 0.05,
+                            "fill": {"r": 5, "g": -1, "b": 0.5, "a": 2}})");
+    auto state = make(false);
+    const CursorStyle& style = state->cursorStyle();
+    EXPECT_EQ(style.scale, CursorStyle::maxScale);
+    EXPECT_EQ(style.ringSize, CursorStyle::minRingSize);
+    EXPECT_EQ(style.ringWidth, CursorStyle::minRingWidth);
+    EXPECT_EQ(style.base, 0.05);  // replaced by the recording's own when saved
+    EXPECT_EQ(style.fill, (ondexa::RGBA{1, 0, 0.5, 1}));
+    EXPECT_EQ(style.outline, CursorStyle{}.outline);
+
+    store("cursorStyle", R"({"scale": 0, "ringSize": 1e300, "ringWidth": 1e9})");
+    state.reset();
+    state = make(false);
+    EXPECT_EQ(state->cursorStyle().scale, CursorStyle::minScale);
+    EXPECT_EQ(state->cursorStyle().ringSize, CursorStyle::maxRingSize);
+    EXPECT_EQ(state->cursorStyle().ringWidth, CursorStyle::maxRingWidth);
+}

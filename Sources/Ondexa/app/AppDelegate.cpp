@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,8 +15,12 @@
 #include <algorithm>
 #include <csignal>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ondexa {
@@ -34,6 +39,68 @@ void onTerminationSignal(int)
 }
 
 constexpr int handOverWaitMs = 5000;
+
+// One hand-over is one line of JSON. A launch sends a few paths; a line
+// longer than this comes from something else and is not kept.
+constexpr qint64 longestHandOver = 1024 * 1024;
+// Each file handed over opens an editor window: more than this at once is no
+// selection a person makes, and would only bury the desktop in windows.
+constexpr qsizetype mostFilesPerHandOver = 64;
+
+// The files of one hand-over, or none when it is refused as a whole. Entries
+// that can't be paths are left out; the log says why.
+std::optional<std::vector<std::filesystem::path>> handedOverFiles(const QByteArray& line)
+{
+    const QJsonArray list = QJsonDocument::fromJson(line).array();
+    if (list.size() > mostFilesPerHandOver) {
+        logLine("Egyszerre túl sok fájl érkezett megnyitásra (" + std::to_string(list.size()) + ", legfeljebb " +
+                std::to_string(mostFilesPerHandOver) + "), egyik sem nyílik meg.");
+        return std::nullopt;
+    }
+    std::vector<std::filesystem::path> files;
+    for (const auto& value : list) {
+        const std::string path = value.toString().toStdString();
+        if (path.empty() || path.size() >= PATH_MAX) {
+            logLine("Érvénytelen útvonal érkezett megnyitásra (" + std::to_string(path.size()) +
+                    " bájt), nem nyílik meg.");
+            continue;
+        }
+        files.emplace_back(path);
+    }
+    return files;
+}
+
+// The fallback folder of the socket lies in a folder everyone may write to:
+// it is used only when it is ours alone. Empty, with the reason, otherwise.
+QString privateFolder(const QString& folder, QString& why)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        const QString error = QString::fromLocal8Bit(std::strerror(errno));
+        why = QString("a kapcsolat mappája (%1) nem hozható létre (%2).").arg(folder, error);
+        return {};
+    }
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        why = QString("a kapcsolat helyén (%1) nem mappa áll.").arg(folder);
+        return {};
+    }
+    if (info.st_uid != ::geteuid()) {
+        why = QString("a kapcsolat mappája (%1) egy másik felhasználóé.").arg(folder);
+        return {};
+    }
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+        why = QString("a kapcsolat mappájába (%1) mások is írhatnak.").arg(folder);
+        return {};
+    }
+    // Ours and closed to writers, but readable by others (made so by an
+    // earlier version): nothing can have been put in it, so it is closed.
+    if ((info.st_mode & 077) && ::chmod(path.constData(), 0700) != 0) {
+        why = QString("a kapcsolat mappája (%1) mások számára is nyitott.").arg(folder);
+        return {};
+    }
+    return folder;
+}
 
 } // namespace
 
@@ -127,11 +194,19 @@ bool AppDelegate::takesPartInHandOver(const QStringList& arguments)
     return std::none_of(arguments.begin(), arguments.end(), [](const QString& a) { return a.startsWith("--"); });
 }
 
-QString AppDelegate::serverName()
+QString AppDelegate::serverName(QString* why)
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty()) folder = QDir::tempPath() + "/vendalum-" + QString::number(::getuid());
-    QDir().mkpath(folder);
+    if (folder.isEmpty()) {
+        QString reason;
+        folder = privateFolder(QDir::tempPath() + "/vendalum-" + QString::number(::getuid()), reason);
+        if (folder.isEmpty()) {
+            if (why) *why = reason;
+            return {};
+        }
+    } else {
+        QDir().mkpath(folder);
+    }
     return folder + "/vendalum.socket";
 }
 
@@ -139,8 +214,10 @@ bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files)
 {
     // Runs before the event loop of a launch that ends right after: waiting
     // here freezes no window.
+    const QString name = serverName();
+    if (name.isEmpty()) return false;
     QLocalSocket socket;
-    socket.connectToServer(serverName());
+    socket.connectToServer(name);
     if (!socket.waitForConnected(1000)) return false;
     QJsonArray list;
     for (const auto& file : files) list.append(QString::fromStdString(file.string()));
@@ -155,7 +232,12 @@ bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files)
 
 bool AppDelegate::serve()
 {
-    const QString name = serverName();
+    QString why;
+    const QString name = serverName(&why);
+    if (name.isEmpty()) {
+        logLine("A fájlok átvétele nem indul: " + why.toStdString());
+        return false;
+    }
     // Nobody answered the hand-over: a socket file left there is stale.
     QLocalServer::removeServer(name);
     server_ = new QLocalServer(this);
@@ -166,16 +248,26 @@ bool AppDelegate::serve()
     }
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
+            socket->setReadBufferSize(longestHandOver + 1);
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->canReadLine()) return;
-                const QJsonArray list = QJsonDocument::fromJson(socket->readLine()).array();
+                if (!socket->canReadLine()) {
+                    if (socket->bytesAvailable() > longestHandOver) {
+                        logLine("A fájlok átvétele elmaradt: túl hosszú üzenet érkezett.");
+                        socket->abort();
+                    }
+                    return;
+                }
+                // One hand-over per connection.
+                disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+                const auto files = handedOverFiles(socket->readLine());
+                // Answered even when refused: the launch must not go on to
+                // start a second program.
                 socket->write("ok\n");
-                socket->flush();
-                std::vector<std::filesystem::path> files;
-                for (const auto& value : list) files.emplace_back(value.toString().toStdString());
-                if (files.empty()) emit activationRequested();
-                openFiles(files);
+                socket->disconnectFromServer();
+                if (!files) return;
+                if (files->empty()) emit activationRequested();
+                openFiles(*files);
             });
         }
     });

@@ -43,11 +43,14 @@ public:
     static std::vector<std::filesystem::path> filesOf(const QStringList& arguments);
     // A launch with a "--" flag (the self-tests) neither hands over nor serves.
     static bool takesPartInHandOver(const QStringList& arguments);
-    // The local socket of the running program, in $XDG_RUNTIME_DIR.
-    static QString serverName();
+    // The local socket of the running program, in $XDG_RUNTIME_DIR, else in
+    // a folder of the temporary folder that is ours alone (made 0700). Empty,
+    // with the reason in `why`, when that folder is not ours alone.
+    static QString serverName(QString* why = nullptr);
     // Hands the files to a running program; false when none answers.
     static bool handOver(const std::vector<std::filesystem::path>& files);
-    // Accepts files from later launches; false when the socket can't be made.
+    // Accepts files from later launches; false, with the reason in the log,
+    // when the socket can't be made.
     bool serve();
 
 signals:

@@ -1,5 +1,7 @@
 #include "Ondexa/app/Updates.h"
 
+#include "Ondexa/editing/JobChain.h"
+#include "Ondexa/model/Files.h"
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/recording/AppState.h"
@@ -12,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -120,6 +123,8 @@ std::vector<Updates::Item> Updates::parseFeed(const QByteArray& data)
             else if (name == u"item") item = Item{};
             else if (item && name == u"version") item->version = xml.readElementText().trimmed();
             else if (item && name == u"displayVersion") item->displayVersion = xml.readElementText().trimmed();
+            if (item && (item->version.size() > longestVersion || item->displayVersion.size() > longestVersion))
+                throw OndexaError("A frissítési csatorna túl hosszú változatszámot ad meg.");
         } else if (xml.isEndElement() && xml.name() == u"item" && item) {
             if (!item->version.isEmpty()) {
                 if (item->displayVersion.isEmpty()) item->displayVersion = item->version;
@@ -168,39 +173,114 @@ void Updates::check(QPointer<QWidget> parent, bool interactive)
         return finish("Frissítés-keresés hiba: " + text, text, parent, interactive);
     }
     const QUrl feed = feedURL();
+    running_ = Running{running_.id + 1, parent, interactive, feed, nullptr, {}};
+    const quint64 id = running_.id;
+    setChecking(true);
+
+    if (!deadline_) {
+        deadline_ = new QTimer(this);
+        deadline_->setSingleShot(true);
+        connect(deadline_, &QTimer::timeout, this, [this] {
+            const QString feed = running_.feed.toDisplayString();
+            conclude(running_.id, std::nullopt, QString("A frissítési csatorna nem érkezett meg időben: %1.").arg(feed));
+        });
+    }
+    deadline_->start(env_.deadline);
+
+    if (!feed.isLocalFile()) return request(id, feed);
+    // Read on a pool thread: a file on a stalled network share must not
+    // freeze the program. Pipes and devices are refused without waiting.
+    if (!files_) files_ = std::make_unique<JobChain>();
+    using Read = std::pair<std::optional<QByteArray>, QString>;
+    files_->run<Read>(
+        this,
+        [path = feed.toLocalFile().toStdString()]() -> Read {
+            try {
+                const std::string bytes = readFile(path, std::uintmax_t(largestFeed));
+                return {QByteArray::fromStdString(bytes), {}};
+            } catch (const OndexaError& error) {
+                return {std::nullopt, QString::fromStdString(error.what())};
+            }
+        },
+        [this, id](Read read) { conclude(id, read.first, read.second); });
+}
+
+void Updates::request(quint64 id, const QUrl& feed)
+{
     if (!network_) network_ = new QNetworkAccessManager(this);
     QNetworkRequest request(feed);
     request.setTransferTimeout(timeoutMs);
-    setChecking(true);
     QNetworkReply* reply = network_->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, feed, parent, interactive] {
-        reply->deleteLater();
-        QString line, text;
-        if (reply->error() != QNetworkReply::NoError) {
-            text = QString("A frissítési csatorna nem olvasható: %1 (%2)")
-                       .arg(feed.toDisplayString(), reply->errorString());
-            line = "Frissítés-keresés hiba: " + text;
-        } else {
-            try {
-                const auto items = parseFeed(reply->readAll());
-                const auto newest = std::max_element(items.begin(), items.end(), [](const Item& a, const Item& b) {
-                    return compareVersions(a.version, b.version) < 0;
-                });
-                if (newest != items.end() && compareVersions(newest->version, version()) > 0) {
-                    line = QString("Frissítés elérhető: %1 (%2)").arg(newest->displayVersion, newest->version);
-                    text = QString("Elérhető a Vendalum %1 (%2).").arg(newest->displayVersion, newest->version);
-                } else {
-                    text = QString("A Vendalum %1 (%2) a legújabb változat.").arg(displayVersion(), version());
-                    line = "Nincs újabb verzió: " + text;
-                }
-            } catch (const OndexaError& error) {
-                text = QString::fromStdString(error.what());
-                line = "Frissítés-keresés hiba: " + text;
-            }
-        }
-        setChecking(false);
-        finish(line, text, parent, interactive);
+    // What arrives waits in our own bounded buffer, not in the reply's.
+    reply->setReadBufferSize(64 * 1024);
+    running_.reply = reply;
+    const QString tooBig =
+        QString("A frissítési csatorna túl nagy (több mint 1 MiB): %1.").arg(feed.toDisplayString());
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, id, reply, tooBig] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > largestFeed) conclude(id, std::nullopt, tooBig);
     });
+    connect(reply, &QNetworkReply::readyRead, this, [this, id, tooBig] {
+        readReply(id);
+        if (id == running_.id && running_.body.size() > largestFeed) conclude(id, std::nullopt, tooBig);
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, id, reply, feed, tooBig] {
+        if (id != running_.id || !checking_) return;
+        readReply(id);
+        if (running_.body.size() > largestFeed) return conclude(id, std::nullopt, tooBig);
+        if (reply->error() != QNetworkReply::NoError) {
+            return conclude(id, std::nullopt,
+                            QString("A frissítési csatorna nem olvasható: %1 (%2)")
+                                .arg(feed.toDisplayString(), reply->errorString()));
+        }
+        conclude(id, running_.body);
+    });
+}
+
+void Updates::readReply(quint64 id)
+{
+    if (id != running_.id || !running_.reply) return;
+    // One byte beyond the bound is enough to know it is too big.
+    const qint64 room = largestFeed + 1 - running_.body.size();
+    if (room > 0) running_.body += running_.reply->read(room);
+}
+
+void Updates::conclude(quint64 id, const std::optional<QByteArray>& feed, const QString& failure)
+{
+    if (id != running_.id || !checking_) return;
+    if (deadline_) deadline_->stop();
+    if (QNetworkReply* reply = running_.reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+    Running done = std::move(running_);
+    running_ = Running{done.id, {}, false, {}, nullptr, {}};
+
+    QString line, text;
+    if (!feed) {
+        text = failure;
+        line = "Frissítés-keresés hiba: " + text;
+    } else {
+        try {
+            const auto items = parseFeed(*feed);
+            const auto newest = std::max_element(items.begin(), items.end(), [](const Item& a, const Item& b) {
+                return compareVersions(a.version, b.version) < 0;
+            });
+            if (newest != items.end() && compareVersions(newest->version, version()) > 0) {
+                line = QString("Frissítés elérhető: %1 (%2)").arg(newest->displayVersion, newest->version);
+                text = QString("Elérhető a Vendalum %1 (%2).").arg(newest->displayVersion, newest->version);
+            } else {
+                text = QString("A Vendalum %1 (%2) a legújabb változat.").arg(displayVersion(), version());
+                line = "Nincs újabb verzió: " + text;
+            }
+        } catch (const OndexaError& error) {
+            text = QString::fromStdString(error.what());
+            line = "Frissítés-keresés hiba: " + text;
+        }
+    }
+    setChecking(false);
+    finish(line, text, done.parent, done.interactive);
 }
 
 void Updates::finish(const QString& line, const QString& message, QPointer<QWidget> parent, bool interactive)

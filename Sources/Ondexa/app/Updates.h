@@ -6,13 +6,19 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 class QSettings;
+class QTimer;
 
 namespace ondexa {
+
+class JobChain;
 
 // The software-update glue, the least its callers need: it decides once
 // whether the updater runs, reads the update feed (an RSS file whose items
@@ -30,6 +36,9 @@ public:
         QUrl defaultFeed;                      // the feed installed with the program
         std::function<bool()> isRecording;     // vetoes checks
         QSettings* settings = nullptr;         // where the automatic settings go; none: not stored
+        // The longest a whole check may take: a feed that trickles in keeps
+        // within the transfer timeout, but not within this.
+        std::chrono::milliseconds deadline = std::chrono::seconds(30);
         static Environment system();
     };
 
@@ -70,6 +79,11 @@ public:
     static std::vector<Item> parseFeed(const QByteArray& data);
 
     static constexpr int timeoutMs = 15000;
+    // A feed is a few KB; anything much bigger is not a feed, and holding it
+    // whole would cost memory without end.
+    static constexpr qsizetype largestFeed = 1024 * 1024;
+    // Version texts are short numbers; a longer one is refused, not shown.
+    static constexpr qsizetype longestVersion = 40;
 
 signals:
     void canCheckForUpdatesChanged();
@@ -77,7 +91,22 @@ signals:
     void checkFinished(const QString& logLine);
 
 private:
+    // The check under way.
+    struct Running {
+        quint64 id = 0;
+        QPointer<QWidget> parent;
+        bool interactive = false;
+        QUrl feed;
+        QPointer<QNetworkReply> reply;  // http: the request
+        QByteArray body;                // http: what has arrived so far
+    };
+
     void check(QPointer<QWidget> parent, bool interactive);
+    void request(quint64 id, const QUrl& feed);
+    void readReply(quint64 id);
+    // Ends check `id` (if it is still the running one) with the feed's
+    // bytes, or with the sentence saying why there are none.
+    void conclude(quint64 id, const std::optional<QByteArray>& feed, const QString& failure = {});
     void finish(const QString& line, const QString& message, QPointer<QWidget> parent, bool interactive);
     void setChecking(bool checking);
 
@@ -87,6 +116,9 @@ private:
     bool automaticChecks_ = false;
     bool automaticDownloads_ = false;
     QNetworkAccessManager* network_ = nullptr;  // child of this
+    QTimer* deadline_ = nullptr;                // child of this
+    std::unique_ptr<JobChain> files_;           // reads file: feeds off the main thread
+    Running running_;
     std::vector<std::function<void()>> idleWaiters_;
 };
 

@@ -160,6 +160,9 @@ public:
     void setTimelineWidth(double width) { timelineWidth_ = width; }
     double trackHeight() const { return trackHeight_; }
     void setTrackHeight(double height);  // persisted
+    // What the timeline's zoom allows; a stored height is held to it.
+    static constexpr double minTrackHeight = 22;
+    static constexpr double maxTrackHeight = 160;
     const std::optional<std::string>& exportError() const { return exportError_; }
     void setExportError(std::optional<std::string> message);
     bool isEditingText() const { return isEditingText_; }

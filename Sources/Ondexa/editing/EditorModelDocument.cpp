@@ -68,7 +68,8 @@ EditorModel::EditorModel(std::filesystem::path url, std::unique_ptr<QSettings> s
       settings_(settings ? std::move(settings)
                          : std::make_unique<QSettings>(QStringLiteral("Vendalum"), QStringLiteral("Vendalum")))
 {
-    trackHeight_ = doubleOf(settings_->value(kTrackHeight)).value_or(kDefaultTrackHeight);
+    trackHeight_ = std::clamp(doubleOf(settings_->value(kTrackHeight)).value_or(kDefaultTrackHeight), minTrackHeight,
+                              maxTrackHeight);
     snapping_ = boolOf(settings_->value(kSnapping)).value_or(true);
     // A package is known by its content too: one saved under another name
     // opens as the project it is.

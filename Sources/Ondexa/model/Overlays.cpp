@@ -1,5 +1,7 @@
 #include "Overlays.h"
 
+#include <algorithm>
+
 namespace ondexa {
 
 namespace {
@@ -125,6 +127,21 @@ Json JsonCoding<Overlay>::encode(const Overlay& o, const JsonPath& path)
     out.put("fontFamily", o.fontFamily);
     out.put("bold", o.bold);
     return out.take();
+}
+
+CursorStyle CursorStyle::withinControls() const
+{
+    const auto component = [](double c) { return std::clamp(c, 0.0, 1.0); };
+    const auto colour = [&](RGBA c) { return RGBA{component(c.r), component(c.g), component(c.b), component(c.a)}; };
+    CursorStyle s = *this;
+    s.scale = std::clamp(scale, minScale, maxScale);
+    s.ringSize = std::clamp(ringSize, minRingSize, maxRingSize);
+    s.ringWidth = std::clamp(ringWidth, minRingWidth, maxRingWidth);
+    s.fill = colour(fill);
+    s.outline = colour(outline);
+    s.ringColor = colour(ringColor);
+    s.ringRightColor = colour(ringRightColor);
+    return s;
 }
 
 CursorStyle JsonCoding<CursorStyle>::decode(const Json& json, const JsonPath& path)

@@ -103,6 +103,15 @@ struct CursorStyle {
     double ringSize = 2.2;
     double ringWidth = 0.22;
 
+    // What the style's controls allow.
+    static constexpr double minScale = 0.5, maxScale = 4;
+    static constexpr double minRingSize = 1.2, maxRingSize = 5;
+    static constexpr double minRingWidth = 0.06, maxRingWidth = 0.6;
+
+    // The style with every size within its control's range and every colour
+    // component within 0…1; `base` is the recording's own and stays.
+    CursorStyle withinControls() const;
+
     friend bool operator==(const CursorStyle&, const CursorStyle&) = default;
 };
 

@@ -34,6 +34,13 @@ constexpr const char* kMicUID = "micUID";
 constexpr const char* kMicChannels = "micChannels";
 constexpr const char* kStereoPairs = "stereoPairs";
 
+// X11 places and sizes in 16 bits: no display, and so no area chosen on one,
+// reaches beyond this.
+constexpr double kLargestCoordinate = 32767;
+// The sound server's own limit on the channels of an input: the channel
+// switches of the record window never go beyond it.
+constexpr int kMostInputChannels = 32;
+
 // The store's values come back as text from the INI file and typed from
 // QSettings' own cache, so each reader takes both.
 
@@ -169,9 +176,10 @@ void AppState::readSettings()
 
     area_.reset();
     if (const auto json = jsonOf(store.value(kArea)); json && json->is_array() && json->size() == 4
-        && std::all_of(json->begin(), json->end(), [](const Json& n) { return n.is_number(); }))
-        area_ = QRectF((*json)[0].get<double>(), (*json)[1].get<double>(), (*json)[2].get<double>(),
-                       (*json)[3].get<double>());
+        && std::all_of(json->begin(), json->end(), [](const Json& n) { return n.is_number(); })) {
+        const auto coordinate = [&](int i) { return std::clamp((*json)[i].get<double>(), 0.0, kLargestCoordinate); };
+        area_ = QRectF(coordinate(0), coordinate(1), coordinate(2), coordinate(3));
+    }
 
     cameraEnabled_ = boolOf(store.value(kCameraEnabled)).value_or(false);
     fps_ = integerOf(store.value(kFps)) == 60 ? 60 : 30;
@@ -179,7 +187,7 @@ void AppState::readSettings()
     cursorStyle_ = CursorStyle{};
     if (const auto json = jsonOf(store.value(kCursorStyle))) {
         try {
-            cursorStyle_ = decodeJson<CursorStyle>(*json);
+            cursorStyle_ = decodeJson<CursorStyle>(*json).withinControls();
         } catch (const std::exception&) {
             // Left in the store until the style is next set.
         }
@@ -197,7 +205,9 @@ void AppState::readSettings()
                       && n.get<std::int64_t>() <= std::numeric_limits<int>::max();
            })) {
         micChannels_.clear();
-        for (const auto& n : *json) micChannels_.insert(n.get<int>());
+        for (const auto& n : *json)
+            if (const int channel = n.get<int>(); channel >= 0 && channel < kMostInputChannels)
+                micChannels_.insert(channel);
     }
 }
 

@@ -11,6 +11,7 @@
 // It never scrolls by itself: it asks (scrollRequested) and learns the
 // result through setView.
 
+#include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/model/Timeline.h"
 
 #include <QObject>
@@ -23,8 +24,6 @@
 #include <vector>
 
 namespace ondexa {
-
-class EditorModel;
 
 // The left-button drag in progress, decided at the press.
 struct TimelineDrag {
@@ -102,8 +101,8 @@ public:
     // At the least zoom this many seconds (three hours) fill the timeline width.
     static constexpr double zoomSpan = 10800;
     static constexpr double maxPps = 4000;
-    static constexpr double minTrackHeight = 22;
-    static constexpr double maxTrackHeight = 160;
+    static constexpr double minTrackHeight = EditorModel::minTrackHeight;
+    static constexpr double maxTrackHeight = EditorModel::maxTrackHeight;
 
     explicit TimelineInteraction(EditorModel& model, QObject* parent = nullptr);
 

@@ -14,13 +14,18 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
 #include <QTest>
 
+#include <climits>
 #include <fstream>
 #include <thread>
+#include <unistd.h>
 
 namespace ondexa::testing {
 namespace {
@@ -352,6 +357,119 @@ TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
     EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 2; }));
     EXPECT_NE(app.editorWindow(files[0]), nullptr);
     EXPECT_NE(app.editorWindow(files[1]), nullptr);
+}
+
+// Sends `bytes` to the running program's socket as a later launch would and
+// gives its answer: "ok", or "dropped" when it closed the connection unanswered.
+std::string handOverRaw(const QByteArray& bytes)
+{
+    QLocalSocket socket;
+    socket.connectToServer(AppDelegate::serverName());
+    if (!socket.waitForConnected(5000)) return "no server";
+    socket.write(bytes);
+    QByteArray answer;
+    pumpUntil(
+        [&] {
+            answer += socket.readAll();
+            return answer.endsWith('\n') || socket.state() == QLocalSocket::UnconnectedState;
+        },
+        std::chrono::seconds(30));
+    answer += socket.readAll();
+    if (answer.endsWith('\n')) return answer.trimmed().toStdString();
+    return socket.state() == QLocalSocket::UnconnectedState ? "dropped" : "no answer";
+}
+
+QByteArray handOverLine(const std::vector<std::string>& paths)
+{
+    QJsonArray list;
+    for (const auto& path : paths) list.append(QString::fromStdString(path));
+    return QJsonDocument(list).toJson(QJsonDocument::Compact) + '\n';
+}
+
+TEST_F(ShellTest, AHandOverIsBoundedInLengthInEachPathAndInFiles)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    ASSERT_TRUE(delegate.serve());
+    // The record window is not shown: what is taken waits in the queue.
+    using Files = std::vector<std::filesystem::path>;
+
+    // A line without end is not kept: beyond 1 MiB the connection goes.
+    EXPECT_EQ(handOverRaw(QByteArray(3 * 1024 * 1024, 'a')), "dropped");
+    EXPECT_TRUE(logHas("A fájlok átvétele elmaradt: túl hosszú üzenet érkezett."));
+
+    // A path no file system could hold is left out; the others open.
+    const std::string a = (temp.path / "a.mov").string();
+    EXPECT_EQ(handOverRaw(handOverLine({"/" + std::string(PATH_MAX, 'x'), a, ""})), "ok");
+    EXPECT_EQ(state->pendingOpen(), Files{a});
+    EXPECT_TRUE(logHas("Érvénytelen útvonal érkezett megnyitásra (4097 bájt), nem nyílik meg."));
+
+    // 64 files at once are taken; 65 are refused as a whole.
+    std::vector<std::string> many;
+    for (int i = 0; i < 65; ++i) many.push_back((temp.path / ("f" + std::to_string(i) + ".mov")).string());
+    EXPECT_EQ(handOverRaw(handOverLine(many)), "ok");
+    EXPECT_EQ(state->pendingOpen(), Files{a});
+    EXPECT_TRUE(logHas("Egyszerre túl sok fájl érkezett megnyitásra (65, legfeljebb 64), egyik sem nyílik meg."));
+    many.pop_back();
+    EXPECT_EQ(handOverRaw(handOverLine(many)), "ok");
+    EXPECT_EQ(state->pendingOpen().size(), 65u);
+}
+
+TEST_F(ShellTest, WithoutARuntimeFolderTheSocketFolderMustBeOursAlone)
+{
+    namespace fs = std::filesystem;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "");
+    const fs::path tmp = temp.path / "tmp";
+    fs::create_directories(tmp);
+    ScopedEnv tmpdir("TMPDIR", tmp.string());
+    const fs::path folder = tmp / ("vendalum-" + std::to_string(::getuid()));
+    const auto mode = [&] { return fs::status(folder).permissions() & fs::perms::all; };
+    const auto serves = [&] {
+        AppDelegate server(*state, [] {});
+        return server.serve();
+    };
+
+    // Made for us alone, and used.
+    {
+        AppDelegate server(*state, [] {});
+        ASSERT_TRUE(server.serve());
+        EXPECT_EQ(mode(), fs::perms::owner_all);
+        std::optional<bool> handed;
+        std::thread later([&] { handed = AppDelegate::handOver({temp.path / "c.mov"}); });
+        EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));
+        later.join();
+        EXPECT_EQ(handed, true);
+    }
+
+    // Anyone may write into it: someone else's socket may wait there.
+    fs::permissions(folder, fs::perms::all);
+    EXPECT_FALSE(serves());
+    EXPECT_FALSE(AppDelegate::handOver({temp.path / "d.mov"}));
+    EXPECT_TRUE(logHas("A fájlok átvétele nem indul: a kapcsolat mappájába (" + folder.string() +
+                       ") mások is írhatnak."));
+
+    // Another user's, however closed.
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_EQ(::chown(folder.c_str(), 4242, 4242), 0);
+    EXPECT_FALSE(serves());
+    EXPECT_TRUE(logHas("A fájlok átvétele nem indul: a kapcsolat mappája (" + folder.string() +
+                       ") egy másik felhasználóé."));
+
+    // A link in its place, even to a folder of ours.
+    fs::remove_all(folder);
+    fs::create_directories(temp.path / "elsewhere");
+    fs::permissions(temp.path / "elsewhere", fs::perms::owner_all);
+    fs::create_directory_symlink(temp.path / "elsewhere", folder);
+    EXPECT_FALSE(serves());
+    EXPECT_TRUE(logHas("nem mappa áll."));
+
+    // Ours but readable by others, as earlier versions made it: closed, then used.
+    fs::remove(folder);
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_TRUE(serves());
+    EXPECT_EQ(mode(), fs::perms::owner_all);
+    EXPECT_EQ(state->pendingOpen(), (std::vector<fs::path>{temp.path / "c.mov"}));
 }
 
 // --- The updater's start decision and its veto ---

@@ -53,15 +53,18 @@ PointerStyleRows::PointerStyleRows(EditorModel& model, QWidget* parent) : QWidge
 
     enabled_ = toggle("Saját egérmutató", "A felvétel közben rögzített egérmozgásra rajzolt mutató",
                       &CursorStyle::enabled);
-    scale_ = slider("Méret", 0.5, 4, SliderRow::Layout::inline_, &CursorStyle::scale);
+    scale_ = slider("Méret", CursorStyle::minScale, CursorStyle::maxScale, SliderRow::Layout::inline_,
+                    &CursorStyle::scale);
     fill_ = colour("Kitöltés", &CursorStyle::fill);
     outline_ = colour("Körvonal", &CursorStyle::outline);
     ring_ = toggle("Kör a mutató körül", "Színes gyűrű a mutató körül, hogy könnyen követhető legyen",
                    &CursorStyle::ring);
     ringColor_ = colour("Bal klikk / alap szín", &CursorStyle::ringColor);
     ringRightColor_ = colour("Jobb klikk szín", &CursorStyle::ringRightColor);
-    ringSize_ = slider("Kör mérete", 1.2, 5, SliderRow::Layout::bare, &CursorStyle::ringSize);
-    ringWidth_ = slider("Vastagság", 0.06, 0.6, SliderRow::Layout::bare, &CursorStyle::ringWidth);
+    ringSize_ = slider("Kör mérete", CursorStyle::minRingSize, CursorStyle::maxRingSize, SliderRow::Layout::bare,
+                       &CursorStyle::ringSize);
+    ringWidth_ = slider("Vastagság", CursorStyle::minRingWidth, CursorStyle::maxRingWidth, SliderRow::Layout::bare,
+                        &CursorStyle::ringWidth);
     refresh();
 }
 
