@@ -13,6 +13,7 @@
 // Asynchronous operations (load, saveProject, loadPeaks, loadThumbnails)
 // return at once and call their `done` on the main thread when they end.
 
+#include "Ondexa/editing/DocumentWriter.h"
 #include "Ondexa/editing/JobChain.h"
 #include "Ondexa/editing/PlayheadClock.h"
 #include "Ondexa/editing/SnapshotTracks.h"
@@ -213,9 +214,10 @@ public:
 
     // --- Saving ---
     // The autosave: the editing state into the open package's "project.json",
-    // else into the recording's side file. Nothing before a successful load;
-    // failures are dropped. The write itself happens in the background, in
-    // the order of the calls.
+    // else into the recording's side file. Nothing before a successful load.
+    // The write itself happens in the background, through the file's one
+    // writer (DocumentWriter): a newer state replaces one still waiting. The
+    // first failure of a run of them is logged and goes to exportError.
     void save();
     // Calls `done` on the main thread once every write asked for so far has ended.
     void whenSaved(std::function<void()> done);
@@ -438,8 +440,8 @@ private:
     // The span a trim may use: sourceRange, but unbounded for a stream the file doesn't have.
     std::pair<double, double> trimRange(const MediaRef& media) const;
     void importMedia(const std::filesystem::path& file, std::function<void()> done);
-    // For jobs of the writer chain: whether they may replace a file (kept
-    // aside first when the load asked for it).
+    // For jobs of the writers: whether they may replace a file (kept aside
+    // first when the load asked for it).
     std::function<bool(const std::filesystem::path&)> replaceGuard() const;
     // --- end of overlay, property and drag helpers ---
 
@@ -467,6 +469,8 @@ private:
     void usePaths(std::map<std::string, std::string> map, std::function<void()> done);
     // Before the first write over `file`: the file must be kept as a backup.
     void keepBeforeFirstWrite(const std::filesystem::path& file);
+    // The writer of the document at `document`; whenSaved waits for it from now on.
+    DocumentWriter& writerOf(const std::filesystem::path& document);
 
     std::filesystem::path url_;
     std::optional<std::filesystem::path> documentURL_;
@@ -504,6 +508,9 @@ private:
     std::vector<ClickEvent> clicks_;
     std::vector<CursorSample> cursorSamples_;
     RecordingInfo info_;
+    // info_ as loaded, shared with the autosaves: they take it as it is,
+    // without copying a long pointer path on every edit.
+    std::shared_ptr<const RecordingInfo> loadedInfo_;
     std::vector<Snapshot> undoStack_;  // oldest first, at most undoLimit
     std::vector<Snapshot> redoStack_;
     int timeObserver_ = 0;
@@ -523,15 +530,15 @@ private:
     std::unordered_set<MediaRef> thumbnailsPending_;
     // Between the steps of a load: the recording's source.
     std::optional<MediaSource> recordingSource_;
-    // Written by the save chain's jobs only (one at a time).
+    // Shared with the writers' jobs, under its own lock.
     std::shared_ptr<SaveState> saveState_;
+    // Every writer this model has queued work to, in the order first used.
+    std::vector<std::pair<std::filesystem::path, std::shared_ptr<DocumentWriter>>> writers_;
 
     // Last, so that they are cancelled before the fields their jobs feed.
     JobChain sourceLoader_;
     JobChain peakLoader_;
     JobChain thumbnailLoader_;
-    // Queued writes are carried out even after the model is gone.
-    JobChain writer_{JobChain::Drop::never};
 };
 
 } // namespace ondexa

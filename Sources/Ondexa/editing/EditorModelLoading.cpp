@@ -63,7 +63,8 @@ void EditorModel::load(std::function<void()> done)
         loadRecordingSource(std::nullopt);
         return;
     }
-    sourceLoader_.run<ProjectRead>(
+    // Through the package's writer: after what an editor closed a moment ago still had to write.
+    writerOf(*documentURL_).run<ProjectRead>(
         this,
         [document = *documentURL_] {
             ProjectRead read;
@@ -98,7 +99,8 @@ void EditorModel::loadRecordingSource(std::optional<RecordingInfo> projectInfo)
         if (projectInfo) return takeInfo(std::move(*projectInfo));
 
         const std::filesystem::path sideFile = RecordingInfo::sideFileURL(url_);
-        sourceLoader_.run<SideFileRead>(
+        // Through the side file's writer: after what an editor closed a moment ago still had to write.
+        writerOf(sideFile).run<SideFileRead>(
             this,
             [sideFile] {
                 SideFileRead read;
@@ -120,6 +122,7 @@ void EditorModel::loadRecordingSource(std::optional<RecordingInfo> projectInfo)
 void EditorModel::takeInfo(RecordingInfo info)
 {
     info_ = std::move(info);
+    loadedInfo_ = std::make_shared<const RecordingInfo>(info_);
     clicks_ = info_.clickEvents();
     setHasClicks(!clicks_.empty());
     cursorSamples_ = info_.cursorSamples();

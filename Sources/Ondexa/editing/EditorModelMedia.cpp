@@ -72,7 +72,7 @@ void EditorModel::addMedia(const fs::path& url, std::function<void()> done)
     Track naming;
     naming.media = MediaRef{url.string(), MediaKind::video, 0};
     file.info.project = Project{Project::currentVersion, {naming}, std::nullopt};
-    writer_.run<std::optional<fs::path>>(
+    writerOf(*documentURL_).run<std::optional<fs::path>>(
         this,
         [mayReplace = replaceGuard(), file = std::move(file), document = *documentURL_, path = url.string()]()
             -> std::optional<fs::path> {

@@ -4,13 +4,23 @@
 
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/model/Files.h"
+#include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 
 #include <QPointer>
 
+#include <algorithm>
+#include <mutex>
+
 namespace ondexa {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kAutosaveFailed = "Az automatikus mentés nem sikerült: ";
+
+} // namespace
 
 // The file that a write of the document at `document` replaces: the
 // package's "project.json", or a flat project file itself.
@@ -43,18 +53,33 @@ bool backUp(const fs::path& file)
 
 } // namespace
 
-// Touched only by jobs of the writer chain, which run one at a time.
+// Shared by the model and the jobs it queued, which may run on the writers
+// of two files at once (the side file and a new package).
 struct EditorModel::SaveState {
-    std::optional<fs::path> keep;  // to be backed up before the first write over it
+    std::mutex mutex;
+    std::optional<fs::path> keep;  // to be backed up before the first write over it; guarded by mutex
+    bool failing = false;          // the last autosave failed and was reported; guarded by mutex
 
     // Backs the file up when it is the one kept; false when that failed and
     // the write must not happen.
     bool mayReplace(const fs::path& file)
     {
+        std::lock_guard lock(mutex);
         if (!keep || normalized(*keep) != normalized(file)) return true;
         if (!backUp(*keep)) return false;
         keep.reset();
         return true;
+    }
+    // Whether this failure starts a run of them: only that one is reported.
+    bool failed()
+    {
+        std::lock_guard lock(mutex);
+        return !std::exchange(failing, true);
+    }
+    void succeeded()
+    {
+        std::lock_guard lock(mutex);
+        failing = false;
     }
 };
 
@@ -70,7 +95,17 @@ std::function<bool(const fs::path&)> EditorModel::replaceGuard() const
 
 void EditorModel::keepBeforeFirstWrite(const fs::path& file)
 {
-    writer_.run([state = saveState_, file] { state->keep = file; });
+    std::lock_guard lock(saveState_->mutex);
+    saveState_->keep = file;
+}
+
+DocumentWriter& EditorModel::writerOf(const fs::path& document)
+{
+    const auto known = std::find_if(writers_.begin(), writers_.end(),
+                                    [&](const auto& entry) { return entry.first == document; });
+    if (known != writers_.end()) return *known->second;
+    writers_.emplace_back(document, DocumentWriter::of(document));
+    return *writers_.back().second;
 }
 
 void EditorModel::updateInfo()
@@ -80,39 +115,86 @@ void EditorModel::updateInfo()
     if (cursorStyle_) info_.cursorStyle = cursorStyle_;
 }
 
-ProjectFile EditorModel::projectFile() const
+namespace {
+
+ProjectFile projectFileOf(const fs::path& recording, RecordingInfo info)
 {
     ProjectFile file;
     file.version = 2;
-    file.recording = fs::absolute(url_).string();
-    file.info = info_;
+    file.recording = fs::absolute(recording).string();
+    file.info = std::move(info);
     return file;
+}
+
+} // namespace
+
+ProjectFile EditorModel::projectFile() const
+{
+    return projectFileOf(url_, info_);
 }
 
 void EditorModel::save()
 {
     if (!loaded_) return;
     updateInfo();
+    // Every later edit tries again; the user hears of the first failure only.
+    const auto attempt = [state = saveState_, self = QPointer<EditorModel>(this)](auto write) {
+        return [state, self, write = std::move(write)] {
+            try {
+                write();
+                state->succeeded();
+            } catch (const std::exception& error) {
+                if (!state->failed()) return;
+                JobChain::postToMain([self, message = kAutosaveFailed + std::string(error.what())] {
+                    logLine("HIBA: " + message);
+                    if (self) self->setExportError(message);
+                });
+            }
+        };
+    };
+    const auto guarded = [state = saveState_](const fs::path& file) {
+        if (!state->mayReplace(file))
+            throw OndexaError("A fájlról nem készíthető biztonsági másolat, ezért nem írható felül: "
+                              + file.string() + ".");
+    };
+    // Put together by the write that runs: a state replaced while it waits
+    // costs the main thread no copy of the loaded info.
+    const auto info = [loaded = loadedInfo_, project = info_.project, showClicks = info_.showClicks,
+                       cursorStyle = info_.cursorStyle] {
+        RecordingInfo info = *loaded;
+        info.project = project;
+        info.showClicks = showClicks;
+        info.cursorStyle = cursorStyle;
+        return info;
+    };
     if (!documentURL_) {
-        writer_.run([state = saveState_, info = info_, movie = url_] {
-            if (state->mayReplace(RecordingInfo::sideFileURL(movie))) info.save(movie);
-        });
+        const fs::path side = RecordingInfo::sideFileURL(url_);
+        writerOf(side).save(attempt([guarded, side, info, movie = url_] {
+            guarded(side);
+            info().write(movie);
+        }));
         return;
     }
-    writer_.run([state = saveState_, file = projectFile(), document = *documentURL_] {
-        try {
-            if (state->mayReplace(documentFile(document))) file.writePackage(document, false);
-        } catch (const std::exception&) {
-            // Autosave failures are dropped; the next edit tries again.
-        }
-    });
+    writerOf(*documentURL_).save(attempt([guarded, info, recording = url_, document = *documentURL_] {
+        guarded(documentFile(document));
+        projectFileOf(recording, info()).writePackage(document, false);
+    }));
 }
 
 void EditorModel::whenSaved(std::function<void()> done)
 {
-    writer_.run<bool>(this, [] { return true; }, [done = std::move(done)](bool) {
-        if (done) done();
-    });
+    if (writers_.empty()) {
+        JobChain::postToMain([self = QPointer<EditorModel>(this), done = std::move(done)] {
+            if (self && done) done();
+        });
+        return;
+    }
+    auto left = std::make_shared<std::size_t>(writers_.size());
+    auto shared = std::make_shared<std::function<void()>>(std::move(done));
+    for (const auto& [document, writer] : writers_)
+        writer->whenDone(this, [left, shared] {
+            if (--*left == 0 && *shared) (*shared)();
+        });
 }
 
 fs::path EditorModel::proposedProjectURL() const
@@ -136,7 +218,7 @@ void EditorModel::saveProject(const fs::path& target, SaveCompletion done)
     };
     // The open document is this project's own place, whatever stands there.
     const bool ownPlace = documentURL_ && normalized(*documentURL_) == normalized(target);
-    writer_.run<Outcome>(
+    writerOf(target).run<Outcome>(
         this,
         [state = saveState_, file = projectFile(), target, ownPlace] {
             Outcome outcome;

@@ -36,12 +36,62 @@ EncodingError::EncodingError(const JsonPath& path, const std::string& problem)
 
 Json parseJson(std::string_view text)
 {
+    // Checked as each object or array opens, before the value is built:
+    // `depth` counts the values around it.
+    const Json::parser_callback_t bounded = [](int depth, Json::parse_event_t event, Json&) {
+        if (depth >= largestJsonDepth
+            && (event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start))
+            throw DecodingError("A JSON-szöveg hibás (" + std::to_string(largestJsonDepth)
+                                + " szintnél mélyebben egymásba ágyazott értékek).");
+        return true;
+    };
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), bounded);
     } catch (const Json::exception& e) {
         throw DecodingError(std::string("A JSON-szöveg hibás (") + e.what() + ").");
     }
 }
+
+std::string dumpJson(const Json& json, int indent)
+{
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+std::size_t utf8SequenceAt(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead == 0xE0) length = 3, low = 0xA0;
+    else if (lead == 0xED) length = 3, high = 0x9F;
+    else if (lead >= 0xE1 && lead <= 0xEF) length = 3;
+    else if (lead == 0xF0) length = 4, low = 0x90;
+    else if (lead == 0xF4) length = 4, high = 0x8F;
+    else if (lead >= 0xF1 && lead <= 0xF3) length = 4;
+    else return 0;
+    if (text.size() - at < length) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    return length;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
 
 bool JsonCoding<bool>::decode(const Json& json, const JsonPath& path)
 {
@@ -114,9 +164,42 @@ std::string JsonCoding<std::string>::decode(const Json& json, const JsonPath& pa
 
 PathText JsonCoding<PathText>::decode(const Json& json, const JsonPath& path)
 {
-    PathText text{JsonCoding<std::string>::decode(json, path)};
-    if (text.value.find('\0') != std::string::npos) throw DecodingError(path, "az útvonalban NUL karakter áll");
+    const std::string stored = JsonCoding<std::string>::decode(json, path);
+    if (stored.find('\0') == std::string::npos) return {stored};
+    PathText text;
+    text.value.reserve(stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (stored[i] != '\0') {
+            text.value += stored[i];
+            continue;
+        }
+        // Only bytes above 0x7F are ever escaped.
+        const int high = i + 2 < stored.size() ? hexDigit(stored[i + 1]) : -1;
+        const int low = high >= 0 ? hexDigit(stored[i + 2]) : -1;
+        if (high < 8 || low < 0) throw DecodingError(path, "az útvonalban NUL karakter áll");
+        text.value += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
     return text;
+}
+
+Json JsonCoding<PathText>::encode(const PathText& value, const JsonPath&)
+{
+    const std::string_view path = value.value;
+    std::string stored;
+    for (std::size_t i = 0; i < path.size();) {
+        if (const std::size_t length = utf8SequenceAt(path, i)) {
+            stored.append(path.substr(i, length));
+            i += length;
+            continue;
+        }
+        static constexpr char digits[] = "0123456789abcdef";
+        const auto byte = static_cast<unsigned char>(path[i++]);
+        stored += '\0';
+        stored += digits[byte >> 4];
+        stored += digits[byte & 0xF];
+    }
+    return stored;
 }
 
 Uuid JsonCoding<Uuid>::decode(const Json& json, const JsonPath& path)

@@ -48,8 +48,19 @@ public:
     EncodingError(const JsonPath& path, const std::string& problem);
 };
 
-// Parses text, turning the library's parse error into a DecodingError.
+// Values nested deeper than this are refused while parsing: our documents
+// are about eight levels deep, and an ordered object copies its members
+// recursively as it grows, one stack frame per level.
+constexpr int largestJsonDepth = 256;
+
+// Parses text, turning the library's parse error into a DecodingError; so
+// is nesting deeper than largestJsonDepth.
 Json parseJson(std::string_view text);
+
+// The text of a document, compact or indented by `indent` blanks. Bytes of a
+// string that are not UTF-8 become U+FFFD rather than failing the write:
+// paths never reach here so, they are escaped by PathText first.
+std::string dumpJson(const Json& json, int indent = -1);
 
 // Coding of one type. Specialised below for the primitives and by each
 // model type for itself.
@@ -99,8 +110,12 @@ struct JsonCoding<std::string> {
     static Json encode(const std::string& value, const JsonPath&) { return value; }
 };
 
-// A file path as stored: a string without NUL, at which the system calls
-// would cut the path short and reach another file.
+// A file path as stored. A path is bytes and need not be UTF-8 (a name
+// from an old archive or a FAT stick); each byte that is not part of UTF-8 is
+// stored as NUL and two hex digits ("caf\u0000e9.mov"). No path holds a NUL,
+// so the form can't be mistaken for a real name, and UTF-8 paths are stored
+// as they are. Any other NUL is refused: the system calls would cut the path
+// short there and reach another file.
 struct PathText {
     std::string value;
 };
@@ -108,7 +123,7 @@ struct PathText {
 template <>
 struct JsonCoding<PathText> {
     static PathText decode(const Json& json, const JsonPath& path);
-    static Json encode(const PathText& value, const JsonPath&) { return value.value; }
+    static Json encode(const PathText& value, const JsonPath&);
 };
 
 template <>

@@ -120,7 +120,7 @@ Json JsonCoding<Overlay>::encode(const Overlay& o, const JsonPath& path)
     out.put("color", o.color);
     out.put("lineWidth", o.lineWidth);
     out.put("background", o.background);
-    out.put("mediaPath", o.mediaPath);
+    if (o.mediaPath) out.put("mediaPath", PathText{*o.mediaPath});
     out.put("mediaOffset", o.mediaOffset);
     out.put("aspect", o.aspect);
     out.put("alignment", o.alignment);

@@ -27,15 +27,9 @@ fs::path withoutTrailingSlash(const fs::path& path)
     return path.has_filename() || !path.has_parent_path() ? path : path.parent_path();
 }
 
-// Pretty-printed; paths that are not UTF-8 can't go into JSON.
 std::string prettyText(const ProjectFile& file)
 {
-    const Json json = encodeJson(file);
-    try {
-        return json.dump(2);
-    } catch (const Json::exception& e) {
-        throw EncodingError(JsonPath{}, e.what());
-    }
+    return dumpJson(encodeJson(file), 2);
 }
 
 bool hasPackageExtension(const fs::path& path)
@@ -239,7 +233,7 @@ Json JsonCoding<ProjectFile>::encode(const ProjectFile& value, const JsonPath& p
 {
     ObjectWriter out(path);
     out.put("version", value.version);
-    out.put("recording", value.recording);
+    out.put("recording", PathText{value.recording});
     out.put("info", value.info);
     return out.take();
 }

@@ -11,12 +11,17 @@ fs::path RecordingInfo::sideFileURL(const fs::path& movie)
     return fs::path(movie).replace_extension("ondexa.json");
 }
 
+void RecordingInfo::write(const fs::path& movie) const
+{
+    writeFileAtomically(sideFileURL(movie), dumpJson(encodeJson(*this)));
+}
+
 void RecordingInfo::save(const fs::path& movie) const
 {
     try {
-        writeFileAtomically(sideFileURL(movie), encodeJson(*this).dump());
+        write(movie);
     } catch (...) {
-        // Dropped by design: the recorder and the autosave go on without it.
+        // Dropped by design: the recorder goes on without it.
     }
 }
 

@@ -38,6 +38,8 @@ struct RecordingInfo {
     // value can't be encoded nothing is written, when the write fails the old
     // file stays.
     void save(const std::filesystem::path& movie) const;
+    // The same write, throwing OndexaError or EncodingError when it fails.
+    void write(const std::filesystem::path& movie) const;
 
     // The side file of the movie; none when it is missing or unreadable.
     static std::optional<RecordingInfo> load(const std::filesystem::path& movie);

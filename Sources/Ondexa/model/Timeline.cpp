@@ -49,7 +49,7 @@ MediaRef JsonCoding<MediaRef>::decode(const Json& json, const JsonPath& path)
 Json JsonCoding<MediaRef>::encode(const MediaRef& m, const JsonPath& path)
 {
     ObjectWriter out(path);
-    out.put("path", m.path);
+    out.put("path", PathText{m.path});
     out.put("kind", m.kind);
     out.put("index", m.index);
     return out.take();
