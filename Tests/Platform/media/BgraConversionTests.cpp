@@ -203,6 +203,9 @@ TEST(BgraConversion, ImagesHaveThePaddedLayoutAndOwnTheirBuffer)
         EXPECT_EQ(layout.bytesPerLine % 64, 0) << width;
         EXPECT_GE(layout.bytes, std::size_t(layout.bytesPerLine) * 5 + 64) << width;
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(image.constBits()) % 64, 0u) << width;
+        // Writable where it is: the converter writes through bits() into this very buffer.
+        const uchar* buffer = image.constBits();
+        EXPECT_EQ(image.bits(), buffer) << width;
         // Written in place; a copy keeps the buffer alive past the original.
         image.fill(qRgb(1, 2, 3));
         const QImage copy = image;
