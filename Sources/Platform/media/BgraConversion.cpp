@@ -15,7 +15,7 @@ namespace platform {
 namespace {
 
 // Rows and the buffer's start are aligned to the widest vector libswscale
-// stores (AVX-512); the tail covers one more past the last row.
+// stores (AVX-512); the tail holds one more such vector past the last row.
 constexpr std::size_t kAlignment = 64;
 constexpr std::size_t kTail = 64;
 
