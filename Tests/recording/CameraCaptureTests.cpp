@@ -4,6 +4,7 @@
 #include "Ondexa/recording/CameraCapture.h"
 #include "Platform/capture/CameraConverter.h"
 #include "Platform/capture/CameraFakeSource.h"
+#include "support/GuardedMemory.h"
 #include "support/TempFolder.h"
 
 #include <QBuffer>
@@ -140,6 +141,29 @@ TEST(CameraConversion, YuyvRowsWithPaddingOddWidthAndShortBuffers)
     EXPECT_TRUE(converter.convert(bytes.data(), 16 + 8));
     EXPECT_FALSE(converter.convert(bytes.data(), 16 + 7));
     EXPECT_FALSE(converter.convert(bytes.data(), 0));
+}
+
+TEST(CameraConversion, YuyvFillsATightTargetWholeAndNoMore)
+{
+    // Our own loop, unlike libswscale, needs no padding: the target ends at a guard page.
+    std::vector<int> widths;
+    for (int w = 1; w <= 80; ++w) widths.push_back(w);
+    widths.insert(widths.end(), {360, 1080, 1366, 1918, 1920, 3840});
+    ondexa::testing::GuardedMemory memory(3840 * 4 * 3);
+    const std::uint8_t pattern[4] = {0x5a, 0xa5, 0x3c, 0x00};
+    for (int height : {2, 3})
+        for (int width : widths) {
+            std::vector<std::uint8_t> source;
+            for (int i = 0; i < (width + 1) / 2 * height; ++i) source.insert(source.end(), {81, 90, 81, 240});
+            std::uint8_t* target = memory.last(std::size_t(width) * 4 * height, pattern, 4);
+            platform::convertYuyvToBgra(source.data(), (width + 1) / 2 * 4, width, height, target, width * 4);
+            int wrong = 0;
+            for (int i = 0; i < width * height; ++i) {
+                const std::uint8_t* p = target + 4 * i;
+                wrong += !(p[3] == 255 && near({p[2], p[1], p[0]}, {254, 0, 0}, 1));
+            }
+            EXPECT_EQ(wrong, 0) << width << "×" << height;
+        }
 }
 
 TEST(CameraConversion, MjpegWithAndWithoutHuffmanTables)

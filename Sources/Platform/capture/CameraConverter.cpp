@@ -1,9 +1,10 @@
 #include "Platform/capture/CameraConverter.h"
 
+#include "Platform/media/BgraConversion.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -40,31 +41,6 @@ inline void writePixel(std::uint8_t* target, int y, int red, int green, int blue
     target[3] = 255;
 }
 
-// The decoder's full-range ("J") formats under their plain names: the range
-// is then set explicitly, and FFmpeg does not warn about deprecated formats.
-AVPixelFormat plainFormat(AVPixelFormat format, bool& fullRange)
-{
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return format;
-    }
-}
-
 } // namespace
 
 void convertYuyvToBgra(const std::uint8_t* source, std::ptrdiff_t sourceBytesPerLine, int width, int height,
@@ -89,12 +65,11 @@ struct CameraConverter::Decoder {
     AVCodecContext* codec = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
-    SwsContext* scaler = nullptr;
+    BgraConverter toBgra{BgraSampling::exact};
     std::vector<std::uint8_t> padded;  // the JPEG with the zero padding FFmpeg's readers need
 
     ~Decoder()
     {
-        sws_freeContext(scaler);
         av_packet_free(&packet);
         av_frame_free(&frame);
         avcodec_free_context(&codec);
@@ -150,20 +125,9 @@ std::optional<QImage> CameraConverter::convert(const std::uint8_t* data, std::si
     const int width = d.frame->width;
     const int height = d.frame->height;
     if (width <= 0 || height <= 0) return std::nullopt;
-    bool fullRange = d.frame->color_range == AVCOL_RANGE_JPEG;
-    const AVPixelFormat source = plainFormat(AVPixelFormat(d.frame->format), fullRange);
-    d.scaler = sws_getCachedContext(d.scaler, width, height, source, width, height, AV_PIX_FMT_BGRA,
-                                    SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-    if (!d.scaler) return std::nullopt;
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(d.scaler, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
-
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image = bgraImage(width, height, QImage::Format_RGB32);
     if (image.isNull()) return std::nullopt;
-    std::uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    if (sws_scale(d.scaler, d.frame->data, d.frame->linesize, 0, height, planes, strides) != height)
-        return std::nullopt;
+    if (d.toBgra.convert(*d.frame, SWS_CS_ITU601, image.bits()) < 0) return std::nullopt;
     return image;
 }
 

@@ -1,5 +1,6 @@
 #include "Platform/media/FrameReader.h"
 
+#include "Platform/media/BgraConversion.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/PacketSource.h"
 #include "Platform/media/ReadSupport.h"
@@ -9,8 +10,6 @@
 #include <optional>
 
 extern "C" {
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -19,19 +18,6 @@ namespace platform {
 using namespace readsupport;
 
 namespace {
-
-// Full-range variants are deprecated in swscale; the range is passed apart.
-AVPixelFormat withoutJpegRange(AVPixelFormat f, bool& fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: return f;
-    }
-}
 
 int swsColorspace(AVColorSpace space, int height)
 {
@@ -50,63 +36,27 @@ int swsColorspace(AVColorSpace space, int height)
 }
 
 // Converts decoded frames to premultiplied ARGB32 QImages, straight into
-// the image's own buffer.
+// the image's own (padded) buffer.
 class Converter {
 public:
     QImage convert(const AVFrame* f, const std::filesystem::path& path)
     {
-        bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat format = withoutJpegRange(static_cast<AVPixelFormat>(f->format), fullRange);
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
         if (!desc || f->width <= 0 || f->height <= 0)
             throw MediaError("A videó képkockája ismeretlen formátumú: " + quoted(path) + ".");
         const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
-        const int colorspace = swsColorspace(f->colorspace, f->height);
-        if (!sws_ || f->width != width_ || f->height != height_ || format != format_ || fullRange != fullRange_ ||
-            colorspace != colorspace_)
-            configure(f->width, f->height, format, fullRange, colorspace, path);
-
-        QImage image(f->width, f->height, alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
-        if (image.isNull()) throw std::bad_alloc();
         // ARGB32 in memory on a little-endian machine is B, G, R, A.
-        std::uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-        sws_scale(sws_.get(), f->data, f->linesize, 0, f->height, dst, dstStride);
+        QImage image =
+            bgraImage(f->width, f->height, alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) throw std::bad_alloc();
+        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), image.bits());
+        if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
         if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
         return image;
     }
 
 private:
-    void configure(int w, int h, AVPixelFormat format, bool fullRange, int colorspace, const std::filesystem::path& path)
-    {
-        SwsPtr sws(sws_alloc_context());
-        if (!sws) throw std::bad_alloc();
-        av_opt_set_int(sws.get(), "srcw", w, 0);
-        av_opt_set_int(sws.get(), "srch", h, 0);
-        av_opt_set_int(sws.get(), "src_format", format, 0);
-        av_opt_set_int(sws.get(), "dstw", w, 0);
-        av_opt_set_int(sws.get(), "dsth", h, 0);
-        av_opt_set_int(sws.get(), "dst_format", AV_PIX_FMT_BGRA, 0);
-        av_opt_set_int(sws.get(), "sws_flags", SWS_BILINEAR, 0);
-        const int rc = sws_init_context(sws.get(), nullptr, nullptr);
-        if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
-        const int* coefficients = sws_getCoefficients(colorspace);
-        sws_setColorspaceDetails(sws.get(), coefficients, fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
-                                 1 << 16, 1 << 16);
-        sws_ = std::move(sws);
-        width_ = w;
-        height_ = h;
-        format_ = format;
-        fullRange_ = fullRange;
-        colorspace_ = colorspace;
-    }
-
-    SwsPtr sws_;
-    int width_ = 0;
-    int height_ = 0;
-    AVPixelFormat format_ = AV_PIX_FMT_NONE;
-    bool fullRange_ = false;
-    int colorspace_ = -1;
+    BgraConverter bgra_{BgraSampling::smooth};
 };
 
 // How far ahead a stream without an index is read rather than sought.
