@@ -3,6 +3,8 @@
 #include "Ondexa/model/Log.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -110,6 +112,33 @@ void AppDelegate::handleTerminationSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+void AppDelegate::handleSessionEnd()
+{
+    if (followsSession_) return;
+    followsSession_ = true;
+    QCoreApplication::instance()->installEventFilter(this);
+#if QT_CONFIG(sessionmanager)
+    // Asked while recording: the stop starts now, so that the movie is done
+    // before the session manager's final word, or soon after it.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] {
+            if (state_.phase() != AppState::Phase::idle) requestQuit();
+        });
+    }
+#endif
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    // Our own end comes through exit(), never as this event.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        requestQuit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 std::vector<std::filesystem::path> AppDelegate::filesOf(const QStringList& arguments)
