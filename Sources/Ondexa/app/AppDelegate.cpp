@@ -112,7 +112,10 @@ void AppDelegate::handleTerminationSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
+    // Started under nohup, the program was asked to outlive its terminal.
+    struct sigaction hangUp = {};
+    if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        ::sigaction(SIGHUP, &action, nullptr);
 }
 
 void AppDelegate::handleSessionEnd()

@@ -37,8 +37,8 @@ public:
     void requestQuit();
     bool isQuitting() const { return quitRequested_; }
 
-    // SIGTERM, SIGINT and SIGHUP (the launching terminal closed) take the
-    // quit road.
+    // SIGTERM, SIGINT and SIGHUP (the launching terminal closed; left alone
+    // when ignored, as under nohup) take the quit road.
     void handleTerminationSignals();
     // Qt's own quit (the session manager's end of session arrives as one,
     // refused by no window while a recording hides them) and its request
