@@ -193,6 +193,16 @@ protected:
         ASSERT_TRUE(pumpUntil([&] { return manager.clientRegistered(); }, programDeadline));
     }
 
+    // The end of a session: the save request, its answer, then the last word.
+    std::function<void()> logOut(TestSessionManager::Save what)
+    {
+        return [this, what] {
+            manager.saveYourself(what, true);
+            ASSERT_TRUE(pumpUntil([&] { return manager.saveDone(); }, programDeadline));
+            manager.die();
+        };
+    }
+
     TestSessionManager manager;
     ProgramHome home;
     QProcess program;
@@ -201,11 +211,7 @@ protected:
 TEST_F(SessionEndDesktop, LoggingOutDuringARecordingKeepsTheMovie)
 {
     // A logout: everyone saves, then everyone is told to end at once.
-    recordThenEnd(home, program, [&] {
-        manager.saveYourself(TestSessionManager::Save::both, true);
-        ASSERT_TRUE(pumpUntil([&] { return manager.saveDone(); }, programDeadline));
-        manager.die();
-    });
+    recordThenEnd(home, program, logOut(TestSessionManager::Save::both));
 }
 
 TEST_F(SessionEndDesktop, TheRequestToSaveBeforeTheSessionEndsFinishesTheRecording)
@@ -218,11 +224,7 @@ TEST_F(SessionEndDesktop, TheRequestToSaveBeforeTheSessionEndsFinishesTheRecordi
 TEST_F(SessionEndDesktop, TheLastWordAloneStillFinishesTheRecording)
 {
     // Only the program's own state saved, then the end: Qt's quit alone.
-    recordThenEnd(home, program, [&] {
-        manager.saveYourself(TestSessionManager::Save::local, true);
-        ASSERT_TRUE(pumpUntil([&] { return manager.saveDone(); }, programDeadline));
-        manager.die();
-    });
+    recordThenEnd(home, program, logOut(TestSessionManager::Save::local));
 }
 
 TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
