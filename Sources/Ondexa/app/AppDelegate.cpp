@@ -3,10 +3,10 @@
 #include "Ondexa/model/Log.h"
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QGuiApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>

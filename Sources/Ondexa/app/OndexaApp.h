@@ -7,8 +7,8 @@
 #include <QPointer>
 
 #include <filesystem>
-#include <vector>
 #include <memory>
+#include <vector>
 
 namespace ondexa {
 
