@@ -75,8 +75,10 @@ void sendClose(const std::string& pattern)
     message.type = atom("WM_PROTOCOLS");
     message.data.data32[0] = atom("WM_DELETE_WINDOW");
     message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
+    // Answered before we hang up: a message sent on a connection closed at
+    // once was sometimes never delivered on a busy machine.
+    free(xcb_request_check(connection, xcb_send_event_checked(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                                                               reinterpret_cast<const char*>(&message))));
     xcb_disconnect(connection);
 }
 
