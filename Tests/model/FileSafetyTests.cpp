@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -402,4 +403,24 @@ TEST(InterruptedSaves, WritesOnOtherThreadsAreNotTakenForLitter)
     other.join();
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(entries(temp.path), (std::vector<std::string>{"a.ondexa.json", "b.ondexa.json"}));
+}
+
+TEST(FileNames, OneFileUnderTwoNamesIsTheSameFile)
+{
+    TempFolder temp;
+    const fs::path file = temp.path / "felvétel.mov";
+    std::ofstream(file) << "x";
+    fs::create_directory(temp.path / "sub");
+    fs::create_directory_symlink(temp.path, temp.path / "link");
+    fs::create_hard_link(file, temp.path / "másik.mov");
+    std::ofstream(temp.path / "harmadik.mov") << "x";
+
+    EXPECT_TRUE(sameFile(file, temp.path / "." / "sub" / ".." / "felvétel.mov"));
+    EXPECT_TRUE(sameFile(file, temp.path / "link" / "felvétel.mov"));
+    EXPECT_TRUE(sameFile(file, temp.path / "másik.mov"));  // a second link to the same content
+    EXPECT_FALSE(sameFile(file, temp.path / "harmadik.mov"));
+    // Names of nothing are compared by their spelling alone.
+    EXPECT_TRUE(sameFile(temp.path / "nincs" / "a.vdlproj", temp.path / "link" / "nincs" / "." / "a.vdlproj"));
+    EXPECT_FALSE(sameFile(temp.path / "nincs" / "a.vdlproj", temp.path / "nincs" / "b.vdlproj"));
+    EXPECT_EQ(normalisedPath(temp.path / "link" / "nincs" / ".." / "felvétel.mov"), fs::canonical(file));
 }

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -177,6 +179,36 @@ void AppDelegate::handleTerminationSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // Started under nohup, the program was asked to outlive its terminal.
+    struct sigaction hangUp = {};
+    if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        ::sigaction(SIGHUP, &action, nullptr);
+}
+
+void AppDelegate::handleSessionEnd()
+{
+    if (followsSession_) return;
+    followsSession_ = true;
+    QCoreApplication::instance()->installEventFilter(this);
+#if QT_CONFIG(sessionmanager)
+    // Asked while recording: the stop starts now, so that the movie is done
+    // before the session manager's final word, or soon after it.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] {
+            if (state_.phase() != AppState::Phase::idle) requestQuit();
+        });
+    }
+#endif
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    // Our own end comes through exit(), never as this event.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        requestQuit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 std::vector<std::filesystem::path> AppDelegate::filesOf(const QStringList& arguments)

@@ -16,12 +16,14 @@ namespace ondexa {
 
 // The program's ties to the desktop: files handed over at launch or by a
 // second launch, the one road out of the program (the tray, the menu, the
-// last window, SIGTERM and SIGINT), which never cuts a recording short.
+// last window, SIGTERM, SIGINT and SIGHUP, Qt's quit and the end of the
+// desktop session), which never cuts a recording short.
 class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    // `quit` ends the event loop; the default is QCoreApplication::quit.
+    // `quit` ends the event loop; the default is QCoreApplication::exit,
+    // which does not come back here as Qt's quit event.
     explicit AppDelegate(AppState& state, std::function<void()> quit = {}, QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -35,8 +37,13 @@ public:
     void requestQuit();
     bool isQuitting() const { return quitRequested_; }
 
-    // SIGTERM and SIGINT take the quit road.
+    // SIGTERM, SIGINT and SIGHUP (the launching terminal closed; left alone
+    // when ignored, as under nohup) take the quit road.
     void handleTerminationSignals();
+    // Qt's own quit (the session manager's end of session arrives as one,
+    // refused by no window while a recording hides them) and its request
+    // to save before the session ends take the quit road too.
+    void handleSessionEnd();
 
     // --- One program per desktop session ---
     // The files of a launch: the arguments that are not flags, made absolute.
@@ -53,6 +60,9 @@ public:
     // when the socket can't be made.
     bool serve();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // A later launch handed over no files: the user wants to see the program.
     void activationRequested();
@@ -66,6 +76,7 @@ private:
     bool quitRequested_ = false;
     bool stopping_ = false;
     bool finished_ = false;
+    bool followsSession_ = false;
     QSocketNotifier* signalNotifier_ = nullptr;  // child of this
     QLocalServer* server_ = nullptr;              // child of this
 };

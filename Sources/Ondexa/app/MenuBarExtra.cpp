@@ -91,11 +91,11 @@ Tray::Tray(AppState& state, QObject* parent)
 
 Tray::~Tray() { icon_->setContextMenu(nullptr); }
 
-bool Tray::show()
+void Tray::show()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    // Qt docks the icon itself whenever a tray turns up later, as a panel
+    // started after us does.
     icon_->show();
-    return true;
 }
 
 void Tray::refresh()

@@ -61,8 +61,8 @@ public:
 
     QSystemTrayIcon* icon() const { return icon_; }
     MenuBarContent* menu() const { return menu_.get(); }
-    // Shows the icon; false when the desktop has no tray.
-    bool show();
+    // Shows the icon, now or as soon as the desktop's tray appears.
+    void show();
 
 private:
     void refresh();

@@ -7,12 +7,15 @@
 #include "Ondexa/app/RecordView.h"
 #include "Ondexa/app/RecordingChooser.h"
 #include "Ondexa/app/Updates.h"
+#include "Ondexa/model/Files.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLayout>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace ondexa {
 
@@ -51,11 +54,12 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
     RecordingChooser::install([] { return QApplication::activeWindow(); });
     connect(&delegate_, &AppDelegate::activationRequested, this, &OndexaApp::showRecordWindow);
 
-    if (options.tray && QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Made whatever the desktop has now: a panel may start after us.
+    if (options.tray) {
         tray_ = std::make_unique<Tray>(state_);
         connect(tray_->menu(), &MenuBarContent::recordWindowRequested, this, &OndexaApp::showRecordWindow);
         connect(tray_->menu(), &MenuBarContent::quitRequested, &delegate_, &AppDelegate::requestQuit);
-        if (!tray_->show()) tray_.reset();
+        tray_->show();
     }
 }
 
@@ -64,7 +68,7 @@ OndexaApp::~OndexaApp()
     AppState::setRecordingChooser({});
     state_.setOpenEditor({});
     const auto windows = editors_;
-    for (auto& [file, window] : windows) {
+    for (EditorWindow* window : windows) {
         disconnect(window, nullptr, this, nullptr);
         delete window;
     }
@@ -90,30 +94,38 @@ void OndexaApp::showRecordWindow()
     recordWindow_->activateWindow();
 }
 
-std::filesystem::path OndexaApp::key(const std::filesystem::path& file)
+namespace {
+
+// What the window edits now: its package once saved as a project.
+const std::filesystem::path& documentOf(EditorWindow& window)
 {
-    std::error_code error;
-    auto canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(file), error);
-    return error ? file.lexically_normal() : canonical;
+    const auto& package = window.model().documentURL();
+    return package ? *package : window.url();
 }
+
+} // namespace
 
 EditorWindow* OndexaApp::editorWindow(const std::filesystem::path& file) const
 {
-    auto found = editors_.find(key(file));
-    return found == editors_.end() ? nullptr : found->second;
+    for (EditorWindow* window : editors_)
+        if (sameFile(documentOf(*window), file)) return window;
+    return nullptr;
+}
+
+void OndexaApp::forget(EditorWindow* window)
+{
+    editors_.erase(std::remove(editors_.begin(), editors_.end(), window), editors_.end());
 }
 
 EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
 {
     EditorWindow* window = editorWindow(file);
     if (!window) {
-        const auto id = key(file);
-        window = new EditorWindow(id);
+        window = new EditorWindow(normalisedPath(file));
         commands_->install(*window);
-        editors_[id] = window;
-        connect(window, &EditorWindow::closed, this, [this, id, window] {
-            auto found = editors_.find(id);
-            if (found != editors_.end() && found->second == window) editors_.erase(found);
+        editors_.push_back(window);
+        connect(window, &EditorWindow::closed, this, [this, window] {
+            forget(window);
             if (!window->model().exportProgress()) return windowClosed();
             // Its export goes on without the window: the program stays until
             // that file is written.
@@ -121,10 +133,7 @@ EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
                 EditorWindow::whenClosedWindowsExported(this, [this] { windowClosed(); });
             });
         });
-        connect(window, &QObject::destroyed, this, [this, id, window] {
-            auto found = editors_.find(id);
-            if (found != editors_.end() && found->second == window) editors_.erase(found);
-        });
+        connect(window, &QObject::destroyed, this, [this, window] { forget(window); });
     }
     lastEditor_ = window;
     window->show();
@@ -135,7 +144,9 @@ EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
 
 void OndexaApp::windowClosed()
 {
-    if (tray_ || delegate_.isQuitting()) return;
+    if (delegate_.isQuitting()) return;
+    // Asked now, not at start-up: the panel may have come or gone since.
+    if (tray_ && QSystemTrayIcon::isSystemTrayAvailable()) return;
     if (recordWindowOpen_ || !editors_.empty()) return;
     delegate_.requestQuit();
 }

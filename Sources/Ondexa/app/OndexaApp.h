@@ -7,8 +7,8 @@
 #include <QPointer>
 
 #include <filesystem>
-#include <map>
 #include <memory>
+#include <vector>
 
 namespace ondexa {
 
@@ -39,7 +39,8 @@ private:
 };
 
 // The application: the record window, one editor window per recording or
-// project, the tray while the desktop has one, the menus of every window.
+// project, the tray icon (shown whenever the desktop has a tray), the menus
+// of every window.
 // It owns no model: the windows talk to the recording controller and each
 // editor window to its own document.
 class OndexaApp : public QObject {
@@ -47,7 +48,7 @@ class OndexaApp : public QObject {
 
 public:
     struct Options {
-        bool tray = true;  // show the tray icon when the desktop has a tray
+        bool tray = true;  // make the tray icon, shown whenever the desktop has a tray
     };
 
     OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, Options options, QObject* parent = nullptr);
@@ -59,22 +60,25 @@ public:
     MenuCommands& commands() { return *commands_; }
     Tray* tray() const { return tray_.get(); }
 
-    // Opens the file in its own editor window, or brings its window forward.
+    // Opens the file in its own editor window, or brings forward the window
+    // that edits it now: a recording saved as a project is then found by
+    // its package, no longer by the recording.
     EditorWindow* openEditorWindow(const std::filesystem::path& file);
     EditorWindow* editorWindow(const std::filesystem::path& file) const;
     std::size_t editorWindowCount() const { return editors_.size(); }
 
 private:
-    static std::filesystem::path key(const std::filesystem::path& file);
-    // A window of ours was closed by the user; without a tray the last one ends the program.
+    // A window of ours was closed by the user; where the desktop has no tray
+    // at that moment, the last one ends the program.
     void windowClosed();
+    void forget(EditorWindow* window);
 
     AppState& state_;
     AppDelegate& delegate_;
     std::unique_ptr<MenuCommands> commands_;
     std::unique_ptr<RecordWindow> recordWindow_;
     bool recordWindowOpen_ = false;  // shown and not closed by the user (hidden for a recording counts as open)
-    std::map<std::filesystem::path, EditorWindow*> editors_;  // removed when closed or destroyed
+    std::vector<EditorWindow*> editors_;  // removed when closed or destroyed
     std::unique_ptr<Tray> tray_;
     QPointer<QWidget> lastEditor_;  // the editor window opened last
 };

@@ -44,6 +44,7 @@ int main(int argc, char** argv)
     AppState& state = AppState::shared();  // starts its own start-up work
     AppDelegate delegate(state);
     delegate.handleTerminationSignals();
+    delegate.handleSessionEnd();
     OndexaApp app(state, delegate, Updates::shared(), {});
     if (handsOver) delegate.serve();
     delegate.openFiles(files);  // queued until the record window is shown

@@ -370,6 +370,23 @@ bool entryExists(const std::filesystem::path& path)
     return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
 }
 
+std::filesystem::path normalisedPath(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    if (error) return path.lexically_normal();
+    const auto canonical = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal() : canonical;
+}
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    const auto first = normalisedPath(a), second = normalisedPath(b);
+    if (first == second) return true;
+    std::error_code error;
+    return std::filesystem::equivalent(first, second, error) && !error;
+}
+
 std::string temporaryName(std::string_view name)
 {
     // The name is shortened so that a long file name still leaves room for

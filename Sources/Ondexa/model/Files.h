@@ -41,6 +41,14 @@ struct FileDescriptor {
 // symbolic link that points nowhere.
 bool entryExists(const std::filesystem::path& path);
 
+// The path made absolute, with "." and ".." and symbolic links resolved as
+// far as it exists.
+std::filesystem::path normalisedPath(const std::filesystem::path& path);
+
+// One file under two names: the same path once normalised, or the same file
+// on disk (a folder mounted twice, say).
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Our temporary files: ".<name>.<16 hex digits>.<pid>-<12 hex digits>.vdltmp",
 // the last part naming the writing process and the running system it belongs
 // to. They live only until the write that made them renames them into place.

@@ -1,13 +1,19 @@
 // The program on the test desktop: files given at launch, a later launch
-// handing over its file, SIGTERM in the middle of a recording, and the last
-// window closed where the desktop has no tray.
+// handing over its file, a recording ended by a signal or by the end of the
+// desktop session, and the last window closed where the desktop has no tray
+// or gets one late.
 
 #include "support/WidgetTestApplication.h"
+#include "app/desktop/TestSessionManager.h"
+#include "app/desktop/TestTray.h"
 #include "app/shell/ProgramRun.h"
+
+#include "Ondexa/model/RecordingInfo.h"
 
 #include <xcb/xcb.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -69,8 +75,10 @@ void sendClose(const std::string& pattern)
     message.type = atom("WM_PROTOCOLS");
     message.data.data32[0] = atom("WM_DELETE_WINDOW");
     message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
+    // Answered before we hang up: a message sent on a connection closed at
+    // once was sometimes never delivered on a busy machine.
+    free(xcb_request_check(connection, xcb_send_event_checked(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                                                               reinterpret_cast<const char*>(&message))));
     xcb_disconnect(connection);
 }
 
@@ -117,11 +125,11 @@ TEST(ShellDesktop, ASecondLaunchOpensItsFileInTheRunningProgram)
     EXPECT_EQ(terminate(first), 0);
 }
 
-TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
+// Starts a recording with the hot key, moves the pointer and clicks twice
+// during it, then `end`s it from outside: the program ends by itself with
+// the movie finished and its side file whole.
+void recordThenEnd(const ProgramHome& home, QProcess& program, const std::function<void()>& end)
 {
-    ProgramHome home;
-    QProcess program;
-    home.start(program, {});
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
     // The hot key starts the recording; our windows leave the screen.
     output("xdotool key ctrl+alt+a");
@@ -133,17 +141,92 @@ TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
             if (entry.path().extension() == ".mov" && entry.file_size() > 0) movie = entry.path();
         return !movie.empty();
     }, programDeadline));
-    pumpFor(std::chrono::milliseconds(1500));
-    EXPECT_EQ(terminate(program), 0);
+    output("xdotool mousemove 200 150");
+    pumpFor(std::chrono::milliseconds(300));
+    output("xdotool mousemove 600 400 click 1");
+    pumpFor(std::chrono::milliseconds(300));
+    output("xdotool mousemove 900 700 click 3");
+    pumpFor(std::chrono::milliseconds(900));
+
+    end();
+    ASSERT_TRUE(ended(program)) << home.logText();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
     EXPECT_NE(home.logText().find("Felvétel mentve: "), std::string::npos) << home.logText();
     const std::string duration =
         output("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + movie.string() + "'");
     EXPECT_GT(std::atof(duration.c_str()), 0.0) << duration;
-    auto side = movie;
-    side.replace_extension(".ondexa.json");
-    EXPECT_TRUE(std::filesystem::exists(side));
+    const auto info = RecordingInfo::load(movie);
+    ASSERT_TRUE(info);
+    ASSERT_TRUE(info->clicks);
+    EXPECT_EQ(info->clicks->size(), 2u);
+    ASSERT_TRUE(info->cursor);
+    EXPECT_GE(info->cursor->size(), 2u);
+    EXPECT_TRUE(info->cursorStyle);
     // The quit road finishes the movie without opening an editor for it.
     EXPECT_EQ(home.logText().find("HIBA"), std::string::npos) << home.logText();
+}
+
+TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    recordThenEnd(home, program, [&] { program.terminate(); });
+}
+
+TEST(ShellDesktop, SighupDuringARecordingKeepsTheMovie)
+{
+    // The terminal the program was started from has been closed.
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    recordThenEnd(home, program, [&] { ::kill(pid_t(program.processId()), SIGHUP); });
+}
+
+class SessionEndDesktop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(manager.address().empty());
+        home.start(program, {}, [&](QProcessEnvironment& env) {
+            env.insert("SESSION_MANAGER", QString::fromStdString(manager.address()));
+        });
+        ASSERT_TRUE(pumpUntil([&] { return manager.clientRegistered(); }, programDeadline));
+    }
+
+    // The end of a session: the save request, its answer, then the last word.
+    std::function<void()> logOut(TestSessionManager::Save what)
+    {
+        return [this, what] {
+            manager.saveYourself(what, true);
+            ASSERT_TRUE(pumpUntil([&] { return manager.saveDone(); }, programDeadline));
+            manager.die();
+        };
+    }
+
+    TestSessionManager manager;
+    ProgramHome home;
+    QProcess program;
+};
+
+TEST_F(SessionEndDesktop, LoggingOutDuringARecordingKeepsTheMovie)
+{
+    // A logout: everyone saves, then everyone is told to end at once.
+    recordThenEnd(home, program, logOut(TestSessionManager::Save::both));
+}
+
+TEST_F(SessionEndDesktop, TheRequestToSaveBeforeTheSessionEndsFinishesTheRecording)
+{
+    // A session manager that ends the display soon after the save request
+    // leaves no time to wait for its last word.
+    recordThenEnd(home, program, [&] { manager.saveYourself(TestSessionManager::Save::both, true); });
+}
+
+TEST_F(SessionEndDesktop, TheLastWordAloneStillFinishesTheRecording)
+{
+    // Only the program's own state saved, then the end: Qt's quit alone.
+    recordThenEnd(home, program, logOut(TestSessionManager::Save::local));
 }
 
 TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
@@ -160,6 +243,24 @@ TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
     ASSERT_TRUE(ended(program));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+}
+
+TEST(ShellDesktop, ATrayThatAppearsLaterTakesTheIconAndKeepsTheProgram)
+{
+    // Started before the panel, as at login.
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    TestTray tray;
+    ASSERT_TRUE(tray.running());
+    ASSERT_TRUE(pumpUntil([&] { return !tray.icons().empty(); }, programDeadline)) << home.logText();
+    // The icon lives in the tray now, out of sight: only the record window shows.
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    ASSERT_TRUE(closeWindow("^Vendalum$")) << home.logText();
+    pumpFor(std::chrono::milliseconds(1500));
+    EXPECT_EQ(program.state(), QProcess::Running) << "closing the last window ended a program with a tray";
+    EXPECT_EQ(terminate(program), 0);
 }
 
 } // namespace

@@ -82,6 +82,16 @@ protected:
         window->model().setTracks(twoTracks());
         return window;
     }
+    // A three-second movie in the temporary folder.
+    std::filesystem::path movie(const std::string& name)
+    {
+        const std::filesystem::path file = temp.path / name;
+        EXPECT_EQ(QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                               "testsrc2=s=320x240:r=30", "-t", "3", "-c:v", "libx264", "-preset",
+                                               "ultrafast", "-pix_fmt", "yuv420p", QString::fromStdString(file.string())}),
+                  0);
+        return file;
+    }
     static std::set<Uuid> allClips(const EditorModel& model)
     {
         std::set<Uuid> ids;
@@ -227,6 +237,34 @@ TEST_F(ShellTest, OneEditorWindowPerFile)
     EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 1; }));
 }
 
+TEST_F(ShellTest, AWindowSavedAsAProjectIsFoundByItsPackageNotItsRecording)
+{
+    app.showRecordWindow();
+    const auto recording = movie("felvétel.mov");
+    EditorWindow* window = app.openEditorWindow(recording);
+    ASSERT_TRUE(pumpUntil([&] { return window->model().isLoaded(); }, std::chrono::seconds(30)));
+    const auto package = temp.path / "projekt.vdlproj";
+    std::optional<std::optional<std::string>> saved;
+    window->model().saveProject(package, [&](std::optional<std::string> error) { saved = error; });
+    ASSERT_TRUE(pumpUntil([&] { return saved.has_value(); }, std::chrono::seconds(30)));
+    ASSERT_EQ(*saved, std::nullopt);
+
+    // The package by the menu and, under another name of its folder, from
+    // the desktop: the same window comes forward.
+    std::filesystem::create_directory_symlink(temp.path, temp.path / "másik");
+    EXPECT_EQ(app.openEditorWindow(package), window);
+    delegate.openFiles({temp.path / "másik" / "projekt.vdlproj"});
+    settle();
+    EXPECT_EQ(app.editorWindowCount(), 1u);
+    EXPECT_EQ(app.editorWindow(package), window);
+    // The recording no longer names that window: it opens one of its own.
+    EditorWindow* again = app.openEditorWindow(recording);
+    EXPECT_NE(again, window);
+    EXPECT_EQ(app.editorWindowCount(), 2u);
+    EXPECT_EQ(app.editorWindow(recording), again);
+    EXPECT_EQ(app.editorWindow(package), window);
+}
+
 TEST_F(ShellTest, FilesFromLaunchWaitForTheRecordWindowAndOpenInOrder)
 {
     const auto a = temp.path / "a.mov", b = temp.path / "b.vdlproj";
@@ -261,12 +299,7 @@ TEST_F(ShellTest, LastWindowClosedQuitsWithoutATray)
 
 TEST_F(ShellTest, TheLastWindowClosedDuringAnExportQuitsOnceTheFileIsWritten)
 {
-    const std::filesystem::path movie = temp.path / "export.mov";
-    ASSERT_EQ(QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                           "testsrc2=s=320x240:r=30", "-t", "3", "-c:v", "libx264", "-preset",
-                                           "ultrafast", "-pix_fmt", "yuv420p", QString::fromStdString(movie.string())}),
-              0);
-    EditorWindow* window = app.openEditorWindow(movie);
+    EditorWindow* window = app.openEditorWindow(movie("export.mov"));
     ASSERT_TRUE(pumpUntil([&] { return window->model().isLoaded(); }, std::chrono::seconds(30)));
     std::optional<bool> written;
     window->model().exportTo(temp.path / "kész.mp4", {}, [&](bool ok) { written = ok; });
