@@ -24,6 +24,24 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t limit = l
 // failure.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// A temporary name (see temporaryName) beside `file` for a writer that
+// fills it by path (an export, say): while this lives, the cleanups of this
+// process leave it alone. Nothing is created or removed here.
+class TemporaryPath {
+public:
+    explicit TemporaryPath(const std::filesystem::path& file);
+    ~TemporaryPath();
+    TemporaryPath(const TemporaryPath&) = delete;
+    TemporaryPath& operator=(const TemporaryPath&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::uint64_t device_ = 0;  // of the folder
+    std::uint64_t inode_ = 0;
+};
+
 // Closes the descriptor when it goes out of scope.
 struct FileDescriptor {
     int fd = -1;
@@ -43,24 +61,6 @@ bool entryExists(const std::filesystem::path& path);
 // the write that made them renames them into place.
 std::string temporaryName(std::string_view name);
 bool isTemporaryName(std::string_view name);
-
-// A temporary name beside `file` for a writer that fills it by path (an
-// export, say): while this lives, the cleanups of this process leave it
-// alone. Nothing is created or removed here.
-class TemporaryPath {
-public:
-    explicit TemporaryPath(const std::filesystem::path& file);
-    ~TemporaryPath();
-    TemporaryPath(const TemporaryPath&) = delete;
-    TemporaryPath& operator=(const TemporaryPath&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-    std::uint64_t device_ = 0;  // of the folder
-    std::uint64_t inode_ = 0;
-};
 
 // Removes the regular files named like our temporary files from the folder
 // open at `folder` (a descriptor), except those this process is writing at
