@@ -237,7 +237,8 @@ public:
     QSize exportSize(ExportOptions::Size size) const;
     // Writes the edit to `to` as `options` say, in the background, and calls
     // `done` on the main thread when it has ended. Pauses the player; clears
-    // exportError; a file already at `to` is replaced. Progress goes to
+    // exportError; a file already at `to` is replaced only by a whole export
+    // and stays as it was otherwise. Progress goes to
     // exportProgress every 200 ms while it runs; a completed export sets
     // lastExport, a failed one exportError, a cancelled one (through
     // exportSession()->cancel()) nothing, and removes what it wrote. An

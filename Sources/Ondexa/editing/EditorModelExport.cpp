@@ -2,13 +2,13 @@
 // fresh build of the edit, polled for progress while it runs.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/model/Files.h"
 #include "Ondexa/rendering/AudioMixBuilder.h"
 
 #include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
-#include <system_error>
 
 #include <sys/stat.h>
 
@@ -101,7 +101,7 @@ void EditorModel::exportTo(const std::filesystem::path& to, const ExportOptions&
     setExportError(std::nullopt);
     const ExportExtent extent = exportExtent(options.range);
 
-    // Removing the file at `to` below would destroy the edit's own media.
+    // Replacing the file at `to` would destroy the edit's own media.
     if (isOneOf(to, filesOfTheEdit(url_, sources_, tracks_))) return refuseExport(kSourceAsTarget, done);
 
     const RenderSettings settings = renderSettings();
@@ -125,13 +125,14 @@ void EditorModel::exportTo(const std::filesystem::path& to, const ExportOptions&
         platform::ExportSession::create(built.composition, exportPreset(options));
     if (!session) return refuseExport(kCannotStart, done);
 
-    // A failure here (no file there, for one) changes nothing. A folder is
-    // never removed: the session then refuses the place.
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(to, ignored)))
-        std::filesystem::remove(to, ignored);
-
+    // The export is written beside `to` under a temporary name and put in
+    // its place only when whole: until then an earlier file there stays, and
+    // whatever stops the export (a cancel, a failure, a kill) leaves it so.
+    // The name is one the next safe write into the folder removes as litter,
+    // once this export no longer holds it.
+    auto working = std::make_shared<TemporaryPath>(to);
     session->setOutput(to, exportFileType(options.format));
+    session->setWorkingFile(working->path());
     session->setAudioMix(makeAudioMix(built, settings));
     if (options.format != ExportOptions::Format::m4a)
         session->setVideoComposition(
@@ -151,8 +152,9 @@ void EditorModel::exportTo(const std::filesystem::path& to, const ExportOptions&
         if (self && self->exportSession_ == session) self->setExportProgress(double(session->progress()));
     });
     poll->start();
+    // The completion holds the temporary name as long as the session may write it.
     session->start([self = QPointer<EditorModel>(this), poll = QPointer<QTimer>(poll),
-                    weak = std::weak_ptr<platform::ExportSession>(session), to, done] {
+                    weak = std::weak_ptr<platform::ExportSession>(session), to, done, working] {
         const auto running = weak.lock();
         if (!self || !running) return;
         self->finishExport(*running, poll, to, done);
@@ -177,11 +179,7 @@ void EditorModel::finishExport(platform::ExportSession& session, QTimer* poll, c
         setLastExport(to);
         written = true;
         break;
-    case platform::ExportSession::Status::cancelled: {
-        std::error_code ignored;
-        std::filesystem::remove(to, ignored);
-        break;
-    }
+    case platform::ExportSession::Status::cancelled: break;  // the session took its file away
     default: setExportError(error.empty() ? std::string(kUnknownError) : error); break;
     }
     if (done) done(written);

@@ -351,6 +351,25 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     ::fsync(folder.fd);
 }
 
+TemporaryPath::TemporaryPath(const std::filesystem::path& file)
+{
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    const std::string name = temporaryName(file.filename().string());
+    path_ = file.has_parent_path() ? folder / name : std::filesystem::path(name);
+    struct stat info {};
+    ::stat(folder.c_str(), &info);  // a folder that is not there holds no file to protect
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    const std::lock_guard lock(inFlightLock);
+    inFlight.emplace(dev_t(device_), ino_t(inode_), name);
+}
+
+TemporaryPath::~TemporaryPath()
+{
+    const std::lock_guard lock(inFlightLock);
+    inFlight.erase({dev_t(device_), ino_t(inode_), path_.filename().string()});
+}
+
 FileDescriptor::~FileDescriptor()
 {
     if (fd >= 0) ::close(fd);

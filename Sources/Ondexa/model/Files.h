@@ -26,6 +26,24 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t limit = l
 // failure.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// A temporary name (see temporaryName) beside `file` for a writer that
+// fills it by path (an export, say): while this lives, the cleanups of this
+// process leave it alone. Nothing is created or removed here.
+class TemporaryPath {
+public:
+    explicit TemporaryPath(const std::filesystem::path& file);
+    ~TemporaryPath();
+    TemporaryPath(const TemporaryPath&) = delete;
+    TemporaryPath& operator=(const TemporaryPath&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::uint64_t device_ = 0;  // of the folder
+    std::uint64_t inode_ = 0;
+};
+
 // Closes the descriptor when it goes out of scope.
 struct FileDescriptor {
     int fd = -1;

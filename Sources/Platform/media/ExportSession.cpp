@@ -70,6 +70,8 @@ constexpr const char* kVideoEncoder = "A videó kódoló nem indítható.";
 constexpr const char* kSoundEncoder = "A hang kódoló nem indítható.";
 constexpr const char* kFrameCancelled = "A képkocka rajzolása megszakadt.";
 constexpr const char* kCloseError = "A fájl lezárása nem sikerült.";
+constexpr const char* kFolderInTheWay = "A célfájl helyén egy mappa áll, nem írható felül: ";
+constexpr const char* kMoveError = "A kész fájl nem tehető a helyére: ";
 
 const char* videoEncoderName(ExportSession::Preset preset)
 {
@@ -230,8 +232,9 @@ struct ExportSession::Output {
         soundFrame = soundFrameFor(c, kSoundEncoder);
     }
 
-    void open(const std::filesystem::path& file, FileType type, Preset preset, QSize size, MediaTime frameDuration,
-              bool withSound)
+    // Written to `file`; messages name `shown`, the place the user chose.
+    void open(const std::filesystem::path& file, const std::filesystem::path& shown, FileType type, Preset preset,
+              QSize size, MediaTime frameDuration, bool withSound)
     {
         path = file;
         int rc = avformat_alloc_output_context2(&format, nullptr, muxerName(type), nullptr);
@@ -254,8 +257,8 @@ struct ExportSession::Output {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             const int err = errno;
-            if (err == EEXIST) throw MediaError("A célfájl már létezik, nem írható felül: " + path.string());
-            throw MediaError("A célfájl nem hozható létre: " + path.string(), AVERROR(err));
+            if (err == EEXIST) throw MediaError("A célfájl már létezik, nem írható felül: " + shown.string());
+            throw MediaError("A célfájl nem hozható létre: " + shown.string(), AVERROR(err));
         }
         struct stat st {};
         if (::fstat(fd, &st) == 0) {
@@ -328,6 +331,20 @@ struct ExportSession::Output {
         fd = -1;
         if (rc != 0) throw MediaError(kCloseError, AVERROR(errno));
         release();
+    }
+
+    // Puts the finished file in place of whatever stands at `target` (in the
+    // same folder), then makes the rename itself durable.
+    void moveTo(const std::filesystem::path& target)
+    {
+        if (::rename(path.c_str(), target.c_str()) != 0)
+            throw MediaError(kMoveError + target.string() + ".", AVERROR(errno));
+        inode = 0;  // no longer ours to remove
+        const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return;
+        ::fsync(fd);
+        ::close(fd);
     }
 };
 
@@ -545,6 +562,11 @@ void ExportSession::setOutput(std::filesystem::path file, FileType type)
     type_ = type;
 }
 
+void ExportSession::setWorkingFile(std::filesystem::path file)
+{
+    working_ = std::move(file);
+}
+
 void ExportSession::setAudioMix(std::shared_ptr<const AudioMix> mix)
 {
     mix_ = std::move(mix);
@@ -621,9 +643,14 @@ void ExportSession::run()
         return end(Status::failed, kNoPicture);
 
     const TimeRange span = TimeRange::fromStartEnd(start, finish);
+    // A folder would refuse the rename only after the whole export.
+    struct stat standing {};
+    if (!working_.empty() && ::lstat(output_.c_str(), &standing) == 0 && S_ISDIR(standing.st_mode))
+        return end(Status::failed, kFolderInTheWay + output_.string() + ".");
+
     Output output;
     try {
-        output.open(output_, type_, preset_, size,
+        output.open(working_.empty() ? output_ : working_, output_, type_, preset_, size,
                     soundOnly ? MediaTime(1, 30) : videoComposition_->effectiveFrameDuration(), hasSound);
         if (soundOnly) exportSound(output, span);
         else exportFrames(output, span);
@@ -632,6 +659,7 @@ void ExportSession::run()
             return end(Status::cancelled, {});
         }
         output.finish();
+        if (!working_.empty()) output.moveTo(output_);
     } catch (const MediaError& e) {
         output.abandon();
         if (cancelled_.load()) return end(Status::cancelled, {});

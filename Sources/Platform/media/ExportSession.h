@@ -27,7 +27,10 @@ namespace platform {
 // then empty, or a sound-only export of a composition without sound, fails at
 // once without creating a file. The output file is created exclusively (an
 // existing one fails the export); a failed or cancelled export removes what
-// it wrote.
+// it wrote. With a working file the export is written there instead and
+// renamed over the output only once it is complete, synced and closed: until
+// then whatever stands at the output stays as it was, whatever happens to
+// the export or the process.
 //
 // Threads: set up and start() on the main thread (Qt's application thread);
 // progress(), cancel() and status() from any thread. The work runs on a
@@ -75,6 +78,9 @@ public:
 
     // Before start().
     void setOutput(std::filesystem::path file, FileType type);
+    // A new name in the output's folder (so that the rename is one step),
+    // created exclusively like the output would be.
+    void setWorkingFile(std::filesystem::path file);
     void setAudioMix(std::shared_ptr<const AudioMix> mix);            // null: every track at volume 1
     void setVideoComposition(std::shared_ptr<const VideoComposition> videoComposition);  // needed unless sound-only
     void setTimeRange(TimeRange range);                               // default: the whole composition
@@ -112,6 +118,7 @@ private:
     const Preset preset_;
     // Set before start(), then read by the export thread only.
     std::filesystem::path output_;
+    std::filesystem::path working_;  // empty: written straight to output_
     FileType type_ = FileType::mp4;
     std::shared_ptr<const AudioMix> mix_;
     std::shared_ptr<const VideoComposition> videoComposition_;

@@ -5,8 +5,10 @@
 #include "editing/EditingFixtures.h"
 #include "rendering/GuiTestApplication.h"
 
+#include "Ondexa/model/Files.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Platform/media/CompositionRenderer.h"
+#include "model/ChildProcess.h"
 #include "support/ImageCompare.h"
 #include "support/TempFolder.h"
 
@@ -17,6 +19,7 @@ extern "C" {
 }
 
 #include <QElapsedTimer>
+#include <QThreadPool>
 
 #include <cmath>
 #include <csignal>
@@ -47,6 +50,24 @@ std::string bytesOf(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The half-written exports to `to` beside it (the editor's own safe writes
+// come and go there too).
+std::vector<std::string> leftoversOf(const fs::path& to)
+{
+    std::vector<std::string> names;
+    for (const std::string& name : entries(to.parent_path()))
+        if (isTemporaryName(name) && name.starts_with("." + to.filename().string() + ".")) names.push_back(name);
+    return names;
+}
+
+// An earlier export that must survive whatever the next one does.
+std::string earlierExport()
+{
+    std::string bytes;
+    for (int i = 0; i < 50'000; ++i) bytes += char(i * 7919 % 251);
+    return bytes;
 }
 
 std::string probe(const fs::path& file, const std::string& entries)
@@ -275,9 +296,105 @@ TEST_F(EditorExport, CancelRemovesTheFileQuietly)
     ASSERT_TRUE(runUntil([&] { return result.has_value(); }, 60s));
     EXPECT_EQ(result, false);
     EXPECT_FALSE(fs::exists(to));
+    EXPECT_EQ(leftoversOf(to), std::vector<std::string>{});
     EXPECT_FALSE(model->exportError());
     EXPECT_FALSE(model->lastExport());
     expectIdle();
+}
+
+// While an export runs, the file it replaces stays whole under its name; a
+// cancel at a third leaves it byte for byte, and nothing else beside it.
+TEST_F(EditorExport, CancelKeepsTheFileItWouldHaveReplaced)
+{
+    const fs::path to = folder.path / "out.mp4";
+    const std::string earlier = earlierExport();
+    std::ofstream(to, std::ios::binary) << earlier;
+    std::optional<bool> result;
+    bool keptWhileRunning = false;
+    std::vector<std::string> writing;
+    QObject::connect(model.get(), &EditorModel::exportProgressChanged, [&] {
+        if (model->exportProgress().value_or(0) < 0.3 || !model->exportSession() || !writing.empty()) return;
+        keptWhileRunning = bytesOf(to) == earlier;
+        writing = leftoversOf(to);
+        model->exportSession()->cancel();
+    });
+    model->exportTo(to, options(Options::Range::all, Options::Size::original, Options::Encoding::normal,
+                                Options::Format::mp4),
+                    [&](bool written) { result = written; });
+    ASSERT_TRUE(runUntil([&] { return result.has_value(); }, 180s));
+    ASSERT_EQ(result, false) << "done before a third";
+    EXPECT_TRUE(keptWhileRunning);
+    EXPECT_EQ(writing.size(), 1u);  // the export, hidden beside it
+    EXPECT_EQ(bytesOf(to), earlier);
+    EXPECT_EQ(leftoversOf(to), std::vector<std::string>{});
+    EXPECT_FALSE(model->exportError());
+    expectIdle();
+}
+
+// A kill in the middle of an export leaves what stood at the destination,
+// or nothing where nothing stood: never a file without its ending. The
+// half-written one is hidden litter, gone with the next safe write there.
+TEST_F(EditorExport, AKillDuringTheExportLeavesNoBrokenFile)
+{
+    // The child has only the thread that forks it: nothing of ours may be
+    // running then, and Qt's pool (which draws the frames) must start anew.
+    waitForSaves(*model);
+    model.reset();
+    QThreadPool::globalInstance()->waitForDone();
+
+    const std::string earlier = earlierExport();
+    for (const bool replacing : {true, false}) {
+        SCOPED_TRACE(replacing ? "over an earlier export" : "a new file");
+        const fs::path to = folder.path / (replacing ? "earlier.mov" : "new.mov");
+        if (replacing) std::ofstream(to, std::ios::binary) << earlier;
+        const ChildOutcome outcome = runInChild(
+            [&] {
+                EditorModel editor(movie, settingsIn(folder.path));
+                ASSERT_TRUE(loadAndWait(editor));
+                std::optional<bool> result;
+                editor.exportTo(to, options(Options::Range::all, Options::Size::original,
+                                            Options::Encoding::normal, Options::Format::mov),
+                                [&](bool written) { result = written; });
+                runUntil([&] { return result || editor.exportProgress().value_or(0) >= 0.3; }, 180s);
+                EXPECT_FALSE(result) << "done before a third";
+                if (!result) ::kill(::getpid(), SIGKILL);
+            },
+            240s);
+        ASSERT_TRUE(outcome.killedBy(SIGKILL)) << outcome.describe();
+        if (replacing) EXPECT_EQ(bytesOf(to), earlier);
+        else EXPECT_FALSE(entryExists(to));
+        EXPECT_EQ(leftoversOf(to).size(), 1u);
+        writeFileAtomically(folder.path / "other.json", "{}");
+        EXPECT_EQ(leftoversOf(to), std::vector<std::string>{});
+    }
+}
+
+// A finished export takes the place of the earlier one, movie or sound
+// alone; a safe write into the same folder while the movie is being written
+// (one that cleans up temporary files there) leaves it alone.
+TEST_F(EditorExport, AFinishedExportReplacesTheEarlierOne)
+{
+    for (const auto format : {Options::Format::mp4, Options::Format::m4a}) {
+        const bool movie = format == Options::Format::mp4;
+        const fs::path to = folder.path / (movie ? "out.mp4" : "out.m4a");
+        SCOPED_TRACE(to.filename().string());
+        std::ofstream(to, std::ios::binary) << earlierExport();
+        // Sound alone is written faster than the first reading.
+        bool cleaned = !movie;
+        const auto connection = QObject::connect(model.get(), &EditorModel::exportProgressChanged, [&] {
+            if (cleaned || leftoversOf(to).empty()) return;
+            writeFileAtomically(folder.path / "other.json", "{}");
+            cleaned = true;
+        });
+        const auto result = exportAndWait(to, options(Options::Range::all, Options::Size::original,
+                                                      Options::Encoding::fast, format));
+        QObject::disconnect(connection);
+        EXPECT_TRUE(cleaned);
+        ASSERT_EQ(result, true) << model->exportError().value_or("");
+        EXPECT_EQ(model->lastExport(), to);
+        EXPECT_NEAR(std::stod(probe(to, "format=duration")), 3.0, 0.05);
+        EXPECT_EQ(leftoversOf(to), std::vector<std::string>{});
+    }
 }
 
 // A second export started while one runs leaves the first running: both
@@ -297,27 +414,53 @@ TEST_F(EditorExport, TwoExportsAtOnceBothEnd)
     expectIdle();
 }
 
-// A write that fails midway: the session's own sentence, and the file that
-// was there before is gone, not half replaced.
-TEST_F(EditorExport, AFailedWriteReportsTheSessionsError)
+// A write that fails midway (the disk full, as far as the export can tell):
+// the session's own sentence, and the file that was there before stays
+// whole, movie or sound alone.
+TEST_F(EditorExport, AFailedWriteReportsTheSessionsErrorAndKeepsTheEarlierFile)
 {
-    const fs::path to = folder.path / "out.mp4";
-    std::ofstream(to) << "an older export";
-    waitForSaves(*model);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limit = old;
-    limit.rlim_cur = 8'000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const auto result = exportAndWait(
-        to, options(Options::Range::all, Options::Size::original, Options::Encoding::fast, Options::Format::mp4));
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result, false);
-    EXPECT_EQ(model->exportError(), "Írási hiba az exportálás közben (File too large).");
-    EXPECT_FALSE(fs::exists(to));
-    EXPECT_FALSE(model->lastExport());
+    const std::string earlier = earlierExport();
+    for (const auto format : {Options::Format::mp4, Options::Format::m4a}) {
+        const fs::path to = folder.path / (format == Options::Format::mp4 ? "out.mp4" : "out.m4a");
+        SCOPED_TRACE(to.filename().string());
+        std::ofstream(to, std::ios::binary) << earlier;
+        waitForSaves(*model);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = 8'000;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const auto result = exportAndWait(
+            to, options(Options::Range::all, Options::Size::original, Options::Encoding::fast, format));
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_EQ(result, false);
+        EXPECT_EQ(model->exportError(), "Írási hiba az exportálás közben (File too large).");
+        EXPECT_EQ(bytesOf(to), earlier);
+        EXPECT_EQ(leftoversOf(to), std::vector<std::string>{});
+        EXPECT_FALSE(model->lastExport());
+        expectIdle();
+    }
+}
+
+// Places the export cannot take fail with a sentence that names them, and
+// leave nothing behind.
+TEST_F(EditorExport, AnUnwritablePlaceIsNamedInTheError)
+{
+    const fs::path missing = folder.path / "nincs" / "out.mp4";
+    const fs::path taken = folder.path / "mappa.mp4";
+    fs::create_directory(taken);
+    const Options quick = options(Options::Range::all, Options::Size::quarter, Options::Encoding::fast,
+                                  Options::Format::mp4);
+    EXPECT_EQ(exportAndWait(missing, quick), false);
+    EXPECT_EQ(model->exportError(),
+              "A célfájl nem hozható létre: " + missing.string() + " (No such file or directory)");
+    EXPECT_EQ(exportAndWait(taken, quick), false);
+    EXPECT_EQ(model->exportError(), "A célfájl helyén egy mappa áll, nem írható felül: " + taken.string() + ".");
+    EXPECT_TRUE(fs::is_directory(taken));
+    EXPECT_TRUE(fs::is_empty(taken));
+    EXPECT_EQ(leftoversOf(taken), std::vector<std::string>{});
     expectIdle();
 }
 

@@ -18,9 +18,13 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTest>
 
 namespace ondexa {
 namespace {
@@ -313,6 +317,62 @@ TEST(InspectorOverlay, TypingAddsOneStepPerKeystrokeAndMirrorsTheFocus)
     testing::flushDeletes();
     EXPECT_TRUE(editor.isNull());
     EXPECT_FALSE(h.model->isEditingText());
+}
+
+// Undo belongs to the edit: the caption field offers none of its own, and
+// its undo and redo keys reach the window's commands instead of its typing.
+TEST(InspectorOverlay, TheTextFieldLeavesUndoToTheModel)
+{
+    Clip clip = overlayClip(OverlayKind::text);
+    clip.overlay->text = "";
+    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
+    h.model->selectClip(clip.id, false, true);
+    QPlainTextEdit* editor = h.panel->clipSection()->overlayRows()->textEditor();
+    editor->setFocus();
+    testing::sendKey(*editor, Qt::Key_A, "a");
+    testing::sendKey(*editor, Qt::Key_B, "b");
+    ASSERT_EQ(h.clip(0, 0).overlay->text, "ab");
+    const std::size_t steps = h.undoSteps();
+
+    // The menu a right click opens.
+    const QPoint at(10, 10);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, editor->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(editor->viewport(), &click);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    QStringList names;
+    for (const QAction* action : menu->actions()) names << action->objectName();
+    menu->close();
+    testing::flushDeletes();
+    EXPECT_TRUE(names.contains("edit-copy")) << names.join(' ').toStdString();
+    EXPECT_FALSE(names.contains("edit-undo"));
+    EXPECT_FALSE(names.contains("edit-redo"));
+
+    // Unclaimed by a command, the key is not the field's either.
+    QKeyEvent bare(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::sendEvent(editor, &bare);
+    EXPECT_FALSE(bare.isAccepted());
+    EXPECT_EQ(editor->toPlainText(), "ab");
+    EXPECT_EQ(h.undoSteps(), steps);
+
+    int undos = 0;
+    int redos = 0;
+    QAction undo(h.panel.get());
+    undo.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QObject::connect(&undo, &QAction::triggered, [&] { ++undos, h.model->undo(); });
+    QAction redo(h.panel.get());
+    redo.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    QObject::connect(&redo, &QAction::triggered, [&] { ++redos, h.model->redo(); });
+    h.panel->addActions({&undo, &redo});
+
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(undos, 1);
+    EXPECT_EQ(h.clip(0, 0).overlay->text, "a");
+    EXPECT_EQ(h.undoSteps(), steps - 1);
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(redos, 1);
+    EXPECT_EQ(h.clip(0, 0).overlay->text, "ab");
+    EXPECT_EQ(h.undoSteps(), steps);
 }
 
 TEST(InspectorOverlay, DestroyedFocusedEditorEndsTextEditing)

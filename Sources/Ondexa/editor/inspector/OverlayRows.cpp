@@ -14,9 +14,12 @@
 #include <QButtonGroup>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -58,6 +61,46 @@ QString shownFamily(const Overlay& overlay)
     return QString::fromStdString(overlay.fontFamily.value_or(OverlayRenderer::defaultFamily));
 }
 
+bool isUndoKey(const QKeyEvent& key)
+{
+    return key.matches(QKeySequence::Undo) || key.matches(QKeySequence::Redo);
+}
+
+// A text field without a history of its own: undo and redo belong to the
+// edit, so its menu offers none and it leaves their keys to the window's
+// commands (a field's own undo would write its chunks back as new edits).
+class TextField : public QPlainTextEdit {
+public:
+    explicit TextField(QWidget* parent) : QPlainTextEdit(parent) { setUndoRedoEnabled(false); }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // Unclaimed here, the key goes to the shortcuts.
+        if (event->type() == QEvent::ShortcutOverride && isUndoKey(*static_cast<QKeyEvent*>(event))) {
+            event->ignore();
+            return true;
+        }
+        return QPlainTextEdit::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (isUndoKey(*event)) return event->ignore();
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        QMenu* menu = createStandardContextMenu(event->pos());
+        // The separator after them is then a leading one, which the menu hides.
+        for (QAction* action : menu->actions())
+            if (action->objectName() == "edit-undo" || action->objectName() == "edit-redo") menu->removeAction(action);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+    }
+};
+
 } // namespace
 
 OverlayRows::OverlayRows(EditorModel& model, const Overlay& overlay, QWidget* parent)
@@ -94,7 +137,7 @@ void OverlayRows::buildShapeRows()
 
 void OverlayRows::buildTextRows()
 {
-    text_ = new QPlainTextEdit(this);
+    text_ = new TextField(this);
     text_->setFixedHeight(70);
     text_->setFont(Theme::font(Theme::bodySize));
     text_->setTabChangesFocus(true);

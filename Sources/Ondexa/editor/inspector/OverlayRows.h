@@ -24,6 +24,8 @@ class SwitchRow;
 //
 // While the text editor has the focus the model's isEditingText is true; it
 // turns false when the editor loses the focus or is destroyed with it.
+// The text editor keeps no undo of its own: its menu offers none, and its
+// undo and redo keys are left to the model's commands.
 class OverlayRows : public QWidget {
     Q_OBJECT
 
