@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <sstream>
 
@@ -129,6 +131,15 @@ void waitForSaves(EditorModel& model)
     bool finished = false;
     model.whenSaved([&] { finished = true; });
     runUntil([&] { return finished; });
+}
+
+int occurrencesIn(const fs::path& file, const std::string& text)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    int n = 0;
+    for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size())) ++n;
+    return n;
 }
 
 } // namespace ondexa::testing

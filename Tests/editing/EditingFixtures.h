@@ -51,4 +51,7 @@ bool loadAndWait(EditorModel& model);
 // Waits until every write asked for so far has ended.
 void waitForSaves(EditorModel& model);
 
+// How often `text` stands in `file` (none when it is missing), e.g. a line in the log.
+int occurrencesIn(const std::filesystem::path& file, const std::string& text);
+
 } // namespace ondexa::testing
