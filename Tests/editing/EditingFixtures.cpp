@@ -1,5 +1,7 @@
 #include "EditingFixtures.h"
 
+#include "support/TempFolder.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -86,6 +88,14 @@ const fs::path& sharedRecording()
         fs::rename(making, done);
         return done;
     }();
+    return file;
+}
+
+const fs::path& smallRecording()
+{
+    static TempFolder folder;
+    static const fs::path file = makeRecording(
+        folder.path / "small.mov", RecordingRecipe{.seconds = 6, .width = 640, .height = 360, .camera = false});
     return file;
 }
 

@@ -22,15 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A recording with a picture and sound: 6 s, small.
-const fs::path& soundRecording()
-{
-    static TempFolder folder;
-    static const fs::path file = makeRecording(
-        folder.path / "rec.mov", RecordingRecipe{.seconds = 6, .width = 640, .height = 360, .camera = false, .tones = 1});
-    return file;
-}
-
 // The wall time of one call on the main thread.
 template <typename Call>
 std::chrono::milliseconds timed(Call call)
@@ -42,7 +33,7 @@ std::chrono::milliseconds timed(Call call)
 
 class EditorPlaybackTrouble : public ::testing::Test {
 protected:
-    void SetUp() override { movie = copyOf(soundRecording(), folder.path, "felvétel.mov"); }
+    void SetUp() override { movie = copyOf(smallRecording(), folder.path, "felvétel.mov"); }
 
     void open()
     {
