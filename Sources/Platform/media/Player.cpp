@@ -1,6 +1,5 @@
 #include "Platform/media/Player.h"
 
-#include "Platform/audio/AudioError.h"
 #include "Platform/audio/AudioOutputStream.h"
 #include "Platform/audio/AudioServer.h"
 #include "Platform/core/HostClock.h"
@@ -730,7 +729,9 @@ struct Player::Impl {
     std::shared_ptr<AudioPath> audio;  // opened for the first item that has sound
     bool onAudio = false;              // the current item's clock is the sound stream
     bool audioOpening = false;         // an opening is under way on the sound worker
-    bool audioFailed = false;          // the last opening failed, or the output ended; no new one until the server is reported back
+    // The last opening failed, or the output ended: none is tried again
+    // until the sound server is reported back.
+    bool audioFailed = false;
     bool audioFailureSaid = false;     // the silence has been said since the last working output
     std::uint64_t audioAttempt = 0;    // counts openings; tells a stale end report
     int deviceObserver = 0;
