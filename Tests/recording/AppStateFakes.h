@@ -7,6 +7,7 @@
 #include "Ondexa/recording/AppState.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "rendering/GuiTestApplication.h"
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -55,20 +56,8 @@ inline int xdotool(const std::string& arguments)
     return status;
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+// An environment variable for one scope.
+using testsupport::ScopedEnv;
 
 inline std::string readFile(const std::filesystem::path& path)
 {

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 namespace platform {
 
@@ -40,12 +41,22 @@ std::shared_ptr<AudioServer> AudioServer::shared()
 {
     static std::mutex mutex;
     static std::shared_ptr<AudioServer> instance;  // guarded by mutex
+    static bool missed = false;  // guarded by mutex: the server was lost or not reached since the last connection
     std::lock_guard guard(mutex);
     if (instance && instance->isConnected()) return instance;
+    if (instance) missed = true;
     instance.reset();
     std::shared_ptr<AudioServer> server(new AudioServer);
-    server->connect();
+    try {
+        server->connect();
+    } catch (...) {
+        missed = true;
+        throw;
+    }
     instance = server;
+    // Reached again: the device list is whole again, and whoever gave up on
+    // the server may try once more.
+    if (std::exchange(missed, false)) notifyDeviceObservers();
     return server;
 }
 

@@ -62,7 +62,8 @@ public:
     std::string systemSoundSource();
 
     // Observing additions and removals of sources (volume and property changes
-    // are not reported; losing the server is, as the list is then empty).
+    // are not reported; losing the server is, as the list is then empty, and
+    // so is reaching it again after it was lost or could not be reached).
     // `changed` runs through `postToMain`, which must hand it to the main
     // thread; it is called on the main-loop thread. Observers belong to the
     // process, not to one connection: they keep working when the connection is
