@@ -146,6 +146,24 @@ TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
     EXPECT_EQ(home.logText().find("HIBA"), std::string::npos) << home.logText();
 }
 
+TEST(ShellDesktop, ASecondLaunchDuringARecordingBringsTheRecordWindowBack)
+{
+    ProgramHome home;
+    QProcess first;
+    home.start(first, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    // A launch without a file asks the running program for its window.
+    QProcess second;
+    home.start(second, {});
+    ASSERT_TRUE(ended(second));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
+    EXPECT_EQ(terminate(first), 0);
+    EXPECT_NE(home.logText().find("Felvétel mentve: "), std::string::npos) << home.logText();
+}
+
 TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
 {
     ProgramHome home;
