@@ -70,8 +70,6 @@ struct Frame {
 void drawRuler(Frame& f)
 {
     QPainter& p = f.painter;
-    // Rows scrolled up under the ruler don't show through it.
-    p.fillRect(QRectF(0, 0, f.width, rulerHeight), Theme::background());
     QLinearGradient band(0, 0, 0, rulerBand);
     band.setColorAt(0, white(0.07));
     band.setColorAt(1, white(0.02));
