@@ -133,7 +133,11 @@ EditTimeline::EditTimeline(EditorModel& model, QWidget* parent)
     connect(rowScrollBar_, &QScrollBar::valueChanged, this, &EditTimeline::refreshView);
     connect(&interaction_, &TimelineInteraction::scrollRequested, this, &EditTimeline::scrollTo);
     connect(&interaction_, &TimelineInteraction::rowScrollRequested, this, &EditTimeline::scrollRowsTo);
-    connect(headers_, &TrackHeaders::wheelTurned, this, &EditTimeline::headersWheel);
+    // Over the headers a wheel means nothing but the rows.
+    connect(headers_, &TrackHeaders::wheelTurned, this,
+            [this](QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers) {
+                if (!modifiers) interaction_.wheelRows({{}, pixelDelta, angleDelta, modifiers});
+            });
     connect(&interaction_, &TimelineInteraction::matrixChanged, this,
             [this] { canvas_->setMatrix(interaction_.matrix()); });
     connect(&interaction_, &TimelineInteraction::marqueeChanged, this,
@@ -212,15 +216,6 @@ int EditTimeline::heightFor(double rows) const
 QSize EditTimeline::sizeHint() const { return {QWidget::sizeHint().width(), heightFor(4)}; }
 
 QSize EditTimeline::minimumSizeHint() const { return {QWidget::minimumSizeHint().width(), heightFor(1)}; }
-
-void EditTimeline::headersWheel(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers)
-{
-    if (modifiers & (Qt::AltModifier | Qt::ControlModifier | Qt::ShiftModifier)) return;
-    const bool precise = !pixelDelta.isNull();
-    const double dy = precise ? pixelDelta.y() : angleDelta.y() / 120.0;
-    if (dy == 0 || !model_) return;
-    scrollRowsTo(scrollY() - (precise ? dy : dy * model_->trackHeight()));
-}
 
 void EditTimeline::areaResized()
 {

@@ -77,8 +77,6 @@ private:
     void refreshHeight();
     // The height of the panel with `rows` rows shown, scroll bar included.
     int heightFor(double rows) const;
-    // A wheel over the headers: a plain vertical one scrolls the rows.
-    void headersWheel(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers);
 
     QPointer<EditorModel> model_;
     TimelineInteraction interaction_;

@@ -443,12 +443,18 @@ void TimelineInteraction::wheel(const Wheel& wheel)
         const double amount = precise ? along : along * 12;
         emit scrollRequested(std::max(0.0, std::min(view_.scrollX - amount, view_.contentWidth - view_.width)));
     }
-    // A vertical wheel means nothing else here: a notch moves the rows by one.
-    if (!shift && dy != 0) {
-        const double amount = precise ? dy : dy * model_.trackHeight();
-        const double last = std::max(0.0, view_.contentHeight - view_.height);
-        emit rowScrollRequested(std::clamp(view_.scrollY - amount, 0.0, last));
-    }
+    // A vertical wheel means nothing else here.
+    if (!shift) wheelRows(wheel);
+}
+
+void TimelineInteraction::wheelRows(const Wheel& wheel)
+{
+    const bool precise = !wheel.pixelDelta.isNull();
+    const double dy = precise ? wheel.pixelDelta.y() : wheel.angleDelta.y() / 120.0;
+    if (dy == 0) return;
+    const double amount = precise ? dy : dy * model_.trackHeight();
+    const double last = std::max(0.0, view_.contentHeight - view_.height);
+    emit rowScrollRequested(std::clamp(view_.scrollY - amount, 0.0, last));
 }
 
 } // namespace ondexa

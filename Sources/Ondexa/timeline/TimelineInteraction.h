@@ -122,6 +122,8 @@ public:
     // Every wheel event is taken: zoom (Alt), track height (Ctrl) or
     // scrolling: sideways with Shift or a horizontal wheel, else the rows.
     void wheel(const Wheel& wheel);
+    // The rows' share of a wheel, also over their headers: a notch moves them by one row.
+    void wheelRows(const Wheel& wheel);
 
     const std::optional<TimelineDrag>& drag() const { return drag_; }
     // In content coordinates.
