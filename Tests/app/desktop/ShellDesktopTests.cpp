@@ -84,6 +84,15 @@ bool closeWindow(const std::string& pattern)
     }, programDeadline);
 }
 
+// The program started, and its recording by the hot key: our windows leave the screen.
+void startRecording(const ProgramHome& home, QProcess& program)
+{
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+}
+
 bool ended(QProcess& program)
 {
     return pumpUntil([&] { return program.state() == QProcess::NotRunning; }, programDeadline);
@@ -121,11 +130,7 @@ TEST(ShellDesktop, SigtermDuringARecordingKeepsTheMovie)
 {
     ProgramHome home;
     QProcess program;
-    home.start(program, {});
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    // The hot key starts the recording; our windows leave the screen.
-    output("xdotool key ctrl+alt+a");
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    ASSERT_NO_FATAL_FAILURE(startRecording(home, program));
     std::filesystem::path movie;
     ASSERT_TRUE(pumpUntil([&] {
         std::error_code error;
@@ -150,10 +155,7 @@ TEST(ShellDesktop, ASecondLaunchDuringARecordingBringsTheRecordWindowBack)
 {
     ProgramHome home;
     QProcess first;
-    home.start(first, {});
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    output("xdotool key ctrl+alt+a");
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    ASSERT_NO_FATAL_FAILURE(startRecording(home, first));
     // A launch without a file asks the running program for its window.
     QProcess second;
     home.start(second, {});
