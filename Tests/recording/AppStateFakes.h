@@ -93,6 +93,8 @@ struct FakeSystem {
     std::string recorderStopError;
 
     int hides = 0, shows = 0;
+    bool realWindows = false;  // no window hooks: the program's own hiding runs
+    std::function<void()> starting;  // called as a recorder is asked to start
     int recordersMade = 0, recordersAlive = 0;
     FakeRecorder* recorder = nullptr;  // the newest one still alive
     bool clickMonitorRuns = false;
@@ -132,6 +134,7 @@ public:
     void setOnStreamError(Recorder::StreamErrorHandler handler) override { onStreamError = std::move(handler); }
     void start(Recorder::StartCompletion done) override
     {
+        if (system.starting) system.starting();
         QTimer::singleShot(0, &alive, [error = system.recorderStartError, done = std::move(done)] { done(error); });
     }
     void stop(Recorder::StopCompletion done) override
@@ -185,9 +188,11 @@ inline AppState::Environment FakeSystem::environment()
         clickMonitorRuns = true;
         return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
     };
-    env.hideWindows = [this] { ++hides; };
+    if (!realWindows) {
+        env.hideWindows = [this] { ++hides; };
+        env.showWindows = [this] { ++shows; };
+    }
     env.processId = ownPid;
-    env.showWindows = [this] { ++shows; };
     return env;
 }
 

@@ -154,7 +154,8 @@ public:
         // The application's windows leave the screen before the first frame
         // (X11 can't leave them out of a capture) and come back afterwards.
         // The defaults hide and show the visible top-level windows except the
-        // area highlight.
+        // area highlight, as windows: a program with widgets installs its own
+        // (setWindowHooks), since Qt counts a widget hidden that way as shown.
         std::function<void()> hideWindows;
         std::function<void()> showWindows;
         // Shows a folder in the file manager.

@@ -15,6 +15,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -234,6 +235,8 @@ protected:
         owner_.model_->clearSelection();
         owner_.model_->setSelectedTrackID(id_);
     }
+    // The column's, not the row's: it scrolls the rows.
+    void wheelEvent(QWheelEvent* event) override { owner_.wheelEvent(event); }
     void contextMenuEvent(QContextMenuEvent* event) override
     {
         QMenu menu(this);
@@ -336,6 +339,8 @@ TrackHeaders::TrackHeaders(EditorModel& model, QWidget* parent) : QWidget(parent
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
     setPalette(palette);
+    spacer_ = new QWidget(this);
+    spacer_->setAutoFillBackground(true);
     for (const auto signal :
          {&EditorModel::tracksChanged, &EditorModel::trackHeightChanged, &EditorModel::selectedTrackIDChanged})
         connect(&model, signal, this, &TrackHeaders::refresh);
@@ -408,20 +413,35 @@ void TrackHeaders::refresh()
     updateGeometry();
 }
 
+void TrackHeaders::setScrollY(double y)
+{
+    if (y == scrollY_) return;
+    scrollY_ = y;
+    layoutRows();
+}
+
 void TrackHeaders::layoutRows()
 {
     const double height = model_ ? model_->trackHeight() : 40;
     for (const auto& [id, row] : rows_) {
         const double offset = dragging_ == id ? row->dragOffset() : 0;
-        row->setGeometry(0, int(std::lround(rulerHeight + row->index() * height + offset)), width(),
+        row->setGeometry(0, int(std::lround(rulerHeight + row->index() * height + offset - scrollY_)), width(),
                          int(std::lround(height)));
     }
+    spacer_->setGeometry(0, 0, width(), int(rulerHeight));
+    spacer_->raise();
 }
 
 void TrackHeaders::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutRows();
+}
+
+void TrackHeaders::wheelEvent(QWheelEvent* event)
+{
+    event->accept();
+    emit wheelTurned(event->pixelDelta(), event->angleDelta(), event->modifiers());
 }
 
 void TrackHeaders::fillMenu(const Uuid& track, QMenu& menu) const

@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
+#include <QWindow>
 #include <QTest>
 
 #include <climits>
@@ -354,6 +356,51 @@ TEST_F(ShellTest, QuitDuringARecordingFinishesItWithoutAnEditor)
         EXPECT_EQ(system.recordersAlive, 0);
         EXPECT_TRUE(opened.empty());
     }
+}
+
+// The program's own hiding, without the fakes' window hooks.
+class OwnWindowsTest : public RecordWindowTest {
+protected:
+    bool real = (system.realWindows = true);
+    std::unique_ptr<AppState> state = make();
+    Updates updates{selfTestUpdates()};
+    AppDelegate delegate{*state, [] {}};
+    OndexaApp app{*state, delegate, updates, {.tray = false}};
+};
+
+TEST_F(OwnWindowsTest, TheRecordWindowComesBackDuringARecordingAndTheRestAfterIt)
+{
+    app.showRecordWindow();
+    RecordWindow& record = app.recordWindow();
+    EditorWindow* editor = app.openEditorWindow(temp.path / "nincs.mov");
+    ASSERT_TRUE(record.isVisible() && editor->isVisible());
+    const auto onScreen = [](QWidget& w) { return w.isVisible() && w.windowHandle() && w.windowHandle()->isVisible(); };
+    // Off the screen before the recorder is asked for its first frame.
+    std::optional<bool> shownAtStart;
+    system.starting = [&] { shownAtStart = onScreen(record) || onScreen(*editor); };
+    start(*state);
+    ASSERT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(shownAtStart, false);
+    EXPECT_FALSE(record.isVisible());
+    EXPECT_FALSE(editor->isVisible());
+
+    // The tray's "Vendalum ablak" and a second launch both come here.
+    app.showRecordWindow();
+    settle();
+    EXPECT_TRUE(onScreen(record));
+    EXPECT_FALSE(editor->isVisible());  // only what was asked for
+    auto* button = part<QPushButton>(record, "mainButton");
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(button->text().startsWith("Leállítás  00:00")) << button->text().toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return button->text().endsWith("00:01"); }));
+    saveScreenshot(record, "record-window-during-recording");
+
+    // The stop brings every hidden window back, the record window stays.
+    stop(*state);
+    EXPECT_TRUE(onScreen(record));
+    EXPECT_TRUE(onScreen(*editor));
+    EXPECT_TRUE(button->text().startsWith("Felvétel")) << button->text().toStdString();
 }
 
 TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)
