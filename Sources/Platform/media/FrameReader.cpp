@@ -4,6 +4,8 @@
 #include "Platform/media/PacketSource.h"
 #include "Platform/media/ReadSupport.h"
 
+#include <QTransform>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -108,6 +110,17 @@ private:
     bool fullRange_ = false;
     int colorspace_ = -1;
 };
+
+// The picture as the stream asks it to be shown: mirrored, then turned.
+// Done once per decoded frame, so the frame cache, the compositor and the
+// thumbnails all hold upright pictures. Quarter turns and mirrors are plain
+// copies in Qt, without resampling.
+QImage shownUpright(QImage image, const StreamInfo& stream)
+{
+    if (stream.mirrored) image = image.mirrored(true, false);
+    if (stream.rotation % 360 != 0) image = image.transformed(QTransform().rotate(stream.rotation));
+    return image;
+}
 
 // How far ahead a stream without an index is read rather than sought.
 constexpr double kForwardSecondsWithoutIndex = 2.0;
@@ -273,7 +286,7 @@ struct FrameReader::Impl {
 
     VideoFrame current()
     {
-        if (shownImage.isNull()) shownImage = converter.convert(shown.get(), dmx.path());
+        if (shownImage.isNull()) shownImage = picture(shown.get());
         const std::int64_t end = shownEnd();
         VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
         if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
@@ -289,6 +302,8 @@ struct FrameReader::Impl {
         return current();
     }
 
+    QImage picture(const AVFrame* f) { return shownUpright(converter.convert(f, dmx.path()), stream); }
+
     // --- still pictures ---------------------------------------------------
 
     VideoFrame still()
@@ -296,8 +311,7 @@ struct FrameReader::Impl {
         if (!stillFrame) {
             aheadValid = decodeNext(ahead.get());
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
-            stillFrame = VideoFrame{converter.convert(ahead.get(), dmx.path()), MediaTime::zero(),
-                                    MediaTime::indefinite()};
+            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite()};
         }
         return *stillFrame;
     }
