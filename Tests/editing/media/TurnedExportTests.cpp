@@ -110,7 +110,8 @@ protected:
 } // namespace
 
 // A square recording: turned or not it fills the output exactly, so the
-// exported frames compare with the ffmpeg program's pixel for pixel.
+// previewed and exported frames compare with the ffmpeg program's pixel for
+// pixel.
 TEST_F(TurnedExport, ATurnedRecordingExportsUpright)
 {
     const fs::path plain = makeRecording(folder.path / "plain.mov",
@@ -120,6 +121,14 @@ TEST_F(TurnedExport, ATurnedRecordingExportsUpright)
         const fs::path movie = folder.path / (turn.name + ".mov");
         turn.make(plain, movie);
         auto model = open(movie);
+        // The preview shows it upright too.
+        bool seeked = false;
+        model->player().seek(platform::MediaTime(17, 30), [&](bool) { seeked = true; });
+        ASSERT_TRUE(runUntil([&] { return seeked && !model->player().currentFrame().isNull(); }));
+        const QImage preview = model->player().currentFrame();
+        ASSERT_EQ(preview.size(), QSize(240, 240));
+        EXPECT_GT(fixtures::psnr(preview, shownFrame(movie, 17)), 35.0);
+
         const fs::path out = folder.path / (turn.name + ".mp4");
         ASSERT_TRUE(exportAndWait(*model, out)) << model->exportError().value_or("");
         waitForSaves(*model);
