@@ -302,7 +302,17 @@ struct FrameReader::Impl {
         return current();
     }
 
-    QImage picture(const AVFrame* f) { return shownUpright(converter.convert(f, dmx.path()), stream); }
+    QImage picture(const AVFrame* f)
+    {
+        QImage image = converter.convert(f, dmx.path());
+        if (!stream.mirrored && stream.rotation % 360 == 0) return image;
+        // The picture as stored stays until the next one is converted, so
+        // that the allocator hands its memory to the next turned picture:
+        // two frames freed at once would go back to the system and fault in
+        // again page by page, which costs more than the turn itself.
+        storedImage = std::move(image);
+        return shownUpright(storedImage, stream);
+    }
 
     // --- still pictures ---------------------------------------------------
 
@@ -333,6 +343,7 @@ struct FrameReader::Impl {
     bool aheadValid = false;
     bool draining = false;
     QImage shownImage;  // `shown` converted, once asked for
+    QImage storedImage; // a turned stream's last picture as converted
     int failures = 0;
     std::int64_t lastPts = AV_NOPTS_VALUE;
     std::int64_t lastPacketTs = std::numeric_limits<std::int64_t>::min();
