@@ -54,6 +54,42 @@ Clip overlayClip(OverlayKind kind, double start = 0, double duration = 4)
     return clip;
 }
 
+// A picture clip carrying one action (1 s to 2 s), linked to a sound clip.
+struct LinkedPair {
+    Clip picture;
+    TrackAction action;
+    Clip sound;
+};
+LinkedPair linkedPairWithAction()
+{
+    LinkedPair pair{linked(clipAt(0, 10), testing::link(1)), {},
+                    linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1))};
+    pair.action.start = 1;
+    pair.action.end = 2;
+    pair.picture.actions = {pair.action};
+    return pair;
+}
+
+// A selected text overlay holding `words`, its caption field focused.
+struct FocusedCaption {
+    static Clip captionClip(std::string words)
+    {
+        Clip clip = overlayClip(OverlayKind::text);
+        clip.overlay->text = std::move(words);
+        return clip;
+    }
+    explicit FocusedCaption(std::string words)
+        : clip(captionClip(std::move(words))), h({trackWith("Effektek 1", {clip}, MediaKind::effects)})
+    {
+        h.model->selectClip(clip.id, false, true);
+        editor = h.panel->clipSection()->overlayRows()->textEditor();
+        editor->setFocus();
+    }
+    Clip clip;
+    InspectorHarness h;
+    QPlainTextEdit* editor = nullptr;
+};
+
 QStringList visibleRowNames(const QWidget& column, const QWidget& within)
 {
     QStringList names;
@@ -128,12 +164,7 @@ TEST(InspectorFrame, TextButtonAddsASelectedOverlayAtThePlayhead)
 
 TEST(InspectorFrame, SectionFollowsTheSelection)
 {
-    Clip screenClip = linked(clipAt(0, 10), testing::link(1));
-    TrackAction action;
-    action.start = 1;
-    action.end = 2;
-    screenClip.actions = {action};
-    Clip voice = linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1));
+    const auto [screenClip, action, voice] = linkedPairWithAction();
     Clip camera = linked(clipAt(0, 10), testing::link(1));
     Track screen = trackWith("Képernyő", {screenClip});
     Track sound = trackWith("Mikrofon", {voice}, MediaKind::audio);
@@ -185,12 +216,7 @@ TEST(InspectorFrame, TheWheelScrollsPastUnfocusedSlidersAndPickers)
     setFontFamilies({"DejaVu Sans", "Liberation Sans"});
     Clip caption = overlayClip(OverlayKind::text, 0, 10);
     caption.overlay->fontFamily = "DejaVu Sans";
-    Clip screenClip = linked(clipAt(0, 10), testing::link(1));
-    TrackAction action;
-    action.start = 1;
-    action.end = 2;
-    screenClip.actions = {action};
-    Clip voice = linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1));
+    const auto [screenClip, action, voice] = linkedPairWithAction();
     InspectorHarness h({trackWith("Effektek 1", {caption}, MediaKind::effects), trackWith("Képernyő", {screenClip}),
                         trackWith("Mikrofon", {voice}, MediaKind::audio)});
     CursorStyle style;
@@ -269,7 +295,8 @@ TEST(InspectorFrame, MediaDialogOffersTheSystemsMovieAndPictureTypes)
         const QMimeType type = types.mimeTypeForName(name);
         ASSERT_TRUE(type.isValid()) << name;
         ASSERT_FALSE(type.globPatterns().isEmpty()) << name;
-        for (const QString& glob : type.globPatterns()) EXPECT_TRUE(globs.contains(glob)) << name << " " << glob.toStdString();
+        for (const QString& glob : type.globPatterns())
+            EXPECT_TRUE(globs.contains(glob)) << name << " " << glob.toStdString();
     }
     for (const char* glob : {"*.mts", "*.m2ts", "*.ts", "*.3gp", "*.mpg", "*.mov", "*.jpg"})
         EXPECT_TRUE(globs.contains(glob)) << glob;
@@ -441,12 +468,9 @@ TEST(InspectorOverlay, TypingAddsOneStepPerKeystrokeAndMirrorsTheFocus)
 // its undo and redo keys reach the window's commands instead of its typing.
 TEST(InspectorOverlay, TheTextFieldLeavesUndoToTheModel)
 {
-    Clip clip = overlayClip(OverlayKind::text);
-    clip.overlay->text = "";
-    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
-    h.model->selectClip(clip.id, false, true);
-    QPlainTextEdit* editor = h.panel->clipSection()->overlayRows()->textEditor();
-    editor->setFocus();
+    FocusedCaption caption("");
+    InspectorHarness& h = caption.h;
+    QPlainTextEdit* editor = caption.editor;
     testing::sendKey(*editor, Qt::Key_A, "a");
     testing::sendKey(*editor, Qt::Key_B, "b");
     ASSERT_EQ(h.clip(0, 0).overlay->text, "ab");
@@ -497,12 +521,9 @@ TEST(InspectorOverlay, TheTextFieldLeavesUndoToTheModel)
 // text with the cursor at the end of what changed, and typing goes on from it.
 TEST(InspectorOverlay, UndoWhileTypingShowsTheModelsText)
 {
-    Clip clip = overlayClip(OverlayKind::text);
-    clip.overlay->text = "Szöveg";
-    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
-    h.model->selectClip(clip.id, false, true);
-    QPlainTextEdit* editor = h.panel->clipSection()->overlayRows()->textEditor();
-    editor->setFocus();
+    FocusedCaption caption("Szöveg");
+    InspectorHarness& h = caption.h;
+    QPlainTextEdit* editor = caption.editor;
     editor->moveCursor(QTextCursor::End);
     const auto type = [&](const QString& keys) {
         for (const QChar key : keys) testing::sendKey(*editor, Qt::Key_A + (key.unicode() - 'a'), key);
