@@ -4,6 +4,7 @@
 #include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Ondexa/timeline/TimelineSymbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelPassing.h"
 
 #include <QContextMenuEvent>
 #include <QGraphicsDropShadowEffect>
@@ -134,6 +135,8 @@ public:
         volume_->setRange(0, 400);
         volume_->setFixedWidth(46);
         volume_->setFocusPolicy(Qt::NoFocus);
+        // Never focused, it leaves every wheel to the timeline's own rules.
+        passUnfocusedWheel(*volume_);
         volume_->setAttribute(Qt::WA_MacMiniSize);
         connect(volume_, &QSlider::valueChanged, this, [this](int value) {
             volume_->setToolTip(volumeTip(float(value) / 100));

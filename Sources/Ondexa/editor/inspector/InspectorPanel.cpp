@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,8 +43,9 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
     auto* dialog = new QFileDialog(parent, "Videó vagy kép hozzáadása");
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setNameFilters({"Videók és képek (*.mov *.mp4 *.m4v *.mkv *.webm *.avi *.png *.jpg *.jpeg *.gif *.bmp "
-                            "*.tif *.tiff *.webp *.heic)"});
+    dialog->setNameFilters(InspectorPanel::mediaNameFilters());
+    // Hundreds of patterns: the type list shows the names alone.
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // One answer whichever way the dialog ends.
@@ -60,6 +62,24 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
 }
 
 } // namespace
+
+QStringList InspectorPanel::mediaNameFilters()
+{
+    // Every movie and picture type the system knows by name; the importer
+    // tells the ones it can't read when they are chosen.
+    QStringList globs;
+    for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
+        const QString name = type.name();
+        if (!name.startsWith("video/") && !name.startsWith("image/")) continue;
+        for (const QString& glob : type.globPatterns())
+            // A space or a bracket would break the filter's list apart.
+            if (!glob.contains(' ') && !glob.contains('(') && !glob.contains(')'))
+                globs << glob;
+    }
+    globs.sort(Qt::CaseInsensitive);
+    globs.removeDuplicates();
+    return {"Videók és képek (" + globs.join(' ') + ")", "Minden fájl (*)"};
+}
 
 QString InspectorPanel::overlayTitle(OverlayKind kind)
 {
