@@ -415,11 +415,22 @@ TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)
                           Case{{"--gaptest", "a.mov"}, {here + "/a.mov"}, false},
                           Case{{"--updatecheck"}, {}, false}}) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        std::vector<std::string> files;
-        for (const auto& file : AppDelegate::filesOf(c.arguments)) files.push_back(file.string());
+        std::vector<std::string> arguments, files;
+        for (const QString& argument : c.arguments) arguments.push_back(argument.toStdString());
+        for (const auto& file : AppDelegate::filesOf(arguments)) files.push_back(file.string());
         EXPECT_EQ(files, c.files);
         EXPECT_EQ(AppDelegate::takesPartInHandOver(c.arguments), c.handsOver);
     }
+}
+
+TEST(ShellLaunch, FileArgumentsKeepTheirBytes)
+{
+    // A Latin-1 name from an old archive is not UTF-8; a package named with
+    // the shell's completion ends in a slash.
+    const std::vector<std::string> files{"/x/caf\xe9.mov", "/x/./y/../b.vdlproj/"};
+    std::vector<std::string> got;
+    for (const auto& file : AppDelegate::filesOf(files)) got.push_back(file.string());
+    EXPECT_EQ(got, (std::vector<std::string>{"/x/caf\xe9.mov", "/x/b.vdlproj"}));
 }
 
 TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
@@ -428,7 +439,7 @@ TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
     EXPECT_FALSE(AppDelegate::handOver({temp.path / "x.mov"}));  // nobody listens yet
     ASSERT_TRUE(delegate.serve());
     app.showRecordWindow();
-    const auto files = std::vector<std::filesystem::path>{temp.path / "c.mov", temp.path / "d.mov"};
+    const auto files = std::vector<std::filesystem::path>{temp.path / "c.mov", temp.path / "caf\xe9.mov"};
     std::optional<bool> handed;
     std::thread later([&] { handed = AppDelegate::handOver(files); });
     EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));
