@@ -102,6 +102,7 @@ struct FakeSystem {
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
+    std::string recorderStopNotice;  // a saved movie's notice (the sound it lacks)
 
     int hides = 0, shows = 0;
     int recordersMade = 0, recordersAlive = 0;
@@ -150,6 +151,7 @@ public:
         Recorder::StopResult result;
         if (!system.recorderStopError.empty()) result.error = system.recorderStopError;
         else result.movieStart = platform::MediaTime::fromSeconds(0, 1'000'000'000);
+        if (result.movieStart) result.notice = system.recorderStopNotice;
         QTimer::singleShot(0, &alive, [result, done = std::move(done)] { done(result); });
     }
 
