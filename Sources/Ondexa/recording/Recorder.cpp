@@ -151,6 +151,10 @@ struct Recorder::Core {
         platform::SerialQueue* queue = nullptr;  // guarded by mutex: null once no longer following
     };
     std::shared_ptr<OutputWatch> outputWatch = std::make_shared<OutputWatch>();
+    // The monitor of the default output; soundQueue.
+    std::function<std::string()> systemSoundSource = [] {
+        return platform::AudioServer::shared()->systemSoundSource();
+    };
 
     // Repeats of the last frame while the screen stands still (see kRepeatEveryNanoseconds).
     Ticker repeater;                         // started and stopped on the queue
@@ -420,7 +424,7 @@ void Recorder::Core::startSources(bool showsCursor)
                         if (watch->queue) watch->queue->async(std::move(job));
                     });
                 followingOutput = true;
-                const std::string source = platform::AudioServer::shared()->systemSoundSource();
+                const std::string source = systemSoundSource();
                 if (source.empty())
                     throw OndexaError("A rendszerhang nem vehető fel: nincs alapértelmezett hangkimenet.");
                 openSystemSound(source);
@@ -489,7 +493,7 @@ void Recorder::Core::followOutput()
     std::string source;
     std::string why = "nincs alapértelmezett hangkimenet.";
     try {
-        source = platform::AudioServer::shared()->systemSoundSource();
+        source = systemSoundSource();
     } catch (const std::exception& error) {
         why = error.what();
     }
@@ -669,6 +673,11 @@ void Recorder::Core::systemSoundArrived(int stream, const platform::AudioInputSt
 void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)
 {
     core_->queue.async([duration] { std::this_thread::sleep_for(duration); });
+}
+
+void Recorder::lookUpSystemSoundForTesting(std::function<std::string()> lookUp)
+{
+    core_->systemSoundSource = std::move(lookUp);
 }
 
 void Recorder::stop(StopCompletion done)

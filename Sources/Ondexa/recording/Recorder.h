@@ -128,6 +128,10 @@ public:
     // Tests: keeps the capture queue busy for `duration` from now, as a slow
     // encoder on a loaded machine would.
     void holdQueueForTesting(std::chrono::milliseconds duration);
+    // Tests, before start(): where the system sound is looked up (the
+    // monitor source of the default output; empty: no output) in place of
+    // asking the sound server. Called on the recorder's sound queue.
+    void lookUpSystemSoundForTesting(std::function<std::string()> lookUp);
 
 private:
     struct Core;

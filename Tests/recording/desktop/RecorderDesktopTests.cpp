@@ -28,6 +28,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -113,12 +114,25 @@ std::string firstLine(const std::string& command)
     return std::string(line, std::strcspn(line, "\n"));
 }
 
+// Waits until a new record stream on `source` gets sound at once (a new
+// null sink renders its first 2 s in one block); false after 10 s.
+bool soundFlows(const std::string& source)
+{
+    for (int i = 0; i < 20; ++i)
+        if (firstLine("timeout 0.5 parec --latency-msec=10 -d " + source
+                      + " --channels=1 --rate=8000 --format=s16le | head -c 64 | wc -c") == "64")
+            return true;
+    return false;
+}
+
 // Sound-server modules loaded for one test, unloaded last first when it ends.
 class Modules {
 public:
-    ~Modules()
+    ~Modules() { unloadAll(); }
+    void unloadAll()
     {
         for (auto it = ids_.rbegin(); it != ids_.rend(); ++it) firstLine("pactl unload-module " + *it);
+        ids_.clear();
     }
     // False when the server refused it.
     bool load(const std::string& arguments)
@@ -710,4 +724,60 @@ TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
     EXPECT_LT(onset, back + 1.0);
     EXPECT_NEAR(interface.end, movie[0].end, 0.1);
     EXPECT_NEAR(interface.start, movie[0].start, 0.1);
+}
+
+// The output the system sound is recorded from goes away, and no other
+// output takes its place: the rest of "Rendszerhang" is silence, and the
+// saved recording says from which second its system sound is missing.
+TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
+{
+    constexpr double kOtherTone = 660;
+    Modules modules;
+    ASSERT_TRUE(modules.load("module-null-sink sink_name=desk3"));
+    ASSERT_TRUE(modules.load("module-sine sink=desk3 frequency=" + std::to_string(int(kOtherTone))));
+    ASSERT_TRUE(modules.load("module-loopback source=desk3.monitor sink=drain latency_msec=20 "
+                             "source_dont_move=true sink_dont_move=true"));
+    ASSERT_TRUE(soundFlows("desk3.monitor"));
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = *folder_ / "lost-output.mov";
+    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), true, nullptr, nullptr, 30);
+    recorder.setShowsCursor(false);
+    // The desktop's own output stays: here the server is said to have none left.
+    std::mutex mutex;
+    std::string output = "desk3.monitor";  // guarded by mutex
+    recorder.lookUpSystemSoundForTesting([&] {
+        std::lock_guard guard(mutex);
+        return output;
+    });
+    std::int64_t lostAt = 0;
+    const auto result = run(recorder, 3500ms, [&] {
+        QTimer::singleShot(1500, [&] {
+            {
+                std::lock_guard guard(mutex);
+                output.clear();
+            }
+            lostAt = platform::HostClock::nowNanoseconds();
+            modules.unloadAll();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(lostAt, 0);
+
+    const double lost = (platform::MediaTime(lostAt, 1'000'000'000) - *result.movieStart).seconds();
+    const std::string before = "A felvétel elkészült, de a rendszerhang a ", after = ". másodpercétől hiányzik belőle.";
+    ASSERT_EQ(result.notice.rfind(before, 0), 0u) << result.notice;
+    ASSERT_GT(result.notice.size(), before.size() + after.size());
+    EXPECT_EQ(result.notice.substr(result.notice.size() - after.size()), after);
+    const int second = std::atoi(result.notice.c_str() + before.size());
+    EXPECT_GE(second, int(lost) + 1);
+    EXPECT_LE(second, int(lost + 0.5) + 1);  // found lost at most half a second after
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const Stream& system = movie[1];
+    EXPECT_GT(toneAt(system, kOtherTone, 0.3, lost - 0.2), 0.05);
+    EXPECT_LT(system.rms(lost + 0.2, system.end - 0.1), 0.001);
+    EXPECT_NEAR(system.end, movie[0].end, 0.1);
 }
