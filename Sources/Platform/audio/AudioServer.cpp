@@ -69,7 +69,7 @@ void AudioServer::connect()
                 server->failed_ = true;
                 // Losing a working server empties the device list.
                 if (server->ready_) {
-                    notifyObservers(Watched::sources);
+                    notifyDeviceObservers();
                     notifyObservers(Watched::server);
                 }
                 server->ready_ = false;
@@ -84,7 +84,7 @@ void AudioServer::connect()
             auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
             if (facility == PA_SUBSCRIPTION_EVENT_SOURCE &&
                 (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
-                notifyObservers(Watched::sources);
+                notifyDeviceObservers();
             if (facility == PA_SUBSCRIPTION_EVENT_SERVER) notifyObservers(Watched::server);
         },
         nullptr);

@@ -99,6 +99,7 @@ private:
     enum class Watched { sources, server };
     static int addObserver(Watched what, std::function<void()> changed, Post post);
     static void notifyObservers(Watched what);
+    static void notifyDeviceObservers() { notifyObservers(Watched::sources); }
 
     pa_threaded_mainloop* mainloop_ = nullptr;  // owned; its thread runs from connect() to the destructor
     pa_context* context_ = nullptr;             // owned; touched with the loop locked
