@@ -56,6 +56,8 @@ namespace {
 constexpr double kChannelTones[4] = {300, 500, 700, 900};
 constexpr double kSystemTone = 440;
 constexpr double kRecordSeconds = 4.0;
+// The tone of the outputs the tests add.
+constexpr double kOtherTone = 660;
 
 // --- Reading the movie back ------------------------------------------------------------
 
@@ -141,6 +143,19 @@ public:
         if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return false;
         ids_.push_back(id);
         return true;
+    }
+
+    // Another output, `sink`, playing a tone of `hz`; true once its monitor
+    // gives sound at once.
+    bool loadOutputWithTone(const std::string& sink, double hz)
+    {
+        // The loopback, as for the desktop's own sinks: rendering in small
+        // steps, so a new stream on its monitor gets sound at once.
+        return load("module-null-sink sink_name=" + sink)
+               && load("module-sine sink=" + sink + " frequency=" + std::to_string(int(hz)))
+               && load("module-loopback source=" + sink + ".monitor sink=drain latency_msec=20 "
+                       "source_dont_move=true sink_dont_move=true")
+               && soundFlows(sink + ".monitor");
     }
 
 private:
@@ -323,6 +338,16 @@ protected:
                     EXPECT_LT(level, 0.005) << "channel " << channel << (heard == &left ? " left" : " right");
             }
         }
+    }
+
+    // A recorder of the area under the tests' square, at 30 frames a second
+    // without the pointer.
+    std::unique_ptr<Recorder> squareRecorder(const std::filesystem::path& file, bool systemAudio, MicCapture* mic)
+    {
+        auto recorder = std::make_unique<Recorder>(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)),
+                                                   systemAudio, mic, nullptr, 30);
+        recorder->setShowsCursor(false);
+        return recorder;
     }
 
     testdesktop::Client client_;
@@ -615,14 +640,8 @@ TEST_F(RecorderDesktopTest, GrabDeadlinesMissedWhileTheServerIsHeldCountAsDroppe
 // track still lasts as long as the picture.
 TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
 {
-    constexpr double kOtherTone = 660;
     Modules modules;
-    ASSERT_TRUE(modules.load("module-null-sink sink_name=desk2"));
-    ASSERT_TRUE(modules.load("module-sine sink=desk2 frequency=" + std::to_string(int(kOtherTone))));
-    // As for the desktop's own sinks: rendering in small steps, so a new
-    // stream on its monitor gets sound at once.
-    ASSERT_TRUE(modules.load("module-loopback source=desk2.monitor sink=drain latency_msec=20 "
-                             "source_dont_move=true sink_dont_move=true"));
+    ASSERT_TRUE(modules.loadOutputWithTone("desk2", kOtherTone));
     // Before the modules go, so that the server does not pick a default itself.
     struct RestoreDefault {
         ~RestoreDefault() { firstLine("pactl set-default-sink desk"); }
@@ -631,10 +650,9 @@ TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
     testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
     Flicker flicker(QRect(120, 120, 40, 40));
     const auto file = *folder_ / "switched-output.mov";
-    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), true, nullptr, nullptr, 30);
-    recorder.setShowsCursor(false);
+    auto recorder = squareRecorder(file, true, nullptr);
     std::int64_t switchedAt = 0;
-    const auto result = run(recorder, 5000ms, [&] {
+    const auto result = run(*recorder, 5000ms, [&] {
         QTimer::singleShot(3000, [&] {
             firstLine("pactl set-default-sink desk2");
             switchedAt = platform::HostClock::nowNanoseconds();
@@ -685,10 +703,9 @@ TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
     MicCapture mic(device_);
     mic.setChannels({0}, false);
     const auto file = *folder_ / "interface-back.mov";
-    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), false, &mic, nullptr, 30);
-    recorder.setShowsCursor(false);
+    auto recorder = squareRecorder(file, false, &mic);
     std::int64_t goneAt = 0, loadingAt = 0, backAt = 0;
-    const auto result = run(recorder, 5000ms, [&] {
+    const auto result = run(*recorder, 5000ms, [&] {
         QTimer::singleShot(1500, [&] {
             firstLine("pactl unload-module " + module);
             goneAt = platform::HostClock::nowNanoseconds();
@@ -731,28 +748,22 @@ TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
 // saved recording says from which second its system sound is missing.
 TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
 {
-    constexpr double kOtherTone = 660;
     Modules modules;
-    ASSERT_TRUE(modules.load("module-null-sink sink_name=desk3"));
-    ASSERT_TRUE(modules.load("module-sine sink=desk3 frequency=" + std::to_string(int(kOtherTone))));
-    ASSERT_TRUE(modules.load("module-loopback source=desk3.monitor sink=drain latency_msec=20 "
-                             "source_dont_move=true sink_dont_move=true"));
-    ASSERT_TRUE(soundFlows("desk3.monitor"));
+    ASSERT_TRUE(modules.loadOutputWithTone("desk3", kOtherTone));
 
     testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
     Flicker flicker(QRect(120, 120, 40, 40));
     const auto file = *folder_ / "lost-output.mov";
-    Recorder recorder(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)), true, nullptr, nullptr, 30);
-    recorder.setShowsCursor(false);
+    auto recorder = squareRecorder(file, true, nullptr);
     // The desktop's own output stays: here the server is said to have none left.
     std::mutex mutex;
     std::string output = "desk3.monitor";  // guarded by mutex
-    recorder.lookUpSystemSoundForTesting([&] {
+    recorder->lookUpSystemSoundForTesting([&] {
         std::lock_guard guard(mutex);
         return output;
     });
     std::int64_t lostAt = 0;
-    const auto result = run(recorder, 3500ms, [&] {
+    const auto result = run(*recorder, 3500ms, [&] {
         QTimer::singleShot(1500, [&] {
             {
                 std::lock_guard guard(mutex);
