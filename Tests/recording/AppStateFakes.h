@@ -91,6 +91,7 @@ struct FakeSystem {
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
+    std::string recorderStopNotice;  // a saved movie's notice (the sound it lacks)
 
     int hides = 0, shows = 0;
     bool realWindows = false;  // no window hooks: the program's own hiding runs
@@ -142,6 +143,7 @@ public:
         Recorder::StopResult result;
         if (!system.recorderStopError.empty()) result.error = system.recorderStopError;
         else result.movieStart = platform::MediaTime::fromSeconds(0, 1'000'000'000);
+        if (result.movieStart) result.notice = system.recorderStopNotice;
         QTimer::singleShot(0, &alive, [result, done = std::move(done)] { done(result); });
     }
 

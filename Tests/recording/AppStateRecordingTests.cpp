@@ -122,6 +122,22 @@ TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndH
     EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
     EXPECT_EQ(system.shows, 1);
     EXPECT_EQ(RecordingInfo::load(movie)->audioTracks, tracks);
+    EXPECT_EQ(state->errorMessage(), std::nullopt);  // nothing to tell of a whole movie
+}
+
+TEST_F(AppStateRecording, AMovieSavedWithoutPartOfItsSystemSoundIsHandedOverAndTheUserIsTold)
+{
+    auto state = makeWithEditor();
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    const std::filesystem::path movie = system.recorder->url();
+    const std::string notice = "A felvétel elkészült, de a rendszerhang a 3. másodpercétől hiányzik belőle.";
+    system.recorderStopNotice = notice;
+    stop(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_TRUE(logHas("Felvétel mentve: " + movie.string()));
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
+    EXPECT_EQ(state->errorMessage(), notice);
 }
 
 TEST_F(AppStateRecording, AStopThatFailsReportsItShowsTheWindowsAndOpensNoEditor)

@@ -276,6 +276,8 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
             logLine("Felvétel mentve: " + url.string() + " · " + std::to_string(recorder->fps()) + " kép/mp · "
                     + std::to_string(recorder->writtenFrames()) + " képkocka, "
                     + std::to_string(recorder->droppedFrames()) + " eldobva");
+            // The movie is kept, but the user hears of the sound it lacks.
+            if (!result.notice.empty()) self->setErrorMessage(result.notice);
             if (openEditorAfter) {
                 self->showWindows();
                 if (self->openEditor_) self->openEditor_(url);

@@ -9,6 +9,7 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -22,6 +23,7 @@ using pulse::Deadline;
 using pulse::LoopLock;
 
 struct Observer {
+    int what = 0;  // AudioServer::Watched
     std::function<void()> changed;
     AudioServer::Post post;
 };
@@ -77,7 +79,10 @@ void AudioServer::connect()
             if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
                 server->failed_ = true;
                 // Losing a working server empties the device list.
-                if (server->ready_) notifyDeviceObservers();
+                if (server->ready_) {
+                    notifyDeviceObservers();
+                    notifyObservers(Watched::server);
+                }
                 server->ready_ = false;
             }
             pa_threaded_mainloop_signal(server->mainloop_, 0);
@@ -91,6 +96,7 @@ void AudioServer::connect()
             if (facility == PA_SUBSCRIPTION_EVENT_SOURCE &&
                 (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
                 notifyDeviceObservers();
+            if (facility == PA_SUBSCRIPTION_EVENT_SERVER) notifyObservers(Watched::server);
         },
         nullptr);
 
@@ -117,7 +123,8 @@ void AudioServer::connect()
         }
         pa_threaded_mainloop_wait(mainloop_);
     }
-    pa_operation* op = pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr);
+    pa_operation* op = pa_context_subscribe(
+        context_, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr, nullptr);
     if (op) pa_operation_unref(op);
 }
 
@@ -163,7 +170,9 @@ std::vector<AudioSource> AudioServer::sources()
     struct Query {
         AudioServer* server;
         std::vector<AudioSource> sources;
-    } query{this, {}};
+        std::vector<std::uint32_t> cards;  // each source's card index
+        std::map<std::uint32_t, std::string> cardNames;
+    } query{this, {}, {}, {}};
     LoopLock lock(mainloop_);
     pa_operation* op = pa_context_get_source_info_list(
         context_,
@@ -184,9 +193,28 @@ std::vector<AudioSource> AudioServer::sources()
                 source.channelNames.push_back(text(pa_channel_position_to_string(info->channel_map.map[i])));
             source.channelNames.resize(std::size_t(source.channelCount));
             q->sources.push_back(std::move(source));
+            q->cards.push_back(info->card);
         },
         &query);
     waitFor(op);
+    // A card keeps its name when it comes back (re-plugged, reset), while its
+    // sources may come back under another name (another profile).
+    if (std::any_of(query.cards.begin(), query.cards.end(), [](std::uint32_t c) { return c != PA_INVALID_INDEX; })) {
+        waitFor(pa_context_get_card_info_list(
+            context_,
+            [](pa_context*, const pa_card_info* info, int eol, void* data) {
+                auto* q = static_cast<Query*>(data);
+                if (eol || !info) {
+                    pa_threaded_mainloop_signal(q->server->mainloop_, 0);
+                    return;
+                }
+                q->cardNames[info->index] = text(info->name);
+            },
+            &query));
+        for (std::size_t i = 0; i < query.sources.size(); ++i)
+            if (auto it = query.cardNames.find(query.cards[i]); it != query.cardNames.end())
+                query.sources[i].card = it->second;
+    }
     return std::move(query.sources);
 }
 
@@ -257,9 +285,19 @@ SoundAccess SoundAccess::check()
 
 int AudioServer::addDeviceObserver(std::function<void()> changed, Post postToMain)
 {
+    return addObserver(Watched::sources, std::move(changed), std::move(postToMain));
+}
+
+int AudioServer::addServerObserver(std::function<void()> changed, Post post)
+{
+    return addObserver(Watched::server, std::move(changed), std::move(post));
+}
+
+int AudioServer::addObserver(Watched what, std::function<void()> changed, Post post)
+{
     std::lock_guard guard(observersMutex);
     int id = nextObserverId++;
-    observers.emplace(id, Observer{std::move(changed), std::move(postToMain)});
+    observers.emplace(id, Observer{int(what), std::move(changed), std::move(post)});
     return id;
 }
 
@@ -269,12 +307,13 @@ void AudioServer::removeDeviceObserver(int id)
     observers.erase(id);
 }
 
-void AudioServer::notifyDeviceObservers()
+void AudioServer::notifyObservers(Watched what)
 {
     std::vector<std::pair<int, Post>> posts;
     {
         std::lock_guard guard(observersMutex);
-        for (const auto& [id, observer] : observers) posts.emplace_back(id, observer.post);
+        for (const auto& [id, observer] : observers)
+            if (observer.what == int(what)) posts.emplace_back(id, observer.post);
     }
     for (const auto& [id, post] : posts) {
         // Looked up again on the main thread: the observer may be gone by then.

@@ -23,6 +23,7 @@ struct AudioSource {
     int channelCount = 0;
     int sampleRate = 0;
     bool isMonitor = false;                 // the monitor of a sink (what the sink plays)
+    std::string card;                       // the name of its sound card (stable across re-plugging); empty for virtual sources
 };
 
 // Our one connection to the PulseAudio server (also PipeWire's PulseAudio
@@ -72,6 +73,11 @@ public:
     using Post = std::function<void(std::function<void()>)>;
     static int addDeviceObserver(std::function<void()> changed, Post postToMain);
     static void removeDeviceObserver(int id);
+    // Observing the server's own settings, among them its default sink (the
+    // output the machine plays to); losing the server is reported too. As
+    // above, but `post` may hand the job to any thread; the id is removed with
+    // removeDeviceObserver().
+    static int addServerObserver(std::function<void()> changed, Post post);
 
     // For streams of this layer: the loop and the context. Touch the context
     // only with the loop locked.
@@ -91,7 +97,10 @@ private:
     AudioServer();
     void connect();
     void waitFor(pa_operation* operation);  // with the loop locked; AudioError when no answer came in time
-    static void notifyDeviceObservers();
+    enum class Watched { sources, server };
+    static int addObserver(Watched what, std::function<void()> changed, Post post);
+    static void notifyObservers(Watched what);
+    static void notifyDeviceObservers() { notifyObservers(Watched::sources); }
 
     pa_threaded_mainloop* mainloop_ = nullptr;  // owned; its thread runs from connect() to the destructor
     pa_context* context_ = nullptr;             // owned; touched with the loop locked
