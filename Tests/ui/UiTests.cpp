@@ -1,19 +1,39 @@
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/KeyNames.h"
+#include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleStyle.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 #include "Ondexa/ui/VendalumHeader.h"
+#include "support/ImageCompare.h"
 #include "support/WidgetTestApplication.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QStyle>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QToolTip>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace ondexa {
 namespace {
@@ -146,10 +166,129 @@ TEST(ToggleSwitch, FlipsWhenEnabled)
     EXPECT_EQ(flips, 1);
 }
 
-TEST(QtTexts, StandardButtonsSpeakHungarian)
+TEST(ToggleStyle, EveryToggleOfTheProgramLooksClearlyDifferentOnAndOff)
+{
+    QWidget window;
+    window.setPalette(Theme::palette());
+    auto* layout = new QHBoxLayout(&window);
+    auto* tool = new QToolButton(&window);
+    tool->setText("Snap");
+    tool->setCheckable(true);
+    styleToggle(*tool);
+    auto* segments = new SegmentedControl(&window);
+    for (const char* text : {"Teljes kijelző", "Terület"}) segments->addSegment(text);
+    auto* toggle = new ToggleSwitch(&window);
+    for (QWidget* w : std::initializer_list<QWidget*>{tool, segments, toggle}) layout->addWidget(w);
+    window.show();
+    QAbstractButton* segment = segments->findChildren<QAbstractButton*>().at(1);
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(tool), segment, static_cast<QAbstractButton*>(toggle)}) {
+        SCOPED_TRACE(button->metaObject()->className());
+        button->setChecked(false);
+        const QImage off = button->grab().toImage();
+        button->setChecked(true);
+        const QImage on = button->grab().toImage();
+        ASSERT_EQ(off.size(), on.size());
+        EXPECT_GE(fixtures::largestLumaDifference(off, on), 60);
+    }
+    saveScreenshot(window, "toggles-on");
+}
+
+// The tooltip a widget shows when the pointer rests on it.
+QString askedTip(QWidget& widget)
+{
+    const QPoint at(widget.width() / 2, widget.height() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, widget.mapToGlobal(at));
+    QApplication::sendEvent(&widget, &help);
+    const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    return text;
+}
+
+TEST(Elided, ALongTextEndsInAnEllipsisWithTheWholeTextAsTooltip)
+{
+    const QString name = "Focusrite Scarlett 18i20 USB – Többcsatornás bemenet (analóg sztereó duplex)";
+    ElidedLabel label(name);
+    label.setFont(Theme::font(Theme::bodySize));
+    label.resize(label.sizeHint());
+    label.show();
+    EXPECT_FALSE(label.isElided());
+    EXPECT_TRUE(label.toolTip().isEmpty());
+    label.resize(120, label.sizeHint().height());
+    const QString shown = label.shownText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_TRUE(name.startsWith(shown.chopped(1))) << "whole letters, then the ellipsis";
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), 120);
+    EXPECT_EQ(label.toolTip(), name);
+    label.setText("Mikrofon");
+    EXPECT_FALSE(label.isElided());
+    EXPECT_TRUE(label.toolTip().isEmpty());
+    EXPECT_LT(label.minimumSizeHint().width(), 40) << "it takes the width it is given";
+
+    ElidedComboBox picker;
+    picker.addItem(name);
+    picker.addItem("USB mikrofon");
+    picker.resize(200, picker.sizeHint().height());
+    picker.show();
+    EXPECT_TRUE(picker.shownText().endsWith(QStringLiteral("…"))) << picker.shownText().toStdString();
+    EXPECT_TRUE(name.startsWith(picker.shownText().chopped(1)));
+    EXPECT_EQ(askedTip(picker), name);
+    {
+        const QSignalBlocker refilling(picker);  // as the record window refills its pickers
+        picker.setCurrentIndex(1);
+    }
+    EXPECT_EQ(picker.shownText(), "USB mikrofon");
+    EXPECT_EQ(askedTip(picker), "USB mikrofon");
+    picker.setCurrentIndex(0);
+    saveScreenshot(picker, "elided-picker");
+}
+
+TEST(QtTexts, StandardButtonsDatesAndTypeNamesSpeakHungarian)
 {
     // Installed for the whole run by the test application, as the program does.
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Mégse");
+    // Dates: ours, and the system locale's that the file dialog writes.
+    const QDate december(2026, 12, 7);
+    EXPECT_EQ(QLocale().language(), QLocale::Hungarian);
+    EXPECT_EQ(QLocale().toString(december, "MMM"), "dec.");
+    EXPECT_EQ(QLocale::system().toString(december, QLocale::LongFormat), "2026. december 7., hétfő");
+    // The system's type names where ours don't reach, ours for what we show.
+    EXPECT_EQ(QMimeDatabase().mimeTypeForName("video/quicktime").comment(), "QuickTime videó");
+    const struct {
+        const char* file;
+        const char* name;
+    } types[] = {{"Felvétel.mov", "MOV-videó"}, {"a.MP4", "MP4-videó"}, {"zene.m4a", "M4A-hang"},
+                 {"kép.jpeg", "JPEG-kép"}, {"Projekt.vdlproj", "Vendalum-projekt"}, {"jegyzet.txt", ""}};
+    for (const auto& t : types) EXPECT_EQ(fileTypeName(QFileInfo(t.file)), t.name) << t.file;
+    EXPECT_EQ(fileTypeName(QFileInfo(QDir::tempPath())), "Mappa");
+    QFileDialog dialog;
+    nameFileTypes(dialog);
+    ASSERT_TRUE(dialog.iconProvider());
+    EXPECT_EQ(dialog.iconProvider()->type(QFileInfo("Felvétel.mov")), "MOV-videó");
+    EXPECT_FALSE(dialog.iconProvider()->type(QFileInfo("jegyzet.txt")).isEmpty());
+}
+
+TEST(QtTexts, OnlyTheTimeAndMessageCategoriesBecomeHungarian)
+{
+    const char* names[] = {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LC_MESSAGES", "LC_MONETARY"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    unsetenv("LC_NUMERIC");
+    setenv("LC_MONETARY", "fr_FR.UTF-8", 1);
+    preferHungarianSystemTexts();
+    const auto value = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : "-"); };
+    EXPECT_EQ(value("LC_ALL"), "-");
+    EXPECT_EQ(value("LC_NUMERIC"), "de_DE.UTF-8");  // numbers as the user writes them
+    EXPECT_EQ(value("LC_MONETARY"), "fr_FR.UTF-8");  // a category of its own stays
+    EXPECT_EQ(value("LC_TIME"), "hu_HU.UTF-8");
+    EXPECT_EQ(value("LC_MESSAGES"), "hu_HU.UTF-8");
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i]) setenv(names[i], saved[i]->c_str(), 1);
+        else unsetenv(names[i]);
+    }
 }
 
 TEST(VendalumHeader, IconIsAlways46AndTitleIsMetal)

@@ -249,7 +249,11 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
         p.drawPixmap(QPointF(x, y - side / 2.0), tintedSymbol(Symbols::chain, white(0.9), side, p.device()->devicePixelRatioF()));
         x += side + QFontMetricsF(p.font()).horizontalAdvance(QLatin1Char(' '));
     }
-    drawLeading(p, QPointF(x, y), clipLabel(track, clip));
+    // A narrow clip ends its name in "…" rather than mid-letter.
+    const double room = r.right() - x - 4;
+    if (room > 0)
+        drawLeading(p, QPointF(x, y),
+                    QFontMetricsF(p.font()).elidedText(clipLabel(track, clip), Qt::ElideRight, room));
     p.restore();
 }
 

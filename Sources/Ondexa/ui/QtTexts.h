@@ -1,12 +1,30 @@
 #pragma once
 
+#include <QString>
+
 class QCoreApplication;
+class QFileDialog;
+class QFileInfo;
 
 namespace ondexa {
 
+// The user's locale for the texts the program does not write itself (the
+// file dialog's dates, month names): Hungarian, whatever the desktop's
+// language. Numbers keep the user's own settings. Before the application
+// object is made: Qt reads these once.
+void preferHungarianSystemTexts();
+
 // Qt's own texts (the file dialog's columns, standard buttons, context menus)
-// in Hungarian, like the rest of the program. False when the translation is
-// not installed; the texts then stay English.
+// in Hungarian, like the rest of the program, and Hungarian as the default
+// locale (dates, MIME type names). False when the translation is not
+// installed; Qt's texts then stay English.
 bool installHungarianQtTexts(QCoreApplication& application);
+
+// The name the file dialogs show for a file's type: ours for the types the
+// program reads and writes, and for folders; empty for the rest, which get
+// the system's name.
+QString fileTypeName(const QFileInfo& file);
+// A file dialog of ours names types as above.
+void nameFileTypes(QFileDialog& dialog);
 
 } // namespace ondexa
