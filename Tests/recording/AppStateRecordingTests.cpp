@@ -24,6 +24,25 @@ protected:
         return state;
     }
 
+    // A camera chosen and switched on.
+    static void withCamera(FakeSystem& s, AppState& state)
+    {
+        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
+        state.setCameraEnabled(true);
+    }
+    // A start from a fresh controller over `initial` as `arrange` leaves it.
+    std::unique_ptr<AppState> startAfresh(const FakeSystem& initial,
+                                          const std::function<void(FakeSystem&, AppState&)>& arrange)
+    {
+        std::filesystem::remove(settingsFile());
+        system = initial;
+        auto state = make();
+        arrange(system, *state);
+        settle();
+        start(*state);
+        return state;
+    }
+
     std::vector<std::filesystem::path> opened;
 };
 
@@ -34,10 +53,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     const std::string failed = "Nem sikerült elindítani a felvételt: ";
     const std::string noInput = "A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.";
     const std::string noArea = failed + "Jelölj ki egy területet a felvételhez.";
-    const auto camera = [](FakeSystem& s, AppState& state) {
-        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
-        state.setCameraEnabled(true);
-    };
+    const auto camera = &AppStateRecording::withCamera;
     struct Case {
         std::string name;
         std::function<void(FakeSystem&, AppState&)> arrange;
@@ -84,12 +100,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     const FakeSystem initial = system;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(settingsFile());
-        system = initial;
-        auto state = make();
-        c.arrange(system, *state);
-        settle();
-        start(*state);
+        const auto state = startAfresh(initial, c.arrange);
         EXPECT_EQ(state->phase(), Phase::idle);
         EXPECT_EQ(state->errorMessage(), c.message);
         EXPECT_TRUE(logHas("HIBA: " + c.message + "\n"));
@@ -106,10 +117,7 @@ TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalRea
 {
     using Refusal = platform::ScreenAccess::Refusal;
     using Kind = platform::CameraError::Kind;
-    const auto camera = [](FakeSystem& s, AppState& state) {
-        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
-        state.setCameraEnabled(true);
-    };
+    const auto camera = &AppStateRecording::withCamera;
     struct Case {
         std::string name;
         std::function<void(FakeSystem&, AppState&)> arrange;
@@ -152,12 +160,7 @@ TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalRea
     const FakeSystem initial = system;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(settingsFile());
-        system = initial;
-        auto state = make();
-        c.arrange(system, *state);
-        settle();
-        start(*state);
+        const auto state = startAfresh(initial, c.arrange);
         EXPECT_EQ(state->phase(), Phase::idle);
         const std::string message = state->errorMessage().value_or("");
         EXPECT_EQ(message.rfind(c.firstSentence + " ", 0), 0u) << message;

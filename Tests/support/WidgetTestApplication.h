@@ -29,7 +29,6 @@ public:
     void SetUp() override
     {
         if (!QApplication::instance()) {
-            preferHungarianSystemTexts();
             application_ = std::make_unique<QApplication>(argc_, argv_);
             Theme::apply(*application_);
             installHungarianQtTexts(*application_);

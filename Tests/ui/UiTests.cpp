@@ -13,11 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractProxyModel>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHelpEvent>
 #include <QHBoxLayout>
 #include <QImage>
@@ -26,14 +30,11 @@
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QToolTip>
 
-#include <cstdlib>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace ondexa {
 namespace {
@@ -224,6 +225,15 @@ TEST(Elided, ALongTextEndsInAnEllipsisWithTheWholeTextAsTooltip)
     EXPECT_TRUE(label.toolTip().isEmpty());
     EXPECT_LT(label.minimumSizeHint().width(), 40) << "it takes the width it is given";
 
+    // Drawn by hand: whole, whole letters and "…", or nothing at all.
+    const QFontMetricsF metrics(label.font());
+    EXPECT_EQ(elidedToFit(metrics, "Mikrofon", 200), "Mikrofon");
+    const QString fitted = elidedToFit(metrics, name, 90);
+    EXPECT_TRUE(fitted.endsWith(QStringLiteral("…")) && name.startsWith(fitted.chopped(1))) << fitted.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(fitted), 90);
+    EXPECT_EQ(elidedToFit(metrics, name, 2), "");
+    EXPECT_EQ(elidedToFit(metrics, name, -10), "");
+
     ElidedComboBox picker;
     picker.addItem(name);
     picker.addItem("USB mikrofon");
@@ -246,11 +256,8 @@ TEST(QtTexts, StandardButtonsDatesAndTypeNamesSpeakHungarian)
 {
     // Installed for the whole run by the test application, as the program does.
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Mégse");
-    // Dates: ours, and the system locale's that the file dialog writes.
-    const QDate december(2026, 12, 7);
     EXPECT_EQ(QLocale().language(), QLocale::Hungarian);
-    EXPECT_EQ(QLocale().toString(december, "MMM"), "dec.");
-    EXPECT_EQ(QLocale::system().toString(december, QLocale::LongFormat), "2026. december 7., hétfő");
+    EXPECT_EQ(QLocale().toString(QDate(2026, 12, 7), "MMM"), "dec.");
     // The system's type names where ours don't reach, ours for what we show.
     EXPECT_EQ(QMimeDatabase().mimeTypeForName("video/quicktime").comment(), "QuickTime videó");
     const struct {
@@ -260,35 +267,36 @@ TEST(QtTexts, StandardButtonsDatesAndTypeNamesSpeakHungarian)
                  {"kép.jpeg", "JPEG-kép"}, {"Projekt.vdlproj", "Vendalum-projekt"}, {"jegyzet.txt", ""}};
     for (const auto& t : types) EXPECT_EQ(fileTypeName(QFileInfo(t.file)), t.name) << t.file;
     EXPECT_EQ(fileTypeName(QFileInfo(QDir::tempPath())), "Mappa");
-    QFileDialog dialog;
-    nameFileTypes(dialog);
-    ASSERT_TRUE(dialog.iconProvider());
-    EXPECT_EQ(dialog.iconProvider()->type(QFileInfo("Felvétel.mov")), "MOV-videó");
-    EXPECT_FALSE(dialog.iconProvider()->type(QFileInfo("jegyzet.txt")).isEmpty());
 }
 
-TEST(QtTexts, OnlyTheTimeAndMessageCategoriesBecomeHungarian)
+TEST(QtTexts, OurFileDialogsWriteTypesSizesAndDatesInHungarian)
 {
-    const char* names[] = {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LC_MESSAGES", "LC_MONETARY"};
-    std::vector<std::optional<std::string>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
-        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    const QTemporaryDir folder;
+    const QString movie = folder.filePath("Felvétel.mov");
+    {
+        QFile file(movie);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(2048, 'x'));
+        file.flush();  // a later write would move the time again
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), QFileDevice::FileModificationTime));
     }
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
-    unsetenv("LC_NUMERIC");
-    setenv("LC_MONETARY", "fr_FR.UTF-8", 1);
-    preferHungarianSystemTexts();
-    const auto value = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : "-"); };
-    EXPECT_EQ(value("LC_ALL"), "-");
-    EXPECT_EQ(value("LC_NUMERIC"), "de_DE.UTF-8");  // numbers as the user writes them
-    EXPECT_EQ(value("LC_MONETARY"), "fr_FR.UTF-8");  // a category of its own stays
-    EXPECT_EQ(value("LC_TIME"), "hu_HU.UTF-8");
-    EXPECT_EQ(value("LC_MESSAGES"), "hu_HU.UTF-8");
-    for (std::size_t i = 0; i < saved.size(); ++i) {
-        if (saved[i]) setenv(names[i], saved[i]->c_str(), 1);
-        else unsetenv(names[i]);
-    }
+    QFileDialog dialog(nullptr, "Exportálás", folder.path());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    speakHungarian(dialog);
+    ASSERT_TRUE(dialog.iconProvider());
+    EXPECT_EQ(dialog.iconProvider()->type(QFileInfo(movie)), "MOV-videó");
+    EXPECT_FALSE(dialog.iconProvider()->type(QFileInfo("jegyzet.txt")).isEmpty());
+    // The columns as the dialog's list shows them.
+    auto* proxy = dialog.proxyModel();
+    ASSERT_TRUE(proxy);
+    auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+    ASSERT_TRUE(files);
+    const QModelIndex name = proxy->mapFromSource(files->index(movie));
+    const QString date = name.siblingAtColumn(3).data().toString();
+    EXPECT_EQ(date, QLocale().toString(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), QLocale::ShortFormat));
+    EXPECT_FALSE(date.contains("Dec")) << date.toStdString();
+    EXPECT_EQ(name.siblingAtColumn(1).data().toString(), QLocale().formattedDataSize(2048));
+    EXPECT_EQ(name.siblingAtColumn(2).data().toString(), "MOV-videó");
 }
 
 TEST(VendalumHeader, IconIsAlways46AndTitleIsMetal)

@@ -22,7 +22,6 @@ int main(int argc, char** argv)
     // FFmpeg would otherwise write its warnings to the terminal.
     av_log_set_level(AV_LOG_ERROR);
 
-    preferHungarianSystemTexts();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vendalum");
     QApplication::setOrganizationName("Vendalum");

@@ -22,7 +22,7 @@ QFileDialog* makeSaveDialog(QWidget* parent, const QString& title, const std::fi
     dialog->setLabelText(QFileDialog::LookIn, "Hely:");
     dialog->setLabelText(QFileDialog::FileName, "Fájlnév:");
     dialog->setLabelText(QFileDialog::FileType, "Típus:");
-    nameFileTypes(*dialog);
+    speakHungarian(*dialog);
     return dialog;
 }
 

@@ -1,6 +1,7 @@
 #include "Ondexa/timeline/TimelinePainting.h"
 
 #include "Ondexa/timeline/TimelineSymbols.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -250,10 +251,7 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
         x += side + QFontMetricsF(p.font()).horizontalAdvance(QLatin1Char(' '));
     }
     // A narrow clip ends its name in "…" rather than mid-letter.
-    const double room = r.right() - x - 4;
-    if (room > 0)
-        drawLeading(p, QPointF(x, y),
-                    QFontMetricsF(p.font()).elidedText(clipLabel(track, clip), Qt::ElideRight, room));
+    drawLeading(p, QPointF(x, y), elidedToFit(QFontMetricsF(p.font()), clipLabel(track, clip), r.right() - x - 4));
     p.restore();
 }
 

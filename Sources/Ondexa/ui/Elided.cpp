@@ -1,6 +1,7 @@
 #include "Ondexa/ui/Elided.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStyleOptionComboBox>
@@ -8,6 +9,13 @@
 #include <QToolTip>
 
 namespace ondexa {
+
+QString elidedToFit(const QFontMetricsF& metrics, const QString& text, double width)
+{
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    if (metrics.horizontalAdvance(QStringLiteral("…")) > width) return {};
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
 
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text)
 {

@@ -3,7 +3,13 @@
 #include <QComboBox>
 #include <QWidget>
 
+class QFontMetricsF;
+
 namespace ondexa {
+
+// `text` as it fits in `width`: whole, or whole letters and "…"; empty where
+// not even the ellipsis fits. For text drawn by hand (the timeline's clips).
+QString elidedToFit(const QFontMetricsF& metrics, const QString& text, double width);
 
 // One line of text that ends in "…" where it does not fit, never cut
 // mid-letter; while cut, the whole text is its tooltip. It asks for its whole

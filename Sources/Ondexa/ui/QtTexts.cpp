@@ -4,18 +4,16 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHash>
+#include <QIdentityProxyModel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
-#include <cstdlib>
-
 namespace ondexa {
 
 namespace {
-
-constexpr const char* kHungarian = "hu_HU.UTF-8";
 
 class FileTypeNames : public QFileIconProvider {
 public:
@@ -26,23 +24,30 @@ public:
     }
 };
 
-} // namespace
+// The file dialog's model with its size and date columns in the default
+// (Hungarian) locale.
+class HungarianFileColumns : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
 
-void preferHungarianSystemTexts()
-{
-    // LC_ALL outranks every category: its value goes to each category it
-    // covered, so that only the time and message categories change.
-    const char* all = std::getenv("LC_ALL");
-    if (all && *all) {
-        const std::string value = all;
-        for (const char* category : {"LC_NUMERIC", "LC_MONETARY", "LC_MEASUREMENT", "LC_PAPER", "LC_CTYPE",
-                                     "LC_COLLATE"})
-            setenv(category, value.c_str(), 0);
-        unsetenv("LC_ALL");
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role == Qt::DisplayRole && files && (index.column() == kSizeColumn || index.column() == kDateColumn)) {
+            const QFileInfo info = files->fileInfo(mapToSource(index));
+            if (index.column() == kDateColumn) return QLocale().toString(info.lastModified(), QLocale::ShortFormat);
+            if (info.isFile()) return QLocale().formattedDataSize(info.size());
+        }
+        return QIdentityProxyModel::data(index, role);
     }
-    setenv("LC_TIME", kHungarian, 1);
-    setenv("LC_MESSAGES", kHungarian, 1);
-}
+
+private:
+    // QFileSystemModel's columns: name, size, type, date modified.
+    static constexpr int kSizeColumn = 1;
+    static constexpr int kDateColumn = 3;
+};
+
+} // namespace
 
 bool installHungarianQtTexts(QCoreApplication& application)
 {
@@ -68,11 +73,12 @@ QString fileTypeName(const QFileInfo& file)
     return names.value(file.suffix().toLower());
 }
 
-void nameFileTypes(QFileDialog& dialog)
+void speakHungarian(QFileDialog& dialog)
 {
     // One for the process: a dialog does not own its provider.
     static FileTypeNames* const provider = new FileTypeNames;
     dialog.setIconProvider(provider);
+    dialog.setProxyModel(new HungarianFileColumns(&dialog));
 }
 
 } // namespace ondexa

@@ -8,12 +8,6 @@ class QFileInfo;
 
 namespace ondexa {
 
-// The user's locale for the texts the program does not write itself (the
-// file dialog's dates, month names): Hungarian, whatever the desktop's
-// language. Numbers keep the user's own settings. Before the application
-// object is made: Qt reads these once.
-void preferHungarianSystemTexts();
-
 // Qt's own texts (the file dialog's columns, standard buttons, context menus)
 // in Hungarian, like the rest of the program, and Hungarian as the default
 // locale (dates, MIME type names). False when the translation is not
@@ -24,7 +18,8 @@ bool installHungarianQtTexts(QCoreApplication& application);
 // program reads and writes, and for folders; empty for the rest, which get
 // the system's name.
 QString fileTypeName(const QFileInfo& file);
-// A file dialog of ours names types as above.
-void nameFileTypes(QFileDialog& dialog);
+// A file dialog of ours names types as above and writes sizes and dates in
+// Hungarian; Qt's own model writes them in the desktop's locale.
+void speakHungarian(QFileDialog& dialog);
 
 } // namespace ondexa

@@ -47,7 +47,7 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
                             "*.tif *.tiff *.webp *.heic)"});
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    nameFileTypes(*dialog);
+    speakHungarian(*dialog);
     // One answer whichever way the dialog ends.
     auto answered = std::make_shared<bool>(false);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen, answered](const QString& file) {
