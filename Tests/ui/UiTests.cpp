@@ -267,6 +267,9 @@ TEST(QtTexts, StandardButtonsDatesAndTypeNamesSpeakHungarian)
                  {"kép.jpeg", "JPEG-kép"}, {"Projekt.vdlproj", "Vendalum-projekt"}, {"jegyzet.txt", ""}};
     for (const auto& t : types) EXPECT_EQ(fileTypeName(QFileInfo(t.file)), t.name) << t.file;
     EXPECT_EQ(fileTypeName(QFileInfo(QDir::tempPath())), "Mappa");
+    const QTemporaryDir packages;
+    ASSERT_TRUE(QDir(packages.path()).mkdir("Bemutató.vdlproj"));
+    EXPECT_EQ(fileTypeName(QFileInfo(QDir(packages.path()).filePath("Bemutató.vdlproj"))), "Vendalum-projekt");
 }
 
 TEST(QtTexts, OurFileDialogsWriteTypesSizesAndDatesInHungarian)

@@ -62,7 +62,6 @@ bool installHungarianQtTexts(QCoreApplication& application)
 
 QString fileTypeName(const QFileInfo& file)
 {
-    if (file.isDir()) return QStringLiteral("Mappa");
     static const QHash<QString, QString> names = {
         {"mov", "MOV-videó"},   {"mp4", "MP4-videó"},   {"m4v", "M4V-videó"},   {"mkv", "MKV-videó"},
         {"webm", "WebM-videó"}, {"avi", "AVI-videó"},   {"m4a", "M4A-hang"},    {"png", "PNG-kép"},
@@ -70,7 +69,10 @@ QString fileTypeName(const QFileInfo& file)
         {"tif", "TIFF-kép"},    {"tiff", "TIFF-kép"},   {"webp", "WebP-kép"},   {"heic", "HEIC-kép"},
         {"vdlproj", "Vendalum-projekt"},
     };
-    return names.value(file.suffix().toLower());
+    // A project package is a folder with our suffix: named by the suffix.
+    const QString ours = names.value(file.suffix().toLower());
+    if (ours.isEmpty() && file.isDir()) return QStringLiteral("Mappa");
+    return ours;
 }
 
 void speakHungarian(QFileDialog& dialog)

@@ -15,8 +15,8 @@ namespace ondexa {
 bool installHungarianQtTexts(QCoreApplication& application);
 
 // The name the file dialogs show for a file's type: ours for the types the
-// program reads and writes, and for folders; empty for the rest, which get
-// the system's name.
+// program reads and writes (project packages, folders themselves, included),
+// and for folders; empty for the rest, which get the system's name.
 QString fileTypeName(const QFileInfo& file);
 // A file dialog of ours names types as above and writes sizes and dates in
 // Hungarian; Qt's own model writes them in the desktop's locale.
