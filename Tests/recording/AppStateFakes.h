@@ -80,11 +80,13 @@ struct FakeSystem {
     platform::ScreenAccess screenAccess{true, {}};
     bool soundAllowed = true;
     std::string soundRefusal = "A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást (Connection refused).";
+    bool soundRefusedAccess = false;  // when not allowed: turned away, not down
     std::vector<std::string> deniedCameras;
     platform::ScreenContent content;
     bool contentFails = false;
     std::vector<CameraCapture::Device> cameras;
     bool cameraFails = false;
+    std::optional<platform::CameraError::Kind> cameraOpenError;  // how opening the camera fails
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
     int micsMade = 0;  // captures opened
@@ -161,7 +163,8 @@ inline AppState::Environment FakeSystem::environment()
     AppState::Environment env;
     env.screenAccess = [this] { return screenAccess; };
     env.soundAccess = [this] {
-        return soundAllowed ? platform::SoundAccess{true, {}} : platform::SoundAccess{false, soundRefusal};
+        return soundAllowed ? platform::SoundAccess{true, {}}
+                            : platform::SoundAccess{false, soundRefusal, soundRefusedAccess};
     };
     env.cameraAccessDenied = [this](const CameraCapture::Device& d) {
         return std::find(deniedCameras.begin(), deniedCameras.end(), d.uniqueID) != deniedCameras.end();
@@ -173,6 +176,7 @@ inline AppState::Environment FakeSystem::environment()
     env.cameraDevices = [this] { return cameras; };
     env.makeCamera = [this](const CameraCapture::Device& d) -> std::unique_ptr<CameraCapture> {
         if (cameraFails) throw std::runtime_error("A kamera nem használható: " + d.name);
+        if (cameraOpenError) throw platform::CameraError(*cameraOpenError, "A kamera nem nyitható meg: " + d.name);
         return nullptr;
     };
     env.micDevices = [this] { return mics; };

@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -36,6 +37,18 @@ inline double psnr(const QImage& a, const QImage& b)
 {
     const double mse = meanOverChannels(a, b, [](int d) { return double(d) * d; });
     return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 100;
+}
+
+// The largest difference in luma (0–255) between two pictures of one size:
+// whether a change can be seen at all.
+inline int largestLumaDifference(const QImage& a, const QImage& b)
+{
+    int largest = 0;
+    const QImage p = a.convertToFormat(QImage::Format_RGB32), q = b.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < std::min(p.height(), q.height()); ++y)
+        for (int x = 0; x < std::min(p.width(), q.width()); ++x)
+            largest = std::max(largest, std::abs(qGray(p.pixel(x, y)) - qGray(q.pixel(x, y))));
+    return largest;
 }
 
 } // namespace fixtures

@@ -1,5 +1,7 @@
 #include "Ondexa/editor/SaveDialog.h"
 
+#include "Ondexa/ui/QtTexts.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -55,6 +57,7 @@ QFileDialog* makeSaveDialog(QWidget* parent, const QString& title, const std::fi
     dialog->setLabelText(QFileDialog::LookIn, "Hely:");
     dialog->setLabelText(QFileDialog::FileName, "Fájlnév:");
     dialog->setLabelText(QFileDialog::FileType, "Típus:");
+    speakHungarian(*dialog);
     return dialog;
 }
 

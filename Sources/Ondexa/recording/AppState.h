@@ -364,7 +364,8 @@ private:
     // thread afterwards, unless this controller is gone by then.
     using MainThreadStep = std::function<void(AppState&)>;
     void askSoundServer(std::function<MainThreadStep()> work);
-    void failStart(const std::string& description, std::function<void()> done);
+    // `description` follows "Nem sikerült elindítani a felvételt: " unless it is a whole message.
+    void failStart(const std::string& description, std::function<void()> done, bool wholeMessage = false);
     void recorderStarted(std::function<void()> done);
     void clockTick();
     void hideWindows();
@@ -414,6 +415,7 @@ private:
     std::optional<QDateTime> startDate_;
     QElapsedTimer startClock_;                // monotonic twin of startDate_ for elapsed
     std::unique_ptr<HotKey> hotKey_;
+    std::string hotKeyNotice_;  // told once at start-up: another program holds the hot key
     std::shared_ptr<void> clickMonitor_;      // the monitor's token; null when none runs
     std::vector<ClickEntry> clickLog_;
     std::vector<PointerEntry> cursorLog_;

@@ -5,6 +5,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/model/RecordingInfo.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AreaHighlight.h"
 #include "Ondexa/recording/MicCapture.h"
 
@@ -26,6 +27,26 @@ constexpr double kMinimumAreaSide = 16;
 void finished(const std::function<void()>& done)
 {
     if (done) done();
+}
+
+// A start that fails with a sentence of its own, not a technical reason.
+class StartRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A camera we may not open or another program holds says so in its own
+// words; its technical detail goes to the log.
+std::unique_ptr<CameraCapture> openCamera(const AppState::Environment& env, const CameraCapture::Device& device)
+{
+    try {
+        return env.makeCamera(device);
+    } catch (const platform::CameraError& error) {
+        using Kind = platform::CameraError::Kind;
+        if (error.kind() != Kind::busy && error.kind() != Kind::permissionDenied) throw;
+        logLine(error.what());
+        throw StartRefused(error.kind() == Kind::busy ? access::cameraBusy() : access::cameraDenied());
+    }
 }
 
 } // namespace
@@ -57,9 +78,7 @@ void AppState::startRecording(std::function<void()> done)
     if (!access.granted) {
         if (!access.reason.empty()) logLine(access.reason);
         setNeedsScreenPermission(true);
-        setErrorMessage("Nincs engedély a képernyő felvételéhez. Rendszerbeállítások → Adatvédelem és biztonság → "
-                        "Képernyő- és rendszerhangfelvétel: kapcsold be a Vendalumot, majd lépj ki és indítsd újra "
-                        "az appot.");
+        setErrorMessage(access::screenRefused(access));
         return finished(done);
     }
 
@@ -94,8 +113,7 @@ void AppState::soundChecked(SoundCheck check, std::function<void()> done)
     }
     if (!check.access.granted) {
         if (!check.access.reason.empty()) logLine(check.access.reason);
-        return stop("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
-                    "Mikrofon: kapcsold be a Vendalumot.");
+        return stop(access::soundRefusedAtStart(check.access));
     }
     if (!check.listFailure.empty()) logLine("A hangbemenetek listája nem olvasható: " + check.listFailure);
     // The list as the server has it now: a device gone since the last
@@ -130,8 +148,7 @@ void AppState::checkCamera(std::function<void()> done)
         // A camera that is not there is reported when the target is resolved.
         for (const auto& device : env_.cameraDevices()) {
             if (device.uniqueID == cameraID_ && env_.cameraAccessDenied(device)) {
-                setErrorMessage("Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → "
-                                "Kamera: kapcsold be a Vendalumot.");
+                setErrorMessage(access::cameraDenied());
                 return finished(done);
             }
         }
@@ -180,7 +197,7 @@ void AppState::launch(std::function<void()> done)
             const auto it = std::find_if(devices.begin(), devices.end(),
                                          [&](const auto& d) { return d.uniqueID == cameraID_; });
             if (it == devices.end()) throw OndexaError("A kiválasztott kamera nem található.");
-            camera = env_.makeCamera(*it);
+            camera = openCamera(env_, *it);
         }
 
         Environment::RecorderRequest request;
@@ -198,6 +215,8 @@ void AppState::launch(std::function<void()> done)
         recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description) {
             if (self) self->captureStopped(description);
         });
+    } catch (const StartRefused& refusal) {
+        return failStart(refusal.what(), std::move(done), true);
     } catch (const std::exception& error) {
         return failStart(error.what(), std::move(done));
     }
@@ -218,12 +237,12 @@ void AppState::launch(std::function<void()> done)
     });
 }
 
-void AppState::failStart(const std::string& description, std::function<void()> done)
+void AppState::failStart(const std::string& description, std::function<void()> done, bool wholeMessage)
 {
     recorder_.reset();
     setPhase(Phase::idle);
     setNeedsScreenPermission(!env_.screenAccess().granted);
-    setErrorMessage("Nem sikerült elindítani a felvételt: " + description);
+    setErrorMessage(wholeMessage ? description : "Nem sikerült elindítani a felvételt: " + description);
     showWindows();
     finished(done);
 }

@@ -1,6 +1,7 @@
 #include "Ondexa/timeline/TimelinePainting.h"
 
 #include "Ondexa/timeline/TimelineSymbols.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -249,7 +250,8 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
         p.drawPixmap(QPointF(x, y - side / 2.0), tintedSymbol(Symbols::chain, white(0.9), side, p.device()->devicePixelRatioF()));
         x += side + QFontMetricsF(p.font()).horizontalAdvance(QLatin1Char(' '));
     }
-    drawLeading(p, QPointF(x, y), clipLabel(track, clip));
+    // A narrow clip ends its name in "…" rather than mid-letter.
+    drawLeading(p, QPointF(x, y), elidedToFit(QFontMetricsF(p.font()), clipLabel(track, clip), r.right() - x - 4));
     p.restore();
 }
 

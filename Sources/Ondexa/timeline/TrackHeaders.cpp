@@ -3,6 +3,7 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Ondexa/timeline/TimelineSymbols.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Theme.h"
 #include "Ondexa/ui/WheelPassing.h"
 
@@ -36,37 +37,6 @@ QColor kindTint(MediaKind kind)
     }
     return Theme::blue();
 }
-
-// One line of text, cut with an ellipsis where the header is too narrow.
-class ElidedLabel final : public QWidget {
-public:
-    explicit ElidedLabel(QWidget* parent) : QWidget(parent)
-    {
-        setFont(Theme::font(Theme::captionSize));
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-    void setText(const QString& text)
-    {
-        if (text == text_) return;
-        text_ = text;
-        update();
-    }
-    const QString& text() const { return text_; }
-    QSize sizeHint() const override { return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setPen(Theme::primary());
-        painter.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(text_, Qt::ElideRight, width()));
-    }
-
-private:
-    QString text_;
-};
 
 // A borderless icon button of the header.
 QToolButton* toggleButton(QWidget* parent)
@@ -123,7 +93,12 @@ public:
         kind_->setFixedWidth(16);
         kind_->setAlignment(Qt::AlignCenter);
         kind_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        name_ = new ElidedLabel(this);
+        name_ = new ElidedLabel({}, this);
+        name_->setFont(Theme::font(Theme::captionSize));
+        name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        QPalette ink = name_->palette();
+        ink.setColor(QPalette::WindowText, Theme::primary());
+        name_->setPalette(ink);
         layout->addWidget(handle_);
         layout->addWidget(kind_);
         layout->addWidget(name_, 1);

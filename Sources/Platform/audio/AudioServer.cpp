@@ -259,10 +259,28 @@ std::string AudioServer::systemSoundSource()
 
 std::string AudioServer::channelLabel(const std::string& position)
 {
-    const pa_channel_position_t p = pa_channel_position_from_string(position.c_str());
-    if (p == PA_CHANNEL_POSITION_INVALID || p == PA_CHANNEL_POSITION_MONO) return {};
-    if (p >= PA_CHANNEL_POSITION_AUX0 && p <= PA_CHANNEL_POSITION_AUX31) return {};
-    return text(pa_channel_position_to_pretty_string(p));
+    // Our own names: the server's follow the user's locale, the program speaks Hungarian.
+    switch (pa_channel_position_from_string(position.c_str())) {
+    case PA_CHANNEL_POSITION_FRONT_LEFT: return "Bal első";
+    case PA_CHANNEL_POSITION_FRONT_RIGHT: return "Jobb első";
+    case PA_CHANNEL_POSITION_FRONT_CENTER: return "Középső első";
+    case PA_CHANNEL_POSITION_REAR_LEFT: return "Bal hátsó";
+    case PA_CHANNEL_POSITION_REAR_RIGHT: return "Jobb hátsó";
+    case PA_CHANNEL_POSITION_REAR_CENTER: return "Középső hátsó";
+    case PA_CHANNEL_POSITION_LFE: return "Mélysugárzó";
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER: return "Bal első belső";
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER: return "Jobb első belső";
+    case PA_CHANNEL_POSITION_SIDE_LEFT: return "Bal oldalsó";
+    case PA_CHANNEL_POSITION_SIDE_RIGHT: return "Jobb oldalsó";
+    case PA_CHANNEL_POSITION_TOP_CENTER: return "Felső középső";
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT: return "Felső bal első";
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT: return "Felső jobb első";
+    case PA_CHANNEL_POSITION_TOP_FRONT_CENTER: return "Felső középső első";
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT: return "Felső bal hátsó";
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT: return "Felső jobb hátsó";
+    case PA_CHANNEL_POSITION_TOP_REAR_CENTER: return "Felső középső hátsó";
+    default: return {};  // mono, auxN and unknown tokens say nothing beyond the number
+    }
 }
 
 std::string noAnswerSentence()
@@ -277,6 +295,9 @@ SoundAccess SoundAccess::check()
     SoundAccess access;
     try {
         access.granted = AudioServer::shared() != nullptr;
+    } catch (const AudioError& error) {
+        access.reason = error.what();
+        access.refused = error.code() == PA_ERR_ACCESS || error.code() == PA_ERR_AUTHKEY;
     } catch (const std::exception& error) {
         access.reason = error.what();
     }

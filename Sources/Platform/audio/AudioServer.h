@@ -87,8 +87,7 @@ public:
     int lastError() const;
 
     // A position token of a channel map ("front-left", "aux3", "mono") as a
-    // person reads it: the server's own name of the position, in the
-    // program's language where the server has it; empty for "mono", the
+    // person reads it, in Hungarian ("Bal első"); empty for "mono", the
     // numbered "auxN" positions and unknown tokens, which say nothing
     // beyond the channel's number.
     static std::string channelLabel(const std::string& position);
@@ -113,6 +112,9 @@ private:
 struct SoundAccess {
     bool granted = false;
     std::string reason;  // Hungarian; empty when granted
+    // The server answered and turned us away (access, authentication key);
+    // false when it is not running or not reachable.
+    bool refused = false;
 
     // Blocks up to AudioServer::answerDeadline: not on the main thread.
     static SoundAccess check();

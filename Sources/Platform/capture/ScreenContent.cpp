@@ -235,9 +235,11 @@ ScreenAccess ScreenAccess::check()
     ScreenAccess access;
     if (xcb::displayName().empty()) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        access.reason = (wayland && *wayland)
+        const bool waylandOnly = wayland && *wayland;
+        access.reason = waylandOnly
                             ? "Wayland munkamenet X kijelző nélkül: a képernyőfelvételhez X11 vagy XWayland kell."
                             : "Nincs X kijelző: a DISPLAY környezeti változó üres.";
+        access.refusal = waylandOnly ? ScreenAccess::Refusal::waylandOnly : ScreenAccess::Refusal::noDisplay;
         return access;
     }
     try {
@@ -249,11 +251,13 @@ ScreenAccess ScreenAccess::check()
         xcb::Error owned(error);
         if (!image) {
             access.reason = xcb::withXError("Az X kijelző nem adott képet a képernyőről.", error);
+            access.refusal = ScreenAccess::Refusal::refused;
             return access;
         }
         access.granted = true;
     } catch (const CaptureError& e) {
         access.reason = e.what();
+        access.refusal = ScreenAccess::Refusal::noDisplay;
     }
     return access;
 }

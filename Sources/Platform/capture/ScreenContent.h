@@ -60,6 +60,10 @@ struct ScreenContent {
 struct ScreenAccess {
     bool granted = false;
     std::string reason;  // Hungarian; empty when granted
+    // Why not, for the user's sentence: no X display to talk to, a Wayland
+    // session without one, or a display that would not give a picture.
+    enum class Refusal { none, noDisplay, waylandOnly, refused };
+    Refusal refusal = Refusal::none;
 
     static ScreenAccess check();
 };

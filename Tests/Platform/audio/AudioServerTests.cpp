@@ -219,6 +219,9 @@ TEST(AudioServerDeathTest, aServerThatRefusesUsIsAClearError)
     EXPECT_EXIT(
         {
             setenv("PULSE_SERVER", "unix:/nonexistent/ondexa/native", 1);
+            // Not there is not turned away: the user's sentence differs.
+            const SoundAccess access = SoundAccess::check();
+            if (access.granted || access.refused || access.reason.empty()) std::exit(4);
             try {
                 AudioServer::shared();
             } catch (const AudioError& error) {
@@ -326,9 +329,12 @@ TEST(AudioServer, namesAChannelPositionOnlyWhenItSaysMoreThanItsNumber)
         {"aux31", ""},
         {"bogus", ""},
         {"", ""},
-        {"front-left", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_FRONT_LEFT)},
-        {"rear-right", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_REAR_RIGHT)},
-        {"lfe", pa_channel_position_to_pretty_string(PA_CHANNEL_POSITION_LFE)},
+        {"front-left", "Bal első"},  // Hungarian whatever the locale
+        {"front-right", "Jobb első"},
+        {"rear-right", "Jobb hátsó"},
+        {"side-left", "Bal oldalsó"},
+        {"top-rear-center", "Felső középső hátsó"},
+        {"lfe", "Mélysugárzó"},
     };
     for (const auto& [token, label] : cases) EXPECT_EQ(AudioServer::channelLabel(token), label) << token;
     EXPECT_NE(AudioServer::channelLabel("front-left"), "front-left");

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 
@@ -69,4 +71,35 @@ TEST(ScreenContent, ListsMappedTopLevelsWithTitlePidAndFrameLeavingOutOurOwn)
     const ScreenContent all = ScreenContent::fetch({.excludeOwnProcess = false});
     EXPECT_GE(indexOf(all, own.id()), 0);
     EXPECT_LT(indexOf(all, own.id()), indexOf(all, named.id()));
+}
+
+TEST(ScreenAccess, TellsWhyTheScreenCannotBeAskedForAPicture)
+{
+    ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    using Refusal = platform::ScreenAccess::Refusal;
+    const platform::ScreenAccess granted = platform::ScreenAccess::check();
+    EXPECT_TRUE(granted.granted) << granted.reason;
+    EXPECT_EQ(granted.refusal, Refusal::none);
+
+    // The environment as a desktop without X leaves it; put back afterwards.
+    const std::string display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string waylandBefore = wayland ? wayland : "";
+    unsetenv("DISPLAY");
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    const platform::ScreenAccess waylandOnly = platform::ScreenAccess::check();
+    unsetenv("WAYLAND_DISPLAY");
+    const platform::ScreenAccess none = platform::ScreenAccess::check();
+    setenv("DISPLAY", ":9999", 1);  // no server there
+    const platform::ScreenAccess unreachable = platform::ScreenAccess::check();
+    setenv("DISPLAY", display.c_str(), 1);
+    if (wayland) setenv("WAYLAND_DISPLAY", waylandBefore.c_str(), 1);
+
+    EXPECT_FALSE(waylandOnly.granted);
+    EXPECT_EQ(waylandOnly.refusal, Refusal::waylandOnly);
+    EXPECT_FALSE(none.granted);
+    EXPECT_EQ(none.refusal, Refusal::noDisplay);
+    EXPECT_FALSE(unreachable.granted);
+    EXPECT_EQ(unreachable.refusal, Refusal::noDisplay);
+    EXPECT_FALSE(unreachable.reason.empty());
 }

@@ -7,6 +7,7 @@
 #include "Ondexa/editor/inspector/PartnerRows.h"
 #include "Ondexa/editor/inspector/PointerStyleRows.h"
 #include "Ondexa/editor/inspector/TrackSection.h"
+#include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 #include "Ondexa/ui/ToggleSwitch.h"
@@ -48,6 +49,7 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
     dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    speakHungarian(*dialog);
     // One answer whichever way the dialog ends.
     auto answered = std::make_shared<bool>(false);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen, answered](const QString& file) {

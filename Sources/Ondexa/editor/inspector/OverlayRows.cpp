@@ -9,6 +9,7 @@
 #include "Ondexa/rendering/OverlayRenderer.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleStyle.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 #include "Ondexa/ui/WheelPassing.h"
 
@@ -166,8 +167,8 @@ void OverlayRows::buildTextRows()
     // Joined segments; the chosen one in the accent colour.
     alignmentRow->setStyleSheet(
         QString("QToolButton { border: 1px solid rgba(255, 255, 255, 30); background: rgba(255, 255, 255, 22); "
-                "padding: 3px 6px; } QToolButton:checked { background: %1; border-color: %1; }")
-            .arg(Theme::accent().name()));
+                "padding: 3px 6px; } ")
+        + toggleStyleSheet());
     alignment_ = new QButtonGroup(alignmentRow);
     alignment_->setExclusive(true);
     for (std::size_t i = 0; i < kAlignments.size(); ++i) {
