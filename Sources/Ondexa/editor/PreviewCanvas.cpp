@@ -3,6 +3,7 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelDeltas.h"
 
 #include <QEasingCurve>
 #include <QLinearGradient>
@@ -191,11 +192,12 @@ void PreviewCanvas::resizeEvent(QResizeEvent* event)
 void PreviewCanvas::wheelEvent(QWheelEvent* event)
 {
     event->accept();
-    const bool precise = !event->pixelDelta().isNull();
+    const QPoint pixels = preciseDelta(*event);
+    const bool precise = !pixels.isNull();
     const bool command = event->modifiers() & Qt::ControlModifier;
     const QPointF anchor = event->position() - QPointF(width() / 2.0, height() / 2.0);
     if (precise && !command) {
-        const QPointF delta = event->pixelDelta();
+        const QPointF delta = pixels;
         if (scale_ > 1) {
             setView(scale_, offset_ + delta);
             clampOffset();
@@ -207,7 +209,7 @@ void PreviewCanvas::wheelEvent(QWheelEvent* event)
         return;
     }
     // A wheel's notch is 120 eighths of a degree; turned away from the user it zooms in.
-    const double dy = precise ? event->pixelDelta().y() : event->angleDelta().y() / 120.0;
+    const double dy = precise ? zoomDelta(pixels) : zoomDelta(event->angleDelta()) / 120.0;
     zoom(1 + dy / (precise ? 100.0 : 10.0), anchor);
 }
 
