@@ -4,6 +4,7 @@
 
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/PreviewCanvas.h"
+#include "Ondexa/ui/WheelDeltas.h"
 #include "editing/EditTestSupport.h"
 #include "support/TempFolder.h"
 #include "support/WidgetTestApplication.h"
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -123,6 +125,9 @@ TEST_F(PreviewCanvasTest, WheelAndTrackpadZoomByTheirOwnRules)
         {"a wheel notch away from the user zooms in", 1, {}, {0, 120}, {}, 1.1},
         {"a wheel notch towards the user zooms out", 1, {}, {0, -120}, {}, 0.9},
         {"a wheel zooms with Ctrl alike", 1, {}, {0, 120}, Qt::ControlModifier, 1.1},
+        // The X server hands a wheel turned with Alt on as a sideways one.
+        {"a wheel zooms with Alt too", 1, {}, {120, 0}, Qt::AltModifier, 1.1},
+        {"a wheel zooms out with Alt", 1, {}, {-120, 0}, Qt::AltModifier, 0.9},
         {"ten notches back land exactly on the least", 1, {}, {0, -1200}, {}, 0.2},
         {"the most is 8", 4, {}, {0, 1200}, {}, 8},
         {"a trackpad scrolling down at 100 % does nothing", 1, {0, 10}, {}, {}, 1},
@@ -174,6 +179,41 @@ TEST_F(PreviewCanvasTest, AMouseWithoutATrackpadPansWithItsSidewaysWheelAndTheMi
     mouse(QEvent::MouseButtonRelease, {260, 150}, Qt::MiddleButton, Qt::NoButton);
     EXPECT_EQ(canvas->offset(), QPointF(0, 0));
     EXPECT_DOUBLE_EQ(canvas->scale(), 1);
+}
+
+TEST_F(PreviewCanvasTest, ATouchpadToldFromAWheelPansAndZoomsByTheTrackpadsRules)
+{
+    // Qt on X11 gives a touchpad's scrolling as angle deltas alone; the
+    // judgement of its device turns them back into pixels (15 units a step).
+    std::vector<QPoint> asked;
+    setSmoothScrolling([&](qint64, QPoint angle) -> std::optional<QPointF> {
+        asked.push_back(angle);
+        if (std::abs(angle.x()) % 120 == 0 && std::abs(angle.y()) % 120 == 0) return std::nullopt;  // notches
+        return QPointF(angle) * 15 / 120;
+    });
+    make({400, 300});
+    zoomTo(2);
+    const QPointF before = canvas->offset();
+    EXPECT_TRUE(wheel({}, {-80, 40}));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 2) << "zoomed in, two fingers pan";
+    EXPECT_EQ(canvas->offset(), before + QPointF(-10, 5));
+    EXPECT_TRUE(wheel({}, {0, 120}));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 2.2) << "a wheel's notch still zooms";
+
+    zoomTo(1);
+    EXPECT_TRUE(wheel({}, {0, 80}));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 1) << "scrolling down at 100 % does nothing";
+    EXPECT_TRUE(wheel({}, {0, -80}));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 0.9);
+
+    // Where Qt gave pixels they stand; the judgement is not asked.
+    zoomTo(2);
+    asked.clear();
+    const QPointF start = canvas->offset();
+    EXPECT_TRUE(wheel({0, 7}, {0, 56}));
+    EXPECT_EQ(canvas->offset(), start + QPointF(0, 7));
+    EXPECT_TRUE(asked.empty());
+    setSmoothScrolling({});
 }
 
 TEST_F(PreviewCanvasTest, TheBadgeNamesTheZoomAndEasesBackToFit)

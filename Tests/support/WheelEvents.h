@@ -12,10 +12,10 @@
 namespace ondexa::testing {
 
 // Turns the wheel over the middle of `widget`; true when some widget took it.
-inline bool turnWheel(QWidget& widget, QPoint angleDelta)
+inline bool turnWheel(QWidget& widget, QPoint angleDelta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     const QPointF at = QRectF(widget.rect()).center();
-    QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), angleDelta, Qt::NoButton, Qt::NoModifier,
+    QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), angleDelta, Qt::NoButton, modifiers,
                       Qt::NoScrollPhase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     QApplication::instance()->notify(&widget, &event);

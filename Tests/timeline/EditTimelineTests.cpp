@@ -5,9 +5,13 @@
 
 #include "Ondexa/timeline/EditTimeline.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
+#include "Ondexa/timeline/PlayheadOverlay.h"
 #include "Ondexa/timeline/TrackHeaders.h"
+#include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelDeltas.h"
 #include "editing/EditTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/WheelEvents.h"
 #include "support/WidgetTestApplication.h"
 
 #include <QAbstractButton>
@@ -16,6 +20,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -547,6 +552,19 @@ TEST_F(TimelineTest, TheWheelZoomsSetsTheRowHeightOrScrolls)
     }
 }
 
+TEST_F(TimelineTest, ATouchpadToldFromAWheelScrollsByItsPixels)
+{
+    // 15 units a step, as a touchpad's valuator under the libinput driver.
+    setSmoothScrolling([](qint64, QPoint angle) -> std::optional<QPointF> { return QPointF(angle) * 15 / 120; });
+    make({trackWith("A", {clipAt(0, 9.8)})}, 100, 1000);
+    timeline->scrollTo(100);
+    EXPECT_TRUE(wheel({300, 50}, {}, {-80, 0}, {}));
+    EXPECT_EQ(timeline->scrollX(), 110) << "the fingers' 10 pixels, not two thirds of a 12-point notch";
+    EXPECT_TRUE(wheel({510, 50}, {}, {0, 80}, Qt::AltModifier));
+    EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), 100 * (1 + 10 / 150.0)) << "a precise zoom";
+    setSmoothScrolling({});
+}
+
 TEST_F(TimelineTest, RowsUnderAPoint)
 {
     make({trackWith("A", {}), trackWith("B", {})});
@@ -754,6 +772,61 @@ TEST_F(ManyRowsTest, RowsScrolledUnderTheRulerDoNotShowThroughIt)
     // Below the ruler everything moved up by 30 points.
     EXPECT_EQ(top.copy(0, 64, top.width(), 100), scrolled.copy(0, 34, top.width(), 100));
     saveScreenshot(*timeline, "edit-timeline-rows-scrolled");
+}
+
+TEST_F(TimelineTest, TheScrollBarStripTakesTheWheelAndRightButtonAsTheArea)
+{
+    make({trackWith("A", {clipAt(0, 9.8)}), trackWith("B", {clipAt(1, 5)})}, 100, 1000);
+    QScrollBar* bar = timeline->scrollBar();
+    EXPECT_EQ(bar->contextMenuPolicy(), Qt::PreventContextMenu) << "no menu of the scroll bar's own";
+    timeline->scrollTo(100);
+    ASSERT_EQ(timeline->scrollX(), 100);
+
+    EXPECT_TRUE(turnWheel(*bar, {0, -120}));
+    EXPECT_EQ(timeline->scrollX(), 100) << "a plain vertical wheel means the rows, which fit";
+    EXPECT_TRUE(turnWheel(*bar, {-120, 0}));
+    EXPECT_EQ(timeline->scrollX(), 112) << "a horizontal wheel scrolls as over the rows";
+    // The X server hands a wheel turned with Alt on as a sideways one.
+    EXPECT_TRUE(turnWheel(*bar, {120, 0}, Qt::AltModifier));
+    EXPECT_DOUBLE_EQ(*model->pixelsPerSecond(), 110) << "Alt and the wheel zoom";
+
+    // A right drag along the strip builds the matrix down to the last row.
+    model->setPixelsPerSecond(100);
+    timeline->scrollTo(0);
+    const auto send = [&](QEvent::Type type, double x, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        const QPointF at(x, bar->height() / 2.0);
+        QMouseEvent event(type, at, bar->mapToGlobal(at), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(bar, &event);
+    };
+    send(QEvent::MouseButtonPress, 160, Qt::RightButton, Qt::RightButton);
+    send(QEvent::MouseMove, 420, Qt::NoButton, Qt::RightButton);
+    send(QEvent::MouseButtonRelease, 420, Qt::RightButton, Qt::NoButton);
+    ASSERT_TRUE(timeline->interaction().matrix());
+    EXPECT_EQ(timeline->interaction().matrix()->bottom(), 24 + 2 * model->trackHeight());
+    EXPECT_NEAR(timeline->interaction().matrix()->left(), 160, 10);
+    EXPECT_NEAR(timeline->interaction().matrix()->right(), 420, 10);
+    EXPECT_EQ(timeline->scrollX(), 0) << "the scroll bar itself did not move";
+}
+
+TEST_F(TimelineTest, TheMatrixHandleLiesInFrontOfThePlayhead)
+{
+    make({trackWith("Képernyő", {clipAt(0.5, 7)}), trackWith("Kamera", {clipAt(1, 5)})}, 100, 900);
+    press({160, 50}, Qt::RightButton);
+    moveTo({420, 100}, Qt::RightButton);
+    release({420, 100}, Qt::RightButton);
+    ASSERT_TRUE(timeline->interaction().matrix());
+    const QRectF matrix = *timeline->interaction().matrix();
+    // After the drag the playhead stands on the edge the pointer let go of.
+    const int line = timeline->playhead()->lineX();
+    ASSERT_LE(std::abs(line + 1 - matrix.right()), 1.0);
+
+    const QImage image = timeline->area()->grab().toImage();
+    const QColor centre = image.pixelColor(int(std::lround(matrix.right())), int(matrix.center().y()));
+    const QColor orange = Theme::systemOrange();
+    const int off = std::abs(centre.red() - orange.red()) + std::abs(centre.green() - orange.green()) +
+                    std::abs(centre.blue() - orange.blue());
+    EXPECT_LE(off, 12) << "the handle's orange, not the playhead's red: " << centre.name().toStdString();
+    saveScreenshot(*timeline, "edit-timeline-matrix-over-playhead");
 }
 
 TEST_F(TimelineTest, Screenshots)

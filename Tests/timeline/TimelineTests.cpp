@@ -420,7 +420,6 @@ TEST(TimelineCanvas, ClockTicksOnlyMoveThePlayhead)
         {"zoom", [&] { f.canvas->setView(50, 0); }},
         {"scroll", [&] { f.canvas->setView(50, 20); }},
         {"size", [&] { f.canvas->resize(900, 150); }},
-        {"matrix", [&] { f.canvas->setMatrix(QRectF(100, 24, 50, 40)); }},
     };
     for (const auto& [name, change] : changes) {
         const int before = f.canvas->redrawCount();
@@ -429,6 +428,16 @@ TEST(TimelineCanvas, ClockTicksOnlyMoveThePlayhead)
         (void)f.image();
         EXPECT_EQ(f.canvas->redrawCount(), before + 1) << name;
     }
+    // The matrix and the rubber band have a layer of their own in front.
+    const QImage plain = f.image();
+    const int before = f.canvas->redrawCount();
+    f.canvas->setMatrix(QRectF(100, 24, 50, 40));
+    f.canvas->setMarquee(QRectF(300, 30, 50, 40));
+    QApplication::processEvents();
+    const QImage fronted = f.image();
+    EXPECT_EQ(f.canvas->redrawCount(), before);
+    EXPECT_NE(fronted.pixel(125, 44), plain.pixel(125, 44)) << "the matrix is drawn";
+    EXPECT_NE(fronted.pixel(325, 50), plain.pixel(325, 50)) << "the rubber band is drawn";
 }
 
 // --- Track headers ---
@@ -564,17 +573,9 @@ TEST(TrackHeaders, TheVolumeSliderPassesTheWheelOn)
     f.headers->show();
     QSlider* slider = f.headers->volumeSlider(f.id(2));
     ASSERT_NE(slider, nullptr);
+    // The column hands every wheel over its rows on to the timeline.
     int reachedColumn = 0;
-    struct Counter : QObject {
-        int* count;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            if (event->type() == QEvent::Wheel) ++*count;
-            return false;
-        }
-    } counter;
-    counter.count = &reachedColumn;
-    f.headers->installEventFilter(&counter);
+    QObject::connect(f.headers.get(), &TrackHeaders::wheelTurned, [&] { ++reachedColumn; });
 
     for (const QPoint delta : {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0)})
         EXPECT_TRUE(editChangesNothing(*f.model, [&](EditorModel&) { testing::turnWheel(*slider, delta); }));
@@ -614,6 +615,21 @@ TEST(TrackHeaders, TapSelectsTheTrackAndMenuEntries)
     QApplication::sendEvent(row, &release);
     EXPECT_EQ(f.model->selectedTrackID(), f.id(1));
     EXPECT_TRUE(f.model->selectedClips().empty());
+
+    // The handle is part of the header: a click on it, or a slip short of a
+    // drag, selects its track and moves nothing.
+    for (const double dy : {0.0, 2.0}) {
+        f.model->selectClip(f.model->tracks()[0].clips[0].id, false, false);
+        const std::size_t steps = f.model->undoStack().size();
+        f.dragHandle(2, dy);
+        EXPECT_EQ(f.model->selectedTrackID(), f.id(2)) << dy;
+        EXPECT_TRUE(f.model->selectedClips().empty()) << dy;
+        EXPECT_EQ(f.model->undoStack().size(), steps) << dy;
+    }
+    const Uuid first = f.id(0);
+    f.model->setSelectedTrackID(first);
+    f.dragHandle(1, 20);
+    EXPECT_EQ(f.model->selectedTrackID(), first) << "a drag is no click";
 
     const struct {
         int track;

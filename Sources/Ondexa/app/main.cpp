@@ -3,6 +3,7 @@
 
 #include "Ondexa/app/AppDelegate.h"
 #include "Ondexa/app/OndexaApp.h"
+#include "Ondexa/app/SmoothScrolling.h"
 #include "Ondexa/app/Updates.h"
 #include "Ondexa/recording/AppState.h"
 #include "Ondexa/selftest/SelfTests.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     Theme::apply(application);
     installHungarianQtTexts(application);
+    installSmoothScrolling();
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();

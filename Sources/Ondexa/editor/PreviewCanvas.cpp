@@ -3,6 +3,7 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelDeltas.h"
 
 #include <QEasingCurve>
 #include <QLinearGradient>
@@ -193,11 +194,12 @@ void PreviewCanvas::resizeEvent(QResizeEvent* event)
 void PreviewCanvas::wheelEvent(QWheelEvent* event)
 {
     event->accept();
-    const bool precise = !event->pixelDelta().isNull();
+    const QPoint pixels = preciseDelta(*event);
+    const bool precise = !pixels.isNull();
     const bool command = event->modifiers() & Qt::ControlModifier;
     const QPointF anchor = event->position() - QPointF(width() / 2.0, height() / 2.0);
     if (precise && !command) {
-        const QPointF delta = event->pixelDelta();
+        const QPointF delta = pixels;
         if (scale_ > 1) {
             setView(scale_, offset_ + delta);
             clampOffset();
@@ -209,7 +211,9 @@ void PreviewCanvas::wheelEvent(QWheelEvent* event)
         return;
     }
     // A mouse has no trackpad to pan with: its sideways wheel pans instead.
-    if (!precise && !command && event->angleDelta().y() == 0) {
+    // Held with a modifier the wheel zooms (Qt turns Alt's delta sideways).
+    const bool plain = !(event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (!precise && !command && plain && event->angleDelta().y() == 0) {
         if (scale_ > 1) {
             setView(scale_, offset_ + QPointF(event->angleDelta().x() / 120.0 * wheelNotchPan, 0));
             clampOffset();
@@ -217,7 +221,7 @@ void PreviewCanvas::wheelEvent(QWheelEvent* event)
         return;
     }
     // A wheel's notch is 120 eighths of a degree; turned away from the user it zooms in.
-    const double dy = precise ? event->pixelDelta().y() : event->angleDelta().y() / 120.0;
+    const double dy = precise ? zoomDelta(pixels) : zoomDelta(event->angleDelta()) / 120.0;
     zoom(1 + dy / (precise ? 100.0 : 10.0), anchor);
 }
 

@@ -6,6 +6,7 @@
 #include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Ondexa/timeline/TrackHeaders.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelDeltas.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -22,6 +23,20 @@
 #include <cmath>
 
 namespace ondexa {
+
+namespace {
+
+TimelineInteraction::Pointer pointerAt(const QMouseEvent& event, QPointF position)
+{
+    return {position, event.button(), event.buttons(), event.modifiers(), event.timestamp()};
+}
+
+TimelineInteraction::Wheel wheelAt(const QWheelEvent& event, QPointF position)
+{
+    return {position, preciseDelta(event), event.angleDelta(), event.modifiers()};
+}
+
+} // namespace
 
 // The timeline area: hosts the canvas and hands its own mouse and wheel
 // events to the interaction. A press's implicit grab keeps a drag, left or
@@ -56,8 +71,7 @@ protected:
     // Every wheel event is the timeline's: none scrolls what lies around it.
     void wheelEvent(QWheelEvent* event) override
     {
-        owner_.interaction_.wheel(
-            {event->position(), event->pixelDelta(), event->angleDelta(), event->modifiers()});
+        owner_.interaction_.wheel(wheelAt(*event, event->position()));
         event->accept();
     }
     void resizeEvent(QResizeEvent* event) override
@@ -73,10 +87,7 @@ protected:
     }
 
 private:
-    static TimelineInteraction::Pointer pointer(const QMouseEvent& event)
-    {
-        return {event.position(), event.button(), event.buttons(), event.modifiers(), event.timestamp()};
-    }
+    static TimelineInteraction::Pointer pointer(const QMouseEvent& event) { return pointerAt(event, event.position()); }
 
     EditTimeline& owner_;
 };
@@ -111,9 +122,14 @@ EditTimeline::EditTimeline(EditorModel& model, QWidget* parent)
     area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     canvas_ = new TimelineCanvas(model, area_);
     playhead_ = new PlayheadOverlay(model.clock(), canvas_);
+    canvas_->frontLayer()->raise();
     layout->addWidget(area_, 0, 2);
     scrollBar_ = new QScrollBar(Qt::Horizontal, this);
     scrollBar_->setSingleStep(12);
+    // The strip is part of the timeline: its wheel and right button are the
+    // area's, and it offers no menu of its own.
+    scrollBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    scrollBar_->installEventFilter(this);
     layout->addWidget(scrollBar_, 1, 2);
 
     rowScrollColumn_ = new QWidget(this);
@@ -158,6 +174,46 @@ EditTimeline::EditTimeline(EditorModel& model, QWidget* parent)
 EditTimeline::~EditTimeline() = default;
 
 QWidget* EditTimeline::area() const { return area_; }
+
+bool EditTimeline::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != scrollBar_) return QWidget::eventFilter(watched, event);
+    const auto inArea = [this](QPointF at) { return area_->mapFrom(this, scrollBar_->mapTo(this, at)); };
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        interaction_.wheel(wheelAt(*wheel, inArea(wheel->position())));
+        wheel->accept();
+        return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::RightButton) break;
+        stripRightDrag_ = true;
+        interaction_.press(pointerAt(*mouse, inArea(mouse->position())));
+        mouse->accept();
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!stripRightDrag_) break;
+        interaction_.move(pointerAt(*mouse, inArea(mouse->position())));
+        mouse->accept();
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::RightButton || !stripRightDrag_) break;
+        stripRightDrag_ = false;
+        interaction_.release(pointerAt(*mouse, inArea(mouse->position())));
+        mouse->accept();
+        return true;
+    }
+    default: break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 double EditTimeline::areaWidth() const { return area_->width(); }
 

@@ -65,6 +65,10 @@ public:
 
     class Area;
 
+protected:
+    // The horizontal scroll bar's wheel and right button go to the interaction.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void areaResized();
     void durationMaybeChanged();
@@ -89,6 +93,7 @@ private:
     QWidget* rowScrollColumn_ = nullptr;  // the row scroll bar, level with the rows
     double lastDuration_ = 0;
     bool appeared_ = false;
+    bool stripRightDrag_ = false;  // a right press on the scroll bar, not yet released
 };
 
 } // namespace ondexa

@@ -9,8 +9,31 @@
 
 namespace ondexa {
 
+// The matrix and the rubber band, drawn fresh over the cached picture and
+// over the playhead: the user grabs the matrix's handles where the playhead
+// stands after a right drag.
+class TimelineCanvas::Front final : public QWidget {
+public:
+    explicit Front(TimelineCanvas& canvas) : QWidget(&canvas), canvas_(canvas)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        paintTimelineFront(painter, canvas_.snapshot(), size());
+    }
+
+private:
+    TimelineCanvas& canvas_;
+};
+
 TimelineCanvas::TimelineCanvas(EditorModel& model, QWidget* parent) : QWidget(parent), model_(&model)
 {
+    front_ = new Front(*this);
     // Every pixel comes from the cache; the mouse belongs to the timeline area under it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -39,21 +62,24 @@ void TimelineCanvas::setMatrix(std::optional<QRectF> rect)
 {
     if (rect == matrix_) return;
     matrix_ = rect;
-    invalidate();
+    front_->update();
 }
 
 void TimelineCanvas::setMarquee(std::optional<QRectF> rect)
 {
     if (rect == marquee_) return;
     marquee_ = rect;
-    invalidate();
+    front_->update();
 }
 
 void TimelineCanvas::invalidate()
 {
     stale_ = true;
     update();
+    front_->update();
 }
+
+QWidget* TimelineCanvas::frontLayer() const { return front_; }
 
 const TimelineSnapshot& TimelineCanvas::snapshot()
 {
@@ -76,7 +102,7 @@ void TimelineCanvas::redraw()
     cache_ = QPixmap(size() * ratio);
     cache_.setDevicePixelRatio(ratio);
     QPainter painter(&cache_);
-    paintTimeline(painter, snapshot(), size());
+    paintTimelineBack(painter, snapshot(), size());
     ++redraws_;
     stale_ = false;
 }
@@ -94,6 +120,7 @@ void TimelineCanvas::paintEvent(QPaintEvent* event)
 void TimelineCanvas::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    front_->setGeometry(rect());
     invalidate();
 }
 

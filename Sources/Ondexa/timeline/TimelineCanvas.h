@@ -1,9 +1,10 @@
 #pragma once
 
-// The timeline area's drawing as a widget: paintTimeline into a cached
-// pixmap, redrawn only when the model, the zoom, the scroll offset, the
-// matrix or the size changes; every other paint (a playhead moved over it)
-// is copied from the cache. It takes no input: mouse events go to its parent.
+// The timeline area's drawing as a widget: the timeline under the playhead
+// into a cached pixmap, redrawn only when the model, the zoom, the scroll
+// offset or the size changes; every other paint (a playhead moved over it)
+// is copied from the cache. The matrix and the rubber band lie on a layer of
+// their own in front. It takes no input: mouse events go to its parent.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
@@ -41,12 +42,16 @@ public:
 
     // Marks the cache stale and schedules a repaint.
     void invalidate();
+    // The child that draws the matrix and the rubber band; whatever is laid
+    // over the canvas belongs under it.
+    QWidget* frontLayer() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    class Front;
     void redraw();
 
     QPointer<EditorModel> model_;
@@ -60,6 +65,7 @@ private:
     bool stale_ = true;       // the cache needs paintTimeline
     bool modelStale_ = true;  // the snapshot needs the model's values
     int redraws_ = 0;
+    Front* front_ = nullptr;
 };
 
 } // namespace ondexa

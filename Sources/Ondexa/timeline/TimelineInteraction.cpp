@@ -2,6 +2,7 @@
 
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/timeline/TimelineSnapshot.h"
+#include "Ondexa/ui/WheelDeltas.h"
 #include "Platform/media/MediaTime.h"
 
 #include <algorithm>
@@ -416,8 +417,7 @@ void TimelineInteraction::wheel(const Wheel& wheel)
     const double dx = precise ? wheel.pixelDelta.x() : wheel.angleDelta.x() / 120.0;
     const double dy = precise ? wheel.pixelDelta.y() : wheel.angleDelta.y() / 120.0;
     const double x = view_.scrollX + wheel.position.x();
-    // Under Alt the X server turns a vertical wheel horizontal: either axis zooms.
-    const double delta = dy != 0 ? dy : dx;
+    const double delta = zoomDelta({dx, dy});
     const double factor = 1 + delta / (precise ? 150.0 : 10.0);
 
     if (wheel.modifiers & Qt::AltModifier) {

@@ -510,7 +510,16 @@ QString transitionSymbol(Transition transition)
     return {};
 }
 
-void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize size)
+namespace {
+
+QRectF rowsArea(QSize size)
+{
+    return QRectF(0, rulerHeight, size.width(), std::max(size.height() - rulerHeight, 0.0));
+}
+
+} // namespace
+
+void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size)
 {
     painter.save();
     painter.fillRect(QRect(QPoint(0, 0), size), Theme::background());
@@ -524,7 +533,7 @@ void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize si
     Frame f{painter, snapshot, double(size.width()), double(size.height())};
 
     // The rows scroll under the ruler: what lies on them is cut at its edge.
-    const QRectF rows(0, rulerHeight, f.width, std::max(f.height - rulerHeight, 0.0));
+    const QRectF rows = rowsArea(size);
     const double h = snapshot.trackHeight;
     const auto rowTop = [&](std::size_t i) { return rulerHeight + double(i) * h - snapshot.scrollY; };
     painter.save();
@@ -546,8 +555,16 @@ void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize si
         painter.fillRect(QRectF(f.x(*snapshot.markIn), rulerHeight, (*snapshot.markOut - *snapshot.markIn) * snapshot.pps,
                                 f.height - rulerHeight),
                          withAlpha(Theme::yellow(), 0.15));
+    painter.restore();
+}
+
+void paintTimelineFront(QPainter& painter, const TimelineSnapshot& snapshot, QSize size)
+{
+    if (!snapshot.drawable() || (!snapshot.matrix && !snapshot.marquee)) return;
     painter.save();
-    painter.setClipRect(rows, Qt::IntersectClip);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipRect(rowsArea(size), Qt::IntersectClip);
+    Frame f{painter, snapshot, double(size.width()), double(size.height())};
     if (snapshot.matrix) drawMatrix(f, *snapshot.matrix);
     if (snapshot.marquee) {
         const QRectF q = snapshot.marquee->translated(-snapshot.scrollX, -snapshot.scrollY);
@@ -557,7 +574,12 @@ void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize si
         painter.drawRect(q);
     }
     painter.restore();
-    painter.restore();
+}
+
+void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize size)
+{
+    paintTimelineBack(painter, snapshot, size);
+    paintTimelineFront(painter, snapshot, size);
 }
 
 } // namespace ondexa

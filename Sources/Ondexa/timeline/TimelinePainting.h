@@ -3,7 +3,8 @@
 // The immediate-mode drawing of the timeline area: ruler, rows, clips with
 // filmstrips and waveforms, fades, action bars, transitions, the selected
 // gap, the marks and the matrix. Everything comes from one snapshot; the
-// playhead is not drawn here (PlayheadOverlay).
+// playhead is not drawn here (PlayheadOverlay), though it lies under the
+// matrix and the rubber band.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
@@ -18,6 +19,10 @@ namespace ondexa {
 // painter's origin. With a pps that is not positive and finite only the
 // background is drawn.
 void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize size);
+// Its two layers, which the playhead lies between: everything but the
+// matrix and the rubber band, and then those two alone.
+void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size);
+void paintTimelineFront(QPainter& painter, const TimelineSnapshot& snapshot, QSize size);
 
 // The ruler's label step and minor step in seconds for a zoom.
 struct RulerStep {

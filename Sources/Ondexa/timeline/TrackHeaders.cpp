@@ -5,6 +5,7 @@
 #include "Ondexa/timeline/TimelineSymbols.h"
 #include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelDeltas.h"
 #include "Ondexa/ui/WheelPassing.h"
 
 #include <QContextMenuEvent>
@@ -191,6 +192,13 @@ public:
             owner_.model_->moveTrack(id_, int(std::clamp(places, -1e6, 1e6)));
     }
     double dragOffset() const { return dragOffset_; }
+    // A click anywhere on the header, its drag handle included.
+    void select()
+    {
+        if (!owner_.model_) return;
+        owner_.model_->clearSelection();
+        owner_.model_->setSelectedTrackID(id_);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -208,10 +216,7 @@ protected:
     }
     void mouseReleaseEvent(QMouseEvent* event) override
     {
-        if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()) || !owner_.model_)
-            return;
-        owner_.model_->clearSelection();
-        owner_.model_->setSelectedTrackID(id_);
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) select();
     }
     // The column's, not the row's: it scrolls the rows.
     void wheelEvent(QWheelEvent* event) override { owner_.wheelEvent(event); }
@@ -306,7 +311,11 @@ void DragHandle::mouseReleaseEvent(QMouseEvent* event)
     if (!press_ || event->button() != Qt::LeftButton) return;
     const QPointF moved = event->globalPosition() - *press_;
     press_.reset();
-    if (!dragging_ && std::hypot(moved.x(), moved.y()) < 3) return;
+    if (!dragging_ && std::hypot(moved.x(), moved.y()) < 3) {
+        // Short of a drag it was a click on the header.
+        if (rect().contains(event->position().toPoint())) row_->select();
+        return;
+    }
     dragging_ = false;
     row_->dragEnded(moved.y());  // may reorder (and so relayout) the rows
 }
@@ -419,7 +428,7 @@ void TrackHeaders::resizeEvent(QResizeEvent* event)
 void TrackHeaders::wheelEvent(QWheelEvent* event)
 {
     event->accept();
-    emit wheelTurned(event->pixelDelta(), event->angleDelta(), event->modifiers());
+    emit wheelTurned(preciseDelta(*event), event->angleDelta(), event->modifiers());
 }
 
 void TrackHeaders::fillMenu(const Uuid& track, QMenu& menu) const
