@@ -23,7 +23,7 @@
 #include <QEventLoop>
 #include <QPaintEvent>
 #include <QSettings>
-#include <QThreadPool>
+#include "Ondexa/editing/WorkPools.h"
 #include <QTimer>
 
 #include <algorithm>
@@ -170,7 +170,7 @@ int main(int argc, char** argv)
             const auto thumbs = model.thumbnails().find(*picture);
             return model.peaks().contains(*sound) && thumbs != model.thumbnails().end() && thumbs->second.size() >= 60;
         }, 60000);
-        QThreadPool::globalInstance()->waitForDone();
+        waitForBackgroundWork();
         const auto thumbs = model.thumbnails().find(*picture);
         const std::size_t thumbnails = thumbs == model.thumbnails().end() ? 0 : thumbs->second.size();
         const std::size_t peaks = model.peaks().contains(*sound) ? model.peaks().at(*sound).size() : 0;

@@ -19,7 +19,7 @@ extern "C" {
 }
 
 #include <QElapsedTimer>
-#include <QThreadPool>
+#include "Ondexa/editing/WorkPools.h"
 
 #include <cmath>
 #include <csignal>
@@ -340,7 +340,7 @@ TEST_F(EditorExport, AKillDuringTheExportLeavesNoBrokenFile)
     // running then, and Qt's pool (which draws the frames) must start anew.
     waitForSaves(*model);
     model.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    waitForBackgroundWork();
 
     const std::string earlier = earlierExport();
     for (const bool replacing : {true, false}) {

@@ -5,6 +5,7 @@
 #include "EditTestSupport.h"
 #include "rendering/GuiTestApplication.h"
 
+#include "Ondexa/editing/WorkPools.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +182,39 @@ TEST_F(EditorMediaEdits, AnAddedFileIsCopiedIntoTheOpenPackage)
     const ProjectFile written = ProjectFile::read(package);
     ASSERT_TRUE(written.info.project);
     EXPECT_EQ(written.info.project->tracks.size(), model->tracks().size());
+}
+
+// The window closed while a large file is copied in: the package holds the
+// edit as it was, and the copy.
+TEST_F(EditorMediaEdits, AnEditorClosedDuringTheCopyLeavesItsEditInThePackage)
+{
+    const fs::path package = folder.path / "projekt.vdlproj";
+    bool saved = false;
+    model->saveProject(package, [&](std::optional<std::string> error) {
+        EXPECT_FALSE(error);
+        saved = true;
+    });
+    ASSERT_TRUE(runUntil([&] { return saved; }));
+    std::vector<Track> edited = model->tracks();
+    edited.front().name = "Szerkesztett képernyő";
+    edited.pop_back();
+    model->commit(edited);
+    edited = model->tracks();
+
+    const fs::path large = folder.path / "nagy.mov";
+    {
+        std::ofstream out(large, std::ios::binary);
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 64; ++i) out << block;
+    }
+    model->addMedia(large);
+    model.reset();
+    waitForBackgroundWork();
+
+    const ProjectFile stored = ProjectFile::read(package);
+    ASSERT_TRUE(stored.info.project);
+    EXPECT_EQ(stored.info.project->tracks, edited);
+    EXPECT_EQ(fs::file_size(package / "Media" / "nagy.mov"), fs::file_size(large));
 }
 
 TEST_F(EditorMediaEdits, APropertyEditRebuildsOnlyWhenTheEditOutgrewTheBuildByMoreThanFiftyMilliseconds)
