@@ -581,10 +581,10 @@ TEST_F(EditorLoading, AMovedRecordingKeepsItsEditAndNamesTheFilesThatAreGone)
         for (Clip& clip : track.clips)
             if (clip.media) clip.media->path = track.media.path;
     }
-    EXPECT_EQ(model->tracks(), expected);
     EXPECT_EQ(model->exportError(),
               "A szerkesztés sávjai közül kimaradtak azok, amelyek médiafájlja nem található: kamera.mov. "
               "A mentett szerkesztés az első módosításig változatlan marad.");
+    ASSERT_EQ(model->tracks(), expected);
 
     waitForSaves(*model);
     EXPECT_EQ(readFile(side), stored);
