@@ -20,13 +20,13 @@
 
 #ifdef ONDEXA_BENCH_EDITOR
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 #endif
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSettings>
-#include "Ondexa/editing/WorkPools.h"
 #include <QTimer>
 
 #include <algorithm>

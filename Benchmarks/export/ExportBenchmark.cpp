@@ -12,12 +12,12 @@
 // binds all of it.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSettings>
-#include "Ondexa/editing/WorkPools.h"
 #include <QTimer>
 
 #include <cstdio>

@@ -12,6 +12,7 @@
 // cost if playback redrew the timeline. Goal: under 2 ms per tick.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 #include "Ondexa/timeline/PlayheadOverlay.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
 #include "Ondexa/timeline/TrackHeaders.h"
@@ -23,7 +24,6 @@
 #include <QEventLoop>
 #include <QPaintEvent>
 #include <QSettings>
-#include "Ondexa/editing/WorkPools.h"
 #include <QTimer>
 
 #include <algorithm>

@@ -5,6 +5,7 @@
 #include "editing/EditingFixtures.h"
 #include "rendering/GuiTestApplication.h"
 
+#include "Ondexa/editing/WorkPools.h"
 #include "Ondexa/model/Files.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Platform/media/CompositionRenderer.h"
@@ -19,7 +20,6 @@ extern "C" {
 }
 
 #include <QElapsedTimer>
-#include "Ondexa/editing/WorkPools.h"
 
 #include <cmath>
 #include <csignal>

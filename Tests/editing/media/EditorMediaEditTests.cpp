@@ -44,6 +44,20 @@ protected:
         return runUntil([&] { return finished; });
     }
 
+    // Saves the edit as "projekt.vdlproj" and waits; empty when that failed.
+    fs::path saveAsPackage()
+    {
+        const fs::path package = folder.path / "projekt.vdlproj";
+        bool finished = false;
+        std::optional<std::string> error;
+        model->saveProject(package, [&](std::optional<std::string> e) {
+            error = std::move(e);
+            finished = true;
+        });
+        if (!runUntil([&] { return finished; }) || error) return {};
+        return package;
+    }
+
     TempFolder folder;
     fs::path movie;
     std::unique_ptr<EditorModel> model;
@@ -161,13 +175,8 @@ TEST_F(EditorMediaEdits, NothingIsAddedBeforeALoad)
 
 TEST_F(EditorMediaEdits, AnAddedFileIsCopiedIntoTheOpenPackage)
 {
-    const fs::path package = folder.path / "projekt.vdlproj";
-    bool saved = false;
-    model->saveProject(package, [&](std::optional<std::string> error) {
-        EXPECT_FALSE(error);
-        saved = true;
-    });
-    ASSERT_TRUE(runUntil([&] { return saved; }));
+    const fs::path package = saveAsPackage();
+    ASSERT_FALSE(package.empty());
     const fs::path sound = fixtures::makeStereoSine(folder.path / "zene.m4a", 1.0);
 
     ASSERT_TRUE(addAndWait(sound));
@@ -188,13 +197,8 @@ TEST_F(EditorMediaEdits, AnAddedFileIsCopiedIntoTheOpenPackage)
 // edit as it was, and the copy.
 TEST_F(EditorMediaEdits, AnEditorClosedDuringTheCopyLeavesItsEditInThePackage)
 {
-    const fs::path package = folder.path / "projekt.vdlproj";
-    bool saved = false;
-    model->saveProject(package, [&](std::optional<std::string> error) {
-        EXPECT_FALSE(error);
-        saved = true;
-    });
-    ASSERT_TRUE(runUntil([&] { return saved; }));
+    const fs::path package = saveAsPackage();
+    ASSERT_FALSE(package.empty());
     std::vector<Track> edited = model->tracks();
     edited.front().name = "Szerkesztett képernyő";
     edited.pop_back();
