@@ -8,7 +8,9 @@
 // Threads: a main-thread object; every field is read and written there only.
 // Probes, decodes and file writes run on background chains, one job at a time
 // per chain, and hand their results back to the main thread through queued
-// calls that hold the model weakly: a destroyed model gets nothing.
+// calls that hold the model weakly: a destroyed model gets nothing. Peaks and
+// thumbnails decode at low priority on a pool of their own, file writes on
+// another (WorkPools.h), so neither saving nor opening waits behind them.
 //
 // Asynchronous operations (load, saveProject, loadPeaks, loadThumbnails)
 // return at once and call their `done` on the main thread when they end.
