@@ -20,13 +20,13 @@
 
 #ifdef ONDEXA_BENCH_EDITOR
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 #endif
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSettings>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -169,7 +169,7 @@ double loadToFirstFrame(const fs::path& movie, const fs::path& folder)
     }
     // The closed editor's peaks and filmstrip work still running would
     // weigh on the next run.
-    QThreadPool::globalInstance()->waitForDone();
+    waitForBackgroundWork();
     fs::remove_all(folder);
     return shown;
 }

@@ -12,12 +12,12 @@
 // binds all of it.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSettings>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <cstdio>
@@ -115,9 +115,9 @@ int child(const std::string& encoding, const fs::path& movie, const fs::path& re
         model.commit(std::move(tracks));
         // Peaks (the maximizer's gain) and the filmstrip are made first, so
         // that they neither run beside the export nor are missing from it.
-        QThreadPool::globalInstance()->waitForDone();
+        waitForBackgroundWork();
         runUntil([&] { return model.peaks().size() >= 2; }, 60000);
-        QThreadPool::globalInstance()->waitForDone();
+        waitForBackgroundWork();
         runUntil([] { return false; }, 100);
 
         EditorModel::ExportOptions options;

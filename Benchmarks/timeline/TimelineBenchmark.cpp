@@ -12,6 +12,7 @@
 // cost if playback redrew the timeline. Goal: under 2 ms per tick.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editing/WorkPools.h"
 #include "Ondexa/timeline/PlayheadOverlay.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
 #include "Ondexa/timeline/TrackHeaders.h"
@@ -23,7 +24,6 @@
 #include <QEventLoop>
 #include <QPaintEvent>
 #include <QSettings>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -170,7 +170,7 @@ int main(int argc, char** argv)
             const auto thumbs = model.thumbnails().find(*picture);
             return model.peaks().contains(*sound) && thumbs != model.thumbnails().end() && thumbs->second.size() >= 60;
         }, 60000);
-        QThreadPool::globalInstance()->waitForDone();
+        waitForBackgroundWork();
         const auto thumbs = model.thumbnails().find(*picture);
         const std::size_t thumbnails = thumbs == model.thumbnails().end() ? 0 : thumbs->second.size();
         const std::size_t peaks = model.peaks().contains(*sound) ? model.peaks().at(*sound).size() : 0;

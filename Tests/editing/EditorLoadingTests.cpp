@@ -37,6 +37,12 @@ const Track* named(const std::vector<Track>& tracks, const std::string& name)
 
 std::optional<RecordingInfo> sideFileOf(const fs::path& movie) { return RecordingInfo::load(movie); }
 
+std::vector<Track> renamed(std::vector<Track> tracks, const std::string& name)
+{
+    tracks.front().name = name;
+    return tracks;
+}
+
 class EditorLoading : public ::testing::Test {
 protected:
     // The shared recording copied into this test's folder, with a side file
@@ -518,6 +524,11 @@ TEST_F(EditorLoading, AProjectThatLostTracksIsKeptAsBak)
     auto model = open(package);
     ASSERT_FALSE(model->loadError());
     EXPECT_EQ(namesOf(model->tracks()), std::vector<std::string>{"screen"});
+    // Untouched until the first edit, then kept aside before it is replaced.
+    waitForSaves(*model);
+    EXPECT_EQ(readFile(package / "project.json"), before);
+    EXPECT_FALSE(fs::exists(package / "project.json.bak"));
+    model->commit(renamed(model->tracks(), "edited"));
     waitForSaves(*model);
     EXPECT_EQ(readFile(package / "project.json.bak"), before);
     EXPECT_EQ(ProjectFile::read(package).info.project->tracks.size(), 1u);
@@ -532,6 +543,78 @@ TEST_F(EditorLoading, AFileTakenOverWholeGetsNoBackup)
     ASSERT_TRUE(loadAndWait(again));
     waitForSaves(again);
     for (const std::string& name : entries(folder.path)) EXPECT_FALSE(name.ends_with(".bak")) << name;
+}
+
+// A recording moved with its side file finds its own streams again; a track
+// of another file that is gone stays out, is named once, and the side file
+// keeps it until the user edits.
+TEST_F(EditorLoading, AMovedRecordingKeepsItsEditAndNamesTheFilesThatAreGone)
+{
+    const fs::path before = folder.path / "régi";
+    const fs::path movie = copyOf(sharedRecording(), before, "rec.mov");
+    const fs::path camera = copyOf(sharedRecording(), before, "kamera.mov");
+    std::vector<Track> edited;
+    {
+        auto model = open(movie);
+        edited = model->tracks();
+        edited.front().name = "Szerkesztve";
+        edited.front().clips.front().duration = 7;
+        auto tracks = edited;
+        tracks.push_back(mediaTrack("kamera", {camera.string(), MediaKind::video, 0}, 3));
+        tracks.push_back(mediaTrack("kamera hangja", {camera.string(), MediaKind::audio, 0}, 3));
+        model->commit(tracks);
+        waitForSaves(*model);
+    }
+    const fs::path after = folder.path / "új hely";
+    fs::create_directories(after);
+    fs::rename(movie, after / "rec.mov");
+    fs::rename(RecordingInfo::sideFileURL(movie), RecordingInfo::sideFileURL(after / "rec.mov"));
+    fs::remove(camera);
+    const fs::path side = RecordingInfo::sideFileURL(after / "rec.mov");
+    const std::string stored = readFile(side);
+
+    auto model = open(after / "rec.mov");
+    ASSERT_FALSE(model->loadError());
+    std::vector<Track> expected = edited;
+    for (Track& track : expected) {
+        track.media.path = (after / "rec.mov").string();
+        for (Clip& clip : track.clips)
+            if (clip.media) clip.media->path = track.media.path;
+    }
+    EXPECT_EQ(model->exportError(),
+              "A szerkesztés sávjai közül kimaradtak azok, amelyek médiafájlja nem található: kamera.mov. "
+              "A mentett szerkesztés az első módosításig változatlan marad.");
+    ASSERT_EQ(model->tracks(), expected);
+
+    waitForSaves(*model);
+    EXPECT_EQ(readFile(side), stored);
+
+    model->commit(renamed(model->tracks(), "Első módosítás"));
+    waitForSaves(*model);
+    EXPECT_EQ(readFile(side.string() + ".bak"), stored);
+    ASSERT_TRUE(sideFileOf(after / "rec.mov"));
+    EXPECT_EQ(sideFileOf(after / "rec.mov")->project->tracks, model->tracks());
+}
+
+// Only a missing file named like the recording is taken for it; one that is
+// there but can't be opened drops its track without a word, as before.
+TEST_F(EditorLoading, OnlyAMissingFileOfTheRecordingsNameIsTakenForIt)
+{
+    const fs::path movie = recording();
+    const fs::path unreadable = folder.path / "hibás.mov";
+    writeFileAtomically(unreadable, "no movie");
+    RecordingInfo info;
+    info.project = projectOf(4, {mediaTrack("screen", {(folder.path / "máshol" / "rec.mov").string(), MediaKind::video, 0}, 3),
+                                 mediaTrack("other name", {(folder.path / "máshol" / "rec2.mov").string(), MediaKind::video, 0}),
+                                 mediaTrack("unreadable", {unreadable.string(), MediaKind::video, 0})});
+    info.save(movie);
+
+    auto model = open(movie);
+    ASSERT_EQ(namesOf(model->tracks()), std::vector<std::string>{"screen"});
+    EXPECT_EQ(model->tracks().front().media.path, movie.string());
+    ASSERT_TRUE(model->exportError());
+    EXPECT_NE(model->exportError()->find(": rec2.mov."), std::string::npos) << *model->exportError();
+    EXPECT_EQ(model->exportError()->find("hibás.mov"), std::string::npos) << *model->exportError();
 }
 
 // --- Peaks and thumbnails behind the load ---
@@ -556,6 +639,55 @@ TEST_F(EditorLoading, FillsPeaksAndAFilmstripOfTheReferencedStream)
     const QImage screenPicture = model->thumbnails().at(screen).front().image;
     ASSERT_FALSE(screenPicture.isNull());
     EXPECT_GT(screenPicture.pixelColor(screenPicture.width() / 2, screenPicture.height() * 3 / 4).red(), 150);
+}
+
+// Every call of loadPeaks ends alike, also one with nothing left to compute:
+// with a track's maximizer on, the mix takes the peaks and the edit is saved;
+// without, nothing more happens.
+TEST_F(EditorLoading, PeaksRenewTheMixAndSaveOnlyForTheMaximizer)
+{
+    const fs::path movie = recording();
+    const std::string path = movie.string();
+    RecordingInfo info;
+    info.project = projectOf(4, {mediaTrack("screen", {path, MediaKind::video, 0}, 3),
+                                 mediaTrack("tone 1", {path, MediaKind::audio, 0}, 3)});
+    info.save(movie);
+    auto model = open(movie);
+    const MediaRef second{path, MediaKind::audio, 1};
+    ASSERT_TRUE(runUntil([&] { return model->peaks().size() == 1; }));
+    waitForSaves(*model);
+    const fs::path side = RecordingInfo::sideFileURL(movie);
+
+    struct Outcome {
+        bool mixRenewed = false;
+        bool saved = false;
+    };
+    const auto callWith = [&](std::vector<Track> tracks) {
+        model->setTracks(std::move(tracks));
+        fs::remove(side);
+        const auto mix = model->player().currentItem()->audioMix();
+        bool finished = false;
+        model->loadPeaks([&] { finished = true; });
+        EXPECT_TRUE(runUntil([&] { return finished; }));
+        waitForSaves(*model);
+        return Outcome{model->player().currentItem()->audioMix() != mix, fs::exists(side)};
+    };
+
+    std::vector<Track> tracks = model->tracks();
+    tracks.push_back(mediaTrack("tone 2", second, 3));
+    const Outcome computed = callWith(tracks);
+    EXPECT_TRUE(model->peaks().count(second));
+    EXPECT_FALSE(computed.mixRenewed);
+    EXPECT_FALSE(computed.saved);
+
+    const Outcome nothingPlain = callWith(tracks);
+    EXPECT_FALSE(nothingPlain.mixRenewed);
+    EXPECT_FALSE(nothingPlain.saved);
+
+    tracks.back().maximize = true;
+    const Outcome nothingMaximized = callWith(tracks);
+    EXPECT_TRUE(nothingMaximized.mixRenewed);
+    EXPECT_TRUE(nothingMaximized.saved);
 }
 
 } // namespace

@@ -123,6 +123,41 @@ TEST_F(EditorSaving, SavingAsAProjectMovesTheEditorOntoTheCopies)
     EXPECT_EQ(entries(package / "Media"), std::vector<std::string>{"rec.mov"});
 }
 
+// Once saved as a project, neither undo nor redo nor pasting a copy made
+// before brings back a file outside the package.
+TEST_F(EditorSaving, UndoRedoAndAnEarlierCopyStayInsideThePackage)
+{
+    auto model = openRecording();
+    model->setSelectedClips({model->tracks().back().clips.front().id});
+    model->copySelection();
+    ASSERT_EQ(model->clipboard().size(), 1u);
+    ASSERT_TRUE(model->clipboard().front().clip.media);
+    model->commit(renamed(model->tracks(), "Első"));
+    model->commit(renamed(model->tracks(), "Második"));
+    model->undo();
+
+    const fs::path package = folder.path / "Projekt.vdlproj";
+    ASSERT_FALSE(saveAs(*model, package));
+    const std::string inside = (package / "Media").string() + "/";
+    const auto expectInside = [&](const std::string& step, const std::string& firstName) {
+        waitForSaves(*model);
+        const ProjectFile stored = ProjectFile::read(package);
+        EXPECT_EQ(stored.info.project->tracks.front().name, firstName) << step;
+        for (const std::string& path : stored.mediaPaths()) EXPECT_TRUE(path.starts_with(inside)) << step << ": " << path;
+    };
+    const std::string original = model->undoStack().front().tracks.front().name;
+    expectInside("saved", "Első");
+    model->undo();
+    expectInside("undo", original);
+    model->redo();
+    expectInside("redo", "Első");
+    model->redo();
+    expectInside("redo again", "Második");
+    model->paste(1);
+    expectInside("paste", "Második");
+    EXPECT_EQ(model->clipboard().front().clip.media->path, (package / "Media" / "rec.mov").string());
+}
+
 TEST_F(EditorSaving, AFailedPackageWriteSaysWhyAndKeepsTheOldPlace)
 {
     auto model = openRecording();

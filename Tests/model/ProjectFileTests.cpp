@@ -63,6 +63,24 @@ TEST(ProjectFile, MediaPathsSkipEffectsAndEmptyPathsAndRecordingRelativeIsNeverW
     EXPECT_EQ(encodeJson(old).dump(), R"({"version":1,"recording":"/r.mov","info":{"audioTracks":[]}})");
 }
 
+// A medium about to be added is copied beside a write of the edit as it
+// stands, which names it nowhere and copies nothing of its own.
+TEST(ProjectPackage, AFileToBeAddedIsCopiedWithoutTheProjectsOwnMedia)
+{
+    TempFolder temp;
+    const fs::path package = temp.path / "p.vdlproj";
+    const auto rec = makeFile(temp.path / "rec.mov", "movie").string();
+    const auto added = makeFile(temp.path / "uj" / "zene.m4a", "sound").string();
+    const ProjectFile file = projectOf(rec, {trackOf(rec)});
+
+    const auto copies = file.writePackage(package, false, {added});
+    const std::string copy = (package / "Media" / "zene.m4a").string();
+    EXPECT_EQ(copies, (std::map<std::string, std::string>{{added, copy}}));
+    EXPECT_EQ(readFile(copy), "sound");
+    EXPECT_EQ(entries(package / "Media"), std::vector<std::string>{"zene.m4a"});
+    EXPECT_EQ(ProjectFile::read(package), file);
+}
+
 TEST(ProjectPackage, OutsideMediaAreCopiedOnceAndReadBackAbsolute)
 {
     TempFolder temp;

@@ -171,4 +171,33 @@ TEST(StillThumbnail, FitsTheLongerSideTo240AndNeverEnlarges)
     EXPECT_FALSE(stillThumbnail(QImage()));
 }
 
+// A still that gave no picture is asked for again; a stream keeps its entry
+// from its first batch on, even an empty one, and is not decoded twice.
+TEST(StillThumbnail, OneThatFailedIsTriedAgainByTheNextCall)
+{
+    QImage picture(100, 80, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::blue);
+    MediaSources sources;
+    sources["/m/kép.png"].image = picture;
+    Track track;
+    track.media = MediaRef{"/m/kép.png", MediaKind::image, 0};
+    track.clips.push_back(Clip{});
+    const std::vector<Track> tracks{track};
+
+    ThumbnailMap thumbnails;
+    EXPECT_FALSE(addThumbnails(thumbnails, track.media, {}));
+    EXPECT_TRUE(thumbnails.empty());
+    ASSERT_EQ(missingThumbnails(tracks, sources, thumbnails).size(), 1u);
+
+    EXPECT_TRUE(addThumbnails(thumbnails, track.media, {*stillThumbnail(picture)}));
+    EXPECT_EQ(thumbnails.at(track.media).size(), 1u);
+    EXPECT_TRUE(missingThumbnails(tracks, sources, thumbnails).empty());
+
+    const MediaRef stream{"/m/film.mov", MediaKind::video, 0};
+    EXPECT_TRUE(addThumbnails(thumbnails, stream, {}));
+    EXPECT_TRUE(addThumbnails(thumbnails, stream, {Thumbnail{0.25, picture}}));
+    ASSERT_EQ(thumbnails.at(stream).size(), 1u);
+    EXPECT_EQ(thumbnails.at(stream).front().time, 0.25);
+}
+
 } // namespace

@@ -5,10 +5,11 @@
 // reopened window reads what the closed one wrote last and never writes an
 // older state over it.
 //
-// Jobs run one at a time, in order, on Qt's global thread pool; none is ever
-// dropped, also after the editor that queued it is gone. A state write
-// replaces the state write queued right before it when that has not started:
-// a drag of sixty steps writes the first state and the last, not sixty.
+// Jobs run one at a time, in order, on the pool of file work (never behind
+// decoding); none is ever dropped, also after the editor that queued it is
+// gone. A state write replaces the state write queued right before it when
+// that has not started: a drag of sixty steps writes the first state and the
+// last, not sixty.
 
 #include "Ondexa/editing/JobChain.h"
 

@@ -8,7 +8,9 @@
 // Threads: a main-thread object; every field is read and written there only.
 // Probes, decodes and file writes run on background chains, one job at a time
 // per chain, and hand their results back to the main thread through queued
-// calls that hold the model weakly: a destroyed model gets nothing.
+// calls that hold the model weakly: a destroyed model gets nothing. Peaks and
+// thumbnails decode at low priority on a pool of their own, file writes on
+// another (WorkPools.h), so neither saving nor opening waits behind them.
 //
 // Asynchronous operations (load, saveProject, loadPeaks, loadThumbnails)
 // return at once and call their `done` on the main thread when they end.
@@ -214,7 +216,9 @@ public:
 
     // --- Saving ---
     // The autosave: the editing state into the open package's "project.json",
-    // else into the recording's side file. Nothing before a successful load.
+    // else into the recording's side file. Nothing before a successful load,
+    // nor after a load that left out tracks of missing files until the state
+    // differs from the loaded one.
     // The write itself happens in the background, through the file's one
     // writer (DocumentWriter): a newer state replaces one still waiting. The
     // first failure of a run of them is logged and goes to exportError.
@@ -531,6 +535,15 @@ private:
     std::unordered_set<MediaRef> thumbnailsPending_;
     // Between the steps of a load: the recording's source.
     std::optional<MediaSource> recordingSource_;
+    // What the autosave writes, as a load that left tracks out took it: the
+    // file is not written while the state is this one (until the first edit).
+    struct SavedState {
+        std::vector<Track> tracks;
+        bool showClicks = false;
+        std::optional<CursorStyle> cursorStyle;
+    };
+    bool keepFileUntilEdit_ = false;  // between the steps of a load
+    std::optional<SavedState> unsavedLoad_;
     // Shared with the writers' jobs, under its own lock.
     std::shared_ptr<SaveState> saveState_;
     // Every writer this model has queued work to, in the order first used.
@@ -538,8 +551,8 @@ private:
 
     // Last, so that they are cancelled before the fields their jobs feed.
     JobChain sourceLoader_;
-    JobChain peakLoader_;
-    JobChain thumbnailLoader_;
+    JobChain peakLoader_{JobChain::Drop::queued, WorkPool::decoding};
+    JobChain thumbnailLoader_{JobChain::Drop::queued, WorkPool::decoding};
 };
 
 } // namespace ondexa

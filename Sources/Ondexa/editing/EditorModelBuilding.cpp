@@ -7,6 +7,7 @@
 
 #include "Platform/media/PlayerItem.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ondexa {
@@ -74,10 +75,18 @@ void EditorModel::loadPeaks(std::function<void()> done)
     std::vector<PeakJob> jobs;
     for (PeakJob& job : missingPeaks(tracks_, sources_, peaks_))
         if (peaksPending_.insert(job.media).second) jobs.push_back(std::move(job));
-    if (jobs.empty()) {
+    // Every call ends here, also one with nothing left to compute.
+    const auto finish = [this, done] {
+        // The maximizer's gain follows the peaks; nothing else depends on them.
+        const bool maximized
+            = std::any_of(tracks_.begin(), tracks_.end(), [](const Track& track) { return track.maximize; });
+        if (maximized && built_ && player_->currentItem()) {
+            refreshAudioMix();
+            save();
+        }
         if (done) done();
-        return;
-    }
+    };
+    if (jobs.empty()) return finish();
 
     auto remaining = std::make_shared<std::size_t>(jobs.size());
     for (PeakJob& job : jobs) {
@@ -90,15 +99,11 @@ void EditorModel::loadPeaks(std::function<void()> done)
                     return std::vector<float>();  // unreadable: kept empty, not retried
                 }
             },
-            [this, media = job.media, remaining, done](std::vector<float> peaks) {
+            [this, media = job.media, remaining, finish](std::vector<float> peaks) {
                 peaksPending_.erase(media);
                 peaks_[media] = std::move(peaks);
                 emit peaksChanged();
-                if (--*remaining > 0) return;
-                // The maximizer's gain follows the peaks.
-                refreshAudioMix();
-                save();
-                if (done) done();
+                if (--*remaining == 0) finish();
             });
     }
 }
@@ -109,15 +114,15 @@ void EditorModel::loadThumbnails(std::function<void()> done)
     for (ThumbnailJob& job : missingThumbnails(tracks_, sources_, thumbnails_))
         if (thumbnailsPending_.insert(job.media).second) jobs.push_back(std::move(job));
 
-    // One background job per batch, so the first pictures show early.
+    // One background job per batch, so the first pictures show early. A
+    // medium with nothing to show gets no entry, so a later call tries again.
     std::size_t batches = 0;
-    for (const ThumbnailJob& job : jobs) batches += job.asset ? job.plan.batches.size() : 1;
+    for (const ThumbnailJob& job : jobs) {
+        const std::size_t count = job.asset ? job.plan.batches.size() : 1;
+        if (count == 0) thumbnailsPending_.erase(job.media);
+        batches += count;
+    }
     if (batches == 0) {
-        for (const ThumbnailJob& job : jobs) {
-            thumbnailsPending_.erase(job.media);
-            thumbnails_[job.media];
-        }
-        if (!jobs.empty()) emit thumbnailsChanged();
         if (done) done();
         return;
     }
@@ -125,17 +130,11 @@ void EditorModel::loadThumbnails(std::function<void()> done)
     auto remaining = std::make_shared<std::size_t>(batches);
     for (ThumbnailJob& job : jobs) {
         const std::size_t count = job.asset ? job.plan.batches.size() : 1;
-        if (count == 0) {
-            thumbnailsPending_.erase(job.media);
-            thumbnails_[job.media];
-            continue;
-        }
+        if (count == 0) continue;
         auto left = std::make_shared<std::size_t>(count);
         auto deliver = [this, media = job.media, remaining, left, done](std::vector<Thumbnail> pictures) {
-            auto& list = thumbnails_[media];
-            list.insert(list.end(), std::make_move_iterator(pictures.begin()), std::make_move_iterator(pictures.end()));
             if (--*left == 0) thumbnailsPending_.erase(media);
-            emit thumbnailsChanged();
+            if (addThumbnails(thumbnails_, media, std::move(pictures))) emit thumbnailsChanged();
             if (--*remaining == 0 && done) done();
         };
         if (!job.asset) {

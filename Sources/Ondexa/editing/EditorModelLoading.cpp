@@ -7,6 +7,7 @@
 #include "Ondexa/model/ProjectFile.h"
 
 #include <algorithm>
+#include <map>
 
 namespace ondexa {
 
@@ -15,6 +16,8 @@ namespace {
 constexpr const char* kLoadFailed = "A felvétel nem nyitható meg: ";
 constexpr const char* kNoVideo = "A fájlban nincs videó.";
 constexpr const char* kRecordingMissing = "A projekthez tartozó felvétel nem található: ";
+constexpr const char* kMediaMissing = "A szerkesztés sávjai közül kimaradtak azok, amelyek médiafájlja nem található: ";
+constexpr const char* kKeptUntilEdit = ". A mentett szerkesztés az első módosításig változatlan marad.";
 
 // The pointer style of recordings that stored samples but no style: the
 // default look, not drawn until the user turns it on.
@@ -152,6 +155,28 @@ void EditorModel::takeInfo(RecordingInfo info)
 void EditorModel::takeProject(const Project& project)
 {
     std::vector<Track> tracks = project.tracks;
+
+    // Media that could not be opened because they are gone (asked once each).
+    std::map<std::string, bool> gone;
+    const auto isGone = [&](const std::string& path) {
+        if (path.empty() || sources_.contains(path)) return false;
+        const auto known = gone.find(path);
+        if (known != gone.end()) return known->second;
+        return gone[path] = !entryExists(path);
+    };
+    // The editing state names files by their full path: a recording moved
+    // with its side file (or its package) still finds its own streams.
+    const std::string recording = url_.string();
+    const auto follow = [&](MediaRef& media) {
+        if (media.kind == MediaKind::effects || !isGone(media.path)) return;
+        if (std::filesystem::path(media.path).filename() == url_.filename()) media.path = recording;
+    };
+    for (Track& track : tracks) {
+        follow(track.media);
+        for (Clip& clip : track.clips)
+            if (clip.media) follow(*clip.media);
+    }
+
     const int version = project.version.value_or(0);
     if (version <= 2) {
         tracks = arrangeLegacy(tracks, project.overlays.value_or(std::vector<Overlay>{}));
@@ -162,23 +187,42 @@ void EditorModel::takeProject(const Project& project)
 
     const std::size_t before = tracks.size();
     std::vector<Track> kept;
+    std::vector<std::string> missing;  // names of the files gone, each once, in track order
     for (Track& track : tracks) {
         const bool keep = track.media.kind == MediaKind::effects
                           || std::all_of(track.clips.begin(), track.clips.end(),
                                          [&](const Clip& clip) { return playable(clip, track, sources_); });
-        if (keep) kept.push_back(std::move(track));
+        if (keep) {
+            kept.push_back(std::move(track));
+            continue;
+        }
+        for (const Clip& clip : track.clips) {
+            const MediaRef media = mediaOf(clip, track);
+            if (!isGone(media.path)) continue;
+            const std::string name = std::filesystem::path(media.path).filename().string();
+            if (std::find(missing.begin(), missing.end(), name) == missing.end()) missing.push_back(name);
+        }
     }
     // The file still holds what was dropped: it is kept aside before the
     // first write replaces it.
     if (kept.size() < before)
         keepBeforeFirstWrite(documentURL_ ? documentFile(*documentURL_) : RecordingInfo::sideFileURL(url_));
     setTracks(std::move(kept));
+    // The user may yet bring the files back: nothing is written over the
+    // stored edit before an edit of this one.
+    keepFileUntilEdit_ = !missing.empty();
+    if (!missing.empty()) {
+        std::string names;
+        for (const std::string& name : missing) names += (names.empty() ? "" : ", ") + name;
+        setExportError(kMediaMissing + names + kKeptUntilEdit);
+    }
 }
 
 void EditorModel::finishLoad()
 {
     fillClipAspects();
     setShowClicks(hasClicks_ && info_.showClicks.value_or(true));
+    if (std::exchange(keepFileUntilEdit_, false)) unsavedLoad_ = SavedState{tracks_, showClicks_, cursorStyle_};
     loaded_ = true;
     loading_ = false;
     recordingSource_.reset();

@@ -55,8 +55,7 @@ NRect pictureFrame(double outputAspect, double pictureAspect)
 
 void EditorModel::addMedia(const fs::path& url, std::function<void()> done)
 {
-    // Before a load nothing may be written into the package: it would keep
-    // the one-track project below, and the autosave that replaces it is off.
+    // Before a load there is no edit to write into the package beside the copy.
     if (!loaded_) {
         if (done) done();
         return;
@@ -66,19 +65,17 @@ void EditorModel::addMedia(const fs::path& url, std::function<void()> done)
         return;
     }
 
-    // The package writer copies what the project names into "Media": a
-    // project of one track that names the file does the copy.
-    ProjectFile file = projectFile();
-    Track naming;
-    naming.media = MediaRef{url.string(), MediaKind::video, 0};
-    file.info.project = Project{Project::currentVersion, {naming}, std::nullopt};
+    // The copy and the edit as it stands go into the package in one job, so
+    // "project.json" holds the user's edit whether or not this editor is still
+    // there when the copy ends. The new tracks follow with their commit.
+    updateInfo();
     writerOf(*documentURL_).run<std::optional<fs::path>>(
         this,
-        [mayReplace = replaceGuard(), file = std::move(file), document = *documentURL_, path = url.string()]()
+        [mayReplace = replaceGuard(), file = projectFile(), document = *documentURL_, path = url.string()]()
             -> std::optional<fs::path> {
             try {
                 if (!mayReplace(documentFile(document))) return std::nullopt;
-                const auto copies = file.writePackage(document, true);
+                const auto copies = file.writePackage(document, false, {path});
                 if (const auto copy = copies.find(path); copy != copies.end()) return fs::path(copy->second);
             } catch (const std::exception&) {
                 // The file is added from where it lies.
@@ -86,8 +83,6 @@ void EditorModel::addMedia(const fs::path& url, std::function<void()> done)
             return std::nullopt;
         },
         [this, url, done = std::move(done)](std::optional<fs::path> copy) mutable {
-            // "project.json" holds the real edit again.
-            save();
             importMedia(copy.value_or(url), std::move(done));
         });
 }

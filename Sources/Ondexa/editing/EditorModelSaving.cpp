@@ -136,6 +136,11 @@ ProjectFile EditorModel::projectFile() const
 void EditorModel::save()
 {
     if (!loaded_) return;
+    if (unsavedLoad_) {
+        const SavedState& held = *unsavedLoad_;
+        if (held.tracks == tracks_ && held.showClicks == showClicks_ && held.cursorStyle == cursorStyle_) return;
+        unsavedLoad_.reset();
+    }
     updateInfo();
     // Every later edit tries again; the user hears of the first failure only.
     const auto attempt = [state = saveState_, self = QPointer<EditorModel>(this)](auto write) {
@@ -287,13 +292,25 @@ void EditorModel::usePaths(std::map<std::string, std::string> map, std::function
         };
         if (const auto found = map.find(fs::absolute(url_).string()); found != map.end()) url_ = found->second;
 
-        std::vector<Track> tracks = tracks_;
-        for (Track& track : tracks) {
-            if (track.media.kind != MediaKind::effects) track.media.path = remap(track.media.path);
-            for (Clip& clip : track.clips)
-                if (clip.media) clip.media->path = remap(clip.media->path);
+        const auto remapTracks = [&](std::vector<Track> tracks) {
+            for (Track& track : tracks) {
+                if (track.media.kind != MediaKind::effects) track.media.path = remap(track.media.path);
+                for (Clip& clip : track.clips)
+                    if (clip.media) clip.media->path = remap(clip.media->path);
+            }
+            return tracks;
+        };
+        setTracks(remapTracks(tracks_));
+        // Undo, redo and a later paste must not bring the files outside back.
+        for (std::vector<Snapshot>* stack : {&undoStack_, &redoStack_}) {
+            const SnapshotTracks* beside = nullptr;
+            for (Snapshot& snapshot : *stack) {
+                snapshot.tracks = SnapshotTracks(remapTracks(snapshot.tracks), beside);
+                beside = &snapshot.tracks;
+            }
         }
-        setTracks(std::move(tracks));
+        for (ClipboardEntry& entry : clipboard_)
+            if (entry.clip.media) entry.clip.media->path = remap(entry.clip.media->path);
 
         // The first key met wins when two become one.
         PeakMap peaks;

@@ -1,5 +1,7 @@
 #include "Ondexa/editing/JobChain.h"
 
+#include "Platform/core/ThreadPriority.h"
+
 #include <QThreadPool>
 
 namespace ondexa {
@@ -7,11 +9,17 @@ namespace ondexa {
 struct JobChain::State {
     std::mutex mutex;
     std::deque<std::function<void()>> jobs;  // guarded by mutex
-    bool running = false;                    // a pool thread drains jobs; guarded by mutex
+    bool running = false;                    // a job of the chain is queued on the pool or runs; guarded by mutex
     bool cancelled = false;                  // guarded by mutex
+    QThreadPool* pool = nullptr;             // set once
+    bool background = false;                 // jobs run at low priority; set once
 };
 
-JobChain::JobChain(Drop drop) : state_(std::make_shared<State>()), drop_(drop) {}
+JobChain::JobChain(Drop drop, WorkPool pool) : state_(std::make_shared<State>()), drop_(drop)
+{
+    state_->pool = &workPool(pool);
+    state_->background = pool == WorkPool::decoding;
+}
 
 JobChain::~JobChain()
 {
@@ -34,24 +42,26 @@ void JobChain::run(std::function<void()> job)
         if (state_->running) return;
         state_->running = true;
     }
-    QThreadPool::globalInstance()->start([state = state_] { drain(state); });
+    state_->pool->start([state = state_] { runNext(state); });
 }
 
-void JobChain::drain(const std::shared_ptr<State>& state)
+void JobChain::runNext(const std::shared_ptr<State>& state)
 {
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::lock_guard lock(state->mutex);
-            if (state->jobs.empty() || state->cancelled) {
-                state->running = false;
-                return;
-            }
-            job = std::move(state->jobs.front());
-            state->jobs.pop_front();
+    std::function<void()> job;
+    {
+        std::lock_guard lock(state->mutex);
+        if (state->jobs.empty() || state->cancelled) {
+            state->running = false;
+            return;
         }
-        job();
+        job = std::move(state->jobs.front());
+        state->jobs.pop_front();
     }
+    if (state->background) platform::lowerThreadPriority();
+    job();
+    job = nullptr;  // its captures go before the next job
+    // The next one (if any) behind whatever else waits for the pool.
+    state->pool->start([state] { runNext(state); });
 }
 
 void JobChain::postToMain(std::function<void()> job)

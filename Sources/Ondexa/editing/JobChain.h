@@ -1,8 +1,11 @@
 #pragma once
 
-// Background work of one loader: jobs run one at a time, in order, on Qt's
-// global thread pool, and their results come back to the main thread only
-// while the receiver still exists.
+// Background work of one loader: jobs run one at a time, in order, on one of
+// the work pools, and their results come back to the main thread only while
+// the receiver still exists. Between two jobs the chain lets the pool's other
+// chains have their turn, so one long queue never holds a thread to itself.
+
+#include "Ondexa/editing/WorkPools.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -22,7 +25,7 @@ public:
     // whose result nobody wants any more), or never (writes of a document).
     enum class Drop { queued, never };
 
-    explicit JobChain(Drop drop = Drop::queued);
+    explicit JobChain(Drop drop = Drop::queued, WorkPool pool = WorkPool::general);
     // Nothing here waits for the running job, so the main thread never blocks.
     ~JobChain();
     JobChain(const JobChain&) = delete;
@@ -47,7 +50,7 @@ public:
 
 private:
     struct State;
-    static void drain(const std::shared_ptr<State>& state);
+    static void runNext(const std::shared_ptr<State>& state);
 
     std::shared_ptr<State> state_;
     Drop drop_;

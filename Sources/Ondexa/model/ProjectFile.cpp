@@ -74,7 +74,8 @@ void ProjectFile::mapPaths(const std::function<std::string(const std::string&)>&
     }
 }
 
-std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& package, bool copyMedia) const
+std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& package, bool copyMedia,
+                                                             const std::set<std::string>& alsoCopy) const
 {
     // A value that can't be encoded must not leave a half-written package.
     prettyText(*this);
@@ -122,9 +123,12 @@ std::map<std::string, std::string> ProjectFile::writePackage(const fs::path& pac
     removeTemporaryFiles(mediaFolder.fd);
 
     std::map<std::string, std::string> copies;
-    if (copyMedia) {
+    std::set<std::string> toCopy = copyMedia ? mediaPaths() : std::set<std::string>{};
+    for (const auto& path : alsoCopy)
+        if (!path.empty()) toCopy.insert(path);
+    if (!toCopy.empty()) {
         std::map<std::string, std::string> copiedFrom;  // resolved source → copy
-        for (const auto& path : mediaPaths()) {
+        for (const auto& path : toCopy) {
             const std::string source = resolve(path);
             if (source.starts_with(prefix)) continue;
             if (auto done = copiedFrom.find(source); done != copiedFrom.end()) {

@@ -40,9 +40,11 @@ struct ProjectFile {
     // copyMedia, media outside the package are copied into "Media/" first,
     // unless the file or one with the same content is there already.
     // Returns old path → copy for each medium now in "Media/"; the value
-    // itself is not changed. Throws OndexaError, EncodingError; nothing is
-    // rolled back.
-    std::map<std::string, std::string> writePackage(const std::filesystem::path& package, bool copyMedia) const;
+    // itself is not changed. The files in `alsoCopy` are copied in the same
+    // way whatever copyMedia says (a medium the project is about to name).
+    // Throws OndexaError, EncodingError; nothing is rolled back.
+    std::map<std::string, std::string> writePackage(const std::filesystem::path& package, bool copyMedia,
+                                                    const std::set<std::string>& alsoCopy = {}) const;
 
     // A package (its relative paths made absolute) or a flat project file (as
     // stored). Throws OndexaError, DecodingError.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <iterator>
 #include <unordered_set>
 
 namespace ondexa {
@@ -75,6 +76,14 @@ std::optional<Thumbnail> stillThumbnail(const QImage& image)
     const int w = std::max(1, static_cast<int>(std::lround(image.width() * s)));
     const int h = std::max(1, static_cast<int>(std::lround(image.height() * s)));
     return Thumbnail{0, image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)};
+}
+
+bool addThumbnails(ThumbnailMap& thumbnails, const MediaRef& media, std::vector<Thumbnail> made)
+{
+    if (media.kind == MediaKind::image && made.empty()) return false;
+    auto& list = thumbnails[media];
+    list.insert(list.end(), std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
+    return true;
 }
 
 std::vector<ThumbnailJob> missingThumbnails(std::span<const Track> tracks, const MediaSources& sources,

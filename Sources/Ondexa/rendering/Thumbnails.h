@@ -47,6 +47,11 @@ std::vector<Thumbnail> makeThumbnails(const platform::Asset& asset, const platfo
 // pixels (never up); none for a null picture.
 std::optional<Thumbnail> stillThumbnail(const QImage& image);
 
+// Adds what one job made of `media` to its entry; false when nothing
+// changed. A still that gave no picture gets no entry, so that a later call
+// tries again; a stream has its entry from its first batch on, even an empty one.
+bool addThumbnails(ThumbnailMap& thumbnails, const MediaRef& media, std::vector<Thumbnail> made);
+
 // One stream or still whose thumbnails are missing. A still has `still` set
 // and no batches.
 struct ThumbnailJob {

@@ -5,6 +5,7 @@
 #include "editing/EditingFixtures.h"
 #include "rendering/GuiTestApplication.h"
 
+#include "Ondexa/editing/WorkPools.h"
 #include "Ondexa/model/Files.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Platform/media/CompositionRenderer.h"
@@ -19,7 +20,6 @@ extern "C" {
 }
 
 #include <QElapsedTimer>
-#include <QThreadPool>
 
 #include <cmath>
 #include <csignal>
@@ -340,7 +340,7 @@ TEST_F(EditorExport, AKillDuringTheExportLeavesNoBrokenFile)
     // running then, and Qt's pool (which draws the frames) must start anew.
     waitForSaves(*model);
     model.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    waitForBackgroundWork();
 
     const std::string earlier = earlierExport();
     for (const bool replacing : {true, false}) {

@@ -5,6 +5,7 @@
 #include "EditTestSupport.h"
 #include "rendering/GuiTestApplication.h"
 
+#include "Ondexa/editing/WorkPools.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,20 @@ protected:
         bool finished = false;
         model->addMedia(file, [&] { finished = true; });
         return runUntil([&] { return finished; });
+    }
+
+    // Saves the edit as "projekt.vdlproj" and waits; empty when that failed.
+    fs::path saveAsPackage()
+    {
+        const fs::path package = folder.path / "projekt.vdlproj";
+        bool finished = false;
+        std::optional<std::string> error;
+        model->saveProject(package, [&](std::optional<std::string> e) {
+            error = std::move(e);
+            finished = true;
+        });
+        if (!runUntil([&] { return finished; }) || error) return {};
+        return package;
     }
 
     TempFolder folder;
@@ -151,13 +166,8 @@ TEST_F(EditorMediaEdits, NothingIsAddedBeforeALoad)
 
 TEST_F(EditorMediaEdits, AnAddedFileIsCopiedIntoTheOpenPackage)
 {
-    const fs::path package = folder.path / "projekt.vdlproj";
-    bool saved = false;
-    model->saveProject(package, [&](std::optional<std::string> error) {
-        EXPECT_FALSE(error);
-        saved = true;
-    });
-    ASSERT_TRUE(runUntil([&] { return saved; }));
+    const fs::path package = saveAsPackage();
+    ASSERT_FALSE(package.empty());
     const fs::path sound = fixtures::makeStereoSine(folder.path / "zene.m4a", 1.0);
 
     ASSERT_TRUE(addAndWait(sound));
@@ -172,6 +182,34 @@ TEST_F(EditorMediaEdits, AnAddedFileIsCopiedIntoTheOpenPackage)
     const ProjectFile written = ProjectFile::read(package);
     ASSERT_TRUE(written.info.project);
     EXPECT_EQ(written.info.project->tracks.size(), model->tracks().size());
+}
+
+// The window closed while a large file is copied in: the package holds the
+// edit as it was, and the copy.
+TEST_F(EditorMediaEdits, AnEditorClosedDuringTheCopyLeavesItsEditInThePackage)
+{
+    const fs::path package = saveAsPackage();
+    ASSERT_FALSE(package.empty());
+    std::vector<Track> edited = model->tracks();
+    edited.front().name = "Szerkesztett képernyő";
+    edited.pop_back();
+    model->commit(edited);
+    edited = model->tracks();
+
+    const fs::path large = folder.path / "nagy.mov";
+    {
+        std::ofstream out(large, std::ios::binary);
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 64; ++i) out << block;
+    }
+    model->addMedia(large);
+    model.reset();
+    waitForBackgroundWork();
+
+    const ProjectFile stored = ProjectFile::read(package);
+    ASSERT_TRUE(stored.info.project);
+    EXPECT_EQ(stored.info.project->tracks, edited);
+    EXPECT_EQ(fs::file_size(package / "Media" / "nagy.mov"), fs::file_size(large));
 }
 
 TEST_F(EditorMediaEdits, APropertyEditRebuildsOnlyWhenTheEditOutgrewTheBuildByMoreThanFiftyMilliseconds)
