@@ -180,3 +180,44 @@ TEST_F(AppStateRecording, FilesWaitForTheOpenerInOrder)
     state->setOpenEditor([&](const std::filesystem::path& file) { opened.push_back(file); });
     EXPECT_EQ(opened, (std::vector<std::filesystem::path>{"/a.mov", "/b.vdlproj"}));
 }
+
+TEST_F(AppStateRecording, AnAreaIsClippedToItsDisplayAndRefusedWhenNothingOfItIsLeft)
+{
+    // A narrower display to the right of the first: an area dragged on the
+    // wide one may reach beyond it.
+    platform::ScreenDisplay narrow{8, "HDMI-1", QRect(1920, 0, 1280, 720), false};
+    system.content.displays.push_back(narrow);
+    const std::string noArea = "Nem sikerült elindítani a felvételt: Jelölj ki egy területet a felvételhez.";
+    struct Case {
+        std::string name;
+        QRectF stored;
+        std::optional<QRectF> recorded;  // none: refused
+    };
+    const std::vector<Case> cases = {
+        {"inside", QRectF(100, 50, 640, 360), QRectF(100, 50, 640, 360)},
+        {"over the right and bottom edges", QRectF(1200, 600, 400, 300), QRectF(1200, 600, 80, 120)},
+        {"over the left and top edges", QRectF(-50, -20, 200, 100), QRectF(0, 0, 150, 80)},
+        {"wholly beyond", QRectF(1300, 100, 200, 200), std::nullopt},
+        {"a sliver left", QRectF(1270, 100, 200, 200), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto state = makeWithEditor();
+        state->setMicEnabled(false);
+        state->setDisplayID(8);
+        state->setArea(c.stored);
+        state->setCaptureMode(Mode::area);
+        start(*state);
+        if (!c.recorded) {
+            EXPECT_EQ(state->phase(), Phase::idle);
+            EXPECT_EQ(state->errorMessage(), noArea);
+            EXPECT_EQ(system.recordersAlive, 0);
+            continue;
+        }
+        ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+        EXPECT_EQ(system.recorder->request.target.display.id, 8u);
+        EXPECT_EQ(system.recorder->request.target.area, *c.recorded);
+        EXPECT_EQ(state->area(), c.stored);  // the stored choice stays as the user made it
+        stop(*state);
+    }
+}

@@ -160,11 +160,18 @@ void AppState::launch(std::function<void()> done)
         CaptureTarget target;
         switch (captureMode_) {
         case CaptureMode::display: target = CaptureTarget::ofDisplay(display); break;
-        case CaptureMode::area:
-            if (!area_ || !(area_->width() >= kMinimumAreaSide) || !(area_->height() >= kMinimumAreaSide))
-                throw OndexaError("Jelölj ki egy területet a felvételhez.");
-            target = CaptureTarget::ofArea(display, *area_);
+        case CaptureMode::area: {
+            const auto tooSmall = [](const QRectF& r) {
+                return !(r.width() >= kMinimumAreaSide) || !(r.height() >= kMinimumAreaSide);
+            };
+            if (!area_ || tooSmall(*area_)) throw OndexaError("Jelölj ki egy területet a felvételhez.");
+            // An area dragged on a wider display keeps to the display chosen
+            // now: beyond its edge lies a neighbouring monitor.
+            const QRectF onDisplay = area_->intersected(QRectF(QPointF(0, 0), QSizeF(display.frame.size())));
+            if (tooSmall(onDisplay)) throw OndexaError("Jelölj ki egy területet a felvételhez.");
+            target = CaptureTarget::ofArea(display, onDisplay);
             break;
+        }
         case CaptureMode::window: {
             const auto it = std::find_if(content.windows.begin(), content.windows.end(),
                                          [&](const auto& w) { return w.id == windowID_ && w.onScreen; });
