@@ -221,3 +221,28 @@ TEST_F(AppStateRecording, AnAreaIsClippedToItsDisplayAndRefusedWhenNothingOfItIs
         stop(*state);
     }
 }
+
+TEST_F(AppStateRecording, AWaylandSessionIsRefusedAtIdleAndAtAStartWithItsOwnSentence)
+{
+    // XWayland answers: the content can be read, yet a recording would be
+    // black wherever a native Wayland window lies.
+    system.screenAccess = {false, "Wayland munkamenet: az X kijelző csak X11 ablakokat mutat.", true};
+    auto state = makeWithEditor();
+    EXPECT_TRUE(state->screenOnWayland());  // the record window's notice, before any start
+    start(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_EQ(state->errorMessage(), AppState::waylandNotice);
+    EXPECT_FALSE(state->needsScreenPermission());  // no permission would help
+    EXPECT_EQ(system.recordersMade, 0);
+    EXPECT_EQ(system.hides, 0);
+    EXPECT_TRUE(logHas("HIBA: " + std::string(AppState::waylandNotice)));
+    EXPECT_TRUE(logHas("csak X11 ablakokat mutat"));
+
+    // On X11 the same controller starts.
+    system.screenAccess = {true, {}};
+    state->refreshSources();
+    EXPECT_FALSE(state->screenOnWayland());
+    start(*state);
+    EXPECT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    stop(*state);
+}

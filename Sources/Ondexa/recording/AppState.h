@@ -184,6 +184,12 @@ public:
     const std::vector<AudioInputDevice>& micDevices() const { return micDevices_; }
     const std::vector<float>& micLevels() const { return micLevels_; }
     bool needsScreenPermission() const { return needsScreenPermission_; }
+    // A Wayland session: the screen can't be recorded there (yet); the
+    // record window says so in place of the permission notice.
+    bool screenOnWayland() const { return screenOnWayland_; }
+    static constexpr const char* waylandNotice =
+        "Wayland-munkamenetben a képernyőfelvétel még nem érhető el. A felvételhez jelentkezz ki, és lépj be "
+        "újra X11 (Xorg) munkamenetbe.";
     const std::vector<platform::ScreenWindow>& windows() const { return windows_; }
     const std::vector<CameraInfo>& cameras() const { return cameras_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
@@ -318,6 +324,7 @@ signals:
     void micDevicesChanged();
     void micLevelsChanged();
     void needsScreenPermissionChanged();
+    void screenOnWaylandChanged();
     void windowsChanged();
     void camerasChanged();
     void errorMessageChanged();
@@ -343,6 +350,7 @@ private:
 
     void setPhase(Phase phase);
     void setNeedsScreenPermission(bool needs);
+    void setScreenOnWayland(bool wayland);
     void setMicLevels(std::vector<float> levels);
     void setElapsed(double seconds);
     void setBlinkOn(bool on);
@@ -385,6 +393,7 @@ private:
     std::vector<AudioInputDevice> micDevices_;
     std::vector<float> micLevels_;
     bool needsScreenPermission_ = false;
+    bool screenOnWayland_ = false;
     std::vector<platform::ScreenWindow> windows_;
     std::vector<CameraInfo> cameras_;
     std::optional<std::string> errorMessage_;

@@ -54,6 +54,14 @@ void AppState::startRecording(std::function<void()> done)
     setErrorMessage(std::nullopt);
 
     const platform::ScreenAccess access = env_.screenAccess();
+    // XWayland shows only the windows of X11 programs: the rest of the
+    // picture would be black under "Felvétel mentve".
+    if (access.wayland) {
+        if (!access.reason.empty()) logLine(access.reason);
+        setScreenOnWayland(true);
+        setErrorMessage(waylandNotice);
+        return finished(done);
+    }
     if (!access.granted) {
         if (!access.reason.empty()) logLine(access.reason);
         setNeedsScreenPermission(true);

@@ -103,6 +103,7 @@ void AppState::askSoundServer(std::function<MainThreadStep()> work)
 
 void AppState::fetchSources()
 {
+    setScreenOnWayland(env_.screenAccess().wayland);
     platform::ScreenContent content;
     try {
         content = env_.fetchContent();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 #include <unistd.h>
 
 namespace platform {
@@ -230,14 +231,24 @@ ScreenContent ScreenContent::fetch(Options options)
     return content;
 }
 
+bool ScreenAccess::isWaylandSession()
+{
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (type && std::string_view(type) == "wayland") || (wayland && *wayland);
+}
+
 ScreenAccess ScreenAccess::check()
 {
     ScreenAccess access;
+    if (isWaylandSession()) {
+        access.wayland = true;
+        access.reason = "Wayland munkamenet: az X kijelző (XWayland) csak az X11 programok ablakait mutatja, "
+                        "a felvétel máshol fekete lenne.";
+        return access;
+    }
     if (xcb::displayName().empty()) {
-        const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        access.reason = (wayland && *wayland)
-                            ? "Wayland munkamenet X kijelző nélkül: a képernyőfelvételhez X11 vagy XWayland kell."
-                            : "Nincs X kijelző: a DISPLAY környezeti változó üres.";
+        access.reason = "Nincs X kijelző: a DISPLAY környezeti változó üres.";
         return access;
     }
     try {

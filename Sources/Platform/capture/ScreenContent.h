@@ -55,13 +55,18 @@ struct ScreenContent {
 };
 
 // Whether the screen may be captured: an X display answers a 1×1 grab of its
-// root. Under Wayland without X (or with no display at all) it says no, and
+// root. In a Wayland session (or with no display at all) it says no, and
 // `reason` says why, for the log.
 struct ScreenAccess {
     bool granted = false;
-    std::string reason;  // Hungarian; empty when granted
+    std::string reason;    // Hungarian; empty when granted
+    bool wayland = false;  // refused because the session is a Wayland one
 
     static ScreenAccess check();
+    // XDG_SESSION_TYPE is "wayland" or WAYLAND_DISPLAY is set. An X display
+    // there is XWayland's, which shows only the windows of X11 programs: a
+    // grab of it would come out black wherever a native window lies.
+    static bool isWaylandSession();
 };
 
 } // namespace platform

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 
@@ -69,4 +72,58 @@ TEST(ScreenContent, ListsMappedTopLevelsWithTitlePidAndFrameLeavingOutOurOwn)
     const ScreenContent all = ScreenContent::fetch({.excludeOwnProcess = false});
     EXPECT_GE(indexOf(all, own.id()), 0);
     EXPECT_LT(indexOf(all, own.id()), indexOf(all, named.id()));
+}
+
+namespace {
+
+// Sets or clears one environment variable for the life of the guard.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+// The test desktop's X display answers as XWayland would in a Wayland
+// session: the session itself decides.
+TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
+{
+    ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    struct Case {
+        const char* name;
+        const char* sessionType;
+        const char* waylandDisplay;
+        bool wayland;
+    };
+    const Case cases[] = {
+        {"X11 session", "x11", nullptr, false},
+        {"no session type", nullptr, nullptr, false},
+        {"Wayland session type", "wayland", nullptr, true},
+        {"Wayland display set", "tty", "wayland-0", true},
+        {"Wayland display empty", "x11", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnv type("XDG_SESSION_TYPE", c.sessionType);
+        ScopedEnv display("WAYLAND_DISPLAY", c.waylandDisplay);
+        const platform::ScreenAccess access = platform::ScreenAccess::check();
+        EXPECT_EQ(platform::ScreenAccess::isWaylandSession(), c.wayland);
+        EXPECT_EQ(access.wayland, c.wayland);
+        EXPECT_EQ(access.granted, !c.wayland) << access.reason;
+        EXPECT_EQ(access.reason.empty(), !c.wayland);
+    }
 }
