@@ -96,6 +96,7 @@ struct FakeSystem {
     bool contentFails = false;
     std::vector<CameraCapture::Device> cameras;
     bool cameraFails = false;
+    std::vector<std::string> camerasOpened;  // unique ids, in order
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
     int micsMade = 0;  // captures opened
@@ -179,6 +180,7 @@ inline AppState::Environment FakeSystem::environment()
     env.cameraDevices = [this] { return cameras; };
     env.makeCamera = [this](const CameraCapture::Device& d) -> std::unique_ptr<CameraCapture> {
         if (cameraFails) throw std::runtime_error("A kamera nem használható: " + d.name);
+        camerasOpened.push_back(d.uniqueID);
         return nullptr;
     };
     env.micDevices = [this] { return mics; };

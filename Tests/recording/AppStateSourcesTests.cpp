@@ -258,3 +258,35 @@ TEST_F(AppStateSources, AnInputSwitchedOffWhileTheServerIsAskedLeavesTheRecordin
     EXPECT_EQ(system.recorder->trackNames, std::vector<std::string>{"Rendszerhang"});
     stop(*state);
 }
+
+TEST_F(AppStateSources, ACameraChosenUnderItsPortKeepsTheChoiceUnderItsOwnId)
+{
+    const std::string c920 = "usb-Logitech_C920_AB12-video-index0";
+    ondexa::CameraCapture::Device other{"usb-0000:00:14.0-1", "Beépített kamera", "/dev/video0", "usb-0000:00:14.0-1"};
+    ondexa::CameraCapture::Device chosen{c920, "C920", "/dev/video2", "usb-0000:00:14.0-2"};
+    system.cameras = {other, chosen};
+    store("cameraID", "usb-0000:00:14.0-2");  // stored when the id was the port
+    store("cameraEnabled", true);
+    auto state = make();
+    EXPECT_EQ(state->cameraID(), c920);
+    EXPECT_EQ(stored("cameraID").toString().toStdString(), c920);
+
+    // In another port now: the choice stays with it.
+    system.cameras[1].portID = "usb-0000:00:14.0-4";
+    system.cameras[1].path = "/dev/video4";
+    state->refreshCameras();
+    EXPECT_EQ(state->cameraID(), c920);
+    state->setMicEnabled(false);
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.camerasOpened, std::vector<std::string>{c920});
+    stop(*state);
+
+    // The start finds a camera by its port too, before any refresh.
+    system.camerasOpened.clear();
+    state->setCameraID("usb-0000:00:14.0-4");
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.camerasOpened, std::vector<std::string>{c920});
+    stop(*state);
+}

@@ -137,7 +137,7 @@ void AppState::checkCamera(std::function<void()> done)
     if (cameraEnabled_) {
         // A camera that is not there is reported when the target is resolved.
         for (const auto& device : env_.cameraDevices()) {
-            if (device.uniqueID == cameraID_ && env_.cameraAccessDenied(device)) {
+            if (device.answersTo(cameraID_) && env_.cameraAccessDenied(device)) {
                 setErrorMessage("Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → "
                                 "Kamera: kapcsold be a Vendalumot.");
                 return finished(done);
@@ -193,7 +193,7 @@ void AppState::launch(std::function<void()> done)
         if (cameraEnabled_) {
             const auto devices = env_.cameraDevices();
             const auto it = std::find_if(devices.begin(), devices.end(),
-                                         [&](const auto& d) { return d.uniqueID == cameraID_; });
+                                         [&](const auto& d) { return d.answersTo(cameraID_); });
             if (it == devices.end()) throw OndexaError("A kiválasztott kamera nem található.");
             camera = env_.makeCamera(*it);
         }

@@ -140,11 +140,16 @@ void AppState::fetchSources()
 void AppState::refreshCameras()
 {
     cameras_.clear();
-    for (const auto& device : env_.cameraDevices()) cameras_.push_back({device.uniqueID, device.name});
+    const auto devices = env_.cameraDevices();
+    for (const auto& device : devices) cameras_.push_back({device.uniqueID, device.name});
     emit camerasChanged();
     if (!cameras_.empty()
-        && std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& c) { return c.id == cameraID_; }))
-        setCameraID(cameras_.front().id);
+        && std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& c) { return c.id == cameraID_; })) {
+        // A choice stored under the camera's port follows it to its own id.
+        const auto known = std::find_if(devices.begin(), devices.end(),
+                                        [&](const auto& d) { return d.answersTo(cameraID_); });
+        setCameraID(known != devices.end() ? known->uniqueID : cameras_.front().id);
+    }
 }
 
 void AppState::refreshMicDevices(std::function<void()> done)
