@@ -82,17 +82,30 @@ TEST_F(AppStateSources, OnlyOrdinaryWindowsOfOtherProgramsThatCanBeSeenAreOffere
     EXPECT_EQ(state->windowID(), 1u);
 }
 
-TEST_F(AppStateSources, ADisplayIsNamedAfterItsScreenOrAsKijelzo)
+TEST_F(AppStateSources, ADisplayIsNamedAfterItsMonitorWithTheConnectorOnlyWhereNeeded)
 {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    ASSERT_TRUE(screen);
+    system.content.displays = {
+        {7, "DP-1", QRect(0, 0, 2560, 1440), true, "DELL U2719D"},
+        {8, "DP-2", QRect(2560, 0, 2560, 1440), false, "DELL U2719D"},
+        {9, "HDMI-1", QRect(5120, 0, 1920, 1080), false, "LG ULTRAFINE"},
+        {10, "eDP-1", QRect(7040, 0, 1920, 1200), false, ""},
+        {11, "", QRect(0, 1440, 1280, 1024), false, ""},
+    };
     auto state = make();
-    platform::ScreenDisplay known{1, screen->name().toStdString(), screen->geometry(), true};
-    platform::ScreenDisplay unknown{2, "DP-9", QRect(5000, 0, 1280, 1024), false};
-    const std::string size = std::to_string(screen->geometry().width()) + "×"
-                             + std::to_string(screen->geometry().height());
-    EXPECT_EQ(state->displayName(known), screen->name().toStdString() + " – " + size);
-    EXPECT_EQ(state->displayName(unknown), "Kijelző – 1280×1024");
+    std::vector<std::string> labels;
+    for (const auto& d : state->displays()) labels.push_back(state->displayName(d));
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "DELL U2719D (DP-1) – 2560×1440",  // two alike: the connector tells them apart
+                          "DELL U2719D (DP-2) – 2560×1440",
+                          "LG ULTRAFINE – 1920×1080",
+                          "eDP-1 – 1920×1200",  // no name in its EDID
+                          "Kijelző – 1280×1024",
+                      }));
+
+    // One of the twins unplugged: the other goes by its name alone.
+    system.content.displays.erase(system.content.displays.begin() + 1);
+    state->refreshSources();
+    EXPECT_EQ(state->displayName(state->displays().front()), "DELL U2719D – 2560×1440");
 }
 
 TEST_F(AppStateSources, SettingTheChosenInputToItselfNeitherWritesNorRestarts)

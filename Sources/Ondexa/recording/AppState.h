@@ -272,7 +272,9 @@ public:
     void applyChannels();
     std::optional<AudioInputDevice> currentMicDevice() const;
     MicCapture* mic() const { return mic_.get(); }
-    // Picker labels: "DP-1 – 1920×1080", "Firefox – Title".
+    // Picker labels: "DELL U2719D – 2560×1440" (the connector added where
+    // two monitors share a name: "DELL U2719D (DP-1) – …"; alone where the
+    // monitor gives none: "DP-1 – …"), "Firefox – Title".
     std::string displayName(const platform::ScreenDisplay& display) const;
     static std::string windowName(const platform::ScreenWindow& window);
 

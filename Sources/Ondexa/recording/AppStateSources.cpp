@@ -7,9 +7,7 @@
 #include "Ondexa/recording/MicCapture.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QMetaObject>
-#include <QScreen>
 
 #include <algorithm>
 #include <charconv>
@@ -36,16 +34,6 @@ std::string rateText(double rate)
     std::string text(buffer, result.ptr);
     if (text.find_first_of(".en") == std::string::npos) text += ".0";
     return text;
-}
-
-QScreen* qtScreenOf(const platform::ScreenDisplay& display)
-{
-    const auto screens = QGuiApplication::screens();
-    for (QScreen* screen : screens)
-        if (screen->name().toStdString() == display.name) return screen;
-    for (QScreen* screen : screens)
-        if (screen->geometry() == display.frame) return screen;
-    return nullptr;
 }
 
 } // namespace
@@ -273,8 +261,14 @@ void AppState::applyChannels()
 
 std::string AppState::displayName(const platform::ScreenDisplay& display) const
 {
-    QScreen* screen = qtScreenOf(display);
-    const std::string name = screen ? screen->name().toStdString() : std::string("Kijelző");
+    // The monitor's own name; its connector tells two alike monitors apart
+    // and stands in for a monitor that gives no name.
+    std::string name = display.model;
+    const bool twin = !name.empty() && std::any_of(displays_.begin(), displays_.end(), [&](const auto& other) {
+        return other.model == display.model && other.id != display.id;
+    });
+    if (name.empty()) name = display.name.empty() ? std::string("Kijelző") : display.name;
+    else if (twin && !display.name.empty()) name += " (" + display.name + ")";
     return name + " – " + std::to_string(display.frame.width()) + "×" + std::to_string(display.frame.height());
 }
 

@@ -5,6 +5,7 @@
 #include <xcb/randr.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string_view>
 #include <unistd.h>
@@ -14,6 +15,29 @@ namespace platform {
 using xcb::Reply;
 
 namespace {
+
+// The EDID of the first of a monitor's outputs that has one.
+std::string monitorModel(xcb_connection_t* c, xcb_atom_t edidAtom, const std::vector<xcb_randr_output_t>& outputs)
+{
+    // The base block (128 bytes) holds the name; extensions are not read.
+    constexpr std::uint32_t kBaseBlockLongs = 128 / 4;
+    for (xcb_randr_output_t output : outputs) {
+        Reply<xcb_randr_get_output_property_reply_t> edid(xcb_randr_get_output_property_reply(
+            c, xcb_randr_get_output_property(c, output, edidAtom, XCB_ATOM_ANY, 0, kBaseBlockLongs, 0, 0), nullptr));
+        if (!edid || edid->format != 8) continue;
+        std::string name = monitorNameFromEdid(xcb_randr_get_output_property_data(edid.get()),
+                                               std::size_t(xcb_randr_get_output_property_data_length(edid.get())));
+        if (!name.empty()) return name;
+    }
+    return {};
+}
+
+xcb_atom_t existingAtom(xcb_connection_t* c, const char* name)
+{
+    Reply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, std::uint16_t(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
 
 std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
 {
@@ -28,6 +52,7 @@ std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
                 xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
             if (monitors) {
                 std::vector<xcb_get_atom_name_cookie_t> names;
+                std::vector<std::vector<xcb_randr_output_t>> outputs;
                 std::vector<ScreenDisplay> found;
                 for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
                      xcb_randr_monitor_info_next(&it)) {
@@ -38,13 +63,17 @@ std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
                     display.primary = m->primary != 0;
                     found.push_back(display);
                     names.push_back(xcb_get_atom_name(c, m->name));
+                    const xcb_randr_output_t* first = xcb_randr_monitor_info_outputs(m);
+                    outputs.emplace_back(first, first + xcb_randr_monitor_info_outputs_length(m));
                 }
+                const xcb_atom_t edidAtom = existingAtom(c, "EDID");
                 for (std::size_t i = 0; i < found.size(); ++i) {
                     Reply<xcb_get_atom_name_reply_t> name(xcb_get_atom_name_reply(c, names[i], nullptr));
                     if (name)
                         found[i].name.assign(xcb_get_atom_name_name(name.get()),
                                              std::size_t(xcb_get_atom_name_name_length(name.get())));
                     if (found[i].name.empty()) found[i].name = "monitor-" + std::to_string(i + 1);
+                    if (edidAtom != XCB_ATOM_NONE) found[i].model = monitorModel(c, edidAtom, outputs[i]);
                 }
                 displays = std::move(found);
             }
@@ -210,6 +239,27 @@ std::vector<ScreenWindow> readWindows(const xcb::Connection& connection, const S
 }
 
 } // namespace
+
+std::string monitorNameFromEdid(const std::uint8_t* edid, std::size_t size)
+{
+    static constexpr std::uint8_t kHeader[8] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
+    constexpr std::size_t kBaseBlock = 128;
+    if (!edid || size < kBaseBlock || !std::equal(kHeader, kHeader + 8, edid)) return {};
+    // Four 18-byte descriptors from byte 54; a display descriptor starts
+    // with a zero pixel clock, and tag 0xFC marks the monitor's name: up to
+    // 13 characters ended by a line feed and padded with blanks.
+    for (std::size_t offset = 54; offset + 18 <= kBaseBlock - 2; offset += 18) {
+        const std::uint8_t* d = edid + offset;
+        if (d[0] != 0 || d[1] != 0 || d[2] != 0 || d[3] != 0xfc) continue;
+        std::string name;
+        for (std::size_t i = 5; i < 18 && d[i] != 0x0a; ++i)
+            if (d[i] >= 0x20 && d[i] < 0x7f) name += char(d[i]);
+        const auto first = name.find_first_not_of(' ');
+        if (first == std::string::npos) return {};
+        return name.substr(first, name.find_last_not_of(' ') - first + 1);
+    }
+    return {};
+}
 
 std::uint32_t ScreenContent::displayId(const std::string& monitorName)
 {

@@ -19,9 +19,14 @@ struct ScreenDisplay {
     std::string name;       // the RandR monitor's name ("DP-1"); "screen" for the whole root
     QRect frame;            // in root coordinates
     bool primary = false;   // the main display; exactly one per list (the first when RandR names none)
+    std::string model;      // the monitor's own name from its EDID ("DELL U2719D"); empty when it gives none
 
     bool operator==(const ScreenDisplay&) const = default;
 };
+
+// The monitor name an EDID block carries (its display-name descriptor), with
+// the padding trimmed; empty when the block is not an EDID or names nothing.
+std::string monitorNameFromEdid(const std::uint8_t* edid, std::size_t size);
 
 // One top-level window of another program.
 struct ScreenWindow {
