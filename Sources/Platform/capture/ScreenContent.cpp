@@ -16,7 +16,7 @@ using xcb::Reply;
 
 namespace {
 
-// The EDID of the first of a monitor's outputs that has one.
+// The name in the EDID of the first of a monitor's outputs that gives one.
 std::string monitorModel(xcb_connection_t* c, xcb_atom_t edidAtom, const std::vector<xcb_randr_output_t>& outputs)
 {
     // The base block (128 bytes) holds the name; extensions are not read.
