@@ -63,6 +63,20 @@ TEST_F(TrayTest, ItemsActOnTheControllerAndAskTheApplication)
     EXPECT_EQ(quits, 1);
 }
 
+TEST_F(TrayTest, ALeftClickOnTheIconAsksForTheRecordWindowAndOtherClicksDoNot)
+{
+    auto state = make();
+    Tray tray(*state);
+    int windows = 0;
+    QObject::connect(tray.menu(), &MenuBarContent::recordWindowRequested, [&] { ++windows; });
+    for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
+        emit tray.icon()->activated(reason);
+    EXPECT_EQ(windows, 0);  // the right click opens the menu, nothing more
+    emit tray.icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(windows, 1);
+    EXPECT_EQ(tray.icon()->contextMenu(), tray.menu());
+}
+
 TEST_F(TrayTest, RecordingBlinksTheDotAndShowsTheTime)
 {
     auto state = make();

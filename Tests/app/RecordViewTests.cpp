@@ -4,17 +4,24 @@
 #include "AppTestSupport.h"
 
 #include "Ondexa/app/LevelMeter.h"
+#include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/RecordView.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolTip>
 
 namespace ondexa {
 namespace {
@@ -94,6 +101,73 @@ TEST_F(RecordViewTest, TargetRowsFollowTheCaptureMode)
     ASSERT_EQ(windows->count(), 2);
     EXPECT_EQ(windows->itemText(1), "Böngésző – Kezdőlap");
     EXPECT_EQ(windows->currentData().toUInt(), state->windowID());
+}
+
+TEST_F(RecordViewTest, TheWindowFitsItsContentInEveryModeWithoutScrolling)
+{
+    view.reset();
+    state->setArea(QRectF(10, 20, 1280, 720));
+    state->setMicUID("iface");
+    state->setMicChannels({0, 1, 2, 3});
+    RecordWindow window(*state, {});
+    window.show();
+    const auto* scroll = window.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    const auto settled = [&] {
+        for (int round = 0; round < 5; ++round) QApplication::processEvents();
+    };
+    for (const Mode mode : {Mode::display, Mode::area, Mode::window})
+        for (const bool pairs : {true, false})
+            for (const bool camera : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "mode " << int(mode) << ", pairs " << pairs << ", camera " << camera);
+                state->setCaptureMode(mode);
+                state->setStereoPairs(pairs);
+                state->setCameraEnabled(camera);
+                settled();
+                EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+                EXPECT_EQ(window.width(), RecordView::width);  // the fixed width stays
+                // Every row as wide as the form allows, each wrapped text whole.
+                for (const QLabel* label : window.findChildren<QLabel*>()) {
+                    if (!label->isVisible() || !label->wordWrap()) continue;
+                    EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+                }
+                const auto* footer = window.view()->findChild<QWidget*>("micSection")->findChild<QLabel*>("footer");
+                EXPECT_EQ(footer->width(), RecordView::width - 2 * 20);
+            }
+    state->setCaptureMode(Mode::area);
+    state->setStereoPairs(false);
+    state->setCameraEnabled(false);
+    state->forceMicLevelsForTesting({0.5f, 0.1f, 0.9f, 0.3f});
+    settled();
+    saveScreenshot(window, "record-area-single-channels");
+}
+
+TEST_F(RecordViewTest, LongDeviceAndChannelNamesEndInAnEllipsisWithTheWholeNameAsTooltip)
+{
+    const std::string name = "Focusrite Scarlett 18i20 USB – Többcsatornás bemenet (analóg sztereó duplex)";
+    const std::string channel = "Bemenet 1 – Felső középső hátsó, a második erősítőn";
+    system.mics.push_back(AudioInputDevice{99, "long", name, {channel, "Bemenet 2"}});
+    state->refreshMicDevices();
+    settle();
+    state->setMicUID("long");
+    settle();
+    view->resize(view->sizeHint());
+    view->show();
+    const auto* picker = part(*view, "micDeviceRow")->findChild<ElidedComboBox*>();
+    ASSERT_TRUE(picker);
+    ASSERT_EQ(picker->currentText().toStdString(), name);
+    EXPECT_TRUE(picker->shownText().endsWith(QStringLiteral("…"))) << picker->shownText().toStdString();
+    const QPoint middle(picker->width() / 2, picker->height() / 2);
+    QHelpEvent asked(QEvent::ToolTip, middle, picker->mapToGlobal(middle));
+    QApplication::sendEvent(const_cast<ElidedComboBox*>(picker), &asked);
+    EXPECT_EQ(QToolTip::text().toStdString(), name);
+    QToolTip::hideText();
+    const auto* first = part<ElidedLabel>(*view, "channelName0");
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isElided());
+    EXPECT_EQ(first->toolTip().toStdString(), channel);
+    EXPECT_FALSE(part<ElidedLabel>(*view, "channelName1")->isElided());
+    shoot("record-long-names");
 }
 
 TEST_F(RecordViewTest, AreaLineShowsWholePointsOrNone)
@@ -327,6 +401,12 @@ TEST_F(RecordViewTest, PermissionNoticeAsksAgain)
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     ASSERT_TRUE(state->needsScreenPermission());
     EXPECT_TRUE(shown(*view, "permission"));
+    // What holds here: an X display to ask, not a settings page of another system.
+    const QString notice = part<QLabel>(*view, "permissionText")->text();
+    EXPECT_TRUE(notice.startsWith("A Vendalumnak engedély kell a képernyő felvételéhez. ")) << notice.toStdString();
+    EXPECT_TRUE(notice.contains("X kijelző")) << notice.toStdString();
+    EXPECT_TRUE(notice.contains("X11")) << notice.toStdString();
+    EXPECT_FALSE(notice.contains("Rendszerbeállítás")) << notice.toStdString();
     shoot("record-permission");
 
     system.contentFails = false;
@@ -339,7 +419,7 @@ TEST_F(RecordViewTest, AWaylandSessionSaysRecordingIsNotAvailableInPlaceOfThePer
 {
     EXPECT_FALSE(shown(*view, "waylandNotice"));
     // No X display either: the permission notice would have no answer.
-    system.screenAccess = {false, "Wayland munkamenet.", true};
+    system.screenAccess = {false, "Wayland munkamenet.", platform::ScreenAccess::Refusal::waylandOnly};
     system.contentFails = true;
     bool done = false;
     state->refreshSources([&] { done = true; });

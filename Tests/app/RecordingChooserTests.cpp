@@ -102,6 +102,9 @@ TEST_F(RecordingChooserTest, DoubleClickOnAPackageChoosesIt)
         }
         return package.isValid();
     }));
+    // The columns in Hungarian: our type names, no English month.
+    EXPECT_EQ(package.siblingAtColumn(2).data().toString(), "Vendalum-projekt");
+    EXPECT_FALSE(package.siblingAtColumn(3).data().toString().contains("Dec"));
     saveScreenshot(*dialog, "open-dialog");
     const QPoint at = list->visualRect(package).center();
     QWidget* viewport = list->viewport();

@@ -1,10 +1,14 @@
 #include "EditingFixtures.h"
 
+#include "support/TempFolder.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <sstream>
 
@@ -87,6 +91,14 @@ const fs::path& sharedRecording()
     return file;
 }
 
+const fs::path& smallRecording()
+{
+    static TempFolder folder;
+    static const fs::path file = makeRecording(
+        folder.path / "small.mov", RecordingRecipe{.seconds = 6, .width = 640, .height = 360, .camera = false});
+    return file;
+}
+
 fs::path copyOf(const fs::path& file, const fs::path& folder, const std::string& name)
 {
     fs::create_directories(folder);
@@ -129,6 +141,15 @@ void waitForSaves(EditorModel& model)
     bool finished = false;
     model.whenSaved([&] { finished = true; });
     runUntil([&] { return finished; });
+}
+
+int occurrencesIn(const fs::path& file, const std::string& text)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    int n = 0;
+    for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size())) ++n;
+    return n;
 }
 
 } // namespace ondexa::testing

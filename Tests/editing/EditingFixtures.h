@@ -37,6 +37,9 @@ std::filesystem::path makeRecording(const std::filesystem::path& file, const Rec
 // test's working folder; tests copy it (with copyOf) before they let an
 // editor write beside it.
 const std::filesystem::path& sharedRecording();
+// A small recording (6 s, 640×360, no camera, two sounds), made once per
+// run in a temporary folder.
+const std::filesystem::path& smallRecording();
 // A copy of `file` in `folder` under `name`.
 std::filesystem::path copyOf(const std::filesystem::path& file, const std::filesystem::path& folder,
                              const std::string& name);
@@ -50,5 +53,8 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
 bool loadAndWait(EditorModel& model);
 // Waits until every write asked for so far has ended.
 void waitForSaves(EditorModel& model);
+
+// How often `text` stands in `file` (none when it is missing), e.g. a line in the log.
+int occurrencesIn(const std::filesystem::path& file, const std::string& text);
 
 } // namespace ondexa::testing

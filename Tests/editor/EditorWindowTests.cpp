@@ -10,6 +10,8 @@
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
 #include "Ondexa/editor/PreviewCanvas.h"
+#include "Ondexa/timeline/EditTimeline.h"
+#include "Ondexa/timeline/TrackHeaders.h"
 #include "support/TempFolder.h"
 #include "support/WidgetTestApplication.h"
 
@@ -17,9 +19,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QPointer>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <filesystem>
@@ -161,6 +166,62 @@ TEST_F(EditorWindowFixtureTest, LoadsOnShowAndTakesTheProjectsNameAfterSavingAs)
     });
     ASSERT_TRUE(runUntil([&] { return saved; }));
     EXPECT_EQ(window->windowTitle(), "X");
+}
+
+TEST_F(EditorWindowFixtureTest, AtTheSmallestSizeEachOfTwentyTracksCanBeReachedAndEdited)
+{
+    EditorModel& model = window->model();
+    while (model.tracks().size() < 20) model.duplicateTrack(model.tracks().front().id);
+    window->resize(EditorWindow::minimumWidth, EditorWindow::minimumHeight);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();  // the row scroll bar takes its place
+    EditTimeline* timeline = window->timeline();
+    QWidget* content = window->centralWidget();
+    const auto placed = [&](QWidget* w) { return QRect(w->mapTo(content, QPoint()), w->size()); };
+
+    // Everything below the preview stays in the window; the timeline shows a few rows.
+    EXPECT_TRUE(content->rect().contains(placed(window->footer()))) << placed(window->footer()).bottom();
+    EXPECT_TRUE(content->rect().contains(placed(timeline->scrollBar())));
+    EXPECT_TRUE(timeline->scrollBar()->isVisible());
+    EXPECT_GE(window->preview()->height(), 280);
+    const double h = model.trackHeight();
+    EXPECT_GE(timeline->area()->height(), 24 + 3 * h);
+    ASSERT_TRUE(timeline->rowScrollBar()->isVisible());
+
+    // The wheel takes the rows to their end, where the last one shows whole.
+    QWidget* area = timeline->area();
+    for (int turn = 0; turn < 25; ++turn) {
+        QWheelEvent wheel(QPointF(300, 100), area->mapToGlobal(QPointF(300, 100)), {}, {0, -120}, Qt::NoButton, {},
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &wheel);
+    }
+    const double rows = timeline->scrollY();
+    EXPECT_EQ(rows, timeline->panelHeight() - area->height());
+    const Track last = model.tracks().back();
+    const double top = 24 + 19 * h - rows;
+    EXPECT_LE(top + h, area->height());
+    QWidget* header = timeline->headers()->row(last.id);
+    EXPECT_EQ(header->y(), int(top));
+    EXPECT_LE(header->geometry().bottom(), timeline->headers()->height());
+    saveScreenshot(*window, "editor-window-twenty-tracks-end");
+    saveScreenshot(*timeline, "edit-timeline-twenty-tracks-end");
+
+    // Its clip is clicked, its header's switch (the sound track's mute) flipped.
+    const QPointF at(10 + 0.5 * timeline->pixelsPerSecond() - timeline->scrollX(), top + h / 2);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, area->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+        QApplication::sendEvent(area, &event);
+    }
+    EXPECT_TRUE(model.selectedClips().contains(last.clips.front().id));
+    ASSERT_EQ(last.media.kind, MediaKind::audio);
+    QAbstractButton* mute = nullptr;
+    for (auto* button : header->findChildren<QAbstractButton*>())
+        if (button->isVisibleTo(header) && button->toolTip() == "Némítás") mute = button;
+    ASSERT_NE(mute, nullptr);
+    EXPECT_EQ(timeline->headers()->childAt(mute->mapTo(timeline->headers(), mute->rect().center())), mute);
+    QTest::mouseClick(mute, Qt::LeftButton);
+    EXPECT_TRUE(model.tracks().back().muted);
 }
 
 TEST_F(EditorWindowFixtureTest, KeysCutClearAndStandBackForText)

@@ -127,6 +127,11 @@ TEST_F(FooterTest, TheLastExportIsLinkedAndRevealed)
     ASSERT_TRUE(*written);
     ASSERT_TRUE(link->isVisible());
     EXPECT_EQ(link->text(), "Kész: demo.mov – mutasd");
+    // The link takes its room from the hint, which is cut again to fit.
+    QApplication::processEvents();
+    const QLabel* hint = window->footer()->hintLabel();
+    EXPECT_TRUE(hint->text().endsWith(QChar(0x2026))) << hint->text().toStdString();
+    EXPECT_LE(hint->fontMetrics().horizontalAdvance(hint->text()), hint->width());
     link->click();
     EXPECT_EQ(revealed, std::vector<fs::path>{folder.path / "demo.mov"});
     saveScreenshot(*window->footer(), "editor-footer-link");

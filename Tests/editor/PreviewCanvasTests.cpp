@@ -142,6 +142,40 @@ TEST_F(PreviewCanvasTest, WheelAndTrackpadZoomByTheirOwnRules)
     }
 }
 
+TEST_F(PreviewCanvasTest, AMouseWithoutATrackpadPansWithItsSidewaysWheelAndTheMiddleButton)
+{
+    make({400, 300});
+    zoomTo(2);
+    ASSERT_EQ(canvas->offset(), QPointF(0, 0));
+    EXPECT_TRUE(wheel({}, {-120, 0}));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 2) << "a sideways notch does not zoom";
+    EXPECT_EQ(canvas->offset(), QPointF(-40, 0));
+    EXPECT_TRUE(wheel({}, {-1200, 0}));
+    EXPECT_EQ(canvas->offset(), QPointF(-200, 0)) << "up to the zoomed edge";
+    EXPECT_TRUE(wheel({}, {240, 0}));
+    EXPECT_EQ(canvas->offset(), QPointF(-120, 0));
+
+    // A middle-button drag moves the picture with the pointer.
+    mouse(QEvent::MouseButtonPress, {200, 150}, Qt::MiddleButton, Qt::MiddleButton);
+    mouse(QEvent::MouseMove, {230, 110}, Qt::NoButton, Qt::MiddleButton);
+    EXPECT_EQ(canvas->offset(), QPointF(-90, -40));
+    mouse(QEvent::MouseMove, {230, 500}, Qt::NoButton, Qt::MiddleButton);
+    EXPECT_EQ(canvas->offset(), QPointF(-90, 150)) << "clamped at the edge";
+    mouse(QEvent::MouseButtonRelease, {230, 500}, Qt::MiddleButton, Qt::NoButton);
+    mouse(QEvent::MouseMove, {100, 100}, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(canvas->offset(), QPointF(-90, 150)) << "the pan ends with the release";
+    EXPECT_DOUBLE_EQ(canvas->scale(), 2);
+
+    // At 100 % there is nothing to pan.
+    zoomTo(1);
+    EXPECT_TRUE(wheel({}, {-120, 0}));
+    mouse(QEvent::MouseButtonPress, {200, 150}, Qt::MiddleButton, Qt::MiddleButton);
+    mouse(QEvent::MouseMove, {260, 150}, Qt::NoButton, Qt::MiddleButton);
+    mouse(QEvent::MouseButtonRelease, {260, 150}, Qt::MiddleButton, Qt::NoButton);
+    EXPECT_EQ(canvas->offset(), QPointF(0, 0));
+    EXPECT_DOUBLE_EQ(canvas->scale(), 1);
+}
+
 TEST_F(PreviewCanvasTest, TheBadgeNamesTheZoomAndEasesBackToFit)
 {
     make({400, 300});

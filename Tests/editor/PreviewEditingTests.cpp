@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -188,6 +189,22 @@ TEST_F(PreviewEditingTest, ResizingAMediaClipKeepsItsAspectWithinTheLimits)
         expectRect(*clip().frame, c.frame, c.name);
         EXPECT_EQ(shown, Guides{}) << c.name << ": resizing never snaps";
         EXPECT_EQ(model->undoStack().size(), 1u) << c.name;
+    }
+}
+
+// A clip whose file gave no usable aspect fills the picture and keeps the
+// output's aspect while resized, as the inspector counts it.
+TEST_F(PreviewEditingTest, ResizingAClipWithoutAUsableAspectKeepsTheOutputs)
+{
+    for (const double aspect : {0.0, -1.0, std::nan("")}) {
+        Clip damaged = clipAt(0, 10);
+        damaged.aspect = aspect;
+        makeScreen(damaged);
+        model->selectClip(clip().id, false, false);
+        drag({1600, 900}, {-800, -100});
+        ASSERT_TRUE(clip().frame) << aspect;
+        expectRect(*clip().frame, {0, 0, 0.5, 0.5}, "aspect " + std::to_string(aspect));
+        EXPECT_EQ(model->undoStack().size(), 1u) << aspect;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "Ondexa/editor/TimelineZoom.h"
 #include "Ondexa/timeline/LcdTimeDisplay.h"
 #include "editing/EditTestSupport.h"
+#include "support/ImageCompare.h"
 #include "support/TempFolder.h"
 #include "support/WidgetTestApplication.h"
 
@@ -94,6 +95,24 @@ protected:
     std::unique_ptr<QWidget> window;
     EditorToolbar* toolbar = nullptr;
 };
+
+TEST_F(ToolbarTest, SnapStaysVisiblyDownWhileOn)
+{
+    make({trackWith("Képernyő", {clipAt(0, 60)})});
+    QAbstractButton* snap = toolbar->button("snap");
+    ASSERT_TRUE(snap);
+    const auto picture = [&](bool on) {
+        snap->setChecked(on);
+        return snap->grab().toImage();
+    };
+    const QImage off = picture(false), on = picture(true);
+    ASSERT_EQ(off.size(), on.size());  // no jump in the row
+    // Told apart at a glance: the style's sunken look alone differed by 18.
+    EXPECT_GE(fixtures::largestLumaDifference(off, on), 60);
+    saveScreenshot(*snap, "toolbar-snap-on");
+    snap->setChecked(false);
+    saveScreenshot(*snap, "toolbar-snap-off");
+}
 
 TEST_F(ToolbarTest, ZoomSliderAndFitStoreNumbers)
 {

@@ -7,6 +7,7 @@
 #include "Ondexa/recording/AppState.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "rendering/GuiTestApplication.h"
+#include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -55,20 +56,8 @@ inline int xdotool(const std::string& arguments)
     return status;
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+// An environment variable for one scope.
+using testsupport::ScopedEnv;
 
 inline std::string readFile(const std::filesystem::path& path)
 {
@@ -91,20 +80,25 @@ struct FakeSystem {
     platform::ScreenAccess screenAccess{true, {}};
     bool soundAllowed = true;
     std::string soundRefusal = "A hangkiszolgáló (PulseAudio) nem fogadta a kapcsolódást (Connection refused).";
+    bool soundRefusedAccess = false;  // when not allowed: turned away, not down
     std::vector<std::string> deniedCameras;
     platform::ScreenContent content;
     bool contentFails = false;
     std::vector<CameraCapture::Device> cameras;
     bool cameraFails = false;
     std::vector<std::string> camerasOpened;  // unique ids, in order
+    std::optional<platform::CameraError::Kind> cameraOpenError;  // how opening the camera fails
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
     int micsMade = 0;  // captures opened
     std::optional<platform::RootPoint> pointer;
     std::optional<std::string> recorderStartError;
     std::string recorderStopError;
+    std::string recorderStopNotice;  // a saved movie's notice (the sound it lacks)
 
     int hides = 0, shows = 0;
+    bool realWindows = false;  // no window hooks: the program's own hiding runs
+    std::function<void()> starting;  // called as a recorder is asked to start
     int recordersMade = 0, recordersAlive = 0;
     FakeRecorder* recorder = nullptr;  // the newest one still alive
     bool clickMonitorRuns = false;
@@ -144,6 +138,7 @@ public:
     void setOnStreamError(Recorder::StreamErrorHandler handler) override { onStreamError = std::move(handler); }
     void start(Recorder::StartCompletion done) override
     {
+        if (system.starting) system.starting();
         QTimer::singleShot(0, &alive, [error = system.recorderStartError, done = std::move(done)] { done(error); });
     }
     void stop(Recorder::StopCompletion done) override
@@ -151,6 +146,7 @@ public:
         Recorder::StopResult result;
         if (!system.recorderStopError.empty()) result.error = system.recorderStopError;
         else result.movieStart = platform::MediaTime::fromSeconds(0, 1'000'000'000);
+        if (result.movieStart) result.notice = system.recorderStopNotice;
         QTimer::singleShot(0, &alive, [result, done = std::move(done)] { done(result); });
     }
 
@@ -168,7 +164,8 @@ inline AppState::Environment FakeSystem::environment()
     AppState::Environment env;
     env.screenAccess = [this] { return screenAccess; };
     env.soundAccess = [this] {
-        return soundAllowed ? platform::SoundAccess{true, {}} : platform::SoundAccess{false, soundRefusal};
+        return soundAllowed ? platform::SoundAccess{true, {}}
+                            : platform::SoundAccess{false, soundRefusal, soundRefusedAccess};
     };
     env.cameraAccessDenied = [this](const CameraCapture::Device& d) {
         return std::find(deniedCameras.begin(), deniedCameras.end(), d.uniqueID) != deniedCameras.end();
@@ -181,6 +178,7 @@ inline AppState::Environment FakeSystem::environment()
     env.makeCamera = [this](const CameraCapture::Device& d) -> std::unique_ptr<CameraCapture> {
         if (cameraFails) throw std::runtime_error("A kamera nem használható: " + d.name);
         camerasOpened.push_back(d.uniqueID);
+        if (cameraOpenError) throw platform::CameraError(*cameraOpenError, "A kamera nem nyitható meg: " + d.name);
         return nullptr;
     };
     env.micDevices = [this] { return mics; };
@@ -198,9 +196,11 @@ inline AppState::Environment FakeSystem::environment()
         clickMonitorRuns = true;
         return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
     };
-    env.hideWindows = [this] { ++hides; };
+    if (!realWindows) {
+        env.hideWindows = [this] { ++hides; };
+        env.showWindows = [this] { ++shows; };
+    }
     env.processId = ownPid;
-    env.showWindows = [this] { ++shows; };
     return env;
 }
 

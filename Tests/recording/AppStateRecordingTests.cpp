@@ -4,6 +4,9 @@
 
 #include "AppStateFakes.h"
 
+#include "Ondexa/recording/AccessMessages.h"
+#include "Ondexa/recording/HotKey.h"
+
 using ondexa::AppState;
 using ondexa::RecordingInfo;
 using namespace ondexa::testing;
@@ -21,6 +24,25 @@ protected:
         return state;
     }
 
+    // A camera chosen and switched on.
+    static void withCamera(FakeSystem& s, AppState& state)
+    {
+        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
+        state.setCameraEnabled(true);
+    }
+    // A start from a fresh controller over `initial` as `arrange` leaves it.
+    std::unique_ptr<AppState> startAfresh(const FakeSystem& initial,
+                                          const std::function<void(FakeSystem&, AppState&)>& arrange)
+    {
+        std::filesystem::remove(settingsFile());
+        system = initial;
+        auto state = make();
+        arrange(system, *state);
+        settle();
+        start(*state);
+        return state;
+    }
+
     std::vector<std::filesystem::path> opened;
 };
 
@@ -31,10 +53,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     const std::string failed = "Nem sikerült elindítani a felvételt: ";
     const std::string noInput = "A hangkártya nem érhető el. Kapcsold ki, vagy válassz másik eszközt.";
     const std::string noArea = failed + "Jelölj ki egy területet a felvételhez.";
-    const auto camera = [](FakeSystem& s, AppState& state) {
-        s.cameras = {{"cam", "Kamera", "/dev/video0"}};
-        state.setCameraEnabled(true);
-    };
+    const auto camera = &AppStateRecording::withCamera;
     struct Case {
         std::string name;
         std::function<void(FakeSystem&, AppState&)> arrange;
@@ -43,20 +62,20 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     using S = FakeSystem;
     using A = AppState;
     const std::vector<Case> cases = {
-        {"screen refused", [](S& s, A&) { s.screenAccess = {false, "Wayland alatt nincs X kijelző."}; },
-         "Nincs engedély a képernyő felvételéhez. Rendszerbeállítások → Adatvédelem és biztonság → Képernyő- és "
-         "rendszerhangfelvétel: kapcsold be a Vendalumot, majd lépj ki és indítsd újra az appot."},
+        {"screen refused",
+         [](S& s, A&) {
+             s.screenAccess = {false, "A DISPLAY környezeti változó üres.", platform::ScreenAccess::Refusal::noDisplay};
+         },
+         ondexa::access::screenRefused({false, {}, platform::ScreenAccess::Refusal::noDisplay})},
         {"sound refused", [](S& s, A&) { s.soundAllowed = false; },
-         "Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → Mikrofon: kapcsold be a "
-         "Vendalumot."},
+         ondexa::access::soundRefusedAtStart({false, {}, false})},
         {"no audio input", [](S& s, A& a) { s.mics.clear(); a.refreshMicDevices(); a.setMicUID("gone"); }, noInput},
         {"input cannot open", [](S& s, A& a) { s.micFails = true; a.restartMic(); }, noInput},
         {"no channel, checked before the camera",
          [&](S& s, A& a) { a.setMicChannels({}); s.deniedCameras = {"cam"}; camera(s, a); },
          "Jelölj be legalább egy bemenetet a hangkártyán."},
         {"camera refused", [&](S& s, A& a) { s.deniedCameras = {"cam"}; camera(s, a); },
-         "Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → Kamera: kapcsold be a "
-         "Vendalumot."},
+         ondexa::access::cameraDenied()},
         {"no display", [](S& s, A&) { s.content.displays.clear(); }, failed + "Nem található kijelző."},
         {"content unreadable", [](S& s, A&) { s.contentFails = true; }, failed + "Nincs X kijelző."},
         {"no area", [](S&, A& a) { a.setCaptureMode(Mode::area); }, noArea},
@@ -81,12 +100,7 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     const FakeSystem initial = system;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(settingsFile());
-        system = initial;
-        auto state = make();
-        c.arrange(system, *state);
-        settle();
-        start(*state);
+        const auto state = startAfresh(initial, c.arrange);
         EXPECT_EQ(state->phase(), Phase::idle);
         EXPECT_EQ(state->errorMessage(), c.message);
         EXPECT_TRUE(logHas("HIBA: " + c.message + "\n"));
@@ -95,8 +109,111 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         EXPECT_FALSE(system.clickMonitorRuns);
         EXPECT_EQ(system.hides, system.shows);  // hidden windows came back
     }
-    EXPECT_TRUE(logHas("Wayland alatt nincs X kijelző."));  // why the screen was refused
-    EXPECT_TRUE(logHas(system.soundRefusal));               // and why the sound input was
+    EXPECT_TRUE(logHas("A DISPLAY környezeti változó üres."));  // why the screen was refused
+    EXPECT_TRUE(logHas(system.soundRefusal));                   // and why the sound input was
+}
+
+TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalReasonInTheLog)
+{
+    using Refusal = platform::ScreenAccess::Refusal;
+    using Kind = platform::CameraError::Kind;
+    const auto camera = &AppStateRecording::withCamera;
+    struct Case {
+        std::string name;
+        std::function<void(FakeSystem&, AppState&)> arrange;
+        std::string firstSentence;
+        std::vector<std::string> says;  // what the rest must name
+    };
+    using S = FakeSystem;
+    using A = AppState;
+    const std::vector<Case> cases = {
+        {"no X display", [](S& s, A&) { s.screenAccess = {false, "Nincs X kijelző.", Refusal::noDisplay}; },
+         "Nincs engedély a képernyő felvételéhez.", {"DISPLAY", "X11"}},
+        {"Wayland session", [](S& s, A&) { s.screenAccess = {false, "Wayland.", Refusal::waylandOnly}; },
+         "Wayland-munkamenetben a képernyőfelvétel még nem érhető el.", {"X11 (Xorg) munkamenetbe"}},
+        {"X display refused the picture",
+         [](S& s, A&) { s.screenAccess = {false, "BadAccess.", Refusal::refused}; },
+         "Nincs engedély a képernyő felvételéhez.", {"nem engedte a képernyő rögzítését"}},
+        {"sound server down", [](S& s, A&) { s.soundAllowed = false; },
+         "A hangkártya nem érhető el.", {"nem fut, vagy nem érhető el", "kapcsold ki a Hangkártyát"}},
+        {"sound server turned us away",
+         [](S& s, A&) {
+             s.soundAllowed = false;
+             s.soundRefusedAccess = true;
+         },
+         "Nincs engedély a hangkártyához.", {"visszautasította a kapcsolódást"}},
+        {"camera node not ours", [&](S& s, A& a) { s.deniedCameras = {"cam"}; camera(s, a); },
+         "Nincs engedély a kamerához.", {"video csoport", "usermod -aG video"}},
+        {"camera refused on opening",
+         [&](S& s, A& a) {
+             s.cameraOpenError = Kind::permissionDenied;
+             camera(s, a);
+         },
+         "Nincs engedély a kamerához.", {"video csoport"}},
+        {"camera busy",
+         [&](S& s, A& a) {
+             s.cameraOpenError = Kind::busy;
+             camera(s, a);
+         },
+         "A kamerát egy másik program használja.", {"Zárd be azt a programot"}},
+    };
+    const FakeSystem initial = system;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto state = startAfresh(initial, c.arrange);
+        EXPECT_EQ(state->phase(), Phase::idle);
+        const std::string message = state->errorMessage().value_or("");
+        EXPECT_EQ(message.rfind(c.firstSentence + " ", 0), 0u) << message;
+        for (const auto& word : c.says) EXPECT_NE(message.find(word), std::string::npos) << message;
+        for (const char* foreign : {"Rendszerbeállítás", "Adatvédelem", "macOS", "engedély kell"})
+            EXPECT_EQ(message.find(foreign), std::string::npos) << message;
+        EXPECT_EQ(system.recordersAlive, 0);
+    }
+    EXPECT_TRUE(logHas("BadAccess."));
+    EXPECT_TRUE(logHas(system.soundRefusal));                    // the server's own words stay in the log
+    EXPECT_TRUE(logHas("A kamera nem nyitható meg: Kamera"));  // and the camera's
+}
+
+TEST_F(AppStateRecording, AnInputOpenedForTheMetersSaysWhetherTheServerIsDownOrRefusing)
+{
+    for (const bool refusing : {false, true}) {
+        SCOPED_TRACE(refusing ? "refusing" : "down");
+        system.soundAllowed = false;
+        system.soundRefusedAccess = refusing;
+        auto state = make();
+        state->restartMic();
+        settle();
+        const std::string message = state->errorMessage().value_or("");
+        EXPECT_EQ(message.rfind(refusing ? "A mikrofon-hozzáférés tiltva van. " : "A hangkártya nem érhető el. ", 0),
+                  0u)
+            << message;
+        EXPECT_NE(message.find(refusing ? "visszautasította" : "nem fut"), std::string::npos) << message;
+        EXPECT_EQ(message.find("Rendszerbeállítás"), std::string::npos) << message;
+    }
+}
+
+TEST_F(AppStateRecording, AHotKeyHeldByAnotherProgramIsToldOnceAndOtherFailuresOnlyLogged)
+{
+    for (const bool taken : {true, false}) {
+        SCOPED_TRACE(taken ? "taken" : "display refused");
+        auto env = system.environment();
+        env.makeHotKey = [taken](std::function<void()>) {
+            return ondexa::HotKey::failed(ondexa::HotKey::recordingKeyCode, ondexa::HotKey::recordingModifiers,
+                                          "A gyorsbillentyű nem állítható be.", taken);
+        };
+        AppState state(std::make_unique<QSettings>(QString::fromStdString(settingsFile().string()), QSettings::IniFormat),
+                       std::move(env));
+        settle();
+        if (!taken) {
+            EXPECT_FALSE(state.errorMessage());
+            continue;
+        }
+        EXPECT_EQ(state.errorMessage(), "A Ctrl+Alt+A billentyűparancsot egy másik program használja.");
+        state.setErrorMessage(std::nullopt);  // the user closed the alert
+        state.refreshSources();
+        settle();
+        EXPECT_FALSE(state.errorMessage());  // not again
+    }
 }
 
 TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndHandOver)
@@ -122,6 +239,22 @@ TEST_F(AppStateRecording, AStartAndStopHideTheWindowsWriteTheTrackNamesFirstAndH
     EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
     EXPECT_EQ(system.shows, 1);
     EXPECT_EQ(RecordingInfo::load(movie)->audioTracks, tracks);
+    EXPECT_EQ(state->errorMessage(), std::nullopt);  // nothing to tell of a whole movie
+}
+
+TEST_F(AppStateRecording, AMovieSavedWithoutPartOfItsSystemSoundIsHandedOverAndTheUserIsTold)
+{
+    auto state = makeWithEditor();
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    const std::filesystem::path movie = system.recorder->url();
+    const std::string notice = "A felvétel elkészült, de a rendszerhang a 3. másodpercétől hiányzik belőle.";
+    system.recorderStopNotice = notice;
+    stop(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_TRUE(logHas("Felvétel mentve: " + movie.string()));
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
+    EXPECT_EQ(state->errorMessage(), notice);
 }
 
 TEST_F(AppStateRecording, AStopThatFailsReportsItShowsTheWindowsAndOpensNoEditor)
@@ -226,7 +359,8 @@ TEST_F(AppStateRecording, AWaylandSessionIsRefusedAtIdleAndAtAStartWithItsOwnSen
 {
     // XWayland answers: the content can be read, yet a recording would be
     // black wherever a native Wayland window lies.
-    system.screenAccess = {false, "Wayland munkamenet: az X kijelző csak X11 ablakokat mutat.", true};
+    system.screenAccess = {false, "Wayland munkamenet: az X kijelző csak X11 ablakokat mutat.",
+                           platform::ScreenAccess::Refusal::waylandOnly};
     auto state = makeWithEditor();
     EXPECT_TRUE(state->screenOnWayland());  // the record window's notice, before any start
     start(*state);

@@ -161,6 +161,65 @@ std::filesystem::path makePicture(const std::filesystem::path& file, int width, 
     return file;
 }
 
+std::filesystem::path copyShownAs(const std::filesystem::path& from, const std::filesystem::path& to, int clockwise,
+                                  bool mirrored)
+{
+    auto check = [&](int rc, const char* what) {
+        if (rc < 0) throw std::runtime_error(std::string(what) + " failed for " + to.string());
+    };
+    AVFormatContext* in = nullptr;
+    check(avformat_open_input(&in, from.c_str(), nullptr, nullptr), "opening");
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> inGuard(in, [](AVFormatContext* f) {
+        avformat_close_input(&f);
+    });
+    check(avformat_find_stream_info(in, nullptr), "probing");
+    AVFormatContext* out = nullptr;
+    check(avformat_alloc_output_context2(&out, nullptr, nullptr, to.c_str()), "choosing the container");
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> outGuard(out, [](AVFormatContext* f) {
+        avio_closep(&f->pb);
+        avformat_free_context(f);
+    });
+    // The matrix's upper 2 × 2 block with y pointing down: the mirror
+    // (its first row negated), then the clockwise turn.
+    const double angle = clockwise * std::acos(-1.0) / 180.0;
+    const double c = std::round(std::cos(angle)), s = std::round(std::sin(angle));
+    const double flip = mirrored ? -1.0 : 1.0;
+    const double block[4] = {flip * c, flip * s, -s, c};
+    bool marked = false;
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        AVStream* st = avformat_new_stream(out, nullptr);
+        if (!st) throw std::bad_alloc();
+        check(avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar), "copying parameters");
+        st->codecpar->codec_tag = 0;
+        st->time_base = in->streams[i]->time_base;
+        if (marked || st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        auto* m = reinterpret_cast<std::int32_t*>(
+            av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
+        if (!m) throw std::bad_alloc();
+        std::fill(m, m + 9, 0);
+        m[0] = std::int32_t(block[0] * 65536);
+        m[1] = std::int32_t(block[1] * 65536);
+        m[3] = std::int32_t(block[2] * 65536);
+        m[4] = std::int32_t(block[3] * 65536);
+        m[8] = 1 << 30;
+        marked = true;
+    }
+    check(avio_open(&out->pb, to.c_str(), AVIO_FLAG_WRITE), "creating");
+    check(avformat_write_header(out, nullptr), "writing the header");
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(in, packet) >= 0) {
+        av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
+                             out->streams[packet->stream_index]->time_base);
+        packet->pos = -1;
+        const int rc = av_interleaved_write_frame(out, packet);
+        if (rc < 0) av_packet_free(&packet);
+        check(rc, "copying a packet");
+    }
+    av_packet_free(&packet);
+    check(av_write_trailer(out), "finishing");
+    return to;
+}
+
 double MovieStream::rms(double from, double to) const
 {
     const auto a = std::size_t(std::max(0.0, (from - soundStart) * sampleRate));

@@ -80,6 +80,13 @@ std::filesystem::path makeStereoSine(const std::filesystem::path& file, double s
 // A single-picture file (PNG, JPEG, … by extension) of the given size.
 std::filesystem::path makePicture(const std::filesystem::path& file, int width, int height, unsigned rgb = 0x3060C0);
 
+// A copy of `from` (every stream copied as it is) whose first video stream
+// is shown mirrored left to right when `mirrored`, then turned `clockwise`
+// degrees (a multiple of 90). The display matrix is written with
+// libavformat: this ffmpeg program can store a turn but no mirror.
+std::filesystem::path copyShownAs(const std::filesystem::path& from, const std::filesystem::path& to, int clockwise,
+                                  bool mirrored);
+
 // A movie read back with libavformat and libavcodec, one entry a stream in
 // file order.
 struct MovieStream {

@@ -10,6 +10,7 @@
 #include "support/TempFolder.h"
 #include "support/WidgetTestApplication.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -564,6 +565,195 @@ TEST_F(TimelineTest, RowsUnderAPoint)
     EXPECT_EQ(timeline->interaction().rowIndex(50), 0);
     EXPECT_EQ(timeline->interaction().row(50), std::nullopt);
     EXPECT_EQ(timeline->panelHeight(), 30);
+}
+
+// --- Rows: vertical scrolling ---
+
+class ManyRowsTest : public TimelineTest {
+protected:
+    // Twenty tracks of one clip each (1 s to 3 s, the first to 21 s), in a panel 300 points high.
+    void makeTwenty()
+    {
+        std::vector<Track> tracks;
+        for (int i = 1; i <= 20; ++i) tracks.push_back(trackWith("Sáv " + std::to_string(i), {clipAt(1, 2)}));
+        tracks[0].clips[0].duration = 20;  // wide enough to scroll sideways
+        make(tracks);
+        QCoreApplication::sendPostedEvents();  // the row scroll bar takes its place
+        height = timeline->area()->height();
+        last = 24 + 20 * 40 + 6 - height;
+    }
+    const Track& track(int i) const { return model->tracks()[std::size_t(i)]; }
+    // The index of the header row at a point of the column, or -1.
+    int headerAt(QPoint at) const
+    {
+        for (QWidget* w = timeline->headers()->childAt(at); w; w = w->parentWidget())
+            for (int i = 0; i < 20; ++i)
+                if (w == timeline->headers()->row(track(i).id)) return i;
+        return -1;
+    }
+    static void clickOn(QWidget* widget, QPointF at)
+    {
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+            QApplication::sendEvent(widget, &event);
+        }
+    }
+    double rows() const { return timeline->scrollY(); }
+    // The visible y of the middle of row i.
+    double rowY(int i) const { return 24 + 40 * i + 20 - rows(); }
+
+    double height = 0;
+    double last = 0;
+};
+
+TEST_F(ManyRowsTest, EveryRowAndItsHeaderCanBeBroughtIntoViewAndEdited)
+{
+    makeTwenty();
+    ASSERT_GT(last, 0);
+    EXPECT_TRUE(timeline->rowScrollBar()->isVisible());
+    EXPECT_EQ(timeline->rowScrollBar()->maximum(), last);
+    // Never past the last row, nor above the first.
+    timeline->scrollRowsTo(1e6);
+    EXPECT_EQ(rows(), last);
+    timeline->scrollRowsTo(-5);
+    EXPECT_EQ(rows(), 0);
+
+    TrackHeaders* headers = timeline->headers();
+    for (const double to : {0.0, 300.0, last}) {
+        timeline->scrollRowsTo(to);
+        EXPECT_EQ(timeline->canvas()->scrollY(), to);
+        // Each header level with its row, the ruler's spacer over those scrolled away.
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(headers->row(track(i).id)->y(), 24 + 40 * i - int(to)) << i << " at " << to;
+        EXPECT_EQ(headerAt(QPoint(100, 12)), -1) << to;
+        EXPECT_EQ(headerAt(QPoint(100, 30)), int((30 - 24 + to) / 40)) << to;
+    }
+
+    // Track 20 at the end: its clip is clicked, its header tapped, its eye switched.
+    ASSERT_EQ(rows(), last);
+    EXPECT_LE(rowY(19) + 20, height);
+    press({200, rowY(19)}, Qt::LeftButton, {}, 1000);
+    release({200, rowY(19)}, Qt::LeftButton, 1050);
+    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{track(19).clips[0].id});
+
+    QWidget* header = headers->row(track(19).id);
+    QAbstractButton* eye = nullptr;
+    for (auto* button : header->findChildren<QAbstractButton*>())
+        if (button->isVisibleTo(header) && button->toolTip() == "Elrejtés") eye = button;
+    ASSERT_NE(eye, nullptr);
+    const QPoint at = eye->mapTo(headers, eye->rect().center());
+    EXPECT_LT(at.y(), headers->height());
+    EXPECT_EQ(headers->childAt(at), eye);  // in view and not covered
+    clickOn(eye, eye->rect().center());
+    EXPECT_TRUE(track(19).hidden);
+    clickOn(header, QPointF(100, 5));
+    EXPECT_EQ(model->selectedTrackID(), track(19).id);
+    EXPECT_TRUE(model->selectedClips().empty());
+}
+
+TEST_F(ManyRowsTest, APressOnTheRulerScrubsWhateverRowLiesUnderIt)
+{
+    makeTwenty();
+    timeline->scrollRowsTo(last);
+    model->selectClip(track(5).clips[0].id, false, true);
+    press({200, 10});
+    release({200, 10});
+    EXPECT_DOUBLE_EQ(playhead(), 1.9);
+    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{track(5).clips[0].id});
+    EXPECT_EQ(rows(), last);
+}
+
+TEST_F(ManyRowsTest, TheWheelScrollsRowsWhereItMeansNothingElse)
+{
+    struct Case {
+        const char* what;
+        Qt::KeyboardModifiers modifiers;
+        QPoint pixelDelta, angleDelta;
+        double rowsAfter, scrollXAfter;
+    } cases[] = {
+        {"notch down: one row", {}, {}, {0, -120}, 140, 100},
+        {"two notches up", {}, {}, {0, 240}, 20, 100},
+        {"precise", {}, {0, -30}, {0, -90}, 130, 100},
+        {"diagonal swipe: both", {}, {-20, -30}, {-60, -90}, 130, 120},
+        {"shift: sideways only", Qt::ShiftModifier, {}, {0, -120}, 100, 112},
+        {"alt: zoom only", Qt::AltModifier, {}, {0, 120}, 100, 100},
+        {"ctrl: row height only", Qt::ControlModifier, {}, {0, 120}, 100, 100},
+    };
+    for (const Case& c : cases) {
+        makeTwenty();
+        timeline->scrollTo(100);
+        timeline->scrollRowsTo(100);
+        EXPECT_TRUE(wheel({300, 150}, c.pixelDelta, c.angleDelta, c.modifiers)) << c.what;
+        EXPECT_EQ(rows(), c.rowsAfter) << c.what;
+        if (!(c.modifiers & Qt::AltModifier)) {
+            EXPECT_EQ(timeline->scrollX(), c.scrollXAfter) << c.what;
+        }
+    }
+    // Over the headers too; never past the ends.
+    makeTwenty();
+    QWidget* header = timeline->headers()->row(track(1).id);
+    QWheelEvent event(QPointF(100, 20), header->mapToGlobal(QPointF(100, 20)), {}, {0, -1200}, Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(header, &event);
+    EXPECT_EQ(rows(), 400);
+    for (int i = 0; i < 3; ++i) wheel({300, 150}, {}, {0, -2400}, {});
+    EXPECT_EQ(rows(), last);
+}
+
+TEST_F(ManyRowsTest, DragsNearTheTopOrBottomScrollTheRows)
+{
+    makeTwenty();
+    // A clip carried down: the rows follow 12 points a move, the clip to the row under the pointer.
+    const Uuid clip = track(2).clips[0].id;
+    press({200, rowY(2)});
+    EXPECT_EQ(rows(), 0);
+    moveTo({200, height - 5});
+    EXPECT_EQ(rows(), 12);
+    moveTo({200, height - 4});
+    moveTo({600, height + 30});  // below the area: the grab still reports
+    EXPECT_EQ(rows(), 36);
+    release({600, height + 30});
+    // Placed by the last move, read before its scroll.
+    const int landed = int((height + 30 + 24 - 24) / 40);
+    ASSERT_EQ(track(landed).clips.size(), 2u);
+    EXPECT_EQ(track(landed).clips[1].id, clip);
+    EXPECT_DOUBLE_EQ(track(landed).clips[1].start, 5);
+    EXPECT_TRUE(track(2).clips.empty());
+
+    // A press near the edge alone leaves the rows; a rubber band up to the top scrolls back.
+    press({700, height - 3});
+    release({700, height - 3});
+    EXPECT_EQ(rows(), 36);
+    press({700, 100});
+    moveTo({690, 30});
+    moveTo({680, 28});
+    EXPECT_EQ(rows(), 12);
+    release({680, 28});
+    // A scrub never moves the rows; a right drag for the matrix does.
+    press({300, 5});
+    moveTo({310, height - 2});
+    release({310, height - 2});
+    EXPECT_EQ(rows(), 12);
+    press({150, 60}, Qt::RightButton);
+    moveTo({250, height - 2}, Qt::RightButton);
+    moveTo({260, height - 2}, Qt::RightButton);
+    release({260, height - 2}, Qt::RightButton);
+    EXPECT_EQ(rows(), 36);
+}
+
+TEST_F(ManyRowsTest, RowsScrolledUnderTheRulerDoNotShowThroughIt)
+{
+    makeTwenty();
+    model->selectClip(track(0).clips[0].id, false, true);
+    const auto picture = [&] { return timeline->canvas()->grab().toImage(); };
+    const QImage top = picture();
+    timeline->scrollRowsTo(30);
+    const QImage scrolled = picture();
+    EXPECT_EQ(top.copy(0, 0, top.width(), 24), scrolled.copy(0, 0, top.width(), 24));
+    // Below the ruler everything moved up by 30 points.
+    EXPECT_EQ(top.copy(0, 64, top.width(), 100), scrolled.copy(0, 34, top.width(), 100));
+    saveScreenshot(*timeline, "edit-timeline-rows-scrolled");
 }
 
 TEST_F(TimelineTest, Screenshots)

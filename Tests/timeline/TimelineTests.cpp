@@ -8,6 +8,7 @@
 #include "Ondexa/timeline/TrackHeaders.h"
 #include "Ondexa/ui/Theme.h"
 #include "support/TempFolder.h"
+#include "support/WheelEvents.h"
 #include "support/WidgetTestApplication.h"
 
 #include <gtest/gtest.h>
@@ -554,6 +555,31 @@ TEST(TrackHeaders, SwitchesAreUndoableAndTheSliderIsNot)
     EXPECT_TRUE(editGives(*f.model, [&](EditorModel&) { eye->click(); },
                           flipped(1, [](Track& t) { t.hidden = true; })));
     EXPECT_EQ(eye->toolTip().toStdString(), "Megjelenítés");
+}
+
+// The slider changes by a drag only: a wheel over it goes on to the timeline.
+TEST(TrackHeaders, TheVolumeSliderPassesTheWheelOn)
+{
+    HeadersFixture f;
+    f.headers->show();
+    QSlider* slider = f.headers->volumeSlider(f.id(2));
+    ASSERT_NE(slider, nullptr);
+    int reachedColumn = 0;
+    struct Counter : QObject {
+        int* count;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Wheel) ++*count;
+            return false;
+        }
+    } counter;
+    counter.count = &reachedColumn;
+    f.headers->installEventFilter(&counter);
+
+    for (const QPoint delta : {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0)})
+        EXPECT_TRUE(editChangesNothing(*f.model, [&](EditorModel&) { testing::turnWheel(*slider, delta); }));
+    EXPECT_EQ(slider->value(), 100);
+    EXPECT_EQ(reachedColumn, 3);
 }
 
 TEST(TrackHeaders, RowsFollowTheTrackList)

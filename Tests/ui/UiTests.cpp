@@ -1,19 +1,40 @@
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/KeyNames.h"
+#include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleStyle.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 #include "Ondexa/ui/VendalumHeader.h"
+#include "support/ImageCompare.h"
 #include "support/WidgetTestApplication.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractProxyModel>
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHelpEvent>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QStyle>
+#include <QTemporaryDir>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QToolTip>
+
 
 namespace ondexa {
 namespace {
@@ -146,10 +167,139 @@ TEST(ToggleSwitch, FlipsWhenEnabled)
     EXPECT_EQ(flips, 1);
 }
 
-TEST(QtTexts, StandardButtonsSpeakHungarian)
+TEST(ToggleStyle, EveryToggleOfTheProgramLooksClearlyDifferentOnAndOff)
+{
+    QWidget window;
+    window.setPalette(Theme::palette());
+    auto* layout = new QHBoxLayout(&window);
+    auto* tool = new QToolButton(&window);
+    tool->setText("Snap");
+    tool->setCheckable(true);
+    styleToggle(*tool);
+    auto* segments = new SegmentedControl(&window);
+    for (const char* text : {"Teljes kijelző", "Terület"}) segments->addSegment(text);
+    auto* toggle = new ToggleSwitch(&window);
+    for (QWidget* w : std::initializer_list<QWidget*>{tool, segments, toggle}) layout->addWidget(w);
+    window.show();
+    QAbstractButton* segment = segments->findChildren<QAbstractButton*>().at(1);
+    for (QAbstractButton* button : {static_cast<QAbstractButton*>(tool), segment, static_cast<QAbstractButton*>(toggle)}) {
+        SCOPED_TRACE(button->metaObject()->className());
+        button->setChecked(false);
+        const QImage off = button->grab().toImage();
+        button->setChecked(true);
+        const QImage on = button->grab().toImage();
+        ASSERT_EQ(off.size(), on.size());
+        EXPECT_GE(fixtures::largestLumaDifference(off, on), 60);
+    }
+    saveScreenshot(window, "toggles-on");
+}
+
+// The tooltip a widget shows when the pointer rests on it.
+QString askedTip(QWidget& widget)
+{
+    const QPoint at(widget.width() / 2, widget.height() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, widget.mapToGlobal(at));
+    QApplication::sendEvent(&widget, &help);
+    const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    return text;
+}
+
+TEST(Elided, ALongTextEndsInAnEllipsisWithTheWholeTextAsTooltip)
+{
+    const QString name = "Focusrite Scarlett 18i20 USB – Többcsatornás bemenet (analóg sztereó duplex)";
+    ElidedLabel label(name);
+    label.setFont(Theme::font(Theme::bodySize));
+    label.resize(label.sizeHint());
+    label.show();
+    EXPECT_FALSE(label.isElided());
+    EXPECT_TRUE(label.toolTip().isEmpty());
+    label.resize(120, label.sizeHint().height());
+    const QString shown = label.shownText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_TRUE(name.startsWith(shown.chopped(1))) << "whole letters, then the ellipsis";
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), 120);
+    EXPECT_EQ(label.toolTip(), name);
+    label.setText("Mikrofon");
+    EXPECT_FALSE(label.isElided());
+    EXPECT_TRUE(label.toolTip().isEmpty());
+    EXPECT_LT(label.minimumSizeHint().width(), 40) << "it takes the width it is given";
+
+    // Drawn by hand: whole, whole letters and "…", or nothing at all.
+    const QFontMetricsF metrics(label.font());
+    EXPECT_EQ(elidedToFit(metrics, "Mikrofon", 200), "Mikrofon");
+    const QString fitted = elidedToFit(metrics, name, 90);
+    EXPECT_TRUE(fitted.endsWith(QStringLiteral("…")) && name.startsWith(fitted.chopped(1))) << fitted.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(fitted), 90);
+    EXPECT_EQ(elidedToFit(metrics, name, 2), "");
+    EXPECT_EQ(elidedToFit(metrics, name, -10), "");
+
+    ElidedComboBox picker;
+    picker.addItem(name);
+    picker.addItem("USB mikrofon");
+    picker.resize(200, picker.sizeHint().height());
+    picker.show();
+    EXPECT_TRUE(picker.shownText().endsWith(QStringLiteral("…"))) << picker.shownText().toStdString();
+    EXPECT_TRUE(name.startsWith(picker.shownText().chopped(1)));
+    EXPECT_EQ(askedTip(picker), name);
+    {
+        const QSignalBlocker refilling(picker);  // as the record window refills its pickers
+        picker.setCurrentIndex(1);
+    }
+    EXPECT_EQ(picker.shownText(), "USB mikrofon");
+    EXPECT_EQ(askedTip(picker), "USB mikrofon");
+    picker.setCurrentIndex(0);
+    saveScreenshot(picker, "elided-picker");
+}
+
+TEST(QtTexts, StandardButtonsDatesAndTypeNamesSpeakHungarian)
 {
     // Installed for the whole run by the test application, as the program does.
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Mégse");
+    EXPECT_EQ(QLocale().language(), QLocale::Hungarian);
+    EXPECT_EQ(QLocale().toString(QDate(2026, 12, 7), "MMM"), "dec.");
+    // The system's type names where ours don't reach, ours for what we show.
+    EXPECT_EQ(QMimeDatabase().mimeTypeForName("video/quicktime").comment(), "QuickTime videó");
+    const struct {
+        const char* file;
+        const char* name;
+    } types[] = {{"Felvétel.mov", "MOV-videó"}, {"a.MP4", "MP4-videó"}, {"zene.m4a", "M4A-hang"},
+                 {"kép.jpeg", "JPEG-kép"}, {"Projekt.vdlproj", "Vendalum-projekt"}, {"jegyzet.txt", ""}};
+    for (const auto& t : types) EXPECT_EQ(fileTypeName(QFileInfo(t.file)), t.name) << t.file;
+    EXPECT_EQ(fileTypeName(QFileInfo(QDir::tempPath())), "Mappa");
+    const QTemporaryDir packages;
+    ASSERT_TRUE(QDir(packages.path()).mkdir("Bemutató.vdlproj"));
+    EXPECT_EQ(fileTypeName(QFileInfo(QDir(packages.path()).filePath("Bemutató.vdlproj"))), "Vendalum-projekt");
+}
+
+TEST(QtTexts, OurFileDialogsWriteTypesSizesAndDatesInHungarian)
+{
+    const QTemporaryDir folder;
+    const QString movie = folder.filePath("Felvétel.mov");
+    {
+        QFile file(movie);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(2048, 'x'));
+        file.flush();  // a later write would move the time again
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), QFileDevice::FileModificationTime));
+    }
+    QFileDialog dialog(nullptr, "Exportálás", folder.path());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    speakHungarian(dialog);
+    ASSERT_TRUE(dialog.iconProvider());
+    EXPECT_EQ(dialog.iconProvider()->type(QFileInfo(movie)), "MOV-videó");
+    EXPECT_FALSE(dialog.iconProvider()->type(QFileInfo("jegyzet.txt")).isEmpty());
+    // The columns as the dialog's list shows them.
+    auto* proxy = dialog.proxyModel();
+    ASSERT_TRUE(proxy);
+    auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+    ASSERT_TRUE(files);
+    const QModelIndex name = proxy->mapFromSource(files->index(movie));
+    const QString date = name.siblingAtColumn(3).data().toString();
+    EXPECT_EQ(date, QLocale().toString(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), QLocale::ShortFormat));
+    EXPECT_FALSE(date.contains("Dec")) << date.toStdString();
+    EXPECT_EQ(name.siblingAtColumn(1).data().toString(), QLocale().formattedDataSize(2048));
+    EXPECT_EQ(name.siblingAtColumn(2).data().toString(), "MOV-videó");
 }
 
 TEST(VendalumHeader, IconIsAlways46AndTitleIsMetal)

@@ -1,15 +1,13 @@
 #include "Ondexa/app/AppDelegate.h"
 
+#include "Ondexa/model/JsonCoding.h"
 #include "Ondexa/model/Log.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
@@ -53,15 +51,26 @@ constexpr qsizetype mostFilesPerHandOver = 64;
 // that can't be paths are left out; the log says why.
 std::optional<std::vector<std::filesystem::path>> handedOverFiles(const QByteArray& line)
 {
-    const QJsonArray list = QJsonDocument::fromJson(line).array();
-    if (list.size() > mostFilesPerHandOver) {
+    // Paths are coded as the documents code them, so a name that is not
+    // UTF-8 arrives byte for byte.
+    Json list;
+    try {
+        list = parseJson(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    } catch (const std::exception&) {
+    }
+    if (!list.is_array()) list = Json::array();
+    if (list.size() > static_cast<std::size_t>(mostFilesPerHandOver)) {
         logLine("Egyszerre túl sok fájl érkezett megnyitásra (" + std::to_string(list.size()) + ", legfeljebb " +
                 std::to_string(mostFilesPerHandOver) + "), egyik sem nyílik meg.");
         return std::nullopt;
     }
     std::vector<std::filesystem::path> files;
     for (const auto& value : list) {
-        const std::string path = value.toString().toStdString();
+        std::string path;
+        try {
+            path = decodeJson<PathText>(value).value;
+        } catch (const std::exception&) {
+        }
         if (path.empty() || path.size() >= PATH_MAX) {
             logLine("Érvénytelen útvonal érkezett megnyitásra (" + std::to_string(path.size()) +
                     " bájt), nem nyílik meg.");
@@ -211,12 +220,19 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-std::vector<std::filesystem::path> AppDelegate::filesOf(const QStringList& arguments)
+std::vector<std::filesystem::path> AppDelegate::filesOf(const std::vector<std::string>& arguments)
 {
+    // The arguments' own bytes, not their text: a name that is not UTF-8
+    // would not survive a trip through QString.
     std::vector<std::filesystem::path> files;
-    for (const QString& argument : arguments) {
-        if (argument.startsWith("--")) continue;
-        files.emplace_back(QFileInfo(argument).absoluteFilePath().toStdString());
+    for (const std::string& argument : arguments) {
+        if (argument.starts_with("--") || argument.empty()) continue;
+        std::error_code error;
+        std::filesystem::path file = std::filesystem::absolute(argument, error).lexically_normal();
+        if (error) continue;
+        // "X.vdlproj/" from the shell's completion names the package itself.
+        if (!file.has_filename() && file.has_relative_path()) file = file.parent_path();
+        files.push_back(std::move(file));
     }
     return files;
 }
@@ -251,9 +267,9 @@ bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files)
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(1000)) return false;
-    QJsonArray list;
-    for (const auto& file : files) list.append(QString::fromStdString(file.string()));
-    socket.write(QJsonDocument(list).toJson(QJsonDocument::Compact) + '\n');
+    Json list = Json::array();
+    for (const auto& file : files) list.push_back(encodeJson(PathText{file.string()}));
+    socket.write(QByteArray::fromStdString(dumpJson(list)) + '\n');
     if (!socket.waitForBytesWritten(handOverWaitMs)) return false;
     // The running program answers once it has taken the files.
     while (!socket.canReadLine()) {

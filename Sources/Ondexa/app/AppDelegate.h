@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <vector>
 
 class QLocalServer;
@@ -47,7 +48,7 @@ public:
 
     // --- One program per desktop session ---
     // The files of a launch: the arguments that are not flags, made absolute.
-    static std::vector<std::filesystem::path> filesOf(const QStringList& arguments);
+    static std::vector<std::filesystem::path> filesOf(const std::vector<std::string>& arguments);
     // A launch with a "--" flag (the self-tests) neither hands over nor serves.
     static bool takesPartInHandOver(const QStringList& arguments);
     // The local socket of the running program, in $XDG_RUNTIME_DIR, else in

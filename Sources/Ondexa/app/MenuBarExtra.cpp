@@ -84,6 +84,11 @@ Tray::Tray(AppState& state, QObject* parent)
     : QObject(parent), state_(state), menu_(std::make_unique<MenuBarContent>(state)), icon_(new QSystemTrayIcon(this))
 {
     icon_->setContextMenu(menu_.get());
+    // A left click on a Linux tray activates: it brings the record window, as
+    // the menu's item does; the right click keeps the menu.
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) menu_->windowAction()->trigger();
+    });
     for (auto signal : {&AppState::phaseChanged, &AppState::elapsedChanged, &AppState::blinkOnChanged})
         connect(&state_, signal, this, &Tray::refresh);
     refresh();

@@ -52,6 +52,8 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
         windowClosed();
     });
     RecordingChooser::install([] { return QApplication::activeWindow(); });
+    // Through the widgets, so that the record window can come back during a recording.
+    state_.setWindowHooks([this] { ownWindows_.hide(); }, [this] { ownWindows_.show(); });
     connect(&delegate_, &AppDelegate::activationRequested, this, &OndexaApp::showRecordWindow);
 
     // Made whatever the desktop has now: a panel may start after us.
@@ -66,6 +68,7 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
 OndexaApp::~OndexaApp()
 {
     AppState::setRecordingChooser({});
+    state_.setWindowHooks({}, {});
     state_.setOpenEditor({});
     const auto windows = editors_;
     for (EditorWindow* window : windows) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ondexa/app/OwnWindows.h"
 #include "Ondexa/recording/AppState.h"
 
 #include <QMainWindow>
@@ -81,6 +82,7 @@ private:
     std::vector<EditorWindow*> editors_;  // removed when closed or destroyed
     std::unique_ptr<Tray> tray_;
     QPointer<QWidget> lastEditor_;  // the editor window opened last
+    OwnWindows ownWindows_;         // hidden for the recording in progress
 };
 
 } // namespace ondexa

@@ -2,6 +2,8 @@
 
 #include "Ondexa/app/LevelMeter.h"
 #include "Ondexa/model/TimeText.h"
+#include "Ondexa/recording/AccessMessages.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/KeyNames.h"
 #include "Ondexa/ui/SegmentedControl.h"
@@ -11,6 +13,7 @@
 #include "Ondexa/ui/VendalumHeader.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -82,7 +85,8 @@ QWidget* makeRow(QWidget* parent, QWidget* leading, QWidget* trailing)
 
 QComboBox* makePicker(QWidget* parent)
 {
-    auto* picker = new QComboBox(parent);
+    // Long names end in "…" with the whole name as the tooltip.
+    auto* picker = new ElidedComboBox(parent);
     // Long window titles must not widen the fixed column.
     picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     picker->setMinimumContentsLength(22);
@@ -177,6 +181,10 @@ RecordView::RecordView(AppState& state, EditorOpener openEditorWindow, QWidget* 
     buildForm(formLayout);
     formLayout->addStretch(1);
     scroll->setWidget(form_);
+    // A row shown or hidden deep in the form reaches the form's layout only
+    // after its own layouts have settled, later than refresh() asks for a new
+    // size: the window follows the form's own layout requests.
+    form_->installEventFilter(this);
     // The backdrop shows through the form (setWidget turns filling on).
     form_->setAutoFillBackground(false);
     root->addWidget(scroll, 1);
@@ -238,10 +246,8 @@ void RecordView::buildForm(QVBoxLayout* form)
         auto* layout = new QVBoxLayout(notice);
         layout->setContentsMargins(12, 9, 12, 9);
         layout->setSpacing(8);
-        auto* text = new QLabel(
-            "A Vendalumnak engedély kell a képernyő felvételéhez. Engedélyezd a Rendszerbeállításokban, majd "
-            "indítsd újra az appot.",
-            notice);
+        auto* text = new QLabel(qs(access::screenNotice(platform::ScreenAccess::Refusal::refused)), notice);
+        text->setObjectName("permissionText");
         text->setWordWrap(true);
         layout->addWidget(text);
         auto* grant = new QPushButton("Engedély megadása…", notice);
@@ -257,7 +263,7 @@ void RecordView::buildForm(QVBoxLayout* form)
     wayland_ = new Section(form_, {});
     wayland_->setObjectName("waylandNotice");
     {
-        auto* text = new QLabel(AppState::waylandNotice, wayland_->box);
+        auto* text = new QLabel(qs(access::screenNotice(platform::ScreenAccess::Refusal::waylandOnly)), wayland_->box);
         text->setWordWrap(true);
         text->setContentsMargins(12, 9, 12, 9);
         wayland_->add(text);
@@ -521,8 +527,9 @@ void RecordView::refreshChannels()
             labelled->setFixedWidth(220);
             auto* labelledLayout = new QHBoxLayout(labelled);
             labelledLayout->setContentsMargins(0, 0, 0, 0);
-            auto* name = new QLabel(qs(device->channelNames[i]), labelled);
-            name->setMinimumWidth(0);
+            auto* name = new ElidedLabel(qs(device->channelNames[i]), labelled);
+            name->setObjectName(QStringLiteral("channelName%1").arg(i));
+            name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             labelledLayout->addWidget(name, 1);
             auto* toggle = new ToggleSwitch(labelled);
             labelledLayout->addWidget(toggle);
@@ -573,6 +580,12 @@ void RecordView::refreshError()
         alert_->done(QMessageBox::Ok);
         closingAlert_ = false;
     }
+}
+
+bool RecordView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == form_ && event->type() == QEvent::LayoutRequest) updateGeometry();
+    return QWidget::eventFilter(watched, event);
 }
 
 void RecordView::showEvent(QShowEvent* event)

@@ -1,6 +1,7 @@
 #include "Ondexa/app/RecordingChooser.h"
 
 #include "Ondexa/model/Paths.h"
+#include "Ondexa/ui/QtTexts.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -67,6 +68,7 @@ QFileDialog* RecordingChooser::makeDialog(QWidget* parent)
     dialog->setLabelText(QFileDialog::LookIn, "Hely:");
     dialog->setLabelText(QFileDialog::FileName, "Fájlnév:");
     dialog->setLabelText(QFileDialog::FileType, "Típus:");
+    speakHungarian(*dialog);
     return dialog;
 }
 

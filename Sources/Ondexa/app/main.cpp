@@ -37,7 +37,9 @@ int main(int argc, char** argv)
     // Files come from the desktop only; a launch with flags (the self-tests)
     // names its sources and folders for the tests, which must not meet an
     // editor window of their own file autosaving beside them.
-    const auto files = handsOver ? AppDelegate::filesOf(arguments) : std::vector<std::filesystem::path>();
+    // Qt has taken its own options out of argv by now.
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    const auto files = handsOver ? AppDelegate::filesOf(given) : std::vector<std::filesystem::path>();
     if (handsOver && AppDelegate::handOver(files)) return 0;
 
     selftest::installSelfTests();  // run by the controller's start-up work

@@ -2,6 +2,7 @@
 // the persisted view settings, and snapshot undo and redo.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/model/Log.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -82,6 +83,10 @@ EditorModel::EditorModel(std::filesystem::path url, std::unique_ptr<QSettings> s
         });
     isPlaying_ = player_->isPlaying();
     connect(player_.get(), &platform::Player::rateChanged, this, [this](double rate) { setIsPlaying(rate > 0); });
+    // What the preview cannot play goes to the log, no window of its own;
+    // the player says each once and pauses where a file stops decoding.
+    connect(player_.get(), &platform::Player::errorOccurred, this,
+            [](const QString& message) { logLine(message.toStdString()); });
 
     saveState_ = makeSaveState();
 }

@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -59,6 +60,7 @@ EditorFooter::EditorFooter(EditorModel& model, QWidget* parent) : QWidget(parent
     hintPalette.setColor(QPalette::WindowText, Theme::secondary());
     hint_->setPalette(hintPalette);
     hint_->setToolTip(hint());
+    hint_->installEventFilter(this);
     row->addWidget(hint_, 1);
 
     link_ = new QPushButton(this);
@@ -124,10 +126,11 @@ void EditorFooter::refresh()
     elideHint();
 }
 
-void EditorFooter::resizeEvent(QResizeEvent* event)
+bool EditorFooter::eventFilter(QObject* watched, QEvent* event)
 {
-    QWidget::resizeEvent(event);
-    elideHint();
+    // The label's own width: the link beside it takes room without the row resizing.
+    if (watched == hint_ && event->type() == QEvent::Resize) elideHint();
+    return QWidget::eventFilter(watched, event);
 }
 
 void EditorFooter::elideHint()

@@ -6,6 +6,7 @@
 #include "Ondexa/ui/KeyNames.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleStyle.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -63,6 +64,7 @@ EditorToolbar::EditorToolbar(EditorModel& model, QWidget* parent) : QWidget(pare
     snap_ = addButton(transport_, "snap", "magnet", "Snap",
                       "Bekapcsolva a húzott klip és művelet a többi klip széléhez és a lejátszófejhez tapad");
     snap_->setCheckable(true);
+    styleToggle(*snap_);
     undo_ = addButton(transport_, "undo", "arrow.uturn.backward", {}, "Visszavonás (⌘Z)");
     redo_ = addButton(transport_, "redo", "arrow.uturn.forward", {}, "Újra (⌘⇧Z)");
     zoom_ = new QSlider(Qt::Horizontal, transport_);

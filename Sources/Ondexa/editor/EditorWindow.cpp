@@ -126,9 +126,12 @@ EditorWindow::EditorWindow(std::filesystem::path url, QWidget* parent)
     toolbar_ = new EditorToolbar(model);
     timeline_ = new EditTimeline(model, main);
     footer_ = new EditorFooter(model);
-    column->addWidget(preview_, 1);
+    // The height left by the toolbar and the footer goes three parts to the
+    // preview and two to the timeline, which takes no more than all its rows
+    // and scrolls them where it gets less.
+    column->addWidget(preview_, 3);
     column->addWidget(strip(toolbar_, main));
-    column->addWidget(timeline_);
+    column->addWidget(timeline_, 2);
     column->addWidget(divider(QFrame::HLine, main));
     column->addWidget(strip(footer_, main));
     row->addWidget(main, 1);

@@ -26,6 +26,8 @@ namespace {
 constexpr double shadowOpacity = 0.5;
 constexpr double shadowSigma = 5;
 constexpr double shadowReach = 3 * shadowSigma;
+// How far one notch of a sideways mouse wheel pans a zoomed picture.
+constexpr double wheelNotchPan = 40;
 
 // The shadow's fall-off from an edge outwards, as gradient stops.
 QGradientStops shadowStops()
@@ -206,6 +208,14 @@ void PreviewCanvas::wheelEvent(QWheelEvent* event)
         }
         return;
     }
+    // A mouse has no trackpad to pan with: its sideways wheel pans instead.
+    if (!precise && !command && event->angleDelta().y() == 0) {
+        if (scale_ > 1) {
+            setView(scale_, offset_ + QPointF(event->angleDelta().x() / 120.0 * wheelNotchPan, 0));
+            clampOffset();
+        }
+        return;
+    }
     // A wheel's notch is 120 eighths of a degree; turned away from the user it zooms in.
     const double dy = precise ? event->pixelDelta().y() : event->angleDelta().y() / 120.0;
     zoom(1 + dy / (precise ? 100.0 : 10.0), anchor);
@@ -226,6 +236,13 @@ bool PreviewCanvas::event(QEvent* event)
 
 void PreviewCanvas::mousePressEvent(QMouseEvent* event)
 {
+    // The middle button drags the zoomed picture, the mouse's way of panning.
+    if (event->button() == Qt::MiddleButton && !pressedAt_) {
+        event->accept();
+        panFrom_ = event->position() - offset_;
+        setCursor(Qt::ClosedHandCursor);
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         event->ignore();
         return;
@@ -242,6 +259,13 @@ void PreviewCanvas::mousePressEvent(QMouseEvent* event)
 
 void PreviewCanvas::mouseMoveEvent(QMouseEvent* event)
 {
+    if (panFrom_) {
+        event->accept();
+        setView(scale_, event->position() - *panFrom_);
+        clampOffset();
+        update();
+        return;
+    }
     if (!pressedAt_) return;
     event->accept();
     const QPointF at = toLayer(event->position());
@@ -253,6 +277,12 @@ void PreviewCanvas::mouseMoveEvent(QMouseEvent* event)
 
 void PreviewCanvas::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::MiddleButton && panFrom_) {
+        event->accept();
+        panFrom_.reset();
+        unsetCursor();
+        return;
+    }
     if (event->button() != Qt::LeftButton || !pressedAt_) return;
     event->accept();
     const QPointF at = toLayer(event->position());

@@ -81,6 +81,8 @@ private:
     // The press of the gesture in progress, in layer points; the last position handed over.
     std::optional<QPointF> pressedAt_;
     QPointF lastAt_;
+    // While the middle button pans: the pointer's place less the pan, in pane pixels.
+    std::optional<QPointF> panFrom_;
 };
 
 } // namespace ondexa

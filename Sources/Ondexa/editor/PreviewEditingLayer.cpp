@@ -1,6 +1,7 @@
 #include "Ondexa/editor/PreviewEditingLayer.h"
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/editor/inspector/ClipGeometry.h"
 #include "Ondexa/rendering/OverlayRenderer.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -291,9 +292,11 @@ void PreviewEditingLayer::dragClip(const Clip& clip, Handle handle, double dx, d
     const NRect f = clip.frame.value_or(defaultRect(clip, aspect));
     NRect r = f;
     if (handle == Handle::resize) {
-        // The clip keeps its own aspect ratio.
+        // The clip keeps its own aspect ratio; one that can't be used (a
+        // damaged file's 0) counts as the output's, as in the inspector.
+        const clipgeometry::Size fit = clipgeometry::fitSize(aspect, clip.aspect);
         r.w = std::max(f.w + dx, minimumResizeWidth);
-        r.h = r.w * aspect / clip.aspect;
+        r.h = r.w * fit.h / fit.w;
     } else {
         r.x = f.x + dx;
         r.y = f.y + dy;

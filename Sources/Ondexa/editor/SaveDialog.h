@@ -1,7 +1,7 @@
 #pragma once
 
 // The save dialog of the editor's documents: one file type, whose extension
-// is added to a name typed without one.
+// is added to a name that doesn't end in it.
 
 #include <QString>
 

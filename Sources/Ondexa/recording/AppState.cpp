@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <utility>
 
 namespace ondexa {
 
@@ -141,6 +142,7 @@ AppState::AppState(std::unique_ptr<QSettings> settings, Environment environment,
         hotKey_ = env_.makeHotKey([self] {
             if (self) QTimer::singleShot(0, self, [self] { self->toggleRecording(); });
         });
+        if (hotKey_) hotKeyNotice_ = hotKey_->takenNotice();
     }
     if (env_.observeMicDevices) {
         QPointer<AppState> self(this);
@@ -231,6 +233,9 @@ void AppState::runStartupTask()
 {
     refreshSources([self = QPointer<AppState>(this)] {
         if (!self) return;
+        // Said once, in the record window: the shortcut in its footer won't work.
+        if (!self->hotKeyNotice_.empty() && !self->errorMessage_)
+            self->setErrorMessage(std::exchange(self->hotKeyNotice_, {}));
         self->updateAreaHighlight();
         if (const auto& runner = testRunner()) runner(*self);
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ondexa/model/Overlays.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/CameraCapture.h"
 #include "Ondexa/recording/Recorder.h"
@@ -154,7 +155,8 @@ public:
         // The application's windows leave the screen before the first frame
         // (X11 can't leave them out of a capture) and come back afterwards.
         // The defaults hide and show the visible top-level windows except the
-        // area highlight.
+        // area highlight, as windows: a program with widgets installs its own
+        // (setWindowHooks), since Qt counts a widget hidden that way as shown.
         std::function<void()> hideWindows;
         std::function<void()> showWindows;
         // Shows a folder in the file manager.
@@ -187,9 +189,7 @@ public:
     // A Wayland session: the screen can't be recorded there (yet); the
     // record window says so in place of the permission notice.
     bool screenOnWayland() const { return screenOnWayland_; }
-    static constexpr const char* waylandNotice =
-        "Wayland-munkamenetben a képernyőfelvétel még nem érhető el. A felvételhez jelentkezz ki, és lépj be "
-        "újra X11 (Xorg) munkamenetbe.";
+    static constexpr const char* waylandNotice = access::waylandSession;
     const std::vector<platform::ScreenWindow>& windows() const { return windows_; }
     const std::vector<CameraInfo>& cameras() const { return cameras_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
@@ -373,7 +373,8 @@ private:
     // thread afterwards, unless this controller is gone by then.
     using MainThreadStep = std::function<void(AppState&)>;
     void askSoundServer(std::function<MainThreadStep()> work);
-    void failStart(const std::string& description, std::function<void()> done);
+    // `description` follows "Nem sikerült elindítani a felvételt: " unless it is a whole message.
+    void failStart(const std::string& description, std::function<void()> done, bool wholeMessage = false);
     void recorderStarted(std::function<void()> done);
     void clockTick();
     void hideWindows();
@@ -424,6 +425,7 @@ private:
     std::optional<QDateTime> startDate_;
     QElapsedTimer startClock_;                // monotonic twin of startDate_ for elapsed
     std::unique_ptr<HotKey> hotKey_;
+    std::string hotKeyNotice_;  // told once at start-up: another program holds the hot key
     std::shared_ptr<void> clickMonitor_;      // the monitor's token; null when none runs
     std::vector<ClickEntry> clickLog_;
     std::vector<PointerEntry> cursorLog_;

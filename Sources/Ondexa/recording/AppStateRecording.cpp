@@ -5,6 +5,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/model/RecordingInfo.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AreaHighlight.h"
 #include "Ondexa/recording/MicCapture.h"
 
@@ -26,6 +27,26 @@ constexpr double kMinimumAreaSide = 16;
 void finished(const std::function<void()>& done)
 {
     if (done) done();
+}
+
+// A start that fails with a sentence of its own, not a technical reason.
+class StartRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A camera we may not open or another program holds says so in its own
+// words; its technical detail goes to the log.
+std::unique_ptr<CameraCapture> openCamera(const AppState::Environment& env, const CameraCapture::Device& device)
+{
+    try {
+        return env.makeCamera(device);
+    } catch (const platform::CameraError& error) {
+        using Kind = platform::CameraError::Kind;
+        if (error.kind() != Kind::busy && error.kind() != Kind::permissionDenied) throw;
+        logLine(error.what());
+        throw StartRefused(error.kind() == Kind::busy ? access::cameraBusy() : access::cameraDenied());
+    }
 }
 
 } // namespace
@@ -56,18 +77,16 @@ void AppState::startRecording(std::function<void()> done)
     const platform::ScreenAccess access = env_.screenAccess();
     // XWayland shows only the windows of X11 programs: the rest of the
     // picture would be black under "Felvétel mentve".
-    if (access.wayland) {
+    if (access.refusal == platform::ScreenAccess::Refusal::waylandOnly) {
         if (!access.reason.empty()) logLine(access.reason);
         setScreenOnWayland(true);
-        setErrorMessage(waylandNotice);
+        setErrorMessage(access::screenRefused(access));
         return finished(done);
     }
     if (!access.granted) {
         if (!access.reason.empty()) logLine(access.reason);
         setNeedsScreenPermission(true);
-        setErrorMessage("Nincs engedély a képernyő felvételéhez. Rendszerbeállítások → Adatvédelem és biztonság → "
-                        "Képernyő- és rendszerhangfelvétel: kapcsold be a Vendalumot, majd lépj ki és indítsd újra "
-                        "az appot.");
+        setErrorMessage(access::screenRefused(access));
         return finished(done);
     }
 
@@ -102,8 +121,7 @@ void AppState::soundChecked(SoundCheck check, std::function<void()> done)
     }
     if (!check.access.granted) {
         if (!check.access.reason.empty()) logLine(check.access.reason);
-        return stop("Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és biztonság → "
-                    "Mikrofon: kapcsold be a Vendalumot.");
+        return stop(access::soundRefusedAtStart(check.access));
     }
     if (!check.listFailure.empty()) logLine("A hangbemenetek listája nem olvasható: " + check.listFailure);
     // The list as the server has it now: a device gone since the last
@@ -138,8 +156,7 @@ void AppState::checkCamera(std::function<void()> done)
         // A camera that is not there is reported when the target is resolved.
         for (const auto& device : env_.cameraDevices()) {
             if (device.answersTo(cameraID_) && env_.cameraAccessDenied(device)) {
-                setErrorMessage("Nincs engedély a kamerához. Rendszerbeállítások → Adatvédelem és biztonság → "
-                                "Kamera: kapcsold be a Vendalumot.");
+                setErrorMessage(access::cameraDenied());
                 return finished(done);
             }
         }
@@ -195,7 +212,7 @@ void AppState::launch(std::function<void()> done)
             const auto it = std::find_if(devices.begin(), devices.end(),
                                          [&](const auto& d) { return d.answersTo(cameraID_); });
             if (it == devices.end()) throw OndexaError("A kiválasztott kamera nem található.");
-            camera = env_.makeCamera(*it);
+            camera = openCamera(env_, *it);
         }
 
         Environment::RecorderRequest request;
@@ -213,6 +230,8 @@ void AppState::launch(std::function<void()> done)
         recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description) {
             if (self) self->captureStopped(description);
         });
+    } catch (const StartRefused& refusal) {
+        return failStart(refusal.what(), std::move(done), true);
     } catch (const std::exception& error) {
         return failStart(error.what(), std::move(done));
     }
@@ -233,12 +252,12 @@ void AppState::launch(std::function<void()> done)
     });
 }
 
-void AppState::failStart(const std::string& description, std::function<void()> done)
+void AppState::failStart(const std::string& description, std::function<void()> done, bool wholeMessage)
 {
     recorder_.reset();
     setPhase(Phase::idle);
     setNeedsScreenPermission(!env_.screenAccess().granted);
-    setErrorMessage("Nem sikerült elindítani a felvételt: " + description);
+    setErrorMessage(wholeMessage ? description : "Nem sikerült elindítani a felvételt: " + description);
     showWindows();
     finished(done);
 }
@@ -291,6 +310,8 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
             logLine("Felvétel mentve: " + url.string() + " · " + std::to_string(recorder->fps()) + " kép/mp · "
                     + std::to_string(recorder->writtenFrames()) + " képkocka, "
                     + std::to_string(recorder->droppedFrames()) + " eldobva");
+            // The movie is kept, but the user hears of the sound it lacks.
+            if (!result.notice.empty()) self->setErrorMessage(result.notice);
             if (openEditorAfter) {
                 self->showWindows();
                 if (self->openEditor_) self->openEditor_(url);

@@ -4,6 +4,7 @@
 #include "Ondexa/recording/AppState.h"
 
 #include "Ondexa/model/Log.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/MicCapture.h"
 
 #include <QCoreApplication>
@@ -91,7 +92,7 @@ void AppState::askSoundServer(std::function<MainThreadStep()> work)
 
 void AppState::fetchSources()
 {
-    setScreenOnWayland(env_.screenAccess().wayland);
+    setScreenOnWayland(env_.screenAccess().refusal == platform::ScreenAccess::Refusal::waylandOnly);
     platform::ScreenContent content;
     try {
         content = env_.fetchContent();
@@ -221,11 +222,8 @@ void AppState::micOpened(std::uint64_t generation, const AudioInputDevice& devic
             + " csatorna, engedély=" + std::to_string(access.granted ? kAccessAuthorized : kAccessDenied));
     if (!access.granted) {
         if (!access.reason.empty()) logLine(access.reason);
-        // The sound server refused us: there is nothing to ask the user for
-        // here, the sentence says where the permission lives.
-        setErrorMessage(
-            "A mikrofon-hozzáférés tiltva van. Engedélyezd: Rendszerbeállítások → Adatvédelem és biztonság → "
-            "Mikrofon → Vendalum.");
+        // Down or refusing: the sentence says which, and what to do.
+        setErrorMessage(access::soundRefusedForInput(access));
         return micSettled();
     }
     if (!error.empty()) {

@@ -17,7 +17,7 @@ struct AudioInputDevice {
     std::uint32_t id = 0;                   // the server's index of the source
     std::string uid;                        // the source's name: stable, the id the settings keep
     std::string name;                       // the name to show
-    std::vector<std::string> channelNames;  // "Bemenet 1", "Bemenet 2 – Front Right", …; its length is the channel count
+    std::vector<std::string> channelNames;  // "Bemenet 1", "Bemenet 2 – Jobb első", …; its length is the channel count
 
     bool operator==(const AudioInputDevice&) const = default;
 };
@@ -34,7 +34,7 @@ std::vector<AudioInputDevice> inputDevices();
 std::vector<AudioInputDevice> read();
 
 // The devices made of the given sources: monitors and unusable sources left
-// out, channel names made ("Bemenet 3", "Bemenet 1 – Front Left": the
+// out, channel names made ("Bemenet 3", "Bemenet 1 – Bal első": the
 // position's name only where it says more than the number).
 std::vector<AudioInputDevice> devicesFrom(const std::vector<platform::AudioSource>& sources);
 

@@ -34,11 +34,23 @@ public:
     HotKey(const HotKey&) = delete;
     HotKey& operator=(const HotKey&) = delete;
 
+    // A hot key whose registration failed with `sentence`, as the constructor
+    // leaves one: for the controller's tests.
+    static std::unique_ptr<HotKey> failed(std::uint32_t keyCode, std::uint32_t modifiers, std::string sentence,
+                                          bool taken);
+
     bool isRegistered() const { return hotKeyRef_ != nullptr; }
     // The sentence that says why registration failed; empty when registered.
     const std::string& registrationError() const { return registrationError_; }
+    // What to tell the user when another program holds the chord; empty otherwise.
+    std::string takenNotice() const;
 
 private:
+    HotKey() = default;
+
+    std::uint32_t keyCode_ = 0;
+    std::uint32_t modifiers_ = 0;
+    bool taken_ = false;
     std::unique_ptr<platform::GlobalHotKey> hotKeyRef_;   // absent when registration failed
     std::unique_ptr<QObject> handlerRef_;                 // main thread: presses are queued to it
     std::function<void()> action_;                        // called on the main thread only

@@ -12,7 +12,9 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 
 namespace ondexa {
 
@@ -35,10 +37,33 @@ constexpr int kFramesPerBuffer = 1024;
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
 
+// While the device is away it is looked for whenever the server's inputs
+// change, and besides every this often: a sound server that restarted
+// reports nothing until someone connects to it again.
+constexpr std::chrono::milliseconds kLookAgainEvery{1000};
+
 } // namespace
 
+struct MicCapture::Watch {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool lost = false;     // guarded by mutex: the input ended and is not open again
+    bool poked = false;    // guarded by mutex: the server's inputs changed since the last look
+    bool closing = false;  // guarded by mutex
+
+    void poke()
+    {
+        {
+            std::lock_guard guard(mutex);
+            poked = true;
+        }
+        wake.notify_all();
+    }
+};
+
 MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
-    : QObject(parent), device_(std::move(device)), clock_(&platform::HostClock::nowNanoseconds)
+    : QObject(parent), device_(std::move(device)), clock_(&platform::HostClock::nowNanoseconds),
+      watch_(std::make_shared<Watch>())
 {
     // Opened on a worker, used on the main thread: the level and end calls
     // queued on this object must be run by the main thread's loop, from the
@@ -46,16 +71,27 @@ MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
     if (QCoreApplication* app = QCoreApplication::instance(); app && !parent && thread() != app->thread())
         moveToThread(app->thread());
     configure();
+    // Runs on the sound thread: only wakes the watcher.
+    deviceObserver_ = platform::AudioServer::addDeviceObserver([watch = watch_] { watch->poke(); },
+                                                               [](std::function<void()> job) { job(); });
+    watcher_ = std::thread([this] { watchForReturn(); });
 }
 
 MicCapture::MicCapture(AudioInputDevice device, double sampleRate, NoInput, QObject* parent)
     : QObject(parent), device_(std::move(device)), sampleRate_(sampleRate),
-      clock_(&platform::HostClock::nowNanoseconds)
+      clock_(&platform::HostClock::nowNanoseconds), watch_(std::make_shared<Watch>())
 {
 }
 
 MicCapture::~MicCapture()
 {
+    if (deviceObserver_) platform::AudioServer::removeDeviceObserver(deviceObserver_);
+    {
+        std::lock_guard guard(watch_->mutex);
+        watch_->closing = true;
+    }
+    watch_->wake.notify_all();
+    if (watcher_.joinable()) watcher_.join();
     // Before QObject's destructor drops the level calls already posted: after
     // this no new ones come.
     input_.reset();
@@ -78,6 +114,7 @@ void MicCapture::configure()
     if (source->channelCount < 1 || source->sampleRate <= 0) throw OndexaError("A(z) " + device_.name + " nem ad hangot.");
 
     sampleRate_ = source->sampleRate;
+    card_ = source->card;
     // The input stream calls back on the sound thread; this object outlives it
     // (the destructor closes it first).
     input_ = std::make_unique<platform::AudioInputStream>(
@@ -88,15 +125,82 @@ void MicCapture::configure()
 
 void MicCapture::inputStopped(const std::string& why)
 {
-    // Reopening in place would wait for the sound server on this thread;
-    // the controller replaces the capture off the main thread instead.
-    if (ended_.exchange(true)) return;
+    const bool first = !ended_.exchange(true);
+    {
+        std::lock_guard guard(watch_->mutex);
+        watch_->lost = true;
+    }
+    // Opening it again waits for the sound server: the watcher does it.
+    watch_->wake.notify_all();
+    if (!first) return;
     logLine("Hangkártya leállt (" + device_.name + "): " + why);
     QMetaObject::invokeMethod(
         this, [this] {
             if (onEnded_) onEnded_();
         },
         Qt::QueuedConnection);
+}
+
+void MicCapture::watchForReturn()
+{
+    Watch& watch = *watch_;
+    std::unique_lock lock(watch.mutex);
+    for (;;) {
+        watch.wake.wait(lock, [&] { return watch.closing || watch.lost; });
+        if (watch.closing) return;
+        // Cleared first: a new input that ends at once sets it again.
+        watch.lost = false;
+        watch.poked = false;
+        lock.unlock();
+        const bool back = reopen();
+        lock.lock();
+        if (back) continue;
+        watch.lost = true;
+        watch.wake.wait_for(lock, kLookAgainEvery, [&] { return watch.closing || watch.poked; });
+    }
+}
+
+bool MicCapture::reopen()
+{
+    std::vector<platform::AudioSource> sources;
+    try {
+        sources = platform::AudioServer::shared()->inputSources();
+    } catch (const std::exception&) {
+        return false;  // no server (yet)
+    }
+    // The same source; else one of the same card (it may come back with
+    // another profile, so under another name).
+    auto source = std::find_if(sources.begin(), sources.end(),
+                               [&](const platform::AudioSource& s) { return s.name == device_.uid; });
+    if (source == sources.end() && !card_.empty())
+        source = std::find_if(sources.begin(), sources.end(),
+                              [&](const platform::AudioSource& s) { return s.card == card_; });
+    if (source == sources.end() || source->channelCount < 1) return false;
+
+    // The first buffer of the new input starts the time line again at its
+    // own host time: the time away stays a gap in the track.
+    {
+        std::lock_guard guard(lock);
+        nextPTS_.reset();
+    }
+    // Cleared before the input runs: an input that ends at once is then
+    // reported again.
+    ended_ = false;
+    try {
+        // At the rate the recording's track was made for: the server
+        // converts when the device now runs at another one.
+        auto input = std::make_unique<platform::AudioInputStream>(
+            platform::AudioInputStream::Options{source->name, source->channelCount, int(std::lround(sampleRate_)),
+                                                kFramesPerBuffer},
+            [this](const InputBuffer& buffer) { process(buffer); },
+            [this](const std::string& why) { inputStopped(why); });
+        input_ = std::move(input);  // the ended one is closed here
+    } catch (const std::exception&) {
+        ended_ = true;
+        return false;
+    }
+    logLine("Hangkártya újra fut: " + device_.name + " (" + source->name + ")");
+    return true;
 }
 
 void MicCapture::setChannels(std::vector<int> channels, bool stereoPairs)

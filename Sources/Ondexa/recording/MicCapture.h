@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ondexa {
@@ -67,10 +68,13 @@ public:
     void setOnLevels(Levels callback) { onLevels_ = std::move(callback); }
 
     // Any thread: the input stopped by itself (its device went away, the
-    // sound server ended), with the sentence saying why. No buffer comes
-    // after it; the capture is not opened again in place, its owner replaces
-    // it. The owner's callback runs on the main thread.
+    // sound server ended), with the sentence saying why. The owner's callback
+    // runs on the main thread. From then on the capture watches for the
+    // device to come back (the same source, or a source of the same card) and
+    // opens it again in place, with the same channel choice and sink; its
+    // first buffer restarts the time line at its own host time.
     void inputStopped(const std::string& why);
+    // Ended and not back (yet).
     bool hasEnded() const { return ended_.load(); }
     void setOnEnded(std::function<void()> callback) { onEnded_ = std::move(callback); }
 
@@ -93,11 +97,17 @@ public:
     void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
 
 private:
+    struct Watch;
+
     void configure();
+    // Watcher thread: opens the device again when it is there. True when it runs.
+    bool reopen();
+    void watchForReturn();
     void publishLevels(std::vector<float> peaks);
 
     const AudioInputDevice device_;
-    double sampleRate_ = 48000;  // main thread (written by configure())
+    double sampleRate_ = 48000;  // written by configure() at construction only, then read anywhere
+    std::string card_;           // the device's sound card (set with sampleRate_); empty when none
     Levels onLevels_;            // main thread
     std::function<void()> onEnded_;  // main thread
     std::atomic<bool> ended_{false};  // set once, on any thread
@@ -112,7 +122,14 @@ private:
     std::int64_t lastLevelPublish_ = 0;   // input thread only; host clock, ns
     std::function<std::int64_t()> clock_;  // set before input starts, then read on the input thread
 
-    std::unique_ptr<platform::AudioInputStream> input_;  // main thread
+    // The open input: made at construction, replaced by the watcher thread
+    // after a loss, closed by the destructor once the watcher has stopped.
+    std::unique_ptr<platform::AudioInputStream> input_;
+    // Shared with the device observer, which may still run a moment after
+    // it is removed.
+    std::shared_ptr<Watch> watch_;
+    int deviceObserver_ = 0;  // main thread
+    std::thread watcher_;     // runs from construction to the destructor (not without an input)
 };
 
 } // namespace ondexa

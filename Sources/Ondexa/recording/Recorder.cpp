@@ -135,7 +135,26 @@ struct Recorder::Core {
 
     std::unique_ptr<CameraCapture> camera;                  // started and stopped on the queue
     std::unique_ptr<platform::ScreenStream> stream;         // started and stopped on the queue
-    std::unique_ptr<platform::AudioInputStream> systemSound;  // opened and closed on the queue
+    // The system sound follows the server's default output: its monitor is
+    // opened, replaced and closed on `soundQueue` (which waits for the
+    // server), never on `queue`.
+    std::unique_ptr<platform::AudioInputStream> systemSound;  // soundQueue
+    std::string systemSource;        // soundQueue: the monitor systemSound records
+    bool systemEnded = false;        // soundQueue: systemSound stopped by itself
+    bool followingOutput = false;    // soundQueue: from the start until the sound is closed
+    // Buffers of an older stream than this one are left out (sound thread
+    // reads, soundQueue writes).
+    std::atomic<int> systemStream{0};
+    int outputObserver = 0;          // the server observer while following; soundQueue
+    struct OutputWatch {
+        std::mutex mutex;
+        platform::SerialQueue* queue = nullptr;  // guarded by mutex: null once no longer following
+    };
+    std::shared_ptr<OutputWatch> outputWatch = std::make_shared<OutputWatch>();
+    // The monitor of the default output; soundQueue.
+    std::function<std::string()> systemSoundSource = [] {
+        return platform::AudioServer::shared()->systemSoundSource();
+    };
 
     // Repeats of the last frame while the screen stands still (see kRepeatEveryNanoseconds).
     Ticker repeater;                         // started and stopped on the queue
@@ -158,8 +177,10 @@ struct Recorder::Core {
     std::int64_t writtenFrames = 0;
     std::int64_t droppedFrames = 0;
 
-    // Sound input thread only: places the system sound on the host clock.
+    // Sound input thread only: places the system sound on the host clock,
+    // afresh for each stream.
     SoundTimeLine systemLine;
+    int systemLineStream = 0;
 
     // Whether each sound input has delivered up to the stop (or can't any
     // more); the stop sequence waits on `soundCame` for them.
@@ -167,9 +188,13 @@ struct Recorder::Core {
     std::condition_variable soundCame;
     bool systemReachedStop = false;  // guarded by soundMutex
     bool micReachedStop = false;     // guarded by soundMutex
+    // Host time (ns) since which no output's sound reaches the recording;
+    // cleared when one is open again. Guarded by soundMutex.
+    std::optional<std::int64_t> systemLostAt;
 
     // Declared last: destroyed first, running what is still queued while the
     // fields above live.
+    platform::SerialQueue soundQueue{"ondexa.system-sound"};
     platform::SerialQueue queue{"ondexa.capture"};
 
     explicit Core(std::filesystem::path url) : writer(std::move(url)) {}
@@ -214,7 +239,19 @@ struct Recorder::Core {
         soundCame.notify_all();
     }
 
-    void systemSoundArrived(const platform::AudioInputStream::Buffer& buffer);
+    void systemSoundArrived(int stream, const platform::AudioInputStream::Buffer& buffer);
+
+    // --- on soundQueue ---
+
+    void openSystemSound(const std::string& source);
+    // Takes the monitor of the default output when it is another than the
+    // one recorded, or when that one has ended.
+    void followOutput();
+    void systemSoundLost(const std::string& why);
+    void closeSystemSound();
+
+    // On the queue, at the finish.
+    std::string lostSoundNotice();
 };
 
 // --- Sizes and rates -----------------------------------------------------------------
@@ -371,17 +408,31 @@ void Recorder::Core::startSources(bool showsCursor)
     if (camera) camera->start(queue, [this](const CameraCapture::Frame& frame) { appendCamera(frame); });
 
     if (systemAudio) {
-        const std::string source = platform::AudioServer::shared()->systemSoundSource();
-        if (source.empty()) throw OndexaError("A rendszerhang nem vehető fel: nincs alapértelmezett hangkimenet.");
-        systemSound = std::make_unique<platform::AudioInputStream>(
-            platform::AudioInputStream::Options{source, kSystemSoundChannels, kSystemSoundRate,
-                                                kSystemSoundFramesPerBuffer},
-            [this](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(buffer); },
-            // The recording goes on without it (silence), as it does without a camera.
-            [this](const std::string& why) {
-                logLine(why);
-                soundReached(systemReachedStop);
-            });
+        std::exception_ptr failure;
+        soundQueue.sync([&] {
+            try {
+                // Watched before the first look, so that no change is missed.
+                {
+                    std::lock_guard guard(outputWatch->mutex);
+                    outputWatch->queue = &soundQueue;
+                }
+                outputObserver = platform::AudioServer::addServerObserver(
+                    [this] { followOutput(); },
+                    // On the sound thread: only queues the look.
+                    [watch = outputWatch](std::function<void()> job) {
+                        std::lock_guard guard(watch->mutex);
+                        if (watch->queue) watch->queue->async(std::move(job));
+                    });
+                followingOutput = true;
+                const std::string source = systemSoundSource();
+                if (source.empty())
+                    throw OndexaError("A rendszerhang nem vehető fel: nincs alapértelmezett hangkimenet.");
+                openSystemSound(source);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        if (failure) std::rethrow_exception(failure);
     }
 
     platform::ScreenStream::Configuration configuration;
@@ -410,6 +461,78 @@ void Recorder::Core::startSources(bool showsCursor)
 void Recorder::Core::stopSources()
 {
     stopPictures();
+    soundQueue.sync([this] { closeSystemSound(); });
+}
+
+void Recorder::Core::openSystemSound(const std::string& source)
+{
+    // From here on the old stream's buffers are left out.
+    const int stream = ++systemStream;
+    systemSound = std::make_unique<platform::AudioInputStream>(
+        platform::AudioInputStream::Options{source, kSystemSoundChannels, kSystemSoundRate,
+                                            kSystemSoundFramesPerBuffer},
+        [this, stream](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(stream, buffer); },
+        // On the sound thread: the next look decides whether it comes back.
+        [this, stream](const std::string& why) {
+            soundQueue.async([this, stream, why] {
+                if (stream != systemStream.load() || !followingOutput) return;
+                logLine("Rendszerhang: " + why);
+                systemEnded = true;
+                followOutput();
+            });
+        });
+    systemSource = source;
+    systemEnded = false;
+    std::lock_guard lock(soundMutex);
+    systemLostAt.reset();
+}
+
+void Recorder::Core::followOutput()
+{
+    if (!followingOutput) return;
+    std::string source;
+    std::string why = "nincs alapértelmezett hangkimenet.";
+    try {
+        source = systemSoundSource();
+    } catch (const std::exception& error) {
+        why = error.what();
+    }
+    if (systemSound && !systemEnded && source == systemSource) return;  // nothing changed for us
+    if (source.empty()) return systemSoundLost(why);
+    if (source != systemSource) logLine("Rendszerhang: a hangkimenet megváltozott, mostantól: " + source);
+    try {
+        // The time away from any output stays silence at its place in the track.
+        openSystemSound(source);
+    } catch (const std::exception& error) {
+        systemSoundLost(error.what());
+    }
+}
+
+void Recorder::Core::systemSoundLost(const std::string& why)
+{
+    ++systemStream;
+    systemSound.reset();
+    systemSource.clear();
+    {
+        std::lock_guard lock(soundMutex);
+        if (systemLostAt) return;
+        systemLostAt = platform::HostClock::nowNanoseconds();
+    }
+    // The stop need not wait for it.
+    soundCame.notify_all();
+    logLine("A rendszerhang megszakadt: " + why);
+}
+
+void Recorder::Core::closeSystemSound()
+{
+    followingOutput = false;
+    {
+        std::lock_guard guard(outputWatch->mutex);
+        outputWatch->queue = nullptr;
+    }
+    if (outputObserver) platform::AudioServer::removeDeviceObserver(outputObserver);
+    outputObserver = 0;
+    ++systemStream;
     systemSound.reset();
 }
 
@@ -433,7 +556,7 @@ void Recorder::Core::awaitSoundUntilStop(bool mic)
 {
     std::unique_lock lock(soundMutex);
     soundCame.wait_for(lock, kSoundAtStopDeadline, [&] {
-        return (!systemSound || systemReachedStop) && (!mic || micReachedStop);
+        return (!systemAudio || systemReachedStop || systemLostAt) && (!mic || micReachedStop);
     });
 }
 
@@ -523,9 +646,14 @@ void Recorder::Core::reportWriterFailure()
     reportError(writer.failure() ? writer.failure()->what() : "Írási hiba a felvétel közben.");
 }
 
-void Recorder::Core::systemSoundArrived(const platform::AudioInputStream::Buffer& buffer)
+void Recorder::Core::systemSoundArrived(int stream, const platform::AudioInputStream::Buffer& buffer)
 {
+    if (stream != systemStream.load()) return;  // replaced by another output's
     if (!buffer.samples || buffer.frames < 1 || buffer.channels < 1 || buffer.sampleRate <= 0) return;
+    if (stream != systemLineStream) {
+        systemLine = SoundTimeLine();
+        systemLineStream = stream;
+    }
     const int channels = buffer.channels;
     const int rate = buffer.sampleRate;
     const SoundTimeLine::Placement placement =
@@ -547,6 +675,11 @@ void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)
     core_->queue.async([duration] { std::this_thread::sleep_for(duration); });
 }
 
+void Recorder::lookUpSystemSoundForTesting(std::function<std::string()> lookUp)
+{
+    core_->systemSoundSource = std::move(lookUp);
+}
+
 void Recorder::stop(StopCompletion done)
 {
     if (!started_) throw std::logic_error("Recorder: stop() before start()");
@@ -564,7 +697,7 @@ void Recorder::stop(StopCompletion done)
         // The sound up to the stop may still be on its way (what comes after
         // it is cut as it is written).
         core->awaitSoundUntilStop(awaitMic);
-        core->systemSound.reset();
+        core->soundQueue.sync([core] { core->closeSystemSound(); });
         core->toMain([done = std::move(done)](Recorder& recorder) mutable { recorder.finishAfterSound(std::move(done)); });
     });
 }
@@ -584,6 +717,20 @@ void Recorder::finishAfterSound(StopCompletion done)
             if (done) done(result);
         });
     });
+}
+
+std::string Recorder::Core::lostSoundNotice()
+{
+    std::optional<std::int64_t> lost;
+    {
+        std::lock_guard lock(soundMutex);
+        lost = systemLostAt;
+    }
+    if (!lost || !sessionStart || *lost >= stopAt.load()) return {};
+    const double seconds = std::max((hostTime(*lost) - *sessionStart).seconds(), 0.0);
+    // Counted as people count seconds: the first second is the 1st.
+    return "A felvétel elkészült, de a rendszerhang a " + std::to_string(std::int64_t(seconds) + 1)
+           + ". másodpercétől hiányzik belőle.";
 }
 
 Recorder::StopResult Recorder::Core::finish()
@@ -607,6 +754,7 @@ Recorder::StopResult Recorder::Core::finish()
     try {
         writer.finish(end);
         result.movieStart = sessionStart;
+        result.notice = lostSoundNotice();
     } catch (const std::exception&) {
         result.error = writer.failure() ? writer.failure()->what() : "A fájl lezárása nem sikerült.";
     }

@@ -23,7 +23,8 @@ namespace ondexa {
 class MicCapture;
 
 // Turns one recording into one movie: the screen picture, the optional
-// camera picture, the system sound (the default output's monitor) and the
+// camera picture, the system sound (the monitor of the default output,
+// followed when the user switches output) and the
 // audio-interface sound of a running MicCapture, in that track order (the
 // editor relies on it: video track 0 is the screen, video track 1 the camera).
 //
@@ -52,6 +53,10 @@ public:
     struct StopResult {
         std::optional<platform::MediaTime> movieStart;  // host time of the first frame; absent on failure
         std::string error;                              // empty on success
+        // On success, what the user should know of the movie: a sentence
+        // when the system sound ended during the recording and no output
+        // came back; else empty.
+        std::string notice;
     };
     using StopCompletion = std::function<void(const StopResult& result)>;
     using StreamErrorHandler = std::function<void(const std::string& description)>;
@@ -123,6 +128,10 @@ public:
     // Tests: keeps the capture queue busy for `duration` from now, as a slow
     // encoder on a loaded machine would.
     void holdQueueForTesting(std::chrono::milliseconds duration);
+    // Tests, before start(): where the system sound is looked up (the
+    // monitor source of the default output; empty: no output) in place of
+    // asking the sound server. Called on the recorder's sound queue.
+    void lookUpSystemSoundForTesting(std::function<std::string()> lookUp);
 
 private:
     struct Core;

@@ -5,22 +5,11 @@
 #include <algorithm>
 #include <system_error>
 
-#include <sys/stat.h>
-
 namespace ondexa::selftest {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path normalised(const fs::path& file)
-{
-    std::error_code error;
-    const fs::path absolute = fs::absolute(file, error);
-    if (error) return file.lexically_normal();
-    const fs::path resolved = fs::weakly_canonical(absolute, error);
-    return error ? absolute.lexically_normal() : resolved;
-}
 
 std::string outputWords(const fs::path& output)
 {
@@ -65,14 +54,6 @@ void forget(SetAside* item)
 }
 
 } // namespace
-
-bool sameFile(const fs::path& a, const fs::path& b)
-{
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return normalised(a) == normalised(b);
-}
 
 std::optional<std::string> clashOf(const TestFiles& files)
 {

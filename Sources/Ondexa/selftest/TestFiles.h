@@ -3,6 +3,8 @@
 // What the tests do to the files they are given: they never write over what
 // they read, and what they move out of reach comes back however they end.
 
+#include "Ondexa/model/Files.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,10 +12,8 @@
 
 namespace ondexa::selftest {
 
-// True when both paths lead to the same file: the same device and inode when
-// both exist (through links, hard ones too), else the same path once links
-// and "." or ".." are resolved.
-bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+// One file under two names, through links, hard ones too.
+using ondexa::sameFile;
 
 // The files of one test: what it reads, the working copy of the first that it
 // edits instead (if it makes one), and every file or package it writes.

@@ -3,12 +3,13 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/timeline/PlayheadOverlay.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
+#include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Ondexa/timeline/TrackHeaders.h"
 #include "Ondexa/ui/Theme.h"
 
 #include <QFrame>
+#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QScrollBar>
@@ -90,37 +91,53 @@ EditTimeline::EditTimeline(EditorModel& model, QWidget* parent)
     palette.setColor(QPalette::Window, Theme::background());
     setPalette(palette);
 
-    auto* layout = new QHBoxLayout(this);
+    // Headers beside the area, as high as it: a header never shows beside
+    // the horizontal scroll bar.
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
     headers_ = new TrackHeaders(model, this);
     headers_->setFixedWidth(TrackHeaders::columnWidth);
-    layout->addWidget(headers_);
+    layout->addWidget(headers_, 0, 0);
 
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::VLine);
     divider->setFrameShadow(QFrame::Plain);
     divider->setFixedWidth(dividerWidth);
-    layout->addWidget(divider);
+    layout->addWidget(divider, 0, 1, 2, 1);
 
-    auto* column = new QWidget(this);
-    auto* columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(0, 0, 0, 0);
-    columnLayout->setSpacing(0);
-    area_ = new Area(*this, column);
+    area_ = new Area(*this, this);
     area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     canvas_ = new TimelineCanvas(model, area_);
     playhead_ = new PlayheadOverlay(model.clock(), canvas_);
-    scrollBar_ = new QScrollBar(Qt::Horizontal, column);
+    layout->addWidget(area_, 0, 2);
+    scrollBar_ = new QScrollBar(Qt::Horizontal, this);
     scrollBar_->setSingleStep(12);
-    columnLayout->addWidget(area_, 1);
-    columnLayout->addWidget(scrollBar_);
-    layout->addWidget(column, 1);
+    layout->addWidget(scrollBar_, 1, 2);
 
-    // The one way scrollX changes.
+    rowScrollColumn_ = new QWidget(this);
+    auto* rowColumn = new QVBoxLayout(rowScrollColumn_);
+    rowColumn->setContentsMargins(0, int(rulerHeight), 0, 0);
+    rowColumn->setSpacing(0);
+    rowScrollBar_ = new QScrollBar(Qt::Vertical, rowScrollColumn_);
+    rowScrollBar_->setSingleStep(12);
+    rowColumn->addWidget(rowScrollBar_);
+    layout->addWidget(rowScrollColumn_, 0, 3);
+    rowScrollColumn_->hide();
+    layout->setColumnStretch(2, 1);
+    layout->setRowStretch(0, 1);
+
+    // The one way each scroll offset changes.
     connect(scrollBar_, &QScrollBar::valueChanged, this, &EditTimeline::refreshView);
+    connect(rowScrollBar_, &QScrollBar::valueChanged, this, &EditTimeline::refreshView);
     connect(&interaction_, &TimelineInteraction::scrollRequested, this, &EditTimeline::scrollTo);
+    connect(&interaction_, &TimelineInteraction::rowScrollRequested, this, &EditTimeline::scrollRowsTo);
+    // Over the headers a wheel means nothing but the rows.
+    connect(headers_, &TrackHeaders::wheelTurned, this,
+            [this](QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers) {
+                if (!modifiers) interaction_.wheelRows({{}, pixelDelta, angleDelta, modifiers});
+            });
     connect(&interaction_, &TimelineInteraction::matrixChanged, this,
             [this] { canvas_->setMatrix(interaction_.matrix()); });
     connect(&interaction_, &TimelineInteraction::marqueeChanged, this,
@@ -136,7 +153,6 @@ EditTimeline::EditTimeline(EditorModel& model, QWidget* parent)
 
     lastDuration_ = model.duration();
     refreshHeight();
-    refreshView();
 }
 
 EditTimeline::~EditTimeline() = default;
@@ -181,6 +197,25 @@ void EditTimeline::scrollTo(double x)
     if (!std::isfinite(x)) return;
     scrollBar_->setValue(int(std::lround(std::clamp(x, -1e9, 1e9))));
 }
+
+double EditTimeline::scrollY() const { return rowScrollBar_->value(); }
+
+void EditTimeline::scrollRowsTo(double y)
+{
+    if (!std::isfinite(y)) return;
+    rowScrollBar_->setValue(int(std::lround(std::clamp(y, -1e9, 1e9))));
+}
+
+int EditTimeline::heightFor(double rows) const
+{
+    const double h = model_ ? model_->trackHeight() : 40;
+    const double panel = std::min(panelHeight(), rulerHeight + rows * h + 6);
+    return int(std::ceil(std::min(panel, 1e6))) + scrollBar_->sizeHint().height();
+}
+
+QSize EditTimeline::sizeHint() const { return {QWidget::sizeHint().width(), heightFor(4)}; }
+
+QSize EditTimeline::minimumSizeHint() const { return {QWidget::minimumSizeHint().width(), heightFor(1)}; }
 
 void EditTimeline::areaResized()
 {
@@ -232,21 +267,34 @@ void EditTimeline::refreshView()
     const double w = areaWidth();
     const double pps = pixelsPerSecond();
     const double cw = contentWidth();
+    const double h = area_->height();
+    const double ch = panelHeight();
     {
-        // Only the range may move the value here; its signal comes back to this function.
+        // Only the ranges may move the values here; their signals come back to this function.
         const QSignalBlocker blocker(scrollBar_);
         scrollBar_->setRange(0, int(std::max(0.0, std::floor(std::min(cw - w, 1e9)))));
         scrollBar_->setPageStep(std::max(1, int(w)));
+        const QSignalBlocker rowBlocker(rowScrollBar_);
+        rowScrollBar_->setRange(0, int(std::max(0.0, std::ceil(std::min(ch - h, 1e9)))));
+        rowScrollBar_->setPageStep(std::max(1, int(h - rulerHeight)));
     }
+    // Its column takes width from the area only while the rows don't fit;
+    // the area has its height once shown, not before.
+    if (isVisible()) rowScrollColumn_->setVisible(rowScrollBar_->maximum() > 0);
     const double scroll = scrollX();
-    canvas_->setView(pps, scroll);
+    const double rows = scrollY();
+    canvas_->setView(pps, scroll, rows);
     playhead_->setView(pps, scroll);
-    interaction_.setView({pps, scroll, w, cw});
+    headers_->setScrollY(rows);
+    interaction_.setView({pps, scroll, w, cw, rows, h, ch});
 }
 
 void EditTimeline::refreshHeight()
 {
-    setFixedHeight(int(std::ceil(panelHeight())) + scrollBar_->sizeHint().height());
+    // Never taller than every row; how much of that it gets is the window's to say.
+    setMaximumHeight(heightFor(double(model_ ? model_->tracks().size() : 0)));
+    updateGeometry();
+    refreshView();
 }
 
 } // namespace ondexa

@@ -26,11 +26,12 @@ TimelineCanvas::TimelineCanvas(EditorModel& model, QWidget* parent) : QWidget(pa
         connect(&model, signal, this, modelChanged);
 }
 
-void TimelineCanvas::setView(double pps, double scrollX)
+void TimelineCanvas::setView(double pps, double scrollX, double scrollY)
 {
-    if (pps == pps_ && scrollX == scrollX_) return;
+    if (pps == pps_ && scrollX == scrollX_ && scrollY == scrollY_) return;
     pps_ = pps;
     scrollX_ = scrollX;
+    scrollY_ = scrollY;
     invalidate();
 }
 
@@ -62,6 +63,7 @@ const TimelineSnapshot& TimelineCanvas::snapshot()
     }
     snapshot_.pps = pps_;
     snapshot_.scrollX = scrollX_;
+    snapshot_.scrollY = scrollY_;
     snapshot_.size = size();
     snapshot_.matrix = matrix_;
     snapshot_.marquee = marquee_;

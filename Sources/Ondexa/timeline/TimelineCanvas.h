@@ -25,7 +25,9 @@ public:
 
     double pixelsPerSecond() const { return pps_; }
     double scrollX() const { return scrollX_; }
-    void setView(double pps, double scrollX);
+    double scrollY() const { return scrollY_; }
+    // scrollY moves the rows under the ruler.
+    void setView(double pps, double scrollX, double scrollY = 0);
     // In content coordinates; none hides them.
     void setMatrix(std::optional<QRectF> rect);
     void setMarquee(std::optional<QRectF> rect);
@@ -50,6 +52,7 @@ private:
     QPointer<EditorModel> model_;
     double pps_ = 100;
     double scrollX_ = 0;
+    double scrollY_ = 0;
     std::optional<QRectF> matrix_;
     std::optional<QRectF> marquee_;
     TimelineSnapshot snapshot_;

@@ -1,6 +1,7 @@
 #include "Ondexa/timeline/TimelineInteraction.h"
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Platform/media/MediaTime.h"
 
 #include <algorithm>
@@ -26,6 +27,9 @@ constexpr double fadeThreshold = 1;
 constexpr double clickBand = 3;
 constexpr double autoScrollStep = 12;
 constexpr double autoScrollOvershoot = 40;
+// Narrower than the horizontal margin: rows are short, and the first and
+// last visible row must stay usable without the view running off.
+constexpr double rowEdgeZone = 16;
 
 } // namespace
 
@@ -116,7 +120,7 @@ int TimelineInteraction::countClick(const Pointer& pointer)
 
 void TimelineInteraction::press(const Pointer& pointer)
 {
-    const QPointF p = content(pointer.position);
+    QPointF p = content(pointer.position);
     if (pointer.button == Qt::RightButton) {
         matrixStart_ = p;
         setMatrix(std::nullopt);
@@ -125,6 +129,8 @@ void TimelineInteraction::press(const Pointer& pointer)
     if (pointer.button != Qt::LeftButton) return;
     countClick(pointer);
     if (drag_) return;  // a press while the drag is still on: the first one goes on
+    // The ruler does not scroll: a press on it is a press on the ruler.
+    if (pointer.position.y() < rulerHeight) p.setY(pointer.position.y());
     TimelineDrag::State state = startDrag(p, pointer.modifiers);
     drag_ = TimelineDrag{std::move(state), p};
     // The press is the drag's first change.
@@ -138,8 +144,13 @@ void TimelineInteraction::move(const Pointer& pointer)
     if (drag_ && (pointer.buttons & Qt::LeftButton)) {
         dragChanged(p);
         followDrag(p);
+        // Not at the press: a click near an edge leaves the rows where they are.
+        if (followsPointer() && !std::holds_alternative<TimelineDrag::Scrub>(drag_->state)) followRows(p);
     }
-    if (matrixStart_ && (pointer.buttons & Qt::RightButton)) rightDragged(p);
+    if (matrixStart_ && (pointer.buttons & Qt::RightButton)) {
+        rightDragged(p);
+        followRows(p);
+    }
 }
 
 void TimelineInteraction::release(const Pointer& pointer)
@@ -298,13 +309,17 @@ void TimelineInteraction::dragChanged(QPointF location)
         drag_->state);
 }
 
+bool TimelineInteraction::followsPointer() const
+{
+    if (!drag_) return false;
+    const auto& s = drag_->state;
+    return std::holds_alternative<TimelineDrag::OneClip>(s) || std::holds_alternative<TimelineDrag::Group>(s)
+           || std::holds_alternative<TimelineDrag::Marquee>(s) || std::holds_alternative<TimelineDrag::Scrub>(s);
+}
+
 void TimelineInteraction::followDrag(QPointF location)
 {
-    if (!drag_) return;
-    const auto& s = drag_->state;
-    if (!std::holds_alternative<TimelineDrag::OneClip>(s) && !std::holds_alternative<TimelineDrag::Group>(s)
-        && !std::holds_alternative<TimelineDrag::Marquee>(s) && !std::holds_alternative<TimelineDrag::Scrub>(s))
-        return;
+    if (!followsPointer()) return;
     // No timer: the view moves only while the pointer keeps moving near an edge.
     const double vx = location.x() - view_.scrollX;
     if (vx > view_.width - edgeZone)
@@ -312,6 +327,17 @@ void TimelineInteraction::followDrag(QPointF location)
             std::min(view_.scrollX + autoScrollStep, view_.contentWidth - view_.width + autoScrollOvershoot));
     else if (vx < edgeZone && view_.scrollX > 0)
         emit scrollRequested(std::max(view_.scrollX - autoScrollStep, 0.0));
+}
+
+void TimelineInteraction::followRows(QPointF location)
+{
+    // No timer either: the rows move only while the pointer keeps moving near an edge.
+    const double vy = location.y() - view_.scrollY;
+    const double last = std::max(0.0, view_.contentHeight - view_.height);
+    if (vy > view_.height - rowEdgeZone && view_.scrollY < last)
+        emit rowScrollRequested(std::min(view_.scrollY + autoScrollStep, last));
+    else if (vy < rulerHeight + rowEdgeZone && view_.scrollY > 0)
+        emit rowScrollRequested(std::max(view_.scrollY - autoScrollStep, 0.0));
 }
 
 void TimelineInteraction::dragEnded(QPointF location)
@@ -411,10 +437,24 @@ void TimelineInteraction::wheel(const Wheel& wheel)
         model_.setTrackHeight(std::min(height, maxTrackHeight));
         return;
     }
-    const double along = (wheel.modifiers & Qt::ShiftModifier) && dy != 0 ? dy : dx;
-    if (along == 0) return;
-    const double amount = precise ? along : along * 12;
-    emit scrollRequested(std::max(0.0, std::min(view_.scrollX - amount, view_.contentWidth - view_.width)));
+    const bool shift = wheel.modifiers & Qt::ShiftModifier;
+    const double along = shift && dy != 0 ? dy : dx;
+    if (along != 0) {
+        const double amount = precise ? along : along * 12;
+        emit scrollRequested(std::max(0.0, std::min(view_.scrollX - amount, view_.contentWidth - view_.width)));
+    }
+    // A vertical wheel means nothing else here.
+    if (!shift) wheelRows(wheel);
+}
+
+void TimelineInteraction::wheelRows(const Wheel& wheel)
+{
+    const bool precise = !wheel.pixelDelta.isNull();
+    const double dy = precise ? wheel.pixelDelta.y() : wheel.angleDelta.y() / 120.0;
+    if (dy == 0) return;
+    const double amount = precise ? dy : dy * model_.trackHeight();
+    const double last = std::max(0.0, view_.contentHeight - view_.height);
+    emit rowScrollRequested(std::clamp(view_.scrollY - amount, 0.0, last));
 }
 
 } // namespace ondexa

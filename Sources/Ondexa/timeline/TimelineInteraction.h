@@ -4,7 +4,8 @@
 // drag machine (scrub, select, move, trim, fade, action drags, rubber band,
 // matrix edges), the right-button matrix and the wheel. Fed the area's
 // events in visible coordinates; works in content coordinates (visible x +
-// scrollX). Edits go through the model's operations only: one undo step when
+// scrollX, visible y + scrollY; the ruler stays put, so a left press on it
+// keeps its visible y). Edits go through the model's operations only: one undo step when
 // a press first becomes a movement, each change recomputed from the
 // press-time copies with the whole movement since the press.
 //
@@ -74,12 +75,15 @@ class TimelineInteraction final : public QObject {
     Q_OBJECT
 
 public:
-    // The view the events are read in: zoom, scroll offset, visible and content width.
+    // The view the events are read in: zoom, scroll offsets, visible and content sizes.
     struct View {
         double pps = 100;
         double scrollX = 0;
         double width = 0;
         double contentWidth = 0;
+        double scrollY = 0;        // of the rows under the ruler
+        double height = 0;         // of the area, ruler included
+        double contentHeight = 0;  // ruler, rows and the room under them
     };
     // One mouse event of the area.
     struct Pointer {
@@ -114,8 +118,11 @@ public:
     void press(const Pointer& pointer);
     void move(const Pointer& pointer);
     void release(const Pointer& pointer);
-    // Every wheel event is taken: zoom (Alt), track height (Ctrl) or scrolling.
+    // Every wheel event is taken: zoom (Alt), track height (Ctrl) or
+    // scrolling: sideways with Shift or a horizontal wheel, else the rows.
     void wheel(const Wheel& wheel);
+    // The rows' share of a wheel, also over their headers: a notch moves them by one row.
+    void wheelRows(const Wheel& wheel);
 
     const std::optional<TimelineDrag>& drag() const { return drag_; }
     // In content coordinates.
@@ -137,9 +144,11 @@ signals:
     void marqueeChanged();
     // The view should scroll to this content x (the scroll bar limits it).
     void scrollRequested(double x);
+    // The rows should scroll to this offset.
+    void rowScrollRequested(double y);
 
 private:
-    QPointF content(QPointF visible) const { return {visible.x() + view_.scrollX, visible.y()}; }
+    QPointF content(QPointF visible) const { return {visible.x() + view_.scrollX, visible.y() + view_.scrollY}; }
     double timeAt(double x) const { return (x - 10) / view_.pps; }
     double tolerance() const { return snapPoints / view_.pps; }
     void pause();
@@ -152,7 +161,11 @@ private:
 
     TimelineDrag::State startDrag(QPointF p, Qt::KeyboardModifiers modifiers);
     void dragChanged(QPointF location);
+    // Whether the drag in progress scrolls the view near its edges.
+    bool followsPointer() const;
     void followDrag(QPointF location);
+    // Rows scroll near the top and bottom edges while a drag goes on.
+    void followRows(QPointF location);
     void dragEnded(QPointF location);
     void selectClips(const QRectF& rect, bool extend);
     void rightDragged(QPointF location);

@@ -1,6 +1,7 @@
 #include "Ondexa/timeline/TimelinePainting.h"
 
 #include "Ondexa/timeline/TimelineSymbols.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -249,7 +250,8 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
         p.drawPixmap(QPointF(x, y - side / 2.0), tintedSymbol(Symbols::chain, white(0.9), side, p.device()->devicePixelRatioF()));
         x += side + QFontMetricsF(p.font()).horizontalAdvance(QLatin1Char(' '));
     }
-    drawLeading(p, QPointF(x, y), clipLabel(track, clip));
+    // A narrow clip ends its name in "…" rather than mid-letter.
+    drawLeading(p, QPointF(x, y), elidedToFit(QFontMetricsF(p.font()), clipLabel(track, clip), r.right() - x - 4));
     p.restore();
 }
 
@@ -380,7 +382,7 @@ void drawGap(Frame& f, const EditorModel::Gap& gap, double top)
 void drawMatrix(Frame& f, const QRectF& content)
 {
     QPainter& p = f.painter;
-    const QRectF m = content.translated(-f.s.scrollX, 0);
+    const QRectF m = content.translated(-f.s.scrollX, -f.s.scrollY);
     const QColor orange = Theme::systemOrange();
     p.fillRect(m, withAlpha(orange, 0.22));
     QPen edge(orange, 1.5, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
@@ -521,31 +523,40 @@ void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize si
     painter.setClipRect(QRect(QPoint(0, 0), size), Qt::IntersectClip);
     Frame f{painter, snapshot, double(size.width()), double(size.height())};
 
-    drawRuler(f);
+    // The rows scroll under the ruler: what lies on them is cut at its edge.
+    const QRectF rows(0, rulerHeight, f.width, std::max(f.height - rulerHeight, 0.0));
     const double h = snapshot.trackHeight;
+    const auto rowTop = [&](std::size_t i) { return rulerHeight + double(i) * h - snapshot.scrollY; };
+    painter.save();
+    painter.setClipRect(rows, Qt::IntersectClip);
     for (std::size_t i = 0; i < snapshot.tracks.size(); ++i)
-        drawTrack(f, snapshot.tracks[i], rulerHeight + double(i) * h, i);
+        if (rowTop(i) + h >= rulerHeight && rowTop(i) <= f.height) drawTrack(f, snapshot.tracks[i], rowTop(i), i);
     if (snapshot.gap) {
         for (std::size_t j = 0; j < snapshot.tracks.size(); ++j)
             if (snapshot.tracks[j].id == snapshot.gap->track) {
-                drawGap(f, *snapshot.gap, rulerHeight + double(j) * h);
+                drawGap(f, *snapshot.gap, rowTop(j));
                 break;
             }
     }
+    painter.restore();
+    drawRuler(f);
     for (const auto& mark : {snapshot.markIn, snapshot.markOut})
         if (mark) painter.fillRect(QRectF(f.x(*mark) - 1, rulerBand, 2, f.height - rulerBand), Theme::yellow());
     if (snapshot.markIn && snapshot.markOut && *snapshot.markIn < *snapshot.markOut)
         painter.fillRect(QRectF(f.x(*snapshot.markIn), rulerHeight, (*snapshot.markOut - *snapshot.markIn) * snapshot.pps,
                                 f.height - rulerHeight),
                          withAlpha(Theme::yellow(), 0.15));
+    painter.save();
+    painter.setClipRect(rows, Qt::IntersectClip);
     if (snapshot.matrix) drawMatrix(f, *snapshot.matrix);
     if (snapshot.marquee) {
-        const QRectF q = snapshot.marquee->translated(-snapshot.scrollX, 0);
+        const QRectF q = snapshot.marquee->translated(-snapshot.scrollX, -snapshot.scrollY);
         painter.fillRect(q, withAlpha(Theme::accent(), 0.15));
         painter.setPen(QPen(Theme::accent(), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(q);
     }
+    painter.restore();
     painter.restore();
 }
 

@@ -4,7 +4,8 @@
 // that painting never reaches back into the model. Content coordinates: time
 // t lies at x = 10 + t·pps; the ruler takes y 0…24 (its band 0…20); track
 // row i spans 24 + i·trackHeight … 24 + (i + 1)·trackHeight. The drawing is
-// in visible coordinates: content x − scrollX.
+// in visible coordinates: content x − scrollX; the rows (and what lies on
+// them) at content y − scrollY under a ruler that stays in place.
 
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/model/Timeline.h"
@@ -41,6 +42,7 @@ struct TimelineSnapshot {
     std::optional<QRectF> marquee;
     double pps = 100;  // points per second
     double scrollX = 0;
+    double scrollY = 0;  // of the rows under the ruler
     QSize size;
     double duration = 0;
 

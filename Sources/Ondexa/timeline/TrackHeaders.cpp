@@ -3,7 +3,9 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/timeline/TimelineSnapshot.h"
 #include "Ondexa/timeline/TimelineSymbols.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/WheelPassing.h"
 
 #include <QContextMenuEvent>
 #include <QGraphicsDropShadowEffect>
@@ -15,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -34,37 +37,6 @@ QColor kindTint(MediaKind kind)
     }
     return Theme::blue();
 }
-
-// One line of text, cut with an ellipsis where the header is too narrow.
-class ElidedLabel final : public QWidget {
-public:
-    explicit ElidedLabel(QWidget* parent) : QWidget(parent)
-    {
-        setFont(Theme::font(Theme::captionSize));
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-    void setText(const QString& text)
-    {
-        if (text == text_) return;
-        text_ = text;
-        update();
-    }
-    const QString& text() const { return text_; }
-    QSize sizeHint() const override { return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setPen(Theme::primary());
-        painter.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(text_, Qt::ElideRight, width()));
-    }
-
-private:
-    QString text_;
-};
 
 // A borderless icon button of the header.
 QToolButton* toggleButton(QWidget* parent)
@@ -121,7 +93,12 @@ public:
         kind_->setFixedWidth(16);
         kind_->setAlignment(Qt::AlignCenter);
         kind_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        name_ = new ElidedLabel(this);
+        name_ = new ElidedLabel({}, this);
+        name_->setFont(Theme::font(Theme::captionSize));
+        name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        QPalette ink = name_->palette();
+        ink.setColor(QPalette::WindowText, Theme::primary());
+        name_->setPalette(ink);
         layout->addWidget(handle_);
         layout->addWidget(kind_);
         layout->addWidget(name_, 1);
@@ -133,6 +110,8 @@ public:
         volume_->setRange(0, 400);
         volume_->setFixedWidth(46);
         volume_->setFocusPolicy(Qt::NoFocus);
+        // Never focused, it leaves every wheel to the timeline's own rules.
+        passUnfocusedWheel(*volume_);
         volume_->setAttribute(Qt::WA_MacMiniSize);
         connect(volume_, &QSlider::valueChanged, this, [this](int value) {
             volume_->setToolTip(volumeTip(float(value) / 100));
@@ -234,6 +213,8 @@ protected:
         owner_.model_->clearSelection();
         owner_.model_->setSelectedTrackID(id_);
     }
+    // The column's, not the row's: it scrolls the rows.
+    void wheelEvent(QWheelEvent* event) override { owner_.wheelEvent(event); }
     void contextMenuEvent(QContextMenuEvent* event) override
     {
         QMenu menu(this);
@@ -336,6 +317,8 @@ TrackHeaders::TrackHeaders(EditorModel& model, QWidget* parent) : QWidget(parent
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
     setPalette(palette);
+    spacer_ = new QWidget(this);
+    spacer_->setAutoFillBackground(true);
     for (const auto signal :
          {&EditorModel::tracksChanged, &EditorModel::trackHeightChanged, &EditorModel::selectedTrackIDChanged})
         connect(&model, signal, this, &TrackHeaders::refresh);
@@ -408,20 +391,35 @@ void TrackHeaders::refresh()
     updateGeometry();
 }
 
+void TrackHeaders::setScrollY(double y)
+{
+    if (y == scrollY_) return;
+    scrollY_ = y;
+    layoutRows();
+}
+
 void TrackHeaders::layoutRows()
 {
     const double height = model_ ? model_->trackHeight() : 40;
     for (const auto& [id, row] : rows_) {
         const double offset = dragging_ == id ? row->dragOffset() : 0;
-        row->setGeometry(0, int(std::lround(rulerHeight + row->index() * height + offset)), width(),
+        row->setGeometry(0, int(std::lround(rulerHeight + row->index() * height + offset - scrollY_)), width(),
                          int(std::lround(height)));
     }
+    spacer_->setGeometry(0, 0, width(), int(rulerHeight));
+    spacer_->raise();
 }
 
 void TrackHeaders::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutRows();
+}
+
+void TrackHeaders::wheelEvent(QWheelEvent* event)
+{
+    event->accept();
+    emit wheelTurned(event->pixelDelta(), event->angleDelta(), event->modifiers());
 }
 
 void TrackHeaders::fillMenu(const Uuid& track, QMenu& menu) const

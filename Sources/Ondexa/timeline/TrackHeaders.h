@@ -4,7 +4,8 @@
 // header per track, each one track row high: drag handle, kind symbol, name
 // and the track's switches (eye; or volume, MAX and mute). Rows are kept by
 // track id and refreshed in place, so a slider being dragged outlives the
-// model's change signals.
+// model's change signals. The headers scroll with the timeline's rows, under
+// the spacer.
 
 #include "Ondexa/model/Uuid.h"
 
@@ -43,11 +44,19 @@ public:
     static QString volumeTip(float volume);
 
     QSize sizeHint() const override;
+    // Moves the headers up by `y` points, as the rows beside them.
+    void setScrollY(double y);
+    double scrollY() const { return scrollY_; }
 
     class Row;
 
+signals:
+    // A wheel turned over the column, its rows included.
+    void wheelTurned(QPoint pixelDelta, QPoint angleDelta, Qt::KeyboardModifiers modifiers);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void refresh();
@@ -57,6 +66,8 @@ private:
     QPointer<EditorModel> model_;
     std::map<Uuid, Row*> rows_;
     std::optional<Uuid> dragging_;
+    double scrollY_ = 0;
+    QWidget* spacer_ = nullptr;  // beside the ruler, over the headers scrolled away
 };
 
 } // namespace ondexa

@@ -9,9 +9,11 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 namespace platform {
 
@@ -21,6 +23,7 @@ using pulse::Deadline;
 using pulse::LoopLock;
 
 struct Observer {
+    int what = 0;  // AudioServer::Watched
     std::function<void()> changed;
     AudioServer::Post post;
 };
@@ -40,12 +43,22 @@ std::shared_ptr<AudioServer> AudioServer::shared()
 {
     static std::mutex mutex;
     static std::shared_ptr<AudioServer> instance;  // guarded by mutex
+    static bool missed = false;  // guarded by mutex: the server was lost or not reached since the last connection
     std::lock_guard guard(mutex);
     if (instance && instance->isConnected()) return instance;
+    if (instance) missed = true;
     instance.reset();
     std::shared_ptr<AudioServer> server(new AudioServer);
-    server->connect();
+    try {
+        server->connect();
+    } catch (...) {
+        missed = true;
+        throw;
+    }
     instance = server;
+    // Reached again: the device list is whole again, and whoever gave up on
+    // the server may try once more.
+    if (std::exchange(missed, false)) notifyDeviceObservers();
     return server;
 }
 
@@ -66,7 +79,10 @@ void AudioServer::connect()
             if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
                 server->failed_ = true;
                 // Losing a working server empties the device list.
-                if (server->ready_) notifyDeviceObservers();
+                if (server->ready_) {
+                    notifyDeviceObservers();
+                    notifyObservers(Watched::server);
+                }
                 server->ready_ = false;
             }
             pa_threaded_mainloop_signal(server->mainloop_, 0);
@@ -80,6 +96,7 @@ void AudioServer::connect()
             if (facility == PA_SUBSCRIPTION_EVENT_SOURCE &&
                 (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
                 notifyDeviceObservers();
+            if (facility == PA_SUBSCRIPTION_EVENT_SERVER) notifyObservers(Watched::server);
         },
         nullptr);
 
@@ -106,7 +123,8 @@ void AudioServer::connect()
         }
         pa_threaded_mainloop_wait(mainloop_);
     }
-    pa_operation* op = pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr);
+    pa_operation* op = pa_context_subscribe(
+        context_, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr, nullptr);
     if (op) pa_operation_unref(op);
 }
 
@@ -152,7 +170,9 @@ std::vector<AudioSource> AudioServer::sources()
     struct Query {
         AudioServer* server;
         std::vector<AudioSource> sources;
-    } query{this, {}};
+        std::vector<std::uint32_t> cards;  // each source's card index
+        std::map<std::uint32_t, std::string> cardNames;
+    } query{this, {}, {}, {}};
     LoopLock lock(mainloop_);
     pa_operation* op = pa_context_get_source_info_list(
         context_,
@@ -173,9 +193,28 @@ std::vector<AudioSource> AudioServer::sources()
                 source.channelNames.push_back(text(pa_channel_position_to_string(info->channel_map.map[i])));
             source.channelNames.resize(std::size_t(source.channelCount));
             q->sources.push_back(std::move(source));
+            q->cards.push_back(info->card);
         },
         &query);
     waitFor(op);
+    // A card keeps its name when it comes back (re-plugged, reset), while its
+    // sources may come back under another name (another profile).
+    if (std::any_of(query.cards.begin(), query.cards.end(), [](std::uint32_t c) { return c != PA_INVALID_INDEX; })) {
+        waitFor(pa_context_get_card_info_list(
+            context_,
+            [](pa_context*, const pa_card_info* info, int eol, void* data) {
+                auto* q = static_cast<Query*>(data);
+                if (eol || !info) {
+                    pa_threaded_mainloop_signal(q->server->mainloop_, 0);
+                    return;
+                }
+                q->cardNames[info->index] = text(info->name);
+            },
+            &query));
+        for (std::size_t i = 0; i < query.sources.size(); ++i)
+            if (auto it = query.cardNames.find(query.cards[i]); it != query.cardNames.end())
+                query.sources[i].card = it->second;
+    }
     return std::move(query.sources);
 }
 
@@ -220,10 +259,28 @@ std::string AudioServer::systemSoundSource()
 
 std::string AudioServer::channelLabel(const std::string& position)
 {
-    const pa_channel_position_t p = pa_channel_position_from_string(position.c_str());
-    if (p == PA_CHANNEL_POSITION_INVALID || p == PA_CHANNEL_POSITION_MONO) return {};
-    if (p >= PA_CHANNEL_POSITION_AUX0 && p <= PA_CHANNEL_POSITION_AUX31) return {};
-    return text(pa_channel_position_to_pretty_string(p));
+    // Our own names: the server's follow the user's locale, the program speaks Hungarian.
+    switch (pa_channel_position_from_string(position.c_str())) {
+    case PA_CHANNEL_POSITION_FRONT_LEFT: return "Bal első";
+    case PA_CHANNEL_POSITION_FRONT_RIGHT: return "Jobb első";
+    case PA_CHANNEL_POSITION_FRONT_CENTER: return "Középső első";
+    case PA_CHANNEL_POSITION_REAR_LEFT: return "Bal hátsó";
+    case PA_CHANNEL_POSITION_REAR_RIGHT: return "Jobb hátsó";
+    case PA_CHANNEL_POSITION_REAR_CENTER: return "Középső hátsó";
+    case PA_CHANNEL_POSITION_LFE: return "Mélysugárzó";
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER: return "Bal első belső";
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER: return "Jobb első belső";
+    case PA_CHANNEL_POSITION_SIDE_LEFT: return "Bal oldalsó";
+    case PA_CHANNEL_POSITION_SIDE_RIGHT: return "Jobb oldalsó";
+    case PA_CHANNEL_POSITION_TOP_CENTER: return "Felső középső";
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT: return "Felső bal első";
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT: return "Felső jobb első";
+    case PA_CHANNEL_POSITION_TOP_FRONT_CENTER: return "Felső középső első";
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT: return "Felső bal hátsó";
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT: return "Felső jobb hátsó";
+    case PA_CHANNEL_POSITION_TOP_REAR_CENTER: return "Felső középső hátsó";
+    default: return {};  // mono, auxN and unknown tokens say nothing beyond the number
+    }
 }
 
 std::string noAnswerSentence()
@@ -238,6 +295,9 @@ SoundAccess SoundAccess::check()
     SoundAccess access;
     try {
         access.granted = AudioServer::shared() != nullptr;
+    } catch (const AudioError& error) {
+        access.reason = error.what();
+        access.refused = error.code() == PA_ERR_ACCESS || error.code() == PA_ERR_AUTHKEY;
     } catch (const std::exception& error) {
         access.reason = error.what();
     }
@@ -246,9 +306,19 @@ SoundAccess SoundAccess::check()
 
 int AudioServer::addDeviceObserver(std::function<void()> changed, Post postToMain)
 {
+    return addObserver(Watched::sources, std::move(changed), std::move(postToMain));
+}
+
+int AudioServer::addServerObserver(std::function<void()> changed, Post post)
+{
+    return addObserver(Watched::server, std::move(changed), std::move(post));
+}
+
+int AudioServer::addObserver(Watched what, std::function<void()> changed, Post post)
+{
     std::lock_guard guard(observersMutex);
     int id = nextObserverId++;
-    observers.emplace(id, Observer{std::move(changed), std::move(postToMain)});
+    observers.emplace(id, Observer{int(what), std::move(changed), std::move(post)});
     return id;
 }
 
@@ -258,12 +328,13 @@ void AudioServer::removeDeviceObserver(int id)
     observers.erase(id);
 }
 
-void AudioServer::notifyDeviceObservers()
+void AudioServer::notifyObservers(Watched what)
 {
     std::vector<std::pair<int, Post>> posts;
     {
         std::lock_guard guard(observersMutex);
-        for (const auto& [id, observer] : observers) posts.emplace_back(id, observer.post);
+        for (const auto& [id, observer] : observers)
+            if (observer.what == int(what)) posts.emplace_back(id, observer.post);
     }
     for (const auto& [id, post] : posts) {
         // Looked up again on the main thread: the observer may be gone by then.

@@ -23,6 +23,7 @@ struct AudioSource {
     int channelCount = 0;
     int sampleRate = 0;
     bool isMonitor = false;                 // the monitor of a sink (what the sink plays)
+    std::string card;                       // the name of its sound card (stable across re-plugging); empty for virtual sources
 };
 
 // Our one connection to the PulseAudio server (also PipeWire's PulseAudio
@@ -62,7 +63,8 @@ public:
     std::string systemSoundSource();
 
     // Observing additions and removals of sources (volume and property changes
-    // are not reported; losing the server is, as the list is then empty).
+    // are not reported; losing the server is, as the list is then empty, and
+    // so is reaching it again after it was lost or could not be reached).
     // `changed` runs through `postToMain`, which must hand it to the main
     // thread; it is called on the main-loop thread. Observers belong to the
     // process, not to one connection: they keep working when the connection is
@@ -71,6 +73,11 @@ public:
     using Post = std::function<void(std::function<void()>)>;
     static int addDeviceObserver(std::function<void()> changed, Post postToMain);
     static void removeDeviceObserver(int id);
+    // Observing the server's own settings, among them its default sink (the
+    // output the machine plays to); losing the server is reported too. As
+    // above, but `post` may hand the job to any thread; the id is removed with
+    // removeDeviceObserver().
+    static int addServerObserver(std::function<void()> changed, Post post);
 
     // For streams of this layer: the loop and the context. Touch the context
     // only with the loop locked.
@@ -80,8 +87,7 @@ public:
     int lastError() const;
 
     // A position token of a channel map ("front-left", "aux3", "mono") as a
-    // person reads it: the server's own name of the position, in the
-    // program's language where the server has it; empty for "mono", the
+    // person reads it, in Hungarian ("Bal első"); empty for "mono", the
     // numbered "auxN" positions and unknown tokens, which say nothing
     // beyond the channel's number.
     static std::string channelLabel(const std::string& position);
@@ -90,7 +96,10 @@ private:
     AudioServer();
     void connect();
     void waitFor(pa_operation* operation);  // with the loop locked; AudioError when no answer came in time
-    static void notifyDeviceObservers();
+    enum class Watched { sources, server };
+    static int addObserver(Watched what, std::function<void()> changed, Post post);
+    static void notifyObservers(Watched what);
+    static void notifyDeviceObservers() { notifyObservers(Watched::sources); }
 
     pa_threaded_mainloop* mainloop_ = nullptr;  // owned; its thread runs from connect() to the destructor
     pa_context* context_ = nullptr;             // owned; touched with the loop locked
@@ -103,6 +112,9 @@ private:
 struct SoundAccess {
     bool granted = false;
     std::string reason;  // Hungarian; empty when granted
+    // The server answered and turned us away (access, authentication key);
+    // false when it is not running or not reachable.
+    bool refused = false;
 
     // Blocks up to AudioServer::answerDeadline: not on the main thread.
     static SoundAccess check();

@@ -292,13 +292,18 @@ ScreenAccess ScreenAccess::check()
 {
     ScreenAccess access;
     if (isWaylandSession()) {
-        access.wayland = true;
-        access.reason = "Wayland munkamenet: az X kijelző (XWayland) csak az X11 programok ablakait mutatja, "
-                        "a felvétel máshol fekete lenne.";
+        // Caught before the X display: XWayland's display would answer, but
+        // with a picture that is black wherever a native window lies.
+        access.refusal = ScreenAccess::Refusal::waylandOnly;
+        access.reason = xcb::displayName().empty()
+                            ? "Wayland munkamenet X kijelző nélkül: a képernyőfelvételhez X11 kell."
+                            : "Wayland munkamenet: az X kijelző (XWayland) csak az X11 programok ablakait mutatja, "
+                              "a felvétel máshol fekete lenne.";
         return access;
     }
     if (xcb::displayName().empty()) {
         access.reason = "Nincs X kijelző: a DISPLAY környezeti változó üres.";
+        access.refusal = ScreenAccess::Refusal::noDisplay;
         return access;
     }
     try {
@@ -310,11 +315,13 @@ ScreenAccess ScreenAccess::check()
         xcb::Error owned(error);
         if (!image) {
             access.reason = xcb::withXError("Az X kijelző nem adott képet a képernyőről.", error);
+            access.refusal = ScreenAccess::Refusal::refused;
             return access;
         }
         access.granted = true;
     } catch (const CaptureError& e) {
         access.reason = e.what();
+        access.refusal = ScreenAccess::Refusal::noDisplay;
     }
     return access;
 }

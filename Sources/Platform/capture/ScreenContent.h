@@ -64,8 +64,12 @@ struct ScreenContent {
 // `reason` says why, for the log.
 struct ScreenAccess {
     bool granted = false;
-    std::string reason;    // Hungarian; empty when granted
-    bool wayland = false;  // refused because the session is a Wayland one
+    std::string reason;  // Hungarian; empty when granted
+    // Why not, for the user's sentence: no X display to talk to, a Wayland
+    // session (with or without XWayland), or a display that would not give a
+    // picture.
+    enum class Refusal { none, noDisplay, waylandOnly, refused };
+    Refusal refusal = Refusal::none;
 
     static ScreenAccess check();
     // XDG_SESSION_TYPE is "wayland" or WAYLAND_DISPLAY is set. An X display

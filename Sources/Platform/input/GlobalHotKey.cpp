@@ -77,6 +77,7 @@ struct GlobalHotKey::Impl {
     std::uint16_t chordMask = 0;                                      // the modifiers as core bits
     std::uint16_t ignoredMask = kLockMask;                            // Caps Lock and Num Lock
     std::vector<std::pair<xcb_keycode_t, std::uint16_t>> grabs;       // what is grabbed now
+    bool heldByOther = false;                                         // the last grab failed for another client
     KeyRepeatFilter repeats;
     std::function<void()> onPressed;
 
@@ -179,6 +180,7 @@ struct GlobalHotKey::Impl {
         if (!taken && !failed) return {};
         ungrabAll();
         xcb_flush(connection);
+        heldByOther = taken;
         if (taken) return "A " + chord + " gyorsbillentyűt már egy másik program használja.";
         return "A gyorsbillentyű nem állítható be: az X kijelző elutasította (" + chord + ").";
     }
@@ -265,7 +267,7 @@ GlobalHotKey::GlobalHotKey(std::uint32_t keySymbol, std::uint32_t modifiers, std
     d.symbols = xcb_key_symbols_alloc(d.connection);
 
     d.readMapping();
-    if (std::string error = d.grabAll(); !error.empty()) throw HotKeyError(error);
+    if (std::string error = d.grabAll(); !error.empty()) throw HotKeyError(error, d.heldByOther);
 
     d.wakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (d.wakeFd < 0) throw HotKeyError("A gyorsbillentyű nem állítható be: nem indítható a figyelése.");

@@ -26,7 +26,13 @@ inline constexpr std::uint32_t a = 0x61;
 // Why a hot key could not be set up. what() is one Hungarian sentence.
 class HotKeyError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit HotKeyError(const std::string& sentence, bool taken = false)
+        : std::runtime_error(sentence), taken_(taken) {}
+    // Another program holds the chord: worth telling the user, not only the log.
+    bool takenByAnotherProgram() const { return taken_; }
+
+private:
+    bool taken_ = false;
 };
 
 // "Ctrl+Alt+A": the chord as the desktop's own menus write it.

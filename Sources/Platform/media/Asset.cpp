@@ -10,10 +10,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
-
-extern "C" {
-#include <libavutil/display.h>
-}
+#include <numbers>
 
 namespace platform {
 
@@ -35,16 +32,29 @@ bool hasMovieExtension(const std::filesystem::path& path)
     return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
 }
 
-// Clockwise quarter turns the display matrix asks for; flips are ignored.
-int rotationOf(const AVStream* st)
+// How the display matrix asks the picture to be shown, to the nearest
+// quarter turn. Its upper 2 × 2 block, read with y pointing down, is the
+// transform itself: a mirror when its determinant is negative, and the
+// turn what remains once the mirror is taken out of its first row.
+struct Orientation {
+    int rotation = 0;
+    bool mirrored = false;
+};
+
+Orientation orientationOf(const AVStream* st)
 {
-    const auto* matrix = reinterpret_cast<const std::int32_t*>(
+    const auto* m = reinterpret_cast<const std::int32_t*>(
         av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
-    if (!matrix) return 0;
-    const double counterClockwise = av_display_rotation_get(matrix);
-    if (std::isnan(counterClockwise)) return 0;
-    int quarter = static_cast<int>(std::lround(-counterClockwise / 90.0));
-    return ((quarter % 4) + 4) % 4 * 90;
+    if (!m) return {};
+    const double a = m[0], b = m[1], c = m[3], d = m[4];
+    Orientation o;
+    o.mirrored = a * d - b * c < 0;
+    const double sign = o.mirrored ? -1.0 : 1.0;
+    if (a == 0 && b == 0) return o;
+    const double clockwise = std::atan2(sign * b, sign * a) * 180.0 / std::numbers::pi;
+    const int quarter = static_cast<int>(std::lround(clockwise / 90.0));
+    o.rotation = ((quarter % 4) + 4) % 4 * 90;
+    return o;
 }
 
 std::string metadata(const AVDictionary* dict, const char* key)
@@ -338,7 +348,9 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
         info.trackId = dmx.isMovFamily() ? st->id : st->index + 1;
         info.codec = avcodec_get_name(st->codecpar->codec_id);
         info.naturalSize = QSize(st->codecpar->width, st->codecpar->height);
-        info.rotation = rotationOf(st);
+        const Orientation orientation = orientationOf(st);
+        info.rotation = orientation.rotation;
+        info.mirrored = orientation.mirrored;
         info.pixelAspect = pixelAspectOf(st);
         info.name = metadata(st->metadata, "title");
         if (info.name.empty()) info.name = metadata(st->metadata, "handler_name");
@@ -385,6 +397,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
             info = pictureInfo(st, StreamKind::audio);
             info.naturalSize = QSize();
             info.rotation = 0;
+            info.mirrored = false;
             info.pixelAspect = 1.0;
             info.sampleRate = st->codecpar->sample_rate;
             info.channels = st->codecpar->ch_layout.nb_channels;

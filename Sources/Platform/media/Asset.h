@@ -28,6 +28,7 @@ struct StreamInfo {
     // Pictures (video and image).
     QSize naturalSize;           // coded size in pixels
     int rotation = 0;            // clockwise degrees to turn for display: 0, 90, 180 or 270
+    bool mirrored = false;       // flipped left to right for display, before the turn
     double pixelAspect = 1.0;    // width of a pixel relative to its height
     double nominalFrameRate = 0; // frames per second; 30 when the file names none
 

@@ -16,7 +16,7 @@ namespace platform {
 
 // One decoded picture and the span of time it shows.
 struct VideoFrame {
-    QImage image;        // Format_ARGB32_Premultiplied, as stored (no rotation applied)
+    QImage image;        // Format_ARGB32_Premultiplied, upright as displayed, pixel aspect not applied
     MediaTime time;      // presentation time on the file's timeline
     MediaTime duration;  // until the next frame (indefinite for a still picture)
 };

@@ -5,6 +5,8 @@
 #include "Platform/media/PacketSource.h"
 #include "Platform/media/ReadSupport.h"
 
+#include <QTransform>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -58,6 +60,17 @@ public:
 private:
     BgraConverter bgra_{BgraSampling::smooth};
 };
+
+// The picture as the stream asks it to be shown: mirrored, then turned.
+// Done once per decoded frame, so the frame cache, the compositor and the
+// thumbnails all hold upright pictures. Quarter turns and mirrors are plain
+// copies in Qt, without resampling.
+QImage shownUpright(QImage image, const StreamInfo& stream)
+{
+    if (stream.mirrored) image = image.mirrored(true, false);
+    if (stream.rotation % 360 != 0) image = image.transformed(QTransform().rotate(stream.rotation));
+    return image;
+}
 
 // How far ahead a stream without an index is read rather than sought.
 constexpr double kForwardSecondsWithoutIndex = 2.0;
@@ -223,7 +236,7 @@ struct FrameReader::Impl {
 
     VideoFrame current()
     {
-        if (shownImage.isNull()) shownImage = converter.convert(shown.get(), dmx.path());
+        if (shownImage.isNull()) shownImage = picture(shown.get());
         const std::int64_t end = shownEnd();
         VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
         if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
@@ -239,6 +252,18 @@ struct FrameReader::Impl {
         return current();
     }
 
+    QImage picture(const AVFrame* f)
+    {
+        QImage image = converter.convert(f, dmx.path());
+        if (!stream.mirrored && stream.rotation % 360 == 0) return image;
+        // The picture as stored stays until the next one is converted, so
+        // that the allocator hands its memory to the next turned picture:
+        // two frames freed at once would go back to the system and fault in
+        // again page by page, which costs more than the turn itself.
+        storedImage = std::move(image);
+        return shownUpright(storedImage, stream);
+    }
+
     // --- still pictures ---------------------------------------------------
 
     VideoFrame still()
@@ -246,8 +271,7 @@ struct FrameReader::Impl {
         if (!stillFrame) {
             aheadValid = decodeNext(ahead.get());
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
-            stillFrame = VideoFrame{converter.convert(ahead.get(), dmx.path()), MediaTime::zero(),
-                                    MediaTime::indefinite()};
+            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite()};
         }
         return *stillFrame;
     }
@@ -269,6 +293,7 @@ struct FrameReader::Impl {
     bool aheadValid = false;
     bool draining = false;
     QImage shownImage;  // `shown` converted, once asked for
+    QImage storedImage; // a turned stream's last picture as converted
     int failures = 0;
     std::int64_t lastPts = AV_NOPTS_VALUE;
     std::int64_t lastPacketTs = std::numeric_limits<std::int64_t>::min();

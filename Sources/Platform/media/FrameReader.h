@@ -11,9 +11,10 @@ namespace platform {
 
 // Decodes the pictures of one video stream (or the one picture of a still
 // image) as premultiplied ARGB32, converted with the stream's own colour
-// matrix and range. Reading forward continues the decoder; a jump back, or
-// past a key frame, seeks to the key frame before the target and decodes
-// forward, so every answer is exact. One thread at a time per reader.
+// matrix and range, and turned and mirrored as its display matrix asks.
+// Reading forward continues the decoder; a jump back, or past a key frame,
+// seeks to the key frame before the target and decodes forward, so every
+// answer is exact. One thread at a time per reader.
 class FrameReader {
 public:
     struct Options {

@@ -1,7 +1,5 @@
 #include "Platform/media/ImageGenerator.h"
 
-#include <QTransform>
-
 #include <algorithm>
 #include <cmath>
 
@@ -28,23 +26,18 @@ QImage ImageGenerator::imageAt(const MediaTime& t, MediaTime* actualTime)
     if (actualTime) *actualTime = frame.time;
     const StreamInfo& info = reader_.stream();
 
-    // Displayed size: pixel aspect, then rotation.
-    const double width = frame.image.width() * info.pixelAspect;
-    const double height = frame.image.height();
+    // The reader hands out the picture turned as displayed; the pixel aspect
+    // stretches the stored width, which a quarter turn made the height.
     const bool quarter = info.rotation % 180 != 0;
-    const double shownWidth = quarter ? height : width;
-    const double shownHeight = quarter ? width : height;
+    const double width = frame.image.width() * (quarter ? 1.0 : info.pixelAspect);
+    const double height = frame.image.height() * (quarter ? info.pixelAspect : 1.0);
     double scale = 1.0;
     if (maximumSize_.width() > 0 && maximumSize_.height() > 0)
-        scale = std::min({maximumSize_.width() / shownWidth, maximumSize_.height() / shownHeight, 1.0});
-    // Scaled before turning, so the turn moves fewer pixels.
+        scale = std::min({maximumSize_.width() / width, maximumSize_.height() / height, 1.0});
     const int w = std::max(1, static_cast<int>(std::lround(width * scale)));
     const int h = std::max(1, static_cast<int>(std::lround(height * scale)));
-    QImage image = (w == frame.image.width() && h == frame.image.height())
-                       ? frame.image
-                       : frame.image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (info.rotation != 0) image = image.transformed(QTransform().rotate(info.rotation));
-    return image;
+    if (w == frame.image.width() && h == frame.image.height()) return frame.image;
+    return frame.image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace platform

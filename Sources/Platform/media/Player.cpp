@@ -1,14 +1,16 @@
 #include "Platform/media/Player.h"
 
-#include "Platform/audio/AudioError.h"
 #include "Platform/audio/AudioOutputStream.h"
+#include "Platform/audio/AudioServer.h"
 #include "Platform/core/HostClock.h"
+#include "Platform/core/SerialQueue.h"
 #include "Platform/media/AudioMixer.h"
 #include "Platform/media/CompositionRenderer.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/SourceFrames.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,7 +21,10 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -53,6 +58,34 @@ MediaTime gridTime(const MediaTime& t, const MediaTime& frame, int after)
     __int128 k = num >= 0 ? num / den : -((-num + den - 1) / den);  // floor
     k += after;
     return {static_cast<std::int64_t>(k * frame.value()), frame.timescale()};
+}
+
+// Runs `job` on the main thread, unless the player that `alive` stands for
+// is gone by then. Safe from any thread, also once that player is gone.
+void postToPlayer(const std::weak_ptr<const void>& alive, std::function<void()> job)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    QMetaObject::invokeMethod(
+        app,
+        [alive, job = std::move(job)] {
+            if (alive.lock()) job();
+        },
+        Qt::QueuedConnection);
+}
+
+// The worker on which every player opens its sound output: that waits for
+// the sound server, up to its deadline, so never on the main thread. Shared
+// by the players and ended with the application object, so that a player
+// never waits for an opening when it goes.
+SerialQueue& soundOutputQueue()
+{
+    static SerialQueue* queue = nullptr;  // main thread only
+    if (!queue) {
+        queue = new SerialQueue("ondexa.sound-output");
+        qAddPostRoutine([] { delete std::exchange(queue, nullptr); });
+    }
+    return *queue;
 }
 
 // Plays mixed sound faster or slower by linear interpolation; the pitch
@@ -240,10 +273,16 @@ struct Player::Impl {
         presentTimer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&presentTimer, &QTimer::timeout, q, [this] { presentDue(); });
         videoThread = std::thread([this] { runVideo(); });
+        // The server coming back (or its devices changing) is the sign to
+        // try a sound output again after one failed.
+        deviceObserver = AudioServer::addDeviceObserver([this] { soundServerChanged(); },
+                                                        [alive = std::weak_ptr<const void>(alive)](
+                                                            std::function<void()> job) { postToPlayer(alive, job); });
     }
 
     ~Impl()
     {
+        AudioServer::removeDeviceObserver(deviceObserver);
         endTimer.stop();
         presentTimer.stop();
         {
@@ -263,19 +302,8 @@ struct Player::Impl {
 
     // --- posting from other threads ---------------------------------------
 
-    // Runs `job` on the main thread. The player outlives every thread that
-    // posts (its destructor joins them first), and Qt drops what is still
-    // queued when the player goes.
-    template <typename Job>
-    void post(Job job)
-    {
-        QMetaObject::invokeMethod(q, std::move(job), Qt::QueuedConnection);
-    }
-
-    void report(const std::string& message)
-    {
-        post([this, message] { emit q->errorOccurred(QString::fromStdString(message)); });
-    }
+    // Runs `job` on the main thread while the player lives.
+    void post(std::function<void()> job) { postToPlayer(alive, std::move(job)); }
 
     // --- clock (any thread) -------------------------------------------------
 
@@ -315,27 +343,87 @@ struct Player::Impl {
         return vc && !vc->renderSize.isEmpty();
     }
 
-    void ensureAudio()
+    // Opens the sound output on the sound worker, unless it is open, being
+    // opened, or failed and the server has not been reported back since.
+    // Meanwhile the player runs on the monotonic clock without sound.
+    void requestAudio()
     {
-        if (audio) return;
-        try {
-            audio = std::make_unique<AudioPath>([this](const std::string& m) { report(m); },
-                                                [this](const std::string& m) { post([this, m] { audioEnded(m); }); });
-        } catch (const AudioError& e) {
-            // Played silently on the monotonic clock; said once per player.
-            if (!audioFailureReported) emit q->errorOccurred(QString::fromUtf8(e.what()));
-            audioFailureReported = true;
-        }
+        if (audio || audioOpening || audioFailed) return;
+        audioOpening = true;
+        const std::uint64_t attempt = ++audioAttempt;
+        const std::weak_ptr<const void> token = alive;
+        soundOutputQueue().async([this, token, attempt] {
+            if (token.expired()) return;
+            std::shared_ptr<AudioPath> path;
+            std::string failure;
+            try {
+                path = std::make_shared<AudioPath>(
+                    [this, token](const std::string& m) { postToPlayer(token, [this, m] { sourceFailed(m, {}); }); },
+                    [this, token, attempt](const std::string& m) {
+                        postToPlayer(token, [this, m, attempt] { audioEnded(attempt, m); });
+                    });
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+            postToPlayer(token, [this, path, failure] { audioOpened(path, failure); });
+        });
     }
 
-    void audioEnded(const std::string& message)
+    void audioOpened(std::shared_ptr<AudioPath> path, const std::string& failure)
     {
-        if (!audio) return;
+        audioOpening = false;
+        if (!path) {
+            audioFailed = true;
+            saySilent(failure);
+            return;
+        }
+        audioFailed = false;
+        audioFailureSaid = false;
+        audio = std::move(path);
+        if (!item || !item->hasSound()) return;
+        // The sound takes over the clock where it stands.
+        const MediaTime t = clockNow();
+        onAudio = true;
+        audio->restart(item, t, playRate());
+        audio->setPaused(rate == 0);
+        setClock(t, rate);
+    }
+
+    // The sound output stopped by itself (the server went away, the stream
+    // was killed): playback goes on by the clock, without sound.
+    void audioEnded(std::uint64_t attempt, const std::string& message)
+    {
+        if (!audio || attempt != audioAttempt) return;
         const MediaTime t = clockNow();
         onAudio = false;
         setClock(t, rate);
         audio.reset();
-        emit q->errorOccurred(QString::fromStdString(message));
+        audioFailed = true;
+        saySilent(message);
+    }
+
+    // Said once until a sound output works again.
+    void saySilent(const std::string& reason)
+    {
+        if (std::exchange(audioFailureSaid, true)) return;
+        emit q->errorOccurred(QString::fromStdString(reason + " Az előnézet hang nélkül megy tovább."));
+    }
+
+    void soundServerChanged()
+    {
+        if (!audioFailed || audioOpening) return;
+        audioFailed = false;
+        if (item && item->hasSound()) requestAudio();
+    }
+
+    // A source of the item (its file) could not be decoded further: said once
+    // per file and reason, and playback pauses there. `epoch` is the video
+    // epoch of the failing frame; none for the sound.
+    void sourceFailed(const std::string& message, std::optional<std::uint64_t> epoch)
+    {
+        if (saidFailures.insert(message).second) emit q->errorOccurred(QString::fromStdString(message));
+        if (epoch && *epoch != shownEpoch) return;  // of a position left since
+        if (item && rate > 0) setPlayRate(0);
     }
 
     void replaceItem(std::shared_ptr<PlayerItem> next)
@@ -347,7 +435,7 @@ struct Player::Impl {
 
         onAudio = false;
         if (item && item->hasSound()) {
-            ensureAudio();
+            requestAudio();
             onAudio = audio != nullptr;
         }
         if (audio) {
@@ -549,7 +637,6 @@ struct Player::Impl {
         std::unique_ptr<VideoCompositor> compositor;
         std::shared_ptr<const VideoComposition> compositorFor;  // what `compositor` was made for
         std::uint64_t cancelled = 0;  // the last epoch whose older requests were cancelled
-        std::string lastError;        // said once per item, not at every frame
 
         for (;;) {
             std::shared_ptr<PlayerItem> frameItem;
@@ -605,7 +692,6 @@ struct Player::Impl {
             if (frameItem != sourcesItem) {
                 sources = std::make_unique<SourceFrames>(frameItem->composition(), cache, frameItem->sourceFiles());
                 sourcesItem = frameItem;
-                lastError.clear();
             }
             if (vc != compositorFor) {
                 if (compositor) compositor->cancelAllPendingRequests();
@@ -621,10 +707,8 @@ struct Player::Impl {
                 continue;
             }
             auto frames = sources->framesAt(instruction->requiredSourceTrackIds(), shownTime);
-            if (auto error = sources->takeError(); error && *error != lastError) {
-                report(*error);
-                lastError = *error;
-            }
+            if (auto error = sources->takeError())
+                post([this, epoch, message = *error] { sourceFailed(message, epoch); });
             compositor->startRequest(std::make_shared<FrameRequest>(
                 shownTime, instruction, std::move(frames), vc->renderSize,
                 [this, epoch, t](FrameRequest::Result result) {
@@ -634,15 +718,24 @@ struct Player::Impl {
     }
 
     Player* const q;
+    // Stands for the player's life in what other threads post to it.
+    const std::shared_ptr<const void> alive = std::make_shared<int>(0);
     // Used by the video thread only (and thread-safe in itself).
     const std::shared_ptr<FrameCache> cache = std::make_shared<FrameCache>(kCacheBytes);
 
     // Main thread only.
     std::shared_ptr<PlayerItem> item;
     std::atomic<double> rate{0};  // written on the main thread; the video thread reads it
-    std::unique_ptr<AudioPath> audio;  // made with the first item that has sound
+    std::shared_ptr<AudioPath> audio;  // opened for the first item that has sound
     bool onAudio = false;              // the current item's clock is the sound stream
-    bool audioFailureReported = false;
+    bool audioOpening = false;         // an opening is under way on the sound worker
+    // The last opening failed, or the output ended: none is tried again
+    // until the sound server is reported back.
+    bool audioFailed = false;
+    bool audioFailureSaid = false;     // the silence has been said since the last working output
+    std::uint64_t audioAttempt = 0;    // counts openings; tells a stale end report
+    int deviceObserver = 0;
+    std::set<std::string> saidFailures;  // decoding failures already said
     QTimer endTimer;
     QTimer presentTimer;
     struct Observer {

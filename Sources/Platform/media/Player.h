@@ -17,7 +17,10 @@ namespace platform {
 // thread and handed to the main thread (frameChanged) when their time comes;
 // sound is mixed at 48 kHz stereo on an audio thread and played through a
 // PulseAudio stream, which is the clock. An item without sound, or a machine
-// without a sound server, runs on the monotonic clock instead.
+// without a sound server, runs on the monotonic clock instead. The stream is
+// opened on a worker (the server may take its whole deadline to answer), and
+// the sound takes over the clock once it is open; after a failure it is tried
+// again only when the sound server reports its devices (it is back).
 //
 // A main-thread object: every call and every signal is on the main thread,
 // whose event loop must run.
@@ -66,8 +69,11 @@ signals:
     void frameChanged(const QImage& frame);
     // The rate changed: by play, pause, setRate, or the end of the item.
     void rateChanged(double rate);
-    // Something could not be played (a source that fails to decode, the sound
-    // server going away); playback goes on without it. One Hungarian sentence.
+    // Something could not be played, in Hungarian sentences. A source that
+    // cannot be decoded further (said once per file and reason) pauses
+    // playback there; without a sound output (said once until one works
+    // again) playback goes on by the clock; a compositor that fails is said
+    // once and its frames are left out.
     void errorOccurred(const QString& message);
 
 private:

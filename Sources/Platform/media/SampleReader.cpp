@@ -40,6 +40,16 @@ std::int64_t roundDiv(__int128 a, __int128 b)
     return static_cast<std::int64_t>(a >= 0 ? (a + b / 2) / b : (a - b / 2) / b);
 }
 
+// One channel spread to stereo is heard at full level on both sides, as it
+// was while it was recorded; the resampler's own up-mix would put it 3 dB
+// down on each. Other layouts keep the resampler's matrix.
+int keepMonoAtFullLevel(SwrContext* swr, const AVChannelLayout& in, const AVChannelLayout& out)
+{
+    if (in.nb_channels != 1 || out.nb_channels != 2) return 0;
+    const double both[] = {1.0, 1.0};  // left and right, each from the one input
+    return swr_set_matrix(swr, both, 1);
+}
+
 } // namespace
 
 struct SampleReader::Impl {
@@ -95,6 +105,7 @@ struct SampleReader::Impl {
         SwrContext* raw = nullptr;
         int rc = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, rate, &inLayout,
                                      static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+        if (rc >= 0) rc = keepMonoAtFullLevel(raw, inLayout, outLayout);
         av_channel_layout_uninit(&inLayout);
         SwrPtr swr(raw);
         if (rc >= 0) {

@@ -2,8 +2,10 @@
 
 #include "Platform/media/FrameReader.h"
 #include "Platform/media/MediaError.h"
+#include "Platform/media/ReadSupport.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 
 namespace platform {
@@ -15,6 +17,16 @@ namespace {
 const MediaTime kReadOnWindow{2, 1};
 // Readers of one stream at most; beyond it the least recently used one jumps.
 constexpr std::size_t kReadersPerStream = 2;
+// A stream whose frames run out this long before the end its file states has
+// stopped decoding; less is the slack of the stated end.
+const MediaTime kDryBeforeEnd{1, 2};
+
+std::string secondsText(double seconds)
+{
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed, 2).ptr;
+    return std::string(text, end);
+}
 
 } // namespace
 
@@ -77,6 +89,16 @@ QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTim
     try {
         VideoFrame frame = chosen->reader->frameAt(sourceTime);
         chosen->last = sourceTime;
+        // A reader holds its last frame past the end: when that comes well
+        // before the stated end, the file is damaged or was cut since it was
+        // probed, and the picture would stand still there.
+        const MediaTime shownUntil = frame.duration.isNumeric() ? frame.time + frame.duration : MediaTime::invalid();
+        if (segment.stream.kind == StreamKind::video && shownUntil.isNumeric() && shownUntil <= sourceTime
+            && sourceTime + kDryBeforeEnd < segment.stream.timeRange.end()) {
+            fail("A videó " + secondsText(shownUntil.seconds()) + " másodperctől nem dekódolható: "
+                 + readsupport::quoted(segment.asset->path()) + ".");
+            return {};
+        }
         return frame.image;
     } catch (const MediaError& e) {
         fail(e.what());

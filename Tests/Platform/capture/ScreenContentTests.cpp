@@ -1,6 +1,7 @@
 #include "Platform/capture/ScreenContent.h"
 
 #include "TestDesktop.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -74,29 +75,7 @@ TEST(ScreenContent, ListsMappedTopLevelsWithTitlePidAndFrameLeavingOutOurOwn)
     EXPECT_LT(indexOf(all, own.id()), indexOf(all, named.id()));
 }
 
-namespace {
-
-// Sets or clears one environment variable for the life of the guard.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-} // namespace
+using testsupport::ScopedEnv;
 
 // The test desktop's X display answers as XWayland would in a Wayland
 // session: the session itself decides.
@@ -105,14 +84,14 @@ TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
     ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
     struct Case {
         const char* name;
-        const char* sessionType;
-        const char* waylandDisplay;
+        std::optional<std::string> sessionType;
+        std::optional<std::string> waylandDisplay;
         bool wayland;
     };
     const Case cases[] = {
-        {"X11 session", "x11", nullptr, false},
-        {"no session type", nullptr, nullptr, false},
-        {"Wayland session type", "wayland", nullptr, true},
+        {"X11 session", "x11", std::nullopt, false},
+        {"no session type", std::nullopt, std::nullopt, false},
+        {"Wayland session type", "wayland", std::nullopt, true},
         {"Wayland display set", "tty", "wayland-0", true},
         {"Wayland display empty", "x11", "", false},
     };
@@ -122,8 +101,41 @@ TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
         ScopedEnv display("WAYLAND_DISPLAY", c.waylandDisplay);
         const platform::ScreenAccess access = platform::ScreenAccess::check();
         EXPECT_EQ(platform::ScreenAccess::isWaylandSession(), c.wayland);
-        EXPECT_EQ(access.wayland, c.wayland);
+        EXPECT_EQ(access.refusal, c.wayland ? platform::ScreenAccess::Refusal::waylandOnly
+                                            : platform::ScreenAccess::Refusal::none);
         EXPECT_EQ(access.granted, !c.wayland) << access.reason;
         EXPECT_EQ(access.reason.empty(), !c.wayland);
     }
+}
+
+TEST(ScreenAccess, TellsWhyTheScreenCannotBeAskedForAPicture)
+{
+    ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    using Refusal = platform::ScreenAccess::Refusal;
+    // An X11 session; each case below changes the environment for itself.
+    ScopedEnv session("XDG_SESSION_TYPE", "x11");
+    ScopedEnv noWayland("WAYLAND_DISPLAY", std::nullopt);
+    const platform::ScreenAccess granted = platform::ScreenAccess::check();
+    EXPECT_TRUE(granted.granted) << granted.reason;
+    EXPECT_EQ(granted.refusal, Refusal::none);
+
+    platform::ScreenAccess waylandOnly, none, unreachable;
+    {
+        ScopedEnv noDisplay("DISPLAY", std::nullopt);
+        {
+            ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
+            waylandOnly = platform::ScreenAccess::check();
+        }
+        none = platform::ScreenAccess::check();
+        ScopedEnv nobody("DISPLAY", ":9999");  // no server there
+        unreachable = platform::ScreenAccess::check();
+    }
+
+    EXPECT_FALSE(waylandOnly.granted);
+    EXPECT_EQ(waylandOnly.refusal, Refusal::waylandOnly);
+    EXPECT_FALSE(none.granted);
+    EXPECT_EQ(none.refusal, Refusal::noDisplay);
+    EXPECT_FALSE(unreachable.granted);
+    EXPECT_EQ(unreachable.refusal, Refusal::noDisplay);
+    EXPECT_FALSE(unreachable.reason.empty());
 }

@@ -85,6 +85,7 @@ TEST_F(GlobalHotKeyTest, ATakenChordIsAnErrorAndDestructionReleasesIt)
         FAIL() << "a second grab of the same chord succeeded";
     } catch (const HotKeyError& error) {
         EXPECT_STREQ(error.what(), "A Ctrl+Alt+A gyorsbillentyűt már egy másik program használja.");
+        EXPECT_TRUE(error.takenByAnotherProgram());  // the user is told, not only the log
     }
     run("xdotool key ctrl+alt+a");
     expectFired(1);  // the failed attempt left the first grab working

@@ -158,6 +158,31 @@ TEST_F(AudioMixerTest, PlacesSoundSumsTracksAndReportsASourceThatCannotBeRead)
     EXPECT_FALSE(mixer.takeError().has_value());  // once
 }
 
+// What plays a mono sound (an interface input recorded alone, a mono
+// medium) hears it at full level on both sides; stereo keeps its sides.
+TEST_F(AudioMixerTest, MonoPlaysAtFullLevelOnBothSides)
+{
+    const auto path = *dir / "mono.wav";
+    fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1", "-c:a", "pcm_f32le",
+                         path.string()});
+    const auto mono = Asset::open(path);
+    ASSERT_EQ(mono->audioStreams().at(0).channels, 1);
+    AudioMixer mixer(oneTrack(mono, 0, 1, 0));
+    const auto out = mixAll(mixer, 48000, nullptr);
+    for (int f = 0; f < 48000; f += 331) {
+        const double expected = 0.5 * std::sin(2 * M_PI * 440 * f / 48000.0);
+        ASSERT_NEAR(out[std::size_t(f) * 2], expected, 1e-4) << f;
+        ASSERT_NEAR(out[std::size_t(f) * 2 + 1], expected, 1e-4) << f;
+    }
+
+    AudioMixer stereo(oneTrack(sine, 0, 1, 0));
+    const auto both = mixAll(stereo, 48000, nullptr);
+    for (int f = 0; f < 48000; f += 331) {
+        ASSERT_NEAR(both[std::size_t(f) * 2], 0.5 * std::sin(2 * M_PI * 440 * f / 48000.0), 1e-4) << f;
+        ASSERT_NEAR(both[std::size_t(f) * 2 + 1], 0.25 * std::sin(2 * M_PI * 660 * f / 48000.0), 1e-4) << f;
+    }
+}
+
 TEST_F(AudioMixerTest, RunsTheTapAfterTheVolumeAndSwapsMixesBetweenBlocks)
 {
     std::int32_t id = 0;

@@ -76,11 +76,15 @@ std::vector<QImage> decodedFrames(const std::filesystem::path& file, const std::
     return frames;
 }
 
-// The sound decoded by the ffmpeg program: interleaved stereo float.
-std::vector<float> decodedSound(const std::filesystem::path& file, const std::filesystem::path& scratch)
+// The sound decoded by the ffmpeg program: interleaved stereo float, or
+// the stream's own channels when `asStored`.
+std::vector<float> decodedSound(const std::filesystem::path& file, const std::filesystem::path& scratch,
+                                bool asStored = false)
 {
-    fixtures::runFfmpeg({"-i", file.string(), "-map", "0:a:0", "-f", "f32le", "-ac", "2", "-ar", "48000",
-                         scratch.string()});
+    std::vector<std::string> args{"-i", file.string(), "-map", "0:a:0", "-f", "f32le", "-ar", "48000"};
+    if (!asStored) args.insert(args.end(), {"-ac", "2"});
+    args.push_back(scratch.string());
+    fixtures::runFfmpeg(args);
     const std::string bytes = bytesOf(scratch);
     std::vector<float> samples(bytes.size() / sizeof(float));
     std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
@@ -109,6 +113,19 @@ double rms(const std::vector<float>& stereo, double from, double to)
     double sum = 0;
     for (std::size_t i = a; i < b; i += 2) sum += double(stereo[i]) * stereo[i];
     return b > a ? std::sqrt(sum / double((b - a) / 2)) : -1;
+}
+
+// The level in dB full scale of one of `channels` interleaved channels, from
+// `from` to `to` s at 48 kHz.
+double levelDb(const std::vector<float>& samples, int channels, int channel, double from, double to)
+{
+    const auto step = std::size_t(channels);
+    const std::size_t a = std::size_t(from * 48000) * step + std::size_t(channel);
+    const std::size_t b = std::min(samples.size(), std::size_t(to * 48000) * step);
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = a; i < b; i += step, ++n) sum += double(samples[i]) * samples[i];
+    return n ? 10 * std::log10(sum / double(n)) : -1000;
 }
 
 // Shows the first source frame, each after a random pause, on a queue of its
@@ -337,6 +354,54 @@ TEST_F(ExportSessionTest, SoundGoesThroughTheMix)
     EXPECT_EQ(tap->prepared, 1);
     const auto sound = expectSamples(target("mix.m4a"), target("mix.f32"), 48000);
     EXPECT_NEAR(rms(sound, 0.1, 0.9), 0.5 * 0.5 / std::sqrt(2.0), 0.02);
+}
+
+// A mono track (an interface input recorded alone, a mono medium) is
+// heard at full level on both sides, as it was while it was recorded, in a
+// sound file and in a movie alike; stereo keeps the level of each side.
+TEST_F(ExportSessionTest, MonoSoundKeepsItsLevelOnBothSides)
+{
+    const auto monoFile = *dir / "mono.m4a";
+    fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=2", "-c:a", "aac", "-b:a",
+                         "192k", monoFile.string()});
+    const auto mono = Asset::open(monoFile);
+    ASSERT_EQ(mono->audioStreams().at(0).channels, 1);
+    const auto source = decodedSound(monoFile, target("mono.f32"), true);
+    const double sourceLevel = levelDb(source, 1, 0, 0.2, 1.8);
+    ASSERT_NEAR(sourceLevel, 20 * std::log10(0.5 / std::sqrt(2.0)), 0.1);
+
+    struct Case {
+        ExportSession::Preset preset;
+        ExportSession::FileType type;
+        std::string name;
+    };
+    for (const Case& c : {Case{ExportSession::Preset::sound, ExportSession::FileType::m4a, "mono-out.m4a"},
+                          Case{ExportSession::Preset::h264, ExportSession::FileType::mp4, "mono-out.mp4"}}) {
+        SCOPED_TRACE(c.name);
+        Built b = build(2, false);
+        b.soundTrack = b.composition->addTrack(Kind::sound);
+        b.composition->insertTimeRange(b.soundTrack, mono, mono->audioStreams().at(0), TimeRange(sec(0), sec(2)),
+                                       sec(0));
+        auto session = ExportSession::create(b.composition, c.preset);
+        session->setOutput(target(c.name), c.type);
+        session->setVideoComposition(fixtures::passThrough({320, 240}, {b.videoTrack}, b.composition->duration()));
+        ASSERT_TRUE(runToEnd(*session));
+        ASSERT_EQ(session->status(), ExportSession::Status::completed) << session->error();
+        const auto sound = decodedSound(target(c.name), target(c.name + ".f32"), true);
+        EXPECT_EQ(probe(target(c.name), "stream=channels"), "2");
+        EXPECT_NEAR(levelDb(sound, 2, 0, 0.2, 1.8), sourceLevel, 0.1);
+        EXPECT_NEAR(levelDb(sound, 2, 1, 0.2, 1.8), sourceLevel, 0.1);
+    }
+
+    // The stereo tone: 0.5 on the left, 0.25 on the right, for 1.5 s.
+    const Built b = build();
+    auto session = ExportSession::create(b.composition, ExportSession::Preset::sound);
+    session->setOutput(target("stereo.m4a"), ExportSession::FileType::m4a);
+    ASSERT_TRUE(runToEnd(*session));
+    ASSERT_EQ(session->status(), ExportSession::Status::completed) << session->error();
+    const auto sound = decodedSound(target("stereo.m4a"), target("stereo.f32"));
+    EXPECT_NEAR(levelDb(sound, 2, 0, 0.2, 1.3), 20 * std::log10(0.5 / std::sqrt(2.0)), 0.1);
+    EXPECT_NEAR(levelDb(sound, 2, 1, 0.2, 1.3), 20 * std::log10(0.25 / std::sqrt(2.0)), 0.1);
 }
 
 // What can't make a file fails at once, creates nothing and touches nothing.

@@ -2,11 +2,13 @@
 #include "Platform/media/FrameReader.h"
 #include "Platform/media/MediaError.h"
 
+#include "support/ImageCompare.h"
 #include "support/MediaFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -170,4 +172,64 @@ TEST_F(FrameReaderTest, SharedCacheServesOtherReadersWithinItsBound)
     for (int k = 0; k < 30; ++k) first.frameAt(MediaTime(k, 30));
     EXPECT_LE(cache->bytes(), cache->maxBytes());
     EXPECT_GT(cache->bytes(), 5 * frameBytes);
+}
+
+// A turned or mirrored stream: every frame comes as displayed, the way the
+// ffmpeg program shows it by itself, and the cache holds it so.
+TEST_F(FrameReaderTest, FramesComeTurnedAndMirroredAsTheFileAsks)
+{
+    const auto plain = *dir / "numbered.mov";
+    auto turned = [&](int degrees) {
+        return [&plain, degrees](const std::filesystem::path& to) {
+            fixtures::runFfmpeg({"-i", plain.string(), "-c", "copy", "-metadata:s:v:0",
+                                 "rotate=" + std::to_string(degrees), to.string()});
+        };
+    };
+    auto shown = [&](int clockwise, bool mirrored) {
+        return [&plain, clockwise, mirrored](const std::filesystem::path& to) {
+            fixtures::copyShownAs(plain, to, clockwise, mirrored);
+        };
+    };
+    struct Case {
+        std::string name;
+        std::function<void(const std::filesystem::path&)> make;
+        int rotation;  // clockwise
+        bool mirrored;
+    };
+    // This ffmpeg writes "rotate=90" as a quarter turn counterclockwise.
+    const std::vector<Case> cases{
+        {"rotate90.mov", turned(90), 270, false},
+        {"rotate180.mov", turned(180), 180, false},
+        {"rotate270.mov", turned(270), 90, false},  // a phone held upright
+        {"mirrored.mov", shown(0, true), 0, true},
+        {"mirrored90.mov", shown(90, true), 90, true},
+        {"mirrored180.mov", shown(180, true), 180, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = *dir / c.name;
+        c.make(file);
+        const auto asset = Asset::open(file);
+        const auto& stream = asset->videoStreams().at(0);
+        EXPECT_EQ(stream.rotation, c.rotation);
+        EXPECT_EQ(stream.mirrored, c.mirrored);
+        const QSize upright = c.rotation % 180 ? QSize(240, 320) : QSize(320, 240);
+        EXPECT_EQ(stream.displaySize().toSize(), upright);
+
+        auto cache = std::make_shared<FrameCache>(8u << 20);
+        FrameReader reader(*asset, stream, {0, cache});
+        FrameReader later(*asset, stream, {0, cache});
+        for (int k : {0, 37}) {
+            const auto reference = *dir / (c.name + std::to_string(k) + ".png");
+            fixtures::runFfmpeg({"-i", file.string(), "-vf", "select=eq(n\\," + std::to_string(k) + ")",
+                                 "-frames:v", "1", reference.string()});
+            const QImage expected(QString::fromStdString(reference.string()));
+            ASSERT_EQ(expected.size(), upright);
+            const QImage image = reader.frameAt(MediaTime(k, 30)).image;
+            ASSERT_EQ(image.size(), upright);
+            EXPECT_GT(fixtures::psnr(image, expected), 35.0) << k;
+            // From the cache, without turning again.
+            EXPECT_EQ(later.frameAt(MediaTime(k, 30)).image.cacheKey(), image.cacheKey());
+        }
+    }
 }

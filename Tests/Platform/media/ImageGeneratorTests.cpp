@@ -54,6 +54,14 @@ TEST(ImageGenerator, FitsWithinTheMaximumAndNeverEnlarges)
     ImageGenerator stretched(*wide, wide->videoStreams().at(0));
     stretched.setMaximumSize(QSize(240, 240));
     EXPECT_EQ(stretched.imageAt(MediaTime::zero()).size(), QSize(240, 90));
+    // Turned a quarter, the stretched width stands upright: 240 × 640.
+    const auto tall = dir / "tall.mov";
+    fixtures::runFfmpeg(
+        {"-i", (dir / "wide.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", tall.string()});
+    const auto turned = Asset::open(tall);
+    ImageGenerator upright(*turned, turned->videoStreams().at(0));
+    upright.setMaximumSize(QSize(240, 240));
+    EXPECT_EQ(upright.imageAt(MediaTime::zero()).size(), QSize(90, 240));
 
     const auto still = Asset::open(fixtures::makePicture(dir / "still.png", 640, 480));
     ImageGenerator picture(*still, *still->image());

@@ -3,6 +3,7 @@
 // 2 kHz tone and listen for it on the sink's monitor.
 
 #include "Platform/audio/AudioInputStream.h"
+#include "Platform/audio/AudioServer.h"
 #include "Platform/media/AudioMix.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/Player.h"
@@ -10,6 +11,8 @@
 
 #include "support/MediaFixtures.h"
 #include "support/PlayerSupport.h"
+#include "support/ScopedEnv.h"
+#include "support/SoundOutputs.h"
 
 #include <gtest/gtest.h>
 
@@ -227,4 +230,40 @@ TEST_F(PlayerSoundTest, PictureAndSoundOfOneRecordingPlayFromOneOpenFile)
     const auto first = std::find_if(levels.begin(), levels.end(), [](double l) { return l > 0.15; });
     ASSERT_NE(first, levels.end()) << "nothing was heard";
     EXPECT_NEAR(median({first + 5, first + 50}), 0.25, 0.03);
+}
+
+TEST(PlayerSoundServer, AfterAFailureTheOutputIsOpenedAgainOnlyWhenTheServerIsReportedBack)
+{
+    fixtures::TempDir dir;
+    fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.25*sin(2*PI*2000*t):s=48000:d=3:c=stereo", "-c:a",
+                         "pcm_f32le", (dir / "tone.wav").string()});
+    const auto tone = Asset::open(dir / "tone.wav");
+    auto c = std::make_shared<Composition>();
+    c->insertTimeRange(c->addTrack(Kind::sound), tone, tone->audioStreams().at(0), {sec(0), sec(3)}, sec(0));
+    const auto item = std::make_shared<PlayerItem>(c);
+
+    Player player;
+    std::vector<std::string> errors;
+    QObject::connect(&player, &Player::errorOccurred, [&](const QString& m) { errors.push_back(m.toStdString()); });
+    {
+        testsupport::ScopedEnv gone("PULSE_SERVER", "unix:/nonexistent/ondexa/native");
+        player.replaceCurrentItem(item);
+        ASSERT_TRUE(fixtures::runUntil([&] { return !errors.empty(); }, 10s));
+    }
+    EXPECT_NE(errors[0].find("Az előnézet hang nélkül megy tovább."), std::string::npos) << errors[0];
+
+    // The server is there again, but nothing has reached it yet: a new item
+    // plays by the clock and asks nothing of the server.
+    player.replaceCurrentItem(item);
+    player.play();
+    fixtures::runFor(500ms);
+    EXPECT_GT(player.currentTime().seconds(), 0.3);
+    EXPECT_TRUE(testsupport::ownSoundOutputs().empty());
+
+    // Reached again (as the recorder's device list does), it reports itself
+    // back, and the sound output opens without a word.
+    AudioServer::shared();
+    EXPECT_TRUE(fixtures::runUntil([&] { return !testsupport::ownSoundOutputs().empty(); }, 5s));
+    EXPECT_TRUE(player.isPlaying());
+    EXPECT_EQ(errors.size(), 1u);
 }

@@ -92,6 +92,21 @@ bool closeWindow(const std::string& pattern)
     }, programDeadline);
 }
 
+// The program started, and its recording by the hot key: our windows leave the screen.
+// The hot key starts the recording; our windows leave the screen.
+void beginRecording(const ProgramHome& home)
+{
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+}
+
+void startRecording(const ProgramHome& home, QProcess& program)
+{
+    home.start(program, {});
+    ASSERT_NO_FATAL_FAILURE(beginRecording(home));
+}
+
 bool ended(QProcess& program)
 {
     return pumpUntil([&] { return program.state() == QProcess::NotRunning; }, programDeadline);
@@ -130,10 +145,7 @@ TEST(ShellDesktop, ASecondLaunchOpensItsFileInTheRunningProgram)
 // the movie finished and its side file whole.
 void recordThenEnd(const ProgramHome& home, QProcess& program, const std::function<void()>& end)
 {
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    // The hot key starts the recording; our windows leave the screen.
-    output("xdotool key ctrl+alt+a");
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    ASSERT_NO_FATAL_FAILURE(beginRecording(home));
     std::filesystem::path movie;
     ASSERT_TRUE(pumpUntil([&] {
         std::error_code error;
@@ -227,6 +239,21 @@ TEST_F(SessionEndDesktop, TheLastWordAloneStillFinishesTheRecording)
 {
     // Only the program's own state saved, then the end: Qt's quit alone.
     recordThenEnd(home, program, logOut(TestSessionManager::Save::local));
+}
+
+TEST(ShellDesktop, ASecondLaunchDuringARecordingBringsTheRecordWindowBack)
+{
+    ProgramHome home;
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(startRecording(home, first));
+    // A launch without a file asks the running program for its window.
+    QProcess second;
+    home.start(second, {});
+    ASSERT_TRUE(ended(second));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
+    EXPECT_EQ(terminate(first), 0);
+    EXPECT_NE(home.logText().find("Felvétel mentve: "), std::string::npos) << home.logText();
 }
 
 TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)

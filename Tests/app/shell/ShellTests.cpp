@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
+#include <QWindow>
 #include <QTest>
 
 #include <climits>
@@ -356,6 +358,51 @@ TEST_F(ShellTest, QuitDuringARecordingFinishesItWithoutAnEditor)
     }
 }
 
+// The program's own hiding, without the fakes' window hooks.
+class OwnWindowsTest : public RecordWindowTest {
+protected:
+    bool real = (system.realWindows = true);
+    std::unique_ptr<AppState> state = make();
+    Updates updates{selfTestUpdates()};
+    AppDelegate delegate{*state, [] {}};
+    OndexaApp app{*state, delegate, updates, {.tray = false}};
+};
+
+TEST_F(OwnWindowsTest, TheRecordWindowComesBackDuringARecordingAndTheRestAfterIt)
+{
+    app.showRecordWindow();
+    RecordWindow& record = app.recordWindow();
+    EditorWindow* editor = app.openEditorWindow(temp.path / "nincs.mov");
+    ASSERT_TRUE(record.isVisible() && editor->isVisible());
+    const auto onScreen = [](QWidget& w) { return w.isVisible() && w.windowHandle() && w.windowHandle()->isVisible(); };
+    // Off the screen before the recorder is asked for its first frame.
+    std::optional<bool> shownAtStart;
+    system.starting = [&] { shownAtStart = onScreen(record) || onScreen(*editor); };
+    start(*state);
+    ASSERT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(shownAtStart, false);
+    EXPECT_FALSE(record.isVisible());
+    EXPECT_FALSE(editor->isVisible());
+
+    // The tray's "Vendalum ablak" and a second launch both come here.
+    app.showRecordWindow();
+    settle();
+    EXPECT_TRUE(onScreen(record));
+    EXPECT_FALSE(editor->isVisible());  // only what was asked for
+    auto* button = part<QPushButton>(record, "mainButton");
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(button->text().startsWith("Leállítás  00:00")) << button->text().toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return button->text().endsWith("00:01"); }));
+    saveScreenshot(record, "record-window-during-recording");
+
+    // The stop brings every hidden window back, the record window stays.
+    stop(*state);
+    EXPECT_TRUE(onScreen(record));
+    EXPECT_TRUE(onScreen(*editor));
+    EXPECT_TRUE(button->text().startsWith("Felvétel")) << button->text().toStdString();
+}
+
 TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)
 {
     struct Case {
@@ -368,11 +415,22 @@ TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)
                           Case{{"--gaptest", "a.mov"}, {here + "/a.mov"}, false},
                           Case{{"--updatecheck"}, {}, false}}) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        std::vector<std::string> files;
-        for (const auto& file : AppDelegate::filesOf(c.arguments)) files.push_back(file.string());
+        std::vector<std::string> arguments, files;
+        for (const QString& argument : c.arguments) arguments.push_back(argument.toStdString());
+        for (const auto& file : AppDelegate::filesOf(arguments)) files.push_back(file.string());
         EXPECT_EQ(files, c.files);
         EXPECT_EQ(AppDelegate::takesPartInHandOver(c.arguments), c.handsOver);
     }
+}
+
+TEST(ShellLaunch, FileArgumentsKeepTheirBytes)
+{
+    // A Latin-1 name from an old archive is not UTF-8; a package named with
+    // the shell's completion ends in a slash.
+    const std::vector<std::string> files{"/x/caf\xe9.mov", "/x/./y/../b.vdlproj/"};
+    std::vector<std::string> got;
+    for (const auto& file : AppDelegate::filesOf(files)) got.push_back(file.string());
+    EXPECT_EQ(got, (std::vector<std::string>{"/x/caf\xe9.mov", "/x/b.vdlproj"}));
 }
 
 TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
@@ -381,7 +439,7 @@ TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
     EXPECT_FALSE(AppDelegate::handOver({temp.path / "x.mov"}));  // nobody listens yet
     ASSERT_TRUE(delegate.serve());
     app.showRecordWindow();
-    const auto files = std::vector<std::filesystem::path>{temp.path / "c.mov", temp.path / "d.mov"};
+    const auto files = std::vector<std::filesystem::path>{temp.path / "c.mov", temp.path / "caf\xe9.mov"};
     std::optional<bool> handed;
     std::thread later([&] { handed = AppDelegate::handOver(files); });
     EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));

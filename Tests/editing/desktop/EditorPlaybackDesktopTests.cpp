@@ -7,6 +7,8 @@
 #include "rendering/GuiTestApplication.h"
 
 #include "support/PlayerSupport.h"
+#include "support/ScopedEnv.h"
+#include "support/SoundOutputs.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +104,41 @@ TEST(EditorPlaysItsEdit, ShowsTheEditedFramesFollowsTheSoundAndUndoesAHiddenCame
     model.undo();
     EXPECT_FALSE(model.tracks()[0].hidden);
     EXPECT_TRUE(runUntil([&] { return shows(model, 180, true); }, std::chrono::seconds(20)));
+}
+
+TEST(EditorPlaysItsEdit, ALostSoundOutputIsLoggedOnceAndThePlayheadGoesOn)
+{
+    TempFolder folder;
+    testsupport::ScopedEnv state("XDG_STATE_HOME", (folder.path / "state").string());
+    const fs::path log = folder.path / "state" / "Vendalum" / "Vendalum.log";
+    EditorModel model(copyOf(sharedRecording(), folder.path, "rec.mov"), settingsIn(folder.path));
+    ASSERT_TRUE(loadAndWait(model));
+    model.togglePlay();
+    ASSERT_TRUE(runUntil([&] { return model.clock().time() > 0.5 && !testsupport::ownSoundOutputs().empty(); },
+                         std::chrono::seconds(10)));
+
+    // The server drops our stream, as when it goes away.
+    ASSERT_TRUE(testsupport::killOwnSoundOutputs());
+    const std::string said = "A hanglejátszás leállt";
+    ASSERT_TRUE(runUntil([&] { return occurrencesIn(log, said) > 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(occurrencesIn(log, "Az előnézet hang nélkül megy tovább."), 1);
+
+    // Played on by the clock: a second moves the playhead about a second.
+    const double from = model.clock().time();
+    QElapsedTimer wall;
+    wall.start();
+    runUntil([&] { return wall.elapsed() >= 1000; }, std::chrono::seconds(5));
+    EXPECT_TRUE(model.isPlaying());
+    EXPECT_NEAR(model.clock().time() - from, double(wall.elapsed()) / 1000, 0.3);
+    // An edit (a rebuild of the player) neither asks the server again nor
+    // says it again: that waits for the server's report.
+    model.togglePlay();
+    model.splitAtPlayhead();
+    model.togglePlay();
+    fixtures::runFor(std::chrono::milliseconds(500));
+    EXPECT_TRUE(model.isPlaying());
+    EXPECT_TRUE(testsupport::ownSoundOutputs().empty());
+    EXPECT_EQ(occurrencesIn(log, said), 1);
 }
 
 } // namespace

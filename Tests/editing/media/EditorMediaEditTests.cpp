@@ -17,15 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small recording (16:9, no camera, two sounds), made once per run.
-const fs::path& smallRecording()
-{
-    static TempFolder folder;
-    static const fs::path file = makeRecording(
-        folder.path / "small.mov", RecordingRecipe{.seconds = 6, .width = 640, .height = 360, .camera = false});
-    return file;
-}
-
 class EditorMediaEdits : public ::testing::Test {
 protected:
     void SetUp() override

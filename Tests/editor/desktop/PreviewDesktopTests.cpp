@@ -2,6 +2,8 @@
 // pointer and keyboard: a clip dragged on the picture moves, and one Ctrl+Z
 // puts it back.
 
+#include "DesktopInput.h"
+
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/PreviewCanvas.h"
 #include "editing/EditTestSupport.h"
@@ -13,23 +15,11 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace ondexa::testing {
 namespace {
-
-// Runs xdotool while the event loop goes on: the window lives on this thread.
-int xdotool(const std::string& arguments)
-{
-    int status = -1;
-    std::thread runner([&] { status = std::system(("xdotool " + arguments).c_str()); });
-    runUntil([&] { return status != -1; }, std::chrono::seconds(10));
-    runner.join();
-    return status;
-}
 
 TEST(PreviewDesktop, AClipDraggedWithThePointerMovesAndOneUndoPutsItBack)
 {

@@ -1,4 +1,5 @@
 #include "InspectorTestSupport.h"
+#include "support/WheelEvents.h"
 
 #include "Ondexa/editor/inspector/ActionSection.h"
 #include "Ondexa/editor/inspector/ClipSection.h"
@@ -19,12 +20,16 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextCursor>
 
 namespace ondexa {
 namespace {
@@ -48,6 +53,42 @@ Clip overlayClip(OverlayKind kind, double start = 0, double duration = 4)
     clip.overlay = overlay;
     return clip;
 }
+
+// A picture clip carrying one action (1 s to 2 s), linked to a sound clip.
+struct LinkedPair {
+    Clip picture;
+    TrackAction action;
+    Clip sound;
+};
+LinkedPair linkedPairWithAction()
+{
+    LinkedPair pair{linked(clipAt(0, 10), testing::link(1)), {},
+                    linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1))};
+    pair.action.start = 1;
+    pair.action.end = 2;
+    pair.picture.actions = {pair.action};
+    return pair;
+}
+
+// A selected text overlay holding `words`, its caption field focused.
+struct FocusedCaption {
+    static Clip captionClip(std::string words)
+    {
+        Clip clip = overlayClip(OverlayKind::text);
+        clip.overlay->text = std::move(words);
+        return clip;
+    }
+    explicit FocusedCaption(std::string words)
+        : clip(captionClip(std::move(words))), h({trackWith("Effektek 1", {clip}, MediaKind::effects)})
+    {
+        h.model->selectClip(clip.id, false, true);
+        editor = h.panel->clipSection()->overlayRows()->textEditor();
+        editor->setFocus();
+    }
+    Clip clip;
+    InspectorHarness h;
+    QPlainTextEdit* editor = nullptr;
+};
 
 QStringList visibleRowNames(const QWidget& column, const QWidget& within)
 {
@@ -123,12 +164,7 @@ TEST(InspectorFrame, TextButtonAddsASelectedOverlayAtThePlayhead)
 
 TEST(InspectorFrame, SectionFollowsTheSelection)
 {
-    Clip screenClip = linked(clipAt(0, 10), testing::link(1));
-    TrackAction action;
-    action.start = 1;
-    action.end = 2;
-    screenClip.actions = {action};
-    Clip voice = linked(clipAt(0, 10, 0, MediaKind::audio), testing::link(1));
+    const auto [screenClip, action, voice] = linkedPairWithAction();
     Clip camera = linked(clipAt(0, 10), testing::link(1));
     Track screen = trackWith("Képernyő", {screenClip});
     Track sound = trackWith("Mikrofon", {voice}, MediaKind::audio);
@@ -171,6 +207,115 @@ TEST(InspectorFrame, SectionFollowsTheSelection)
     h.model->setSelectedTrackID(sound.id);
     ASSERT_EQ(panel.sectionWidgets().size(), 1);
     EXPECT_EQ(panel.trackSection()->trackID(), sound.id);
+}
+
+// The panel is a column the user scrolls: a wheel turned over a slider or a
+// picker that lacks the focus scrolls on past it and edits nothing.
+TEST(InspectorFrame, TheWheelScrollsPastUnfocusedSlidersAndPickers)
+{
+    setFontFamilies({"DejaVu Sans", "Liberation Sans"});
+    Clip caption = overlayClip(OverlayKind::text, 0, 10);
+    caption.overlay->fontFamily = "DejaVu Sans";
+    const auto [screenClip, action, voice] = linkedPairWithAction();
+    InspectorHarness h({trackWith("Effektek 1", {caption}, MediaKind::effects), trackWith("Képernyő", {screenClip}),
+                        trackWith("Mikrofon", {voice}, MediaKind::audio)});
+    CursorStyle style;
+    style.ring = true;
+    h.model->setCursorStyle(style);
+    h.panel->resize(280, 300);
+    QScrollBar* scroll = h.panel->verticalScrollBar();
+    QWidget* elsewhere = h.panel->addButtons()[0];
+
+    const std::function<void()> selections[] = {
+        [&] { h.model->selectClip(caption.id, false, true); },
+        [&] { h.model->selectClip(screenClip.id, false, false); },
+        [&] { h.model->selectAction(action.id); },
+    };
+    int sliders = 0;
+    int pickers = 0;
+    for (const auto& select : selections) {
+        select();
+        testing::flushDeletes();
+        QList<QWidget*> controls;
+        for (DoubleSlider* slider : h.panel->widget()->findChildren<DoubleSlider*>())
+            if (slider->isVisibleTo(h.panel.get())) controls << slider, ++sliders;
+        for (QComboBox* picker : h.panel->widget()->findChildren<QComboBox*>())
+            if (picker->isVisibleTo(h.panel.get())) controls << picker, ++pickers;
+        for (QWidget* control : controls) {
+            const QString name = control->metaObject()->className() + QString(" ") + control->accessibleName();
+            elsewhere->setFocus();
+            scroll->setValue(0);
+            const auto tracks = h.model->tracks();
+            const auto pointer = h.model->cursorStyle();
+            const std::size_t steps = h.undoSteps();
+            EXPECT_TRUE(testing::turnWheel(*control, {0, -120})) << name.toStdString();
+            EXPECT_GT(scroll->value(), 0) << name.toStdString() << ": the panel scrolls";
+            EXPECT_EQ(h.model->tracks(), tracks) << name.toStdString();
+            EXPECT_EQ(h.model->cursorStyle(), pointer) << name.toStdString();
+            EXPECT_EQ(h.undoSteps(), steps) << name.toStdString();
+            EXPECT_FALSE(control->hasFocus()) << name.toStdString() << ": the wheel gives no focus";
+        }
+    }
+    // Pointer, fades, font size, size, rotation, volume, partner and action rows; font and transition.
+    EXPECT_GE(sliders, 12);
+    EXPECT_EQ(pickers, 2);
+
+    // Focused, a control takes the wheel, and its row's undo rule holds.
+    h.model->selectClip(caption.id, false, true);
+    OverlayRows* rows = h.panel->clipSection()->overlayRows();
+    DoubleSlider* fontSize = rows->fontSizeRow()->slider();
+    std::size_t steps = h.undoSteps();
+    fontSize->setFocus();
+    EXPECT_TRUE(testing::turnWheel(*fontSize, {0, 120}));
+    EXPECT_NEAR(h.clip(0, 0).overlay->fontSize, 0.053, 1e-9);
+    EXPECT_EQ(h.undoSteps(), steps + 1);
+    rows->fontPicker()->setFocus();
+    EXPECT_TRUE(testing::turnWheel(*rows->fontPicker(), {0, -120}));
+    EXPECT_EQ(h.clip(0, 0).overlay->fontFamily, "Liberation Sans");
+    EXPECT_EQ(h.undoSteps(), steps + 2);
+    DoubleSlider* pointerSize = h.panel->pointerRows()->scaleRow()->slider();
+    pointerSize->setFocus();
+    EXPECT_TRUE(testing::turnWheel(*pointerSize, {0, 120}));
+    EXPECT_NEAR(h.model->cursorStyle()->scale, 1.53, 1e-9);
+    EXPECT_EQ(h.undoSteps(), steps + 2);
+    setFontFamilies(QFontDatabase::families());
+}
+
+// "Videó / kép" offers every movie and picture type the system names, then every file.
+TEST(InspectorFrame, MediaDialogOffersTheSystemsMovieAndPictureTypes)
+{
+    const QStringList filters = InspectorPanel::mediaNameFilters();
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_EQ(filters[1], "Minden fájl (*)");
+    ASSERT_TRUE(filters[0].startsWith("Videók és képek (")) << filters[0].toStdString();
+    ASSERT_TRUE(filters[0].endsWith(")"));
+    const QStringList globs = filters[0].mid(filters[0].indexOf('(') + 1).chopped(1).split(' ');
+    const QMimeDatabase types;
+    for (const char* name : {"video/mp2t", "video/3gpp", "video/mpeg", "video/quicktime", "video/mp4", "image/png"}) {
+        const QMimeType type = types.mimeTypeForName(name);
+        ASSERT_TRUE(type.isValid()) << name;
+        ASSERT_FALSE(type.globPatterns().isEmpty()) << name;
+        for (const QString& glob : type.globPatterns())
+            EXPECT_TRUE(globs.contains(glob)) << name << " " << glob.toStdString();
+    }
+    for (const char* glob : {"*.mts", "*.m2ts", "*.ts", "*.3gp", "*.mpg", "*.mov", "*.jpg"})
+        EXPECT_TRUE(globs.contains(glob)) << glob;
+    QStringList unique = globs;
+    EXPECT_EQ(unique.removeDuplicates(), 0);
+
+    // The dialog itself, its type list showing the names alone.
+    InspectorHarness h({trackWith("Képernyő", {clipAt(0, 10)})});
+    h.panel->addButtons()[4]->click();
+    QPointer<QFileDialog> dialog = h.panel->findChild<QFileDialog*>();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->nameFilters(), filters);
+    EXPECT_TRUE(dialog->testOption(QFileDialog::HideNameFilterDetails));
+    testing::saveScreenshot(*dialog, "inspector_media_dialog");
+    const auto before = h.model->tracks();
+    dialog->reject();
+    testing::flushDeletes();
+    EXPECT_TRUE(dialog.isNull());
+    EXPECT_EQ(h.model->tracks(), before);
 }
 
 TEST(InspectorFrame, MediaChooserImportsOnlyAChosenFile)
@@ -323,12 +468,9 @@ TEST(InspectorOverlay, TypingAddsOneStepPerKeystrokeAndMirrorsTheFocus)
 // its undo and redo keys reach the window's commands instead of its typing.
 TEST(InspectorOverlay, TheTextFieldLeavesUndoToTheModel)
 {
-    Clip clip = overlayClip(OverlayKind::text);
-    clip.overlay->text = "";
-    InspectorHarness h({trackWith("Effektek 1", {clip}, MediaKind::effects)});
-    h.model->selectClip(clip.id, false, true);
-    QPlainTextEdit* editor = h.panel->clipSection()->overlayRows()->textEditor();
-    editor->setFocus();
+    FocusedCaption caption("");
+    InspectorHarness& h = caption.h;
+    QPlainTextEdit* editor = caption.editor;
     testing::sendKey(*editor, Qt::Key_A, "a");
     testing::sendKey(*editor, Qt::Key_B, "b");
     ASSERT_EQ(h.clip(0, 0).overlay->text, "ab");
@@ -373,6 +515,52 @@ TEST(InspectorOverlay, TheTextFieldLeavesUndoToTheModel)
     EXPECT_EQ(redos, 1);
     EXPECT_EQ(h.clip(0, 0).overlay->text, "ab");
     EXPECT_EQ(h.undoSteps(), steps);
+}
+
+// Undo and redo while the field has the focus: the field shows the model's
+// text with the cursor at the end of what changed, and typing goes on from it.
+TEST(InspectorOverlay, UndoWhileTypingShowsTheModelsText)
+{
+    FocusedCaption caption("Szöveg");
+    InspectorHarness& h = caption.h;
+    QPlainTextEdit* editor = caption.editor;
+    editor->moveCursor(QTextCursor::End);
+    const auto type = [&](const QString& keys) {
+        for (const QChar key : keys) testing::sendKey(*editor, Qt::Key_A + (key.unicode() - 'a'), key);
+    };
+    const auto text = [&] { return QString::fromStdString(h.clip(0, 0).overlay->text); };
+
+    type("abc");
+    ASSERT_EQ(text(), "Szövegabc");
+    h.model->undo();
+    EXPECT_EQ(text(), "Szövegab");
+    EXPECT_EQ(editor->toPlainText(), "Szövegab");
+    EXPECT_EQ(editor->textCursor().position(), 8);
+    type("d");
+    EXPECT_EQ(text(), "Szövegabd");
+    EXPECT_EQ(editor->toPlainText(), "Szövegabd");
+
+    h.model->undo();
+    h.model->redo();
+    EXPECT_EQ(editor->toPlainText(), "Szövegabd");
+    EXPECT_EQ(editor->textCursor().position(), 9);
+    type("e");
+    EXPECT_EQ(text(), "Szövegabde");
+
+    // An undone key in the middle leaves the cursor where that key was.
+    editor->moveCursor(QTextCursor::Start);
+    editor->moveCursor(QTextCursor::Right);
+    editor->moveCursor(QTextCursor::Right);
+    type("x");
+    ASSERT_EQ(text(), "Szxövegabde");
+    editor->moveCursor(QTextCursor::End);
+    h.model->undo();
+    EXPECT_EQ(editor->toPlainText(), "Szövegabde");
+    EXPECT_EQ(editor->textCursor().position(), 2);
+    type("y");
+    EXPECT_EQ(text(), "Szyövegabde");
+    EXPECT_TRUE(editor->hasFocus());
+    EXPECT_EQ(h.panel->clipSection()->overlayRows()->textEditor(), editor);
 }
 
 TEST(InspectorOverlay, DestroyedFocusedEditorEndsTextEditing)

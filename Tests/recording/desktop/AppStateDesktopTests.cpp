@@ -4,6 +4,7 @@
 // xdotool; movies are read back with ffprobe, side files with the model.
 
 #include "Ondexa/model/Paths.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AreaSelector.h"
 #include "Platform/capture/TestDesktop.h"
 #include "recording/AppStateFakes.h"
@@ -240,8 +241,8 @@ TEST_F(AppStateWithASilentSoundServer, SettlesWithinTheDeadlineSaysWhyAndRecords
     state->startRecording([&] { ended = true; });
     ASSERT_TRUE(turnsUntil([&] { return ended; }, 20s));
     EXPECT_EQ(state->phase(), AppState::Phase::idle);
-    EXPECT_EQ(state->errorMessage(), "Nincs engedély a hangkártyához. Rendszerbeállítások → Adatvédelem és "
-                                     "biztonság → Mikrofon: kapcsold be a Vendalumot.");
+    // A server that does not answer is not there: no word of permissions.
+    EXPECT_EQ(state->errorMessage(), ondexa::access::soundRefusedAtStart({false, {}, false}));
     // A blocked main thread would have stood still for the whole deadline.
     EXPECT_LT(longestTurn, 2s);
     const std::string log = readFile(temp.path / "state" / "Vendalum" / "Vendalum.log");

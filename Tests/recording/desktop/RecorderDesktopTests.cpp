@@ -28,6 +28,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -55,6 +56,8 @@ namespace {
 constexpr double kChannelTones[4] = {300, 500, 700, 900};
 constexpr double kSystemTone = 440;
 constexpr double kRecordSeconds = 4.0;
+// The tone of the outputs the tests add.
+constexpr double kOtherTone = 660;
 
 // --- Reading the movie back ------------------------------------------------------------
 
@@ -68,24 +71,96 @@ std::int64_t x264BitRate(const Stream& s)
     return at == std::string::npos ? -1 : std::atoll(s.firstPacket.c_str() + at + 9) * 1000;
 }
 
-// The amplitude of the `hz` component of `samples` (Goertzel), over the
-// middle of the track so that the AAC encoder's fade-in and any silence
-// padding at the ends stay out.
-double toneAmplitude(const std::vector<float>& samples, int rate, double hz)
+// The amplitude of the `hz` component of `n` samples (Goertzel).
+double goertzel(const float* samples, std::size_t n, int rate, double hz)
 {
-    const std::size_t n = std::min<std::size_t>(samples.size() / 2, std::size_t(rate));
-    const std::size_t from = (samples.size() - n) / 2;
     const double w = 2 * M_PI * hz / rate;
     const double coefficient = 2 * std::cos(w);
     double s1 = 0, s2 = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double s0 = samples[from + i] + coefficient * s1 - s2;
+        const double s0 = samples[i] + coefficient * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
     const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
     return n ? 2 * std::sqrt(std::max(power, 0.0)) / double(n) : 0;
 }
+
+// The amplitude of the `hz` component of `samples` over the middle of the
+// track, so that the AAC encoder's fade-in and any silence padding at the
+// ends stay out.
+double toneAmplitude(const std::vector<float>& samples, int rate, double hz)
+{
+    const std::size_t n = std::min<std::size_t>(samples.size() / 2, std::size_t(rate));
+    const std::size_t from = (samples.size() - n) / 2;
+    return goertzel(samples.data() + from, n, rate, hz);
+}
+
+// The amplitude of the `hz` component of the left channel from `from` to
+// `to` s of the movie's time.
+double toneAt(const Stream& sound, double hz, double from, double to)
+{
+    const auto a = std::size_t(std::max(0.0, (from - sound.soundStart) * sound.sampleRate));
+    const auto b = std::min(sound.left.size(), std::size_t(std::max(0.0, (to - sound.soundStart) * sound.sampleRate)));
+    return b > a ? goertzel(sound.left.data() + a, b - a, sound.sampleRate, hz) : 0;
+}
+
+// The first line a shell command prints.
+std::string firstLine(const std::string& command)
+{
+    char line[512] = {};
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        if (!fgets(line, sizeof line, pipe)) line[0] = 0;
+        pclose(pipe);
+    }
+    return std::string(line, std::strcspn(line, "\n"));
+}
+
+// Waits until a new record stream on `source` gets sound at once (a new
+// null sink renders its first 2 s in one block); false after 10 s.
+bool soundFlows(const std::string& source)
+{
+    for (int i = 0; i < 20; ++i)
+        if (firstLine("timeout 0.5 parec --latency-msec=10 -d " + source
+                      + " --channels=1 --rate=8000 --format=s16le | head -c 64 | wc -c") == "64")
+            return true;
+    return false;
+}
+
+// Sound-server modules loaded for one test, unloaded last first when it ends.
+class Modules {
+public:
+    ~Modules() { unloadAll(); }
+    void unloadAll()
+    {
+        for (auto it = ids_.rbegin(); it != ids_.rend(); ++it) firstLine("pactl unload-module " + *it);
+        ids_.clear();
+    }
+    // False when the server refused it.
+    bool load(const std::string& arguments)
+    {
+        const std::string id = firstLine("pactl load-module " + arguments);
+        if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return false;
+        ids_.push_back(id);
+        return true;
+    }
+
+    // Another output, `sink`, playing a tone of `hz`; true once its monitor
+    // gives sound at once.
+    bool loadOutputWithTone(const std::string& sink, double hz)
+    {
+        // The loopback, as for the desktop's own sinks: rendering in small
+        // steps, so a new stream on its monitor gets sound at once.
+        return load("module-null-sink sink_name=" + sink)
+               && load("module-sine sink=" + sink + " frequency=" + std::to_string(int(hz)))
+               && load("module-loopback source=" + sink + ".monitor sink=drain latency_msec=20 "
+                       "source_dont_move=true sink_dont_move=true")
+               && soundFlows(sink + ".monitor");
+    }
+
+private:
+    std::vector<std::string> ids_;
+};
 
 // Whether the first picture of `video` shows about `rgb` at (x, y).
 bool shows(const Stream& video, int x, int y, std::uint32_t rgb)
@@ -181,7 +256,7 @@ protected:
         std::optional<Recorder::StopResult> result;
         recorder.stop([&](const Recorder::StopResult& r) { result = r; });
         EXPECT_TRUE(pumpUntil([&] { return result.has_value(); }, 10s));
-        return result.value_or(Recorder::StopResult{{}, "no stop"});
+        return result.value_or(Recorder::StopResult{{}, "no stop", {}});
     }
 
     struct Recording {
@@ -263,6 +338,16 @@ protected:
                     EXPECT_LT(level, 0.005) << "channel " << channel << (heard == &left ? " left" : " right");
             }
         }
+    }
+
+    // A recorder of the area under the tests' square, at 30 frames a second
+    // without the pointer.
+    std::unique_ptr<Recorder> squareRecorder(const std::filesystem::path& file, bool systemAudio, MicCapture* mic)
+    {
+        auto recorder = std::make_unique<Recorder>(file, CaptureTarget::ofArea(display_, QRectF(100, 100, 160, 120)),
+                                                   systemAudio, mic, nullptr, 30);
+        recorder->setShowsCursor(false);
+        return recorder;
     }
 
     testdesktop::Client client_;
@@ -547,4 +632,163 @@ TEST_F(RecorderDesktopTest, GrabDeadlinesMissedWhileTheServerIsHeldCountAsDroppe
     ASSERT_TRUE(result.movieStart) << result.error;
     EXPECT_EQ(recorder.writtenFrames(), 1);  // a still picture
     EXPECT_GE(recorder.droppedFrames(), 20);  // about 30 deadlines in the second held
+}
+
+// The user switches the output 3 s into a recording, to another sink that
+// plays a tone of its own: the system sound follows, so the new tone is on
+// "Rendszerhang" after the switch and only the old one before it, and the
+// track still lasts as long as the picture.
+TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
+{
+    Modules modules;
+    ASSERT_TRUE(modules.loadOutputWithTone("desk2", kOtherTone));
+    // Before the modules go, so that the server does not pick a default itself.
+    struct RestoreDefault {
+        ~RestoreDefault() { firstLine("pactl set-default-sink desk"); }
+    } restore;
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = *folder_ / "switched-output.mov";
+    auto recorder = squareRecorder(file, true, nullptr);
+    std::int64_t switchedAt = 0;
+    const auto result = run(*recorder, 5000ms, [&] {
+        QTimer::singleShot(3000, [&] {
+            firstLine("pactl set-default-sink desk2");
+            switchedAt = platform::HostClock::nowNanoseconds();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(switchedAt, 0);
+    EXPECT_EQ(result.notice, "");
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const Stream& system = movie[1];
+    const double at = (platform::MediaTime(switchedAt, 1'000'000'000) - *result.movieStart).seconds();
+    EXPECT_NEAR(at, 3.0, 1.0);
+    EXPECT_GT(toneAt(system, kSystemTone, 0.3, at - 0.3), 0.05);
+    EXPECT_LT(toneAt(system, kOtherTone, 0.3, at - 0.3), 0.005);
+    // (The desktop's own sine may follow the switch too, as programs do.)
+    EXPECT_GT(toneAt(system, kOtherTone, at + 0.5, at + 1.7), 0.05);
+    EXPECT_NEAR(system.end, movie[0].end, 0.1);
+    EXPECT_NEAR(system.start, movie[0].start, 0.1);
+}
+
+// The interface's input goes away 1.5 s into a recording and comes back a
+// second later (its module unloaded and loaded again, as a resetting USB
+// interface or a restarting sound server does): the capture opens it again
+// in place, so its tone is on the track after the return, and the time
+// away is silence at its true place.
+TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
+{
+    // "<id>\tmodule-remap-source\t<arguments>"
+    const std::string listed = firstLine("pactl list short modules | grep 'source_name=iface '");
+    const auto tab = listed.find('\t'), secondTab = listed.find('\t', tab + 1);
+    ASSERT_NE(secondTab, std::string::npos) << "the interface's module is not listed: " << listed;
+    const std::string module = listed.substr(0, tab);
+    const std::string loadAgain = "pactl load-module " + listed.substr(tab + 1, secondTab - tab - 1) + " "
+                                  + listed.substr(secondTab + 1);
+    // Whatever happens here, the desktop keeps its interface.
+    struct KeepInterface {
+        std::string load;
+        ~KeepInterface()
+        {
+            if (firstLine("pactl list short sources | grep -c '\tiface\t'") == "0") firstLine(load);
+        }
+    } keep{loadAgain};
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    MicCapture mic(device_);
+    mic.setChannels({0}, false);
+    const auto file = *folder_ / "interface-back.mov";
+    auto recorder = squareRecorder(file, false, &mic);
+    std::int64_t goneAt = 0, loadingAt = 0, backAt = 0;
+    const auto result = run(*recorder, 5000ms, [&] {
+        QTimer::singleShot(1500, [&] {
+            firstLine("pactl unload-module " + module);
+            goneAt = platform::HostClock::nowNanoseconds();
+        });
+        QTimer::singleShot(2500, [&] {
+            loadingAt = platform::HostClock::nowNanoseconds();
+            firstLine(loadAgain);
+            backAt = platform::HostClock::nowNanoseconds();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(backAt, 0);
+    EXPECT_FALSE(mic.hasEnded());
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const Stream& interface = movie[1];
+    const auto movieTime = [&](std::int64_t host) {
+        return (platform::MediaTime(host, 1'000'000'000) - *result.movieStart).seconds();
+    };
+    const double gone = movieTime(goneAt), loading = movieTime(loadingAt), back = movieTime(backAt);
+    const double tone = kChannelTones[0];
+    EXPECT_GT(toneAt(interface, tone, 0.3, gone - 0.2), 0.04);
+    EXPECT_LT(toneAt(interface, tone, gone + 0.2, loading), 0.005);
+    EXPECT_GT(toneAt(interface, tone, back + 0.8, interface.end - 0.3), 0.04);
+    // In place: the sound after the gap is no earlier than its source was
+    // back (the time line restarted at the buffers' own time, not where the
+    // line had stopped), within the 40 ms the stamps may be off.
+    double onset = -1;
+    for (double t = gone + 0.2; t < interface.end && onset < 0; t += 0.01)
+        if (interface.rms(t, t + 0.01) > 0.02) onset = t;
+    EXPECT_GE(onset, loading - 0.04);
+    EXPECT_LT(onset, back + 1.0);
+    EXPECT_NEAR(interface.end, movie[0].end, 0.1);
+    EXPECT_NEAR(interface.start, movie[0].start, 0.1);
+}
+
+// The output the system sound is recorded from goes away, and no other
+// output takes its place: the rest of "Rendszerhang" is silence, and the
+// saved recording says from which second its system sound is missing.
+TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
+{
+    Modules modules;
+    ASSERT_TRUE(modules.loadOutputWithTone("desk3", kOtherTone));
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = *folder_ / "lost-output.mov";
+    auto recorder = squareRecorder(file, true, nullptr);
+    // The desktop's own output stays: here the server is said to have none left.
+    std::mutex mutex;
+    std::string output = "desk3.monitor";  // guarded by mutex
+    recorder->lookUpSystemSoundForTesting([&] {
+        std::lock_guard guard(mutex);
+        return output;
+    });
+    std::int64_t lostAt = 0;
+    const auto result = run(*recorder, 3500ms, [&] {
+        QTimer::singleShot(1500, [&] {
+            {
+                std::lock_guard guard(mutex);
+                output.clear();
+            }
+            lostAt = platform::HostClock::nowNanoseconds();
+            modules.unloadAll();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(lostAt, 0);
+
+    const double lost = (platform::MediaTime(lostAt, 1'000'000'000) - *result.movieStart).seconds();
+    const std::string before = "A felvétel elkészült, de a rendszerhang a ", after = ". másodpercétől hiányzik belőle.";
+    ASSERT_EQ(result.notice.rfind(before, 0), 0u) << result.notice;
+    ASSERT_GT(result.notice.size(), before.size() + after.size());
+    EXPECT_EQ(result.notice.substr(result.notice.size() - after.size()), after);
+    const int second = std::atoi(result.notice.c_str() + before.size());
+    EXPECT_GE(second, int(lost) + 1);
+    EXPECT_LE(second, int(lost + 0.5) + 1);  // found lost at most half a second after
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const Stream& system = movie[1];
+    EXPECT_GT(toneAt(system, kOtherTone, 0.3, lost - 0.2), 0.05);
+    EXPECT_LT(system.rms(lost + 0.2, system.end - 0.1), 0.001);
+    EXPECT_NEAR(system.end, movie[0].end, 0.1);
 }

@@ -12,6 +12,7 @@
 #include "Ondexa/timeline/TimelinePainting.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/ToggleSwitch.h"
+#include "Ondexa/ui/WheelPassing.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -20,7 +21,6 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -41,20 +41,6 @@ int transitionIndex(const std::optional<Transition>& transition)
     const auto found = std::find(all.begin(), all.end(), transition.value_or(Transition::dissolve));
     return found == all.end() ? 0 : int(found - all.begin());
 }
-
-// The transition is changed without an undo step: a wheel turned to scroll
-// the panel must not change it on the way past. Only a focused picker takes it.
-class TransitionPicker : public QComboBox {
-public:
-    explicit TransitionPicker(QWidget* parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
-
-protected:
-    void wheelEvent(QWheelEvent* event) override
-    {
-        if (hasFocus()) QComboBox::wheelEvent(event);
-        else event->ignore();
-    }
-};
 
 SliderRow* makeRotationRow(EditorModel& model, QWidget* parent)
 {
@@ -89,7 +75,10 @@ ClipSection::ClipSection(EditorModel& model, const Uuid& clipID, const Uuid& tra
     column->addWidget(fades_);
 
     if (picture_) {
-        transition_ = new TransitionPicker(this);
+        transition_ = new QComboBox(this);
+        // Changed without an undo step: a wheel turned to scroll the panel
+        // must not change it on the way past.
+        passUnfocusedWheel(*transition_);
         for (Transition t : allTransitions())
             transition_->addItem(Symbols::icon(transitionSymbol(t)), transitionName(t));
         transition_->setToolTip(

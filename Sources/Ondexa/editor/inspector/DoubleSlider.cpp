@@ -1,5 +1,7 @@
 #include "Ondexa/editor/inspector/DoubleSlider.h"
 
+#include "Ondexa/ui/WheelPassing.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProxyStyle>
@@ -38,6 +40,7 @@ DoubleSlider::DoubleSlider(double minimum, double maximum, double step, QWidget*
     setSingleStep(1);
     setPageStep(std::max(1, (QSlider::maximum() - QSlider::minimum()) / 10));
     setFocusPolicy(Qt::StrongFocus);
+    passUnfocusedWheel(*this);
     connect(this, &QSlider::sliderPressed, this, &DoubleSlider::beginDrag);
     connect(this, &QSlider::valueChanged, this, [this](int) {
         if (stepping_) beginDrag();

@@ -9,7 +9,9 @@ namespace ondexa {
 //
 // A drag begins when the handle or the groove is pressed: a click jumps to
 // the place clicked and counts as a drag. A key or wheel step is a drag of
-// one value. `setValue` from code moves the handle and delivers nothing.
+// one value; the wheel steps only a focused slider, and over an unfocused one
+// it scrolls what holds it. `setValue` from code moves the handle and
+// delivers nothing.
 class DoubleSlider : public QSlider {
     Q_OBJECT
 

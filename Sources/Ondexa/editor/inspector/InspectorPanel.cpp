@@ -7,6 +7,7 @@
 #include "Ondexa/editor/inspector/PartnerRows.h"
 #include "Ondexa/editor/inspector/PointerStyleRows.h"
 #include "Ondexa/editor/inspector/TrackSection.h"
+#include "Ondexa/ui/QtTexts.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 #include "Ondexa/ui/ToggleSwitch.h"
@@ -15,6 +16,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,10 +44,12 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
     auto* dialog = new QFileDialog(parent, "Videó vagy kép hozzáadása");
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setNameFilters({"Videók és képek (*.mov *.mp4 *.m4v *.mkv *.webm *.avi *.png *.jpg *.jpeg *.gif *.bmp "
-                            "*.tif *.tiff *.webp *.heic)"});
+    dialog->setNameFilters(InspectorPanel::mediaNameFilters());
+    // Hundreds of patterns: the type list shows the names alone.
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    speakHungarian(*dialog);
     // One answer whichever way the dialog ends.
     auto answered = std::make_shared<bool>(false);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen, answered](const QString& file) {
@@ -60,6 +64,24 @@ void openMediaDialog(QWidget* parent, const InspectorPanel::ChosenFile& chosen)
 }
 
 } // namespace
+
+QStringList InspectorPanel::mediaNameFilters()
+{
+    // Every movie and picture type the system knows by name; the importer
+    // tells the ones it can't read when they are chosen.
+    QStringList globs;
+    for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
+        const QString name = type.name();
+        if (!name.startsWith("video/") && !name.startsWith("image/")) continue;
+        for (const QString& glob : type.globPatterns())
+            // A space or a bracket would break the filter's list apart.
+            if (!glob.contains(' ') && !glob.contains('(') && !glob.contains(')'))
+                globs << glob;
+    }
+    globs.sort(Qt::CaseInsensitive);
+    globs.removeDuplicates();
+    return {"Videók és képek (" + globs.join(' ') + ")", "Minden fájl (*)"};
+}
 
 QString InspectorPanel::overlayTitle(OverlayKind kind)
 {

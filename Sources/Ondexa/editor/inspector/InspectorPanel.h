@@ -47,6 +47,9 @@ public:
     static QString overlayTitle(OverlayKind kind);
     static QString overlaySymbol(OverlayKind kind);
 
+    // The file types the media dialog offers: the system's movie and
+    // picture types, then every file.
+    static QStringList mediaNameFilters();
     // The open dialog of chooseMedia; a null one restores the file dialog.
     void setOpenDialog(OpenDialog dialog);
     // Asks for a file and imports it; returns before the import ends.

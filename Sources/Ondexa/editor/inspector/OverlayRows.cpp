@@ -9,7 +9,9 @@
 #include "Ondexa/rendering/OverlayRenderer.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/ToggleStyle.h"
 #include "Ondexa/ui/ToggleSwitch.h"
+#include "Ondexa/ui/WheelPassing.h"
 
 #include <QButtonGroup>
 #include <QAbstractItemView>
@@ -22,9 +24,11 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
+#include <QTextCursor>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace ondexa {
@@ -148,7 +152,8 @@ void OverlayRows::buildTextRows()
                          "border-radius: 4px; background: rgba(0, 0, 0, 60); }");
     text_->installEventFilter(this);
     connect(text_, &QPlainTextEdit::textChanged, this, [this] {
-        const std::string text = text_->toPlainText().toStdString();
+        shownText_ = text_->toPlainText();
+        const std::string text = shownText_.toStdString();
         InspectorEdits::changeOverlay(model_, [&](Overlay& o) { o.text = text; });
     });
     layout()->addWidget(text_);
@@ -162,8 +167,8 @@ void OverlayRows::buildTextRows()
     // Joined segments; the chosen one in the accent colour.
     alignmentRow->setStyleSheet(
         QString("QToolButton { border: 1px solid rgba(255, 255, 255, 30); background: rgba(255, 255, 255, 22); "
-                "padding: 3px 6px; } QToolButton:checked { background: %1; border-color: %1; }")
-            .arg(Theme::accent().name()));
+                "padding: 3px 6px; } ")
+        + toggleStyleSheet());
     alignment_ = new QButtonGroup(alignmentRow);
     alignment_->setExclusive(true);
     for (std::size_t i = 0; i < kAlignments.size(); ++i) {
@@ -191,6 +196,7 @@ void OverlayRows::buildTextRows()
     font_ = new QComboBox(fontRow);
     font_->setAccessibleName("Betűtípus");
     font_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    passUnfocusedWheel(*font_);
     for (const QString& family : fontFamilies()) {
         font_->addItem(family);
         QFont face(family);
@@ -229,13 +235,7 @@ bool OverlayRows::refresh(const Overlay& overlay)
     if (overlay.kind != kind_) return false;
     if (color_) color_->setColor(overlay.color);
     if (lineWidth_) lineWidth_->showValue(overlay.lineWidth);
-    if (text_ && !text_->hasFocus()) {
-        const QString text = QString::fromStdString(overlay.text);
-        if (text_->toPlainText() != text) {
-            const QSignalBlocker blocker(text_);
-            text_->setPlainText(text);
-        }
-    }
+    if (text_) showText(QString::fromStdString(overlay.text));
     if (alignment_) {
         if (QAbstractButton* button = alignment_->button(alignmentIndex(overlay.alignment))) {
             const QSignalBlocker blocker(alignment_);
@@ -251,6 +251,31 @@ bool OverlayRows::refresh(const Overlay& overlay)
     if (fontSize_) fontSize_->showValue(overlay.fontSize);
     if (background_) background_->setChecked(overlay.background);
     return true;
+}
+
+void OverlayRows::showText(const QString& text)
+{
+    // What the field wrote comes back unchanged; anything else (an undo, a
+    // redo, another writer) replaces the run that differs, also while the
+    // user types, so that the next key goes on from the model's text.
+    if (text == shownText_) return;
+    shownText_ = text;
+    const QString field = text_->toPlainText();
+    if (field == text) return;
+    const qsizetype common = std::min(field.size(), text.size());
+    qsizetype head = 0;
+    while (head < common && field[head] == text[head]) ++head;
+    if (head > 0 && field[head - 1].isHighSurrogate()) --head;
+    qsizetype tail = 0;
+    while (tail < common - head && field[field.size() - 1 - tail] == text[text.size() - 1 - tail]) ++tail;
+    if (tail > 0 && field[field.size() - tail].isLowSurrogate()) --tail;
+
+    const QSignalBlocker blocker(text_);
+    QTextCursor cursor(text_->document());
+    cursor.setPosition(int(head));
+    cursor.setPosition(int(field.size() - tail), QTextCursor::KeepAnchor);
+    cursor.insertText(text.mid(head, text.size() - head - tail));
+    text_->setTextCursor(cursor);
 }
 
 bool OverlayRows::eventFilter(QObject* watched, QEvent* event)

@@ -35,8 +35,8 @@ public:
 
     OverlayKind kind() const { return kind_; }
     // Shows the overlay's values again; false for an overlay of another kind
-    // (rows of another shape). The focused text editor and a held slider
-    // keep what the user is doing.
+    // (rows of another shape). A held slider keeps what the user is doing;
+    // the text editor, focused or not, shows the model's text.
     bool refresh(const Overlay& overlay);
 
     // For tests and the section around it.
@@ -56,6 +56,7 @@ private:
     void buildShapeRows();
     void buildTextRows();
     void setTextFocused(bool focused);
+    void showText(const QString& text);
 
     EditorModel& model_;
     // The model outlives every widget of its window but for the window's own
@@ -64,6 +65,7 @@ private:
     OverlayKind kind_;
     bool textFocused_ = false;
     QPlainTextEdit* text_ = nullptr;
+    QString shownText_;  // the text the editor and the model last agreed on
     QButtonGroup* alignment_ = nullptr;
     QComboBox* font_ = nullptr;
     SwitchRow* bold_ = nullptr;

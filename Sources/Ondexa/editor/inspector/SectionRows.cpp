@@ -4,6 +4,7 @@
 #include "Ondexa/editor/inspector/DoubleSlider.h"
 #include "Ondexa/editor/inspector/InspectorRows.h"
 #include "Ondexa/editor/inspector/InspectorTexts.h"
+#include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -41,9 +42,8 @@ TitleRow::TitleRow(const QString& symbol, const QString& title, QWidget* parent)
     row_ = plainRow(this);
     icon_ = new QLabel(this);
     icon_->setFixedSize(kSymbolSize, kSymbolSize);
-    text_ = new QLabel(this);
+    text_ = new ElidedLabel({}, this);
     text_->setFont(Theme::font(Theme::bodySize, Theme::Weight::bold));
-    text_->setMinimumWidth(20);
     text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row_->addWidget(icon_);
     row_->addWidget(text_, 1);
@@ -57,23 +57,10 @@ void TitleRow::setTitle(const QString& symbol, const QString& title)
         icon_->setPixmap(Symbols::icon(symbol).pixmap(kSymbolSize, kSymbolSize));
     }
     title_ = title;
-    text_->setToolTip(title);
-    elide();
+    text_->setText(title);
 }
 
 void TitleRow::addButton(QAbstractButton* button) { row_->addWidget(button); }
-
-void TitleRow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    elide();
-}
-
-void TitleRow::elide()
-{
-    const int width = text_->width();
-    text_->setText(width > 20 ? text_->fontMetrics().elidedText(title_, Qt::ElideRight, width) : title_);
-}
 
 ValueRow::ValueRow(const QString& label, QWidget* parent) : QWidget(parent)
 {

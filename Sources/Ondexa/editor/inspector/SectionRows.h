@@ -19,6 +19,8 @@ class QVBoxLayout;
 
 namespace ondexa {
 
+class ElidedLabel;
+
 class EditorModel;
 class SliderRow;
 
@@ -35,16 +37,11 @@ public:
     void setTitle(const QString& symbol, const QString& title);
     void addButton(QAbstractButton* button);
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
-    void elide();
-
     QString symbol_;
     QString title_;
     QLabel* icon_ = nullptr;
-    QLabel* text_ = nullptr;
+    ElidedLabel* text_ = nullptr;
     QHBoxLayout* row_ = nullptr;
 };
 

@@ -1,0 +1,55 @@
+#include "Ondexa/app/OwnWindows.h"
+
+#include "Ondexa/recording/AreaHighlight.h"
+
+#include <QApplication>
+
+#include <set>
+#include <utility>
+
+namespace ondexa {
+
+void OwnWindows::hide()
+{
+    widgets_.clear();
+    windows_.clear();
+    active_ = QApplication::activeWindow();
+    std::set<const QWindow*> ofWidgets;
+    std::vector<QWidget*> closing;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        ofWidgets.insert(widget->windowHandle());
+        if (!widget->isVisible() || widget->windowType() == Qt::Desktop) continue;
+        const Qt::WindowType type = widget->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip) closing.push_back(widget);
+        else widgets_.emplace_back(widget);
+    }
+    for (QWidget* widget : closing) widget->hide();
+    for (const auto& widget : widgets_)
+        if (widget) widget->hide();
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (ofWidgets.contains(window) || !window->isVisible() || AreaHighlight::isHighlightWindow(window)) continue;
+        windows_.emplace_back(window);
+        window->hide();
+    }
+}
+
+void OwnWindows::show()
+{
+    const auto widgets = std::exchange(widgets_, {});
+    const auto windows = std::exchange(windows_, {});
+    for (const auto& widget : widgets)
+        if (widget) widget->show();
+    for (const auto& window : windows)
+        if (window) window->show();
+    QWidget* focus = active_ && active_->isVisible() ? active_.data() : nullptr;
+    for (auto at = widgets.begin(); !focus && at != widgets.end(); ++at) focus = *at;
+    if (focus) {
+        focus->raise();
+        focus->activateWindow();
+    } else {
+        for (const auto& window : windows)
+            if (window) return window->requestActivate();
+    }
+}
+
+} // namespace ondexa

@@ -1,0 +1,30 @@
+#pragma once
+
+// Our windows off the screen for a recording and back afterwards. X11 can't
+// leave a window out of a capture, so they go before the first frame. Each
+// window of a widget goes through its widget: Qt then knows it hidden, and
+// a later show() (the record window asked for during the recording) brings
+// it back. Popups and tooltips are closed for good; windows of no widget
+// are hidden as windows; the area's highlight bands stay.
+
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+#include <vector>
+
+namespace ondexa {
+
+class OwnWindows {
+public:
+    void hide();
+    // Shows what hide() took away and gives the focus back.
+    void show();
+
+private:
+    std::vector<QPointer<QWidget>> widgets_;
+    std::vector<QPointer<QWindow>> windows_;
+    QPointer<QWidget> active_;  // had the focus when they went
+};
+
+} // namespace ondexa
