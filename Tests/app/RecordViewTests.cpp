@@ -415,5 +415,23 @@ TEST_F(RecordViewTest, PermissionNoticeAsksAgain)
     EXPECT_FALSE(shown(*view, "permission"));
 }
 
+TEST_F(RecordViewTest, AWaylandSessionSaysRecordingIsNotAvailableInPlaceOfThePermissionNotice)
+{
+    EXPECT_FALSE(shown(*view, "waylandNotice"));
+    // No X display either: the permission notice would have no answer.
+    system.screenAccess = {false, "Wayland munkamenet.", platform::ScreenAccess::Refusal::waylandOnly};
+    system.contentFails = true;
+    bool done = false;
+    state->refreshSources([&] { done = true; });
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    EXPECT_TRUE(shown(*view, "waylandNotice"));
+    EXPECT_FALSE(shown(*view, "permission"));
+    const auto labels = view->findChild<QWidget*>("waylandNotice")->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](const QLabel* label) {
+        return label->isVisibleTo(label->window()) && label->text() == QString(AppState::waylandNotice);
+    }));
+    shoot("record-wayland");
+}
+
 } // namespace
 } // namespace ondexa

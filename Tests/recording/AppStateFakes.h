@@ -86,6 +86,7 @@ struct FakeSystem {
     bool contentFails = false;
     std::vector<CameraCapture::Device> cameras;
     bool cameraFails = false;
+    std::vector<std::string> camerasOpened;  // unique ids, in order
     std::optional<platform::CameraError::Kind> cameraOpenError;  // how opening the camera fails
     std::vector<AudioInputDevice> mics;
     bool micFails = false;
@@ -176,6 +177,7 @@ inline AppState::Environment FakeSystem::environment()
     env.cameraDevices = [this] { return cameras; };
     env.makeCamera = [this](const CameraCapture::Device& d) -> std::unique_ptr<CameraCapture> {
         if (cameraFails) throw std::runtime_error("A kamera nem használható: " + d.name);
+        camerasOpened.push_back(d.uniqueID);
         if (cameraOpenError) throw platform::CameraError(*cameraOpenError, "A kamera nem nyitható meg: " + d.name);
         return nullptr;
     };

@@ -64,9 +64,9 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
     const std::vector<Case> cases = {
         {"screen refused",
          [](S& s, A&) {
-             s.screenAccess = {false, "Wayland alatt nincs X kijelző.", platform::ScreenAccess::Refusal::waylandOnly};
+             s.screenAccess = {false, "A DISPLAY környezeti változó üres.", platform::ScreenAccess::Refusal::noDisplay};
          },
-         ondexa::access::screenRefused({false, {}, platform::ScreenAccess::Refusal::waylandOnly})},
+         ondexa::access::screenRefused({false, {}, platform::ScreenAccess::Refusal::noDisplay})},
         {"sound refused", [](S& s, A&) { s.soundAllowed = false; },
          ondexa::access::soundRefusedAtStart({false, {}, false})},
         {"no audio input", [](S& s, A& a) { s.mics.clear(); a.refreshMicDevices(); a.setMicUID("gone"); }, noInput},
@@ -109,8 +109,8 @@ TEST_F(AppStateRecording, EachCheckOfTheStartStopsWithItsMessageAndLeavesTheCont
         EXPECT_FALSE(system.clickMonitorRuns);
         EXPECT_EQ(system.hides, system.shows);  // hidden windows came back
     }
-    EXPECT_TRUE(logHas("Wayland alatt nincs X kijelző."));  // why the screen was refused
-    EXPECT_TRUE(logHas(system.soundRefusal));               // and why the sound input was
+    EXPECT_TRUE(logHas("A DISPLAY környezeti változó üres."));  // why the screen was refused
+    EXPECT_TRUE(logHas(system.soundRefusal));                   // and why the sound input was
 }
 
 TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalReasonInTheLog)
@@ -129,8 +129,8 @@ TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalRea
     const std::vector<Case> cases = {
         {"no X display", [](S& s, A&) { s.screenAccess = {false, "Nincs X kijelző.", Refusal::noDisplay}; },
          "Nincs engedély a képernyő felvételéhez.", {"DISPLAY", "X11"}},
-        {"Wayland only", [](S& s, A&) { s.screenAccess = {false, "Wayland.", Refusal::waylandOnly}; },
-         "Nincs engedély a képernyő felvételéhez.", {"Wayland", "X11-munkamenetbe"}},
+        {"Wayland session", [](S& s, A&) { s.screenAccess = {false, "Wayland.", Refusal::waylandOnly}; },
+         "Wayland-munkamenetben a képernyőfelvétel még nem érhető el.", {"X11 (Xorg) munkamenetbe"}},
         {"X display refused the picture",
          [](S& s, A&) { s.screenAccess = {false, "BadAccess.", Refusal::refused}; },
          "Nincs engedély a képernyő felvételéhez.", {"nem engedte a képernyő rögzítését"}},
@@ -312,4 +312,71 @@ TEST_F(AppStateRecording, FilesWaitForTheOpenerInOrder)
     state->open("/b.vdlproj");
     state->setOpenEditor([&](const std::filesystem::path& file) { opened.push_back(file); });
     EXPECT_EQ(opened, (std::vector<std::filesystem::path>{"/a.mov", "/b.vdlproj"}));
+}
+
+TEST_F(AppStateRecording, AnAreaIsClippedToItsDisplayAndRefusedWhenNothingOfItIsLeft)
+{
+    // A narrower display to the right of the first: an area dragged on the
+    // wide one may reach beyond it.
+    platform::ScreenDisplay narrow{8, "HDMI-1", QRect(1920, 0, 1280, 720), false};
+    system.content.displays.push_back(narrow);
+    const std::string noArea = "Nem sikerült elindítani a felvételt: Jelölj ki egy területet a felvételhez.";
+    struct Case {
+        std::string name;
+        QRectF stored;
+        std::optional<QRectF> recorded;  // none: refused
+    };
+    const std::vector<Case> cases = {
+        {"inside", QRectF(100, 50, 640, 360), QRectF(100, 50, 640, 360)},
+        {"over the right and bottom edges", QRectF(1200, 600, 400, 300), QRectF(1200, 600, 80, 120)},
+        {"over the left and top edges", QRectF(-50, -20, 200, 100), QRectF(0, 0, 150, 80)},
+        {"wholly beyond", QRectF(1300, 100, 200, 200), std::nullopt},
+        {"a sliver left", QRectF(1270, 100, 200, 200), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto state = makeWithEditor();
+        state->setMicEnabled(false);
+        state->setDisplayID(8);
+        state->setArea(c.stored);
+        state->setCaptureMode(Mode::area);
+        start(*state);
+        if (!c.recorded) {
+            EXPECT_EQ(state->phase(), Phase::idle);
+            EXPECT_EQ(state->errorMessage(), noArea);
+            EXPECT_EQ(system.recordersAlive, 0);
+            continue;
+        }
+        ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+        EXPECT_EQ(system.recorder->request.target.display.id, 8u);
+        EXPECT_EQ(system.recorder->request.target.area, *c.recorded);
+        EXPECT_EQ(state->area(), c.stored);  // the stored choice stays as the user made it
+        stop(*state);
+    }
+}
+
+TEST_F(AppStateRecording, AWaylandSessionIsRefusedAtIdleAndAtAStartWithItsOwnSentence)
+{
+    // XWayland answers: the content can be read, yet a recording would be
+    // black wherever a native Wayland window lies.
+    system.screenAccess = {false, "Wayland munkamenet: az X kijelző csak X11 ablakokat mutat.",
+                           platform::ScreenAccess::Refusal::waylandOnly};
+    auto state = makeWithEditor();
+    EXPECT_TRUE(state->screenOnWayland());  // the record window's notice, before any start
+    start(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_EQ(state->errorMessage(), AppState::waylandNotice);
+    EXPECT_FALSE(state->needsScreenPermission());  // no permission would help
+    EXPECT_EQ(system.recordersMade, 0);
+    EXPECT_EQ(system.hides, 0);
+    EXPECT_TRUE(logHas("HIBA: " + std::string(AppState::waylandNotice)));
+    EXPECT_TRUE(logHas("csak X11 ablakokat mutat"));
+
+    // On X11 the same controller starts.
+    system.screenAccess = {true, {}};
+    state->refreshSources();
+    EXPECT_FALSE(state->screenOnWayland());
+    start(*state);
+    EXPECT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    stop(*state);
 }

@@ -82,17 +82,30 @@ TEST_F(AppStateSources, OnlyOrdinaryWindowsOfOtherProgramsThatCanBeSeenAreOffere
     EXPECT_EQ(state->windowID(), 1u);
 }
 
-TEST_F(AppStateSources, ADisplayIsNamedAfterItsScreenOrAsKijelzo)
+TEST_F(AppStateSources, ADisplayIsNamedAfterItsMonitorWithTheConnectorOnlyWhereNeeded)
 {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    ASSERT_TRUE(screen);
+    system.content.displays = {
+        {7, "DP-1", QRect(0, 0, 2560, 1440), true, "DELL U2719D"},
+        {8, "DP-2", QRect(2560, 0, 2560, 1440), false, "DELL U2719D"},
+        {9, "HDMI-1", QRect(5120, 0, 1920, 1080), false, "LG ULTRAFINE"},
+        {10, "eDP-1", QRect(7040, 0, 1920, 1200), false, ""},
+        {11, "", QRect(0, 1440, 1280, 1024), false, ""},
+    };
     auto state = make();
-    platform::ScreenDisplay known{1, screen->name().toStdString(), screen->geometry(), true};
-    platform::ScreenDisplay unknown{2, "DP-9", QRect(5000, 0, 1280, 1024), false};
-    const std::string size = std::to_string(screen->geometry().width()) + "×"
-                             + std::to_string(screen->geometry().height());
-    EXPECT_EQ(state->displayName(known), screen->name().toStdString() + " – " + size);
-    EXPECT_EQ(state->displayName(unknown), "Kijelző – 1280×1024");
+    std::vector<std::string> labels;
+    for (const auto& d : state->displays()) labels.push_back(state->displayName(d));
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "DELL U2719D (DP-1) – 2560×1440",  // two alike: the connector tells them apart
+                          "DELL U2719D (DP-2) – 2560×1440",
+                          "LG ULTRAFINE – 1920×1080",
+                          "eDP-1 – 1920×1200",  // no name in its EDID
+                          "Kijelző – 1280×1024",
+                      }));
+
+    // One of the twins unplugged: the other goes by its name alone.
+    system.content.displays.erase(system.content.displays.begin() + 1);
+    state->refreshSources();
+    EXPECT_EQ(state->displayName(state->displays().front()), "DELL U2719D – 2560×1440");
 }
 
 TEST_F(AppStateSources, SettingTheChosenInputToItselfNeitherWritesNorRestarts)
@@ -256,5 +269,37 @@ TEST_F(AppStateSources, AnInputSwitchedOffWhileTheServerIsAskedLeavesTheRecordin
     ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
     EXPECT_EQ(system.recorder->request.mic, nullptr);
     EXPECT_EQ(system.recorder->trackNames, std::vector<std::string>{"Rendszerhang"});
+    stop(*state);
+}
+
+TEST_F(AppStateSources, ACameraChosenUnderItsPortKeepsTheChoiceUnderItsOwnId)
+{
+    const std::string c920 = "usb-Logitech_C920_AB12-video-index0";
+    ondexa::CameraCapture::Device other{"usb-0000:00:14.0-1", "Beépített kamera", "/dev/video0", "usb-0000:00:14.0-1"};
+    ondexa::CameraCapture::Device chosen{c920, "C920", "/dev/video2", "usb-0000:00:14.0-2"};
+    system.cameras = {other, chosen};
+    store("cameraID", "usb-0000:00:14.0-2");  // stored when the id was the port
+    store("cameraEnabled", true);
+    auto state = make();
+    EXPECT_EQ(state->cameraID(), c920);
+    EXPECT_EQ(stored("cameraID").toString().toStdString(), c920);
+
+    // In another port now: the choice stays with it.
+    system.cameras[1].portID = "usb-0000:00:14.0-4";
+    system.cameras[1].path = "/dev/video4";
+    state->refreshCameras();
+    EXPECT_EQ(state->cameraID(), c920);
+    state->setMicEnabled(false);
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.camerasOpened, std::vector<std::string>{c920});
+    stop(*state);
+
+    // The start finds a camera by its port too, before any refresh.
+    system.camerasOpened.clear();
+    state->setCameraID("usb-0000:00:14.0-4");
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.camerasOpened, std::vector<std::string>{c920});
     stop(*state);
 }

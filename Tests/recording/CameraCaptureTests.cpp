@@ -271,3 +271,53 @@ TEST(CameraDevices, PermissionDeniedIsItsOwnError)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not denied, 2: opened, 4: other kind, 8: other sentence, "
                                          "16: other exception, 10: could not drop root";
 }
+
+TEST(CameraDevices, ACameraIsKnownByItsByIdNameInEveryPortAndStillAnswersToItsPort)
+{
+    namespace fs = std::filesystem;
+    ondexa::testing::TempFolder folder;
+    const fs::path dev = folder.path / "dev";
+    const fs::path byId = dev / "v4l" / "by-id";
+    fs::create_directories(byId);
+    for (const char* node : {"video0", "video2", "video4", "video6"}) std::ofstream(dev / node) << "x";
+    const std::string c920 = "usb-Logitech_HD_Pro_Webcam_C920_AB12CD34-video-index0";
+    fs::create_symlink("../../video2", byId / c920);
+    fs::create_symlink("../../video3", byId / "usb-Logitech_HD_Pro_Webcam_C920_AB12CD34-video-index1");
+
+    const auto camera = [&](const char* node, std::string port) {
+        platform::CameraDeviceInfo info;
+        info.name = node;
+        info.path = dev / node;
+        info.portID = std::move(port);
+        return info;
+    };
+    std::vector<platform::CameraDeviceInfo> cameras = {
+        camera("video0", "usb-0000:00:14.0-1"),  // no by-id link: its port
+        camera("video2", "usb-0000:00:14.0-2"),
+        camera("video4", ""),                    // no bus address: its node
+        camera("video6", "usb-0000:00:14.0-1"),  // a second node of the first device
+    };
+    platform::assignCameraIds(cameras, byId);
+    EXPECT_EQ(cameras[0].uniqueID, "usb-0000:00:14.0-1");
+    EXPECT_EQ(cameras[1].uniqueID, c920);
+    EXPECT_EQ(cameras[1].portID, "usb-0000:00:14.0-2");
+    EXPECT_EQ(cameras[2].uniqueID, (dev / "video4").string());
+    EXPECT_EQ(cameras[3].uniqueID, (dev / "video6").string());
+    // A choice stored under its port, before it had a by-id name, finds it.
+    EXPECT_TRUE(cameras[1].answersTo("usb-0000:00:14.0-2"));
+    EXPECT_TRUE(cameras[1].answersTo(c920));
+    EXPECT_FALSE(cameras[0].answersTo(c920));
+    EXPECT_FALSE(cameras[2].answersTo(""));
+
+    // The same camera in another port, under another node: the same id.
+    fs::remove(byId / c920);
+    fs::create_symlink("../../video6", byId / c920);
+    std::vector<platform::CameraDeviceInfo> moved = {camera("video6", "usb-0000:00:14.0-4")};
+    platform::assignCameraIds(moved, byId);
+    EXPECT_EQ(moved[0].uniqueID, c920);
+
+    // Without the folder (no udev): the ports, as before.
+    std::vector<platform::CameraDeviceInfo> bare = {camera("video0", "usb-0000:00:14.0-1")};
+    platform::assignCameraIds(bare, folder.path / "missing");
+    EXPECT_EQ(bare[0].uniqueID, "usb-0000:00:14.0-1");
+}

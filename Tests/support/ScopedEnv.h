@@ -1,6 +1,7 @@
 #pragma once
 
-// An environment variable set for one scope, and put back afterwards.
+// An environment variable set (or, with std::nullopt, unset) for one scope,
+// and put back afterwards.
 
 #include <cstdlib>
 #include <optional>
@@ -10,10 +11,10 @@ namespace testsupport {
 
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name)
     {
         if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
     ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;

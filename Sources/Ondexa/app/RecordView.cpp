@@ -213,6 +213,7 @@ RecordView::RecordView(AppState& state, EditorOpener openEditorWindow, QWidget* 
                         &AppState::camerasChanged, &AppState::cameraIDChanged, &AppState::micDevicesChanged,
                         &AppState::micUIDChanged, &AppState::micChannelsChanged, &AppState::stereoPairsChanged})
         connect(&state_, signal, this, all);
+    connect(&state_, &AppState::screenOnWaylandChanged, this, all);
     connect(&state_, &AppState::elapsedChanged, this, &RecordView::refreshPhase);
     connect(&state_, &AppState::micLevelsChanged, this, &RecordView::refreshLevels);
     connect(&state_, &AppState::errorMessageChanged, this, &RecordView::refreshError);
@@ -245,7 +246,7 @@ void RecordView::buildForm(QVBoxLayout* form)
         auto* layout = new QVBoxLayout(notice);
         layout->setContentsMargins(12, 9, 12, 9);
         layout->setSpacing(8);
-        auto* text = new QLabel(qs(access::screenNotice()), notice);
+        auto* text = new QLabel(qs(access::screenNotice(platform::ScreenAccess::Refusal::refused)), notice);
         text->setObjectName("permissionText");
         text->setWordWrap(true);
         layout->addWidget(text);
@@ -257,6 +258,17 @@ void RecordView::buildForm(QVBoxLayout* form)
         permission_->add(notice);
     }
     form->addWidget(permission_);
+
+    // In a Wayland session no permission helps: the notice says so instead.
+    wayland_ = new Section(form_, {});
+    wayland_->setObjectName("waylandNotice");
+    {
+        auto* text = new QLabel(qs(access::screenNotice(platform::ScreenAccess::Refusal::waylandOnly)), wayland_->box);
+        text->setWordWrap(true);
+        text->setContentsMargins(12, 9, 12, 9);
+        wayland_->add(text);
+    }
+    form->addWidget(wayland_);
 
     // Target and sources.
     sources_ = new Section(form_, {});
@@ -425,7 +437,8 @@ QString RecordView::buttonTitle() const
 void RecordView::refresh()
 {
     refreshPhase();
-    permission_->setVisible(state_.needsScreenPermission());
+    permission_->setVisible(state_.needsScreenPermission() && !state_.screenOnWayland());
+    wayland_->setVisible(state_.screenOnWayland());
 
     const auto mode = state_.captureMode();
     captureMode_->setCurrentIndex(int(mode));

@@ -70,6 +70,7 @@ private:
     QWidget* actionBar_ = nullptr;
     QWidget* form_ = nullptr;  // the settings; disabled outside idle
     Section* permission_ = nullptr;
+    Section* wayland_ = nullptr;  // shown in a Wayland session
     Section* sources_ = nullptr;
     Section* mic_ = nullptr;
     SegmentedControl* captureMode_ = nullptr;

@@ -19,10 +19,7 @@ std::string screenRefused(const platform::ScreenAccess& access)
 {
     std::string message = "Nincs engedély a képernyő felvételéhez. ";
     switch (access.refusal) {
-    case platform::ScreenAccess::Refusal::waylandOnly:
-        return message
-               + "Wayland-munkamenetben X kijelző nélkül nem vehető fel a képernyő: jelentkezz be X11-munkamenetbe, "
-                 "majd indítsd újra az appot.";
+    case platform::ScreenAccess::Refusal::waylandOnly: return waylandSession;
     case platform::ScreenAccess::Refusal::refused:
         return message
                + "Az X kijelző nem engedte a képernyő rögzítését (például egy távoli, nem megbízható kapcsolaton): "
@@ -36,8 +33,9 @@ std::string screenRefused(const platform::ScreenAccess& access)
              "X11-munkamenetből, majd indítsd újra az appot.";
 }
 
-std::string screenNotice()
+std::string screenNotice(platform::ScreenAccess::Refusal refusal)
 {
+    if (refusal == platform::ScreenAccess::Refusal::waylandOnly) return waylandSession;
     return "A Vendalumnak engedély kell a képernyő felvételéhez. Az X kijelző nem érhető el, vagy nem engedi a "
            "képernyő rögzítését: indítsd a Vendalumot X11-munkamenetben, majd kattints az Engedély megadása… gombra.";
 }

@@ -9,10 +9,15 @@
 // user can do about it on a Linux desktop. The technical reason goes to the log.
 namespace ondexa::access {
 
+// A Wayland session, with XWayland or without: no permission helps there.
+inline constexpr const char* waylandSession =
+    "Wayland-munkamenetben a képernyőfelvétel még nem érhető el. A felvételhez jelentkezz ki, és lépj be "
+    "újra X11 (Xorg) munkamenetbe.";
+
 // A start without the screen, by why the X display said no.
 std::string screenRefused(const platform::ScreenAccess& access);
 // The record window's standing notice while the screen can't be read.
-std::string screenNotice();
+std::string screenNotice(platform::ScreenAccess::Refusal refusal);
 
 // A start with the audio interface, and opening it for the meters, when the
 // sound server said no or is not there.

@@ -255,6 +255,13 @@ void AppState::setNeedsScreenPermission(bool needs)
     emit needsScreenPermissionChanged();
 }
 
+void AppState::setScreenOnWayland(bool wayland)
+{
+    if (wayland == screenOnWayland_) return;
+    screenOnWayland_ = wayland;
+    emit screenOnWaylandChanged();
+}
+
 void AppState::setMicLevels(std::vector<float> levels)
 {
     micLevels_ = std::move(levels);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ondexa/model/Overlays.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/CameraCapture.h"
 #include "Ondexa/recording/Recorder.h"
@@ -185,6 +186,10 @@ public:
     const std::vector<AudioInputDevice>& micDevices() const { return micDevices_; }
     const std::vector<float>& micLevels() const { return micLevels_; }
     bool needsScreenPermission() const { return needsScreenPermission_; }
+    // A Wayland session: the screen can't be recorded there (yet); the
+    // record window says so in place of the permission notice.
+    bool screenOnWayland() const { return screenOnWayland_; }
+    static constexpr const char* waylandNotice = access::waylandSession;
     const std::vector<platform::ScreenWindow>& windows() const { return windows_; }
     const std::vector<CameraInfo>& cameras() const { return cameras_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
@@ -267,7 +272,9 @@ public:
     void applyChannels();
     std::optional<AudioInputDevice> currentMicDevice() const;
     MicCapture* mic() const { return mic_.get(); }
-    // Picker labels: "DP-1 – 1920×1080", "Firefox – Title".
+    // Picker labels: "DELL U2719D – 2560×1440" (the connector added where
+    // two monitors share a name: "DELL U2719D (DP-1) – …"; alone where the
+    // monitor gives none: "DP-1 – …"), "Firefox – Title".
     std::string displayName(const platform::ScreenDisplay& display) const;
     static std::string windowName(const platform::ScreenWindow& window);
 
@@ -319,6 +326,7 @@ signals:
     void micDevicesChanged();
     void micLevelsChanged();
     void needsScreenPermissionChanged();
+    void screenOnWaylandChanged();
     void windowsChanged();
     void camerasChanged();
     void errorMessageChanged();
@@ -344,6 +352,7 @@ private:
 
     void setPhase(Phase phase);
     void setNeedsScreenPermission(bool needs);
+    void setScreenOnWayland(bool wayland);
     void setMicLevels(std::vector<float> levels);
     void setElapsed(double seconds);
     void setBlinkOn(bool on);
@@ -387,6 +396,7 @@ private:
     std::vector<AudioInputDevice> micDevices_;
     std::vector<float> micLevels_;
     bool needsScreenPermission_ = false;
+    bool screenOnWayland_ = false;
     std::vector<platform::ScreenWindow> windows_;
     std::vector<CameraInfo> cameras_;
     std::optional<std::string> errorMessage_;

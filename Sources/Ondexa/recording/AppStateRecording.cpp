@@ -75,6 +75,14 @@ void AppState::startRecording(std::function<void()> done)
     setErrorMessage(std::nullopt);
 
     const platform::ScreenAccess access = env_.screenAccess();
+    // XWayland shows only the windows of X11 programs: the rest of the
+    // picture would be black under "Felvétel mentve".
+    if (access.refusal == platform::ScreenAccess::Refusal::waylandOnly) {
+        if (!access.reason.empty()) logLine(access.reason);
+        setScreenOnWayland(true);
+        setErrorMessage(access::screenRefused(access));
+        return finished(done);
+    }
     if (!access.granted) {
         if (!access.reason.empty()) logLine(access.reason);
         setNeedsScreenPermission(true);
@@ -147,7 +155,7 @@ void AppState::checkCamera(std::function<void()> done)
     if (cameraEnabled_) {
         // A camera that is not there is reported when the target is resolved.
         for (const auto& device : env_.cameraDevices()) {
-            if (device.uniqueID == cameraID_ && env_.cameraAccessDenied(device)) {
+            if (device.answersTo(cameraID_) && env_.cameraAccessDenied(device)) {
                 setErrorMessage(access::cameraDenied());
                 return finished(done);
             }
@@ -177,11 +185,18 @@ void AppState::launch(std::function<void()> done)
         CaptureTarget target;
         switch (captureMode_) {
         case CaptureMode::display: target = CaptureTarget::ofDisplay(display); break;
-        case CaptureMode::area:
-            if (!area_ || !(area_->width() >= kMinimumAreaSide) || !(area_->height() >= kMinimumAreaSide))
-                throw OndexaError("Jelölj ki egy területet a felvételhez.");
-            target = CaptureTarget::ofArea(display, *area_);
+        case CaptureMode::area: {
+            const auto tooSmall = [](const QRectF& r) {
+                return !(r.width() >= kMinimumAreaSide) || !(r.height() >= kMinimumAreaSide);
+            };
+            if (!area_ || tooSmall(*area_)) throw OndexaError("Jelölj ki egy területet a felvételhez.");
+            // An area dragged on a wider display keeps to the display chosen
+            // now: beyond its edge lies a neighbouring monitor.
+            const QRectF onDisplay = area_->intersected(QRectF(QPointF(0, 0), QSizeF(display.frame.size())));
+            if (tooSmall(onDisplay)) throw OndexaError("Jelölj ki egy területet a felvételhez.");
+            target = CaptureTarget::ofArea(display, onDisplay);
             break;
+        }
         case CaptureMode::window: {
             const auto it = std::find_if(content.windows.begin(), content.windows.end(),
                                          [&](const auto& w) { return w.id == windowID_ && w.onScreen; });
@@ -195,7 +210,7 @@ void AppState::launch(std::function<void()> done)
         if (cameraEnabled_) {
             const auto devices = env_.cameraDevices();
             const auto it = std::find_if(devices.begin(), devices.end(),
-                                         [&](const auto& d) { return d.uniqueID == cameraID_; });
+                                         [&](const auto& d) { return d.answersTo(cameraID_); });
             if (it == devices.end()) throw OndexaError("A kiválasztott kamera nem található.");
             camera = openCamera(env_, *it);
         }

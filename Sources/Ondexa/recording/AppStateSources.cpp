@@ -8,9 +8,7 @@
 #include "Ondexa/recording/MicCapture.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QMetaObject>
-#include <QScreen>
 
 #include <algorithm>
 #include <charconv>
@@ -37,16 +35,6 @@ std::string rateText(double rate)
     std::string text(buffer, result.ptr);
     if (text.find_first_of(".en") == std::string::npos) text += ".0";
     return text;
-}
-
-QScreen* qtScreenOf(const platform::ScreenDisplay& display)
-{
-    const auto screens = QGuiApplication::screens();
-    for (QScreen* screen : screens)
-        if (screen->name().toStdString() == display.name) return screen;
-    for (QScreen* screen : screens)
-        if (screen->geometry() == display.frame) return screen;
-    return nullptr;
 }
 
 } // namespace
@@ -104,6 +92,7 @@ void AppState::askSoundServer(std::function<MainThreadStep()> work)
 
 void AppState::fetchSources()
 {
+    setScreenOnWayland(env_.screenAccess().refusal == platform::ScreenAccess::Refusal::waylandOnly);
     platform::ScreenContent content;
     try {
         content = env_.fetchContent();
@@ -140,11 +129,16 @@ void AppState::fetchSources()
 void AppState::refreshCameras()
 {
     cameras_.clear();
-    for (const auto& device : env_.cameraDevices()) cameras_.push_back({device.uniqueID, device.name});
+    const auto devices = env_.cameraDevices();
+    for (const auto& device : devices) cameras_.push_back({device.uniqueID, device.name});
     emit camerasChanged();
     if (!cameras_.empty()
-        && std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& c) { return c.id == cameraID_; }))
-        setCameraID(cameras_.front().id);
+        && std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& c) { return c.id == cameraID_; })) {
+        // A choice stored under the camera's port follows it to its own id.
+        const auto known = std::find_if(devices.begin(), devices.end(),
+                                        [&](const auto& d) { return d.answersTo(cameraID_); });
+        setCameraID(known != devices.end() ? known->uniqueID : cameras_.front().id);
+    }
 }
 
 void AppState::refreshMicDevices(std::function<void()> done)
@@ -265,8 +259,14 @@ void AppState::applyChannels()
 
 std::string AppState::displayName(const platform::ScreenDisplay& display) const
 {
-    QScreen* screen = qtScreenOf(display);
-    const std::string name = screen ? screen->name().toStdString() : std::string("Kijelző");
+    // The monitor's own name; its connector tells two alike monitors apart
+    // and stands in for a monitor that gives no name.
+    std::string name = display.model;
+    const bool twin = !name.empty() && std::any_of(displays_.begin(), displays_.end(), [&](const auto& other) {
+        return other.model == display.model && other.id != display.id;
+    });
+    if (name.empty()) name = display.name.empty() ? std::string("Kijelző") : display.name;
+    else if (twin && !display.name.empty()) name += " (" + display.name + ")";
     return name + " – " + std::to_string(display.frame.width()) + "×" + std::to_string(display.frame.height());
 }
 

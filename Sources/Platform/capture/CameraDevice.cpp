@@ -401,7 +401,41 @@ std::optional<CameraFormat> chooseCameraFormat(const std::vector<CameraFormat>& 
                              [&](const CameraFormat& a, const CameraFormat& b) { return key(a) < key(b); });
 }
 
-std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& deviceFolder)
+namespace {
+
+// The name of the first link (by name) in `folder` that leads to `node`;
+// empty when none does.
+std::string linkTo(const std::filesystem::path& node, const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> links;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.is_symlink(error)) links.push_back(entry.path());
+    std::sort(links.begin(), links.end());
+    for (const auto& link : links)
+        if (std::filesystem::equivalent(link, node, error)) return link.filename().string();
+    return {};
+}
+
+} // namespace
+
+void assignCameraIds(std::vector<CameraDeviceInfo>& cameras, const std::filesystem::path& byIdFolder)
+{
+    std::set<std::string> ids;
+    for (CameraDeviceInfo& camera : cameras) {
+        // Two nodes of one device share a bus address; the path keeps them apart.
+        if (camera.portID.empty() || ids.count(camera.portID)) camera.portID = camera.path.string();
+        ids.insert(camera.portID);
+        // The port changes when the camera moves to another socket; its
+        // vendor, product and serial don't.
+        const std::string link = linkTo(camera.path, byIdFolder);
+        camera.uniqueID = link.empty() || ids.count(link) ? camera.portID : link;
+        ids.insert(camera.uniqueID);
+    }
+}
+
+std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& deviceFolder,
+                                                const std::filesystem::path& byIdFolder)
 {
     std::vector<std::pair<long, std::filesystem::path>> nodes;
     std::error_code error;
@@ -414,7 +448,6 @@ std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& dev
     std::sort(nodes.begin(), nodes.end());
 
     std::vector<CameraDeviceInfo> cameras;
-    std::set<std::string> ids;
     for (const auto& [number, path] : nodes) {
         CameraDeviceInfo info;
         info.path = path;
@@ -439,14 +472,12 @@ std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& dev
             ::close(fd);
             if (!isCamera) continue;
             info.name = textField(caps.card, sizeof caps.card);
-            info.uniqueID = textField(caps.bus_info, sizeof caps.bus_info);
+            info.portID = textField(caps.bus_info, sizeof caps.bus_info);
             if (info.name.empty()) info.name = path.filename().string();
         }
-        // Two nodes of one device share a bus address; the path keeps them apart.
-        if (info.uniqueID.empty() || ids.count(info.uniqueID)) info.uniqueID = path.string();
-        ids.insert(info.uniqueID);
         cameras.push_back(std::move(info));
     }
+    assignCameraIds(cameras, byIdFolder);
     return cameras;
 }
 

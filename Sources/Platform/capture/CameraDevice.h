@@ -33,9 +33,15 @@ private:
 
 // One camera as the record window offers it.
 struct CameraDeviceInfo {
-    std::string uniqueID;         // the driver's bus address; the node's path when it has none
+    std::string uniqueID;         // the camera's own name in /dev/v4l/by-id (vendor, product, serial) where
+                                  // it has one, the same in every port; else `portID`
     std::string name;             // the driver's name for the camera
     std::filesystem::path path;   // the device node, /dev/videoN
+    std::string portID;           // the driver's bus address (the port); the node's path when it has none
+
+    // Whether `id` names this camera: its unique id, or the port id that was
+    // its id before it had a by-id name (a stored choice still finds it).
+    bool answersTo(const std::string& id) const { return !id.empty() && (id == uniqueID || id == portID); }
     bool operator==(const CameraDeviceInfo&) const = default;
 };
 
@@ -101,7 +107,14 @@ public:
 // open is listed too, under the name the kernel gives it, so that choosing
 // it says why it can't be used. Never fails: nodes that can't be read are
 // left out.
-std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& deviceFolder = "/dev");
+std::vector<CameraDeviceInfo> listCameraDevices(const std::filesystem::path& deviceFolder = "/dev",
+                                                const std::filesystem::path& byIdFolder = "/dev/v4l/by-id");
+
+// Gives each listed camera its ids. On entry `portID` holds the driver's bus
+// address (may be empty); on return it holds that address, or the node's path
+// when it is empty or taken by an earlier node, and `uniqueID` holds the name
+// of the link in `byIdFolder` that leads to the node, else `portID`.
+void assignCameraIds(std::vector<CameraDeviceInfo>& cameras, const std::filesystem::path& byIdFolder);
 
 // True when the camera's node exists but we may not open it.
 bool cameraAccessDenied(const CameraDeviceInfo& device);

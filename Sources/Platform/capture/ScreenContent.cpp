@@ -5,7 +5,9 @@
 #include <xcb/randr.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
+#include <string_view>
 #include <unistd.h>
 
 namespace platform {
@@ -13,6 +15,29 @@ namespace platform {
 using xcb::Reply;
 
 namespace {
+
+// The name in the EDID of the first of a monitor's outputs that gives one.
+std::string monitorModel(xcb_connection_t* c, xcb_atom_t edidAtom, const std::vector<xcb_randr_output_t>& outputs)
+{
+    // The base block (128 bytes) holds the name; extensions are not read.
+    constexpr std::uint32_t kBaseBlockLongs = 128 / 4;
+    for (xcb_randr_output_t output : outputs) {
+        Reply<xcb_randr_get_output_property_reply_t> edid(xcb_randr_get_output_property_reply(
+            c, xcb_randr_get_output_property(c, output, edidAtom, XCB_ATOM_ANY, 0, kBaseBlockLongs, 0, 0), nullptr));
+        if (!edid || edid->format != 8) continue;
+        std::string name = monitorNameFromEdid(xcb_randr_get_output_property_data(edid.get()),
+                                               std::size_t(xcb_randr_get_output_property_data_length(edid.get())));
+        if (!name.empty()) return name;
+    }
+    return {};
+}
+
+xcb_atom_t existingAtom(xcb_connection_t* c, const char* name)
+{
+    Reply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, std::uint16_t(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
 
 std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
 {
@@ -27,6 +52,7 @@ std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
                 xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
             if (monitors) {
                 std::vector<xcb_get_atom_name_cookie_t> names;
+                std::vector<std::vector<xcb_randr_output_t>> outputs;
                 std::vector<ScreenDisplay> found;
                 for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
                      xcb_randr_monitor_info_next(&it)) {
@@ -37,13 +63,17 @@ std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
                     display.primary = m->primary != 0;
                     found.push_back(display);
                     names.push_back(xcb_get_atom_name(c, m->name));
+                    const xcb_randr_output_t* first = xcb_randr_monitor_info_outputs(m);
+                    outputs.emplace_back(first, first + xcb_randr_monitor_info_outputs_length(m));
                 }
+                const xcb_atom_t edidAtom = existingAtom(c, "EDID");
                 for (std::size_t i = 0; i < found.size(); ++i) {
                     Reply<xcb_get_atom_name_reply_t> name(xcb_get_atom_name_reply(c, names[i], nullptr));
                     if (name)
                         found[i].name.assign(xcb_get_atom_name_name(name.get()),
                                              std::size_t(xcb_get_atom_name_name_length(name.get())));
                     if (found[i].name.empty()) found[i].name = "monitor-" + std::to_string(i + 1);
+                    if (edidAtom != XCB_ATOM_NONE) found[i].model = monitorModel(c, edidAtom, outputs[i]);
                 }
                 displays = std::move(found);
             }
@@ -210,6 +240,27 @@ std::vector<ScreenWindow> readWindows(const xcb::Connection& connection, const S
 
 } // namespace
 
+std::string monitorNameFromEdid(const std::uint8_t* edid, std::size_t size)
+{
+    static constexpr std::uint8_t kHeader[8] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
+    constexpr std::size_t kBaseBlock = 128;
+    if (!edid || size < kBaseBlock || !std::equal(kHeader, kHeader + 8, edid)) return {};
+    // Four 18-byte descriptors from byte 54; a display descriptor starts
+    // with a zero pixel clock, and tag 0xFC marks the monitor's name: up to
+    // 13 characters ended by a line feed and padded with blanks.
+    for (std::size_t offset = 54; offset + 18 <= kBaseBlock - 2; offset += 18) {
+        const std::uint8_t* d = edid + offset;
+        if (d[0] != 0 || d[1] != 0 || d[2] != 0 || d[3] != 0xfc) continue;
+        std::string name;
+        for (std::size_t i = 5; i < 18 && d[i] != 0x0a; ++i)
+            if (d[i] >= 0x20 && d[i] < 0x7f) name += char(d[i]);
+        const auto first = name.find_first_not_of(' ');
+        if (first == std::string::npos) return {};
+        return name.substr(first, name.find_last_not_of(' ') - first + 1);
+    }
+    return {};
+}
+
 std::uint32_t ScreenContent::displayId(const std::string& monitorName)
 {
     std::uint32_t hash = 2166136261u;
@@ -230,16 +281,29 @@ ScreenContent ScreenContent::fetch(Options options)
     return content;
 }
 
+bool ScreenAccess::isWaylandSession()
+{
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (type && std::string_view(type) == "wayland") || (wayland && *wayland);
+}
+
 ScreenAccess ScreenAccess::check()
 {
     ScreenAccess access;
+    if (isWaylandSession()) {
+        // Caught before the X display: XWayland's display would answer, but
+        // with a picture that is black wherever a native window lies.
+        access.refusal = ScreenAccess::Refusal::waylandOnly;
+        access.reason = xcb::displayName().empty()
+                            ? "Wayland munkamenet X kijelző nélkül: a képernyőfelvételhez X11 kell."
+                            : "Wayland munkamenet: az X kijelző (XWayland) csak az X11 programok ablakait mutatja, "
+                              "a felvétel máshol fekete lenne.";
+        return access;
+    }
     if (xcb::displayName().empty()) {
-        const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        const bool waylandOnly = wayland && *wayland;
-        access.reason = waylandOnly
-                            ? "Wayland munkamenet X kijelző nélkül: a képernyőfelvételhez X11 vagy XWayland kell."
-                            : "Nincs X kijelző: a DISPLAY környezeti változó üres.";
-        access.refusal = waylandOnly ? ScreenAccess::Refusal::waylandOnly : ScreenAccess::Refusal::noDisplay;
+        access.reason = "Nincs X kijelző: a DISPLAY környezeti változó üres.";
+        access.refusal = ScreenAccess::Refusal::noDisplay;
         return access;
     }
     try {

@@ -19,9 +19,14 @@ struct ScreenDisplay {
     std::string name;       // the RandR monitor's name ("DP-1"); "screen" for the whole root
     QRect frame;            // in root coordinates
     bool primary = false;   // the main display; exactly one per list (the first when RandR names none)
+    std::string model;      // the monitor's own name from its EDID ("DELL U2719D"); empty when it gives none
 
     bool operator==(const ScreenDisplay&) const = default;
 };
+
+// The monitor name an EDID block carries (its display-name descriptor), with
+// the padding trimmed; empty when the block is not an EDID or names nothing.
+std::string monitorNameFromEdid(const std::uint8_t* edid, std::size_t size);
 
 // One top-level window of another program.
 struct ScreenWindow {
@@ -55,17 +60,22 @@ struct ScreenContent {
 };
 
 // Whether the screen may be captured: an X display answers a 1×1 grab of its
-// root. Under Wayland without X (or with no display at all) it says no, and
+// root. In a Wayland session (or with no display at all) it says no, and
 // `reason` says why, for the log.
 struct ScreenAccess {
     bool granted = false;
     std::string reason;  // Hungarian; empty when granted
     // Why not, for the user's sentence: no X display to talk to, a Wayland
-    // session without one, or a display that would not give a picture.
+    // session (with or without XWayland), or a display that would not give a
+    // picture.
     enum class Refusal { none, noDisplay, waylandOnly, refused };
     Refusal refusal = Refusal::none;
 
     static ScreenAccess check();
+    // XDG_SESSION_TYPE is "wayland" or WAYLAND_DISPLAY is set. An X display
+    // there is XWayland's, which shows only the windows of X11 programs: a
+    // grab of it would come out black wherever a native window lies.
+    static bool isWaylandSession();
 };
 
 } // namespace platform

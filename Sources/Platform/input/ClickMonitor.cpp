@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -35,6 +36,12 @@ struct ClickMonitor::Session {
     std::thread thread;
     std::shared_ptr<Gate> gate;
     Post post;
+    // The pointer's button map: the logical button of physical button n is
+    // buttonMap[n - 1] (0 disables it). Raw events carry physical buttons,
+    // so a left-handed map would otherwise log left for right. Read at the
+    // start and again on every pointer MappingNotify; the monitor's thread
+    // owns it once it runs.
+    std::vector<std::uint8_t> buttonMap;
 
     ~Session()
     {
@@ -74,22 +81,46 @@ struct ClickMonitor::Session {
             std::free(error);
             return "az X kijelző elutasította a figyelést";
         }
+        readButtonMap();
         wakeFd = ::eventfd(0, EFD_CLOEXEC);
         if (wakeFd < 0) return "nem indítható a figyelése";
         return {};
     }
 
+    void readButtonMap()
+    {
+        xcb_get_pointer_mapping_reply_t* reply =
+            xcb_get_pointer_mapping_reply(x.connection, xcb_get_pointer_mapping(x.connection), nullptr);
+        buttonMap.clear();
+        if (!reply) return;  // the server's map stays unknown: buttons as they come
+        const std::uint8_t* map = xcb_get_pointer_mapping_map(reply);
+        buttonMap.assign(map, map + xcb_get_pointer_mapping_map_length(reply));
+        std::free(reply);
+    }
+
+    std::uint32_t logicalButton(std::uint32_t physical) const
+    {
+        return physical >= 1 && physical <= buttonMap.size() ? buttonMap[physical - 1] : physical;
+    }
+
     void handle(xcb_generic_event_t* event)
     {
-        if ((event->response_type & 0x7f) != XCB_GE_GENERIC) return;
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY) {
+            if (reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request == XCB_MAPPING_POINTER)
+                readButtonMap();
+            return;
+        }
+        if (type != XCB_GE_GENERIC) return;
         auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
         if (generic->extension != xinputOpcode || generic->event_type != XCB_INPUT_RAW_BUTTON_PRESS) return;
         auto* press = reinterpret_cast<xcb_input_raw_button_press_event_t*>(event);
-        if (press->detail != 1 && press->detail != 3) return;
+        const std::uint32_t button = logicalButton(press->detail);
+        if (button != 1 && button != 3) return;
 
         MouseClick click;
         click.hostTime = HostClock::nowSeconds();
-        click.button = press->detail == 3 ? MouseButton::right : MouseButton::left;
+        click.button = button == 3 ? MouseButton::right : MouseButton::left;
         // Raw events carry no position; the pointer has hardly moved since.
         std::optional<RootPoint> where = detail::queryPointer(x.connection, x.root);
         if (!where) return;  // on another screen: not on anything we record

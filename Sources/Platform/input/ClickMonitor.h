@@ -18,7 +18,9 @@ struct MouseClick {
 
 // Sees every left and right button press on the X display, whichever program
 // the click goes to (XInput2 raw events on the root window, which no grab
-// holds back). Other buttons, the wheel among them, are ignored.
+// holds back). Buttons are the user's, through the pointer's button map (a
+// left-handed map reports its right-hand press as left). Other buttons, the
+// wheel among them, are ignored.
 //
 // Threads: the presses are read on the monitor's own X connection and thread;
 // each one is handed to `post`, which must run the given function on the

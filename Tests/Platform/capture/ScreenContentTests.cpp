@@ -1,11 +1,13 @@
 #include "Platform/capture/ScreenContent.h"
 
 #include "TestDesktop.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -73,27 +75,61 @@ TEST(ScreenContent, ListsMappedTopLevelsWithTitlePidAndFrameLeavingOutOurOwn)
     EXPECT_LT(indexOf(all, own.id()), indexOf(all, named.id()));
 }
 
+using testsupport::ScopedEnv;
+
+// The test desktop's X display answers as XWayland would in a Wayland
+// session: the session itself decides.
+TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
+{
+    ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    struct Case {
+        const char* name;
+        std::optional<std::string> sessionType;
+        std::optional<std::string> waylandDisplay;
+        bool wayland;
+    };
+    const Case cases[] = {
+        {"X11 session", "x11", std::nullopt, false},
+        {"no session type", std::nullopt, std::nullopt, false},
+        {"Wayland session type", "wayland", std::nullopt, true},
+        {"Wayland display set", "tty", "wayland-0", true},
+        {"Wayland display empty", "x11", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnv type("XDG_SESSION_TYPE", c.sessionType);
+        ScopedEnv display("WAYLAND_DISPLAY", c.waylandDisplay);
+        const platform::ScreenAccess access = platform::ScreenAccess::check();
+        EXPECT_EQ(platform::ScreenAccess::isWaylandSession(), c.wayland);
+        EXPECT_EQ(access.refusal, c.wayland ? platform::ScreenAccess::Refusal::waylandOnly
+                                            : platform::ScreenAccess::Refusal::none);
+        EXPECT_EQ(access.granted, !c.wayland) << access.reason;
+        EXPECT_EQ(access.reason.empty(), !c.wayland);
+    }
+}
+
 TEST(ScreenAccess, TellsWhyTheScreenCannotBeAskedForAPicture)
 {
     ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
     using Refusal = platform::ScreenAccess::Refusal;
+    // An X11 session; each case below changes the environment for itself.
+    ScopedEnv session("XDG_SESSION_TYPE", "x11");
+    ScopedEnv noWayland("WAYLAND_DISPLAY", std::nullopt);
     const platform::ScreenAccess granted = platform::ScreenAccess::check();
     EXPECT_TRUE(granted.granted) << granted.reason;
     EXPECT_EQ(granted.refusal, Refusal::none);
 
-    // The environment as a desktop without X leaves it; put back afterwards.
-    const std::string display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string waylandBefore = wayland ? wayland : "";
-    unsetenv("DISPLAY");
-    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    const platform::ScreenAccess waylandOnly = platform::ScreenAccess::check();
-    unsetenv("WAYLAND_DISPLAY");
-    const platform::ScreenAccess none = platform::ScreenAccess::check();
-    setenv("DISPLAY", ":9999", 1);  // no server there
-    const platform::ScreenAccess unreachable = platform::ScreenAccess::check();
-    setenv("DISPLAY", display.c_str(), 1);
-    if (wayland) setenv("WAYLAND_DISPLAY", waylandBefore.c_str(), 1);
+    platform::ScreenAccess waylandOnly, none, unreachable;
+    {
+        ScopedEnv noDisplay("DISPLAY", std::nullopt);
+        {
+            ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
+            waylandOnly = platform::ScreenAccess::check();
+        }
+        none = platform::ScreenAccess::check();
+        ScopedEnv nobody("DISPLAY", ":9999");  // no server there
+        unreachable = platform::ScreenAccess::check();
+    }
 
     EXPECT_FALSE(waylandOnly.granted);
     EXPECT_EQ(waylandOnly.refusal, Refusal::waylandOnly);

@@ -58,3 +58,53 @@ TEST(PointerPosition, FollowsThePointer)
         EXPECT_EQ(pointer.current(), at);
     }
 }
+
+namespace {
+
+// Puts the pointer's default button map back when the test ends, whatever
+// it left: the map outlives the test on the shared test desktop.
+struct DefaultButtonMapAtEnd {
+    ~DefaultButtonMapAtEnd() { succeeds("xmodmap -e 'pointer = default'"); }
+};
+
+} // namespace
+
+TEST(ClickMonitor, ALeftHandedButtonMapTurnsThePhysicalLeftPressIntoARightClick)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests run on the test desktop";
+    DefaultButtonMapAtEnd restore;
+    std::mutex mutex;
+    std::vector<std::function<void()>> posted;
+    std::vector<MouseButton> buttons;
+    ClickMonitor monitor([&](const MouseClick& click) { buttons.push_back(click.button); },
+                         [&](std::function<void()> work) {
+                             std::lock_guard lock(mutex);
+                             posted.push_back(std::move(work));
+                         });
+    const auto clicksArrived = [&](std::size_t count) {
+        return waitFor([&] {
+            std::lock_guard lock(mutex);
+            return posted.size() >= count;
+        });
+    };
+
+    // Swapped before the monitor starts: read at its start. XTest's button 1
+    // is the physical left button; programs see it as button 3.
+    run("xmodmap -e 'pointer = 3 2 1'");
+    ASSERT_TRUE(monitor.start()) << monitor.error();
+    run("xdotool mousemove 300 300 click 1");
+    run("xdotool click 3");
+    ASSERT_TRUE(clicksArrived(2));
+    // Changed while it runs: followed from the server's notice.
+    run("xmodmap -e 'pointer = default'");
+    run("xdotool click 1");
+    ASSERT_TRUE(clicksArrived(3));
+    run("xmodmap -e 'pointer = 3 2 1'");
+    run("xdotool click 1");
+    ASSERT_TRUE(clicksArrived(4));
+
+    std::lock_guard lock(mutex);
+    for (auto& work : posted) work();
+    EXPECT_EQ(buttons, (std::vector<MouseButton>{MouseButton::right, MouseButton::left, MouseButton::left,
+                                                 MouseButton::right}));
+}
