@@ -30,9 +30,13 @@ TEST_F(RecordWindowDesktopTest, TwentyFourInputsScrollInAWindowThatStaysOnTheScr
     window.show();
     const auto* scroll = window.findChild<QScrollArea*>();
     ASSERT_TRUE(scroll);
-    // The X server answers the move and the resize in its own time.
-    EXPECT_TRUE(pumpUntil([&] { return available.contains(window.frameGeometry()); }))
-        << window.frameGeometry().y() << " + " << window.frameGeometry().height();
+    // The window is shown before its rows have settled; the X server
+    // answers the move and the resize in its own time.
+    const auto settled = [&] {
+        return window.view()->height() == window.view()->sizeHint().height() &&
+               available.contains(window.frameGeometry());
+    };
+    EXPECT_TRUE(pumpUntil(settled)) << window.frameGeometry().y() << " + " << window.frameGeometry().height();
     EXPECT_EQ(window.width(), RecordView::width);
     EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
     for (const char* name : {"actionBar", "mainButton", "revealFolder", "open"}) {
