@@ -44,7 +44,6 @@ public:
     // The most height the window has for the view; beyond it the form
     // scrolls and the header and the action bar stay in view.
     void setHeightLimit(int limit);
-    int heightLimit() const { return heightLimit_; }
 
     static constexpr int width = 520;
 
