@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolTip>
@@ -29,6 +30,23 @@ namespace {
 using namespace testing;
 using Mode = AppState::CaptureMode;
 using Phase = AppState::Phase;
+
+// The test's screens (screens.json): "wide" 1920 × 1200 at the origin,
+// "laptop" 1366 × 768 to its right.
+QScreen* screenNamed(const QString& name)
+{
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == name) return screen;
+    ADD_FAILURE() << "no screen " << name.toStdString();
+    return QGuiApplication::primaryScreen();
+}
+
+QRect onScreen(const QWidget& widget) { return QRect(widget.mapToGlobal(QPoint(0, 0)), widget.size()); }
+
+void settled()
+{
+    for (int round = 0; round < 5; ++round) QApplication::processEvents();
+}
 
 class RecordViewTest : public RecordWindowTest {
 protected:
@@ -113,9 +131,6 @@ TEST_F(RecordViewTest, TheWindowFitsItsContentInEveryModeWithoutScrolling)
     window.show();
     const auto* scroll = window.findChild<QScrollArea*>();
     ASSERT_TRUE(scroll);
-    const auto settled = [&] {
-        for (int round = 0; round < 5; ++round) QApplication::processEvents();
-    };
     for (const Mode mode : {Mode::display, Mode::area, Mode::window})
         for (const bool pairs : {true, false})
             for (const bool camera : {false, true}) {
@@ -140,6 +155,74 @@ TEST_F(RecordViewTest, TheWindowFitsItsContentInEveryModeWithoutScrolling)
     state->forceMicLevelsForTesting({0.5f, 0.1f, 0.9f, 0.3f});
     settled();
     saveScreenshot(window, "record-area-single-channels");
+}
+
+TEST_F(RecordViewTest, AWindowTallerThanItsScreenScrollsItsFormAndKeepsTheActionBarInView)
+{
+    view.reset();
+    QScreen* laptop = screenNamed("laptop");
+    QScreen* wide = screenNamed("wide");
+    ASSERT_EQ(laptop->availableGeometry().height(), 768);
+    system.mics.push_back(device("big", 16));
+    state->refreshMicDevices();
+    settle();
+    state->setMicEnabled(true);
+    state->setMicUID("big");
+    state->setCaptureMode(Mode::area);
+    RecordWindow window(*state, {});
+    // Placed low on the laptop's screen: the window comes up to fit.
+    window.move(laptop->geometry().topLeft() + QPoint(200, 300));
+    window.show();
+    settled();
+    auto* scroll = window.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    const auto onItsScreen = [&](QScreen* screen) {
+        SCOPED_TRACE(screen->name().toStdString());
+        EXPECT_EQ(window.screen(), screen);
+        const QRect available = screen->availableGeometry();
+        EXPECT_EQ(window.width(), RecordView::width);
+        EXPECT_TRUE(available.contains(window.frameGeometry()))
+            << window.frameGeometry().y() << " + " << window.frameGeometry().height();
+        for (const char* name : {"actionBar", "mainButton", "revealFolder", "open"}) {
+            const QWidget* w = part(*window.view(), name);
+            EXPECT_TRUE(w->isVisible()) << name;
+            EXPECT_TRUE(available.contains(onScreen(*w))) << name;
+        }
+    };
+    onItsScreen(laptop);
+    ASSERT_TRUE(scroll->verticalScrollBar()->isVisible());
+    // The form scrolls to its last row: the footer, whole.
+    const QLabel* last = part(*window.view(), "micSection")->findChild<QLabel*>("footer");
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    settled();
+    const QRect lastInView(last->mapTo(scroll->viewport(), QPoint(0, 0)), last->size());
+    EXPECT_TRUE(scroll->viewport()->rect().contains(lastInView)) << lastInView.y() << " + " << lastInView.height();
+    EXPECT_GE(last->height(), last->heightForWidth(last->width()));
+    saveScreenshot(window, "record-768-high-end");
+    scroll->verticalScrollBar()->setValue(0);
+    saveScreenshot(window, "record-768-high");
+
+    // Shorter content, a shorter window that no longer scrolls.
+    state->setMicEnabled(false);
+    settled();
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_LT(window.frameGeometry().height(), 768);
+
+    // On a screen with room for it the window takes its whole content and
+    // comes up as it grows past the screen's bottom.
+    window.move(wide->geometry().topLeft() + QPoint(100, 400));
+    settled();
+    state->setMicEnabled(true);
+    settled();
+    onItsScreen(wide);
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_GT(window.frameGeometry().height(), 768);
+
+    // Back on the smaller screen it fits that one again.
+    window.move(laptop->geometry().topLeft() + QPoint(100, 0));
+    settled();
+    onItsScreen(laptop);
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
 }
 
 TEST_F(RecordViewTest, LongDeviceAndChannelNamesEndInAnEllipsisWithTheWholeNameAsTooltip)

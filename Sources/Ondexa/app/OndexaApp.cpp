@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLayout>
+#include <QResizeEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -33,6 +34,65 @@ void RecordWindow::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) emit closed();
+}
+
+void RecordWindow::setVisible(bool visible)
+{
+    // Limited before the first layout, so that the window shows at its size.
+    if (visible) fitScreen();
+    QMainWindow::setVisible(visible);
+}
+
+bool RecordWindow::event(QEvent* event)
+{
+    const bool handled = QMainWindow::event(event);
+    // The native window exists once shown; its frame is known once the
+    // window manager has framed it, which a move follows.
+    if (event->type() == QEvent::Show || event->type() == QEvent::Move) fitScreen();
+    // Shown where it was left, perhaps on a smaller screen since.
+    if (event->type() == QEvent::Show) keepOnScreen();
+    return handled;
+}
+
+void RecordWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    keepOnScreen();
+}
+
+void RecordWindow::fitScreen()
+{
+    QWindow* handle = windowHandle();
+    if (handle && handle != handle_) {
+        handle_ = handle;
+        // Not moved here: the user may be dragging it; a smaller height that
+        // follows comes back through resizeEvent.
+        connect(handle, &QWindow::screenChanged, this, &RecordWindow::fitScreen);
+    }
+    QScreen* screen = handle ? handle->screen() : this->screen();
+    if (screen != screen_) {
+        disconnect(screenGeometry_);
+        screen_ = screen;
+        if (screen)
+            screenGeometry_ = connect(screen, &QScreen::availableGeometryChanged, this, [this] {
+                fitScreen();
+                keepOnScreen();
+            });
+    }
+    if (!screen) return;
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    int limit = screen->availableGeometry().height() - frame.top() - frame.bottom();
+    if (const QWidget* menu = menuWidget(); menu && !menu->isHidden()) limit -= menu->sizeHint().height();
+    view_->setHeightLimit(limit);
+}
+
+void RecordWindow::keepOnScreen()
+{
+    if (!isVisible() || !screen_) return;
+    const QRect available = screen_->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int top = std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height()));
+    if (top != frame.top()) move(frame.left(), top);
 }
 
 OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, Options options, QObject* parent)

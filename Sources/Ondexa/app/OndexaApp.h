@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QObject>
 #include <QPointer>
+#include <QScreen>
+#include <QWindow>
 
 #include <filesystem>
 #include <memory>
@@ -21,22 +23,36 @@ class Tray;
 class Updates;
 
 // The record window: the record view in a window titled "Vendalum" that
-// takes its size from its content.
+// takes its size from its content, up to the available height of its
+// screen; beyond that the form scrolls.
 class RecordWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     RecordWindow(AppState& state, std::function<void(const std::filesystem::path&)> openEditor);
     RecordView* view() const { return view_; }
+    void setVisible(bool visible) override;
 
 signals:
     void closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Limits the view to what the window's screen leaves for it, and follows
+    // the window to another screen and the screen through its changes.
+    void fitScreen();
+    // Moves the window up (or down) so that its frame lies on its screen's
+    // available area, where it fits.
+    void keepOnScreen();
+
     RecordView* view_;
+    QPointer<QWindow> handle_;  // whose screen changes are followed
+    QPointer<QScreen> screen_;  // whose geometry changes are followed
+    QMetaObject::Connection screenGeometry_;
 };
 
 // The application: the record window, one editor window per recording or

@@ -420,7 +420,15 @@ QSize RecordView::sizeHint() const
     const int formHeight = form_->layout()->hasHeightForWidth() ? form_->layout()->heightForWidth(width)
                                                                  : form_->sizeHint().height();
     const int chrome = header_->sizeHint().height() + 1 + actionBar_->sizeHint().height();
-    return {width, std::max(minimumHeight(), chrome + formHeight)};
+    const int least = minimumHeight();
+    return {width, std::min(std::max(least, chrome + formHeight), std::max(least, heightLimit_))};
+}
+
+void RecordView::setHeightLimit(int limit)
+{
+    if (limit == heightLimit_) return;
+    heightLimit_ = limit;
+    updateGeometry();
 }
 
 QString RecordView::buttonTitle() const

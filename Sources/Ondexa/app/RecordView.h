@@ -41,6 +41,9 @@ public:
     // The "Hiba" alert; shown while the controller has an error message.
     QMessageBox* errorAlert() const { return alert_; }
     QSize sizeHint() const override;
+    // The most height the window has for the view; beyond it the form
+    // scrolls and the header and the action bar stay in view.
+    void setHeightLimit(int limit);
 
     static constexpr int width = 520;
 
@@ -97,6 +100,7 @@ private:
     QPushButton* mainButton_ = nullptr;
     QMessageBox* alert_ = nullptr;  // child of the view
     bool closingAlert_ = false;  // the alert closes because the message went away
+    int heightLimit_ = QWIDGETSIZE_MAX;
 };
 
 } // namespace ondexa
