@@ -781,9 +781,40 @@ struct Player::Impl {
     std::thread videoThread;  // started last, joined in the destructor
 };
 
-Player::Player(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this)) {}
+namespace {
+// Main thread only.
+std::vector<Player*>& livePlayers()
+{
+    static std::vector<Player*> players;
+    return players;
+}
+bool playersHeld = false;
+} // namespace
 
-Player::~Player() = default;
+Player::Player(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this))
+{
+    livePlayers().push_back(this);
+}
+
+Player::~Player()
+{
+    auto& players = livePlayers();
+    players.erase(std::remove(players.begin(), players.end(), this), players.end());
+}
+
+void Player::setAllHeld(bool held)
+{
+    playersHeld = held;
+    if (!held) return;
+    const auto players = livePlayers();  // a listener may make or drop one
+    for (Player* player : players)
+        if (player->rate() > 0) player->pause();
+}
+
+bool Player::allHeld()
+{
+    return playersHeld;
+}
 
 std::shared_ptr<PlayerItem> Player::currentItem() const
 {
@@ -802,6 +833,7 @@ double Player::rate() const
 
 void Player::setRate(double rate)
 {
+    if (playersHeld && rate > 0 && std::isfinite(rate) && rate <= kMaxRate) return;
     impl_->setPlayRate(rate);
 }
 
