@@ -11,6 +11,7 @@
 #include "Platform/media/SourceFrames.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -806,9 +807,10 @@ void Player::setAllHeld(bool held)
 {
     playersHeld = held;
     if (!held) return;
-    const auto players = livePlayers();  // a listener may make or drop one
-    for (Player* player : players)
-        if (player->rate() > 0) player->pause();
+    // A rateChanged listener may make or drop a player.
+    std::vector<QPointer<Player>> players(livePlayers().begin(), livePlayers().end());
+    for (const auto& player : players)
+        if (player && player->rate() > 0) player->pause();
 }
 
 bool Player::allHeld()
