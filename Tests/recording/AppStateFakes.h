@@ -97,6 +97,7 @@ struct FakeSystem {
     std::string recorderStopNotice;  // a saved movie's notice (the sound it lacks)
 
     int hides = 0, shows = 0;
+    QRectF hiddenFor;  // the captured rectangle the windows were hidden for
     bool realWindows = false;  // no window hooks: the program's own hiding runs
     std::function<void()> starting;  // called as a recorder is asked to start
     int recordersMade = 0, recordersAlive = 0;
@@ -136,6 +137,7 @@ public:
     std::int64_t droppedFrames() const override { return 1; }
     void setShowsCursor(bool shows) override { showsCursor = shows; }
     void setOnStreamError(Recorder::StreamErrorHandler handler) override { onStreamError = std::move(handler); }
+    void holdPicture(bool held) override { pictureHeld = held; }
     void start(Recorder::StartCompletion done) override
     {
         if (system.starting) system.starting();
@@ -155,6 +157,7 @@ public:
     std::vector<std::string> trackNames;
     QRectF frame;
     bool showsCursor = true;
+    bool pictureHeld = false;
     Recorder::StreamErrorHandler onStreamError;
     QObject alive;  // its pending completions end with it
 };
@@ -197,7 +200,10 @@ inline AppState::Environment FakeSystem::environment()
         return std::shared_ptr<void>(nullptr, [this](void*) { clickMonitorRuns = false; });
     };
     if (!realWindows) {
-        env.hideWindows = [this] { ++hides; };
+        env.hideWindows = [this](const QRectF& captured) {
+            ++hides;
+            hiddenFor = captured;
+        };
         env.showWindows = [this] { ++shows; };
     }
     env.processId = ownPid;

@@ -6,6 +6,7 @@
 
 #include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/HotKey.h"
+#include "Platform/media/Player.h"
 
 using ondexa::AppState;
 using ondexa::RecordingInfo;
@@ -379,4 +380,94 @@ TEST_F(AppStateRecording, AWaylandSessionIsRefusedAtIdleAndAtAStartWithItsOwnSen
     start(*state);
     EXPECT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
     stop(*state);
+}
+
+TEST_F(AppStateRecording, FilesHandedOverDuringARecordingOpenAfterTheStop)
+{
+    auto state = makeWithEditor();
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    const std::filesystem::path movie = system.recorder->url();
+    state->open("/a.mov");  // a second launch, the file manager
+    // The record window brought back installs its opener again.
+    state->setOpenEditor([this](const std::filesystem::path& file) { opened.push_back(file); });
+    state->open("/b.vdlproj");
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(state->pendingOpen(), (std::vector<std::filesystem::path>{"/a.mov", "/b.vdlproj"}));
+    stop(*state);
+    // The finished recording last, in front.
+    EXPECT_EQ(opened, (std::vector<std::filesystem::path>{"/a.mov", "/b.vdlproj", movie}));
+    EXPECT_TRUE(state->pendingOpen().empty());
+
+    // A stop on the way out (quit) opens nothing; a failed stop still hands
+    // over what waited.
+    opened.clear();
+    start(*state);
+    state->open("/c.mov");
+    stop(*state, false);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(state->pendingOpen(), std::vector<std::filesystem::path>{"/c.mov"});
+    system.recorderStopError = "Nem érkezett kép a felvétel alatt.";
+    start(*state);
+    stop(*state);
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{"/c.mov"});
+}
+
+TEST_F(AppStateRecording, NothingOfOursPlaysWhileTheWindowsAreAway)
+{
+    auto state = makeWithEditor();
+    EXPECT_FALSE(platform::Player::allHeld());
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_TRUE(platform::Player::allHeld());
+    stop(*state);
+    EXPECT_FALSE(platform::Player::allHeld());
+
+    system.recorderStartError = "A fájl nem írható: /x.mov";
+    start(*state);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_FALSE(platform::Player::allHeld());
+}
+
+TEST_F(AppStateRecording, TheWindowsAreHiddenForTheCapturedRectangleAndThePictureHoldsOnRequest)
+{
+    system.content.displays.push_back(system.content.displays[0]);
+    system.content.displays[1].id = 8;
+    system.content.displays[1].frame = QRect(1920, 0, 1280, 1024);
+    auto state = makeWithEditor();
+    state->setDisplayID(8);
+    state->setArea(QRectF(100, 50, 400, 300));
+    state->setCaptureMode(Mode::area);
+    state->holdPicture(true);  // no recorder: nothing
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_EQ(system.hiddenFor, QRectF(2020, 50, 400, 300));
+    EXPECT_FALSE(system.recorder->pictureHeld);
+    state->holdPicture(true);
+    EXPECT_TRUE(system.recorder->pictureHeld);
+    state->holdPicture(false);
+    EXPECT_FALSE(system.recorder->pictureHeld);
+    stop(*state);
+}
+
+TEST(AppStateWindows, OnlyAWindowWhollyOutsideTheCapturedRectangleStaysShown)
+{
+    const QRectF captured(1920, 0, 1280, 1024);  // the second monitor
+    struct Case {
+        const char* what;
+        QRectF frame;
+        bool stays;
+    };
+    for (const Case& c : {Case{"on the other monitor", {200, 300, 400, 500}, true},
+                          Case{"up against its edge", {1520, 0, 400, 300}, true},
+                          Case{"one pixel over the edge", {1521, 0, 400, 300}, false},
+                          Case{"inside", {2000, 100, 400, 300}, false},
+                          Case{"across both monitors", {1800, 100, 400, 300}, false},
+                          Case{"below the capture", {2000, 1024, 300, 200}, true},
+                          Case{"of no size", {}, false}}) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(AppState::keepsWindowShown(c.frame, captured), c.stays);
+    }
+    // Without a known picture nothing stays.
+    EXPECT_FALSE(AppState::keepsWindowShown(QRectF(0, 0, 10, 10), QRectF()));
 }

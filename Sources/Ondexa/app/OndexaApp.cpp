@@ -95,6 +95,11 @@ void RecordWindow::keepOnScreen()
     if (top != frame.top()) move(frame.left(), top);
 }
 
+namespace {
+// How long after a menu is hidden the X server may still show it.
+constexpr int kMenuLeavesScreenMs = 150;
+} // namespace
+
 OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, Options options, QObject* parent)
     : QObject(parent), state_(state), delegate_(delegate)
 {
@@ -113,7 +118,8 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
     });
     RecordingChooser::install([] { return QApplication::activeWindow(); });
     // Through the widgets, so that the record window can come back during a recording.
-    state_.setWindowHooks([this] { ownWindows_.hide(); }, [this] { ownWindows_.show(); });
+    state_.setWindowHooks([this](const QRectF& captured) { ownWindows_.hide(captured); },
+                          [this] { ownWindows_.show(); });
     connect(&delegate_, &AppDelegate::activationRequested, this, &OndexaApp::showRecordWindow);
 
     // Made whatever the desktop has now: a panel may start after us.
@@ -121,6 +127,14 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
         tray_ = std::make_unique<Tray>(state_);
         connect(tray_->menu(), &MenuBarContent::recordWindowRequested, this, &OndexaApp::showRecordWindow);
         connect(tray_->menu(), &MenuBarContent::quitRequested, &delegate_, &AppDelegate::requestQuit);
+        // The open menu is never recorded: the picture holds until it has
+        // left the screen.
+        connect(tray_->menu(), &QMenu::aboutToShow, this, [this] { state_.holdPicture(true); });
+        connect(tray_->menu(), &QMenu::aboutToHide, this, [this] {
+            QTimer::singleShot(kMenuLeavesScreenMs, this, [this] {
+                if (!tray_->menu()->isVisible()) state_.holdPicture(false);
+            });
+        });
         tray_->show();
     }
 }

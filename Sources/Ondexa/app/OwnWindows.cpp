@@ -1,5 +1,6 @@
 #include "Ondexa/app/OwnWindows.h"
 
+#include "Ondexa/recording/AppState.h"
 #include "Ondexa/recording/AreaHighlight.h"
 
 #include <QApplication>
@@ -9,7 +10,14 @@
 
 namespace ondexa {
 
-void OwnWindows::hide()
+namespace {
+bool outside(const QWindow* window, const QRectF& captured)
+{
+    return window && AppState::keepsWindowShown(AppState::rootFrame(*window), captured);
+}
+} // namespace
+
+void OwnWindows::hide(const QRectF& captured)
 {
     widgets_.clear();
     windows_.clear();
@@ -21,13 +29,14 @@ void OwnWindows::hide()
         if (!widget->isVisible() || widget->windowType() == Qt::Desktop) continue;
         const Qt::WindowType type = widget->windowType();
         if (type == Qt::Popup || type == Qt::ToolTip) closing.push_back(widget);
-        else widgets_.emplace_back(widget);
+        else if (!outside(widget->windowHandle(), captured)) widgets_.emplace_back(widget);
     }
     for (QWidget* widget : closing) widget->hide();
     for (const auto& widget : widgets_)
         if (widget) widget->hide();
     for (QWindow* window : QGuiApplication::topLevelWindows()) {
         if (ofWidgets.contains(window) || !window->isVisible() || AreaHighlight::isHighlightWindow(window)) continue;
+        if (outside(window, captured)) continue;
         windows_.emplace_back(window);
         window->hide();
     }

@@ -5,9 +5,12 @@
 // window of a widget goes through its widget: Qt then knows it hidden, and
 // a later show() (the record window asked for during the recording) brings
 // it back. Popups and tooltips are closed for good; windows of no widget
-// are hidden as windows; the area's highlight bands stay.
+// are hidden as windows; the area's highlight bands stay, and so does a
+// window wholly outside the captured rectangle (its clock and "Leállítás"
+// stay at hand).
 
 #include <QPointer>
+#include <QRectF>
 #include <QWidget>
 #include <QWindow>
 
@@ -17,7 +20,8 @@ namespace ondexa {
 
 class OwnWindows {
 public:
-    void hide();
+    // `captured`: the recorded rectangle in root pixels.
+    void hide(const QRectF& captured);
     // Shows what hide() took away and gives the focus back.
     void show();
 

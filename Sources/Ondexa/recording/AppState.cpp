@@ -8,6 +8,7 @@
 #include "Ondexa/recording/AreaSelector.h"
 #include "Ondexa/recording/HotKey.h"
 #include "Ondexa/recording/MicCapture.h"
+#include "Platform/media/Player.h"
 
 #include <QSettings>
 #include <QTimer>
@@ -161,6 +162,8 @@ AppState::~AppState()
     areaSelector_.reset();
     areaHighlight_.reset();
     mic_.reset();
+    // The players are the process's, this controller is not.
+    if (windowsHidden_) platform::Player::setAllHeld(false);
 }
 
 void AppState::readSettings()

@@ -102,6 +102,7 @@ public:
         virtual std::int64_t droppedFrames() const = 0;
         virtual void setShowsCursor(bool shows) = 0;
         virtual void setOnStreamError(Recorder::StreamErrorHandler handler) = 0;
+        virtual void holdPicture(bool held) = 0;
         virtual void start(Recorder::StartCompletion done) = 0;
         virtual void stop(Recorder::StopCompletion done) = 0;
 
@@ -153,11 +154,13 @@ public:
         using ClickHandler = std::function<void(bool right, QPointF point, double hostTime)>;
         std::function<std::shared_ptr<void>(ClickHandler)> installClickMonitor;
         // The application's windows leave the screen before the first frame
-        // (X11 can't leave them out of a capture) and come back afterwards.
-        // The defaults hide and show the visible top-level windows except the
-        // area highlight, as windows: a program with widgets installs its own
+        // (X11 can't leave them out of a capture) and come back afterwards;
+        // hideWindows gets the captured rectangle in root pixels, and a
+        // window wholly outside it stays (keepsWindowShown). The defaults
+        // hide and show the visible top-level windows except the area
+        // highlight, as windows: a program with widgets installs its own
         // (setWindowHooks), since Qt counts a widget hidden that way as shown.
-        std::function<void()> hideWindows;
+        std::function<void(const QRectF& captured)> hideWindows;
         std::function<void()> showWindows;
         // Shows a folder in the file manager.
         std::function<void(const std::filesystem::path&)> openFolder;
@@ -229,11 +232,13 @@ public:
     // --- The hand-over to the editor ---
     using Opener = std::function<void(const std::filesystem::path&)>;
     bool hasOpenEditor() const { return bool(openEditor_); }
-    // Installing an opener hands it every queued file, in order.
+    // Installing an opener hands it every queued file, in order (after the
+    // recording when one is under way).
     void setOpenEditor(Opener opener);
-    // Files handed over before an opener existed.
+    // Files handed over before an opener existed or during a recording.
     const std::vector<std::filesystem::path>& pendingOpen() const { return pendingOpen_; }
-    // Opens the file now when an opener exists, else queues it.
+    // Opens the file now when an opener exists, else queues it. During a
+    // recording it waits for the stop: its window would be recorded.
     void open(const std::filesystem::path& file);
 
     // Asking the user for a recording or a project to open. The application
@@ -253,11 +258,19 @@ public:
     std::optional<QDateTime> startDate() const { return startDate_; }
     // Replaces how the application's windows leave the screen for a
     // recording and come back (the application installs its own).
-    void setWindowHooks(std::function<void()> hide, std::function<void()> show)
+    void setWindowHooks(std::function<void(const QRectF& captured)> hide, std::function<void()> show)
     {
         env_.hideWindows = std::move(hide);
         env_.showWindows = std::move(show);
     }
+    // Whether a window of ours whose frame (root pixels) is `frame` may stay
+    // on the screen while `captured` is recorded: only when wholly outside.
+    static bool keepsWindowShown(const QRectF& frame, const QRectF& captured);
+    // The frame of a window, decorations included, in root pixels.
+    static QRectF rootFrame(const QWindow& window);
+    // While our tray menu is open the movie holds the picture from before it
+    // opened (the menu must not be recorded). Nothing without a recorder.
+    void holdPicture(bool held);
 
     // --- Sources and devices ---
     // The sound server is asked on the sound queue; the lists change, and
@@ -377,7 +390,9 @@ private:
     void failStart(const std::string& description, std::function<void()> done, bool wholeMessage = false);
     void recorderStarted(std::function<void()> done);
     void clockTick();
-    void hideWindows();
+    void hideWindows(const QRectF& captured);
+    // Hands the queued files to the opener; those without one stay queued.
+    void openHeldFiles();
     void showWindows();
 
     void areaSelectorFinished(std::optional<QRectF> rect);

@@ -67,6 +67,13 @@ void AppState::revealRecordingsFolder()
 void AppState::setOpenEditor(Opener opener)
 {
     openEditor_ = std::move(opener);
+    // A window opened during a recording would be recorded: the queue waits for the stop.
+    if (phase_ != Phase::idle) return;
+    openHeldFiles();
+}
+
+void AppState::openHeldFiles()
+{
     auto queue = std::move(pendingOpen_);
     pendingOpen_.clear();
     for (auto& file : queue) {
@@ -78,7 +85,7 @@ void AppState::setOpenEditor(Opener opener)
 
 void AppState::open(const std::filesystem::path& file)
 {
-    if (openEditor_) return openEditor_(file);
+    if (openEditor_ && phase_ == Phase::idle) return openEditor_(file);
     pendingOpen_.push_back(file);
     emit pendingOpenChanged();
 }

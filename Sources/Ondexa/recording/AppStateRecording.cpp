@@ -8,6 +8,7 @@
 #include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AreaHighlight.h"
 #include "Ondexa/recording/MicCapture.h"
+#include "Platform/media/Player.h"
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -239,7 +240,7 @@ void AppState::launch(std::function<void()> done)
     // X11 can't leave our windows out of the picture: they go before the
     // first frame. The pointer is logged once now, so that a pointer that
     // never moves still has its place at the first frame.
-    hideWindows();
+    hideWindows(recorder->capturedFrame());
     clickLog_.clear();
     cursorLog_.clear();
     samplePointer();
@@ -259,6 +260,7 @@ void AppState::failStart(const std::string& description, std::function<void()> d
     setNeedsScreenPermission(!env_.screenAccess().granted);
     setErrorMessage(wholeMessage ? description : "Nem sikerült elindítani a felvételt: " + description);
     showWindows();
+    openHeldFiles();
     finished(done);
 }
 
@@ -314,6 +316,8 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
             if (!result.notice.empty()) self->setErrorMessage(result.notice);
             if (openEditorAfter) {
                 self->showWindows();
+                // The finished recording last, so that its editor is in front.
+                self->openHeldFiles();
                 if (self->openEditor_) self->openEditor_(url);
             }
             self->setPhase(Phase::idle);
@@ -322,8 +326,9 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
                                   + (result.error.empty() ? std::string("ismeretlen hiba.") : result.error));
             self->setPhase(Phase::idle);
             // Our windows come back so that the message can be seen; no
-            // editor opens.
+            // editor opens for the recording.
             self->showWindows();
+            self->openHeldFiles();
         }
         // An input that ended or changed device during the recording comes
         // back for the meters now that restarts are allowed again.
@@ -346,14 +351,36 @@ void AppState::captureStopped(const std::string& description)
 
 // --- Hiding our windows for a recording ---
 
-void AppState::hideWindows()
+bool AppState::keepsWindowShown(const QRectF& frame, const QRectF& captured)
+{
+    // Without a known picture nothing is safe to leave.
+    if (captured.isEmpty() || frame.isEmpty()) return false;
+    return !frame.intersects(captured);
+}
+
+QRectF AppState::rootFrame(const QWindow& window)
+{
+    const QRect frame = window.frameGeometry();
+    const double scale = window.devicePixelRatio();
+    return QRectF(frame.x() * scale, frame.y() * scale, frame.width() * scale, frame.height() * scale);
+}
+
+void AppState::holdPicture(bool held)
+{
+    if (recorder_) recorder_->holdPicture(held);
+}
+
+void AppState::hideWindows(const QRectF& captured)
 {
     windowsHidden_ = true;
-    if (env_.hideWindows) return env_.hideWindows();
+    // Nothing of ours may sound in the system sound, shown or not.
+    platform::Player::setAllHeld(true);
+    if (env_.hideWindows) return env_.hideWindows(captured);
     hiddenWindows_.clear();
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
     for (QWindow* window : QGuiApplication::topLevelWindows()) {
         if (!window->isVisible() || AreaHighlight::isHighlightWindow(window)) continue;
+        if (keepsWindowShown(rootFrame(*window), captured)) continue;
         hiddenWindows_.emplace_back(window);
         window->hide();
     }
@@ -363,6 +390,7 @@ void AppState::showWindows()
 {
     if (!windowsHidden_) return;
     windowsHidden_ = false;
+    platform::Player::setAllHeld(false);
     if (env_.showWindows) return env_.showWindows();
     const auto windows = std::move(hiddenWindows_);
     hiddenWindows_.clear();

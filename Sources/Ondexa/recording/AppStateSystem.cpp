@@ -36,6 +36,7 @@ public:
     {
         recorder_->setOnStreamError(std::move(handler));
     }
+    void holdPicture(bool held) override { recorder_->holdPicture(held); }
     void start(Recorder::StartCompletion done) override { recorder_->start(std::move(done)); }
     void stop(Recorder::StopCompletion done) override { recorder_->stop(std::move(done)); }
 

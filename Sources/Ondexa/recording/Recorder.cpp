@@ -167,6 +167,10 @@ struct Recorder::Core {
     // nothing stamped later is written however far behind the queue is.
     // Written once on the main thread before the stop is queued.
     std::atomic<std::int64_t> stopAt{kNotStopped};
+    // Frames grabbed up to this host time (ns) are left out: the picture
+    // holds, the last frame repeating as for a still screen. The greatest
+    // value while held; written on the main thread.
+    std::atomic<std::int64_t> heldThrough{std::numeric_limits<std::int64_t>::min()};
 
     std::optional<MediaTime> sessionStart;
     MediaTime lastFramePTS;           // the last screen frame written, repeats included; invalid until the first
@@ -568,6 +572,7 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
     // The stream delivers only complete, changed pictures.
     const std::int64_t stop = stopAt.load();
     if (frame.hostTime > stop) return;  // grabbed after the stop: not part of the recording
+    if (frame.hostTime <= heldThrough.load()) return;
     MediaTime pts = hostTime(frame.hostTime);
     try {
         if (!sessionStart) {
@@ -669,6 +674,11 @@ void Recorder::Core::systemSoundArrived(int stream, const platform::AudioInputSt
 }
 
 // --- Stop ----------------------------------------------------------------------------
+
+void Recorder::holdPicture(bool held)
+{
+    core_->heldThrough = held ? std::numeric_limits<std::int64_t>::max() : platform::HostClock::nowNanoseconds();
+}
 
 void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)
 {

@@ -125,6 +125,11 @@ public:
     // Once, after start().
     void stop(StopCompletion done);
 
+    // While held, frames grabbed are left out and the movie keeps its last
+    // picture (repeated as for a still screen); released, frames grabbed from
+    // then on are written again. Any thread.
+    void holdPicture(bool held);
+
     // Tests: keeps the capture queue busy for `duration` from now, as a slow
     // encoder on a loaded machine would.
     void holdQueueForTesting(std::chrono::milliseconds duration);

@@ -11,6 +11,7 @@
 #include "Platform/media/SourceFrames.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -781,9 +782,41 @@ struct Player::Impl {
     std::thread videoThread;  // started last, joined in the destructor
 };
 
-Player::Player(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this)) {}
+namespace {
+// Main thread only.
+std::vector<Player*>& livePlayers()
+{
+    static std::vector<Player*> players;
+    return players;
+}
+bool playersHeld = false;
+} // namespace
 
-Player::~Player() = default;
+Player::Player(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(this))
+{
+    livePlayers().push_back(this);
+}
+
+Player::~Player()
+{
+    auto& players = livePlayers();
+    players.erase(std::remove(players.begin(), players.end(), this), players.end());
+}
+
+void Player::setAllHeld(bool held)
+{
+    playersHeld = held;
+    if (!held) return;
+    // A rateChanged listener may make or drop a player.
+    std::vector<QPointer<Player>> players(livePlayers().begin(), livePlayers().end());
+    for (const auto& player : players)
+        if (player && player->rate() > 0) player->pause();
+}
+
+bool Player::allHeld()
+{
+    return playersHeld;
+}
 
 std::shared_ptr<PlayerItem> Player::currentItem() const
 {
@@ -802,6 +835,7 @@ double Player::rate() const
 
 void Player::setRate(double rate)
 {
+    if (playersHeld && rate > 0 && std::isfinite(rate) && rate <= kMaxRate) return;
     impl_->setPlayRate(rate);
 }
 

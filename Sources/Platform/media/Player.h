@@ -45,6 +45,11 @@ public:
     void pause() { setRate(0.0); }
     bool isPlaying() const { return rate() > 0; }
 
+    // While held, every player of the process is paused and stays so: a
+    // rate above zero is ignored (a recording must not hear us).
+    static void setAllHeld(bool held);
+    static bool allHeld();
+
     // The time now on the item's timeline, within zero and its duration.
     MediaTime currentTime() const;
     // Moves exactly to `time` (limited to zero and the duration), playing or

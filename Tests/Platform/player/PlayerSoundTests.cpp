@@ -6,6 +6,7 @@
 #include "Platform/audio/AudioServer.h"
 #include "Platform/media/AudioMix.h"
 #include "Platform/media/Composition.h"
+#include "Platform/media/MediaError.h"
 #include "Platform/media/Player.h"
 #include "Platform/media/PlayerItem.h"
 
@@ -266,4 +267,35 @@ TEST(PlayerSoundServer, AfterAFailureTheOutputIsOpenedAgainOnlyWhenTheServerIsRe
     EXPECT_TRUE(fixtures::runUntil([&] { return !testsupport::ownSoundOutputs().empty(); }, 5s));
     EXPECT_TRUE(player.isPlaying());
     EXPECT_EQ(errors.size(), 1u);
+}
+
+// While every player is held (a recording runs), a playing one falls silent
+// and play is ignored; released, it plays again.
+TEST_F(PlayerSoundTest, HeldPlayersStaySilentUntilReleased)
+{
+    struct Release {
+        ~Release() { Player::setAllHeld(false); }
+    } release;
+    Recording recording;
+    player.play();
+    fixtures::runFor(600ms);
+    Player::setAllHeld(true);
+    EXPECT_FALSE(player.isPlaying());
+    const MediaTime stoodAt = player.currentTime();
+    player.play();
+    player.setRate(2);
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_THROW(player.setRate(-1), MediaError);  // nonsense is still refused
+    fixtures::runFor(800ms);
+    EXPECT_EQ(player.currentTime(), stoodAt);
+
+    const std::vector<double> levels = recording.levels();
+    ASSERT_GT(levels.size(), 100u);
+    // Heard before the hold; after it (leaving 100 ms for the server) silence.
+    EXPECT_GT(*std::max_element(levels.begin(), levels.end() - 80), 0.15);
+    EXPECT_LT(*std::max_element(levels.end() - 70, levels.end()), 0.01);
+
+    Player::setAllHeld(false);
+    player.play();
+    EXPECT_TRUE(player.isPlaying());
 }

@@ -6,6 +6,7 @@
 
 #include "Ondexa/app/AppDelegate.h"
 #include "Ondexa/editor/EditorWindow.h"
+#include "Ondexa/app/MenuBarExtra.h"
 #include "Ondexa/app/MenuCommands.h"
 #include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/RecordView.h"
@@ -401,6 +402,50 @@ TEST_F(OwnWindowsTest, TheRecordWindowComesBackDuringARecordingAndTheRestAfterIt
     EXPECT_TRUE(onScreen(record));
     EXPECT_TRUE(onScreen(*editor));
     EXPECT_TRUE(button->text().startsWith("Felvétel")) << button->text().toStdString();
+}
+
+TEST_F(OwnWindowsTest, AWindowWhollyOutsideTheCapturedAreaStaysShown)
+{
+    state->setArea(QRectF(0, 0, 400, 300));
+    state->setCaptureMode(AppState::CaptureMode::area);
+    app.showRecordWindow();
+    RecordWindow& record = app.recordWindow();
+    record.move(0, 0);
+    EditorWindow* editor = app.openEditorWindow(temp.path / "nincs.mov");
+    editor->move(600, 400);  // another monitor, say
+    settle();
+    ASSERT_FALSE(AppState::rootFrame(*editor->windowHandle()).intersects(QRectF(0, 0, 400, 300)));
+    start(*state);
+    ASSERT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_FALSE(record.isVisible());
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_TRUE(editor->windowHandle()->isVisible());
+    stop(*state);
+    EXPECT_TRUE(record.isVisible());
+    EXPECT_TRUE(editor->isVisible());
+}
+
+// The tray's menu open during a recording.
+class TrayMenuTest : public RecordWindowTest {
+protected:
+    std::unique_ptr<AppState> state = make();
+    Updates updates{selfTestUpdates()};
+    AppDelegate delegate{*state, [] {}};
+    OndexaApp app{*state, delegate, updates, {.tray = true}};
+};
+
+TEST_F(TrayMenuTest, ThePictureHoldsWhileTheMenuIsOpenAndAWhileAfter)
+{
+    start(*state);
+    ASSERT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+    ASSERT_NE(app.tray(), nullptr);
+    QMenu* menu = app.tray()->menu();
+    emit menu->aboutToShow();
+    EXPECT_TRUE(system.recorder->pictureHeld);
+    emit menu->aboutToHide();
+    EXPECT_TRUE(system.recorder->pictureHeld);  // the server may still show it
+    EXPECT_TRUE(pumpUntil([&] { return !system.recorder->pictureHeld; }));
+    stop(*state);
 }
 
 TEST(ShellLaunch, ArgumentsDecideFilesAndHandOver)

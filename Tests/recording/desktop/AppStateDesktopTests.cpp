@@ -7,6 +7,11 @@
 #include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/recording/AreaSelector.h"
 #include "Platform/capture/TestDesktop.h"
+#include "Platform/media/Asset.h"
+#include "Platform/media/Composition.h"
+#include "Platform/media/Player.h"
+#include "Platform/media/PlayerItem.h"
+#include "recording/desktop/Tones.h"
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
 #include "support/SilentSoundServer.h"
@@ -301,4 +306,43 @@ TEST_F(AppStateOnTheDesktop, AnUnpluggedInterfaceFailsTheStartInsteadOfRecording
     const auto again = record([] { pumpFor(500ms); });
     EXPECT_EQ(RecordingInfo::load(again)->audioTracks, (std::vector<std::string>{"Rendszerhang", "Eltuno"}));
     EXPECT_EQ(streams(again), "h264,video,1920,1080\naac,audio\naac,audio\n");
+}
+
+// An editor's preview plays a tone of its own (1 kHz, far from the desktop's
+// 440 Hz) into the default output when a recording starts: it falls silent
+// as our windows go, so "Rendszerhang" holds the desktop's sine and nothing
+// of ours.
+TEST_F(AppStateOnTheDesktop, OurOwnPlaybackStaysOutOfTheSystemSound)
+{
+    using namespace platform;
+    state->setMicEnabled(false);
+    const auto tone = temp.path / "tone.wav";
+    fixtures::runFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.25*sin(2*PI*1000*t):s=48000:d=20:c=stereo", "-c:a",
+                         "pcm_f32le", tone.string()});
+    const auto sound = Asset::open(tone);
+    auto composition = std::make_shared<Composition>();
+    const std::int32_t track = composition->addTrack(Composition::TrackKind::sound);
+    composition->insertTimeRange(track, sound, sound->audioStreams().at(0),
+                                 {MediaTime::zero(), MediaTime::fromSeconds(20)}, MediaTime::zero());
+    Player player;
+    player.replaceCurrentItem(std::make_shared<PlayerItem>(composition));
+    player.play();
+    pumpFor(700ms);  // the sound stream opens and plays
+    ASSERT_TRUE(player.isPlaying());
+
+    const auto movie = record([&] {
+        EXPECT_FALSE(player.isPlaying());
+        player.play();  // an editor shown again is asked to play
+        pumpFor(1500ms);
+        EXPECT_FALSE(player.isPlaying());
+    });
+    const auto tracks = fixtures::readMovie(movie);
+    ASSERT_EQ(tracks.size(), 2u);
+    const auto& system = tracks[1];
+    const double end = system.soundEnd();
+    EXPECT_GT(tones::toneAt(system, 440, 0.2, end - 0.2), 0.05);
+    EXPECT_LT(tones::toneAt(system, 1000, 0.2, end - 0.2), 0.005);
+
+    player.play();  // after the stop it plays again
+    EXPECT_TRUE(player.isPlaying());
 }

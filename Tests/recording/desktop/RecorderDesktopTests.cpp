@@ -14,6 +14,7 @@
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
 #include "support/MovieFragments.h"
+#include "recording/desktop/Tones.h"
 
 #include <gtest/gtest.h>
 #include <pulse/thread-mainloop.h>
@@ -49,6 +50,8 @@ using ondexa::CaptureTarget;
 using ondexa::MicCapture;
 using ondexa::Recorder;
 using ondexa::testing::pumpUntil;
+using tones::toneAmplitude;
+using tones::toneAt;
 
 namespace {
 
@@ -69,40 +72,6 @@ std::int64_t x264BitRate(const Stream& s)
 {
     const auto at = s.firstPacket.find(" bitrate=");
     return at == std::string::npos ? -1 : std::atoll(s.firstPacket.c_str() + at + 9) * 1000;
-}
-
-// The amplitude of the `hz` component of `n` samples (Goertzel).
-double goertzel(const float* samples, std::size_t n, int rate, double hz)
-{
-    const double w = 2 * M_PI * hz / rate;
-    const double coefficient = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double s0 = samples[i] + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    return n ? 2 * std::sqrt(std::max(power, 0.0)) / double(n) : 0;
-}
-
-// The amplitude of the `hz` component of `samples` over the middle of the
-// track, so that the AAC encoder's fade-in and any silence padding at the
-// ends stay out.
-double toneAmplitude(const std::vector<float>& samples, int rate, double hz)
-{
-    const std::size_t n = std::min<std::size_t>(samples.size() / 2, std::size_t(rate));
-    const std::size_t from = (samples.size() - n) / 2;
-    return goertzel(samples.data() + from, n, rate, hz);
-}
-
-// The amplitude of the `hz` component of the left channel from `from` to
-// `to` s of the movie's time.
-double toneAt(const Stream& sound, double hz, double from, double to)
-{
-    const auto a = std::size_t(std::max(0.0, (from - sound.soundStart) * sound.sampleRate));
-    const auto b = std::min(sound.left.size(), std::size_t(std::max(0.0, (to - sound.soundStart) * sound.sampleRate)));
-    return b > a ? goertzel(sound.left.data() + a, b - a, sound.sampleRate, hz) : 0;
 }
 
 // The first line a shell command prints.
@@ -793,4 +762,44 @@ TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
     EXPECT_GT(toneAt(system, kOtherTone, 0.3, lost - 0.2), 0.05);
     EXPECT_LT(system.rms(lost + 0.2, system.end - 0.1), 0.001);
     EXPECT_NEAR(system.end, movie[0].end, 0.1);
+}
+
+// Our tray menu is open from 0.8 s to 2.3 s of a recording of a screen that
+// changes all the time: the frames grabbed meanwhile are left out, the last
+// one before is repeated as for a still screen, and the picture moves again
+// after the release.
+TEST_F(RecorderDesktopTest, AHeldPictureKeepsItsLastFrameUntilReleased)
+{
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = *folder_ / "held-picture.mov";
+    auto recorder = squareRecorder(file, false, nullptr);
+    std::int64_t heldAt = 0, releasedAt = 0;
+    const auto result = run(*recorder, 3200ms, [&] {
+        QTimer::singleShot(800, [&] {
+            recorder->holdPicture(true);
+            heldAt = platform::HostClock::nowNanoseconds();
+        });
+        QTimer::singleShot(2300, [&] {
+            releasedAt = platform::HostClock::nowNanoseconds();
+            recorder->holdPicture(false);
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_TRUE(heldAt && releasedAt);
+    const double from = (platform::MediaTime(heldAt, 1'000'000'000) - *result.movieStart).seconds();
+    const double to = (platform::MediaTime(releasedAt, 1'000'000'000) - *result.movieStart).seconds();
+
+    int before = 0, held = 0, after = 0;
+    for (const auto& p : fixtures::probePackets(file)) {
+        if (p.stream != 0) continue;
+        if (p.pts < from) ++before;
+        else if (p.pts <= to) ++held;
+        else ++after;
+    }
+    EXPECT_GT(before, 10);
+    // The repeat a second after the last frame, and nothing of the screen.
+    EXPECT_GE(held, 1);
+    EXPECT_LE(held, 2);
+    EXPECT_GT(after, 10);
 }
