@@ -65,9 +65,6 @@ QFileDialog* RecordingChooser::makeDialog(QWidget* parent)
     dialog->setNameFilters({"Felvételek és projektek (*.mov *.mp4 *.m4v *.vdlproj)", "Minden fájl (*)"});
     dialog->setLabelText(QFileDialog::Accept, "Megnyitás");
     dialog->setLabelText(QFileDialog::Reject, "Mégse");
-    dialog->setLabelText(QFileDialog::LookIn, "Hely:");
-    dialog->setLabelText(QFileDialog::FileName, "Fájlnév:");
-    dialog->setLabelText(QFileDialog::FileType, "Típus:");
     speakHungarian(*dialog);
     return dialog;
 }

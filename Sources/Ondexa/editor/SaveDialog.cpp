@@ -54,9 +54,6 @@ QFileDialog* makeSaveDialog(QWidget* parent, const QString& title, const std::fi
     dialog->selectFile(QString::fromStdString(suggested.filename().string()));
     dialog->setLabelText(QFileDialog::Accept, "Mentés");
     dialog->setLabelText(QFileDialog::Reject, "Mégse");
-    dialog->setLabelText(QFileDialog::LookIn, "Hely:");
-    dialog->setLabelText(QFileDialog::FileName, "Fájlnév:");
-    dialog->setLabelText(QFileDialog::FileType, "Típus:");
     speakHungarian(*dialog);
     return dialog;
 }

@@ -81,6 +81,9 @@ void speakHungarian(QFileDialog& dialog)
     static FileTypeNames* const provider = new FileTypeNames;
     dialog.setIconProvider(provider);
     dialog.setProxyModel(new HungarianFileColumns(&dialog));
+    dialog.setLabelText(QFileDialog::LookIn, "Hely:");
+    dialog.setLabelText(QFileDialog::FileName, "Fájlnév:");
+    dialog.setLabelText(QFileDialog::FileType, "Típus:");
 }
 
 } // namespace ondexa

@@ -18,8 +18,9 @@ bool installHungarianQtTexts(QCoreApplication& application);
 // program reads and writes (project packages, folders themselves, included),
 // and for folders; empty for the rest, which get the system's name.
 QString fileTypeName(const QFileInfo& file);
-// A file dialog of ours names types as above and writes sizes and dates in
-// Hungarian; Qt's own model writes them in the desktop's locale.
+// A file dialog of ours names types as above, writes sizes and dates in
+// Hungarian (Qt's own model writes them in the desktop's locale) and labels
+// its fields in Hungarian.
 void speakHungarian(QFileDialog& dialog);
 
 } // namespace ondexa
