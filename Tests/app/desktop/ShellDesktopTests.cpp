@@ -103,7 +103,8 @@ WindowProperty windowProperty(const std::string& pattern, const char* name)
                                              nullptr);
         if (reply && reply->type != XCB_ATOM_NONE) {
             const auto* data = static_cast<const char*>(xcb_get_property_value(reply));
-            property.bytes.assign(data, data + xcb_get_property_value_length(reply) * (reply->format / 8));
+            // The length is in bytes already.
+            property.bytes.assign(data, data + xcb_get_property_value_length(reply));
             auto* typeName = xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, reply->type), nullptr);
             if (typeName)
                 property.type.assign(xcb_get_atom_name_name(typeName), xcb_get_atom_name_name_length(typeName));
