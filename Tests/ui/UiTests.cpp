@@ -132,6 +132,47 @@ TEST(Theme, ApplicationIsDarkWithAccentHighlight)
     EXPECT_TRUE(QFontInfo(mono).fixedPitch());
 }
 
+TEST(Theme, TheProgramsOwnIconAtTheSizesItIsSeenAt)
+{
+    // The application's icon is ours, whatever the icon theme offers.
+    const QIcon icon = Theme::appIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(QApplication::windowIcon().pixmap(QSize(32, 32)).toImage(), icon.pixmap(QSize(32, 32)).toImage());
+
+    // Title bar and header: a dark rounded square (clear corners), the red
+    // dot above, a bright bar below.
+    QWidget sheet;
+    sheet.setAutoFillBackground(true);
+    QPalette light = sheet.palette();
+    light.setColor(QPalette::Window, QColor(235, 235, 235));
+    sheet.setPalette(light);
+    int x = 8;
+    for (const int side : {16, 24, 32, 46}) {
+        const QImage picture = icon.pixmap(QSize(side, side)).toImage();
+        ASSERT_EQ(picture.size(), QSize(side, side));
+        EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 0) << side;
+        const QColor dot = picture.pixelColor(side / 2, side * 26 / 64);
+        EXPECT_GT(dot.red(), 180) << side;
+        EXPECT_LT(dot.green(), 110) << side;
+        const QColor body = picture.pixelColor(side * 8 / 64, side * 30 / 64);
+        EXPECT_LT(body.lightness(), 70) << side;
+        const QColor bar = picture.pixelColor(side * 44 / 64, side * 50 / 64);
+        EXPECT_GT(bar.lightness(), 150) << side;
+        auto* label = new QLabel(&sheet);
+        label->setPixmap(icon.pixmap(QSize(side, side)));
+        label->setGeometry(x, 8, side, side);
+        x += side + 12;
+    }
+    sheet.resize(x, 62);
+    saveScreenshot(sheet, "app-icon");
+
+    // The header shows it.
+    VendalumHeader header("Képernyő- és hangfelvétel");
+    const auto* label = header.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->pixmap().toImage(), icon.pixmap(QSize(46, 46), label->devicePixelRatioF()).toImage());
+}
+
 TEST(SegmentedControl, OnlyTheUserActivates)
 {
     SegmentedControl control;

@@ -1,5 +1,6 @@
 #include "Ondexa/app/MenuCommands.h"
 
+#include "Ondexa/app/AboutDialog.h"
 #include "Ondexa/editor/EditorWindow.h"
 #include "Ondexa/app/Updates.h"
 #include "Ondexa/recording/AppState.h"
@@ -31,8 +32,10 @@ MenuCommands::MenuCommands(Updates& updates, Hooks hooks, QObject* parent)
     saveAs_ = make("Projekt mentése másként…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), "saveProjectAs");
     undo_ = make("Visszavonás", QKeySequence(Qt::CTRL | Qt::Key_Z), "undo");
     redo_ = make("Újra", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redo");
+    about_ = make("A Vendalum névjegye", QKeySequence(), "about");
     checkUpdates_ = make("Frissítések keresése…", QKeySequence(), "checkForUpdates");
     quit_ = make("Kilépés", QKeySequence(Qt::CTRL | Qt::Key_Q), "quit");
+    about_->setMenuRole(QAction::AboutRole);
     checkUpdates_->setMenuRole(QAction::ApplicationSpecificRole);
     quit_->setMenuRole(QAction::QuitRole);
 
@@ -69,6 +72,17 @@ MenuCommands::MenuCommands(Updates& updates, Hooks hooks, QObject* parent)
     onEditor(saveAs_, [](EditorModel& m) { m.saveProject(true); });
     onEditor(undo_, [](EditorModel& m) { m.undo(); });
     onEditor(redo_, [](EditorModel& m) { m.redo(); });
+    connect(about_, &QAction::triggered, this, [] {
+        // One at a time: a second choice brings the open one forward.
+        static QPointer<AboutDialog> shown;
+        if (!shown) {
+            shown = new AboutDialog(QApplication::activeWindow());
+            shown->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        shown->show();
+        shown->raise();
+        shown->activateWindow();
+    });
     connect(checkUpdates_, &QAction::triggered, this,
             [this] { updates_.checkForUpdates(QApplication::activeWindow()); });
     connect(quit_, &QAction::triggered, this, [this] {
@@ -101,17 +115,17 @@ void MenuCommands::install(QMainWindow& window)
 {
     QMenuBar* bar = window.menuBar();
     QMenu* app = bar->addMenu("Vendalum");
-    app->addAction(checkUpdates_);
+    app->addActions({about_, checkUpdates_});
     app->addSeparator();
     app->addAction(quit_);
     QMenu* file = bar->addMenu("Fájl");
     file->addAction(open_);
+    file->addSeparator();
+    file->addActions({save_, saveAs_});
     QMenu* edit = bar->addMenu("Szerkesztés");
     edit->addActions({undo_, redo_});
     edit->addSeparator();
     edit->addActions({cut_, copy_, paste_, duplicate_, link_, unlink_, selectAll_});
-    edit->addSeparator();
-    edit->addActions({save_, saveAs_});
 }
 
 EditorModel* MenuCommands::activeEditor() const

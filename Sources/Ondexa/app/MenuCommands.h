@@ -53,6 +53,7 @@ public:
     QAction* saveProjectAs() const { return saveAs_; }
     QAction* undo() const { return undo_; }
     QAction* redo() const { return redo_; }
+    QAction* about() const { return about_; }
     QAction* checkForUpdates() const { return checkUpdates_; }
     QAction* quit() const { return quit_; }
 
@@ -86,6 +87,7 @@ private:
     QAction* saveAs_;
     QAction* undo_;
     QAction* redo_;
+    QAction* about_;
     QAction* checkUpdates_;
     QAction* quit_;
 };

@@ -234,13 +234,18 @@ void AppState::setTestRunner(TestRunner runner) { testRunner() = std::move(runne
 
 void AppState::runStartupTask()
 {
+    // The device list starts the capture of the audio interface; the tests
+    // begin once that capture runs (or could not open).
     refreshSources([self = QPointer<AppState>(this)] {
         if (!self) return;
         // Said once, in the record window: the shortcut in its footer won't work.
         if (!self->hotKeyNotice_.empty() && !self->errorMessage_)
             self->setErrorMessage(std::exchange(self->hotKeyNotice_, {}));
-        self->updateAreaHighlight();
-        if (const auto& runner = testRunner()) runner(*self);
+        self->whenMicSettled([self] {
+            if (!self) return;
+            self->updateAreaHighlight();
+            if (const auto& runner = testRunner()) runner(*self);
+        });
     });
 }
 

@@ -282,6 +282,8 @@ public:
     // thread. `done` runs once the newest restart has settled (mic() is then
     // the capture, or null when it could not open).
     void restartMic(std::function<void()> done = {});
+    // `done` once the restart under way has settled; at once when none is.
+    void whenMicSettled(std::function<void()> done);
     void applyChannels();
     std::optional<AudioInputDevice> currentMicDevice() const;
     MicCapture* mic() const { return mic_.get(); }
@@ -434,6 +436,7 @@ private:
     std::unique_ptr<MicCapture> mic_;
     std::uint64_t micGeneration_ = 0;               // counts restarts; only the newest one's capture is kept
     std::vector<std::function<void()>> micWaiters_;  // waiting for the newest restart to settle
+    bool micOpening_ = false;                        // a restart waits for the sound server
     bool checkingStart_ = false;                    // a start waits for the sound server's answer
     std::unique_ptr<RecorderHandle> recorder_;
     QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this

@@ -196,6 +196,7 @@ void AppState::restartMic(std::function<void()> done)
     const auto device = currentMicDevice();
     if (!micEnabled_ || !device) return micSettled();
 
+    micOpening_ = true;
     askSoundServer([generation, device = *device, access = env_.soundAccess, make = env_.makeMic]() -> MainThreadStep {
         const platform::SoundAccess allowed = access();
         // Held so that the step can be copied; it is moved out once, on the main thread.
@@ -246,8 +247,15 @@ void AppState::micOpened(std::uint64_t generation, const AudioInputDevice& devic
     micSettled();
 }
 
+void AppState::whenMicSettled(std::function<void()> done)
+{
+    if (micOpening_) micWaiters_.push_back(std::move(done));
+    else done();
+}
+
 void AppState::micSettled()
 {
+    micOpening_ = false;
     auto waiters = std::exchange(micWaiters_, {});
     for (auto& waiter : waiters) waiter();
 }

@@ -1,5 +1,6 @@
 #include "Ondexa/ui/Theme.h"
 
+#include "Ondexa/ui/DarkWindows.h"
 #include "Ondexa/ui/Symbols.h"
 
 #include <QApplication>
@@ -122,7 +123,11 @@ void Theme::apply(QApplication& application)
     application.setPalette(palette());
     application.setFont(font(bodySize));
     Symbols::useIconTheme();
+    application.setWindowIcon(appIcon());
+    application.installEventFilter(new DarkWindows(&application));
 }
+
+QIcon Theme::appIcon() { return QIcon(QStringLiteral(":/vendalum.svg")); }
 
 void Theme::style(QWidget& widget)
 {

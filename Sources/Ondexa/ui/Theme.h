@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QLinearGradient>
 #include <QPalette>
 #include <QRectF>
@@ -52,8 +53,11 @@ public:
 
     // The dark palette with Highlight = accent.
     static QPalette palette();
-    // Fusion, the dark palette, the system font and the icon theme; once per
-    // application, before the first window.
+    // The program's own icon, from its resources.
+    static QIcon appIcon();
+    // Fusion, the dark palette, the system font, the icon theme, the
+    // program's icon and dark title bars; once per application, before the
+    // first window.
     static void apply(QApplication& application);
     // The same look for one window's content, whatever the application uses.
     static void style(QWidget& widget);

@@ -1,9 +1,7 @@
 #include "Ondexa/ui/VendalumHeader.h"
 
-#include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
-#include <QApplication>
 #include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -94,8 +92,7 @@ void VendalumHeader::changeEvent(QEvent* event)
 
 void VendalumHeader::refreshIcon()
 {
-    QIcon appIcon = QApplication::windowIcon();
-    if (appIcon.isNull()) appIcon = Symbols::icon("record.circle");
+    const QIcon appIcon = Theme::appIcon();
     // Always 46 × 46, whatever sizes the icon comes in.
     const qreal ratio = devicePixelRatioF();
     QPixmap picture = appIcon.pixmap(QSize(iconSize, iconSize), ratio);

@@ -1,7 +1,7 @@
 // The program on the test desktop: files given at launch, a later launch
 // handing over its file, a recording ended by a signal or by the end of the
 // desktop session, and the last window closed where the desktop has no tray
-// or gets one late.
+// or gets one late; the icon and the dark hint on the windows.
 
 #include "support/WidgetTestApplication.h"
 #include "app/desktop/TestSessionManager.h"
@@ -82,6 +82,41 @@ void sendClose(const std::string& pattern)
     xcb_disconnect(connection);
 }
 
+// A property of the first visible window whose name matches: its type's
+// name and its bytes (empty when the window or the property is missing).
+struct WindowProperty {
+    std::string type;
+    std::string bytes;
+};
+WindowProperty windowProperty(const std::string& pattern, const char* name)
+{
+    const std::string id = output("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null | head -n1");
+    if (id.empty()) return {};
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    auto* atomReply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, strlen(name), name), nullptr);
+    WindowProperty property;
+    if (atomReply && atomReply->atom != XCB_ATOM_NONE) {
+        auto* reply = xcb_get_property_reply(connection,
+                                             xcb_get_property(connection, 0, xcb_window_t(std::stoul(id)),
+                                                              atomReply->atom, XCB_ATOM_ANY, 0, 1 << 20),
+                                             nullptr);
+        if (reply && reply->type != XCB_ATOM_NONE) {
+            const auto* data = static_cast<const char*>(xcb_get_property_value(reply));
+            // The length is in bytes already.
+            property.bytes.assign(data, data + xcb_get_property_value_length(reply));
+            auto* typeName = xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, reply->type), nullptr);
+            if (typeName)
+                property.type.assign(xcb_get_atom_name_name(typeName), xcb_get_atom_name_name_length(typeName));
+            free(typeName);
+        }
+        free(reply);
+    }
+    free(atomReply);
+    xcb_disconnect(connection);
+    return property;
+}
+
 // Closes the window as a user would: clicks again while it stays (a click
 // may come before the program listens).
 bool closeWindow(const std::string& pattern)
@@ -120,6 +155,25 @@ TEST(ShellDesktop, FilesGivenAtLaunchOpenInOrder)
     ASSERT_TRUE(waitForWindows("^(első|második)$", 2));
     EXPECT_EQ(windows("^(első|második)$"), (std::vector<std::string>{"első", "második"}));
     EXPECT_EQ(windows("^Vendalum$").size(), 1u);
+    EXPECT_EQ(terminate(program), 0);
+}
+
+TEST(ShellDesktop, EveryWindowHasTheIconAndAsksForDarkTitleBars)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {(home.temp.path / "harmadik.mov").c_str()});
+    ASSERT_TRUE(waitForWindows("^harmadik$", 1));
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    for (const char* window : {"^Vendalum$", "^harmadik$"}) {
+        // Width, height, then that many pixels, for each size given.
+        const WindowProperty icon = windowProperty(window, "_NET_WM_ICON");
+        EXPECT_EQ(icon.type, "CARDINAL") << window;
+        EXPECT_GT(icon.bytes.size(), 16u * 16u * 4u) << window;
+        const WindowProperty variant = windowProperty(window, "_GTK_THEME_VARIANT");
+        EXPECT_EQ(variant.type, "UTF8_STRING") << window;
+        EXPECT_EQ(variant.bytes, "dark") << window;
+    }
     EXPECT_EQ(terminate(program), 0);
 }
 

@@ -1,6 +1,7 @@
 // The application shell in one process: the menus of the record window and
-// of an editor window, the quit road, the editor windows per file, files
-// handed over by a later launch, and the updater's start decision.
+// of an editor window, the about dialog, the quit road, the editor windows
+// per file, files handed over by a later launch, and the updater's start
+// decision.
 
 #include "app/AppTestSupport.h"
 
@@ -12,10 +13,14 @@
 #include "Ondexa/app/RecordView.h"
 #include "Ondexa/app/Updates.h"
 #include "Ondexa/model/OndexaError.h"
+#include "Ondexa/ui/Theme.h"
+#include "Ondexa/ui/VendalumHeader.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDialog>
 #include <QJsonArray>
+#include <QLabel>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QLineEdit>
@@ -129,6 +134,61 @@ TEST_F(ShellTest, RecordWindowAloneDisablesTheEditorsCommands)
     QStringList titles;
     for (QAction* top : app.recordWindow().menuBar()->actions()) titles << top->text();
     EXPECT_EQ(titles, QStringList({"Vendalum", "Fájl", "Szerkesztés"}));
+}
+
+TEST_F(ShellTest, MenusHoldTheirItemsInOrder)
+{
+    // Each menu's items by object name, "|" for a separator.
+    const auto items = [&](QMainWindow& window) {
+        std::vector<std::vector<std::string>> menus;
+        for (QAction* top : window.menuBar()->actions()) {
+            menus.emplace_back();
+            for (QAction* item : top->menu()->actions())
+                menus.back().push_back(item->isSeparator() ? "|" : item->objectName().toStdString());
+        }
+        return menus;
+    };
+    const std::vector<std::vector<std::string>> expected = {
+        {"about", "checkForUpdates", "|", "quit"},
+        {"open", "|", "saveProject", "saveProjectAs"},
+        {"undo", "redo", "|", "cut", "copy", "paste", "duplicate", "link", "unlink", "selectAll"},
+    };
+    EXPECT_EQ(items(app.recordWindow()), expected);
+    EditorWindow* window = editor();
+    EXPECT_EQ(items(*window), expected);
+    // The save items keep their keys, and follow the active editor as before.
+    EXPECT_EQ(menu.saveProject()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(menu.saveProjectAs()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    activate(*window);
+    EXPECT_TRUE(menu.saveProject()->isEnabled());
+    EXPECT_TRUE(menu.saveProjectAs()->isEnabled());
+    EXPECT_EQ(menu.about()->text(), "A Vendalum névjegye");
+}
+
+TEST_F(ShellTest, TheAboutDialogShowsTheNameTheVersionAndTheIcon)
+{
+    app.showRecordWindow();
+    activate(app.recordWindow());
+    menu.about()->trigger();
+    QDialog* about = nullptr;
+    ASSERT_TRUE(pumpUntil([&] {
+        about = app.recordWindow().findChild<QDialog*>("aboutDialog");
+        return about && about->isVisible();
+    }));
+    EXPECT_EQ(about->windowTitle(), "A Vendalum névjegye");
+    auto* header = about->findChild<VendalumHeader*>();
+    ASSERT_NE(header, nullptr);
+    // The version the update check compares, after the one shown.
+    EXPECT_EQ(header->subtitle(), QString("Verzió: %1 (%2)").arg(Updates::displayVersion(), ONDEXA_VERSION));
+    const auto* icon = header->findChild<QLabel*>();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->pixmap().toImage(), Theme::appIcon().pixmap(QSize(VendalumHeader::iconSize, VendalumHeader::iconSize),
+                                                                 icon->devicePixelRatioF()).toImage());
+    saveScreenshot(*about, "about");
+    // A second choice brings the same dialog forward.
+    menu.about()->trigger();
+    EXPECT_EQ(app.recordWindow().findChildren<QDialog*>("aboutDialog").size(), 1);
+    about->close();
 }
 
 TEST_F(ShellTest, ClipboardCommandsActOnTheFocusedFieldWithoutAnEditor)

@@ -1,0 +1,60 @@
+#include "Ondexa/ui/DarkWindows.h"
+
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+#include <QPlatformSurfaceEvent>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace ondexa {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    auto* reply = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+} // namespace
+
+DarkWindows::DarkWindows(QObject* parent) : QObject(parent) {}
+
+void DarkWindows::mark(QWindow& window)
+{
+    // The offscreen platform answers as X11 too, without a connection.
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !window.handle()) return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return;
+    // GTK's variant, read by Mutter, Xfwm, Marco and KWin alike. KDE's own
+    // colour-scheme property names a scheme file, which we do not ship.
+    static const xcb_atom_t variant = atom(connection, "_GTK_THEME_VARIANT");
+    static const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
+    if (variant == XCB_ATOM_NONE || utf8 == XCB_ATOM_NONE) return;
+    static constexpr char dark[] = "dark";
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window.winId()), variant, utf8, 8,
+                        sizeof dark - 1, dark);
+    xcb_flush(connection);
+}
+
+bool DarkWindows::eventFilter(QObject* watched, QEvent* event)
+{
+    // Once per native window: when it is made, and made again after a
+    // change of parent or screen.
+    if (event->type() == QEvent::PlatformSurface && watched->isWindowType()
+        && static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
+               == QPlatformSurfaceEvent::SurfaceCreated) {
+        auto* window = static_cast<QWindow*>(watched);
+        if (window->isTopLevel()) mark(*window);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace ondexa
