@@ -26,6 +26,8 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vendalum");
     QApplication::setOrganizationName("Vendalum");
+    // Desktops match our windows to the installed entry (its icon, its name) by this.
+    QGuiApplication::setDesktopFileName("vendalum");
     // The program lives on in the tray; without one, our own close handlers
     // decide when the last window has gone.
     QApplication::setQuitOnLastWindowClosed(false);
