@@ -22,6 +22,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QJsonDocument>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -636,10 +637,28 @@ TEST_F(ShellTest, WithoutARuntimeFolderTheSocketFolderMustBeOursAlone)
         EXPECT_EQ(handed, true);
     }
 
-    // Anyone may write into it: someone else's socket may wait there.
+    // Anyone may write into it: someone else's socket may wait there. A
+    // later launch hands it nothing, and no server starts.
     fs::permissions(folder, fs::perms::all);
+    {
+        QLocalServer stranger;
+        ASSERT_TRUE(stranger.listen(QString::fromStdString((folder / "vendalum.socket").string())));
+        QByteArray heard;
+        QObject::connect(&stranger, &QLocalServer::newConnection, [&] {
+            QLocalSocket* socket = stranger.nextPendingConnection();
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [&heard, socket] {
+                heard += socket->readAll();
+                if (heard.endsWith('\n')) socket->write("ok\n");
+            });
+        });
+        std::optional<bool> handed;
+        std::thread later([&] { handed = AppDelegate::handOver({temp.path / "d.mov"}); });
+        EXPECT_TRUE(pumpUntil([&] { return handed.has_value(); }, std::chrono::seconds(20)));
+        later.join();
+        EXPECT_EQ(handed, false);
+        EXPECT_EQ(heard.toStdString(), "");
+    }
     EXPECT_FALSE(serves());
-    EXPECT_FALSE(AppDelegate::handOver({temp.path / "d.mov"}));
     EXPECT_TRUE(logHas("A fájlok átvétele nem indul: a kapcsolat mappájába (" + folder.string() +
                        ") mások is írhatnak."));
 
