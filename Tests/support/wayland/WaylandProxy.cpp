@@ -164,6 +164,7 @@ void onEvent(Connection& c, const std::uint8_t* m, std::size_t size)
         f.width = word(args + 4);
         f.height = word(args + 8);
         f.sawBuffer = true;
+        f.sawDmabuf = false;
     } else if (opcode == linuxDmabufEvent) {
         f.sawDmabuf = true;
     } else if (opcode == bufferDoneEvent && f.sawBuffer && !f.sawDmabuf) {
