@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Wayland test session of scripts/desktop-session (sourced by it after its
 # X11 functions; this file replaces the session's state, start, stop and
 # health check).
@@ -11,6 +12,7 @@
 #   home/           HOME and XDG folders of the daemons
 #   *.log, *.pid, env, and the generated configuration files
 
+: "${wait_seconds:=15}" "${display_number:=99}"
 state=${ONDEXA_WAYLAND_STATE:-/tmp/ondexa-wayland-$display_number}
 env_file="$state/env"
 run="$state/run"
@@ -60,12 +62,14 @@ wayland_sound_flows() {
 }
 session_answers() { bus_answers && sway_answers && wayland_pulse_answers && portal_answers; }
 
-# Waits up to wait_seconds for `check`; on failure shows the named logs.
+# Waits up to wait_seconds for `check`, or until the first named daemon is
+# gone; on failure shows the named daemons' logs.
 await() {
-  local what=$1 check=$2 i log
+  local what=$1 check=$2 log
   shift 2
-  for i in $(seq $((wait_seconds * 10))); do
+  for _ in $(seq $((wait_seconds * 10))); do
     if $check; then return 0; fi
+    if ! alive "$(read_pid "$state/$1.pid")"; then break; fi
     sleep 0.1
   done
   echo "desktop-session: $what did not come up; its log:" >&2
@@ -81,12 +85,12 @@ daemons_of_this_session() {
 }
 
 stop_session() {
-  local pids pid i
+  local pids pid
   pids=$(daemons_of_this_session)
   if [ -n "$pids" ]; then
     # shellcheck disable=SC2086
     kill -TERM $pids 2>/dev/null || true
-    for i in $(seq 50); do
+    for _ in $(seq 50); do
       pids=$(daemons_of_this_session)
       [ -n "$pids" ] || break
       sleep 0.1

@@ -104,6 +104,30 @@ TEST(ScreenCastPortal, offersTheMonitorWithAnEmbeddedOrHiddenPointer)
                 sources, cursors, interfaces.contains("org.freedesktop.portal.GlobalShortcuts") ? "yes" : "no");
 }
 
+// What the program keeps so that later recordings of the display do not ask again.
+TEST(ScreenCastPortal, givesARestoreTokenThatALaterSessionIsStartedWith)
+{
+    Portal portal;
+    QString token;
+    for (int round = 0; round < 2; ++round) {
+        const screencast::Reply created = portal.createSession();
+        ASSERT_TRUE(created.ok()) << created.error.toStdString();
+        const QString session = created.results.value("session_handle").toString();
+        QVariantMap options{{"types", screencast::monitorSource}, {"cursor_mode", screencast::embeddedCursor},
+                            {"persist_mode", 2u}};
+        if (!token.isEmpty()) options.insert("restore_token", token);
+        const screencast::Reply selected = portal.selectSources(session, options);
+        ASSERT_TRUE(selected.ok()) << selected.response << " " << selected.error.toStdString();
+        const screencast::Reply started = portal.start(session);
+        ASSERT_TRUE(started.ok()) << started.response << " " << started.error.toStdString();
+        EXPECT_EQ(Portal::streams(started).size(), 1u);
+        const QString next = started.results.value("restore_token").toString();
+        EXPECT_FALSE(next.isEmpty()) << "round " << round << "\n" << logTail("xdg-desktop-portal");
+        token = next;
+        portal.closeSession(session);
+    }
+}
+
 TEST(ScreenCastPortal, castsTheHeadlessOutputWithTheMarkerWindowsPictureThroughPipeWire)
 {
     MarkerWindowProcess window({"--period", "300"});
