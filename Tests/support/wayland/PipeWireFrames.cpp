@@ -132,8 +132,10 @@ PipeWireFrames::PipeWireFrames(int fd, std::uint32_t node, std::size_t keep, std
     pw_thread_loop_lock(loop_);
     core_ = pw_context_connect_fd(context_, fd, nullptr, 0);  // takes the descriptor, also on failure
     if (!core_) {
-        error_ = std::string("cannot connect to PipeWire: ") + std::strerror(errno);
+        const std::string reason = std::strerror(errno);
         pw_thread_loop_unlock(loop_);
+        std::lock_guard lock(mutex_);
+        error_ = "cannot connect to PipeWire: " + reason;
         return;
     }
     stream_ = pw_stream_new(core_, "test-consumer",
@@ -155,8 +157,11 @@ PipeWireFrames::PipeWireFrames(int fd, std::uint32_t node, std::size_t keep, std
     const int connected = pw_stream_connect(
         stream_, PW_DIRECTION_INPUT, node, pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
         params, 1);
-    if (connected < 0) error_ = std::string("cannot connect the stream: ") + std::strerror(-connected);
     pw_thread_loop_unlock(loop_);
+    if (connected < 0) {
+        std::lock_guard lock(mutex_);
+        error_ = std::string("cannot connect the stream: ") + std::strerror(-connected);
+    }
 }
 
 PipeWireFrames::~PipeWireFrames()
@@ -167,7 +172,7 @@ PipeWireFrames::~PipeWireFrames()
     if (context_) pw_context_destroy(context_);
     if (loop_) pw_thread_loop_destroy(loop_);
     delete static_cast<spa_hook*>(listener_);
-    pw_deinit();
+    // No pw_deinit: the program's own consumer may share the process.
 }
 
 bool PipeWireFrames::waitForFrames(std::uint64_t count, std::chrono::milliseconds limit)
