@@ -6,6 +6,7 @@
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
 #include "Ondexa/timeline/TimelinePainting.h"
+#include "Ondexa/timeline/TrackHeaders.h"
 #include "support/TempFolder.h"
 #include "support/WidgetTestApplication.h"
 
@@ -216,6 +217,51 @@ TEST(TimelineDamage, SelectionMarksGapAndTrackChangesRedrawInPart)
             m.setTracks(tracks);
         }));
     }
+}
+
+// Counts the paint events of a widget and its children.
+class PaintCount : public QObject {
+public:
+    int paints = 0;
+    void watch(QWidget& widget)
+    {
+        widget.installEventFilter(this);
+        for (QWidget* child : widget.findChildren<QWidget*>()) child->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+TEST(TimelineDamage, AnEditOfClipsRepaintsNoTrackHeader)
+{
+    TempFolder folder;
+    auto model = editorWith(folder.path, busyTracks());
+    model->setRebuildStub([](double) {});
+    TrackHeaders headers(*model);
+    headers.resize(TrackHeaders::columnWidth, 200);
+    headers.show();
+    QApplication::processEvents();
+    PaintCount count;
+    count.watch(headers);
+
+    model->clock().setTime(4.5);
+    const std::size_t before = model->tracks()[0].clips.size();
+    model->splitAtPlayhead();
+    ASSERT_GT(model->tracks()[0].clips.size(), before);
+    model->undo();
+    QApplication::processEvents();
+    EXPECT_EQ(count.paints, 0);
+
+    std::vector<Track> tracks = model->tracks();
+    tracks[1].name = "Új név";
+    model->setTracks(tracks);
+    QApplication::processEvents();
+    EXPECT_GT(count.paints, 0) << "a new name is shown";
 }
 
 } // namespace
