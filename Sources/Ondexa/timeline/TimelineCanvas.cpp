@@ -37,16 +37,40 @@ TimelineCanvas::TimelineCanvas(EditorModel& model, QWidget* parent) : QWidget(pa
     // Every pixel comes from the cache; the mouse belongs to the timeline area under it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    const auto modelChanged = [this] {
+    using Part = TimelineSnapshot::Part;
+    const std::pair<void (EditorModel::*)(), Part> changes[] = {
+        {&EditorModel::tracksChanged, Part::tracks},
+        {&EditorModel::selectedClipsChanged, Part::selectedClips},
+        {&EditorModel::gapChanged, Part::gap},
+        {&EditorModel::selectedTrackIDChanged, Part::selectedTrack},
+        {&EditorModel::selectedActionIDChanged, Part::selectedAction},
+        {&EditorModel::markInChanged, Part::marks},
+        {&EditorModel::markOutChanged, Part::marks},
+        {&EditorModel::peaksChanged, Part::media},
+        {&EditorModel::thumbnailsChanged, Part::media},
+        {&EditorModel::trackHeightChanged, Part::trackHeight},
+    };
+    for (const auto& [signal, part] : changes) connect(&model, signal, this, [this, part] { modelChanged(part); });
+}
+
+void TimelineCanvas::modelChanged(TimelineSnapshot::Part part)
+{
+    // A cache to be drawn whole takes everything from the model then.
+    if (stale_ || modelStale_ || !model_) {
         modelStale_ = true;
         invalidate();
-    };
-    for (const auto signal :
-         {&EditorModel::tracksChanged, &EditorModel::selectedClipsChanged, &EditorModel::gapChanged,
-          &EditorModel::selectedTrackIDChanged, &EditorModel::selectedActionIDChanged, &EditorModel::markInChanged,
-          &EditorModel::markOutChanged, &EditorModel::peaksChanged, &EditorModel::thumbnailsChanged,
-          &EditorModel::trackHeightChanged})
-        connect(&model, signal, this, modelChanged);
+        return;
+    }
+    QRegion damage;
+    if (!snapshot_.take(*model_, part, damage)) {
+        modelStale_ = true;
+        invalidate();
+        return;
+    }
+    if (damage.isEmpty()) return;
+    damage_ += damage;
+    // What lies in front (playhead, matrix) is painted again over the damage by itself.
+    update(damage);
 }
 
 void TimelineCanvas::setView(double pps, double scrollX, double scrollY)
@@ -75,6 +99,7 @@ void TimelineCanvas::setMarquee(std::optional<QRectF> rect)
 void TimelineCanvas::invalidate()
 {
     stale_ = true;
+    damage_ = QRegion();
     update();
     front_->update();
 }
@@ -104,17 +129,29 @@ void TimelineCanvas::redraw()
     QPainter painter(&cache_);
     paintTimelineBack(painter, snapshot(), size());
     ++redraws_;
+    ++fullRedraws_;
     stale_ = false;
+    damage_ = QRegion();
+}
+
+void TimelineCanvas::redrawDamage()
+{
+    QPainter painter(&cache_);
+    const TimelineSnapshot& s = snapshot();
+    for (const QRect& part : damage_) paintTimelineBack(painter, s, size(), part);
+    ++redraws_;
+    damage_ = QRegion();
 }
 
 void TimelineCanvas::paintEvent(QPaintEvent* event)
 {
     if (stale_ || cache_.isNull() || cache_.deviceIndependentSize().toSize() != size()) redraw();
+    else if (!damage_.isEmpty()) redrawDamage();
     QPainter painter(this);
-    const QRect area = event->rect();
     const qreal ratio = cache_.devicePixelRatio();
-    painter.drawPixmap(area, cache_,
-                       QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
+    for (const QRect& area : event->region())
+        painter.drawPixmap(area, cache_,
+                           QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
 }
 
 void TimelineCanvas::resizeEvent(QResizeEvent* event)

@@ -1,10 +1,12 @@
 #pragma once
 
 // The timeline area's drawing as a widget: the timeline under the playhead
-// into a cached pixmap, redrawn only when the model, the zoom, the scroll
-// offset or the size changes; every other paint (a playhead moved over it)
-// is copied from the cache. The matrix and the rubber band lie on a layer of
-// their own in front. It takes no input: mouse events go to its parent.
+// into a cached pixmap, redrawn whole when the zoom, the scroll offset or
+// the size changes; a change of the model redraws only the rows and times
+// it touched (its snapshot knows what it drew before); every other paint (a
+// playhead moved over it) is copied from the cache. The matrix and the
+// rubber band lie on a layer of their own in front. It takes no input: mouse
+// events go to its parent.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
@@ -37,8 +39,10 @@ public:
 
     // The snapshot the cache was last drawn from (made now when stale).
     const TimelineSnapshot& snapshot();
-    // How often the cache has been redrawn with paintTimeline.
+    // How often the cache has been redrawn with paintTimeline, whole or in part.
     int redrawCount() const { return redraws_; }
+    // How often it was redrawn whole.
+    int fullRedrawCount() const { return fullRedraws_; }
 
     // Marks the cache stale and schedules a repaint.
     void invalidate();
@@ -53,6 +57,9 @@ protected:
 private:
     class Front;
     void redraw();
+    void redrawDamage();
+    // A change of the model: its part of the drawing, or all of it.
+    void modelChanged(TimelineSnapshot::Part part);
 
     QPointer<EditorModel> model_;
     double pps_ = 100;
@@ -64,7 +71,9 @@ private:
     QPixmap cache_;
     bool stale_ = true;       // the cache needs paintTimeline
     bool modelStale_ = true;  // the snapshot needs the model's values
+    QRegion damage_;          // parts of the cache to draw again from the snapshot
     int redraws_ = 0;
+    int fullRedraws_ = 0;
     Front* front_ = nullptr;
 };
 

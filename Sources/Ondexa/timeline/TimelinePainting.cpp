@@ -59,13 +59,24 @@ void drawLeading(QPainter& painter, const QPointF& at, const QString& text)
     painter.drawText(QPointF(at.x(), at.y() + (metrics.ascent() - metrics.descent()) / 2), text);
 }
 
+// How far past its rectangle a shape's drawing may reach: strokes, grips
+// and antialiasing. Culling by the area being drawn leaves this much room.
+constexpr double kReach = 8;
+
 struct Frame {
     QPainter& painter;
     const TimelineSnapshot& s;
     double width;
     double height;
+    QRectF area;  // what is being drawn: the whole canvas, or a part that changed
     double x(double t) const { return s.x(t); }
     bool outside(const QRectF& r) const { return r.right() < 0 || r.left() > width; }
+    // Whether a shape can leave a mark on the area.
+    bool touches(const QRectF& r) const
+    {
+        return r.right() + kReach > area.left() && r.left() - kReach < area.right()
+               && r.bottom() + kReach > area.top() && r.top() - kReach < area.bottom();
+    }
 };
 
 void drawRuler(Frame& f)
@@ -101,21 +112,33 @@ void drawRuler(Frame& f)
     }
 }
 
-void drawWave(Frame& f, const std::vector<float>& peaks, const Clip& clip, float gain, const QRectF& r)
+// A clip with the fades it is drawn with: its automatic cross-fades.
+struct Faded {
+    const Clip& clip;
+    double fadeIn = 0;
+    double fadeOut = 0;
+};
+
+void drawWave(Frame& f, const std::vector<float>& peaks, const Faded& faded, float gain, const QRectF& r)
 {
     const double pps = f.s.pps;
     const double yc = r.center().y() + 2;
     const double a = r.height() / 2 - 7;
+    const Clip& clip = faded.clip;
     std::vector<const TrackAction*> volumes;
     for (const TrackAction& action : clip.actions)
         if (action.volume) volumes.push_back(&action);
 
     const long long count = static_cast<long long>(peaks.size());
     const double s = r.left() <= 0 ? -r.left() : 0;
-    const double e = std::min(f.width - r.left(), r.width());
+    // Bars only over the area, on the same 2-point grid as a whole drawing.
+    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + kReach - r.left()});
+    const long long first = std::max(0LL, toIndex((f.area.left() - kReach - r.left() - s) / 2));
     QList<QRectF> normal;
     QList<QRectF> loud;
-    for (double x = s; x < e; x += 2) {
+    for (long long k = first;; ++k) {
+        const double x = s + 2 * double(k);
+        if (!(x < e)) break;
         const double u = x / pps;
         const long long i0 = toIndex((clip.sourceStart + u) * 50);
         const long long i1 = toIndex((clip.sourceStart + (x + 2) / pps) * 50);
@@ -128,8 +151,8 @@ void drawWave(Frame& f, const std::vector<float>& peaks, const Clip& clip, float
         for (const TrackAction* action : volumes)
             if (action->start <= u && u < action->end) v = *action->volume;
         const double t = clip.start + u;
-        double fade = clip.fadeIn > 0 ? std::clamp((t - clip.start) / clip.fadeIn, 0.0, 1.0) : 1.0;
-        if (clip.fadeOut > 0) fade = std::min(fade, std::max((clip.end() - t) / clip.fadeOut, 0.0));
+        double fade = faded.fadeIn > 0 ? std::clamp((t - clip.start) / faded.fadeIn, 0.0, 1.0) : 1.0;
+        if (faded.fadeOut > 0) fade = std::min(fade, std::max((clip.end() - t) / faded.fadeOut, 0.0));
         const float level = peak * v * gain * float(fade);
         const double b = a * double(std::pow(std::min(level, 1.0f), 0.6f));
         (level > 1 ? loud : normal).append(QRectF(r.left() + x, yc - b, 1.5, std::max(2 * b, 0.5)));
@@ -166,23 +189,35 @@ void drawFilmstrip(Frame& f, const std::vector<Thumbnail>& list, const Clip& cli
     const double h = r.height();
     const double w = std::max(h * first.width() / std::max(first.height(), 1), 8.0);
     const double s = r.left() <= 0 ? -r.left() : 0;
-    const double e = std::min(f.width - r.left(), r.width());
+    // Tiles stay aligned to the clip's start; only those over the area are drawn.
+    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + kReach - r.left()});
+    const long long firstTile = std::max(toIndex(s / w), toIndex((f.area.left() - kReach - r.left()) / w));
     p.save();
     p.setClipPath(rounded(r, 4), Qt::IntersectClip);
     p.setOpacity(dim);
-    for (double o = std::floor(s / w) * w; o < e; o += w) {
+    for (long long k = std::max(firstTile, 0LL);; ++k) {
+        const double o = double(k) * w;
+        if (!(o < e)) break;
         const double t = clip.sourceStart + (o + w / 2) / f.s.pps;
-        p.drawImage(QRectF(r.left() + o, r.top(), w, h), nearestThumbnail(list, t).image);
+        // As a texture: drawImage snaps a tile to whole pixels where the
+        // visible part of the clip's shape happens to be a plain rectangle,
+        // so a part of the strip drawn alone would not match the whole.
+        const QImage& image = nearestThumbnail(list, t).image;
+        if (image.isNull()) continue;
+        const QRectF tile(r.left() + o, r.top(), w, h);
+        QBrush texture(image);
+        texture.setTransform(QTransform(w / image.width(), 0, 0, h / image.height(), tile.left(), tile.top()));
+        p.fillRect(tile, texture);
     }
     p.restore();
 }
 
-void drawFades(Frame& f, const Clip& clip, std::pair<double, double> own, const QRectF& r)
+void drawFades(Frame& f, const Faded& faded, std::pair<double, double> own, const QRectF& r)
 {
     QPainter& p = f.painter;
     const double pps = f.s.pps;
-    const double wIn = clip.fadeIn * pps;
-    const double wOut = clip.fadeOut * pps;
+    const double wIn = faded.fadeIn * pps;
+    const double wOut = faded.fadeOut * pps;
     const QPen ramp(white(0.8), 1);
     if (wIn > 1) {
         QPainterPath wedge;
@@ -219,7 +254,7 @@ void drawActions(Frame& f, const Clip& clip, double top)
     for (const TrackAction& action : clip.actions) {
         const QRectF a(f.x(clip.start + action.start), top + 2,
                        std::max((action.end - action.start) * f.s.pps - 1, 3.0), 11);
-        if (f.outside(a)) continue;
+        if (f.outside(a) || !f.touches(a)) continue;
         const QPainterPath shape = rounded(a, 3);
         p.fillPath(shape, withAlpha(Theme::yellow(), 0.92));
         if (f.s.selectedAction == action.id) p.strokePath(shape, QPen(Qt::black, 2));
@@ -255,12 +290,13 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
     p.restore();
 }
 
-void drawTransitions(Frame& f, const Track& track, double top)
+// `order`: the clips by start, equal starts in stored order.
+void drawTransitions(Frame& f, const Track& track, const std::vector<std::size_t>& order, double top)
 {
     QPainter& p = f.painter;
     std::vector<const Clip*> clips;
-    for (const Clip& clip : track.clips) clips.push_back(&clip);
-    std::stable_sort(clips.begin(), clips.end(), [](const Clip* a, const Clip* b) { return a->start < b->start; });
+    clips.reserve(order.size());
+    for (const std::size_t i : order) clips.push_back(&track.clips[i]);
     const double h = f.s.trackHeight;
     for (std::size_t i = 0; i < clips.size(); ++i) {
         const Clip& a = *clips[i];
@@ -270,7 +306,7 @@ void drawTransitions(Frame& f, const Track& track, double top)
             if (b.start >= a.end()) break;
             const double length = std::min(b.end(), a.end()) - b.start;
             const QRectF o(f.x(b.start), top + 2, std::max(length * f.s.pps, 3.0), h - 4);
-            if (f.outside(o)) continue;
+            if (f.outside(o) || !f.touches(o)) continue;
             const QPainterPath shape = rounded(o, 4);
             QLinearGradient fill(o.topLeft(), o.bottomRight());
             fill.setColorAt(0, withAlpha(Theme::yellow(), 0.45));
@@ -305,7 +341,7 @@ void drawTransitions(Frame& f, const Track& track, double top)
     }
 }
 
-void drawTrack(Frame& f, const Track& track, double top, std::size_t row)
+void drawTrack(Frame& f, const Track& track, const TimelineSnapshot::Order& order, double top, std::size_t row)
 {
     QPainter& p = f.painter;
     const double h = f.s.trackHeight;
@@ -313,27 +349,39 @@ void drawTrack(Frame& f, const Track& track, double top, std::size_t row)
     else if (row % 2 == 0) p.fillRect(QRectF(0, top, f.width, h), white(0.03));
     p.fillRect(QRectF(0, top + h - 0.5, f.width, 0.5), white(0.06));
 
-    std::map<Uuid, std::pair<double, double>> own;
-    for (const Clip& clip : track.clips) own.emplace(clip.id, std::pair(clip.fadeIn, clip.fadeOut));
+    // The user's own fades: of the first stored clip with the id.
+    std::map<Uuid, std::pair<double, double>> shared;
+    if (order.sharedIds)
+        for (const Clip& clip : track.clips) shared.emplace(clip.id, std::pair(clip.fadeIn, clip.fadeOut));
+    const auto own = [&](const Clip& clip) {
+        return order.sharedIds ? shared.at(clip.id) : std::pair(clip.fadeIn, clip.fadeOut);
+    };
     const double dim = track.hidden || track.muted ? 0.4 : 1.0;
     const bool sound = track.media.kind == MediaKind::audio;
 
-    for (const Clip& clip : track.effectiveClips()) {
+    const CrossFades& fades = order.fades;
+    for (std::size_t k = 0; k < fades.order.size(); ++k) {
+        const Clip& clip = track.clips[fades.order[k]];
+        const Faded faded{clip, fades.fadeIn[k], fades.fadeOut[k]};
         const QRectF r(f.x(clip.start), top + 3, std::max(clip.duration * f.s.pps - 1, 2.0), h - 6);
         if (f.outside(r)) continue;
+        if (!f.touches(r)) {
+            // Its action bars may still reach into the area.
+            drawActions(f, clip, top);
+            continue;
+        }
         const QPainterPath body = rounded(r, 4);
         p.fillPath(body, kindColor(track.media.kind, dim));
         const MediaRef& media = clip.media ? *clip.media : track.media;
         if (sound) {
             if (const auto found = f.s.peaks.find(media); found != f.s.peaks.end() && !found->second.empty())
-                drawWave(f, found->second, clip, track.muted ? 0.0f : track.volume, r);
+                drawWave(f, found->second, faded, track.muted ? 0.0f : track.volume, r);
         } else if (track.isPicture()) {
             if (const auto found = f.s.thumbnails.find(media);
                 found != f.s.thumbnails.end() && !found->second.empty())
                 drawFilmstrip(f, found->second, clip, r, dim);
         }
-        const auto fades = own.find(clip.id);
-        drawFades(f, clip, fades == own.end() ? std::pair(0.0, 0.0) : fades->second, r);
+        drawFades(f, faded, own(clip), r);
         if (r.width() > 40) drawName(f, track, clip, r);
         if (f.s.selectedClips.contains(clip.id)) {
             p.fillPath(body, withAlpha(Theme::accent(), 0.25));
@@ -343,7 +391,7 @@ void drawTrack(Frame& f, const Track& track, double top, std::size_t row)
         }
         drawActions(f, clip, top);
     }
-    drawTransitions(f, track, top);
+    drawTransitions(f, track, fades.order, top);
 }
 
 void drawGap(Frame& f, const EditorModel::Gap& gap, double top)
@@ -521,16 +569,23 @@ QRectF rowsArea(QSize size)
 
 void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size)
 {
+    paintTimelineBack(painter, snapshot, size, QRect(QPoint(0, 0), size));
+}
+
+void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size, const QRect& part)
+{
+    const QRect area = part & QRect(QPoint(0, 0), size);
+    if (area.isEmpty()) return;
     painter.save();
-    painter.fillRect(QRect(QPoint(0, 0), size), Theme::background());
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.fillRect(area, Theme::background());
     if (!snapshot.drawable()) {
         painter.restore();
         return;
     }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setClipRect(QRect(QPoint(0, 0), size), Qt::IntersectClip);
-    Frame f{painter, snapshot, double(size.width()), double(size.height())};
+    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(area)};
 
     // The rows scroll under the ruler: what lies on them is cut at its edge.
     const QRectF rows = rowsArea(size);
@@ -538,8 +593,12 @@ void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSiz
     const auto rowTop = [&](std::size_t i) { return rulerHeight + double(i) * h - snapshot.scrollY; };
     painter.save();
     painter.setClipRect(rows, Qt::IntersectClip);
-    for (std::size_t i = 0; i < snapshot.tracks.size(); ++i)
-        if (rowTop(i) + h >= rulerHeight && rowTop(i) <= f.height) drawTrack(f, snapshot.tracks[i], rowTop(i), i);
+    for (std::size_t i = 0; i < snapshot.tracks.size(); ++i) {
+        const double top = rowTop(i);
+        if (top + h < rulerHeight || top > f.height || top + h <= f.area.top() || top >= f.area.bottom()) continue;
+        if (snapshot.hasOrders()) drawTrack(f, snapshot.tracks[i], snapshot.orders[i], top, i);
+        else drawTrack(f, snapshot.tracks[i], TimelineSnapshot::Order::of(snapshot.tracks[i]), top, i);
+    }
     if (snapshot.gap) {
         for (std::size_t j = 0; j < snapshot.tracks.size(); ++j)
             if (snapshot.tracks[j].id == snapshot.gap->track) {
@@ -548,7 +607,7 @@ void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSiz
             }
     }
     painter.restore();
-    drawRuler(f);
+    if (f.area.top() < rulerBand) drawRuler(f);
     for (const auto& mark : {snapshot.markIn, snapshot.markOut})
         if (mark) painter.fillRect(QRectF(f.x(*mark) - 1, rulerBand, 2, f.height - rulerBand), Theme::yellow());
     if (snapshot.markIn && snapshot.markOut && *snapshot.markIn < *snapshot.markOut)
@@ -564,7 +623,7 @@ void paintTimelineFront(QPainter& painter, const TimelineSnapshot& snapshot, QSi
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipRect(rowsArea(size), Qt::IntersectClip);
-    Frame f{painter, snapshot, double(size.width()), double(size.height())};
+    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(QPoint(0, 0), size)};
     if (snapshot.matrix) drawMatrix(f, *snapshot.matrix);
     if (snapshot.marquee) {
         const QRectF q = snapshot.marquee->translated(-snapshot.scrollX, -snapshot.scrollY);

@@ -11,6 +11,7 @@
 #include <QString>
 
 class QPainter;
+class QRect;
 class QSize;
 
 namespace ondexa {
@@ -23,6 +24,9 @@ void paintTimeline(QPainter& painter, const TimelineSnapshot& snapshot, QSize si
 // matrix and the rubber band, and then those two alone.
 void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size);
 void paintTimelineFront(QPainter& painter, const TimelineSnapshot& snapshot, QSize size);
+// The first layer again over `area` alone, as the whole drawing shows it
+// there: what changed after an edit, drawn into the picture of before.
+void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSize size, const QRect& area);
 
 // The ruler's label step and minor step in seconds for a zoom.
 struct RulerStep {

@@ -8,12 +8,14 @@
 // them) at content y − scrollY under a ruler that stays in place.
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/model/CrossFades.h"
 #include "Ondexa/model/Timeline.h"
 #include "Ondexa/model/Uuid.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Ondexa/rendering/Thumbnails.h"
 
 #include <QRectF>
+#include <QRegion>
 #include <QSize>
 
 #include <optional>
@@ -28,6 +30,17 @@ inline constexpr double rulerBand = 20;       // the drawn band of the ruler
 
 struct TimelineSnapshot {
     std::vector<Track> tracks;
+    // What drawing a track needs beyond its clips: their start order with
+    // the automatic cross-fades (Track::effectiveClips() without copies),
+    // and whether two of them share an id.
+    struct Order {
+        CrossFades fades;
+        bool sharedIds = false;
+        static Order of(const Track& track);
+    };
+    // One per track, kept beside them; when they don't match the tracks in
+    // number, drawing works them out itself.
+    std::vector<Order> orders;
     double trackHeight = 40;
     PeakMap peaks;
     ThumbnailMap thumbnails;
@@ -48,6 +61,18 @@ struct TimelineSnapshot {
 
     // The model's values with the view's zoom, scroll and size.
     static TimelineSnapshot of(const EditorModel& model, double pps, double scrollX, QSize size);
+
+    // What of the model a change signal speaks of.
+    enum class Part { tracks, selectedClips, selectedTrack, selectedAction, gap, marks, media, trackHeight };
+    // Takes the model's current values of `part` and adds to `damage` the
+    // visible area whose drawing they change, with the snapshot's view.
+    // False when the whole drawing changes: then `damage` is left as it is
+    // and the snapshot is to be made again. Of a track it copies only the
+    // clips that changed and what the drawing reads (id, name, media,
+    // hidden, muted, volume): a change of anything else is not drawn.
+    bool take(const EditorModel& model, Part part, QRegion& damage);
+
+    bool hasOrders() const { return orders.size() == tracks.size(); }
 
     // Visible x of a timeline time.
     double x(double t) const { return timelineOrigin + t * pps - scrollX; }

@@ -137,9 +137,15 @@ public:
     int index() const { return index_; }
     QSlider* volumeSlider() const { return volume_; }
 
-    // New values for the row, leaving alone what the user is handling.
+    // New values for the row, leaving alone what the user is handling. A
+    // row whose values are those it shows is left alone: an edit of the
+    // clips repaints no header.
     void showTrack(const Track& track, int index, bool selected)
     {
+        Shown now{track.name, symbolFor(track), track.media.kind, track.hidden, track.volume,
+                  track.maximize, track.muted, index, selected};
+        if (shown_ == now) return;
+        shown_ = std::move(now);
         index_ = index;
         selected_ = selected;
         const bool sound = track.media.kind == MediaKind::audio;
@@ -251,6 +257,20 @@ public:
     }
 
 private:
+    // What the row was last told to show.
+    struct Shown {
+        std::string name;
+        QString symbol;
+        MediaKind kind = MediaKind::video;
+        bool hidden = false;
+        float volume = 1;
+        bool maximize = false;
+        bool muted = false;
+        int index = 0;
+        bool selected = false;
+        friend bool operator==(const Shown&, const Shown&) = default;
+    };
+
     // A copy of the stored track with one field changed, handed to the model.
     template <typename Change> void change(Change&& apply, bool undoable)
     {
@@ -269,6 +289,7 @@ private:
     Uuid id_;
     int index_ = 0;
     bool selected_ = false;
+    std::optional<Shown> shown_;
     double dragOffset_ = 0;
     DragHandle* handle_;
     QLabel* kind_;
