@@ -1,5 +1,6 @@
 // Runs on the test desktop (scripts/desktop-session): the default sink "desk"
-// plays a 440 Hz sine, "iface" is a 4-channel input.
+// plays a 440 Hz sine, "iface" is a 4-channel input. On the Wayland session
+// (PipeWire) some tests switch the server's rate for their own scope.
 
 #include "Platform/audio/AudioError.h"
 #include "Platform/audio/AudioInputStream.h"
@@ -48,9 +49,17 @@ bool hasInput(const std::string& name)
     return std::any_of(inputs.begin(), inputs.end(), [&](const AudioSource& s) { return s.name == name; });
 }
 
+// A buffer's first frame: its number in the recording and its host time.
+struct Stamp {
+    double frame = 0;
+    double hostTime = 0;
+};
+
 // Records an input's interleaved samples until `frames` frames came (or 3 s
-// passed); `rate` (optional) gets the rate they came at.
-std::vector<float> record(AudioInputStream::Options options, std::size_t frames, int* channels, int* rate = nullptr)
+// passed); `rate` (optional) gets the rate they came at, `stamps` (optional)
+// each stamped buffer's place.
+std::vector<float> record(AudioInputStream::Options options, std::size_t frames, int* channels, int* rate = nullptr,
+                          std::vector<Stamp>* stamps = nullptr)
 {
     std::mutex mutex;
     std::condition_variable wake;
@@ -59,6 +68,8 @@ std::vector<float> record(AudioInputStream::Options options, std::size_t frames,
         std::lock_guard guard(mutex);
         *channels = b.channels;
         if (rate) *rate = b.sampleRate;
+        if (stamps && b.hostTime)
+            stamps->push_back({double(samples.size() / std::size_t(b.channels)), double(*b.hostTime)});
         samples.insert(samples.end(), b.samples, b.samples + b.frames * b.channels);
         wake.notify_all();
     });
@@ -67,21 +78,105 @@ std::vector<float> record(AudioInputStream::Options options, std::size_t frames,
     return samples;
 }
 
-// The frequency of one channel from its rising zero crossings in frames [from, to).
+// The frequency of one channel from the median time between its rising zero
+// crossings in frames [from, to). Not from their count: a dropout of the
+// player (silence, around which a resampler rings) adds crossings to a count
+// and would read as another pitch, but leaves the median alone.
 double frequency(const std::vector<float>& samples, int channels, int channel, int rate, int from, int to)
 {
-    int crossings = 0;
-    double first = -1, last = -1;
+    std::vector<double> crossings;
     for (int f = from + 1; f < to; ++f) {
         const float a = samples[std::size_t((f - 1) * channels + channel)], b = samples[std::size_t(f * channels + channel)];
-        if (a < 0 && b >= 0) {
-            last = double(f - 1) + a / (a - b);
-            if (first < 0) first = last;
-            ++crossings;
+        if (a < 0 && b >= 0 && b - a > 0.01f) crossings.push_back(double(f - 1) + a / (a - b));
+    }
+    if (crossings.size() <= 10) return 0.0;
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < crossings.size(); ++i) periods.push_back(crossings[i] - crossings[i - 1]);
+    std::nth_element(periods.begin(), periods.begin() + std::ptrdiff_t(periods.size() / 2), periods.end());
+    return rate / periods[periods.size() / 2];
+}
+
+// Host nanoseconds per frame, fitted through the buffers' stamps.
+double nanosecondsPerFrame(const std::vector<Stamp>& stamps)
+{
+    double frames = 0, times = 0;
+    for (const auto& s : stamps) frames += s.frame, times += s.hostTime;
+    frames /= double(stamps.size());
+    times /= double(stamps.size());
+    double covariance = 0, variance = 0;
+    for (const auto& s : stamps) {
+        covariance += (s.frame - frames) * (s.hostTime - times);
+        variance += (s.frame - frames) * (s.frame - frames);
+    }
+    return variance > 0 ? covariance / variance : 0.0;
+}
+
+// Plays a different tone on each of the interface's four channels into the
+// sink behind it, from 0.2 s on (once a recording runs), for 1.5 s.
+const double interfaceTones[4] = {300, 500, 700, 900};
+std::thread playIntoInterface()
+{
+    return std::thread([] {
+        const int rate = 44100;
+        std::vector<float> samples(std::size_t(rate) * 3 / 2 * 4);
+        for (std::size_t f = 0; f < samples.size() / 4; ++f)
+            for (int c = 0; c < 4; ++c)
+                samples[f * 4 + std::size_t(c)] = float(0.5 * std::sin(2 * M_PI * interfaceTones[c] * double(f) / rate));
+        FILE* pacat = popen("sleep 0.2; pacat -d iface_in --channels=4 --channel-map=aux0,aux1,aux2,aux3 "
+                            "--format=float32le --rate=44100 --raw", "w");
+        if (!pacat) return;
+        std::fwrite(samples.data(), sizeof(float), samples.size(), pacat);
+        pclose(pacat);
+    });
+}
+
+// The samples from the first loud frame on.
+void dropLeadingSilence(std::vector<float>& samples, int channels)
+{
+    auto loud = std::find_if(samples.begin(), samples.end(), [](float x) { return std::abs(x) > 0.1f; });
+    samples.erase(samples.begin(), samples.begin() + (loud - samples.begin()) / channels * channels);
+}
+
+int runningRate(const std::string& source)
+{
+    for (const auto& s : AudioServer::shared()->sources())
+        if (s.name == source) return s.sampleRate;
+    return 0;
+}
+
+// Runs the sound server at 44.1 kHz for a scope. The test desktop's PulseAudio
+// runs there already; PipeWire (48 kHz) is made to, and then to go back.
+class ServerAt44100 {
+public:
+    ServerAt44100()
+    {
+        pipewire_ = run("pactl info | grep -c 'on PipeWire'") != "0";
+        before_ = runningRate("desk.monitor");
+        if (pipewire_ && before_ != 44100) force(44100);
+    }
+    ~ServerAt44100()
+    {
+        if (!pipewire_ || before_ <= 0 || before_ == 44100) return;
+        // Unforced, the graph stays at the rate it runs at: first back to the old one.
+        force(before_);
+        for (int i = 0; i < 10 && run("pw-metadata -n settings 0 clock.force-rate | grep -c \"value:'0'\"") != "1"; ++i)
+            run("pw-metadata -n settings 0 clock.force-rate 0");
+    }
+
+private:
+    // Told again while it does not take: now and then a setting written by
+    // pw-metadata does not reach PipeWire.
+    static void force(int rate)
+    {
+        for (int i = 0; i < 100 && runningRate("desk.monitor") != rate; ++i) {
+            if (i % 10 == 0) run("pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate));
+            std::this_thread::sleep_for(50ms);
         }
     }
-    return crossings > 10 ? (crossings - 1) / ((last - first) / rate) : 0.0;
-}
+
+    bool pipewire_ = false;
+    int before_ = 0;
+};
 
 } // namespace
 
@@ -191,34 +286,65 @@ TEST(AudioInputStream, findsTheSineOnTheSystemSound)
 
 TEST(AudioInputStream, keepsEachInterfaceChannelApart)
 {
-    // A different tone on each of the interface's four channels, played into
-    // the sink behind it once the recording runs.
-    const int rate = 44100;
-    const double tones[4] = {300, 500, 700, 900};
-    std::thread player([&] {
-        std::vector<float> samples(std::size_t(rate) * 3 / 2 * 4);
-        for (std::size_t f = 0; f < samples.size() / 4; ++f)
-            for (int c = 0; c < 4; ++c)
-                samples[f * 4 + std::size_t(c)] = float(0.5 * std::sin(2 * M_PI * tones[c] * double(f) / rate));
-        FILE* pacat = popen("sleep 0.2; pacat -d iface_in --channels=4 --channel-map=aux0,aux1,aux2,aux3 "
-                            "--format=float32le --rate=44100 --raw", "w");
-        if (!pacat) return;
-        std::fwrite(samples.data(), sizeof(float), samples.size(), pacat);
-        pclose(pacat);
-    });
+    std::thread player = playIntoInterface();
     int channels = 0;
     int recorded = 0;  // the source's own rate: PulseAudio's 44.1 kHz, PipeWire's 48 kHz
-    auto samples = record({"iface"}, std::size_t(rate) * 13 / 10, &channels, &recorded);
+    auto samples = record({"iface"}, std::size_t(44100) * 13 / 10, &channels, &recorded);
     player.join();
 
     ASSERT_EQ(channels, 4);
     ASSERT_GT(recorded, 0);
-    // From the first loud frame on.
-    auto loud = std::find_if(samples.begin(), samples.end(), [](float x) { return std::abs(x) > 0.1f; });
-    samples.erase(samples.begin(), samples.begin() + (loud - samples.begin()) / 4 * 4);
+    dropLeadingSilence(samples, 4);
     ASSERT_GE(samples.size(), std::size_t(recorded) / 2 * 4);
     for (int c = 0; c < 4; ++c)
-        EXPECT_NEAR(frequency(samples, 4, c, recorded, recorded / 20, recorded / 20 + recorded * 2 / 5), tones[c], 3.0)
+        EXPECT_NEAR(frequency(samples, 4, c, recorded, recorded / 20, recorded / 20 + recorded * 2 / 5),
+                    interfaceTones[c], 3.0)
+            << c;
+}
+
+// The system sound is always recorded at 48 kHz, and an interface that comes
+// back is opened at the rate its track was made for: when the server runs at
+// another rate, what arrives must still be the asked rate, at the right pitch
+// and with time stamps that count its frames at that rate.
+TEST(AudioInputStream, givesTheAskedRateWhenTheServerRunsAtAnother)
+{
+    ServerAt44100 server;
+    ASSERT_EQ(runningRate("desk.monitor"), 44100);
+    const int rate = 48000;
+    int channels = 0;
+    int delivered = 0;
+    std::vector<Stamp> stamps;
+    const auto samples =
+        record({AudioServer::shared()->systemSoundSource(), 2, rate, 1024}, std::size_t(rate) * 5 / 2, &channels,
+               &delivered, &stamps);
+    ASSERT_EQ(channels, 2);
+    ASSERT_EQ(delivered, rate);
+    ASSERT_GE(samples.size(), std::size_t(rate) * 2 * 2);
+    const int end = int(samples.size() / 2);
+    for (int c = 0; c < 2; ++c) EXPECT_NEAR(frequency(samples, 2, c, rate, end - rate, end), 440.0, 4.4) << c;
+    // Fitted over the whole recording, so that one late delivery weighs little.
+    ASSERT_GE(stamps.size(), 20u);
+    EXPECT_NEAR(nanosecondsPerFrame(stamps), 1e9 / rate, 0.03 * 1e9 / rate);
+}
+
+TEST(AudioInputStream, keepsEachInterfaceChannelApartWhenTheServerRunsAtAnotherRate)
+{
+    ServerAt44100 server;
+    ASSERT_EQ(runningRate("desk.monitor"), 44100);
+    const int rate = 48000;
+    std::thread player = playIntoInterface();
+    int channels = 0;
+    int delivered = 0;
+    auto samples = record({"iface", 4, rate, 1024}, std::size_t(rate) * 13 / 10, &channels, &delivered);
+    player.join();
+
+    ASSERT_EQ(channels, 4);
+    ASSERT_EQ(delivered, rate);
+    dropLeadingSilence(samples, 4);
+    ASSERT_GE(samples.size(), std::size_t(rate) / 2 * 4);
+    for (int c = 0; c < 4; ++c)
+        EXPECT_NEAR(frequency(samples, 4, c, rate, rate / 20, rate / 20 + rate * 2 / 5), interfaceTones[c],
+                    interfaceTones[c] / 100)
             << c;
 }
 
