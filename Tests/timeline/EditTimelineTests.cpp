@@ -171,46 +171,29 @@ TEST_F(TimelineTest, ScrollRequestsStayWithinTheContent)
 
 TEST_F(TimelineTest, AClipMovesPastTwoPointsWithOneUndoStep)
 {
-    Track a = trackWith("A", {clipAt(2, 3)});
-    make({a});
-    Track moved = a;
-    moved.clips[0].start = 2.5;
-    EXPECT_TRUE(editGives(
-        *model,
-        [&](EditorModel& m) {
-            press({260, 44});
-            moveTo({262, 44});
-            EXPECT_EQ(m.tracks(), std::vector<Track>{a});
-            EXPECT_TRUE(m.undoStack().empty());
-            moveTo({262.5, 44});
-            EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 2.025);
-            moveTo({310, 44});
-            release({310, 44});
-        },
-        {moved}));
-    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
-    EXPECT_DOUBLE_EQ(playhead(), 0);  // a drag on a clip never seeks
-}
-
-TEST_F(TimelineTest, AClipDraggedLeftwardsMovesPastTwoPointsToo)
-{
-    Track a = trackWith("A", {clipAt(2, 3)});
-    make({a});
-    Track moved = a;
-    moved.clips[0].start = 1.5;
-    EXPECT_TRUE(editGives(
-        *model,
-        [&](EditorModel& m) {
-            press({260, 44});
-            moveTo({258, 44});
-            EXPECT_EQ(m.tracks(), std::vector<Track>{a});
-            EXPECT_TRUE(m.undoStack().empty());
-            moveTo({257.5, 44});
-            EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 1.975);
-            moveTo({210, 44});
-            release({210, 44});
-        },
-        {moved}));
+    // Rightwards and leftwards alike.
+    for (const double sign : {1.0, -1.0}) {
+        Track a = trackWith("A", {clipAt(2, 3)});
+        make({a});
+        Track moved = a;
+        moved.clips[0].start = 2 + sign * 0.5;
+        EXPECT_TRUE(editGives(
+            *model,
+            [&](EditorModel& m) {
+                press({260, 44});
+                moveTo({260 + sign * 2, 44});
+                EXPECT_EQ(m.tracks(), std::vector<Track>{a});
+                EXPECT_TRUE(m.undoStack().empty());
+                moveTo({260 + sign * 2.5, 44});
+                EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 2 + sign * 0.025);
+                moveTo({260 + sign * 50, 44});
+                release({260 + sign * 50, 44});
+            },
+            {moved}))
+            << sign;
+        EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
+        EXPECT_DOUBLE_EQ(playhead(), 0);  // a drag on a clip never seeks
+    }
 }
 
 TEST_F(TimelineTest, AClickOnAClipSelectsItAndEditsNothing)
