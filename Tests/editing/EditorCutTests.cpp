@@ -214,6 +214,20 @@ TEST(EditorDelete, DeletesSelectedClipsWithOrWithoutClosingUp)
     }
 }
 
+// The later hole is closed first: each shift then sees the starts the
+// earlier one has not moved yet.
+TEST(EditorDelete, RippleClosesTwoSeparateHoles)
+{
+    TempFolder folder;
+    const std::vector<Clip> clips = {clipAt(0, 1), clipAt(1, 1), clipAt(2, 1), clipAt(3, 1)};
+    const std::vector<Track> before = {trackWith("V", clips)};
+    auto model = editorWith(folder.path, before);
+    model->setSelectedClips({clips[0].id, clips[2].id});
+    std::vector<Track> expected = before;
+    expected[0].clips = {movedTo(clips[1], 0), movedTo(clips[3], 1)};
+    EXPECT_TRUE(editGives(*model, [](EditorModel& m) { m.deleteSelection(true); }, expected));
+}
+
 TEST(EditorDelete, RippleMovesOnlyClipsThatStartAtTheRemovedEndOrLater)
 {
     TempFolder folder;
@@ -301,6 +315,21 @@ TEST(EditorRange, WithASelectionCutsOnlyTheSelectedClipsAndLeavesTheHole)
                           [](EditorModel& m) { EXPECT_EQ(m.selectedClips(), idsOf(m.tracks(), {{0, 0}, {0, 1}})); }));
 }
 
+TEST(EditorRange, WithASelectionASelectedClipAfterTheRangeStaysWhereItWas)
+{
+    TempFolder folder;
+    const Clip cut = clipAt(0, 10);
+    const Clip after = clipAt(6, 2);
+    const std::vector<Track> before = {trackWith("V", {cut}), trackWith("W", {after})};
+    auto model = editorWith(folder.path, before);
+    model->setSelectedClips({cut.id, after.id});
+    model->setMarkIn(2.0);
+    model->setMarkOut(4.0);
+    std::vector<Track> expected = before;
+    expected[0].clips = {piece(cut, 0, 2, 0), piece(cut, 4, 6, 4)};
+    ASSERT_TRUE(editGives(*model, [](EditorModel& m) { m.deleteSelection(true); }, expected));
+}
+
 // Content after the range is kept once, whatever the clip's distance to an
 // edge of the range; nothing before it plays twice.
 TEST(EditorRange, KeepsEveryPieceOnceNearTheRangesEdges)
@@ -331,6 +360,25 @@ TEST(EditorRange, KeepsEveryPieceOnceNearTheRangesEdges)
             expected[0].clips.push_back(piece(c.clip, start, duration, source));
         EXPECT_TRUE(editGives(*model, [](EditorModel& m) { m.deleteSelection(false); }, expected)) << c.label;
     }
+}
+
+// A clip starting too little before the range's end to be cut there keeps
+// its content from the end on, and its fade-in loses what the range took.
+TEST(EditorRange, APartKeptFromJustBeforeTheRangesEndLosesThatMuchOfItsFadeIn)
+{
+    TempFolder folder;
+    Clip clip = clipAt(3.997, 6.003);
+    clip.fadeIn = 1;
+    clip.fadeOut = 0.5;
+    const std::vector<Track> before = {trackWith("V", {clip})};
+    auto model = editorWith(folder.path, before);
+    model->setMarkIn(2.0);
+    model->setMarkOut(4.0);
+    std::vector<Track> expected = before;
+    Clip kept = piece(clip, 2, 6, 4 - 3.997);
+    kept.fadeIn = 1 - (4 - 3.997);
+    expected[0].clips = {kept};
+    EXPECT_TRUE(editGives(*model, [](EditorModel& m) { m.deleteSelection(false); }, expected));
 }
 
 // --- Gaps ---

@@ -167,6 +167,25 @@ TEST(EditorMoves, ALinkedPairChangesRowsOnlyWhereTheGrabbedFamilyFits)
     }
 }
 
+TEST(EditorMoves, OneClipDraggedPastZeroStopsThere)
+{
+    TempFolder folder;
+    const Clip clip = clipAt(2, 1);
+    const std::vector<Track> before = {trackWith("V", {clip, clipAt(10, 1)})};
+    auto model = editorWith(folder.path, before);
+    model->clock().setTime(30);
+    std::vector<Track> expected = before;
+    expected[0].clips[0].start = 0;
+    EXPECT_TRUE(editGives(
+        *model,
+        [&](EditorModel& m) {
+            m.pushUndo();
+            m.moveClip(clip, MediaKind::video, -5, std::nullopt, 0.2);
+            m.endClipDrag();
+        },
+        expected));
+}
+
 TEST(EditorMoves, AGroupStopsAtZeroAndReturnsToItsTracksWhenDraggedBack)
 {
     TempFolder folder;

@@ -470,6 +470,8 @@ TEST_F(PreviewEditingTest, ActionTargetDrags)
         {"resized to half", actionOf(std::nullopt), true, {1600, 900}, {-800, 0}, 0.5, std::nullopt, std::nullopt, {}},
         {"never below 5 % of the press-time scale", actionOf(1.2, 0.3, 0.3), true, {1440, 810}, {-3200, 0}, 0.06, 0.3,
          0.3, {}},
+        {"below 1 at the press, still never below 0.05", actionOf(0.5, 0.5, 0.5), true, {1200, 675}, {-3200, 0}, 0.05,
+         0.5, 0.5, {}},
         {"moved onto the centre", actionOf(std::nullopt), true, {800, 450}, {6, 0}, std::nullopt, 0.5, 0.5,
          {true, true}},
         {"moved with snapping off", actionOf(std::nullopt), false, {800, 450}, {6, 0}, std::nullopt, 0.50375, 0.5, {}},

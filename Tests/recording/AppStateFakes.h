@@ -75,6 +75,12 @@ inline AudioInputDevice device(std::string uid, int channels)
 
 class FakeRecorder;
 
+// The number of the open that made `mic` (1 for the first), 0 for none.
+inline int openOf(const MicCapture* mic)
+{
+    return mic ? mic->property("open").toInt() : 0;
+}
+
 // Answers as each test says and notes what the controller did.
 struct FakeSystem {
     platform::ScreenAccess screenAccess{true, {}};
@@ -187,8 +193,10 @@ inline AppState::Environment FakeSystem::environment()
     env.micDevices = [this] { return mics; };
     env.makeMic = [this](const AudioInputDevice& d) {
         if (micFails) throw std::runtime_error("Nem sikerült megnyitni: " + d.name);
-        ++micsMade;
-        return std::make_unique<MicCapture>(d, 48000.0, MicCapture::NoInput{});
+        auto mic = std::make_unique<MicCapture>(d, 48000.0, MicCapture::NoInput{});
+        // Which open made it: a freed capture's address may come back for the next one.
+        mic->setProperty("open", ++micsMade);
+        return mic;
     };
     env.newRecordingURL = [this] { return folder / ("Felvétel " + std::to_string(recordersMade + 1) + ".mov"); };
     env.makeRecorder = [this](AppState::Environment::RecorderRequest request) {

@@ -171,25 +171,29 @@ TEST_F(TimelineTest, ScrollRequestsStayWithinTheContent)
 
 TEST_F(TimelineTest, AClipMovesPastTwoPointsWithOneUndoStep)
 {
-    Track a = trackWith("A", {clipAt(2, 3)});
-    make({a});
-    Track moved = a;
-    moved.clips[0].start = 2.5;
-    EXPECT_TRUE(editGives(
-        *model,
-        [&](EditorModel& m) {
-            press({260, 44});
-            moveTo({262, 44});
-            EXPECT_EQ(m.tracks(), std::vector<Track>{a});
-            EXPECT_TRUE(m.undoStack().empty());
-            moveTo({262.5, 44});
-            EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 2.025);
-            moveTo({310, 44});
-            release({310, 44});
-        },
-        {moved}));
-    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
-    EXPECT_DOUBLE_EQ(playhead(), 0);  // a drag on a clip never seeks
+    // Rightwards and leftwards alike.
+    for (const double sign : {1.0, -1.0}) {
+        Track a = trackWith("A", {clipAt(2, 3)});
+        make({a});
+        Track moved = a;
+        moved.clips[0].start = 2 + sign * 0.5;
+        EXPECT_TRUE(editGives(
+            *model,
+            [&](EditorModel& m) {
+                press({260, 44});
+                moveTo({260 + sign * 2, 44});
+                EXPECT_EQ(m.tracks(), std::vector<Track>{a});
+                EXPECT_TRUE(m.undoStack().empty());
+                moveTo({260 + sign * 2.5, 44});
+                EXPECT_DOUBLE_EQ(m.tracks()[0].clips[0].start, 2 + sign * 0.025);
+                moveTo({260 + sign * 50, 44});
+                release({260 + sign * 50, 44});
+            },
+            {moved}))
+            << sign;
+        EXPECT_EQ(model->selectedClips(), std::set<Uuid>{a.clips[0].id});
+        EXPECT_DOUBLE_EQ(playhead(), 0);  // a drag on a clip never seeks
+    }
 }
 
 TEST_F(TimelineTest, AClickOnAClipSelectsItAndEditsNothing)
@@ -367,6 +371,20 @@ TEST_F(TimelineTest, RubberBandsSelectOrSeek)
     }
 }
 
+TEST_F(TimelineTest, ARubberBandThatOnlyTouchesAClipInTimeLeavesItOut)
+{
+    // Row A only: from A's first clip's end, and up to its second clip's start.
+    for (const auto& [from, to] : std::vector<std::pair<QPointF, QPointF>>{{{350, 30}, {210, 50}},
+                                                                          {{250, 30}, {410, 50}}}) {
+        Track a = trackWith("A", {clipAt(0, 2), clipAt(4, 2)});
+        make({a, trackWith("B", {clipAt(0, 6)})});
+        press(from);
+        moveTo(to);
+        release(to);
+        EXPECT_TRUE(model->selectedClips().empty()) << to.x();
+    }
+}
+
 TEST_F(TimelineTest, ADoubleClickSelectsTheGapAndATripleClickSeeks)
 {
     Track a = trackWith("A", {clipAt(1, 1), clipAt(3, 1)});
@@ -464,6 +482,24 @@ TEST_F(TimelineTest, ARightDragBuildsTheMatrixAndALeftPressCutsIt)
     EXPECT_FALSE(timeline->interaction().matrix());
     EXPECT_FALSE(timeline->canvas()->matrix());
     EXPECT_FALSE(model->matrixSelection());
+}
+
+TEST_F(TimelineTest, AMatrixCutThatOnlyTouchesAClipInTimeLeavesItWholeAndUnselected)
+{
+    // 2 s to 4 s over both rows: A's clips end and start at its edges.
+    const std::vector<Track> tracks = {trackWith("A", {clipAt(0, 2), clipAt(4, 2)}), trackWith("B", {clipAt(0, 6)})};
+    make(tracks);
+    press({210, 30}, Qt::RightButton);
+    moveTo({410, 100}, Qt::RightButton);
+    release({410, 100}, Qt::RightButton);
+    ASSERT_TRUE(model->matrixSelection());
+    EXPECT_EQ(*model->matrixSelection(), (EditorModel::MatrixSelection{2, 4, {tracks[0].id, tracks[1].id}}));
+
+    press({300, 60});
+    release({300, 60});
+    EXPECT_EQ(model->tracks()[0], tracks[0]);
+    ASSERT_EQ(model->tracks()[1].clips.size(), 3u);
+    EXPECT_EQ(model->selectedClips(), std::set<Uuid>{model->tracks()[1].clips[1].id});
 }
 
 TEST_F(TimelineTest, RightClicksAndNarrowMatricesLeaveNoSelection)

@@ -218,6 +218,32 @@ struct CanvasFixture {
     QImage image() { return canvas->grab().toImage(); }
 };
 
+// The painting tests build their snapshots by hand; this is what the canvas
+// takes from the model.
+TEST(TimelineSnapshot, CarriesTheModelsMarksSelectionAndGap)
+{
+    TempFolder folder;
+    const Track a = trackWith("A", {clipAt(1, 2), clipAt(5, 1)});
+    auto model = editorWith(folder.path, {a});
+    model->setSelectedClips({a.clips[0].id});
+    model->setSelectedTrackID(a.id);
+    model->setGap(EditorModel::Gap{a.id, 3, 5});
+    model->setMarkIn(1.5);
+    model->setMarkOut(2.5);
+
+    const TimelineSnapshot s = TimelineSnapshot::of(*model, 50, 30, QSize(800, 120));
+    EXPECT_EQ(s.tracks, std::vector<Track>{a});
+    EXPECT_EQ(s.selectedClips, std::set<Uuid>{a.clips[0].id});
+    EXPECT_EQ(s.selectedTrack, a.id);
+    EXPECT_EQ(s.gap, (EditorModel::Gap{a.id, 3, 5}));
+    EXPECT_EQ(s.markIn, 1.5);
+    EXPECT_EQ(s.markOut, 2.5);
+    EXPECT_EQ(s.pps, 50);
+    EXPECT_EQ(s.scrollX, 30);
+    EXPECT_EQ(s.size, QSize(800, 120));
+    EXPECT_EQ(s.duration, 6);
+}
+
 TEST(TimelineCanvas, ClipPlayheadAndMark)
 {
     CanvasFixture f({trackWith("Képernyő", {clipAt(1, 2)})});

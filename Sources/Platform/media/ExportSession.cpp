@@ -639,8 +639,10 @@ void ExportSession::run()
     if (soundOnly != (type_ == FileType::m4a)) return end(Status::failed, kWrongType);
     if (soundOnly && !hasSound) return end(Status::failed, kNoSound);
     const QSize size = videoComposition_ ? videoComposition_->renderSize : QSize();
+    if (!soundOnly && !videoComposition_) return end(Status::failed, kNoPicture);
+    // The encoders take 4:2:0 pictures: no side may be odd.
     if (!soundOnly && (size.width() < 2 || size.height() < 2 || size.width() % 2 || size.height() % 2))
-        return end(Status::failed, kNoPicture);
+        return end(Status::failed, kStartError);
 
     const TimeRange span = TimeRange::fromStartEnd(start, finish);
     // A folder would refuse the rename only after the whole export.

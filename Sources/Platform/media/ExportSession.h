@@ -24,8 +24,8 @@ namespace platform {
 // Frames lie at start + k × frameDuration for every k whose time is before
 // the end; the sound is exactly (end − start) × 48,000 samples, stereo. The
 // span is cut to [0, the composition's duration]; an export whose span is
-// then empty, or a sound-only export of a composition without sound, fails at
-// once without creating a file. The output file is created exclusively (an
+// then empty, a sound-only export of a composition without sound, or a
+// picture with an odd side, fails at once without creating a file. The output file is created exclusively (an
 // existing one fails the export); a failed or cancelled export removes what
 // it wrote. With a working file the export is written there instead and
 // renamed over the output only once it is complete, synced and closed: until

@@ -324,6 +324,21 @@ TEST_F(ExportSessionTest, ASpanStartsAtZeroWithItsOwnFramesAndSound)
     EXPECT_LT(rms(sound, 0.55, 1.45), 0.01);
 }
 
+// A span of 45.3 frames has 46: the last, shorter one is kept.
+TEST_F(ExportSessionTest, ASpanThatIsNotAWholeNumberOfFramesKeepsItsLastFrame)
+{
+    const Built b = build(3, false);
+    auto session = ExportSession::create(b.composition, ExportSession::Preset::h264);
+    session->setOutput(target("part.mp4"), ExportSession::FileType::mp4);
+    session->setVideoComposition(fixtures::passThrough({160, 120}, {b.videoTrack}, b.composition->duration()));
+    session->setTimeRange(TimeRange::fromStartEnd(sec(1.0), sec(2.51)));
+    ASSERT_TRUE(runToEnd(*session));
+    ASSERT_EQ(session->status(), ExportSession::Status::completed) << session->error();
+    const auto frames = decodedFrames(target("part.mp4"), target("part.rgb"));
+    ASSERT_EQ(frames.size(), 46u);
+    EXPECT_EQ(fixtures::frameNumber(frames.back()), 75);
+}
+
 // The mix is applied: volume and a tap, on the export's own thread.
 TEST_F(ExportSessionTest, SoundGoesThroughTheMix)
 {
@@ -354,6 +369,35 @@ TEST_F(ExportSessionTest, SoundGoesThroughTheMix)
     EXPECT_EQ(tap->prepared, 1);
     const auto sound = expectSamples(target("mix.m4a"), target("mix.f32"), 48000);
     EXPECT_NEAR(rms(sound, 0.1, 0.9), 0.5 * 0.5 / std::sqrt(2.0), 0.02);
+}
+
+// A mix louder than full scale reaches the encoder clipped: the tone's
+// 0.5 made 2.0 comes out as a sine cut at ±1, not as the louder sine.
+TEST_F(ExportSessionTest, SamplesAboveFullScaleAreClippedBeforeTheEncoder)
+{
+    struct Quadrupling : AudioTap {
+        void prepare(int, int, int) override {}
+        void process(float* samples, int frames) override
+        {
+            for (int i = 0; i < frames * 2; ++i) samples[i] *= 4;
+        }
+    };
+    const Built b = build(3, true);
+    auto mix = std::make_shared<AudioMix>();
+    mix->parameters(b.soundTrack).tap = std::make_shared<Quadrupling>();
+    auto session = ExportSession::create(b.composition, ExportSession::Preset::sound);
+    session->setOutput(target("loud.m4a"), ExportSession::FileType::m4a);
+    session->setAudioMix(mix);
+    session->setTimeRange(TimeRange(sec(0), sec(1)));
+    ASSERT_TRUE(runToEnd(*session));
+    ASSERT_EQ(session->status(), ExportSession::Status::completed) << session->error();
+    const auto sound = expectSamples(target("loud.m4a"), target("loud.f32"), 48000);
+    // A sine of amplitude 2 cut at 1 has an RMS of 0.88 (a little less once
+    // the encoder drops its highest harmonics); uncut it would be 1.41.
+    EXPECT_NEAR(rms(sound, 0.1, 0.9), 0.85, 0.15);
+    float peak = 0;
+    for (std::size_t i = 4800 * 2; i < 43200 * 2; i += 2) peak = std::max(peak, std::abs(sound[i]));
+    EXPECT_LT(peak, 1.35f) << "the encoder's ringing reaches a little over 1";
 }
 
 // A mono track (an interface input recorded alone, a mono medium) is
@@ -418,6 +462,7 @@ TEST_F(ExportSessionTest, RefusedExportsLeaveNoFile)
         std::optional<TimeRange> range;
         std::filesystem::path file;
         std::string error;
+        QSize size = {320, 240};
     };
     const std::vector<Case> cases{
         {"past the end", &withSound, ExportSession::Preset::h264, ExportSession::FileType::mp4,
@@ -433,12 +478,15 @@ TEST_F(ExportSessionTest, RefusedExportsLeaveNoFile)
         {"no folder", &withSound, ExportSession::Preset::h264, ExportSession::FileType::mp4, std::nullopt,
          target("none/x.mp4"),
          "A célfájl nem hozható létre: " + target("none/x.mp4").string() + " (No such file or directory)"},
+        // The encoders take 4:2:0 pictures: both sides must be even.
+        {"odd width", &withSound, ExportSession::Preset::h264, ExportSession::FileType::mp4, std::nullopt,
+         target("x.mp4"), "Az exportálás nem indítható.", {321, 240}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto session = ExportSession::create(c.built->composition, c.preset);
         session->setOutput(c.file, c.type);
-        session->setVideoComposition(slowVideo(*c.built));
+        session->setVideoComposition(slowVideo(*c.built, c.size));
         if (c.range) session->setTimeRange(*c.range);
         ASSERT_TRUE(runToEnd(*session));
         EXPECT_EQ(session->status(), ExportSession::Status::failed);

@@ -135,18 +135,32 @@ protected:
 
 } // namespace
 
+// Judged by the player's own clock, the sound: a loaded machine may start the
+// sound late or let it stall, and then the ticks, the picture and the end
+// follow the sound, not the wall.
 TEST_F(PlayerSoundTest, TicksKeepTimeAndTheEndPauses)
 {
     std::vector<MediaTime> ticks;
     player.addPeriodicTimeObserver(MediaTime(1, 30), [&](const MediaTime& t) { ticks.push_back(t); });
+    QElapsedTimer wall;
+    wall.start();
     player.play();
-    fixtures::runFor(2000ms);
+    ASSERT_TRUE(fixtures::runUntil([&] { return player.currentTime() >= sec(2.0); }, 30s))
+        << "the sound stands at " << player.currentTime().seconds() << " s";
     player.pause();
+    const double played = double(wall.elapsed()) / 1000;
     const MediaTime t = player.currentTime();
 
-    EXPECT_NEAR(double(ticks.size()), 60, 6);
-    EXPECT_NEAR(t.seconds(), 2.0, 0.15);
+    // Ticks come no more often than every 33 ms of the wall, and once the
+    // sound moves, on average at least every 0.1 s of it.
+    ASSERT_FALSE(ticks.empty());
     for (std::size_t i = 1; i < ticks.size(); ++i) EXPECT_GE(ticks[i], ticks[i - 1]);
+    EXPECT_LE(double(ticks.size()), played / 0.033 + 2);
+    const auto moving = std::find_if(ticks.begin(), ticks.end(), [](const MediaTime& m) { return m > MediaTime::zero(); });
+    ASSERT_GE(ticks.end() - moving, 2);
+    const double spacing = (ticks.back() - *moving).seconds() / double(ticks.end() - moving - 1);
+    EXPECT_LT(spacing, 0.1) << ticks.size() << " ticks";
+    EXPECT_LE(ticks.back(), t);
     // Paused, the clock stands still and the observer rests.
     const std::size_t count = ticks.size();
     fixtures::runFor(200ms);
@@ -156,20 +170,20 @@ TEST_F(PlayerSoundTest, TicksKeepTimeAndTheEndPauses)
     // From 2.5 s the end comes after half a second, and pauses there.
     bool done = false;
     player.seek(sec(2.5), [&](bool) { done = true; });
-    ASSERT_TRUE(fixtures::runUntil([&] { return done; }, 5s));
+    ASSERT_TRUE(fixtures::runUntil([&] { return done; }, 10s));
     std::vector<double> rates;
     QObject::connect(&player, &Player::rateChanged, [&](double r) { rates.push_back(r); });
 
-    QElapsedTimer wall;
-    wall.start();
+    wall.restart();
     player.play();
-    ASSERT_TRUE(fixtures::runUntil([&] { return !player.isPlaying(); }, 3s));
-    // Half a second of media; a loaded machine may add to the wall time, never take from it.
+    ASSERT_TRUE(fixtures::runUntil([&] { return !player.isPlaying(); }, 30s));
+    // Half a second of sound is never heard in less; a loaded machine only adds to it.
     EXPECT_GE(double(wall.elapsed()) / 1000, 0.3);
-    EXPECT_LE(double(wall.elapsed()) / 1000, 1.2);
     EXPECT_EQ(rates, (std::vector<double>{1, 0}));
     EXPECT_EQ(player.currentTime(), sec(3));
-    EXPECT_GE(fixtures::frameNumber(player.currentFrame()), 86);
+    // The last frames show, however late a busy machine composes them.
+    EXPECT_TRUE(fixtures::runUntil([&] { return fixtures::frameNumber(player.currentFrame()) >= 86; }, 10s))
+        << fixtures::frameNumber(player.currentFrame());
 }
 
 TEST_F(PlayerSoundTest, SwappingTheAudioMixWhilePlayingChangesTheLevelWithoutAGap)
