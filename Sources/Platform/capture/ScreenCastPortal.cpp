@@ -224,7 +224,8 @@ private:
             const auto descriptor = reply.arguments().first().value<QDBusUnixFileDescriptor>();
             const int fd = descriptor.isValid() ? fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
             if (fd < 0) return fail("A képernyőmegosztás PipeWire-kapcsolata nem nyitható meg.");
-            result_.session = std::make_shared<ScreenCastSession>(bus_, session_, fd);
+            // The same session: a second object would close it on its way out.
+            result_.session->adoptPipeWireFd(fd);
             result_.outcome = ScreenCastResult::Outcome::started;
             finish();
         });
@@ -270,6 +271,12 @@ ScreenCastSession::~ScreenCastSession()
     if (!handle_.isEmpty() && bus_.isConnected())
         bus_.send(QDBusMessage::createMethodCall(screencast::service, handle_, kSessionInterface,
                                                  QStringLiteral("Close")));
+}
+
+void ScreenCastSession::adoptPipeWireFd(int fd)
+{
+    if (pipeWireFd_ >= 0) ::close(pipeWireFd_);
+    pipeWireFd_ = fd;
 }
 
 int ScreenCastSession::takePipeWireFd() const

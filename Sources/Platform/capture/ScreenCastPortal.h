@@ -58,6 +58,8 @@ public:
     // it); -1 when there is none.
     int takePipeWireFd() const;
     const QString& handle() const { return handle_; }
+    // Takes over the connection PipeWire opened for this session.
+    void adoptPipeWireFd(int fd);
 
 private:
     QDBusConnection bus_;
