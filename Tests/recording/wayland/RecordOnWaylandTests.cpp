@@ -1,0 +1,211 @@
+// The program records on the Wayland test session as on X11: `vendalum
+// --selftest` through the screen-cast portal (which picks the one output
+// without asking) and PipeWire, with the system sound of pipewire-pulse,
+// while a client draws a changing picture with a marker and then stands
+// still. The movie is read back with the ffmpeg programs.
+
+#include "app/shell/ProgramRun.h"
+#include "support/MediaFixtures.h"
+#include "support/wayland/MarkerWindowProcess.h"
+#include "support/wayland/WaylandSession.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QProcess>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using namespace std::chrono_literals;
+using markerschedule::MarkerWindowProcess;
+using ondexa::testing::ProgramHome;
+
+namespace {
+
+// The movie's pictures are read at a quarter of the screen's size.
+constexpr int kScale = 4;
+const QSize kScreen(1920, 1080);
+const QSize kSmall(kScreen.width() / kScale, kScreen.height() / kScale);
+
+struct Frame {
+    double time = 0;  // s, from the movie's start
+    QImage image;     // kSmall, RGB888
+};
+
+std::vector<Frame> videoFrames(const std::filesystem::path& movie, const std::filesystem::path& folder)
+{
+    std::vector<Frame> frames;
+    std::istringstream times(fixtures::runFfprobe(
+        {"-select_streams", "v:0", "-show_entries", "frame=pts_time", "-of", "csv=p=0"}, movie));
+    const auto raw = folder / "frames.rgb";
+    fixtures::runFfmpeg({"-i", movie.string(), "-map", "0:v:0", "-fps_mode", "passthrough", "-vf",
+                         "scale=" + std::to_string(kSmall.width()) + ":" + std::to_string(kSmall.height()),
+                         "-pix_fmt", "rgb24", "-f", "rawvideo", raw.string()});
+    std::ifstream in(raw, std::ios::binary);
+    const std::size_t bytes = std::size_t(kSmall.width()) * kSmall.height() * 3;
+    for (std::string line; std::getline(times, line);) {
+        if (line.empty()) continue;
+        QImage image(kSmall, QImage::Format_RGB888);
+        for (int y = 0; y < kSmall.height(); ++y)
+            in.read(reinterpret_cast<char*>(image.scanLine(y)), kSmall.width() * 3);
+        if (!in) break;
+        frames.push_back({std::stod(line), image});
+    }
+    (void)bytes;
+    return frames;
+}
+
+// The marker window's frame number from its counter strip (see MarkerSchedule.h).
+int counterOf(const QImage& image)
+{
+    int value = 0;
+    for (int bit = 0; bit < markerschedule::counterBits; ++bit) {
+        const QPoint centre((bit * markerschedule::counterCell + markerschedule::counterCell / 2) / kScale,
+                            markerschedule::counterCell / 2 / kScale);
+        value = value << 1 | (qGreen(image.pixel(centre)) > 128 ? 1 : 0);
+    }
+    return value;
+}
+
+bool near(QRgb a, std::uint32_t rgb)
+{
+    const auto close = [](int x, int y) { return std::abs(x - y) <= 48; };
+    return close(qRed(a), int(rgb >> 16 & 0xFF)) && close(qGreen(a), int(rgb >> 8 & 0xFF))
+           && close(qBlue(a), int(rgb & 0xFF));
+}
+
+// The marker drawn at `rect` in its colour (its middle, through the encoder's blur).
+bool showsMarker(const QImage& image, const QRect& rect, std::uint32_t rgb)
+{
+    const QRect small(rect.topLeft() / kScale, rect.size() / kScale);
+    const QRect inner = small.adjusted(4, 4, -4, -4);
+    for (const QPoint p : {inner.topLeft(), inner.bottomRight(), inner.center()})
+        if (!image.rect().contains(p) || !near(image.pixel(p), rgb)) return false;
+    return true;
+}
+
+double rms(const std::vector<float>& samples)
+{
+    double sum = 0;
+    for (float s : samples) sum += double(s) * s;
+    return samples.empty() ? 0 : std::sqrt(sum / double(samples.size()));
+}
+
+std::vector<float> soundOf(const std::filesystem::path& movie, int track, const std::filesystem::path& folder)
+{
+    const auto raw = folder / ("sound" + std::to_string(track) + ".f32");
+    fixtures::runFfmpeg({"-i", movie.string(), "-map", "0:a:" + std::to_string(track), "-ac", "1", "-ar", "48000",
+                         "-f", "f32le", raw.string()});
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<float> samples;
+    float s = 0;
+    while (in.read(reinterpret_cast<char*>(&s), sizeof s)) samples.push_back(s);
+    return samples;
+}
+
+std::vector<std::filesystem::path> moviesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> movies;
+    if (!std::filesystem::exists(folder)) return movies;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".mov") movies.push_back(entry.path());
+    return movies;
+}
+
+std::string sessionLog(const std::string& name)
+{
+    std::ifstream in(waylandsession::stateFolder() + "/" + name + ".log");
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string text = all.str();
+    return "--- " + name + ".log:\n" + text.substr(text.size() > 2000 ? text.size() - 2000 : 0);
+}
+
+} // namespace
+
+TEST(RecordOnWayland, SelftestRecordsTheMovingPictureItsStillStretchAndTheSystemSound)
+{
+    ASSERT_TRUE(waylandsession::inSession()) << "not run by the wayland fixture";
+    ProgramHome home;
+    fixtures::TempDir work;
+
+    // The program is started first; the window comes once it records, so
+    // that it is not hidden with the program's own windows. It changes its
+    // picture at 30 fps, then stands still from 1.2 s to 2.7 s after its
+    // first frame.
+    QProcess program;
+    home.start(program, {"--selftest"}, [](QProcessEnvironment& env) {
+        // The session's runtime folder holds its Wayland socket.
+        env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        // Mesa's software driver, which Qt's EGL set-up loads, leaks at exit
+        // from a library already unloaded (LeakSanitizer can't name it for a
+        // suppression). The program draws in shared memory without it.
+        env.insert("LIBGL_DRIVERS_PATH", "/nonexistent");
+    });
+    ASSERT_TRUE(home.logHas("Önteszt: állapot indítás után = ", 120s)) << home.logText();
+    ASSERT_NE(home.logText().find("Önteszt: állapot indítás után = recording"), std::string::npos)
+        << home.logText() << sessionLog("xdg-desktop-portal-wlr");
+    MarkerWindowProcess window({"--period", "300", "--still", "1.2-2.7"});
+    ASSERT_TRUE(window.started());
+    ASSERT_TRUE(window.waitUntilShown(kScreen, 1, 20s)) << window.output() << sessionLog("sway");
+
+    ASSERT_TRUE(home.logHas("Önteszt: kész", 120s)) << home.logText();
+    EXPECT_EQ(ondexa::testing::terminate(program), 0);
+    const std::string log = home.logText();
+    EXPECT_NE(log.find("Önteszt: kijelzők=1 engedély=true mic=true "), std::string::npos) << log;
+    EXPECT_NE(log.find(" · 30 kép/mp · "), std::string::npos) << log;
+    EXPECT_EQ(log.find("HIBA"), std::string::npos) << log;
+
+    const auto movies = moviesIn(home.recordings());
+    ASSERT_EQ(movies.size(), 1u) << log;
+    const std::filesystem::path movie = movies.front();
+    EXPECT_EQ(fixtures::runFfprobe({"-select_streams", "v:0", "-show_entries", "stream=width,height", "-of",
+                                    "csv=p=0"},
+                                   movie),
+              "1920,1080\n");
+    const double duration = std::stod(fixtures::runFfprobe({"-show_entries", "format=duration", "-of", "csv=p=0"}, movie));
+    EXPECT_GT(duration, 3.2);
+    EXPECT_LT(duration, 6.5);
+
+    const std::vector<Frame> frames = videoFrames(movie, work.path());
+    ASSERT_GE(frames.size(), 5u);
+
+    // The picture moves: many of the window's frame numbers are in the movie.
+    std::map<int, int> counters;
+    for (const Frame& f : frames) ++counters[counterOf(f.image)];
+    EXPECT_GE(counters.size(), 10u) << frames.size() << " frames";
+
+    // Markers are where the window drew them, in their colours.
+    int markersSeen = 0;
+    const auto markers = window.markers();
+    for (const auto& marker : markers)
+        for (const Frame& f : frames)
+            if (showsMarker(f.image, marker.rect, marker.rgb)) {
+                ++markersSeen;
+                break;
+            }
+    EXPECT_GE(markersSeen, 2) << markers.size() << " markers drawn";
+
+    // No stretch without picture: while the window stood still its last
+    // picture was repeated (at least once a second), up to the end.
+    double longestGap = 0;
+    bool stillRepeated = false;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        longestGap = std::max(longestGap, frames[i].time - frames[i - 1].time);
+        if (counterOf(frames[i].image) == counterOf(frames[i - 1].image) && counterOf(frames[i].image) != 0
+            && frames[i].time - frames[i - 1].time > 0.5)
+            stillRepeated = true;
+    }
+    EXPECT_LT(longestGap, 1.2);
+    EXPECT_TRUE(stillRepeated) << "no repeated picture in the still stretch";
+    EXPECT_GT(frames.back().time, duration - 0.3);
+
+    // The system sound of pipewire-pulse (its 440 Hz tone) is in the first sound track.
+    const std::vector<float> system = soundOf(movie, 0, work.path());
+    EXPECT_GT(double(system.size()) / 48000, duration - 0.5);
+    EXPECT_GT(rms(system), 0.05);
+}
