@@ -209,3 +209,94 @@ TEST(RecordOnWayland, SelftestRecordsTheMovingPictureItsStillStretchAndTheSystem
     EXPECT_GT(double(system.size()) / 48000, duration - 0.5);
     EXPECT_GT(rms(system), 0.05);
 }
+
+namespace {
+
+// Host-clock onsets of a 1 kHz tone in `samples` (48 kHz mono), in seconds
+// from the first sample: where its strength first passes half its peak
+// after at least 200 ms below that.
+std::vector<double> toneOnsets(const std::vector<float>& samples)
+{
+    constexpr int window = 96;  // 2 ms: two periods of the tone
+    constexpr int step = 24;    // 0.5 ms
+    std::vector<double> strength;
+    for (std::size_t start = 0; start + window <= samples.size(); start += step) {
+        double re = 0, im = 0;
+        for (int i = 0; i < window; ++i) {
+            const double phase = 2 * M_PI * 1000.0 * i / 48000.0;
+            re += samples[start + std::size_t(i)] * std::cos(phase);
+            im += samples[start + std::size_t(i)] * std::sin(phase);
+        }
+        strength.push_back(std::hypot(re, im));
+    }
+    const double peak = strength.empty() ? 0 : *std::max_element(strength.begin(), strength.end());
+    std::vector<double> onsets;
+    int quiet = 0;
+    for (std::size_t k = 0; k < strength.size(); ++k) {
+        if (strength[k] < peak / 2) {
+            ++quiet;
+            continue;
+        }
+        if (quiet * step >= 48000 / 5) onsets.push_back(double(k * step + window / 2) / 48000.0);
+        quiet = 0;
+    }
+    return onsets;
+}
+
+} // namespace
+
+TEST(RecordOnWayland, SoundAndPictureStayWithinOneFrameOfEachOther)
+{
+    ASSERT_TRUE(waylandsession::inSession()) << "not run by the wayland fixture";
+    ProgramHome home;
+    fixtures::TempDir work;
+    // A window that flashes white while a tone plays on the system sound,
+    // every second; it runs before the program starts (the program's own
+    // windows go away before its first frame).
+    QProcess flashes;
+    flashes.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    flashes.start(QStringLiteral(FLASH_AND_TONE), {});
+    ASSERT_TRUE(flashes.waitForStarted(30000));
+    QByteArray printed;
+    ASSERT_TRUE(ondexa::testing::pumpUntil(
+        [&] {
+            printed += flashes.readAllStandardOutput();
+            return printed.contains("flash ");
+        },
+        60s));
+    QProcess program;
+    home.start(program, {"--selftest"}, [](QProcessEnvironment& env) {
+        env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        env.insert("LIBGL_DRIVERS_PATH", "/nonexistent");  // see above
+    });
+    ASSERT_TRUE(home.logHas("Önteszt: állapot indítás után = recording", 120s)) << home.logText();
+    ASSERT_TRUE(home.logHas("Önteszt: kész", 120s)) << home.logText();
+    EXPECT_EQ(ondexa::testing::terminate(program), 0);
+    flashes.kill();
+    flashes.waitForFinished();
+
+    const auto movies = moviesIn(home.recordings());
+    ASSERT_EQ(movies.size(), 1u) << home.logText();
+    const std::vector<Frame> frames = videoFrames(movies.front(), work.path());
+    std::vector<double> flashesSeen;
+    bool white = false;
+    for (const Frame& f : frames) {
+        const bool now = qGreen(f.image.pixel(kSmall.width() / 2, kSmall.height() / 2)) > 200;
+        if (now && !white) flashesSeen.push_back(f.time);
+        white = now;
+    }
+    const std::vector<double> tones = toneOnsets(soundOf(movies.front(), 0, work.path()));
+    ASSERT_FALSE(flashesSeen.empty()) << frames.size() << " frames";
+    ASSERT_FALSE(tones.empty());
+    // Each flash that began in the movie has its tone within one frame (1/30 s).
+    int paired = 0;
+    for (const double flash : flashesSeen) {
+        const auto nearest = *std::min_element(tones.begin(), tones.end(), [&](double a, double b) {
+            return std::abs(a - flash) < std::abs(b - flash);
+        });
+        if (std::abs(nearest - flash) > 0.5) continue;  // its tone began before the movie
+        ++paired;
+        EXPECT_LE(std::abs(nearest - flash), 1.0 / 30) << "flash at " << flash << " s, tone at " << nearest << " s";
+    }
+    EXPECT_GE(paired, 1);
+}
