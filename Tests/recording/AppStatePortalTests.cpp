@@ -134,9 +134,16 @@ TEST_F(AppStatePortal, AnAreaIsACropOfItsMonitorsStreamClippedToIt)
     auto state = makeSettled();
     state->setArea(QRectF(1600, 900, 640, 360));  // reaches beyond the 1920 × 1080 monitor
     state->setCaptureMode(Mode::area);
+    EXPECT_TRUE(state->isAreaHighlightShown());
+    // A refusal brings the highlight back; a start keeps it away (on
+    // Wayland it covers the whole display, and may hide all beneath it).
+    system.portalAnswer = refused();
+    start(*state);
+    EXPECT_TRUE(state->isAreaHighlightShown());
     system.portalAnswer = granted("t");
     start(*state);
     ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_FALSE(state->isAreaHighlightShown());
     const CaptureTarget& target = system.recorder->request.target;
     EXPECT_EQ(target.kind, CaptureTarget::Kind::area);
     EXPECT_EQ(target.area, QRectF(1600, 900, 320, 180));

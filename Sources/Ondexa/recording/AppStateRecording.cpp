@@ -326,6 +326,7 @@ void AppState::failStart(const std::string& description, std::function<void()> d
 {
     recorder_.reset();
     setPhase(Phase::idle);
+    if (capturesThroughPortal()) updateAreaHighlight();  // kept away while starting
     setNeedsScreenPermission(capturesThroughPortal() ? needsPortalGrant() : !env_.screenAccess().granted);
     setErrorMessage(wholeMessage ? description : "Nem sikerült elindítani a felvételt: " + description);
     showWindows();

@@ -300,3 +300,45 @@ TEST(RecordOnWayland, SoundAndPictureStayWithinOneFrameOfEachOther)
     }
     EXPECT_GE(paired, 1);
 }
+
+TEST(RecordOnWayland, AnAreaIsCutFromTheMonitorsStream)
+{
+    ASSERT_TRUE(waylandsession::inSession()) << "not run by the wayland fixture";
+    ProgramHome home;
+    fixtures::TempDir work;
+    MarkerWindowProcess window({"--period", "200"});
+    ASSERT_TRUE(window.started());
+    ASSERT_TRUE(window.waitUntilShown(kScreen, 1, 20s)) << window.output() << sessionLog("sway");
+    // The self-test's area: 801 × 451 at (100, 120), recorded as 800 × 450.
+    QProcess program;
+    home.start(program, {"--selftest", "--area"}, [](QProcessEnvironment& env) {
+        env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        env.insert("LIBGL_DRIVERS_PATH", "/nonexistent");  // see above
+    });
+    ASSERT_TRUE(home.logHas("Önteszt: kész", 120s)) << home.logText();
+    EXPECT_EQ(ondexa::testing::terminate(program), 0);
+
+    const auto movies = moviesIn(home.recordings());
+    ASSERT_EQ(movies.size(), 1u) << home.logText();
+    EXPECT_EQ(fixtures::runFfprobe({"-select_streams", "v:0", "-show_entries", "stream=width,height", "-of",
+                                    "csv=p=0"},
+                                   movies.front()),
+              "800,450\n");
+    // A marker inside the area is in the movie where it lies in the area.
+    const auto frame = work.path() / "frame%03d.png";
+    fixtures::runFfmpeg({"-i", movies.front().string(), "-map", "0:v:0", "-fps_mode", "passthrough", frame.string()});
+    int seen = 0;
+    for (const auto& marker : window.markers()) {
+        const QRect inArea = marker.rect.translated(-100, -120);
+        if (!QRect(0, 0, 800, 450).contains(inArea)) continue;
+        for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
+            if (entry.path().extension() != ".png") continue;
+            const QImage image(QString::fromStdString(entry.path().string()));
+            if (near(image.pixel(inArea.center()), marker.rgb) && near(image.pixel(inArea.topLeft() + QPoint(6, 6)), marker.rgb)) {
+                ++seen;
+                break;
+            }
+        }
+    }
+    EXPECT_GE(seen, 1) << window.markers().size() << " markers drawn";
+}
