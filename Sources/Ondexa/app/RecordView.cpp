@@ -326,10 +326,13 @@ void RecordView::buildForm(QVBoxLayout* form)
         refreshWindowsRow_->setObjectName("refreshWindowsRow");
         sources_->add(refreshWindowsRow_);
     }
-    windowNote_ = new QLabel;
+    // The whole width: a sentence, not a value beside a label.
+    windowNote_ = new QLabel(sources_->box);
     windowNote_->setObjectName("windowNote");
     windowNote_->setWordWrap(true);
-    windowNoteRow_ = row(sources_, "Ablak", windowNote_, "windowNoteRow");
+    windowNote_->setContentsMargins(12, 7, 12, 7);
+    windowNoteRow_ = windowNote_;
+    sources_->add(windowNote_);
 
     fps_ = new SegmentedControl;
     fps_->addSegment("30");
@@ -476,7 +479,8 @@ void RecordView::refresh()
     windowRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
     refreshWindowsRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
     windowNoteRow_->setVisible(mode == AppState::CaptureMode::window && portal);
-    windowNote_->setText(state_.windowsRecordable() ? access::portal::windowChosenInDialog : access::portal::noWindows);
+    windowNote_->setText(state_.windowsRecordable() ? access::portal::windowChosenInDialog
+                                                    : access::portal::noWindowsHere);
     const std::vector<std::string> notes = state_.sessionNotes();
     QStringList noteTexts;
     for (const auto& note : notes) noteTexts << qs(note);

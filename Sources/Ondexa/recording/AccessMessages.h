@@ -30,6 +30,9 @@ inline constexpr const char* refused =
 inline constexpr const char* noWindows =
     "Ezen az asztalon ablak nem vehető fel: a rendszer képernyőmegosztása csak teljes kijelzőt kínál. Válaszd a "
     "Teljes kijelző vagy a Terület módot.";
+// The record window's line in place of the window list, where there are no windows.
+inline constexpr const char* noWindowsHere =
+    "Ezen az asztalon nem vehető fel ablak: a rendszer képernyőmegosztása csak teljes kijelzőt kínál.";
 inline constexpr const char* windowChosenInDialog =
     "Az ablakot a felvétel indításakor a rendszer képernyőmegosztó ablakában választhatod ki.";
 inline constexpr const char* noClicks =
