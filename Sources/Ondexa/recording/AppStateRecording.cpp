@@ -309,7 +309,9 @@ void AppState::launchWith(CaptureTarget target, std::function<void()> done)
     // X11 can't leave our windows out of the picture: they go before the
     // first frame. The pointer is logged once now, so that a pointer that
     // never moves still has its place at the first frame.
-    hideWindows(recorder->capturedFrame());
+    // A Wayland client does not know where its windows lie on the desktop:
+    // none may stay (an empty rectangle keeps none).
+    hideWindows(capturesThroughPortal() ? QRectF() : recorder->capturedFrame());
     clickLog_.clear();
     cursorLog_.clear();
     samplePointer();
