@@ -6,6 +6,7 @@
 #include "Ondexa/app/LevelMeter.h"
 #include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/RecordView.h"
+#include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/ToggleSwitch.h"
@@ -514,6 +515,53 @@ TEST_F(RecordViewTest, AWaylandSessionSaysRecordingIsNotAvailableInPlaceOfThePer
         return label->isVisibleTo(label->window()) && label->text() == QString(AppState::waylandNotice);
     }));
     shoot("record-wayland");
+}
+
+TEST_F(RecordViewTest, OnAWaylandSessionThePortalIsThePermissionAndTheNotesSayWhatIsLeftOut)
+{
+    view.reset();
+    std::filesystem::remove(settingsFile());
+    platform::ScreenCastOffer offer;
+    offer.available = true;
+    offer.monitors = true;
+    offer.cursorEmbedded = true;
+    system.portalOffer = offer;  // monitors only, the pointer drawn in
+    system.hotKeyWhileFocused = true;
+    state = make();
+    ASSERT_TRUE(pumpUntil([&] { return state->screenCastOffer().has_value(); }));
+    settled();
+    view = std::make_unique<RecordView>(*state, [](const std::filesystem::path&) {});
+
+    // No grant yet: the notice sends the user to the portal's dialog.
+    EXPECT_TRUE(shown(*view, "permission"));
+    EXPECT_EQ(part<QLabel>(*view, "permissionText")->text(), QString(access::portal::notice));
+    EXPECT_FALSE(shown(*view, "waylandNotice"));
+    // What such a session leaves out, once each.
+    EXPECT_TRUE(shown(*view, "sessionNotes"));
+    const QString notes = part<QLabel>(*view, "sessionNotesText")->text();
+    for (const char* note :
+         {access::portal::noClicks, access::portal::pointerEmbedded, access::portal::hotKeyWhileFocused})
+        EXPECT_EQ(notes.count(QString(note)), 1) << note;
+    shoot("record-wayland-portal");
+
+    // No window list: this portal offers no windows, and the row says so.
+    state->setCaptureMode(Mode::window);
+    EXPECT_FALSE(shown(*view, "windowRow"));
+    EXPECT_FALSE(shown(*view, "refreshWindowsRow"));
+    EXPECT_TRUE(shown(*view, "windowNote"));
+    EXPECT_EQ(part<QLabel>(*view, "windowNote")->text(), QString(access::portal::noWindowsHere));
+    shoot("record-wayland-window");
+
+    // "Engedély megadása…" asks the portal; its grant lifts the notice.
+    platform::ScreenCastResult grant;
+    grant.outcome = platform::ScreenCastResult::Outcome::started;
+    grant.restoreToken = "t";
+    grant.streams = {{42, QPoint(0, 0), QSize(1920, 1080), false}};
+    system.portalAnswer = grant;
+    part<QPushButton>(*view, "grantPermission")->click();
+    EXPECT_TRUE(pumpUntil([&] { return !state->needsScreenPermission(); }));
+    EXPECT_EQ(system.portalRequests.size(), 1u);
+    EXPECT_FALSE(shown(*view, "permission"));
 }
 
 } // namespace

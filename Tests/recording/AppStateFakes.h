@@ -5,6 +5,7 @@
 
 #include "Ondexa/model/RecordingInfo.h"
 #include "Ondexa/recording/AppState.h"
+#include "Ondexa/recording/HotKey.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "rendering/GuiTestApplication.h"
 #include "support/ScopedEnv.h"
@@ -112,6 +113,14 @@ struct FakeSystem {
     std::filesystem::path folder;      // where recordings go
     std::int64_t ownPid = 4242;        // the program's process
 
+    // A Wayland session's screen-cast portal: set, the controller takes the
+    // portal's path. Each request is noted and answered with `portalAnswer`
+    // through the event loop.
+    std::optional<platform::ScreenCastOffer> portalOffer;
+    std::vector<platform::ScreenCastRequest> portalRequests;
+    platform::ScreenCastResult portalAnswer;
+    bool hotKeyWhileFocused = false;  // the hot key works only in our windows
+
     AppState::Environment environment();
 };
 
@@ -125,9 +134,10 @@ public:
         system.recorder = this;
         if (request.systemAudio) trackNames.push_back("Rendszerhang");
         if (request.mic) trackNames.push_back(request.mic->device().name);
-        frame = request.target.kind == CaptureTarget::Kind::area
-                    ? request.target.area.translated(request.target.display.frame.topLeft())
-                    : QRectF(request.target.display.frame);
+        const QRectF display = request.target.portal ? request.target.portal->frame
+                                                     : QRectF(request.target.display.frame);
+        frame = request.target.kind == CaptureTarget::Kind::area ? request.target.area.translated(display.topLeft())
+                                                                 : display;
     }
     ~FakeRecorder() override
     {
@@ -143,6 +153,7 @@ public:
     std::int64_t droppedFrames() const override { return 1; }
     void setShowsCursor(bool shows) override { showsCursor = shows; }
     void setOnStreamError(Recorder::StreamErrorHandler handler) override { onStreamError = std::move(handler); }
+    void setOnPointer(Recorder::PointerHandler handler) override { onPointer = std::move(handler); }
     void holdPicture(bool held) override { pictureHeld = held; }
     void start(Recorder::StartCompletion done) override
     {
@@ -165,6 +176,7 @@ public:
     bool showsCursor = true;
     bool pictureHeld = false;
     Recorder::StreamErrorHandler onStreamError;
+    Recorder::PointerHandler onPointer;
     QObject alive;  // its pending completions end with it
 };
 
@@ -215,6 +227,22 @@ inline AppState::Environment FakeSystem::environment()
         env.showWindows = [this] { ++shows; };
     }
     env.processId = ownPid;
+    if (portalOffer) {
+        env.queryScreenCast = [this](std::function<void(platform::ScreenCastOffer)> done) {
+            QTimer::singleShot(0, [offer = *portalOffer, done = std::move(done)] { done(offer); });
+        };
+        env.openScreenCast = [this](platform::ScreenCastRequest request,
+                                    std::function<void(platform::ScreenCastResult)> done) {
+            portalRequests.push_back(request);
+            platform::ScreenCastResult answer = portalAnswer;
+            answer.cursor = request.cursor;
+            QTimer::singleShot(0, [answer, done = std::move(done)] { done(answer); });
+        };
+    }
+    if (hotKeyWhileFocused)
+        env.makeHotKey = [](std::function<void()> action) {
+            return HotKey::whileFocused(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+        };
     return env;
 }
 

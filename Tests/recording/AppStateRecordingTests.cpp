@@ -131,7 +131,7 @@ TEST_F(AppStateRecording, EachRefusalNamesItsCauseOnLinuxAndKeepsTheTechnicalRea
         {"no X display", [](S& s, A&) { s.screenAccess = {false, "Nincs X kijelző.", Refusal::noDisplay}; },
          "Nincs engedély a képernyő felvételéhez.", {"DISPLAY", "X11"}},
         {"Wayland session", [](S& s, A&) { s.screenAccess = {false, "Wayland.", Refusal::waylandOnly}; },
-         "Wayland-munkamenetben a képernyőfelvétel még nem érhető el.", {"X11 (Xorg) munkamenetbe"}},
+         "A képernyő ebben a munkamenetben nem vehető fel.", {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE=wayland"}},
         {"X display refused the picture",
          [](S& s, A&) { s.screenAccess = {false, "BadAccess.", Refusal::refused}; },
          "Nincs engedély a képernyő felvételéhez.", {"nem engedte a képernyő rögzítését"}},

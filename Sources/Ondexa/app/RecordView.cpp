@@ -214,6 +214,7 @@ RecordView::RecordView(AppState& state, EditorOpener openEditorWindow, QWidget* 
                         &AppState::micUIDChanged, &AppState::micChannelsChanged, &AppState::stereoPairsChanged})
         connect(&state_, signal, this, all);
     connect(&state_, &AppState::screenOnWaylandChanged, this, all);
+    connect(&state_, &AppState::screenCastOfferChanged, this, all);
     connect(&state_, &AppState::elapsedChanged, this, &RecordView::refreshPhase);
     connect(&state_, &AppState::micLevelsChanged, this, &RecordView::refreshLevels);
     connect(&state_, &AppState::errorMessageChanged, this, &RecordView::refreshError);
@@ -246,14 +247,18 @@ void RecordView::buildForm(QVBoxLayout* form)
         auto* layout = new QVBoxLayout(notice);
         layout->setContentsMargins(12, 9, 12, 9);
         layout->setSpacing(8);
-        auto* text = new QLabel(qs(access::screenNotice(platform::ScreenAccess::Refusal::refused)), notice);
-        text->setObjectName("permissionText");
-        text->setWordWrap(true);
-        layout->addWidget(text);
+        // On X11 the permission is an X display that answers (asking again is
+        // looking again); on Wayland it is the screen-cast portal's dialog.
+        permissionText_ = new QLabel(qs(state_.capturesThroughPortal()
+                                            ? std::string(access::portal::notice)
+                                            : access::screenNotice(platform::ScreenAccess::Refusal::refused)),
+                                     notice);
+        permissionText_->setObjectName("permissionText");
+        permissionText_->setWordWrap(true);
+        layout->addWidget(permissionText_);
         auto* grant = new QPushButton("Engedély megadása…", notice);
         grant->setObjectName("grantPermission");
-        // Here the permission is an X display that answers: asking again is looking again.
-        connect(grant, &QPushButton::clicked, this, [this] { state_.refreshSources(); });
+        connect(grant, &QPushButton::clicked, this, [this] { state_.requestScreenPermission(); });
         layout->addWidget(grant, 0, Qt::AlignLeft);
         permission_->add(notice);
     }
@@ -269,6 +274,16 @@ void RecordView::buildForm(QVBoxLayout* form)
         wayland_->add(text);
     }
     form->addWidget(wayland_);
+
+    // What a Wayland session leaves out of the recordings.
+    sessionNotes_ = new Section(form_, {});
+    sessionNotes_->setObjectName("sessionNotes");
+    sessionNotesText_ = new QLabel(sessionNotes_->box);
+    sessionNotesText_->setObjectName("sessionNotesText");
+    sessionNotesText_->setWordWrap(true);
+    sessionNotesText_->setContentsMargins(12, 9, 12, 9);
+    sessionNotes_->add(sessionNotesText_);
+    form->addWidget(sessionNotes_);
 
     // Target and sources.
     sources_ = new Section(form_, {});
@@ -311,6 +326,13 @@ void RecordView::buildForm(QVBoxLayout* form)
         refreshWindowsRow_->setObjectName("refreshWindowsRow");
         sources_->add(refreshWindowsRow_);
     }
+    // The whole width: a sentence, not a value beside a label.
+    windowNote_ = new QLabel(sources_->box);
+    windowNote_->setObjectName("windowNote");
+    windowNote_->setWordWrap(true);
+    windowNote_->setContentsMargins(12, 7, 12, 7);
+    windowNoteRow_ = windowNote_;
+    sources_->add(windowNote_);
 
     fps_ = new SegmentedControl;
     fps_->addSegment("30");
@@ -452,8 +474,18 @@ void RecordView::refresh()
     captureMode_->setCurrentIndex(int(mode));
     displayRow_->setVisible(mode != AppState::CaptureMode::window);
     areaRow_->setVisible(mode == AppState::CaptureMode::area);
-    windowRow_->setVisible(mode == AppState::CaptureMode::window);
-    refreshWindowsRow_->setVisible(mode == AppState::CaptureMode::window);
+    // The portal lists no windows: its dialog picks one, where it offers windows at all.
+    const bool portal = state_.capturesThroughPortal();
+    windowRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
+    refreshWindowsRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
+    windowNoteRow_->setVisible(mode == AppState::CaptureMode::window && portal);
+    windowNote_->setText(state_.windowsRecordable() ? access::portal::windowChosenInDialog
+                                                    : access::portal::noWindowsHere);
+    const std::vector<std::string> notes = state_.sessionNotes();
+    QStringList noteTexts;
+    for (const auto& note : notes) noteTexts << qs(note);
+    sessionNotesText_->setText(noteTexts.join(QStringLiteral("\n\n")));
+    sessionNotes_->setVisible(!notes.empty());
 
     if (const auto& area = state_.area()) {
         // Whole points, the fraction dropped.

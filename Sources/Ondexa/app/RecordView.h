@@ -73,7 +73,10 @@ private:
     QWidget* actionBar_ = nullptr;
     QWidget* form_ = nullptr;  // the settings; disabled outside idle
     Section* permission_ = nullptr;
-    Section* wayland_ = nullptr;  // shown in a Wayland session
+    Section* wayland_ = nullptr;  // shown in a Wayland session the program can't use
+    QLabel* permissionText_ = nullptr;
+    Section* sessionNotes_ = nullptr;  // on the portal's path: what such a session leaves out
+    QLabel* sessionNotesText_ = nullptr;
     Section* sources_ = nullptr;
     Section* mic_ = nullptr;
     SegmentedControl* captureMode_ = nullptr;
@@ -84,6 +87,8 @@ private:
     QWidget* windowRow_ = nullptr;
     QComboBox* window_ = nullptr;
     QWidget* refreshWindowsRow_ = nullptr;
+    QWidget* windowNoteRow_ = nullptr;  // on the portal's path, in place of the window list
+    QLabel* windowNote_ = nullptr;
     SegmentedControl* fps_ = nullptr;
     ToggleSwitch* systemAudio_ = nullptr;
     ToggleSwitch* micEnabled_ = nullptr;

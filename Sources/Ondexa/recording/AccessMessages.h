@@ -9,10 +9,43 @@
 // user can do about it on a Linux desktop. The technical reason goes to the log.
 namespace ondexa::access {
 
-// A Wayland session, with XWayland or without: no permission helps there.
+// A Wayland session that the program can't tell for one (only one of
+// WAYLAND_DISPLAY and XDG_SESSION_TYPE=wayland says so): neither the X
+// display (XWayland's shows only X11 programs) nor the portal is used.
 inline constexpr const char* waylandSession =
-    "Wayland-munkamenetben a képernyőfelvétel még nem érhető el. A felvételhez jelentkezz ki, és lépj be "
-    "újra X11 (Xorg) munkamenetbe.";
+    "A képernyő ebben a munkamenetben nem vehető fel. A WAYLAND_DISPLAY és az XDG_SESSION_TYPE=wayland közül csak "
+    "az egyik van beállítva, így a Vendalum sem a Wayland képernyőmegosztását, sem az X kijelzőt nem használhatja: "
+    "indítsd a Vendalumot az asztal menüjéből, vagy állítsd be mindkét változót.";
+
+// On a Wayland session, through the desktop's screen-cast portal.
+namespace portal {
+// The record window's permission notice before the first grant.
+inline constexpr const char* notice =
+    "A Vendalumnak engedély kell a képernyő felvételéhez. Wayland-munkamenetben ezt a rendszer képernyőmegosztó "
+    "ablakában adhatod meg: kattints az Engedély megadása… gombra, és válaszd ki a felvenni kívánt kijelzőt.";
+// The user said no in the portal's dialog.
+inline constexpr const char* refused =
+    "Nincs engedély a képernyő felvételéhez: a rendszer képernyőmegosztó ablakában nem engedélyezted a megosztást. "
+    "Kattints az Engedély megadása… gombra, és a megjelenő ablakban válaszd ki a kijelzőt.";
+inline constexpr const char* noWindows =
+    "Ezen az asztalon ablak nem vehető fel: a rendszer képernyőmegosztása csak teljes kijelzőt kínál. Válaszd a "
+    "Teljes kijelző vagy a Terület módot.";
+// The record window's line in place of the window list, where there are no windows.
+inline constexpr const char* noWindowsHere =
+    "Ezen az asztalon nem vehető fel ablak: a rendszer képernyőmegosztása csak teljes kijelzőt kínál.";
+inline constexpr const char* windowChosenInDialog =
+    "Az ablakot a felvétel indításakor a rendszer képernyőmegosztó ablakában választhatod ki.";
+inline constexpr const char* noClicks =
+    "Wayland-munkamenetben a kattintások nem rögzíthetők, így ezeken a felvételeken a Kattintások kiemelése nem "
+    "mutat semmit.";
+inline constexpr const char* pointerEmbedded =
+    "Az asztal képernyőmegosztása a mutatót a képbe rajzolja, a helyzetét viszont nem adja át: a felvételekhez "
+    "nem készül mutatónapló, ezért a mutató a szerkesztőben nem rajzolható újra.";
+inline constexpr const char* hotKeyWhileFocused =
+    "A Ctrl+Alt+A billentyűparancs csak akkor működik, ha egy Vendalum-ablak van előtérben, mert az asztal nem kínál "
+    "globális billentyűparancsot. Felvétel közben, amikor az ablakok rejtve vannak, a tálcaikon menüjéből állíthatod "
+    "le a felvételt.";
+} // namespace portal
 
 // A start without the screen, by why the X display said no.
 std::string screenRefused(const platform::ScreenAccess& access);

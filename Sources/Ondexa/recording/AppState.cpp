@@ -22,6 +22,11 @@ namespace ondexa {
 
 namespace {
 
+void finishedCallback(const std::function<void()>& done)
+{
+    if (done) done();
+}
+
 // Keys of the store.
 constexpr const char* kDisplayID = "displayID";
 constexpr const char* kCaptureMode = "captureMode";
@@ -35,6 +40,13 @@ constexpr const char* kMicEnabled = "micEnabled";
 constexpr const char* kMicUID = "micUID";
 constexpr const char* kMicChannels = "micChannels";
 constexpr const char* kStereoPairs = "stereoPairs";
+// The portal's restore tokens, by source: {"monitor": "…", "window": "…"}.
+constexpr const char* kScreenCastTokens = "screenCastTokens";
+
+const char* sourceKey(platform::ScreenCastRequest::Source source)
+{
+    return source == platform::ScreenCastRequest::Source::window ? "window" : "monitor";
+}
 
 // X11 places and sizes in 16 bits: no display, and so no area chosen on one,
 // reaches beyond this.
@@ -234,6 +246,18 @@ void AppState::setTestRunner(TestRunner runner) { testRunner() = std::move(runne
 
 void AppState::runStartupTask()
 {
+    // On the portal's path what it offers decides the modes and notes: it
+    // is asked first (it answers at once, without the user).
+    if (env_.queryScreenCast && !screenCastOffer_) {
+        env_.queryScreenCast([self = QPointer<AppState>(this)](platform::ScreenCastOffer offer) {
+            if (!self) return;
+            if (!offer.available) logLine(offer.failure);
+            self->screenCastOffer_ = std::move(offer);
+            emit self->screenCastOfferChanged();
+            self->runStartupTask();
+        });
+        return;
+    }
     // The device list starts the capture of the audio interface; the tests
     // begin once that capture runs (or could not open).
     refreshSources([self = QPointer<AppState>(this)] {
@@ -246,6 +270,88 @@ void AppState::runStartupTask()
             self->updateAreaHighlight();
             if (const auto& runner = testRunner()) runner(*self);
         });
+    });
+}
+
+// --- The screen-cast portal (a Wayland session) ---
+
+std::string AppState::screenCastToken(platform::ScreenCastRequest::Source source) const
+{
+    const auto json = jsonOf(settings_->value(kScreenCastTokens));
+    if (!json || !json->is_object()) return {};
+    const auto it = json->find(sourceKey(source));
+    return it != json->end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+void AppState::keepScreenCastToken(platform::ScreenCastRequest::Source source, const std::string& token)
+{
+    auto json = jsonOf(settings().value(kScreenCastTokens)).value_or(Json::object());
+    if (!json.is_object()) json = Json::object();
+    if (token.empty()) json.erase(sourceKey(source));
+    else json[sourceKey(source)] = token;
+    writeSetting(kScreenCastTokens, jsonText(json));
+}
+
+bool AppState::needsPortalGrant() const
+{
+    return capturesThroughPortal() && !portalGranted_
+           && screenCastToken(platform::ScreenCastRequest::Source::monitor).empty();
+}
+
+bool AppState::windowsRecordable() const
+{
+    return !capturesThroughPortal() || !screenCastOffer_ || screenCastOffer_->windows;
+}
+
+std::vector<std::string> AppState::sessionNotes() const
+{
+    if (!capturesThroughPortal()) return {};
+    std::vector<std::string> notes{access::portal::noClicks};
+    if (screenCastOffer_ && screenCastOffer_->available && !screenCastOffer_->cursorMetadata)
+        notes.push_back(access::portal::pointerEmbedded);
+    if (hotKey_ && !hotKey_->isGlobal()) notes.push_back(access::portal::hotKeyWhileFocused);
+    return notes;
+}
+
+platform::ScreenCastRequest AppState::screenCastRequest(platform::ScreenCastRequest::Source source) const
+{
+    using Cursor = platform::ScreenCastRequest::Cursor;
+    platform::ScreenCastRequest request;
+    request.source = source;
+    // Beside the pictures where offered: the pointer log and the redrawn
+    // pointer need its positions. Else drawn in, so that it is seen at all.
+    const auto& offer = screenCastOffer_;
+    request.cursor = offer && offer->cursorMetadata                          ? Cursor::metadata
+                     : !offer || offer->cursorEmbedded || !offer->cursorHidden ? Cursor::embedded
+                                                                              : Cursor::hidden;
+    request.restoreToken = screenCastToken(source);
+    return request;
+}
+
+void AppState::requestScreenPermission(std::function<void()> done)
+{
+    if (!capturesThroughPortal()) {
+        refreshSources(std::move(done));
+        return;
+    }
+    using Source = platform::ScreenCastRequest::Source;
+    const Source source = captureMode_ == CaptureMode::window && windowsRecordable() ? Source::window : Source::monitor;
+    env_.openScreenCast(screenCastRequest(source), [self = QPointer<AppState>(this), source,
+                                                    done = std::move(done)](platform::ScreenCastResult result) {
+        if (!self) return;
+        using Outcome = platform::ScreenCastResult::Outcome;
+        if (result.outcome == Outcome::started) {
+            // Only the grant is wanted now: the session closes with the result.
+            self->portalGranted_ = true;
+            if (!result.restoreToken.empty()) self->keepScreenCastToken(source, result.restoreToken);
+            self->setNeedsScreenPermission(false);
+        } else if (result.outcome == Outcome::refused) {
+            self->setNeedsScreenPermission(true);
+            self->setErrorMessage(access::portal::refused);
+        } else {
+            self->setErrorMessage(result.error);
+        }
+        finishedCallback(done);
     });
 }
 

@@ -102,6 +102,8 @@ public:
         virtual std::int64_t droppedFrames() const = 0;
         virtual void setShowsCursor(bool shows) = 0;
         virtual void setOnStreamError(Recorder::StreamErrorHandler handler) = 0;
+        // Pointer positions the screen stream reports (the portal's metadata).
+        virtual void setOnPointer(Recorder::PointerHandler) {}
         virtual void holdPicture(bool held) = 0;
         virtual void start(Recorder::StartCompletion done) = 0;
         virtual void stop(Recorder::StopCompletion done) = 0;
@@ -135,6 +137,12 @@ public:
         // Calls the callback on the main thread whenever the input devices change.
         std::function<void(std::function<void()>)> observeMicDevices;
         std::function<std::unique_ptr<HotKey>(std::function<void()> action)> makeHotKey;
+        // A Wayland session records through the desktop's screen-cast portal:
+        // both are set there and empty on X11. Each calls back on the main
+        // thread later (the portal may wait for the user), never in place.
+        std::function<void(std::function<void(platform::ScreenCastOffer)>)> queryScreenCast;
+        std::function<void(platform::ScreenCastRequest, std::function<void(platform::ScreenCastResult)>)>
+            openScreenCast;
         // The recording.
         std::function<std::filesystem::path()> newRecordingURL;
         struct RecorderRequest {
@@ -194,6 +202,18 @@ public:
     bool screenOnWayland() const { return screenOnWayland_; }
     static constexpr const char* waylandNotice = access::waylandSession;
     const std::vector<platform::ScreenWindow>& windows() const { return windows_; }
+    // The screen goes through the desktop's screen-cast portal (a Wayland
+    // session): its dialog is the permission, its monitor the display, its
+    // window the window, and an area a crop of the monitor's stream.
+    bool capturesThroughPortal() const { return bool(env_.openScreenCast); }
+    // What the portal offers; absent until it has answered at start-up.
+    const std::optional<platform::ScreenCastOffer>& screenCastOffer() const { return screenCastOffer_; }
+    // The sentences the record window shows on the portal's path about what
+    // such a session leaves out (clicks; the pointer's log or the global
+    // hot key where the desktop lacks them). Empty on X11.
+    std::vector<std::string> sessionNotes() const;
+    // Whether window mode can record here: on the portal's path only where it offers windows.
+    bool windowsRecordable() const;
     const std::vector<CameraInfo>& cameras() const { return cameras_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
 
@@ -228,6 +248,14 @@ public:
     void setMicUID(std::string uid);
     void setMicChannels(std::set<int> channels);
     void setStereoPairs(bool pairs);
+    // The portal's restore token of the last grant for `source` (persisted):
+    // later recordings of the same source don't ask again. Empty: none.
+    std::string screenCastToken(platform::ScreenCastRequest::Source source) const;
+
+    // The permission notice's "Engedély megadása…": on X11 the display is
+    // looked at again; on the portal's path the portal is asked (its dialog),
+    // and a grant is kept for the recordings. `done` once it is settled.
+    void requestScreenPermission(std::function<void()> done = {});
 
     // --- The hand-over to the editor ---
     using Opener = std::function<void(const std::filesystem::path&)>;
@@ -304,6 +332,8 @@ public:
     // Logs where the pointer is unless it has not moved since the last entry.
     void samplePointer();
     void addClick(bool right, QPointF point, double time);
+    // A pointer position the screen stream reported (the portal's metadata).
+    void addPointerSample(double time, QPointF point);
 
     // The built-in tests of a launch. The program installs the runner before
     // it first touches the controller; the start-up task calls it once, on
@@ -342,6 +372,7 @@ signals:
     void micLevelsChanged();
     void needsScreenPermissionChanged();
     void screenOnWaylandChanged();
+    void screenCastOfferChanged();
     void windowsChanged();
     void camerasChanged();
     void errorMessageChanged();
@@ -379,6 +410,14 @@ private:
     void soundChecked(SoundCheck check, std::function<void()> done);
     void checkCamera(std::function<void()> done);
     void launch(std::function<void()> done);
+    // The part of the start after the target is known (and, on the portal's
+    // path, its stream opened).
+    void launchWith(CaptureTarget target, std::function<void()> done);
+    void screenCastOpened(CaptureTarget target, platform::ScreenCastResult result, std::function<void()> done);
+    void keepScreenCastToken(platform::ScreenCastRequest::Source source, const std::string& token);
+    platform::ScreenCastRequest screenCastRequest(platform::ScreenCastRequest::Source source) const;
+    // On the portal's path: no grant yet (none stored, none in this run).
+    bool needsPortalGrant() const;
     bool micIsStale() const;
     void micDevicesArrived(std::vector<AudioInputDevice> devices);
     void micOpened(std::uint64_t generation, const AudioInputDevice& device, const platform::SoundAccess& access,
@@ -414,6 +453,8 @@ private:
     std::vector<float> micLevels_;
     bool needsScreenPermission_ = false;
     bool screenOnWayland_ = false;
+    std::optional<platform::ScreenCastOffer> screenCastOffer_;
+    bool portalGranted_ = false;  // the portal allowed a cast in this run
     std::vector<platform::ScreenWindow> windows_;
     std::vector<CameraInfo> cameras_;
     std::optional<std::string> errorMessage_;

@@ -50,8 +50,13 @@ void AppState::samplePointer()
     const auto position = env_.pointerPosition();
     if (!position) return;
     const QPointF point(position->x, position->y);
+    addPointerSample(platform::HostClock::nowSeconds(), point);
+}
+
+void AppState::addPointerSample(double time, QPointF point)
+{
     if (!cursorLog_.empty() && cursorLog_.back().point == point) return;  // unmoved: nothing new
-    cursorLog_.push_back({platform::HostClock::nowSeconds(), point});
+    cursorLog_.push_back({time, point});
 }
 
 void AppState::addClick(bool right, QPointF point, double time)

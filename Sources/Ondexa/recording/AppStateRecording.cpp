@@ -173,7 +173,7 @@ void AppState::launch(std::function<void()> done)
         updateAreaHighlight();
     }
 
-    std::unique_ptr<RecorderHandle> recorder;
+    CaptureTarget target;
     try {
         const platform::ScreenContent content = env_.fetchContent();
 
@@ -183,7 +183,6 @@ void AppState::launch(std::function<void()> done)
         const platform::ScreenDisplay& display =
             displayIt != content.displays.end() ? *displayIt : content.displays.front();
 
-        CaptureTarget target;
         switch (captureMode_) {
         case CaptureMode::display: target = CaptureTarget::ofDisplay(display); break;
         case CaptureMode::area: {
@@ -199,6 +198,12 @@ void AppState::launch(std::function<void()> done)
             break;
         }
         case CaptureMode::window: {
+            // The portal's window is picked in its dialog.
+            if (capturesThroughPortal()) {
+                if (!windowsRecordable()) throw StartRefused(access::portal::noWindows);
+                target.kind = CaptureTarget::Kind::window;
+                break;
+            }
             const auto it = std::find_if(content.windows.begin(), content.windows.end(),
                                          [&](const auto& w) { return w.id == windowID_ && w.onScreen; });
             if (it == content.windows.end()) throw OndexaError("A kiválasztott ablak már nem található.");
@@ -206,7 +211,68 @@ void AppState::launch(std::function<void()> done)
             break;
         }
         }
+    } catch (const StartRefused& refusal) {
+        return failStart(refusal.what(), std::move(done), true);
+    } catch (const std::exception& error) {
+        return failStart(error.what(), std::move(done));
+    }
 
+    if (!capturesThroughPortal()) return launchWith(std::move(target), std::move(done));
+    // The portal's dialog (or an earlier grant) decides; the phase stays
+    // "starting" meanwhile.
+    using Source = platform::ScreenCastRequest::Source;
+    env_.openScreenCast(
+        screenCastRequest(target.kind == CaptureTarget::Kind::window ? Source::window : Source::monitor),
+        [self = QPointer<AppState>(this), target, done = std::move(done)](platform::ScreenCastResult result) mutable {
+            if (self) self->screenCastOpened(std::move(target), std::move(result), std::move(done));
+        });
+}
+
+void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult result, std::function<void()> done)
+{
+    using Outcome = platform::ScreenCastResult::Outcome;
+    using Source = platform::ScreenCastRequest::Source;
+    const Source source = target.kind == CaptureTarget::Kind::window ? Source::window : Source::monitor;
+    if (result.outcome == Outcome::refused) {
+        // A stored grant the user has just overruled is of no more use.
+        portalGranted_ = false;
+        keepScreenCastToken(source, {});
+        return failStart(access::portal::refused, std::move(done), true);
+    }
+    if (result.outcome != Outcome::started || result.streams.empty())
+        return failStart(result.error.empty() ? "a képernyőmegosztás nem indult el." : result.error, std::move(done));
+    portalGranted_ = true;
+    if (!result.restoreToken.empty()) keepScreenCastToken(source, result.restoreToken);
+
+    const platform::ScreenCastStream& stream = result.streams.front();
+    CaptureTarget::PortalStream portal;
+    portal.session = result.session;
+    portal.nodeId = stream.nodeId;
+    portal.pointerMetadata = result.cursor == platform::ScreenCastRequest::Cursor::metadata;
+    if (target.kind == CaptureTarget::Kind::window) {
+        portal.frame = QRectF(QPointF(0, 0), QSizeF(stream.size.value_or(QSize(1280, 720))));
+    } else {
+        // The monitor the portal gave (the user may have picked another in
+        // its dialog than the one chosen here): an area is cut from it.
+        const QRect chosen = target.display.frame;
+        portal.frame = QRectF(QPointF(stream.position.value_or(chosen.topLeft())),
+                              QSizeF(stream.size.value_or(chosen.size())));
+        if (QPointF(chosen.topLeft()) != portal.frame.topLeft())
+            logLine("A képernyőmegosztás másik kijelzőt adott, mint a kiválasztott; a felvétel azt rögzíti.");
+        if (target.kind == CaptureTarget::Kind::area) {
+            target.area = target.area.intersected(QRectF(QPointF(0, 0), portal.frame.size()));
+            if (!(target.area.width() >= kMinimumAreaSide) || !(target.area.height() >= kMinimumAreaSide))
+                return failStart("Jelölj ki egy területet a felvételhez.", std::move(done), true);
+        }
+    }
+    target.portal = std::move(portal);
+    launchWith(std::move(target), std::move(done));
+}
+
+void AppState::launchWith(CaptureTarget target, std::function<void()> done)
+{
+    std::unique_ptr<RecorderHandle> recorder;
+    try {
         std::unique_ptr<CameraCapture> camera;
         if (cameraEnabled_) {
             const auto devices = env_.cameraDevices();
@@ -231,6 +297,9 @@ void AppState::launch(std::function<void()> done)
         recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description) {
             if (self) self->captureStopped(description);
         });
+        recorder->setOnPointer([self = QPointer<AppState>(this)](double time, QPointF point) {
+            if (self && self->phase_ != Phase::idle) self->addPointerSample(time, point);
+        });
     } catch (const StartRefused& refusal) {
         return failStart(refusal.what(), std::move(done), true);
     } catch (const std::exception& error) {
@@ -240,7 +309,9 @@ void AppState::launch(std::function<void()> done)
     // X11 can't leave our windows out of the picture: they go before the
     // first frame. The pointer is logged once now, so that a pointer that
     // never moves still has its place at the first frame.
-    hideWindows(recorder->capturedFrame());
+    // A Wayland client does not know where its windows lie on the desktop:
+    // none may stay (an empty rectangle keeps none).
+    hideWindows(capturesThroughPortal() ? QRectF() : recorder->capturedFrame());
     clickLog_.clear();
     cursorLog_.clear();
     samplePointer();
@@ -257,7 +328,8 @@ void AppState::failStart(const std::string& description, std::function<void()> d
 {
     recorder_.reset();
     setPhase(Phase::idle);
-    setNeedsScreenPermission(!env_.screenAccess().granted);
+    if (capturesThroughPortal()) updateAreaHighlight();  // kept away while starting
+    setNeedsScreenPermission(capturesThroughPortal() ? needsPortalGrant() : !env_.screenAccess().granted);
     setErrorMessage(wholeMessage ? description : "Nem sikerült elindítani a felvételt: " + description);
     showWindows();
     openHeldFiles();

@@ -119,7 +119,8 @@ void AppState::fetchSources()
         && std::none_of(windows_.begin(), windows_.end(), [&](const auto& w) { return w.id == windowID_; }))
         setWindowID(windows_.front().id);
 
-    setNeedsScreenPermission(false);
+    // On the portal's path the notice stands until the portal's first grant.
+    setNeedsScreenPermission(needsPortalGrant());
 
     if (!displays_.empty()
         && std::none_of(displays_.begin(), displays_.end(), [&](const auto& d) { return d.id == displayID_; }))

@@ -11,7 +11,10 @@
 #include "Platform/input/ClickMonitor.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMetaObject>
 #include <QUrl>
 
@@ -36,6 +39,7 @@ public:
     {
         recorder_->setOnStreamError(std::move(handler));
     }
+    void setOnPointer(Recorder::PointerHandler handler) override { recorder_->setOnPointer(std::move(handler)); }
     void holdPicture(bool held) override { recorder_->holdPicture(held); }
     void start(Recorder::StartCompletion done) override { recorder_->start(std::move(done)); }
     void stop(Recorder::StopCompletion done) override { recorder_->stop(std::move(done)); }
@@ -43,6 +47,27 @@ public:
 private:
     std::unique_ptr<Recorder> recorder_;
 };
+
+// On a Wayland session the displays are the compositor's outputs as Qt
+// knows them (logical pixels); windows can't be listed (the portal's
+// dialog picks one).
+platform::ScreenContent waylandContent()
+{
+    platform::ScreenContent content;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return content;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        platform::ScreenDisplay display;
+        display.name = screen->name().toStdString();
+        display.id = platform::ScreenContent::displayId(display.name);
+        display.frame = screen->geometry();
+        display.primary = screen == primary;
+        display.model = screen->model().toStdString();
+        if (display.primary) content.displays.insert(content.displays.begin(), display);
+        else content.displays.push_back(display);
+    }
+    return content;
+}
 
 void postToMain(std::function<void()> job)
 {
@@ -111,6 +136,25 @@ AppState::Environment AppState::Environment::system()
         return arguments;
     };
     env.processId = ::getpid();
+
+    if (platform::ScreenAccess::usesScreenCastPortal()) {
+        // Nothing of X here: the screen through the portal, no global
+        // pointer position or clicks, the hot key only in our own windows.
+        env.fetchContent = [] { return waylandContent(); };
+        env.pointerPosition = nullptr;
+        env.installClickMonitor = nullptr;
+        env.makeHotKey = [](std::function<void()> action) {
+            return HotKey::whileFocused(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+        };
+        env.queryScreenCast = [](std::function<void(platform::ScreenCastOffer)> done) {
+            platform::screencast::query(QDBusConnection::sessionBus(), QCoreApplication::instance(), std::move(done));
+        };
+        env.openScreenCast = [](platform::ScreenCastRequest request,
+                                std::function<void(platform::ScreenCastResult)> done) {
+            platform::screencast::open(QDBusConnection::sessionBus(), QCoreApplication::instance(), std::move(request),
+                                       std::move(done));
+        };
+    }
     return env;
 }
 

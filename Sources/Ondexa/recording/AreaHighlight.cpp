@@ -38,12 +38,15 @@ public:
             setFormat(format);
         }
         if (placement.screen) setScreen(placement.screen);
-        const QRect geometry = placement.toWindowGeometry(band);
-        setGeometry(geometry);
+        const QRect geometry = placement.fullScreenOnly ? placement.frame : placement.toWindowGeometry(band);
+        if (!placement.fullScreenOnly) setGeometry(geometry);
+        else resize(geometry.size());
         // Where the window really lies, in root pixels, for drawing the outline in place.
         rootOrigin_ = QPointF(placement.screenOrigin) +
                       QPointF(geometry.topLeft() - placement.screenOrigin) * placement.ratio;
     }
+
+    void showOver(const QRect& band) { placement_.show(*this, band); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -52,6 +55,12 @@ protected:
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(QRect(QPoint(0, 0), size()),
                          style_ == AreaHighlight::Style::dimmed ? dimColour : QColor(Qt::black));
+        // One window over the whole display (Wayland): the area stays clear
+        // inside it, so that the crop recorded from the stream is untouched.
+        if (placement_.fullScreenOnly)
+            painter.fillRect(QRectF(rootArea_.translated(-rootOrigin_).topLeft() / placement_.ratio,
+                                    rootArea_.size() / placement_.ratio),
+                             Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(1 / placement_.ratio, 1 / placement_.ratio);
@@ -117,10 +126,14 @@ AreaHighlight::AreaHighlight(const platform::ScreenDisplay& display, const QRect
 {
     const OverlayPlacement placement = OverlayPlacement::of(display.frame);
     const QRectF rootArea = area.normalized().translated(display.frame.topLeft());
-    for (const QRect& band : bands(display.frame, area, style)) {
+    // Where windows can't be placed, one see-through window covers the display.
+    const std::vector<QRect> shown = placement.fullScreenOnly ? std::vector<QRect>{display.frame}
+                                                              : bands(display.frame, area, style);
+    if (placement.fullScreenOnly) style_ = style = Style::dimmed;
+    for (const QRect& band : shown) {
         auto window = std::make_unique<AreaHighlightBand>(placement, band, rootArea, style);
         if (window->geometry().isEmpty()) continue;  // thinner than one unit at a fractional scale
-        window->show();
+        window->showOver(band);
         window_.push_back(std::move(window));
     }
 }

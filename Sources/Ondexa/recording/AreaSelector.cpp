@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QRasterWindow>
 #include <QScreen>
+#include <QSurfaceFormat>
 
 #include <algorithm>
 #include <cmath>
@@ -44,12 +45,24 @@ OverlayPlacement OverlayPlacement::of(const QRect& displayFrame)
             }
         }
     if (!chosen) chosen = QGuiApplication::primaryScreen();
+    placement.fullScreenOnly = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     if (chosen) {
         placement.screen = chosen;
         placement.screenOrigin = chosen->geometry().topLeft();
-        placement.ratio = chosen->devicePixelRatio() > 0 ? chosen->devicePixelRatio() : 1.0;
+        placement.ratio = chosen->devicePixelRatio() > 0 && !placement.fullScreenOnly ? chosen->devicePixelRatio() : 1.0;
     }
     return placement;
+}
+
+void OverlayPlacement::show(QWindow& window, const QRect& rootRect) const
+{
+    if (screen) window.setScreen(screen);
+    if (fullScreenOnly) {
+        window.showFullScreen();
+        return;
+    }
+    window.setGeometry(toWindowGeometry(rootRect));
+    window.show();
 }
 
 QRect OverlayPlacement::toWindowGeometry(const QRect& rootRect) const
@@ -181,7 +194,14 @@ public:
     {
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF bounds(QPointF(0, 0), size);
-        painter.drawImage(bounds, still_);
+        if (still_.isNull()) {
+            // No still (Wayland): the live desktop shows through, dimmed.
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(bounds, Qt::transparent);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        } else {
+            painter.drawImage(bounds, still_);
+        }
 
         const std::optional<QRectF> chosen = drag.selection();
         const double units = 1 / placement_.ratio;  // Qt units per display point
@@ -293,6 +313,9 @@ namespace {
 
 QImage stillOf(const QRect& frame)
 {
+    // A Wayland session gives no program a picture of the screen: the
+    // selector shows the live desktop through itself instead.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return {};
     // Let the server carry out what we asked of it (the highlight just
     // removed) before another connection reads the screen.
     QGuiApplication::sync();
@@ -317,14 +340,18 @@ AreaSelector::AreaSelector(const platform::ScreenDisplay& display, QImage still,
     : completion_(std::move(completion))
 {
     const OverlayPlacement placement = OverlayPlacement::of(display.frame);
+    const bool seeThrough = still.isNull();
     window_ = std::make_unique<AreaSelectionView>(placement, std::move(still),
                                                    [this](std::optional<QRectF> area) { finish(area); });
+    if (seeThrough) {
+        QSurfaceFormat format = window_->format();
+        format.setAlphaBufferSize(8);
+        window_->setFormat(format);
+    }
     window_->setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                       Qt::X11BypassWindowManagerHint);
     window_->setTitle(QStringLiteral("Vendalum"));
-    if (placement.screen) window_->setScreen(placement.screen);
-    window_->setGeometry(placement.toWindowGeometry(display.frame));
-    window_->show();
+    placement.show(*window_, display.frame);
     window_->requestActivate();
 }
 

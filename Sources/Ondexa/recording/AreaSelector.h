@@ -28,8 +28,13 @@ struct OverlayPlacement {
     QRect frame;                // the display, root pixels
     QPoint screenOrigin;        // the screen's top left: root pixels and Qt units alike
     double ratio = 1;           // root pixels per Qt unit on that screen
+    // A Wayland session: a program can't place its windows, only show them
+    // full-screen on a screen; display points are Qt's own units there.
+    bool fullScreenOnly = false;
 
     static OverlayPlacement of(const QRect& displayFrame);
+    // Shows `window` over the display: at its place, or full-screen on its screen.
+    void show(QWindow& window, const QRect& rootRect) const;
 
     // A rectangle of root pixels in Qt's coordinates, rounded inwards to
     // whole units so that it never covers more than the pixels given.

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "Platform/capture/ScreenCastPortal.h"
 #include "Platform/capture/ScreenContent.h"
 
 #include <QRectF>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace ondexa {
 
@@ -15,10 +20,24 @@ struct CaptureTarget {
         window,   // `window`, whatever covers it
     };
 
+    // On a Wayland session: the stream the desktop's screen-cast portal
+    // opened for this recording. The display is then the portal's monitor
+    // and the area a crop of its stream; a window is the one the user
+    // picked in the portal's dialog.
+    struct PortalStream {
+        std::shared_ptr<platform::ScreenCastSession> session;  // open while the recording holds it
+        std::uint32_t nodeId = 0;
+        // Where the stream's picture lies on the desktop, in logical pixels;
+        // a window's at the origin (the portal does not say where it is).
+        QRectF frame;
+        bool pointerMetadata = false;  // the pointer comes beside the pictures, not in them
+    };
+
     Kind kind = Kind::display;
     platform::ScreenDisplay display;  // display and area
     QRectF area;                      // area: in the display's points, origin at the display's top left
     platform::ScreenWindow window;    // window
+    std::optional<PortalStream> portal;
 
     static CaptureTarget ofDisplay(platform::ScreenDisplay display)
     {

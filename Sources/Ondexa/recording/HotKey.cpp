@@ -2,8 +2,11 @@
 
 #include "Ondexa/model/Log.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
 namespace ondexa {
 
@@ -29,6 +32,62 @@ HotKey::HotKey(std::uint32_t keyCode, std::uint32_t modifiers, std::function<voi
         taken_ = error.takenByAnotherProgram();
         logLine(registrationError_);
     }
+}
+
+namespace {
+
+// Catches the chord in every window of the application before the window
+// itself sees it.
+class FocusedChord : public QObject {
+public:
+    FocusedChord(int key, Qt::KeyboardModifiers modifiers, std::function<void()>* action)
+        : key_(key), modifiers_(modifiers), action_(action)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+            return QObject::eventFilter(watched, event);
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers relevant = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (key->key() != key_ || (key->modifiers() & relevant) != modifiers_) return false;
+        // A held chord fires once; the override only claims the key.
+        if (event->type() == QEvent::KeyPress && !key->isAutoRepeat())
+            QTimer::singleShot(0, this, [this] {
+                if (*action_) (*action_)();
+            });
+        event->accept();
+        return true;
+    }
+
+private:
+    int key_;
+    Qt::KeyboardModifiers modifiers_;
+    std::function<void()>* action_;  // the hot key's, which outlives this filter
+};
+
+} // namespace
+
+std::unique_ptr<HotKey> HotKey::whileFocused(std::uint32_t keyCode, std::uint32_t modifiers,
+                                             std::function<void()> action)
+{
+    std::unique_ptr<HotKey> hotKey(new HotKey);
+    hotKey->keyCode_ = keyCode;
+    hotKey->modifiers_ = modifiers;
+    hotKey->focusOnly_ = true;
+    hotKey->action_ = std::move(action);
+    // Key symbols of Latin letters are their lower-case codes; Qt names the key by the upper-case one.
+    const int key = keyCode >= 'a' && keyCode <= 'z' ? int(keyCode - 'a' + Qt::Key_A) : int(keyCode);
+    Qt::KeyboardModifiers qtModifiers;
+    if (modifiers & platform::KeyModifier::shift) qtModifiers |= Qt::ShiftModifier;
+    if (modifiers & platform::KeyModifier::control) qtModifiers |= Qt::ControlModifier;
+    if (modifiers & platform::KeyModifier::alt) qtModifiers |= Qt::AltModifier;
+    if (modifiers & platform::KeyModifier::super) qtModifiers |= Qt::MetaModifier;
+    hotKey->handlerRef_ = std::make_unique<FocusedChord>(key, qtModifiers, &hotKey->action_);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(hotKey->handlerRef_.get());
+    return hotKey;
 }
 
 std::unique_ptr<HotKey> HotKey::failed(std::uint32_t keyCode, std::uint32_t modifiers, std::string sentence,

@@ -34,6 +34,15 @@ public:
     HotKey(const HotKey&) = delete;
     HotKey& operator=(const HotKey&) = delete;
 
+    // Where no program may take keys from the whole desktop (a Wayland
+    // session without the portal's global shortcuts): the chord works only
+    // while a window of this program has the keyboard focus. Needs a
+    // QGuiApplication (without one it never fires).
+    static std::unique_ptr<HotKey> whileFocused(std::uint32_t keyCode, std::uint32_t modifiers,
+                                                std::function<void()> action);
+    // Whether the chord reaches us whichever program has the focus.
+    bool isGlobal() const { return !focusOnly_; }
+
     // A hot key whose registration failed with `sentence`, as the constructor
     // leaves one: for the controller's tests.
     static std::unique_ptr<HotKey> failed(std::uint32_t keyCode, std::uint32_t modifiers, std::string sentence,
@@ -51,8 +60,10 @@ private:
     std::uint32_t keyCode_ = 0;
     std::uint32_t modifiers_ = 0;
     bool taken_ = false;
+    bool focusOnly_ = false;
     std::unique_ptr<platform::GlobalHotKey> hotKeyRef_;   // absent when registration failed
-    std::unique_ptr<QObject> handlerRef_;                 // main thread: presses are queued to it
+    std::unique_ptr<QObject> handlerRef_;                 // main thread: presses are queued to it (or, focus
+                                                          // only, the application's key filter)
     std::function<void()> action_;                        // called on the main thread only
     std::string registrationError_;
 };

@@ -7,6 +7,7 @@
 #include "Ondexa/recording/SoundTimeLine.h"
 #include "Platform/audio/AudioInputStream.h"
 #include "Platform/audio/AudioServer.h"
+#include "Platform/capture/PipeWireStream.h"
 #include "Platform/capture/ScreenStream.h"
 #include "Platform/core/HostClock.h"
 #include "Platform/core/SerialQueue.h"
@@ -126,6 +127,9 @@ struct Recorder::Core {
     bool systemAudio = false;
     QSize size;
     platform::ScreenStream::Target streamTarget;
+    // On a Wayland session the pictures come from the portal's stream instead.
+    std::optional<CaptureTarget::PortalStream> portal;
+    QRectF portalCrop;  // an area: the part of the portal's picture, in its desktop units
 
     MovieWriter writer;               // tracks added on the main thread before start(), then the queue's
     int videoTrack = -1;
@@ -134,7 +138,7 @@ struct Recorder::Core {
     int micTrack = -1;
 
     std::unique_ptr<CameraCapture> camera;                  // started and stopped on the queue
-    std::unique_ptr<platform::ScreenStream> stream;         // started and stopped on the queue
+    std::unique_ptr<platform::PictureSource> stream;        // started and stopped on the queue
     // The system sound follows the server's default output: its monitor is
     // opened, replaced and closed on `soundQueue` (which waits for the
     // server), never on `queue`.
@@ -208,6 +212,13 @@ struct Recorder::Core {
     {
         runOnMain([owner = owner, job = std::move(job)] {
             if (auto recorder = owner.lock()) job(**recorder);
+        });
+    }
+
+    void reportPointer(const platform::PointerSample& sample) const
+    {
+        toMain([sample](Recorder& recorder) {
+            if (recorder.onPointer_) recorder.onPointer_(double(sample.hostTime) / kNanoseconds, sample.position);
         });
     }
 
@@ -296,9 +307,20 @@ Recorder::Recorder(std::filesystem::path url, CaptureTarget target, bool systemA
     core.fps = fps;
     core.systemAudio = systemAudio;
 
-    // One point is one pixel on X11: the scale is 1.
+    // One point is one pixel on X11, and a logical pixel of the portal's
+    // stream on Wayland: the scale is 1.
     QSizeF points;
-    switch (target.kind) {
+    if (target.portal) {
+        const QRectF frame = target.portal->frame;
+        core.portal = target.portal;
+        if (target.kind == CaptureTarget::Kind::area) {
+            core.portalCrop = target.area;
+            capturedFrame_ = target.area.translated(frame.topLeft());
+        } else {
+            capturedFrame_ = frame;
+        }
+        points = capturedFrame_.size();
+    } else switch (target.kind) {
     case CaptureTarget::Kind::display:
         capturedFrame_ = QRectF(target.display.frame);
         points = capturedFrame_.size();
@@ -439,22 +461,36 @@ void Recorder::Core::startSources(bool showsCursor)
         if (failure) std::rethrow_exception(failure);
     }
 
-    platform::ScreenStream::Configuration configuration;
-    configuration.target = streamTarget;
-    configuration.outputSize = size;
-    configuration.framesPerSecond = fps;
-    configuration.showsCursor = showsCursor;
-    stream = std::make_unique<platform::ScreenStream>(
-        configuration,
-        // On the stream's thread.
-        [this](platform::ScreenFrame frame) {
-            ++framesOnTheWay;
-            queue.async([this, frame = std::move(frame)]() mutable {
-                --framesOnTheWay;
-                appendVideo(std::move(frame));
-            });
-        },
-        [this](const platform::CaptureError& error) { reportError(error.what()); });
+    // On the stream's thread.
+    auto onFrame = [this](platform::ScreenFrame frame) {
+        ++framesOnTheWay;
+        queue.async([this, frame = std::move(frame)]() mutable {
+            --framesOnTheWay;
+            appendVideo(std::move(frame));
+        });
+    };
+    auto onError = [this](const platform::CaptureError& error) { reportError(error.what()); };
+    if (portal) {
+        platform::PipeWireStream::Configuration configuration;
+        configuration.remoteFd = portal->session ? portal->session->takePipeWireFd() : -1;
+        configuration.nodeId = portal->nodeId;
+        configuration.logicalSize = portal->frame.size();
+        configuration.desktopOrigin = portal->frame.topLeft();
+        configuration.crop = portalCrop;
+        configuration.outputSize = size;
+        configuration.framesPerSecond = fps;
+        configuration.showsCursor = showsCursor;
+        stream = std::make_unique<platform::PipeWireStream>(
+            configuration, std::move(onFrame), std::move(onError),
+            [this](const platform::PointerSample& sample) { reportPointer(sample); });
+    } else {
+        platform::ScreenStream::Configuration configuration;
+        configuration.target = streamTarget;
+        configuration.outputSize = size;
+        configuration.framesPerSecond = fps;
+        configuration.showsCursor = showsCursor;
+        stream = std::make_unique<platform::ScreenStream>(configuration, std::move(onFrame), std::move(onError));
+    }
     stream->start();
 
     repeater.start(kRepeatCheckPeriod, [this] {
@@ -549,7 +585,7 @@ void Recorder::Core::stopPictures()
         // still held too many (the frames the encoder was not ready for), and
         // grab deadlines the stream missed because a grab ran late: either
         // way a frame of the recording is missing.
-        const platform::ScreenStream::Statistics statistics = stream->statistics();
+        const platform::PictureSource::Statistics statistics = stream->statistics();
         droppedFrames += statistics.droppedInFlight + statistics.missedDeadlines;
         stream.reset();
     }

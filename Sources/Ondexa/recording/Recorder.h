@@ -4,6 +4,7 @@
 #include "Ondexa/recording/CaptureTarget.h"
 #include "Platform/media/MediaTime.h"
 
+#include <QPointF>
 #include <QPointer>
 #include <QRectF>
 #include <QSize>
@@ -60,6 +61,8 @@ public:
     };
     using StopCompletion = std::function<void(const StopResult& result)>;
     using StreamErrorHandler = std::function<void(const std::string& description)>;
+    // A pointer position the screen stream saw: host-clock seconds, desktop point.
+    using PointerHandler = std::function<void(double hostTime, QPointF point)>;
 
     // The screen video's size in pixels for a picture of `points` at `scale`
     // pixels per point: at least 2 × 2, at most 3840 × 2160 with the aspect
@@ -99,6 +102,9 @@ public:
     // when the screen stream stops by itself or writing fails mid-recording;
     // the recorder keeps going, the caller decides to stop.
     void setOnStreamError(StreamErrorHandler handler) { onStreamError_ = std::move(handler); }
+    // Set before start(). Called on the main thread with each pointer
+    // position a stream of the screen-cast portal reports (none on X11).
+    void setOnPointer(PointerHandler handler) { onPointer_ = std::move(handler); }
     // Set before start(): whether the pointer is drawn into the picture.
     void setShowsCursor(bool shows) { showsCursor_ = shows; }
     bool showsCursor() const { return showsCursor_; }
@@ -154,6 +160,7 @@ private:
     bool systemAudio_ = false;
     bool showsCursor_ = true;
     StreamErrorHandler onStreamError_;
+    PointerHandler onPointer_;
     QPointer<MicCapture> mic_;        // main thread; null once the mic is gone
     bool started_ = false;            // main thread
     bool stopped_ = false;            // main thread

@@ -288,9 +288,20 @@ bool ScreenAccess::isWaylandSession()
     return (type && std::string_view(type) == "wayland") || (wayland && *wayland);
 }
 
+bool ScreenAccess::usesScreenCastPortal()
+{
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return type && std::string_view(type) == "wayland" && wayland && *wayland;
+}
+
 ScreenAccess ScreenAccess::check()
 {
     ScreenAccess access;
+    if (usesScreenCastPortal()) {
+        access.granted = true;
+        return access;
+    }
     if (isWaylandSession()) {
         // Caught before the X display: XWayland's display would answer, but
         // with a picture that is black wherever a native window lies.

@@ -71,11 +71,16 @@ struct ScreenAccess {
     enum class Refusal { none, noDisplay, waylandOnly, refused };
     Refusal refusal = Refusal::none;
 
+    // On the portal's path (usesScreenCastPortal) it says yes: the
+    // permission there is the portal's own dialog, asked at the start.
     static ScreenAccess check();
     // XDG_SESSION_TYPE is "wayland" or WAYLAND_DISPLAY is set. An X display
     // there is XWayland's, which shows only the windows of X11 programs: a
     // grab of it would come out black wherever a native window lies.
     static bool isWaylandSession();
+    // Both say so: the screen is recorded through the desktop's screen-cast
+    // portal (ScreenCastPortal, PipeWireStream) and never through X.
+    static bool usesScreenCastPortal();
 };
 
 } // namespace platform

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/capture/CaptureError.h"
+#include "Platform/capture/PictureSource.h"
 #include "Platform/capture/ScreenContent.h"
 
 #include <QImage>
@@ -13,17 +13,6 @@
 #include <thread>
 
 namespace platform {
-
-// One captured picture.
-struct ScreenFrame {
-    // Format_RGB32: bytes B, G, R, X per pixel (the X byte is not alpha), at
-    // the stream's output size. It shares a pooled buffer with the stream and
-    // never alters it; holding it counts against the frames in flight, so
-    // drop every copy once it is written.
-    QImage image;
-    // HostClock time of the grab, nanoseconds (CLOCK_MONOTONIC).
-    std::int64_t hostTime = 0;
-};
 
 // Captures a display, an area or one window on its own thread and its own X
 // connection, at most `framesPerSecond` times a second.
@@ -44,10 +33,8 @@ struct ScreenFrame {
 // Threads: construct, start() and stop() from one thread (not from the
 // handlers). Both handlers run on the stream's thread and must return quickly
 // (post the work elsewhere). After stop() returns, no handler runs again.
-class ScreenStream {
+class ScreenStream final : public PictureSource {
 public:
-    static constexpr int maximumFramesInFlight = 8;
-
     struct Target {
         enum class Kind { display, area, window };
         Kind kind = Kind::display;
@@ -73,21 +60,8 @@ public:
         bool showsCursor = true;   // draw the pointer into the picture
     };
 
-    struct Statistics {
-        std::int64_t grabs = 0;            // pictures read from the server
-        std::int64_t delivered = 0;        // frames handed to the frame handler
-        std::int64_t unchanged = 0;        // grabs equal to the last delivered picture
-        std::int64_t droppedInFlight = 0;  // changed pictures dropped: the consumer held too many
-        std::int64_t missedDeadlines = 0;  // deadlines skipped because a grab ran late
-    };
-
-    using FrameHandler = std::function<void(ScreenFrame frame)>;
-    // Called at most once, when the stream stops by itself (the window closed,
-    // the display went away, the X server is gone). No frame follows it.
-    using ErrorHandler = std::function<void(const CaptureError& error)>;
-
     ScreenStream(Configuration configuration, FrameHandler onFrame, ErrorHandler onError);
-    ~ScreenStream();  // stops and joins
+    ~ScreenStream() override;  // stops and joins
 
     ScreenStream(const ScreenStream&) = delete;
     ScreenStream& operator=(const ScreenStream&) = delete;
@@ -96,14 +70,14 @@ public:
     // first frame follows at once. Throws CaptureError (no display, a target
     // outside the screen, a window that no longer exists, missing X
     // extensions). Only once per stream.
-    void start();
+    void start() override;
     // Stops the thread and joins it; frames already delivered stay valid.
     // Safe to call more than once and before start().
-    void stop();
+    void stop() override;
 
     // The size of the delivered pictures; valid after start().
-    QSize outputSize() const { return outputSize_; }
-    Statistics statistics() const;
+    QSize outputSize() const override { return outputSize_; }
+    Statistics statistics() const override;
 
 private:
     struct Worker;

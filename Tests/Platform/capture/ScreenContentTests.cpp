@@ -87,6 +87,7 @@ TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
         std::optional<std::string> sessionType;
         std::optional<std::string> waylandDisplay;
         bool wayland;
+        bool portal = false;  // both say Wayland: the portal's path, never X
     };
     const Case cases[] = {
         {"X11 session", "x11", std::nullopt, false},
@@ -94,6 +95,7 @@ TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
         {"Wayland session type", "wayland", std::nullopt, true},
         {"Wayland display set", "tty", "wayland-0", true},
         {"Wayland display empty", "x11", "", false},
+        {"Wayland session with its display", "wayland", "wayland-0", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,10 +103,12 @@ TEST(ScreenAccess, AWaylandSessionIsRefusedEvenWhereAnXDisplayAnswers)
         ScopedEnv display("WAYLAND_DISPLAY", c.waylandDisplay);
         const platform::ScreenAccess access = platform::ScreenAccess::check();
         EXPECT_EQ(platform::ScreenAccess::isWaylandSession(), c.wayland);
-        EXPECT_EQ(access.refusal, c.wayland ? platform::ScreenAccess::Refusal::waylandOnly
-                                            : platform::ScreenAccess::Refusal::none);
-        EXPECT_EQ(access.granted, !c.wayland) << access.reason;
-        EXPECT_EQ(access.reason.empty(), !c.wayland);
+        EXPECT_EQ(platform::ScreenAccess::usesScreenCastPortal(), c.portal);
+        const bool refused = c.wayland && !c.portal;
+        EXPECT_EQ(access.refusal, refused ? platform::ScreenAccess::Refusal::waylandOnly
+                                          : platform::ScreenAccess::Refusal::none);
+        EXPECT_EQ(access.granted, !refused) << access.reason;
+        EXPECT_EQ(access.reason.empty(), !refused);
     }
 }
 
