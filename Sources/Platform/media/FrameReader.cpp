@@ -8,6 +8,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -37,21 +38,98 @@ int swsColorspace(AVColorSpace space, int height)
     }
 }
 
-// Converts decoded frames to premultiplied ARGB32 QImages, straight into
-// the image's own (padded) buffer.
+// `size` halved `halvings` times, rounded up.
+QSize halved(QSize size, int halvings)
+{
+    const int step = 1 << halvings;
+    return {(size.width() + step - 1) / step, (size.height() + step - 1) / step};
+}
+
+// Averages the n × n blocks of an 8-bit plane of w × h into one sample each;
+// blocks cut by the right or lower edge average what they hold.
+void averageBlocks(const std::uint8_t* in, int inStride, int w, int h, int n, std::uint8_t* out, int outStride)
+{
+    const int outWidth = (w + n - 1) / n;
+    for (int oy = 0; oy * n < h; ++oy) {
+        const std::uint8_t* row = in + std::ptrdiff_t(oy) * n * inStride;
+        std::uint8_t* o = out + std::ptrdiff_t(oy) * outStride;
+        const int rows = std::min(n, h - oy * n);
+        if (n == 1) {
+            std::memcpy(o, row, std::size_t(w));
+        } else if (n == 2 && rows == 2) {
+            const std::uint8_t* next = row + inStride;
+            for (int x = 0; x < w / 2; ++x)
+                o[x] = std::uint8_t((row[2 * x] + row[2 * x + 1] + next[2 * x] + next[2 * x + 1] + 2) >> 2);
+            if (w % 2) o[w / 2] = std::uint8_t((row[w - 1] + next[w - 1] + 1) >> 1);
+        } else {
+            for (int ox = 0; ox < outWidth; ++ox) {
+                const int cols = std::min(n, w - ox * n);
+                unsigned sum = 0;
+                for (int y = 0; y < rows; ++y)
+                    for (int x = 0; x < cols; ++x) sum += row[std::ptrdiff_t(y) * inStride + ox * n + x];
+                const unsigned count = unsigned(rows * cols);
+                o[ox] = std::uint8_t((sum + count / 2) / count);
+            }
+        }
+    }
+}
+
+// Halves 8-bit 4:2:0 pictures (what cameras and screen recordings mostly
+// are) into 4:4:4 ones by averaging whole blocks: 2^k of the luma and 2^(k-1)
+// of the chroma, whose own samples serve at one halving. That is what smooth
+// drawing at that size shows, at a fraction of the cost of a scaled
+// conversion, which also blurs over more than the block.
+class Halver {
+public:
+    // The halved picture, valid until the next call; null for other formats.
+    const AVFrame* halve(const AVFrame& f, int halvings)
+    {
+        const auto format = static_cast<AVPixelFormat>(f.format);
+        if (halvings < 1 || (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P)) return nullptr;
+        const QSize size = halved(QSize(f.width, f.height), halvings);
+        if (out_->width != size.width() || out_->height != size.height() || !out_->data[0]) {
+            av_frame_unref(out_.get());
+            out_->format = AV_PIX_FMT_YUV444P;
+            out_->width = size.width();
+            out_->height = size.height();
+            if (av_frame_get_buffer(out_.get(), 0) < 0) {
+                av_frame_unref(out_.get());
+                return nullptr;
+            }
+        }
+        out_->color_range = format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : f.color_range;
+        const int n = 1 << halvings;
+        averageBlocks(f.data[0], f.linesize[0], f.width, f.height, n, out_->data[0], out_->linesize[0]);
+        for (int plane = 1; plane < 3; ++plane)
+            averageBlocks(f.data[plane], f.linesize[plane], (f.width + 1) / 2, (f.height + 1) / 2, n / 2,
+                          out_->data[plane], out_->linesize[plane]);
+        return out_.get();
+    }
+
+private:
+    FramePtr out_ = makeFrame();
+};
+
+// Converts decoded frames to premultiplied ARGB32 QImages, halved as asked,
+// straight into the image's own (padded) buffer.
 class Converter {
 public:
-    QImage convert(const AVFrame* f, const std::filesystem::path& path)
+    QImage convert(const AVFrame* f, const std::filesystem::path& path, int halvings)
     {
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
         if (!desc || f->width <= 0 || f->height <= 0)
             throw MediaError("A videó képkockája ismeretlen formátumú: " + quoted(path) + ".");
         const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
+        const QSize size = halved(QSize(f->width, f->height), halvings);
         // ARGB32 in memory on a little-endian machine is B, G, R, A.
-        QImage image =
-            bgraImage(f->width, f->height, alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
+        QImage image = bgraImage(size.width(), size.height(),
+                                 alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
         if (image.isNull()) throw std::bad_alloc();
-        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), image.bits());
+        // The matrix goes by the picture as coded, whatever size it is drawn at.
+        const int colorspace = swsColorspace(f->colorspace, f->height);
+        const AVFrame* small = halver_.halve(*f, halvings);
+        const int rc = small ? small_.convert(*small, colorspace, image.bits())
+                             : bgra_.convert(*f, colorspace, image.bits(), size);
         if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
         if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
         return image;
@@ -59,6 +137,10 @@ public:
 
 private:
     BgraConverter bgra_{BgraSampling::smooth};
+    // Halved pictures have a scaler of their own, so that one stream drawn
+    // at two sizes does not make the other one again at every frame.
+    Halver halver_;
+    BgraConverter small_{BgraSampling::smooth};
 };
 
 // The picture as the stream asks it to be shown: mirrored, then turned.
@@ -78,6 +160,8 @@ constexpr double kForwardSecondsWithoutIndex = 2.0;
 constexpr int kForwardFrames = 8;
 // Consecutive frames the decoder may fail on before reading gives up.
 constexpr int kMaxFailures = 50;
+// Pictures are decoded at no less than 1 / 2^kMaxHalvings of their size.
+constexpr int kMaxHalvings = 4;
 
 } // namespace
 
@@ -234,27 +318,47 @@ struct FrameReader::Impl {
         return shown->pts + (shown->pkt_duration > 0 ? shown->pkt_duration : nominalTicks);
     }
 
-    VideoFrame current()
+    VideoFrame current(int halvings = 0)
     {
-        if (shownImage.isNull()) shownImage = picture(shown.get());
+        if (shownImage.isNull() || shownHalvings != halvings) {
+            shownImage = picture(shown.get(), halvings);
+            shownHalvings = halvings;
+        }
         const std::int64_t end = shownEnd();
         VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
-        if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
+        if (cache) cache->insert(identity, st->index, shown->pts, end, frame, halvings);
         return frame;
     }
 
-    VideoFrame frameAtTicks(std::int64_t tt)
+    VideoFrame frameAtTicks(std::int64_t tt, int halvings = 0)
     {
         if (cache) {
-            if (auto hit = cache->find(identity, st->index, tt)) return *hit;
+            if (auto hit = cache->find(identity, st->index, tt, halvings)) return *hit;
         }
         advanceTo(tt);
-        return current();
+        return current(halvings);
     }
 
-    QImage picture(const AVFrame* f)
+    // How often the stream's pictures can be halved and still cover `size`.
+    // Whole halvings: they are averaged cheaply and exactly, the compositor's
+    // smooth drawing is good for the rest (less than half), and the cache
+    // keeps its frames while a box changes a little.
+    int halvingsFor(const DrawnSize& size) const
     {
-        QImage image = converter.convert(f, dmx.path());
+        // Upright, as the drawn size is; halving commutes with the turn.
+        const QSize natural = stream.rotation % 180 == 0 ? stream.naturalSize : stream.naturalSize.transposed();
+        if (size.isFull() || natural.isEmpty()) return 0;
+        const QSize needed = size.scaled(natural);
+        int halvings = 0;
+        while (halvings < kMaxHalvings && halved(natural, halvings + 1).width() >= needed.width() &&
+               halved(natural, halvings + 1).height() >= needed.height())
+            ++halvings;
+        return halvings;
+    }
+
+    QImage picture(const AVFrame* f, int halvings = 0)
+    {
+        QImage image = converter.convert(f, dmx.path(), halvings);
         if (!stream.mirrored && stream.rotation % 360 == 0) return image;
         // The picture as stored stays until the next one is converted, so
         // that the allocator hands its memory to the next turned picture:
@@ -266,12 +370,16 @@ struct FrameReader::Impl {
 
     // --- still pictures ---------------------------------------------------
 
-    VideoFrame still()
+    // The decoded picture stays in `ahead`, for other sizes.
+    VideoFrame still(int halvings)
     {
-        if (!stillFrame) {
+        if (!aheadValid) {
             aheadValid = decodeNext(ahead.get());
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
-            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite()};
+        }
+        if (!stillFrame || stillHalvings != halvings) {
+            stillFrame = VideoFrame{picture(ahead.get(), halvings), MediaTime::zero(), MediaTime::indefinite()};
+            stillHalvings = halvings;
         }
         return *stillFrame;
     }
@@ -293,12 +401,14 @@ struct FrameReader::Impl {
     bool aheadValid = false;
     bool draining = false;
     QImage shownImage;  // `shown` converted, once asked for
+    int shownHalvings = 0;  // of `shownImage`
     QImage storedImage; // a turned stream's last picture as converted
     int failures = 0;
     std::int64_t lastPts = AV_NOPTS_VALUE;
     std::int64_t lastPacketTs = std::numeric_limits<std::int64_t>::min();
     Converter converter;
     std::optional<VideoFrame> stillFrame;
+    int stillHalvings = 0;  // of `stillFrame`
 };
 
 FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
@@ -316,17 +426,18 @@ const StreamInfo& FrameReader::stream() const
     return impl_->stream;
 }
 
-VideoFrame FrameReader::frameAt(const MediaTime& t)
+VideoFrame FrameReader::frameAt(const MediaTime& t, const DrawnSize& size)
 {
-    if (impl_->stream.kind == StreamKind::image) return impl_->still();
+    const int halvings = impl_->halvingsFor(size);
+    if (impl_->stream.kind == StreamKind::image) return impl_->still(halvings);
     if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
-    return impl_->frameAtTicks(ticksAtOrBefore(t, impl_->tb));
+    return impl_->frameAtTicks(ticksAtOrBefore(t, impl_->tb), halvings);
 }
 
 VideoFrame FrameReader::frameNear(const MediaTime& t, const MediaTime& before, const MediaTime& after)
 {
     Impl& d = *impl_;
-    if (d.stream.kind == StreamKind::image) return d.still();
+    if (d.stream.kind == StreamKind::image) return d.still(0);
     if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
     const std::int64_t tt = ticksAtOrBefore(t, d.tb);
     const std::int64_t lo = before.isNumeric() && before > MediaTime(0, 1) ? ticksAtOrBefore(t - before, d.tb) : tt;
