@@ -16,6 +16,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace platform {
 
 using namespace readsupport;
@@ -58,7 +62,22 @@ void averageBlocks(const std::uint8_t* in, int inStride, int w, int h, int n, st
             std::memcpy(o, row, std::size_t(w));
         } else if (n == 2 && rows == 2) {
             const std::uint8_t* next = row + inStride;
-            for (int x = 0; x < w / 2; ++x)
+            int x = 0;
+#ifdef __SSE2__
+            // Eight blocks at a time, summed and rounded as in the plain loop.
+            const __m128i lowBytes = _mm_set1_epi16(0x00ff);
+            const __m128i one = _mm_set1_epi16(1);
+            for (; x + 8 <= w / 2; x += 8) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + 2 * x));
+                const __m128i evenA = _mm_and_si128(a, lowBytes), oddA = _mm_srli_epi16(a, 8);
+                const __m128i evenB = _mm_and_si128(b, lowBytes), oddB = _mm_srli_epi16(b, 8);
+                __m128i sum = _mm_add_epi16(_mm_add_epi16(evenA, oddA), _mm_add_epi16(evenB, oddB));
+                sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_add_epi16(one, one)), 2);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + x), _mm_packus_epi16(sum, sum));
+            }
+#endif
+            for (; x < w / 2; ++x)
                 o[x] = std::uint8_t((row[2 * x] + row[2 * x + 1] + next[2 * x] + next[2 * x + 1] + 2) >> 2);
             if (w % 2) o[w / 2] = std::uint8_t((row[w - 1] + next[w - 1] + 1) >> 1);
         } else {
