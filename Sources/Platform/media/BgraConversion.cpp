@@ -64,16 +64,14 @@ BgraConverter::BgraConverter(BgraSampling sampling) : sampling_(sampling) {}
 
 BgraConverter::~BgraConverter() = default;
 
-int BgraConverter::convert(const AVFrame& frame, int colorspace, std::uint8_t* target, QSize size)
+int BgraConverter::convert(const AVFrame& frame, int colorspace, std::uint8_t* target)
 {
     bool fullRange = frame.color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat format = withoutJpegRange(AVPixelFormat(frame.format), fullRange);
-    if (size.isEmpty()) size = QSize(frame.width, frame.height);
-    const bool scaled = size != QSize(frame.width, frame.height);
-    const BgraLayout layout = bgraLayout(size.width(), size.height());
+    const BgraLayout layout = bgraLayout(frame.width, frame.height);
     if (!av_pix_fmt_desc_get(format) || layout.bytes == 0 || layout.bytesPerLine > std::numeric_limits<int>::max())
         return AVERROR(EINVAL);
-    if (!scaler_ || frame.width != width_ || frame.height != height_ || size != size_ || format != format_ ||
+    if (!scaler_ || frame.width != width_ || frame.height != height_ || format != format_ ||
         fullRange != fullRange_ || colorspace != colorspace_) {
         scaler_.reset();
         std::unique_ptr<SwsContext, ScalerDeleter> scaler(sws_alloc_context());
@@ -82,13 +80,12 @@ int BgraConverter::convert(const AVFrame& frame, int colorspace, std::uint8_t* t
         av_opt_set_int(s, "srcw", frame.width, 0);
         av_opt_set_int(s, "srch", frame.height, 0);
         av_opt_set_int(s, "src_format", format, 0);
-        av_opt_set_int(s, "dstw", size.width(), 0);
-        av_opt_set_int(s, "dsth", size.height(), 0);
+        av_opt_set_int(s, "dstw", frame.width, 0);
+        av_opt_set_int(s, "dsth", frame.height, 0);
         av_opt_set_int(s, "dst_format", AV_PIX_FMT_BGRA, 0);
         av_opt_set_int(s, "sws_flags",
-                       scaled                                  ? SWS_AREA
-                       : sampling_ == BgraSampling::smooth ? SWS_BILINEAR
-                                                           : SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
+                       sampling_ == BgraSampling::smooth ? SWS_BILINEAR
+                                                         : SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                        0);
         const int rc = sws_init_context(s, nullptr, nullptr);
         if (rc < 0) return rc;
@@ -97,7 +94,6 @@ int BgraConverter::convert(const AVFrame& frame, int colorspace, std::uint8_t* t
         scaler_ = std::move(scaler);
         width_ = frame.width;
         height_ = frame.height;
-        size_ = size;
         format_ = format;
         fullRange_ = fullRange;
         colorspace_ = colorspace;
@@ -106,7 +102,7 @@ int BgraConverter::convert(const AVFrame& frame, int colorspace, std::uint8_t* t
     const int strides[4] = {int(layout.bytesPerLine), 0, 0, 0};
     const int rows = sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     if (rows < 0) return rows;
-    return rows == size.height() ? 0 : AVERROR_EXTERNAL;
+    return rows == frame.height ? 0 : AVERROR_EXTERNAL;
 }
 
 } // namespace platform

@@ -35,8 +35,8 @@ QImage bgraImage(int width, int height, QImage::Format format);
 // compared exactly).
 enum class BgraSampling { smooth, exact };
 
-// Converts decoded pictures to BGRA at their own size or scaled to another;
-// the scaler is kept while the pictures stay alike. One thread at a time.
+// Converts decoded pictures to BGRA at their own size; the scaler is kept
+// while the pictures stay alike. One thread at a time.
 class BgraConverter {
 public:
     explicit BgraConverter(BgraSampling sampling);
@@ -46,10 +46,9 @@ public:
 
     // Converts `frame` with the colour matrix `colorspace` (SWS_CS_*), in
     // full range when the frame is tagged so or has a "J" format, into
-    // `target`: a 64-byte aligned buffer laid out as bgraLayout says for
-    // `size` (empty: the frame's own). A smaller size averages the area each
-    // pixel covers, whatever the sampling. 0, or a negative AVERROR.
-    int convert(const AVFrame& frame, int colorspace, std::uint8_t* target, QSize size = {});
+    // `target`: a 64-byte aligned buffer laid out as
+    // bgraLayout(frame.width, frame.height) says. 0, or a negative AVERROR.
+    int convert(const AVFrame& frame, int colorspace, std::uint8_t* target);
 
 private:
     struct ScalerDeleter {
@@ -60,7 +59,6 @@ private:
     std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
     int width_ = 0;
     int height_ = 0;
-    QSize size_;
     int format_ = -1;
     bool fullRange_ = false;
     int colorspace_ = -1;

@@ -49,88 +49,47 @@ QSize halved(QSize size, int halvings)
     return {(size.width() + step - 1) / step, (size.height() + step - 1) / step};
 }
 
-// Averages the n × n blocks of an 8-bit plane of w × h into one sample each;
-// blocks cut by the right or lower edge average what they hold.
-void averageBlocks(const std::uint8_t* in, int inStride, int w, int h, int n, std::uint8_t* out, int outStride)
+// Halves a 32-bit picture by averaging each 2 × 2 block of pixels, channel
+// by channel (blocks cut by the right or lower edge average what they hold):
+// what smooth drawing at half size shows. `out` is halved(in.size(), 1).
+void halveBlocks(const QImage& in, QImage& out)
 {
-    const int outWidth = (w + n - 1) / n;
-    for (int oy = 0; oy * n < h; ++oy) {
-        const std::uint8_t* row = in + std::ptrdiff_t(oy) * n * inStride;
-        std::uint8_t* o = out + std::ptrdiff_t(oy) * outStride;
-        const int rows = std::min(n, h - oy * n);
-        if (n == 1) {
-            std::memcpy(o, row, std::size_t(w));
-        } else if (n == 2 && rows == 2) {
-            const std::uint8_t* next = row + inStride;
-            int x = 0;
+    const int w = in.width();
+    const int h = in.height();
+    for (int oy = 0; oy < out.height(); ++oy) {
+        const auto* a = in.constScanLine(2 * oy);
+        const auto* b = in.constScanLine(std::min(2 * oy + 1, h - 1));
+        auto* o = out.scanLine(oy);
+        int x = 0;
 #ifdef __SSE2__
-            // Eight blocks at a time, summed and rounded as in the plain loop.
-            const __m128i lowBytes = _mm_set1_epi16(0x00ff);
-            const __m128i one = _mm_set1_epi16(1);
-            for (; x + 8 <= w / 2; x += 8) {
-                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
-                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + 2 * x));
-                const __m128i evenA = _mm_and_si128(a, lowBytes), oddA = _mm_srli_epi16(a, 8);
-                const __m128i evenB = _mm_and_si128(b, lowBytes), oddB = _mm_srli_epi16(b, 8);
-                __m128i sum = _mm_add_epi16(_mm_add_epi16(evenA, oddA), _mm_add_epi16(evenB, oddB));
-                sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_add_epi16(one, one)), 2);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + x), _mm_packus_epi16(sum, sum));
-            }
+        // Two blocks at a time, summed and rounded as in the plain loop below.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i two = _mm_set1_epi16(2);
+        for (; 2 * x + 4 <= w; x += 2) {
+            const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x));
+            const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * x));
+            const __m128i left = _mm_add_epi16(_mm_unpacklo_epi8(rowA, zero), _mm_unpacklo_epi8(rowB, zero));
+            const __m128i right = _mm_add_epi16(_mm_unpackhi_epi8(rowA, zero), _mm_unpackhi_epi8(rowB, zero));
+            __m128i sum = _mm_unpacklo_epi64(_mm_add_epi16(left, _mm_srli_si128(left, 8)),
+                                             _mm_add_epi16(right, _mm_srli_si128(right, 8)));
+            sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 4 * x), _mm_packus_epi16(sum, sum));
+        }
 #endif
-            for (; x < w / 2; ++x)
-                o[x] = std::uint8_t((row[2 * x] + row[2 * x + 1] + next[2 * x] + next[2 * x + 1] + 2) >> 2);
-            if (w % 2) o[w / 2] = std::uint8_t((row[w - 1] + next[w - 1] + 1) >> 1);
-        } else {
-            for (int ox = 0; ox < outWidth; ++ox) {
-                const int cols = std::min(n, w - ox * n);
-                unsigned sum = 0;
-                for (int y = 0; y < rows; ++y)
-                    for (int x = 0; x < cols; ++x) sum += row[std::ptrdiff_t(y) * inStride + ox * n + x];
-                const unsigned count = unsigned(rows * cols);
-                o[ox] = std::uint8_t((sum + count / 2) / count);
-            }
+        for (; x < out.width(); ++x) {
+            const int x0 = 2 * x;
+            const int x1 = std::min(x0 + 1, w - 1);
+            for (int c = 0; c < 4; ++c)
+                o[4 * x + c] = std::uint8_t((a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c] + 2) >> 2);
         }
     }
 }
 
-// Halves 8-bit 4:2:0 pictures (what cameras and screen recordings mostly
-// are) into 4:4:4 ones by averaging whole blocks: 2^k of the luma and 2^(k-1)
-// of the chroma, whose own samples serve at one halving. That is what smooth
-// drawing at that size shows, at a fraction of the cost of a scaled
-// conversion, which also blurs over more than the block.
-class Halver {
-public:
-    // The halved picture, valid until the next call; null for other formats.
-    const AVFrame* halve(const AVFrame& f, int halvings)
-    {
-        const auto format = static_cast<AVPixelFormat>(f.format);
-        if (halvings < 1 || (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P)) return nullptr;
-        const QSize size = halved(QSize(f.width, f.height), halvings);
-        if (out_->width != size.width() || out_->height != size.height() || !out_->data[0]) {
-            av_frame_unref(out_.get());
-            out_->format = AV_PIX_FMT_YUV444P;
-            out_->width = size.width();
-            out_->height = size.height();
-            if (av_frame_get_buffer(out_.get(), 0) < 0) {
-                av_frame_unref(out_.get());
-                return nullptr;
-            }
-        }
-        out_->color_range = format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : f.color_range;
-        const int n = 1 << halvings;
-        averageBlocks(f.data[0], f.linesize[0], f.width, f.height, n, out_->data[0], out_->linesize[0]);
-        for (int plane = 1; plane < 3; ++plane)
-            averageBlocks(f.data[plane], f.linesize[plane], (f.width + 1) / 2, (f.height + 1) / 2, n / 2,
-                          out_->data[plane], out_->linesize[plane]);
-        return out_.get();
-    }
-
-private:
-    FramePtr out_ = makeFrame();
-};
-
-// Converts decoded frames to premultiplied ARGB32 QImages, halved as asked,
-// straight into the image's own (padded) buffer.
+// Converts decoded frames to premultiplied ARGB32 QImages, straight into
+// the image's own (padded) buffer. A halved picture is converted at full
+// size into a buffer kept for the next one and halved from there: the
+// scaler's unscaled conversion is several times faster than a scaled one,
+// which also blurs over more than the block.
 class Converter {
 public:
     QImage convert(const AVFrame* f, const std::filesystem::path& path, int halvings)
@@ -139,27 +98,30 @@ public:
         if (!desc || f->width <= 0 || f->height <= 0)
             throw MediaError("A videó képkockája ismeretlen formátumú: " + quoted(path) + ".");
         const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
-        const QSize size = halved(QSize(f->width, f->height), halvings);
         // ARGB32 in memory on a little-endian machine is B, G, R, A.
-        QImage image = bgraImage(size.width(), size.height(),
-                                 alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
-        if (image.isNull()) throw std::bad_alloc();
-        // The matrix goes by the picture as coded, whatever size it is drawn at.
-        const int colorspace = swsColorspace(f->colorspace, f->height);
-        const AVFrame* small = halver_.halve(*f, halvings);
-        const int rc = small ? small_.convert(*small, colorspace, image.bits())
-                             : bgra_.convert(*f, colorspace, image.bits(), size);
+        const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
+        if (halvings > 0 && (full_.width() != f->width || full_.height() != f->height || full_.format() != format))
+            full_ = bgraImage(f->width, f->height, format);
+        QImage image = halvings > 0 ? QImage() : bgraImage(f->width, f->height, format);
+        // Written in place: `full_` is shared with no one between calls.
+        QImage& target = halvings > 0 ? full_ : image;
+        if (target.isNull()) throw std::bad_alloc();
+        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), target.bits());
         if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
+        if (halvings > 0) image = full_;
+        for (int k = 0; k < halvings; ++k) {
+            QImage half = bgraImage((image.width() + 1) / 2, (image.height() + 1) / 2, format);
+            if (half.isNull()) throw std::bad_alloc();
+            halveBlocks(image, half);
+            image = std::move(half);
+        }
         if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
         return image;
     }
 
 private:
     BgraConverter bgra_{BgraSampling::smooth};
-    // Halved pictures have a scaler of their own, so that one stream drawn
-    // at two sizes does not make the other one again at every frame.
-    Halver halver_;
-    BgraConverter small_{BgraSampling::smooth};
+    QImage full_;  // the full-size picture of the last halved one, reused
 };
 
 // The picture as the stream asks it to be shown: mirrored, then turned.
