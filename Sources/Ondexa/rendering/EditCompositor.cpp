@@ -142,19 +142,8 @@ Picture decorated(const Picture& frame, RenderState& state, double srcT)
 Picture placed(const Picture& picture, const Clip& clip, const PictureState& state, double outputAspect,
                const QRectF& bounds)
 {
-    if (!clip.frame && isIdentity(state)) return fit(picture, bounds);
-    const double r = outputAspect / clip.aspect;
-    double fw = 1;
-    double fh = r;
-    if (r > 1) {
-        fw = clip.aspect / outputAspect;
-        fh = 1;
-    }
-    fw *= state.scale;
-    fh *= state.scale;
-    const double W = bounds.width();
-    const double H = bounds.height();
-    const QRectF box(W * (state.centerX - fw / 2), H * (state.centerY - fh / 2), W * fw, H * fh);
+    const auto [box, fitted] = placement(clip, state, outputAspect, bounds);
+    if (fitted) return fit(picture, box);
     Picture result = pictureInPicture(picture, box, bounds, clip.rounded);
     if (std::abs(state.rotation) > 0.01) {
         const QPointF c = box.center();

@@ -21,6 +21,12 @@ public:
     {
     }
 
+    // The size of the box a track's picture is placed in at `t`, as the
+    // compositor places it; the picture's own size when no active clip shows
+    // the track, or two show it at different sizes.
+    platform::DrawnSize drawnSize(std::int32_t trackId, const platform::MediaTime& t,
+                                  QSize renderSize) const override;
+
     // Never null for an instruction made by the composition builder.
     RenderState& state() const { return *state_; }
     const std::shared_ptr<RenderState>& sharedState() const { return state_; }

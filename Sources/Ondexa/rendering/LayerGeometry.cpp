@@ -77,6 +77,23 @@ QPointF pivot(const Overlay& overlay, QSizeF outputSize)
     }
 }
 
+Placement placement(const Clip& clip, const PictureState& state, double outputAspect, const QRectF& bounds)
+{
+    if (!clip.frame && isIdentity(state)) return {bounds, true};
+    const double r = outputAspect / clip.aspect;
+    double fw = 1;
+    double fh = r;
+    if (r > 1) {
+        fw = clip.aspect / outputAspect;
+        fh = 1;
+    }
+    fw *= state.scale;
+    fh *= state.scale;
+    const double W = bounds.width();
+    const double H = bounds.height();
+    return {QRectF(W * (state.centerX - fw / 2), H * (state.centerY - fh / 2), W * fw, H * fh), false};
+}
+
 Picture fit(const Picture& picture, const QRectF& rect)
 {
     const QRectF extent = picture.extent();

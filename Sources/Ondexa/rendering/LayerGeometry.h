@@ -28,6 +28,15 @@ double smoothstep(double p);
 // The point about which an overlay is scaled and rotated.
 QPointF pivot(const Overlay& overlay, QSizeF outputSize);
 
+// Where a clip's picture goes at a state: fitted inside `bounds` when it is
+// the full frame left in place, else filling the box of the clip's aspect
+// that the state places (what sticks out cropped).
+struct Placement {
+    QRectF box;
+    bool fitted = false;
+};
+Placement placement(const Clip& clip, const PictureState& state, double outputAspect, const QRectF& bounds);
+
 // The picture scaled to fit inside `rect`, centred; uncovered parts stay
 // transparent.
 Picture fit(const Picture& picture, const QRectF& rect);

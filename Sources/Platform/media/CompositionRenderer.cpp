@@ -50,7 +50,8 @@ QImage CompositionRenderer::imageAt(const MediaTime& time)
         if (!compositor_) throw MediaError("A kompozíciónak nincs képkocka-összeállítója.");
     }
 
-    auto frames = sources_.framesAt(instruction->requiredSourceTrackIds(), t);
+    auto frames = sources_.framesAt(instruction->requiredSourceTrackIds(), t,
+                                    instruction->drawnSizes(t, videoComposition_->renderSize));
     if (auto error = sources_.takeError()) throw MediaError(*error);
     std::promise<FrameRequest::Result> promise;
     auto result = promise.get_future();

@@ -4,10 +4,10 @@ namespace platform {
 
 FrameCache::FrameCache(std::size_t maxBytes) : maxBytes_(maxBytes) {}
 
-std::optional<VideoFrame> FrameCache::find(const std::string& file, int stream, std::int64_t ticks)
+std::optional<VideoFrame> FrameCache::find(const std::string& file, int stream, std::int64_t ticks, int halvings)
 {
     std::lock_guard lock(mutex_);
-    const auto s = streams_.find(StreamKey{file, stream});
+    const auto s = streams_.find(StreamKey{file, stream, halvings});
     if (s == streams_.end()) return std::nullopt;
     auto it = s->second.upper_bound(ticks);
     if (it == s->second.begin()) return std::nullopt;
@@ -19,12 +19,12 @@ std::optional<VideoFrame> FrameCache::find(const std::string& file, int stream, 
 }
 
 void FrameCache::insert(const std::string& file, int stream, std::int64_t start, std::int64_t end,
-                        const VideoFrame& frame)
+                        const VideoFrame& frame, int halvings)
 {
     const std::size_t size = static_cast<std::size_t>(frame.image.sizeInBytes()) + sizeof(Entry);
     std::lock_guard lock(mutex_);
     if (size > maxBytes_) return;
-    StreamKey key{file, stream};
+    StreamKey key{file, stream, halvings};
     auto& frames = streams_[key];
     if (auto old = frames.find(start); old != frames.end()) erase(frames, old);
     auto [it, inserted] = frames.emplace(start, Entry{key, start, end, frame, size, {}});

@@ -24,17 +24,20 @@ struct VideoFrame {
 // Decoded frames, least recently used dropped first once their bytes exceed
 // the bound. Thread-safe; several readers of the same or different files may
 // share one. Frames are found by a time within their span, in the ticks of
-// their stream's time base.
+// their stream's time base, and by how often their picture was halved: one
+// decoded smaller for drawing small is another entry than the full one.
 class FrameCache {
 public:
     explicit FrameCache(std::size_t maxBytes);
     FrameCache(const FrameCache&) = delete;
     FrameCache& operator=(const FrameCache&) = delete;
 
-    // The frame of `file`'s stream `stream` whose [start, end) holds `ticks`.
-    std::optional<VideoFrame> find(const std::string& file, int stream, std::int64_t ticks);
-    // Stores a frame spanning [start, end) ticks; replaces one with the same start.
-    void insert(const std::string& file, int stream, std::int64_t start, std::int64_t end, const VideoFrame& frame);
+    // The frame of `file`'s stream `stream` at 1 / 2^halvings of its size
+    // whose [start, end) holds `ticks`.
+    std::optional<VideoFrame> find(const std::string& file, int stream, std::int64_t ticks, int halvings = 0);
+    // Stores a frame spanning [start, end) ticks; replaces one with the same start and halvings.
+    void insert(const std::string& file, int stream, std::int64_t start, std::int64_t end, const VideoFrame& frame,
+                int halvings = 0);
 
     std::size_t bytes() const;
     std::size_t maxBytes() const;
@@ -45,6 +48,7 @@ private:
     struct StreamKey {
         std::string file;
         int stream;
+        int halvings;
         auto operator<=>(const StreamKey&) const = default;
     };
     struct Entry;

@@ -8,12 +8,17 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace platform {
 
@@ -37,28 +42,86 @@ int swsColorspace(AVColorSpace space, int height)
     }
 }
 
+// `size` halved `halvings` times, rounded up.
+QSize halved(QSize size, int halvings)
+{
+    const int step = 1 << halvings;
+    return {(size.width() + step - 1) / step, (size.height() + step - 1) / step};
+}
+
+// Halves a 32-bit picture by averaging each 2 × 2 block of pixels, channel
+// by channel (blocks cut by the right or lower edge average what they hold):
+// what smooth drawing at half size shows. `out` is halved(in.size(), 1).
+void halveBlocks(const QImage& in, QImage& out)
+{
+    const int w = in.width();
+    const int h = in.height();
+    for (int oy = 0; oy < out.height(); ++oy) {
+        const auto* a = in.constScanLine(2 * oy);
+        const auto* b = in.constScanLine(std::min(2 * oy + 1, h - 1));
+        auto* o = out.scanLine(oy);
+        int x = 0;
+#ifdef __SSE2__
+        // Two blocks at a time, summed and rounded as in the plain loop below.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i two = _mm_set1_epi16(2);
+        for (; 2 * x + 4 <= w; x += 2) {
+            const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x));
+            const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * x));
+            const __m128i left = _mm_add_epi16(_mm_unpacklo_epi8(rowA, zero), _mm_unpacklo_epi8(rowB, zero));
+            const __m128i right = _mm_add_epi16(_mm_unpackhi_epi8(rowA, zero), _mm_unpackhi_epi8(rowB, zero));
+            __m128i sum = _mm_unpacklo_epi64(_mm_add_epi16(left, _mm_srli_si128(left, 8)),
+                                             _mm_add_epi16(right, _mm_srli_si128(right, 8)));
+            sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 4 * x), _mm_packus_epi16(sum, sum));
+        }
+#endif
+        for (; x < out.width(); ++x) {
+            const int x0 = 2 * x;
+            const int x1 = std::min(x0 + 1, w - 1);
+            for (int c = 0; c < 4; ++c)
+                o[4 * x + c] = std::uint8_t((a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c] + 2) >> 2);
+        }
+    }
+}
+
 // Converts decoded frames to premultiplied ARGB32 QImages, straight into
-// the image's own (padded) buffer.
+// the image's own (padded) buffer. A halved picture is converted at full
+// size into a buffer kept for the next one and halved from there: the
+// scaler's unscaled conversion is several times faster than a scaled one,
+// which also blurs over more than the block.
 class Converter {
 public:
-    QImage convert(const AVFrame* f, const std::filesystem::path& path)
+    QImage convert(const AVFrame* f, const std::filesystem::path& path, int halvings)
     {
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
         if (!desc || f->width <= 0 || f->height <= 0)
             throw MediaError("A videó képkockája ismeretlen formátumú: " + quoted(path) + ".");
         const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
         // ARGB32 in memory on a little-endian machine is B, G, R, A.
-        QImage image =
-            bgraImage(f->width, f->height, alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
-        if (image.isNull()) throw std::bad_alloc();
-        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), image.bits());
+        const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
+        if (halvings > 0 && (full_.width() != f->width || full_.height() != f->height || full_.format() != format))
+            full_ = bgraImage(f->width, f->height, format);
+        QImage image = halvings > 0 ? QImage() : bgraImage(f->width, f->height, format);
+        // Written in place: `full_` is shared with no one between calls.
+        QImage& target = halvings > 0 ? full_ : image;
+        if (target.isNull()) throw std::bad_alloc();
+        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), target.bits());
         if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
+        if (halvings > 0) image = full_;
+        for (int k = 0; k < halvings; ++k) {
+            QImage half = bgraImage((image.width() + 1) / 2, (image.height() + 1) / 2, format);
+            if (half.isNull()) throw std::bad_alloc();
+            halveBlocks(image, half);
+            image = std::move(half);
+        }
         if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
         return image;
     }
 
 private:
     BgraConverter bgra_{BgraSampling::smooth};
+    QImage full_;  // the full-size picture of the last halved one, reused
 };
 
 // The picture as the stream asks it to be shown: mirrored, then turned.
@@ -78,6 +141,8 @@ constexpr double kForwardSecondsWithoutIndex = 2.0;
 constexpr int kForwardFrames = 8;
 // Consecutive frames the decoder may fail on before reading gives up.
 constexpr int kMaxFailures = 50;
+// Pictures are decoded at no less than 1 / 2^kMaxHalvings of their size.
+constexpr int kMaxHalvings = 4;
 
 } // namespace
 
@@ -234,27 +299,47 @@ struct FrameReader::Impl {
         return shown->pts + (shown->pkt_duration > 0 ? shown->pkt_duration : nominalTicks);
     }
 
-    VideoFrame current()
+    VideoFrame current(int halvings = 0)
     {
-        if (shownImage.isNull()) shownImage = picture(shown.get());
+        if (shownImage.isNull() || shownHalvings != halvings) {
+            shownImage = picture(shown.get(), halvings);
+            shownHalvings = halvings;
+        }
         const std::int64_t end = shownEnd();
         VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
-        if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
+        if (cache) cache->insert(identity, st->index, shown->pts, end, frame, halvings);
         return frame;
     }
 
-    VideoFrame frameAtTicks(std::int64_t tt)
+    VideoFrame frameAtTicks(std::int64_t tt, int halvings = 0)
     {
         if (cache) {
-            if (auto hit = cache->find(identity, st->index, tt)) return *hit;
+            if (auto hit = cache->find(identity, st->index, tt, halvings)) return *hit;
         }
         advanceTo(tt);
-        return current();
+        return current(halvings);
     }
 
-    QImage picture(const AVFrame* f)
+    // How often the stream's pictures can be halved and still cover `size`.
+    // Whole halvings: they are averaged cheaply and exactly, the compositor's
+    // smooth drawing is good for the rest (less than half), and the cache
+    // keeps its frames while a box changes a little.
+    int halvingsFor(const DrawnSize& size) const
     {
-        QImage image = converter.convert(f, dmx.path());
+        // Upright, as the drawn size is; halving commutes with the turn.
+        const QSize natural = stream.rotation % 180 == 0 ? stream.naturalSize : stream.naturalSize.transposed();
+        if (size.isFull() || natural.isEmpty()) return 0;
+        const QSize needed = size.scaled(natural);
+        int halvings = 0;
+        while (halvings < kMaxHalvings && halved(natural, halvings + 1).width() >= needed.width() &&
+               halved(natural, halvings + 1).height() >= needed.height())
+            ++halvings;
+        return halvings;
+    }
+
+    QImage picture(const AVFrame* f, int halvings = 0)
+    {
+        QImage image = converter.convert(f, dmx.path(), halvings);
         if (!stream.mirrored && stream.rotation % 360 == 0) return image;
         // The picture as stored stays until the next one is converted, so
         // that the allocator hands its memory to the next turned picture:
@@ -266,12 +351,16 @@ struct FrameReader::Impl {
 
     // --- still pictures ---------------------------------------------------
 
-    VideoFrame still()
+    // The decoded picture stays in `ahead`, for other sizes.
+    VideoFrame still(int halvings)
     {
-        if (!stillFrame) {
+        if (!aheadValid) {
             aheadValid = decodeNext(ahead.get());
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
-            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite()};
+        }
+        if (!stillFrame || stillHalvings != halvings) {
+            stillFrame = VideoFrame{picture(ahead.get(), halvings), MediaTime::zero(), MediaTime::indefinite()};
+            stillHalvings = halvings;
         }
         return *stillFrame;
     }
@@ -293,12 +382,14 @@ struct FrameReader::Impl {
     bool aheadValid = false;
     bool draining = false;
     QImage shownImage;  // `shown` converted, once asked for
+    int shownHalvings = 0;  // of `shownImage`
     QImage storedImage; // a turned stream's last picture as converted
     int failures = 0;
     std::int64_t lastPts = AV_NOPTS_VALUE;
     std::int64_t lastPacketTs = std::numeric_limits<std::int64_t>::min();
     Converter converter;
     std::optional<VideoFrame> stillFrame;
+    int stillHalvings = 0;  // of `stillFrame`
 };
 
 FrameReader::FrameReader(const Asset& asset, const StreamInfo& stream, Options options,
@@ -316,17 +407,18 @@ const StreamInfo& FrameReader::stream() const
     return impl_->stream;
 }
 
-VideoFrame FrameReader::frameAt(const MediaTime& t)
+VideoFrame FrameReader::frameAt(const MediaTime& t, const DrawnSize& size)
 {
-    if (impl_->stream.kind == StreamKind::image) return impl_->still();
+    const int halvings = impl_->halvingsFor(size);
+    if (impl_->stream.kind == StreamKind::image) return impl_->still(halvings);
     if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
-    return impl_->frameAtTicks(ticksAtOrBefore(t, impl_->tb));
+    return impl_->frameAtTicks(ticksAtOrBefore(t, impl_->tb), halvings);
 }
 
 VideoFrame FrameReader::frameNear(const MediaTime& t, const MediaTime& before, const MediaTime& after)
 {
     Impl& d = *impl_;
-    if (d.stream.kind == StreamKind::image) return d.still();
+    if (d.stream.kind == StreamKind::image) return d.still(0);
     if (!t.isNumeric()) throw MediaError("Érvénytelen időpont a videó olvasásakor.");
     const std::int64_t tt = ticksAtOrBefore(t, d.tb);
     const std::int64_t lo = before.isNumeric() && before > MediaTime(0, 1) ? ticksAtOrBefore(t - before, d.tb) : tt;

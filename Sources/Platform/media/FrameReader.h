@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/media/Asset.h"
+#include "Platform/media/DrawnSize.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaTime.h"
 #include "Platform/media/SourceFiles.h"
@@ -34,8 +35,9 @@ public:
 
     // The frame showing at `t`: the one whose [time, time + duration) holds
     // it. Before the first frame gives the first, past the last the last.
+    // With a size, the picture comes scaled to it (upright, as drawn).
     // Throws MediaError when the stream yields no picture.
-    VideoFrame frameAt(const MediaTime& t);
+    VideoFrame frameAt(const MediaTime& t, const DrawnSize& size = {});
     // Some frame showing within [t - before, t + after], chosen to need as
     // little decoding as possible (a key frame in the window, or the frame
     // the decoder already holds); exact when both tolerances are zero.

@@ -707,7 +707,9 @@ struct Player::Impl {
                 post([this, epoch, t, black] { frameArrived(epoch, t, black); });
                 continue;
             }
-            auto frames = sources->framesAt(instruction->requiredSourceTrackIds(), shownTime);
+            // Each picture decoded at the size it is drawn at, not drawn small from a full one.
+            auto frames = sources->framesAt(instruction->requiredSourceTrackIds(), shownTime,
+                                            instruction->drawnSizes(shownTime, vc->renderSize));
             if (auto error = sources->takeError())
                 post([this, epoch, message = *error] { sourceFailed(message, epoch); });
             compositor->startRequest(std::make_shared<FrameRequest>(

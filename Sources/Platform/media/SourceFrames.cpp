@@ -39,7 +39,8 @@ SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::
 
 SourceFrames::~SourceFrames() = default;
 
-std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t)
+std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t,
+                                                      const std::map<std::int32_t, DrawnSize>& sizes)
 {
     std::map<std::int32_t, QImage> frames;
     if (!composition_) return frames;
@@ -48,13 +49,14 @@ std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int
         if (!track || track->kind != Composition::TrackKind::video) continue;
         const Composition::Segment* segment = track->segmentAt(t);
         if (!segment || segment->isEmpty()) continue;
-        QImage image = frameOf(*segment, t);
+        const auto size = sizes.find(id);
+        QImage image = frameOf(*segment, t, size == sizes.end() ? DrawnSize{} : size->second);
         if (!image.isNull()) frames.emplace(id, std::move(image));
     }
     return frames;
 }
 
-QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTime& t)
+QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size)
 {
     Stream& stream = streams_[StreamKey{segment.asset->identity(), segment.stream.fileIndex}];
     if (stream.failed) return {};
@@ -87,7 +89,7 @@ QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTim
                                     [](const Slot& a, const Slot& b) { return a.used < b.used; });
     chosen->used = ++clock_;
     try {
-        VideoFrame frame = chosen->reader->frameAt(sourceTime);
+        VideoFrame frame = chosen->reader->frameAt(sourceTime, size);
         chosen->last = sourceTime;
         // A reader holds its last frame past the end: when that comes well
         // before the stated end, the file is damaged or was cut since it was

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/media/Composition.h"
+#include "Platform/media/DrawnSize.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaTime.h"
 #include "Platform/media/SourceFiles.h"
@@ -35,10 +36,12 @@ public:
     SourceFrames(const SourceFrames&) = delete;
     SourceFrames& operator=(const SourceFrames&) = delete;
 
-    // The frames of the video tracks `trackIds` at composition time `t`. A
+    // The frames of the video tracks `trackIds` at composition time `t`,
+    // each decoded at the size `sizes` gives for its track (else its own). A
     // track that shows nothing then (no such track, an empty range, past its
     // end) or whose source fails to decode has no entry.
-    std::map<std::int32_t, QImage> framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t);
+    std::map<std::int32_t, QImage> framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t,
+                                            const std::map<std::int32_t, DrawnSize>& sizes = {});
 
     // The first decoding error since the last call (one Hungarian sentence).
     // A stream that fails to decode fails again at each frame asked of it.
@@ -56,7 +59,7 @@ private:
         bool failed = false;  // the file could not be opened again
     };
 
-    QImage frameOf(const Composition::Segment& segment, const MediaTime& t);
+    QImage frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size);
     void fail(const std::string& message);
 
     const std::shared_ptr<const Composition> composition_;

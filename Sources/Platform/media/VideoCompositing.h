@@ -4,6 +4,7 @@
 // hands the compositor one FrameRequest per output frame and receives the
 // frame, an error or a cancellation through the request's completion.
 
+#include "Platform/media/DrawnSize.h"
 #include "Platform/media/MediaTime.h"
 
 #include <QImage>
@@ -34,6 +35,27 @@ public:
     // The composition tracks whose frames the compositor needs; the player
     // decodes only these. Empty: none.
     const std::vector<std::int32_t>& requiredSourceTrackIds() const { return requiredSourceTrackIds_; }
+
+    // The size at which the picture of source track `trackId` is drawn at
+    // `t` on an output of `renderSize`, so that it can be decoded at that
+    // size; the default, an empty box, asks for the picture's own size.
+    virtual DrawnSize drawnSize(std::int32_t trackId, const MediaTime& t, QSize renderSize) const
+    {
+        (void)trackId;
+        (void)t;
+        (void)renderSize;
+        return {};
+    }
+    // drawnSize of each required track that is drawn smaller than its own size.
+    std::map<std::int32_t, DrawnSize> drawnSizes(const MediaTime& t, QSize renderSize) const
+    {
+        std::map<std::int32_t, DrawnSize> sizes;
+        for (const std::int32_t id : requiredSourceTrackIds_) {
+            const DrawnSize size = drawnSize(id, t, renderSize);
+            if (!size.isFull()) sizes.emplace(id, size);
+        }
+        return sizes;
+    }
 
 private:
     TimeRange timeRange_;

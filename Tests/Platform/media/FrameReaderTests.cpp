@@ -174,6 +174,49 @@ TEST_F(FrameReaderTest, SharedCacheServesOtherReadersWithinItsBound)
     EXPECT_GT(cache->bytes(), 5 * frameBytes);
 }
 
+// A picture drawn small is decoded at the largest halving that still covers
+// what is drawn (never below it, never above the picture's own size), is the
+// right frame, and sits in the shared cache apart from the full-size one: a
+// box that grows again gets full pictures at once, not the small ones.
+TEST_F(FrameReaderTest, PicturesDrawnSmallComeHalvedAndAreCachedApart)
+{
+    using platform::DrawnSize;
+    struct Case {
+        DrawnSize drawn;
+        QSize decoded;
+    } cases[] = {
+        {{}, {320, 240}},
+        {{{400, 400}, false}, {320, 240}},  // larger than the picture
+        {{{161, 200}, false}, {320, 240}},  // 161 wide does not fit in 160
+        {{{160, 200}, false}, {160, 120}},
+        {{{150, 100}, false}, {160, 120}},  // fits: 134 × 100
+        {{{150, 100}, true}, {160, 120}},   // covers: 150 × 113
+        {{{100, 30}, true}, {160, 120}},    // covers: 100 × 75
+        {{{40, 30}, false}, {40, 30}},
+        {{{1, 1}, false}, {20, 15}},        // at most four halvings
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.drawn.box.width());
+        FrameReader reader(*movie, movie->videoStreams().at(0));
+        const QImage image = reader.frameAt(MediaTime(17, 30), c.drawn).image;
+        EXPECT_EQ(image.size(), c.decoded) << c.drawn.cover;
+        if (image.width() >= 80) EXPECT_EQ(numberOf(image), 17);
+        // The frame after it, read on at the same size.
+        EXPECT_EQ(reader.frameAt(MediaTime(18, 30), c.drawn).image.size(), c.decoded);
+    }
+
+    auto cache = std::make_shared<FrameCache>(8u << 20);
+    FrameReader small(*movie, movie->videoStreams().at(0), {0, cache});
+    FrameReader full(*movie, movie->videoStreams().at(0), {0, cache});
+    const DrawnSize box{{150, 100}, false};
+    const QImage halved = small.frameAt(MediaTime(20, 30), box).image;
+    ASSERT_EQ(halved.size(), QSize(160, 120));
+    EXPECT_EQ(full.frameAt(MediaTime(20, 30)).image.size(), QSize(320, 240));
+    EXPECT_EQ(full.frameAt(MediaTime(20, 30), box).image.cacheKey(), halved.cacheKey());
+    // The reader that holds the small picture converts the full one when asked.
+    EXPECT_EQ(small.frameAt(MediaTime(20, 30)).image.size(), QSize(320, 240));
+}
+
 // A turned or mirrored stream: every frame comes as displayed, the way the
 // ffmpeg program shows it by itself, and the cache holds it so.
 TEST_F(FrameReaderTest, FramesComeTurnedAndMirroredAsTheFileAsks)
@@ -230,6 +273,13 @@ TEST_F(FrameReaderTest, FramesComeTurnedAndMirroredAsTheFileAsks)
             EXPECT_GT(fixtures::psnr(image, expected), 35.0) << k;
             // From the cache, without turning again.
             EXPECT_EQ(later.frameAt(MediaTime(k, 30)).image.cacheKey(), image.cacheKey());
+            // Drawn small, it is halved as it shows: the upright size counts.
+            const QImage small = reader.frameAt(MediaTime(k, 30), {upright / 2, false}).image;
+            ASSERT_EQ(small.size(), upright / 2);
+            EXPECT_GT(fixtures::psnr(small, expected.scaled(upright / 2, Qt::IgnoreAspectRatio,
+                                                            Qt::SmoothTransformation)),
+                      30.0)
+                << k;
         }
     }
 }
