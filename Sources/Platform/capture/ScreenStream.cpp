@@ -170,6 +170,11 @@ struct ScreenStream::Worker {
     bool useShm = false;
     bool hasCursor = false;
     QRect grabRect;                    // display and area: root rectangle read each tick
+    // The server's own time of each grab: a zero-length property append on
+    // this window, sent just before the picture request, comes back as an
+    // event stamped when the server carried it out (see grabTime).
+    xcb_window_t clockWindow = XCB_NONE;
+    std::optional<std::uint32_t> serverTime;  // of the last such event, server milliseconds
     BufferRef previous;                // the last delivered picture as grabbed (pointer drawn)
     QSize previousSize;
 
@@ -191,6 +196,8 @@ struct ScreenStream::Worker {
     void close();
 
     bool waitUntil(std::int64_t deadline);
+    void openClock();
+    std::int64_t grabTime(std::int64_t asked, std::int64_t answered) const;
     // One tick: read the picture and deliver it when it changed. Throws
     // CaptureError when the stream can't go on.
     void tick();
@@ -310,6 +317,8 @@ void ScreenStream::Worker::open()
         hasCursor = version && version->major_version >= 2;  // GetCursorImage came with version 2
     }
 
+    openClock();
+
     QSize source;
     if (configuration.target.kind == Target::Kind::window) {
         openWindow();
@@ -327,6 +336,38 @@ void ScreenStream::Worker::open()
         throw std::invalid_argument("ScreenStream: output size too large");
     if (configuration.target.kind != Target::Kind::window && cutsTo(grabRect.size(), output))
         grabRect.setSize(output);
+}
+
+void ScreenStream::Worker::openClock()
+{
+    xcb_connection_t* c = connection->get();
+    clockWindow = xcb_generate_id(c);
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb::Error error(xcb_request_check(
+        c, xcb_create_window_checked(c, 0, clockWindow, connection->root(), -1, -1, 1, 1, 0,
+                                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask)));
+    if (error) clockWindow = XCB_NONE;  // grabs are then timed on our side alone
+}
+
+// The host time of the picture a grab read. The server reads the screen
+// when it carries out the request, which on a loaded machine (a busy server,
+// many clients, few cores) can be a large part of a second after we asked:
+// the time of asking would put the picture that much too early against the
+// sound. The server's time of the property event just before the request
+// is that moment, in milliseconds on the server's clock; a server on this
+// machine counts them on the host clock, so it lies between asking and the
+// answer. Otherwise (another clock, no event) the middle of the two.
+std::int64_t ScreenStream::Worker::grabTime(std::int64_t asked, std::int64_t answered) const
+{
+    constexpr std::int64_t millisecond = 1'000'000;
+    const std::int64_t middle = asked + (answered - asked) / 2;
+    if (!serverTime) return middle;
+    // X times are 32-bit milliseconds: the latest such time not after the answer.
+    const std::int64_t answeredMs = answered / millisecond;
+    const std::int64_t ms = answeredMs - std::int64_t(std::uint32_t(std::uint32_t(answeredMs) - *serverTime));
+    const std::int64_t at = ms * millisecond + millisecond / 2;
+    if (at < asked - millisecond || at > answered + millisecond) return middle;
+    return std::clamp(at, asked, answered);
 }
 
 void ScreenStream::Worker::openWindow()
@@ -485,12 +526,19 @@ void ScreenStream::Worker::tick()
     // picture: one round trip for both.
     std::optional<xcb_xfixes_get_cursor_image_cookie_t> cursorCookie;
     if (hasCursor) cursorCookie = xcb_xfixes_get_cursor_image(c);
-    const std::int64_t hostTime = HostClock::nowNanoseconds();
+    serverTime.reset();
+    if (clockWindow != XCB_NONE)
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, clockWindow, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+    const std::int64_t asked = HostClock::nowNanoseconds();
     const bool grabbed = configuration.target.kind == Target::Kind::window ? grabWindow(*raw, rect)
                                                                             : grabRoot(*raw, rect);
+    const std::int64_t answered = HostClock::nowNanoseconds();
     Reply<xcb_xfixes_get_cursor_image_reply_t> cursor;
     if (cursorCookie) cursor.reset(xcb_xfixes_get_cursor_image_reply(c, *cursorCookie, nullptr));
+    // The property event came before the answer: it is queued by now.
+    processEvents();
     if (!grabbed) return;
+    const std::int64_t hostTime = grabTime(asked, answered);
     ++counters.grabs;
 
     if (cursor) {
@@ -592,6 +640,11 @@ void ScreenStream::Worker::processEvents()
         case XCB_REPARENT_NOTIFY:
             windowDirty = true;
             break;
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+            if (property->window == clockWindow) serverTime = property->time;
+            break;
+        }
         default:
             break;
         }
