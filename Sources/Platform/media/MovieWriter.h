@@ -40,10 +40,12 @@ namespace platform {
 //
 // Threads: not thread-safe. Every call must come from one thread at a time,
 // in practice the recorder's serial capture queue; the writer may be created
-// on another thread and handed over. Encoding runs on the calling thread; the
-// H.264 encoder (slices of one frame) and the colour conversion spread each
-// picture over worker threads of their own, and an append returns once its
-// picture is encoded.
+// on another thread and handed over. A picture is converted on the calling
+// thread (the conversion spread over worker threads of its own) and encoded
+// on its track's encoder thread (the H.264 encoder working on slices of one
+// frame): an append returns once its picture is converted, and the pictures
+// waiting for the encoder keep the times they were appended with. Sound is
+// encoded on the calling thread. finish() encodes what still waits.
 //
 // Errors: failures of the file or the codecs throw MediaError (a Hungarian
 // sentence with FFmpeg's detail). Misuse by the caller (adding a track after
@@ -107,6 +109,11 @@ public:
     bool appendVideo(int videoTrack, const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow,
                      MediaTime presentationTime);
     bool appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime);
+    // Whether the track takes a picture now: false while as many pictures
+    // as it may hold (up to a second's worth) wait for its encoder. A picture
+    // appended then waits until one is encoded; a real-time caller drops it
+    // instead and counts it.
+    bool videoReady(int videoTrack) const;
     // Appends the track's last picture again at `presentationTime`, without
     // converting it again. Returns false when there is no picture yet or the
     // time is not later than the track's previous frame.
@@ -125,6 +132,12 @@ public:
     // completed, or the first failure when the writer has already failed.
     void finish(MediaTime endTime);
 
+    // Tests: while held, the encoder threads take no picture, as a slow
+    // encoder on a loaded machine would not; and a wait until every picture
+    // appended so far is encoded (and written, up to its fragment).
+    void holdEncodersForTesting(bool held);
+    void awaitEncodersForTesting();
+
     // Abandons the movie: closes and removes the file. Allowed in any state
     // before finished; never throws.
     void cancel() noexcept;
@@ -135,6 +148,7 @@ private:
     struct SoundState;
 
     [[noreturn]] void fail(MediaError error);
+    void checkEncoders();
     void encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks);
     void requireWriting() const;
 
