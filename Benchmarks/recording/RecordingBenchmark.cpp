@@ -5,18 +5,20 @@
 // the same way (x11grab + pulse; libx264 High veryfast, no B-frames, key
 // frame every 2 s, the same bit rate; AAC 256 kbit/s; the same fragmented
 // movie), on the test desktop it starts itself (a second one, on the next
-// display number, for a screen of another size than 1920×1080). Our encoder differs in one
-// respect: no frame waits in it (no look-ahead, sliced threads, rate control
-// by the nominal frame rate), so that a crash loses at most one fragment of
-// picture; ffmpeg keeps the preset's look-ahead and frame threads. Prints,
+// display number, for a screen of another size than 1920×1080). Our encoder
+// differs in one respect: no frame waits in it (no look-ahead, sliced
+// threads, rate control by the nominal frame rate), so that a crash loses at
+// most one fragment of picture (and the pictures queued for the encoder
+// thread); ffmpeg keeps the preset's look-ahead and frame threads. Prints,
 // side by side:
 // frames written and dropped, CPU seconds per recorded second, and how far
 // the sound lies from the picture at the end of the recording; then one
 // summary row per size and rate.
 //
 // Dropped frames are counted twice: as each program reports them (ours:
-// pictures the capture queue could not take and grab deadlines missed;
-// ffmpeg: frames its rate conversion dropped), and in the movie itself, the
+// pictures the capture queue or the encoder's queue could not take, and
+// grab deadlines missed; ffmpeg: frames its rate conversion dropped), and
+// in the movie itself, the
 // same way for both: every frame interval without a new picture (a gap in
 // the time stamps, or a picture equal to the one before) counts as one. The
 // screen is repainted at twice the frame rate so that every grab sees a new
@@ -26,7 +28,8 @@
 // benchmark under taskset to share a few cores with them).
 //
 // Sync is measured with events: a helper process (this program with
-// --stimulus) repaints a full-screen window at 60 Hz and, every 1.0137 s on
+// --stimulus) repaints a full-screen window at twice the frame rate (at
+// least 60 Hz) and, every 1.0137 s on
 // the host clock, shows a white square and plays a tone burst into the
 // system output and into two interface channels, timed by the sound
 // server's playback latency to sound at that same moment. In the movie, the
@@ -565,9 +568,12 @@ Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int6
     const auto progress = file.parent_path() / "ffmpeg-progress.txt";
     const std::string bitRate = std::to_string(
         ondexa::Recorder::videoBitRate({kWidth, kHeight}, kFps, ondexa::Recorder::screenBitsPerPixel(kFps)));
+    // The grabbed pictures waiting for ffmpeg's encoder: about 2 GB at most
+    // (at 3840 × 2160 a deeper queue grew past 8 GB and the machine killed it).
+    const std::string videoQueue = std::to_string(std::clamp(2048 * 1024 / (kWidth * kHeight * 4 / 1024), 16, 1024));
     const std::vector<std::string> args = {
         "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-progress", progress.string(),
-        "-thread_queue_size", "1024", "-f", "x11grab", "-framerate", std::to_string(kFps), "-video_size",
+        "-thread_queue_size", videoQueue, "-f", "x11grab", "-framerate", std::to_string(kFps), "-video_size",
         std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "0", "-i", display,
         "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "48000", "-channels", "2", "-i", "desk.monitor",
         "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "44100", "-channels", "2", "-i", interfacePair,

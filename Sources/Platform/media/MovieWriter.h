@@ -21,8 +21,10 @@ namespace platform {
 // file that plays up to its last complete fragment. Fragments begin at key
 // frames of the first video track, which come at least every 2 s of media
 // time however few frames there are; no encoder holds frames back, so a
-// fragment holds the picture up to the time it is cut. A caller whose
-// picture stands still keeps it in the movie with repeatVideo().
+// fragment holds the picture up to the time it is cut (a process that dies
+// also loses the pictures still waiting for their encoder thread, at most
+// about a second). A caller whose picture stands still keeps it in the
+// movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
 // a key frame at least every 2 × fps frames, at the track's bit rate. Sound
