@@ -419,6 +419,12 @@ struct MovieWriter::VideoState {
     AVFrame* takeSlot()
     {
         for (;;) {
+            // Read before looking: a picture finished after the look wakes the wait.
+            std::int64_t seen = 0;
+            {
+                std::lock_guard lock(mutex);
+                seen = done;
+            }
             if (AVFrame* slot = freeSlot()) return slot;
             if (pictures.size() < capacity) {
                 FramePtr slot(checkedAlloc(av_frame_alloc()));
@@ -431,7 +437,6 @@ struct MovieWriter::VideoState {
                 return pictures.back().get();
             }
             std::unique_lock lock(mutex);
-            const std::int64_t seen = done;
             changed.wait(lock, [&] { return done != seen || failure || !worker.joinable(); });
             if (failure) throw *failure;
         }
