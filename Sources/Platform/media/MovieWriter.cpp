@@ -158,6 +158,39 @@ std::string pathText(const std::filesystem::path& p)
     return p.string();
 }
 
+// Full-range B, G, R, X pixels to BT.709 limited-range 4:2:0 planes of the
+// same (even) size, each chroma sample from its 2 × 2 pixels. Used where no
+// scaling is needed: swscale's general path takes twice as long for this
+// (6 ms a 1080p picture here, a fifth of the recorder's CPU at 60 frames a
+// second). Fixed point at 2^15, rounded.
+void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, int height, AVFrame* out)
+{
+    constexpr int yr = 5983, yg = 20127, yb = 2032;    // 219/255 × (0.2126, 0.7152, 0.0722)
+    constexpr int ur = -3299, ug = -11093, ub = 14392;  // 224/255 × (-0.1146, -0.3854, 0.5)
+    constexpr int vr = 14392, vg = -13074, vb = -1318;  // 224/255 × (0.5, -0.4542, -0.0458)
+    constexpr int yOffset = (16 << 15) + (1 << 14);
+    constexpr int cOffset = (128 << 17) + (1 << 16);    // chroma from sums of four pixels
+    for (int row = 0; row < height; row += 2) {
+        const std::uint8_t* p0 = bgra + std::ptrdiff_t(row) * stride;
+        const std::uint8_t* p1 = p0 + stride;
+        std::uint8_t* y0 = out->data[0] + std::ptrdiff_t(row) * out->linesize[0];
+        std::uint8_t* y1 = y0 + out->linesize[0];
+        for (int x = 0; x < width; ++x) {
+            y0[x] = std::uint8_t((yb * p0[4 * x] + yg * p0[4 * x + 1] + yr * p0[4 * x + 2] + yOffset) >> 15);
+            y1[x] = std::uint8_t((yb * p1[4 * x] + yg * p1[4 * x + 1] + yr * p1[4 * x + 2] + yOffset) >> 15);
+        }
+        std::uint8_t* u = out->data[1] + std::ptrdiff_t(row / 2) * out->linesize[1];
+        std::uint8_t* v = out->data[2] + std::ptrdiff_t(row / 2) * out->linesize[2];
+        for (int x = 0; x < width / 2; ++x) {
+            const int b = p0[8 * x] + p0[8 * x + 4] + p1[8 * x] + p1[8 * x + 4];
+            const int g = p0[8 * x + 1] + p0[8 * x + 5] + p1[8 * x + 1] + p1[8 * x + 5];
+            const int r = p0[8 * x + 2] + p0[8 * x + 6] + p1[8 * x + 2] + p1[8 * x + 6];
+            u[x] = std::uint8_t((ub * b + ug * g + ur * r + cOffset) >> 17);
+            v[x] = std::uint8_t((vb * b + vg * g + vr * r + cOffset) >> 17);
+        }
+    }
+}
+
 int encoderThreads(const MovieWriter::VideoTrack& track)
 {
     const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
@@ -457,6 +490,12 @@ struct MovieWriter::VideoState {
 
     void convert(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow)
     {
+        if (width == settings.width && height == settings.height) {
+            AVFrame* picture = takeSlot();
+            bgraToYuv420(bgra, bytesPerRow, width, height, picture);
+            newest = picture;
+            return;
+        }
         if (!scaler || scalerWidth != width || scalerHeight != height) {
             resetScaler(scaler, width, height, settings.width, settings.height, kScalerThreads);
             scalerWidth = width;

@@ -335,6 +335,34 @@ TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
     EXPECT_NEAR(a.soundEnd(), 2.0, 1.0 / 30);
 }
 
+// A picture of the track's own size is converted without scaling; its
+// colours come back as they were (BT.709, limited range), each quadrant.
+TEST(MovieWriter, PicturesOfTheTracksSizeKeepTheirColours)
+{
+    fixtures::TempDir dir;
+    const auto file = dir / "colours.mov";
+    MovieWriter w(file);
+    w.addVideoTrack({"Képernyő", 320, 240, 30, 4'000'000});
+    w.start();
+    w.startSession(at(0));
+    const std::uint32_t colours[4] = {0xFFFFFF, 0x000000, 0x20C040, 0x3050E0};  // R, G, B
+    QImage picture(320, 240, QImage::Format_RGB32);
+    for (int q = 0; q < 4; ++q)
+        for (int y = q / 2 * 120; y < q / 2 * 120 + 120; ++y)
+            for (int x = q % 2 * 160; x < q % 2 * 160 + 160; ++x) picture.setPixel(x, y, colours[q]);
+    ASSERT_TRUE(w.appendVideo(0, picture, at(0)));
+    w.finish(at(0.5));
+
+    const auto movie = fixtures::readMovie(file);
+    const auto& px = movie.at(0).firstPicture;
+    ASSERT_EQ(px.size(), 320u * 240 * 3);
+    for (int q = 0; q < 4; ++q) {
+        const std::size_t at = (std::size_t(q / 2 * 120 + 60) * 320 + std::size_t(q % 2 * 160 + 80)) * 3;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4) << q << " " << c;
+    }
+}
+
 TEST(MovieWriter, NeverTouchesAnExistingFileAndCancelRemovesItsOwn)
 {
     fixtures::TempDir dir;
