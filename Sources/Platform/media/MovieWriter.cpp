@@ -93,9 +93,9 @@ constexpr const char* kVideoLowDelayParams = "rc-lookahead=0:sync-lookahead=0:mb
 // a frame interval with the CPU of frame threads (see bench_media Encode).
 constexpr double kSliceThreadsPer1080p30 = 4;
 
-// Colour conversion runs in slices on this many threads (0: one per core
-// this process may use): at 1080p it is a sixth of the encoder's work and,
-// run alone on the caller's thread, would hold up the next picture.
+// A picture of another size than its track (a resized window) is scaled and
+// converted by swscale in slices on this many threads (0: one per core this
+// process may use), so that it does not hold up the next picture.
 constexpr int kScalerThreads = 0;
 
 // Pictures that may wait for a video track's encoder thread: up to a second
