@@ -1,18 +1,35 @@
-// bench_recording: records a 1920×1080 display that changes every frame, at
-// 30 frames a second, with the system sound and two channels of the audio
+// bench_recording: records a display that changes every frame (1920×1080 at
+// 60 and at 30 frames a second, and 3840×2160 at 30, or the one size and
+// rate asked for), with the system sound and two channels of the audio
 // interface, once with our recorder and once with the ffmpeg program set up
 // the same way (x11grab + pulse; libx264 High veryfast, no B-frames, key
-// frame every 60, the same bit rate; AAC 256 kbit/s; the same fragmented
-// movie), on the test desktop it starts itself. Our encoder differs in one
-// respect: no frame waits in it (no look-ahead, sliced threads, rate control
-// by the nominal frame rate), so that a crash loses at most one fragment of
-// picture; ffmpeg keeps the preset's look-ahead and frame threads. Prints,
+// frame every 2 s, the same bit rate; AAC 256 kbit/s; the same fragmented
+// movie), on the test desktop it starts itself (a second one, on the next
+// display number, for a screen of another size than 1920×1080). Our encoder
+// differs in one respect: no frame waits in it (no look-ahead, sliced
+// threads, rate control by the nominal frame rate), so that a crash loses at
+// most one fragment of picture (and the pictures queued for the encoder
+// thread); ffmpeg keeps the preset's look-ahead and frame threads. Prints,
 // side by side:
 // frames written and dropped, CPU seconds per recorded second, and how far
-// the sound lies from the picture at the end of the recording.
+// the sound lies from the picture at the end of the recording; then one
+// summary row per size and rate.
+//
+// Dropped frames are counted twice: as each program reports them (ours:
+// pictures the capture queue or the encoder's queue could not take, and
+// grab deadlines missed; ffmpeg: frames its rate conversion dropped), and
+// in the movie itself, the
+// same way for both: every frame interval without a new picture (a gap in
+// the time stamps, or a picture equal to the one before) counts as one. The
+// screen is repainted at twice the frame rate so that every grab sees a new
+// picture.
+//
+// With --busy-loops N, N processes spin for the whole run (start the
+// benchmark under taskset to share a few cores with them).
 //
 // Sync is measured with events: a helper process (this program with
-// --stimulus) repaints a full-screen window at 60 Hz and, every 1.0137 s on
+// --stimulus) repaints a full-screen window at twice the frame rate (at
+// least 60 Hz) and, every 1.0137 s on
 // the host clock, shows a white square and plays a tone burst into the
 // system output and into two interface channels, timed by the sound
 // server's playback latency to sound at that same moment. In the movie, the
@@ -21,7 +38,7 @@
 // events at all phases of the frame grid the least lag is ~0), and each
 // burst's onset is compared with its event's time on that base.
 //
-//   bench_recording [--seconds N] [--no-ffmpeg] [--keep DIR]
+//   bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] [--keep DIR]
 
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/MicCapture.h"
@@ -69,9 +86,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr int kFps = 30;
+// The size and rate being measured (the stimulus takes the screen's size).
+int kWidth = 1920;
+int kHeight = 1080;
+int kFps = 30;
 
 // Events: not a whole number of frame intervals apart, so that over a minute
 // they fall at every phase of the 30 Hz grab grid.
@@ -154,9 +172,9 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
     }
 }
 
-// A full-screen window repainted 60 times a second: a changing background,
+// A full-screen window repainted `hz` times a second: a changing background,
 // moving blocks, and the white square during each event.
-[[noreturn]] void paintEvents(std::int64_t origin)
+[[noreturn]] void paintEvents(std::int64_t origin, int hz)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
@@ -164,6 +182,8 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
         std::exit(1);
     }
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    kWidth = screen->width_in_pixels;
+    kHeight = screen->height_in_pixels;
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t values[] = {screen->black_pixel, 1};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
@@ -178,7 +198,7 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
         xcb_poly_fill_rectangle(c, window, gc, 1, &r);
     };
 
-    const std::int64_t tick = 1'000'000'000 / 60;
+    const std::int64_t tick = 1'000'000'000 / hz;
     std::int64_t next = now();
     for (;;) {
         // Wake at the next tick, or sooner at an event's start or end.
@@ -197,7 +217,8 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
         const double ms = double(t) / 1e6;
         fill(0x101010u + (std::uint32_t(ms / 40) % 64) * 0x010101u, 0, 0, kWidth, kHeight);
         for (int i = 0; i < 48; ++i) {
-            const int x = int(std::fmod(i * 197.0 + ms * (0.05 + 0.01 * i), double(kWidth - 140)));
+            // At least a pixel per repaint, so that no two repaints are alike.
+            const int x = int(std::fmod(i * 197.0 + ms * (0.25 + 0.01 * i), double(kWidth - 140)));
             const int y = 120 + int(std::fmod(i * 131.0 + ms * (0.03 + 0.007 * i), double(kHeight - 220)));
             fill(0x204080u * std::uint32_t(i + 1) ^ std::uint32_t(ms / 100), x, y, 140, 90);
         }
@@ -207,11 +228,11 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
     }
 }
 
-[[noreturn]] void runStimulus(std::int64_t origin)
+[[noreturn]] void runStimulus(std::int64_t origin, int paintHz)
 {
     std::thread([origin] { playEvents("desk", 2, 48000, false, kSystemBurstHz, false, origin); }).detach();
     std::thread([origin] { playEvents("iface_in", 4, 44100, true, kInterfaceBurstHz, true, origin); }).detach();
-    paintEvents(origin);
+    paintEvents(origin, paintHz);
 }
 
 // --- Child processes --------------------------------------------------------------------
@@ -262,6 +283,7 @@ struct Track {
     int rate = 0;
     std::vector<float> left;                 // sound
     std::vector<std::pair<double, double>> marker;  // video: (time, mean luma of the square)
+    std::vector<std::uint64_t> digests;      // video: a digest of each picture's luma
     std::int64_t frames = 0;
     double end = 0;
 };
@@ -300,6 +322,14 @@ std::vector<Track> readMovie(const std::filesystem::path& file)
                 for (int y = 16; y < kMarker - 16; ++y)
                     for (int x = 16; x < kMarker - 16; ++x) sum += frame->data[0][y * frame->linesize[0] + x];
                 t.marker.emplace_back(time, sum / ((kMarker - 32) * (kMarker - 32)));
+                std::uint64_t digest = 1469598103934665603ull;
+                for (int y = 0; y < frame->height; y += 3) {
+                    const std::uint8_t* line = frame->data[0] + std::ptrdiff_t(y) * frame->linesize[0];
+                    std::uint64_t row = 0;
+                    for (int x = 0; x < frame->width; ++x) row = row * 31 + line[x];
+                    digest = (digest ^ row) * 1099511628211ull;
+                }
+                t.digests.push_back(digest);
                 t.end = time + double(frame->pkt_duration) * av_q2d(tb);
             } else {
                 const auto* l = reinterpret_cast<const float*>(frame->data[0]);
@@ -323,6 +353,20 @@ std::vector<Track> readMovie(const std::filesystem::path& file)
     av_packet_free(&packet);
     avformat_close_input(&format);
     return tracks;
+}
+
+// Frame intervals without a new picture, up to the last frame before the
+// stop (a repeat at the stop is not a drop): each gap of n intervals counts
+// n - 1, each picture equal to the one before it counts 1.
+std::int64_t missingFrames(const Track& video, int fps)
+{
+    std::int64_t missing = 0;
+    for (std::size_t i = 1; i + 1 < video.marker.size(); ++i) {
+        const double intervals = (video.marker[i].first - video.marker[i - 1].first) * fps;
+        missing += std::max<std::int64_t>(0, std::llround(intervals) - 1);
+        if (video.digests[i] == video.digests[i - 1]) ++missing;
+    }
+    return missing;
 }
 
 // Times at which the white square appears.
@@ -451,7 +495,8 @@ struct Result {
     double cpu = 0;          // CPU seconds used while recording
     double recorded = 0;     // seconds of picture in the movie
     std::int64_t written = -1;
-    std::int64_t dropped = -1;
+    std::int64_t dropped = -1;  // as the program counts them
+    std::int64_t missing = -1;  // as the movie shows them
     Sync sync;
 };
 
@@ -505,7 +550,10 @@ Result recordOurs(const std::filesystem::path& file, double seconds, std::int64_
     r.written = recorder.writtenFrames();
     r.dropped = recorder.droppedFrames();
     const auto tracks = readMovie(file);
-    if (!tracks.empty()) r.recorded = tracks[0].end - tracks[0].start;
+    if (!tracks.empty()) {
+        r.recorded = tracks[0].end - tracks[0].start;
+        r.missing = missingFrames(tracks[0], kFps);
+    }
     const std::int64_t start = stopped->movieStart->convertedTo(1'000'000'000).value();
     r.sync = measureSync(tracks, origin, start);
     r.ok = true;
@@ -518,10 +566,14 @@ Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int6
     Result r;
     r.name = "ffmpeg";
     const auto progress = file.parent_path() / "ffmpeg-progress.txt";
-    const std::string bitRate = std::to_string(ondexa::Recorder::videoBitRate({kWidth, kHeight}, kFps, 0.10));
+    const std::string bitRate = std::to_string(
+        ondexa::Recorder::videoBitRate({kWidth, kHeight}, kFps, ondexa::Recorder::screenBitsPerPixel(kFps)));
+    // The grabbed pictures waiting for ffmpeg's encoder: about 2 GB at most
+    // (at 3840 × 2160 a deeper queue grew past 8 GB and the machine killed it).
+    const std::string videoQueue = std::to_string(std::clamp(2048 * 1024 / (kWidth * kHeight * 4 / 1024), 16, 1024));
     const std::vector<std::string> args = {
         "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-progress", progress.string(),
-        "-thread_queue_size", "1024", "-f", "x11grab", "-framerate", std::to_string(kFps), "-video_size",
+        "-thread_queue_size", videoQueue, "-f", "x11grab", "-framerate", std::to_string(kFps), "-video_size",
         std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "0", "-i", display,
         "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "48000", "-channels", "2", "-i", "desk.monitor",
         "-thread_queue_size", "1024", "-f", "pulse", "-sample_rate", "44100", "-channels", "2", "-i", interfacePair,
@@ -545,7 +597,10 @@ Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int6
         if (line.rfind("drop_frames=", 0) == 0) r.dropped = std::atoll(line.c_str() + 12);
     }
     const auto tracks = readMovie(file);
-    if (!tracks.empty()) r.recorded = tracks[0].end - tracks[0].start;
+    if (!tracks.empty()) {
+        r.recorded = tracks[0].end - tracks[0].start;
+        r.missing = missingFrames(tracks[0], kFps);
+    }
     r.sync = measureSync(tracks, origin, std::nullopt);
     r.ok = true;
     return r;
@@ -559,51 +614,96 @@ std::string number(double v, int decimals)
     return text;
 }
 
+std::string count(std::int64_t v) { return v >= 0 ? std::to_string(v) : "–"; }
+
 void row(const char* label, const std::string& ours, const std::string& theirs, const std::string& ratio = "")
 {
     std::printf("  %-44s %12s %12s %10s\n", label, ours.c_str(), theirs.c_str(), ratio.c_str());
 }
 
-} // namespace
+struct Configuration {
+    int width = 1920;
+    int height = 1080;
+    int fps = 30;
+    std::string label() const { return std::to_string(height) + "p" + std::to_string(fps); }
+};
 
-int main(int argc, char** argv)
-{
-    if (argc == 3 && std::strcmp(argv[1], "--stimulus") == 0) runStimulus(std::atoll(argv[2]));
-
+struct Options {
     double seconds = 60;
     bool withFfmpeg = true;
+    int busyLoops = 0;
     std::optional<std::filesystem::path> keep;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--no-ffmpeg") == 0) withFfmpeg = false;
-        else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: bench_recording [--seconds N] [--no-ffmpeg] [--keep DIR]\n");
-            return 2;
-        }
-    }
-    av_log_set_level(AV_LOG_ERROR);
+};
 
-    // The test desktop, on its own display unless one is given.
-    if (!std::getenv("ONDEXA_DESKTOP_DISPLAY")) setenv("ONDEXA_DESKTOP_DISPLAY", "99", 1);
+struct Outcome {
+    Configuration configuration;
+    Result ours, theirs;
+    bool ok = false;
+    double cpuRatio() const
+    {
+        const double a = ours.recorded > 0 ? ours.cpu / ours.recorded : NAN;
+        const double b = theirs.recorded > 0 ? theirs.cpu / theirs.recorded : NAN;
+        return a / b;
+    }
+};
+
+// Reads the environment file of the test desktop into this process.
+void adoptDesktopEnvironment(const std::string& session)
+{
+    std::ifstream env(output(session + " env"));
+    std::string line;
+    while (std::getline(env, line)) {
+        const auto eq = line.find('=');
+        if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
+        setenv(line.substr(7, eq - 7).c_str(), line.substr(eq + 1).c_str(), 1);
+    }
+}
+
+// The root window's size on the current DISPLAY; empty when none answers.
+std::optional<std::pair<int, int>> rootSize()
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    std::optional<std::pair<int, int>> size;
+    if (!xcb_connection_has_error(c)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        size = std::make_pair(int(screen->width_in_pixels), int(screen->height_in_pixels));
+    }
+    xcb_disconnect(c);
+    return size;
+}
+
+Outcome runConfiguration(const Configuration& configuration, const Options& options, int baseDisplay)
+{
+    Outcome outcome;
+    outcome.configuration = configuration;
+    kWidth = configuration.width;
+    kHeight = configuration.height;
+    kFps = configuration.fps;
+
+    // The test desktop at its usual size on the base display; a screen of
+    // another size on the next one.
+    const bool usual = kWidth == 1920 && kHeight == 1080;
+    const std::string displayNumber = std::to_string(usual ? baseDisplay : baseDisplay + 1);
+    setenv("ONDEXA_DESKTOP_DISPLAY", displayNumber.c_str(), 1);
+    const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+    setenv("ONDEXA_DESKTOP_SIZE", size.c_str(), 1);
     const std::string session = std::string(ONDEXA_SOURCE_DIR) + "/scripts/desktop-session";
     const bool wasRunning = run({session, "status"}) == 0;
     if (run({session, "start"}) != 0) {
-        std::fprintf(stderr, "bench_recording: the test desktop did not start\n");
-        return 1;
+        outcome.ours.error = "the test desktop :" + displayNumber + " did not start";
+        return outcome;
     }
-    {
-        std::ifstream env(output(session + " env"));
-        std::string line;
-        while (std::getline(env, line)) {
-            const auto eq = line.find('=');
-            if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
-            setenv(line.substr(7, eq - 7).c_str(), line.substr(eq + 1).c_str(), 1);
-        }
+    adoptDesktopEnvironment(session);
+    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":" + displayNumber;
+    if (rootSize() != std::make_pair(kWidth, kHeight)) {
+        outcome.ours.error = "display " + display + " is not " + size + " (stop its session: scripts/desktop-session stop)";
+        if (!wasRunning) run({session, "stop"});
+        return outcome;
     }
-    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":99";
 
-    std::filesystem::path folder = keep ? *keep : std::filesystem::temp_directory_path() / ("bench-recording-" + std::to_string(getpid()));
+    std::filesystem::path folder = options.keep ? *options.keep / configuration.label()
+                                                : std::filesystem::temp_directory_path()
+                                                      / ("bench-recording-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     std::filesystem::remove(folder / "vendalum.mov");
     std::filesystem::remove(folder / "ffmpeg.mov");
@@ -615,40 +715,55 @@ int main(int argc, char** argv)
         "master_channel_map=aux0,aux1 channel_map=front-left,front-right remix=no");
 
     const std::int64_t origin = now() + 1'500'000'000;
-    const pid_t stimulus = spawn({"/proc/self/exe", "--stimulus", std::to_string(origin)});
+    const pid_t stimulus =
+        spawn({"/proc/self/exe", "--stimulus", std::to_string(origin), std::to_string(std::max(60, 2 * kFps))});
+    std::vector<pid_t> busy;
+    for (int i = 0; i < options.busyLoops; ++i) busy.push_back(spawn({"/proc/self/exe", "--busy"}));
     std::this_thread::sleep_for(2500ms);  // painting and sound running, the first event passed
 
-    int argcApp = 1;
-    QCoreApplication app(argcApp, argv);
-    std::printf("bench_recording: %.0f s of %dx%d at %d fps, content changing every frame, system sound and two "
-                "interface channels, on display %s (%u cores)\n",
-                seconds, kWidth, kHeight, kFps, display.c_str(), std::thread::hardware_concurrency());
+    std::printf("\nbench_recording: %.0f s of %dx%d at %d fps, content changing every frame, system sound and two "
+                "interface channels, on display %s (%u cores%s)\n",
+                options.seconds, kWidth, kHeight, kFps, display.c_str(), std::thread::hardware_concurrency(),
+                options.busyLoops ? (", " + std::to_string(options.busyLoops) + " busy loops").c_str() : "");
+    std::printf("  load before: %s\n", output("cat /proc/loadavg").c_str());
     std::fflush(stdout);
-    const Result ours = recordOurs(folder / "vendalum.mov", seconds, origin);
-    Result theirs;
-    theirs.name = "ffmpeg";
-    if (withFfmpeg) theirs = recordFfmpeg(folder / "ffmpeg.mov", seconds, origin, display, "iface_pair");
+    // After the desktop's environment is in place: the sound server is the
+    // one this desktop runs.
+    char name[] = "bench_recording";
+    char* appArgv[] = {name, nullptr};
+    int appArgc = 1;
+    QCoreApplication app(appArgc, appArgv);
+    outcome.ours = recordOurs(folder / "vendalum.mov", options.seconds, origin);
+    outcome.theirs.name = "ffmpeg";
+    if (options.withFfmpeg)
+        outcome.theirs = recordFfmpeg(folder / "ffmpeg.mov", options.seconds, origin, display, "iface_pair");
 
+    for (pid_t pid : busy) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
     if (stimulus > 0) {
         kill(stimulus, SIGTERM);
         waitpid(stimulus, nullptr, 0);
     }
     if (!pairModule.empty()) run({"pactl", "unload-module", pairModule});
     if (!wasRunning) run({session, "stop"});
-    if (!keep) std::filesystem::remove_all(folder);
+    if (!options.keep) std::filesystem::remove_all(folder);
 
-    for (const Result* r : {&ours, static_cast<const Result*>(&theirs)})
-        if (!r->ok && !(r == &theirs && !withFfmpeg))
+    const Result& ours = outcome.ours;
+    const Result& theirs = outcome.theirs;
+    for (const Result* r : {&ours, &theirs})
+        if (!r->ok && !(r == &theirs && !options.withFfmpeg))
             std::printf("  %s failed: %s\n", r->name.c_str(), r->error.c_str());
 
     const double ourRate = ours.recorded > 0 ? ours.cpu / ours.recorded : NAN;
     const double theirRate = theirs.recorded > 0 ? theirs.cpu / theirs.recorded : NAN;
+    const std::string expected = "frames written (" + std::to_string(kFps) + " per second expected)";
     std::printf("\n  %-44s %12s %12s %10s\n", "", "Vendalum", "ffmpeg", "ratio");
     row("seconds of picture in the movie", number(ours.recorded, 2), number(theirs.recorded, 2));
-    row("frames written (30 per second expected)", ours.written >= 0 ? std::to_string(ours.written) : "–",
-        theirs.written >= 0 ? std::to_string(theirs.written) : "–");
-    row("dropped frames", ours.dropped >= 0 ? std::to_string(ours.dropped) : "–",
-        theirs.dropped >= 0 ? std::to_string(theirs.dropped) : "–");
+    row(expected.c_str(), count(ours.written), count(theirs.written));
+    row("dropped frames (as the program counts)", count(ours.dropped), count(theirs.dropped));
+    row("frame intervals without a new picture", count(ours.missing), count(theirs.missing));
     row("CPU seconds per recorded second", number(ourRate, 3), number(theirRate, 3), number(ourRate / theirRate, 2));
     row("sync events seen in the picture", std::to_string(ours.sync.events), std::to_string(theirs.sync.events));
     row("system sound − picture at the end (ms)", number(ours.sync.systemEnd, 1), number(theirs.sync.systemEnd, 1));
@@ -658,6 +773,121 @@ int main(int argc, char** argv)
     row("largest interface sound offset (ms)", number(ours.sync.interfaceWorst, 1),
         number(theirs.sync.interfaceWorst, 1));
     row("picture base estimate − real base (ms)", number(ours.sync.pictureBaseError, 1), "");
-    std::printf("\n  goal: 0 dropped frames, CPU ratio at most 1, sound within 20 ms of the picture\n");
-    return ours.ok && (theirs.ok || !withFfmpeg) ? 0 : 1;
+    std::printf("  load after: %s\n", output("cat /proc/loadavg").c_str());
+    std::fflush(stdout);
+    outcome.ok = ours.ok && (theirs.ok || !options.withFfmpeg);
+    return outcome;
+}
+
+[[noreturn]] void usage()
+{
+    std::fprintf(stderr, "usage: bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] "
+                         "[--keep DIR]\n");
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--stimulus") == 0) runStimulus(std::atoll(argv[2]), std::atoi(argv[3]));
+    if (argc == 2 && std::strcmp(argv[1], "--busy") == 0) {
+        volatile std::uint64_t spin = 0;
+        for (;;) spin = spin + 1;
+    }
+
+    Options options;
+    std::optional<std::pair<int, int>> size;
+    std::optional<int> fps;
+    std::optional<std::filesystem::path> rowOutput;  // a child's summary row goes there
+    for (int i = 1; i < argc; ++i) {
+        const bool value = i + 1 < argc;
+        if (std::strcmp(argv[i], "--seconds") == 0 && value) {
+            options.seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && value) {
+            int w = 0, h = 0;
+            if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 2 || h < 2 || w % 2 || h % 2 || w > 3840
+                || h > 2160)
+                usage();
+            size = std::make_pair(w, h);
+        } else if (std::strcmp(argv[i], "--fps") == 0 && value) {
+            fps = std::atoi(argv[++i]);
+            if (*fps < 1 || *fps > 120) usage();
+        } else if (std::strcmp(argv[i], "--busy-loops") == 0 && value) {
+            options.busyLoops = std::max(0, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--no-ffmpeg") == 0) {
+            options.withFfmpeg = false;
+        } else if (std::strcmp(argv[i], "--keep") == 0 && value) {
+            options.keep = argv[++i];
+        } else if (std::strcmp(argv[i], "--row") == 0 && value) {
+            rowOutput = argv[++i];
+        } else {
+            usage();
+        }
+    }
+    if (options.seconds < 5) usage();
+    av_log_set_level(AV_LOG_ERROR);
+
+    // Without a size or a rate, the three rows; with either, that one.
+    std::vector<Configuration> configurations;
+    if (size || fps) {
+        Configuration c;
+        if (size) c.width = size->first, c.height = size->second;
+        if (fps) c.fps = *fps;
+        configurations.push_back(c);
+    } else {
+        configurations = {{1920, 1080, 30}, {1920, 1080, 60}, {3840, 2160, 30}};
+    }
+
+    auto printHeader = [] {
+        std::printf("\n  %-8s %17s %17s %10s %17s %17s %10s\n", "", "dropped (counted)", "dropped (movie)", "CPU",
+                    "system sound (ms)", "interface (ms)", "base (ms)");
+        std::printf("  %-8s %17s %17s %10s %17s %17s %10s\n", "", "ours / ffmpeg", "ours / ffmpeg", "ours÷ffmpeg",
+                    "ours / ffmpeg", "ours / ffmpeg", "error");
+    };
+    const char* goal = "\n  goal: 0 dropped frames, CPU ratio at most 1, sound within 20 ms of the picture\n";
+
+    if (configurations.size() > 1) {
+        // Each size in a process of its own: the sound server of its desktop
+        // is the one the process connects to.
+        std::vector<std::string> rows;
+        bool ok = true;
+        const auto rowFile = std::filesystem::temp_directory_path() / ("bench-recording-row-" + std::to_string(getpid()));
+        for (const Configuration& c : configurations) {
+            std::vector<std::string> args = {"/proc/self/exe", "--size", std::to_string(c.width) + "x" + std::to_string(c.height),
+                                             "--fps", std::to_string(c.fps), "--seconds", std::to_string(options.seconds),
+                                             "--busy-loops", std::to_string(options.busyLoops), "--row", rowFile.string()};
+            if (!options.withFfmpeg) args.push_back("--no-ffmpeg");
+            if (options.keep) args.insert(args.end(), {"--keep", options.keep->string()});
+            std::fflush(stdout);
+            ok = run(args) == 0 && ok;
+            std::ifstream in(rowFile);
+            std::string line;
+            rows.push_back(std::getline(in, line) ? line : "  " + c.label() + "   failed");
+            std::filesystem::remove(rowFile);
+        }
+        printHeader();
+        for (const auto& line : rows) std::printf("%s\n", line.c_str());
+        std::printf("%s", goal);
+        return ok ? 0 : 1;
+    }
+
+    const char* given = std::getenv("ONDEXA_DESKTOP_DISPLAY");
+    const int baseDisplay = given ? std::atoi(given[0] == ':' ? given + 1 : given) : 99;
+    const Outcome o = runConfiguration(configurations.front(), options, baseDisplay);
+    auto pair = [](const std::string& a, const std::string& b) { return a + " / " + b; };
+    char line[512];
+    std::snprintf(line, sizeof line, "  %-8s %17s %17s %10s %17s %17s %10s", o.configuration.label().c_str(),
+                  pair(count(o.ours.dropped), count(o.theirs.dropped)).c_str(),
+                  pair(count(o.ours.missing), count(o.theirs.missing)).c_str(), number(o.cpuRatio(), 2).c_str(),
+                  pair(number(o.ours.sync.systemEnd, 1), number(o.theirs.sync.systemEnd, 1)).c_str(),
+                  pair(number(o.ours.sync.interfaceEnd, 1), number(o.theirs.sync.interfaceEnd, 1)).c_str(),
+                  number(o.ours.sync.pictureBaseError, 1).c_str());
+    if (rowOutput) {
+        std::ofstream(*rowOutput) << line << "\n";
+    } else {
+        printHeader();
+        std::printf("%s\n%s", line, goal);
+    }
+    return o.ok ? 0 : 1;
 }

@@ -620,6 +620,12 @@ void Recorder::Core::appendVideo(platform::ScreenFrame frame)
             pts = lastFramePTS + hostTime(kAfterRepeatNanoseconds);
             if (pts > hostTime(stop)) return;
         }
+        // As many pictures as the writer holds wait for the encoder: this
+        // one is lost, and counted.
+        if (!writer.videoReady(videoTrack)) {
+            ++droppedFrames;
+            return;
+        }
         if (!writer.appendVideo(videoTrack, frame.image, pts)) return;
     } catch (const std::exception&) {
         reportWriterFailure();
@@ -658,6 +664,7 @@ void Recorder::Core::appendCamera(const CameraCapture::Frame& frame)
     if (pts < *sessionStart || pts > hostTime(stopAt.load()) || (lastCameraPTS.isValid() && pts <= lastCameraPTS))
         return;
     try {
+        if (!writer.videoReady(cameraTrack)) return;  // dropped without count, as late camera frames are
         if (writer.appendVideo(cameraTrack, frame.image, pts)) lastCameraPTS = pts;
     } catch (const std::exception&) {
         reportWriterFailure();

@@ -111,6 +111,12 @@ struct ScreenStream::Worker {
     bool useShm = false;
     bool hasCursor = false;
     QRect grabRect;                    // display and area: root rectangle read each tick
+    // The server's own time of each grab: a zero-length property append on
+    // this window, sent just before and just after the picture request,
+    // comes back as an event stamped when the server carried it out (see
+    // grabTime).
+    xcb_window_t clockWindow = XCB_NONE;
+    std::vector<std::uint32_t> serverTimes;  // of this grab's events, server milliseconds
     BufferRef previous;                // the last delivered picture as grabbed (pointer drawn)
     QSize previousSize;
 
@@ -132,6 +138,9 @@ struct ScreenStream::Worker {
     void close();
 
     bool waitUntil(std::int64_t deadline);
+    void openClock();
+    std::int64_t grabTime(std::int64_t asked, std::int64_t answered) const;
+    void markServerTime();
     // One tick: read the picture and deliver it when it changed. Throws
     // CaptureError when the stream can't go on.
     void tick();
@@ -251,6 +260,8 @@ void ScreenStream::Worker::open()
         hasCursor = version && version->major_version >= 2;  // GetCursorImage came with version 2
     }
 
+    openClock();
+
     QSize source;
     if (configuration.target.kind == Target::Kind::window) {
         openWindow();
@@ -268,6 +279,52 @@ void ScreenStream::Worker::open()
         throw std::invalid_argument("ScreenStream: output size too large");
     if (configuration.target.kind != Target::Kind::window && cutsTo(grabRect.size(), output))
         grabRect.setSize(output);
+}
+
+void ScreenStream::Worker::openClock()
+{
+    xcb_connection_t* c = connection->get();
+    clockWindow = xcb_generate_id(c);
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb::Error error(xcb_request_check(
+        c, xcb_create_window_checked(c, 0, clockWindow, connection->root(), -1, -1, 1, 1, 0,
+                                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask)));
+    if (error) clockWindow = XCB_NONE;  // grabs are then timed on our side alone
+}
+
+// Asks for a property event on the clock window (see grabTime).
+void ScreenStream::Worker::markServerTime()
+{
+    if (clockWindow != XCB_NONE)
+        xcb_change_property(connection->get(), XCB_PROP_MODE_APPEND, clockWindow, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            0, nullptr);
+}
+
+// The host time of the picture a grab read. The server reads the screen
+// when it carries out the request, which on a loaded machine (a busy server,
+// many clients, few cores) can be a large part of a second after we asked:
+// the time of asking would put the picture that much too early against the
+// sound. The property events just before and after the request tell that
+// moment in milliseconds on the server's clock: their middle (the server
+// may turn to other clients between two requests of ours, so either alone
+// can be far off). A server on this machine counts them on the host clock,
+// so they lie between asking and the answer. Otherwise (another clock, no
+// events) the middle of asking and the answer.
+std::int64_t ScreenStream::Worker::grabTime(std::int64_t asked, std::int64_t answered) const
+{
+    constexpr std::int64_t millisecond = 1'000'000;
+    const std::int64_t middle = asked + (answered - asked) / 2;
+    if (serverTimes.size() != 2) return middle;
+    // X times are 32-bit milliseconds: the latest such time not after the answer.
+    const std::int64_t answeredMs = answered / millisecond;
+    auto hostOf = [&](std::uint32_t serverMs) {
+        const std::int64_t ms = answeredMs - std::int64_t(std::uint32_t(std::uint32_t(answeredMs) - serverMs));
+        return ms * millisecond + millisecond / 2;
+    };
+    const std::int64_t before = hostOf(serverTimes[0]);
+    const std::int64_t after = hostOf(serverTimes[1]);
+    if (before < asked - millisecond || after > answered + millisecond || after < before) return middle;
+    return std::clamp(before + (after - before) / 2, asked, answered);
 }
 
 void ScreenStream::Worker::openWindow()
@@ -426,12 +483,18 @@ void ScreenStream::Worker::tick()
     // picture: one round trip for both.
     std::optional<xcb_xfixes_get_cursor_image_cookie_t> cursorCookie;
     if (hasCursor) cursorCookie = xcb_xfixes_get_cursor_image(c);
-    const std::int64_t hostTime = HostClock::nowNanoseconds();
+    serverTimes.clear();
+    markServerTime();
+    const std::int64_t asked = HostClock::nowNanoseconds();
     const bool grabbed = configuration.target.kind == Target::Kind::window ? grabWindow(*raw, rect)
                                                                             : grabRoot(*raw, rect);
+    const std::int64_t answered = HostClock::nowNanoseconds();
     Reply<xcb_xfixes_get_cursor_image_reply_t> cursor;
     if (cursorCookie) cursor.reset(xcb_xfixes_get_cursor_image_reply(c, *cursorCookie, nullptr));
+    // The property events came before the answer: they are queued by now.
+    processEvents();
     if (!grabbed) return;
+    const std::int64_t hostTime = grabTime(asked, answered);
     ++counters.grabs;
 
     if (cursor) {
@@ -477,15 +540,17 @@ bool ScreenStream::Worker::readImage(xcb_drawable_t drawable, const QRect& rect,
     xcb_connection_t* c = connection->get();
     const auto x = std::int16_t(rect.x()), y = std::int16_t(rect.y());
     const auto w = std::uint16_t(rect.width()), h = std::uint16_t(rect.height());
+    // The clock's second event follows the request, before its answer is awaited.
     if (buffer.shared()) {
-        Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-            c, xcb_shm_get_image(c, drawable, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, buffer.segment, 0),
-            nullptr));
+        const auto cookie = xcb_shm_get_image(c, drawable, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, buffer.segment, 0);
+        markServerTime();
+        Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, cookie, nullptr));
         // Depths below 24 have other pixel layouts; never taken for B, G, R, X.
         return reply && reply->depth >= 24;
     }
-    Reply<xcb_get_image_reply_t> reply(
-        xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, x, y, w, h, ~0u), nullptr));
+    const auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, x, y, w, h, ~0u);
+    markServerTime();
+    Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(c, cookie, nullptr));
     if (!reply || reply->depth < 24) return false;
     const std::size_t bytes = std::size_t(rect.width()) * rect.height() * 4;
     const std::size_t length = std::size_t(xcb_get_image_data_length(reply.get()));
@@ -533,6 +598,11 @@ void ScreenStream::Worker::processEvents()
         case XCB_REPARENT_NOTIFY:
             windowDirty = true;
             break;
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+            if (property->window == clockWindow) serverTimes.push_back(property->time);
+            break;
+        }
         default:
             break;
         }

@@ -9,12 +9,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +26,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -88,11 +93,20 @@ constexpr const char* kVideoLowDelayParams = "rc-lookahead=0:sync-lookahead=0:mb
 // a frame interval with the CPU of frame threads (see bench_media Encode).
 constexpr double kSliceThreadsPer1080p30 = 4;
 
-// Colour conversion runs in slices on this many threads (0: one per core):
-// at 1080p it is a sixth of the encoder's work and, run alone on the
-// caller's thread, would leave the encoder's threads waiting for input.
-// That lets the encoding stay on the caller's thread without a queue.
+// A picture of another size than its track (a resized window) is scaled and
+// converted by swscale in slices on this many threads (0: one per core this
+// process may use), so that it does not hold up the next picture.
 constexpr int kScalerThreads = 0;
+
+// Pictures that may wait for a video track's encoder thread: up to a second
+// of them, within a memory budget (at 3840 × 2160 a picture is 12 MB), and
+// never fewer than a few. A picture that finds them all waiting is not
+// taken (see videoReady). On a loaded machine the encoder falls behind for a
+// moment and catches up; the wait is what a crash would lose beyond the
+// last fragment.
+constexpr double kQueuedSeconds = 1.0;
+constexpr double kQueuedBytes = 192.0 * 1024 * 1024;
+constexpr int kLeastQueuedPictures = 4;
 
 // The AAC output every sound track has (always stereo).
 constexpr std::int64_t kSoundBitsPerSecond = 256'000;
@@ -144,10 +158,44 @@ std::string pathText(const std::filesystem::path& p)
     return p.string();
 }
 
+// Full-range B, G, R, X pixels to BT.709 limited-range 4:2:0 planes of the
+// same (even) size, each chroma sample from its 2 × 2 pixels. Used where no
+// scaling is needed: swscale's general path takes twice as long for this
+// (6 ms a 1080p picture here, a fifth of the recorder's CPU at 60 frames a
+// second). Fixed point at 2^15, rounded.
+void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, int height, AVFrame* out)
+{
+    constexpr int yr = 5983, yg = 20127, yb = 2032;    // 219/255 × (0.2126, 0.7152, 0.0722)
+    constexpr int ur = -3299, ug = -11093, ub = 14392;  // 224/255 × (-0.1146, -0.3854, 0.5)
+    constexpr int vr = 14392, vg = -13074, vb = -1318;  // 224/255 × (0.5, -0.4542, -0.0458)
+    constexpr int yOffset = (16 << 15) + (1 << 14);
+    constexpr int cOffset = (128 << 17) + (1 << 16);    // chroma from sums of four pixels
+    for (int row = 0; row < height; row += 2) {
+        const std::uint8_t* p0 = bgra + std::ptrdiff_t(row) * stride;
+        const std::uint8_t* p1 = p0 + stride;
+        std::uint8_t* y0 = out->data[0] + std::ptrdiff_t(row) * out->linesize[0];
+        std::uint8_t* y1 = y0 + out->linesize[0];
+        for (int x = 0; x < width; ++x) {
+            y0[x] = std::uint8_t((yb * p0[4 * x] + yg * p0[4 * x + 1] + yr * p0[4 * x + 2] + yOffset) >> 15);
+            y1[x] = std::uint8_t((yb * p1[4 * x] + yg * p1[4 * x + 1] + yr * p1[4 * x + 2] + yOffset) >> 15);
+        }
+        std::uint8_t* u = out->data[1] + std::ptrdiff_t(row / 2) * out->linesize[1];
+        std::uint8_t* v = out->data[2] + std::ptrdiff_t(row / 2) * out->linesize[2];
+        for (int x = 0; x < width / 2; ++x) {
+            const int b = p0[8 * x] + p0[8 * x + 4] + p1[8 * x] + p1[8 * x + 4];
+            const int g = p0[8 * x + 1] + p0[8 * x + 5] + p1[8 * x + 1] + p1[8 * x + 5];
+            const int r = p0[8 * x + 2] + p0[8 * x + 6] + p1[8 * x + 2] + p1[8 * x + 6];
+            u[x] = std::uint8_t((ub * b + ug * g + ur * r + cOffset) >> 17);
+            v[x] = std::uint8_t((vb * b + vg * g + vr * r + cOffset) >> 17);
+        }
+    }
+}
+
 int encoderThreads(const MovieWriter::VideoTrack& track)
 {
     const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
-    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    // The cores this process may run on (taskset, cgroups), not all there are.
+    const int cores = std::max(1, av_cpu_count());
     return std::clamp(int(std::ceil(kSliceThreadsPer1080p30 * work)), std::min(2, cores), cores);
 }
 
@@ -175,17 +223,30 @@ void drainEncoder(AVCodecContext* encoder, AVPacket* packet, Write&& write)
     }
 }
 
-// The muxer, and where its fragments are cut.
+// The muxer, and where its fragments are cut. Video packets come from each
+// video track's encoder thread, sound packets from the caller's: every call
+// takes the lock.
 struct Muxer {
     AVFormatContext* format = nullptr;  // owned by MovieWriter::Impl
     AVIOContext* io = nullptr;          // owned by MovieWriter::Impl
     const AVStream* leading = nullptr;  // the track whose key frames begin fragments
     bool leadingIsVideo = false;
     std::int64_t lastCut = 0;           // µs from the session start; 0 until the first cut
+    std::mutex mutex;
+
+    void clear()
+    {
+        format = nullptr;
+        io = nullptr;
+        leading = nullptr;
+        leadingIsVideo = false;
+        lastCut = 0;
+    }
 
     // Writes one packet, `from` being its time base.
     void write(AVStream* stream, AVRational from, AVPacket* packet)
     {
+        std::lock_guard lock(mutex);
         av_packet_rescale_ts(packet, from, stream->time_base);
         packet->stream_index = stream->index;
         const std::int64_t at = av_rescale_q(packet->pts, stream->time_base, AVRational{1, 1'000'000});
@@ -199,6 +260,7 @@ struct Muxer {
     // encoder, `at` µs from the session start; it is written next.
     void anchorArrived(const AVStream* stream, std::int64_t at)
     {
+        std::lock_guard lock(mutex);
         if (stream == leading && at > lastCut) cut(at);
     }
 
@@ -214,16 +276,42 @@ struct Muxer {
 
 } // namespace
 
+// A video track's pictures are converted on the caller's thread and encoded
+// on the track's own thread, so that the caller (the capture queue) is free
+// for the next picture and the sound while the encoder works, and a burst
+// of slow encoding (a loaded machine) is taken up by the pictures waiting.
+//
+// The caller's fields are touched by the caller only; the encoder's (the
+// encoder, `held`, `holding`, `anchorTicks`) by the encoder thread only until
+// it is joined; the rest under `mutex`. Times are set by the caller and
+// travel with each picture, so how long a picture waits never moves it.
 struct MovieWriter::VideoState {
     VideoTrack settings;
     AVStream* stream = nullptr;      // owned by the format context
     CodecPtr encoder;
-    FramePtr picture;                // yuv420p input of the encoder, reused
-    ScalerPtr scaler;                // for the current source size
+    ScalerPtr scaler;                // caller: for the current source size
     int scalerWidth = 0;
     int scalerHeight = 0;
-    std::int64_t lastTicks = -1;     // last frame, 1/60000 s from the session start; -1 before the first
+    std::int64_t lastTicks = -1;     // caller: last frame, 1/60000 s from the session start; -1 before the first
     std::int64_t frameTicks = 0;     // nominal frame duration
+    // Caller: the converted pictures (yuv420p). A slot is free once the
+    // encoder thread has let go of it (its buffer is ours alone again) and
+    // it is not the newest, which a repeat may still need.
+    std::vector<FramePtr> pictures;
+    AVFrame* newest = nullptr;
+    std::size_t capacity = 2;        // pictures at most: those that may wait, plus the newest
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<FramePtr> jobs;       // under mutex: pictures for the encoder, oldest first, pts set
+    std::int64_t done = 0;           // under mutex: pictures the encoder has finished with
+    bool closing = false;            // under mutex: the thread ends once `jobs` is empty
+    bool heldBack = false;           // under mutex: tests hold the encoder back (a slow encoder)
+    bool encoding = false;           // under mutex: a picture is being encoded
+    std::optional<MediaError> failure;  // under mutex: the encoder's first failure
+    std::thread worker;
+    Muxer* mux = nullptr;
+    PacketPtr packet;                // the encoder thread's
     // The newest encoded packet: written once the next one's time tells its
     // duration (frames come at irregular times), or at finish.
     PacketPtr held;
@@ -232,7 +320,7 @@ struct MovieWriter::VideoState {
     // before it (-1: none yet). The next frame due after it is made a key
     // frame; the leading track begins a fragment at each such key frame.
     std::int64_t anchorTicks = -1;
-    bool hasPicture = false;         // `picture` holds the last frame appended
+    bool hasPicture = false;         // caller: `newest` holds the last frame appended
 
     // When the next anchor key frame is due. Half a frame early, so that a
     // frame at the nominal rate that lands a hair before the 2 s mark (or
@@ -266,24 +354,154 @@ struct MovieWriter::VideoState {
         av_dict_free(&opts);
         check(rc, "A videó kódoló nem indítható.");
 
-        picture.reset(checkedAlloc(av_frame_alloc()));
-        picture->format = AV_PIX_FMT_YUV420P;
-        picture->width = c->width;
-        picture->height = c->height;
-        tagBt709(picture.get());
-        check(av_frame_get_buffer(picture.get(), 0), "A videó kódoló nem indítható.");
         held.reset(checkedAlloc(av_packet_alloc()));
+        packet.reset(checkedAlloc(av_packet_alloc()));
+        const double pictureBytes = 1.5 * settings.width * settings.height;
+        const double waiting = std::min(kQueuedSeconds * settings.framesPerSecond, kQueuedBytes / pictureBytes);
+        capacity = std::size_t(std::max(waiting, double(kLeastQueuedPictures))) + 1;
+    }
+
+    void startEncoder(Muxer& muxer)
+    {
+        mux = &muxer;
+        worker = std::thread([this] { encodeQueued(); });
+    }
+
+    // The encoder thread: encodes the pictures as they come, until closed.
+    void encodeQueued()
+    {
+        pthread_setname_np(pthread_self(), "ondexa.encode");
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return (closing || !jobs.empty()) && !heldBack; });
+            if (jobs.empty()) return;
+            FramePtr job = std::move(jobs.front());
+            jobs.pop_front();
+            encoding = true;
+            const bool failed = failure.has_value();
+            lock.unlock();
+            std::optional<MediaError> error;
+            if (!failed) {
+                try {
+                    encode(job.get(), *mux, packet.get());
+                } catch (const MediaError& e) {
+                    error = e;
+                } catch (const std::exception&) {
+                    error = MediaError(kWriteError);
+                }
+            }
+            job.reset();  // the slot is free again
+            lock.lock();
+            if (error && !failure) failure = std::move(error);
+            encoding = false;
+            ++done;
+            changed.notify_all();
+        }
+    }
+
+    // Ends the encoder thread once it has encoded what waits (with
+    // `discard`, what waits is dropped). Then the caller owns everything.
+    void stopEncoder(bool discard)
+    {
+        if (!worker.joinable()) return;
+        {
+            std::lock_guard lock(mutex);
+            if (discard) jobs.clear();
+            closing = true;
+            heldBack = false;
+        }
+        changed.notify_all();
+        worker.join();
+    }
+
+    void hold(bool on)
+    {
+        {
+            std::lock_guard lock(mutex);
+            heldBack = on;
+        }
+        changed.notify_all();
+    }
+
+    // Returns once every picture queued so far is encoded.
+    void awaitEncoded()
+    {
+        std::unique_lock lock(mutex);
+        const std::int64_t target = done + std::int64_t(jobs.size()) + (encoding ? 1 : 0);
+        changed.wait(lock, [&] { return done >= target || failure || !worker.joinable(); });
+    }
+
+    // The encoder's failure, if any (caller).
+    std::optional<MediaError> encoderFailure()
+    {
+        std::lock_guard lock(mutex);
+        return failure;
+    }
+
+    AVFrame* freeSlot() const
+    {
+        for (const auto& slot : pictures)
+            if (slot.get() != newest && av_frame_is_writable(slot.get())) return slot.get();
+        return nullptr;
+    }
+
+    // Whether a picture can be appended without waiting for the encoder.
+    bool ready() const { return pictures.size() < capacity || freeSlot(); }
+
+    // A slot to convert into; waits for the encoder when every one is taken.
+    AVFrame* takeSlot()
+    {
+        for (;;) {
+            // Read before looking: a picture finished after the look wakes the wait.
+            std::int64_t seen = 0;
+            {
+                std::lock_guard lock(mutex);
+                seen = done;
+            }
+            if (AVFrame* slot = freeSlot()) return slot;
+            if (pictures.size() < capacity) {
+                FramePtr slot(checkedAlloc(av_frame_alloc()));
+                slot->format = AV_PIX_FMT_YUV420P;
+                slot->width = settings.width;
+                slot->height = settings.height;
+                tagBt709(slot.get());
+                check(av_frame_get_buffer(slot.get(), 0), kWriteError);
+                pictures.push_back(std::move(slot));
+                return pictures.back().get();
+            }
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return done != seen || failure || !worker.joinable(); });
+            if (failure) throw *failure;
+        }
+    }
+
+    // Hands the newest picture to the encoder thread at `ticks`.
+    void queueNewest(std::int64_t ticks)
+    {
+        FramePtr job(checkedAlloc(av_frame_alloc()));
+        check(av_frame_ref(job.get(), newest), kWriteError);
+        job->pts = ticks;
+        {
+            std::lock_guard lock(mutex);
+            jobs.push_back(std::move(job));
+        }
+        changed.notify_all();
     }
 
     void convert(const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow)
     {
+        if (width == settings.width && height == settings.height) {
+            AVFrame* picture = takeSlot();
+            bgraToYuv420(bgra, bytesPerRow, width, height, picture);
+            newest = picture;
+            return;
+        }
         if (!scaler || scalerWidth != width || scalerHeight != height) {
             resetScaler(scaler, width, height, settings.width, settings.height, kScalerThreads);
             scalerWidth = width;
             scalerHeight = height;
         }
-        // The encoder may still hold a reference to the last picture.
-        check(av_frame_make_writable(picture.get()), kWriteError);
+        AVFrame* picture = takeSlot();
         // The caller's pixels, lent to the scaler without a copy.
         FramePtr source(checkedAlloc(av_frame_alloc()));
         source->format = AV_PIX_FMT_BGRA;
@@ -294,7 +512,8 @@ struct MovieWriter::VideoState {
         source->buf[0] = av_buffer_create(source->data[0], std::size_t(bytesPerRow) * std::size_t(height),
                                           [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
         if (!source->buf[0]) throw std::bad_alloc();
-        check(sws_scale_frame(scaler.get(), picture.get(), source.get()), kWriteError);
+        check(sws_scale_frame(scaler.get(), picture, source.get()), kWriteError);
+        newest = picture;
     }
 
     // Sends the picture (null: end of stream), as a key frame when one is
@@ -554,6 +773,8 @@ struct MovieWriter::Impl {
 
     void release()
     {
+        // The encoder threads first: they write into the muxer.
+        for (auto& v : video) v->stopEncoder(true);
         for (auto& v : video) {
             v->scaler.reset();
             v->encoder.reset();
@@ -562,7 +783,7 @@ struct MovieWriter::Impl {
             s->resampler.reset();
             s->encoder.reset();
         }
-        mux = Muxer();
+        mux.clear();
         if (format) {
             avformat_free_context(format);
             format = nullptr;
@@ -742,6 +963,7 @@ void MovieWriter::start()
 
     try {
         m.open();
+        for (auto& v : m.video) v->startEncoder(m.mux);
     } catch (const MediaError& e) {
         m.release();
         m.removeOwnFile(path_);
@@ -753,6 +975,29 @@ void MovieWriter::start()
         throw;
     }
     state_ = State::writing;
+}
+
+void MovieWriter::checkEncoders()
+{
+    for (auto& v : impl_->video)
+        if (auto failure = v->encoderFailure()) fail(std::move(*failure));
+}
+
+void MovieWriter::holdEncodersForTesting(bool held)
+{
+    for (auto& v : impl_->video) v->hold(held);
+}
+
+void MovieWriter::awaitEncodersForTesting()
+{
+    for (auto& v : impl_->video) v->awaitEncoded();
+}
+
+bool MovieWriter::videoReady(int videoTrack) const
+{
+    if (videoTrack < 0 || videoTrack >= int(impl_->video.size()))
+        throw std::out_of_range("MovieWriter: no such video track");
+    return impl_->video[std::size_t(videoTrack)]->ready();
 }
 
 void MovieWriter::startSession(MediaTime at)
@@ -789,6 +1034,7 @@ bool MovieWriter::appendVideo(int videoTrack, const std::uint8_t* bgra, int widt
         throw std::invalid_argument("MovieWriter: bad picture buffer");
     if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: frame time must be numeric");
     requireWriting();
+    checkEncoders();
     if (!sessionStart_) return false;
 
     Impl& m = *impl_;
@@ -813,6 +1059,7 @@ bool MovieWriter::repeatVideo(int videoTrack, MediaTime presentationTime)
         throw std::out_of_range("MovieWriter: no such video track");
     if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: frame time must be numeric");
     requireWriting();
+    checkEncoders();
     VideoState& v = *impl_->video[std::size_t(videoTrack)];
     if (!sessionStart_ || !v.hasPicture) return false;
     const MediaTime sinceStart = presentationTime - *sessionStart_;
@@ -829,9 +1076,8 @@ bool MovieWriter::repeatVideo(int videoTrack, MediaTime presentationTime)
 void MovieWriter::encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks)
 {
     Impl& m = *impl_;
-    v.picture->pts = ticks;
     v.lastTicks = ticks;
-    v.encode(v.picture.get(), m.mux, m.packet.get());
+    v.queueNewest(ticks);
 
     // Keep every sound track within reach of the picture.
     const MediaTime behind = sinceStart - MediaTime::fromSeconds(kSoundLagSeconds);
@@ -850,6 +1096,7 @@ bool MovieWriter::appendSound(int soundTrack, const float* interleaved, int fram
         throw std::invalid_argument("MovieWriter: bad sound buffer");
     if (!presentationTime.isNumeric()) throw std::invalid_argument("MovieWriter: sound time must be numeric");
     requireWriting();
+    checkEncoders();
     if (!sessionStart_ || frames == 0) return false;
 
     Impl& m = *impl_;
@@ -874,6 +1121,15 @@ void MovieWriter::finish(MediaTime endTime)
     if (!sessionStart_) {
         m.release();
         fail(MediaError("Nem érkezett kép a felvétel alatt."));
+    }
+
+    // What waits for the encoders is encoded first.
+    for (auto& v : m.video) v->stopEncoder(false);
+    for (auto& v : m.video) {
+        if (auto failure = v->encoderFailure()) {
+            m.release();
+            fail(std::move(*failure));
+        }
     }
 
     try {

@@ -21,8 +21,10 @@ namespace platform {
 // file that plays up to its last complete fragment. Fragments begin at key
 // frames of the first video track, which come at least every 2 s of media
 // time however few frames there are; no encoder holds frames back, so a
-// fragment holds the picture up to the time it is cut. A caller whose
-// picture stands still keeps it in the movie with repeatVideo().
+// fragment holds the picture up to the time it is cut (a process that dies
+// also loses the pictures still waiting for their encoder thread, at most
+// about a second). A caller whose picture stands still keeps it in the
+// movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
 // a key frame at least every 2 × fps frames, at the track's bit rate. Sound
@@ -40,10 +42,12 @@ namespace platform {
 //
 // Threads: not thread-safe. Every call must come from one thread at a time,
 // in practice the recorder's serial capture queue; the writer may be created
-// on another thread and handed over. Encoding runs on the calling thread; the
-// H.264 encoder (slices of one frame) and the colour conversion spread each
-// picture over worker threads of their own, and an append returns once its
-// picture is encoded.
+// on another thread and handed over. A picture is converted on the calling
+// thread (the conversion spread over worker threads of its own) and encoded
+// on its track's encoder thread (the H.264 encoder working on slices of one
+// frame): an append returns once its picture is converted, and the pictures
+// waiting for the encoder keep the times they were appended with. Sound is
+// encoded on the calling thread. finish() encodes what still waits.
 //
 // Errors: failures of the file or the codecs throw MediaError (a Hungarian
 // sentence with FFmpeg's detail). Misuse by the caller (adding a track after
@@ -107,6 +111,11 @@ public:
     bool appendVideo(int videoTrack, const std::uint8_t* bgra, int width, int height, std::ptrdiff_t bytesPerRow,
                      MediaTime presentationTime);
     bool appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime);
+    // Whether the track takes a picture now: false while as many pictures
+    // as it may hold (up to a second's worth) wait for its encoder. A picture
+    // appended then waits until one is encoded; a real-time caller drops it
+    // instead and counts it.
+    bool videoReady(int videoTrack) const;
     // Appends the track's last picture again at `presentationTime`, without
     // converting it again. Returns false when there is no picture yet or the
     // time is not later than the track's previous frame.
@@ -125,6 +134,12 @@ public:
     // completed, or the first failure when the writer has already failed.
     void finish(MediaTime endTime);
 
+    // Tests: while held, the encoder threads take no picture, as a slow
+    // encoder on a loaded machine would not; and a wait until every picture
+    // appended so far is encoded (and written, up to its fragment).
+    void holdEncodersForTesting(bool held);
+    void awaitEncodersForTesting();
+
     // Abandons the movie: closes and removes the file. Allowed in any state
     // before finished; never throws.
     void cancel() noexcept;
@@ -135,6 +150,7 @@ private:
     struct SoundState;
 
     [[noreturn]] void fail(MediaError error);
+    void checkEncoders();
     void encodePicture(VideoState& v, const MediaTime& sinceStart, std::int64_t ticks);
     void requireWriting() const;
 

@@ -184,6 +184,50 @@ TEST_F(ScreenStreamTest, AnUnchangedPictureDeliversNoNewFrame)
     EXPECT_EQ(collector.state().frames.size(), 2u);
 }
 
+// On a loaded machine the server may carry out a grab long after it was
+// asked for; here it is held meanwhile, and the picture changes during the
+// hold. The frame that shows the change is stamped with the moment the
+// server read the screen, not with the moment of asking, which would put the
+// picture hundreds of milliseconds too early against the sound.
+TEST_F(ScreenStreamTest, AFrameIsStampedWhenTheServerReadTheScreenNotWhenItWasAskedFor)
+{
+    testdesktop::Window window(client, QRect(900, 700, 160, 120), red);
+    client.sync();
+    for (const bool ofWindow : {false, true}) {
+        SCOPED_TRACE(ofWindow ? "window" : "area");
+        window.fill(red);
+        FrameCollector frames;
+        auto stream = start(ofWindow ? ScreenStream::Target::ofWindow(window.id()) : area(QRect(900, 700, 160, 120)),
+                            frames);
+        // A few changes first, so that the stream has buffers to grab into
+        // (a new one is announced to the server, and would wait for the hold
+        // before the grab is even asked for).
+        for (const std::uint32_t colour : {blue, yellow, white}) {
+            window.fill(colour);
+            ASSERT_TRUE(frames.waitForPixel(QPoint(80, 60), colour));
+        }
+        std::this_thread::sleep_for(100ms);
+
+        xcb_grab_server(client.get());
+        client.sync();
+        std::this_thread::sleep_for(300ms);  // the stream asks for its next picture meanwhile, and waits
+        const std::int64_t beforeChange = platform::HostClock::nowNanoseconds();
+        window.fill(green);
+        xcb_ungrab_server(client.get());
+        client.sync();
+
+        ASSERT_TRUE(frames.waitForPixel(QPoint(80, 60), green));
+        stream->stop();
+        const auto all = frames.state().frames;
+        const auto first = std::find_if(all.begin(), all.end(),
+                                        [](const auto& f) { return rgbAt(f.image, 80, 60) == green; });
+        ASSERT_NE(first, all.end());
+        // The server's clock counts whole milliseconds.
+        EXPECT_GE(first->hostTime, beforeChange - 1'000'000) << (first->hostTime - beforeChange) / 1e6 << " ms";
+        for (auto it = std::next(first); it != all.end(); ++it) EXPECT_GT(it->hostTime, std::prev(it)->hostTime);
+    }
+}
+
 TEST_F(ScreenStreamTest, AreasAreCutExactlyAndScaledToFit)
 {
     // Four quadrants of 50 × 40 at (700, 300).

@@ -279,6 +279,92 @@ TEST(MovieWriter, KeepsOnlyFramesFromTheSessionStartInOrder)
     EXPECT_NEAR(movie[0].firstPicture[(24 * 64 + 32) * 3], 60, 4);
 }
 
+// Pictures are encoded on a thread of their own. Here that encoder is held
+// back, as a slow one on a loaded machine would be, for the first second:
+// the sound of that second goes into the movie before any picture does, and
+// the pictures wait. The movie's time base stays exact: the first picture
+// and the sound start together, every picture keeps its time, and a flash at
+// 0.5 s lines up with a tone burst at 0.5 s. A full queue says so instead of
+// holding up the caller.
+TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
+{
+    fixtures::TempDir dir;
+    const auto file = dir / "slow.mov";
+    MovieWriter w(file);
+    w.addVideoTrack({"Képernyő", 320, 240, 30, 1'000'000});
+    w.addSoundTrack({"Rendszerhang", 48000});
+    w.start();
+    w.startSession(at(0));
+    w.holdEncodersForTesting(true);
+
+    const auto dark = solid(320, 240, 20, 20, 20);
+    const auto white = solid(320, 240, 255, 255, 255);
+    double sound = 0;
+    int held = 0;  // pictures taken while the encoder was held
+    bool released = false;
+    for (int f = 0; f < 60; ++f) {
+        const double t = f / 30.0;
+        for (; sound < t + 1.0 / 30 - 1e-9; sound += 0.01) {
+            // A 1 kHz burst from 0.5 to 0.6 s, else silence.
+            const bool burst = sound >= 0.5 - 1e-9 && sound < 0.6 - 1e-9;
+            const auto b = tone(0.01, 48000, 2, burst ? 0.5f : 0.0f, sound);
+            w.appendSound(0, b.data(), 480, 2, 48000, at(sound));
+        }
+        if (!released && !w.videoReady(0)) {
+            EXPECT_GE(f, 30) << "up to a second of pictures may wait";
+            w.holdEncodersForTesting(false);
+            released = true;
+        }
+        if (!released) ++held;
+        const auto& px = f >= 15 && f < 18 ? white : dark;
+        ASSERT_TRUE(w.appendVideo(0, px.data(), 320, 240, 320 * 4, at(t)));
+    }
+    EXPECT_GE(held, 30);
+    EXPECT_TRUE(released) << "the queue never filled";
+    w.finish(at(2.0));
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const auto& packets = movie[0].packets;
+    ASSERT_EQ(packets.size(), 60u);
+    for (std::size_t i = 0; i < packets.size(); ++i) EXPECT_NEAR(packets[i].pts, double(i) / 30, 1e-4) << i;
+    EXPECT_NEAR(movie[0].start, 0.0, 1e-4);
+    EXPECT_EQ(movie[1].soundStart, 0.0);
+    // The flash (pictures 15 to 17, shown from 0.5 s) and the burst's onset.
+    const auto& a = movie[1];
+    EXPECT_LT(a.rms(0.40, 0.49), 0.01);
+    EXPECT_GT(a.rms(0.51, 0.59), 0.3);
+    EXPECT_NEAR(a.soundEnd(), 2.0, 1.0 / 30);
+}
+
+// A picture of the track's own size is converted without scaling; its
+// colours come back as they were (BT.709, limited range), each quadrant.
+TEST(MovieWriter, PicturesOfTheTracksSizeKeepTheirColours)
+{
+    fixtures::TempDir dir;
+    const auto file = dir / "colours.mov";
+    MovieWriter w(file);
+    w.addVideoTrack({"Képernyő", 320, 240, 30, 4'000'000});
+    w.start();
+    w.startSession(at(0));
+    const std::uint32_t colours[4] = {0xFFFFFF, 0x000000, 0x20C040, 0x3050E0};  // R, G, B
+    QImage picture(320, 240, QImage::Format_RGB32);
+    for (int q = 0; q < 4; ++q)
+        for (int y = q / 2 * 120; y < q / 2 * 120 + 120; ++y)
+            for (int x = q % 2 * 160; x < q % 2 * 160 + 160; ++x) picture.setPixel(x, y, colours[q]);
+    ASSERT_TRUE(w.appendVideo(0, picture, at(0)));
+    w.finish(at(0.5));
+
+    const auto movie = fixtures::readMovie(file);
+    const auto& px = movie.at(0).firstPicture;
+    ASSERT_EQ(px.size(), 320u * 240 * 3);
+    for (int q = 0; q < 4; ++q) {
+        const std::size_t at = (std::size_t(q / 2 * 120 + 60) * 320 + std::size_t(q % 2 * 160 + 80)) * 3;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4) << q << " " << c;
+    }
+}
+
 TEST(MovieWriter, NeverTouchesAnExistingFileAndCancelRemovesItsOwn)
 {
     fixtures::TempDir dir;
@@ -352,6 +438,9 @@ TEST(MovieWriter, MovieOfAKilledWriterPlaysUpToItsLastFragment)
                 w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
             }
         }
+        // Pictures are encoded on their own thread: the process dies once it
+        // has caught up (what still waits for it would be lost as well).
+        w.awaitEncodersForTesting();
         raise(SIGKILL);  // never finished
         return 3;
     });
@@ -398,6 +487,7 @@ TEST(MovieWriter, AKilledMovieWithAQuietPictureKeepsItUpToTheSoundsEnd)
                     w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
                 }
             }
+            w.awaitEncodersForTesting();  // the encoder thread has caught up
             raise(SIGKILL);
             return 3;
         });
