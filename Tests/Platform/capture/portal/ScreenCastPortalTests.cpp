@@ -5,7 +5,7 @@
 
 #include "Platform/capture/ScreenCastPortal.h"
 
-#include "support/PrivateBus.h"
+#include "PortalTestBus.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,6 @@
 #include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QTimer>
-
-#include <chrono>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -69,34 +66,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, FakeStream& strea
     return argument;
 }
 
+using portaltest::application;
+using portaltest::bus;
+using portaltest::pumpUntil;
+
 namespace {
-
-QCoreApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "portal-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-testsupport::PrivateBus& bus()
-{
-    static testsupport::PrivateBus instance;
-    return instance;
-}
-
-template <typename Predicate>
-bool pumpUntil(Predicate done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // A session object of the fake portal: notes when it is closed.
 class FakeSession : public QObject {
