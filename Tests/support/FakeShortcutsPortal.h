@@ -21,8 +21,8 @@ struct FakeShortcut {
     QVariantMap properties;
 };
 
-// The session object: notes when it is closed.
-class FakeShortcutsSession : public QObject {
+// A session object of a fake portal: notes when it is closed.
+class FakePortalSession : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
 
@@ -49,7 +49,7 @@ public:
     QString triggerDescription = "Ctrl+Alt+A";  // what it says was granted
     QList<FakeShortcut> asked;               // what BindShortcuts was given
     QString sessionPath;                     // of the last session opened
-    FakeShortcutsSession session;
+    FakePortalSession session;
 
     // Sends Activated for `id` in `session`.
     void activate(const QString& session, const QString& id);

@@ -6,6 +6,7 @@
 #include "Platform/capture/ScreenCastPortal.h"
 
 #include "PortalTestBus.h"
+#include "support/FakeShortcutsPortal.h"
 
 #include <gtest/gtest.h>
 
@@ -72,18 +73,6 @@ using portaltest::pumpUntil;
 
 namespace {
 
-// A session object of the fake portal: notes when it is closed.
-class FakeSession : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
-
-public:
-    int closed = 0;
-
-public slots:
-    void Close() { ++closed; }
-};
-
 // The fake portal's ScreenCast interface.
 class FakePortal : public QObject {
     Q_OBJECT
@@ -102,7 +91,7 @@ public:
     uint startAnswer = 0;       // the user's answer in the dialog: 0 allowed, 1 refused
     QVariantMap selectOptions;  // what SelectSources was given
     QStringList handleTokens;   // each request's handle_token, in order
-    FakeSession session;
+    testsupport::FakePortalSession session;
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
