@@ -315,7 +315,8 @@ std::vector<std::string> AppState::sessionNotes() const
     if (screenCastOffer_ && screenCastOffer_->available && !screenCastOffer_->cursorMetadata)
         notes.push_back(access::portal::pointerEmbedded);
     if (hotKey_ && !hotKey_->isGlobal()) notes.push_back(access::portal::hotKeyWhileFocused);
-    if (hotKey_ && hotKey_->boundByDesktop()) notes.push_back(access::portal::hotKeyGlobal(hotKey_->grantedTrigger()));
+    if (hotKey_ && hotKey_->boundByDesktop())
+        notes.push_back(access::portal::hotKeyGlobal(hotKey_->grantedTrigger()));
     return notes;
 }
 
