@@ -215,6 +215,7 @@ RecordView::RecordView(AppState& state, EditorOpener openEditorWindow, QWidget* 
         connect(&state_, signal, this, all);
     connect(&state_, &AppState::screenOnWaylandChanged, this, all);
     connect(&state_, &AppState::screenCastOfferChanged, this, all);
+    connect(&state_, &AppState::hotKeyChanged, this, all);
     connect(&state_, &AppState::elapsedChanged, this, &RecordView::refreshPhase);
     connect(&state_, &AppState::micLevelsChanged, this, &RecordView::refreshLevels);
     connect(&state_, &AppState::errorMessageChanged, this, &RecordView::refreshError);

@@ -15,6 +15,15 @@ const char* const kSoundServerRefused =
 
 } // namespace
 
+std::string portal::hotKeyGlobal(const std::string& trigger)
+{
+    if (trigger.empty())
+        return "A Ctrl+Alt+A billentyűparancs az asztal globális billentyűparancsa lett, így akkor is elindítja és "
+               "leállítja a felvételt, ha nem Vendalum-ablak van előtérben.";
+    return "A felvételt az asztal által beállított billentyűparanccsal (" + trigger
+           + ") indíthatod el és állíthatod le, akkor is, ha nem Vendalum-ablak van előtérben.";
+}
+
 std::string screenRefused(const platform::ScreenAccess& access)
 {
     std::string message = "Nincs engedély a képernyő felvételéhez. ";

@@ -45,6 +45,9 @@ inline constexpr const char* hotKeyWhileFocused =
     "A Ctrl+Alt+A billentyűparancs csak akkor működik, ha egy Vendalum-ablak van előtérben, mert az asztal nem kínál "
     "globális billentyűparancsot. Felvétel közben, amikor az ablakok rejtve vannak, a tálcaikon menüjéből állíthatod "
     "le a felvételt.";
+// The desktop took the hot key as a shortcut of its own; `trigger` is its
+// name for the keys it granted (empty where it named none).
+std::string hotKeyGlobal(const std::string& trigger);
 } // namespace portal
 
 // A start without the screen, by why the X display said no.

@@ -155,7 +155,12 @@ AppState::AppState(std::unique_ptr<QSettings> settings, Environment environment,
         hotKey_ = env_.makeHotKey([self] {
             if (self) QTimer::singleShot(0, self, [self] { self->toggleRecording(); });
         });
-        if (hotKey_) hotKeyNotice_ = hotKey_->takenNotice();
+        if (hotKey_) {
+            hotKeyNotice_ = hotKey_->takenNotice();
+            hotKey_->setOnChange([self] {
+                if (self) emit self->hotKeyChanged();
+            });
+        }
     }
     if (env_.observeMicDevices) {
         QPointer<AppState> self(this);
@@ -310,6 +315,8 @@ std::vector<std::string> AppState::sessionNotes() const
     if (screenCastOffer_ && screenCastOffer_->available && !screenCastOffer_->cursorMetadata)
         notes.push_back(access::portal::pointerEmbedded);
     if (hotKey_ && !hotKey_->isGlobal()) notes.push_back(access::portal::hotKeyWhileFocused);
+    if (hotKey_ && hotKey_->boundByDesktop())
+        notes.push_back(access::portal::hotKeyGlobal(hotKey_->grantedTrigger()));
     return notes;
 }
 

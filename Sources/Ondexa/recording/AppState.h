@@ -373,6 +373,7 @@ signals:
     void needsScreenPermissionChanged();
     void screenOnWaylandChanged();
     void screenCastOfferChanged();
+    void hotKeyChanged();  // it became global, or its keys changed
     void windowsChanged();
     void camerasChanged();
     void errorMessageChanged();

@@ -139,12 +139,14 @@ AppState::Environment AppState::Environment::system()
 
     if (platform::ScreenAccess::usesScreenCastPortal()) {
         // Nothing of X here: the screen through the portal, no global
-        // pointer position or clicks, the hot key only in our own windows.
+        // pointer position or clicks; the hot key through the desktop's
+        // global shortcuts, else only in our own windows.
         env.fetchContent = [] { return waylandContent(); };
         env.pointerPosition = nullptr;
         env.installClickMonitor = nullptr;
         env.makeHotKey = [](std::function<void()> action) {
-            return HotKey::whileFocused(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+            return HotKey::throughPortal(QDBusConnection::sessionBus(), HotKey::recordingKeyCode,
+                                         HotKey::recordingModifiers, std::move(action));
         };
         env.queryScreenCast = [](std::function<void(platform::ScreenCastOffer)> done) {
             platform::screencast::query(QDBusConnection::sessionBus(), QCoreApplication::instance(), std::move(done));

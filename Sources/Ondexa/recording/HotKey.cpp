@@ -1,6 +1,7 @@
 #include "Ondexa/recording/HotKey.h"
 
 #include "Ondexa/model/Log.h"
+#include "Platform/capture/PortalShortcut.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -87,6 +88,54 @@ std::unique_ptr<HotKey> HotKey::whileFocused(std::uint32_t keyCode, std::uint32_
     if (modifiers & platform::KeyModifier::super) qtModifiers |= Qt::MetaModifier;
     hotKey->handlerRef_ = std::make_unique<FocusedChord>(key, qtModifiers, &hotKey->action_);
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(hotKey->handlerRef_.get());
+    return hotKey;
+}
+
+namespace {
+
+// The portal's notation of a chord, e.g. "CTRL+ALT+a".
+std::string portalTrigger(std::uint32_t keyCode, std::uint32_t modifiers)
+{
+    std::string trigger;
+    if (modifiers & platform::KeyModifier::control) trigger += "CTRL+";
+    if (modifiers & platform::KeyModifier::alt) trigger += "ALT+";
+    if (modifiers & platform::KeyModifier::shift) trigger += "SHIFT+";
+    if (modifiers & platform::KeyModifier::super) trigger += "LOGO+";
+    return trigger + char(keyCode);
+}
+
+} // namespace
+
+std::unique_ptr<HotKey> HotKey::throughPortal(QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers,
+                                              std::function<void()> action)
+{
+    std::unique_ptr<HotKey> hotKey = whileFocused(keyCode, modifiers, std::move(action));
+    HotKey* self = hotKey.get();
+    platform::PortalShortcutSpec spec;
+    spec.id = "recording";
+    spec.description = "Felvétel indítása és leállítása";
+    spec.preferredTrigger = portalTrigger(keyCode, modifiers);
+    // Both callbacks stop with the binding, which this object owns.
+    hotKey->portalRef_ = std::make_shared<platform::PortalShortcut>(
+        std::move(bus), std::move(spec),
+        [self](platform::PortalShortcutBinding binding) {
+            if (binding.outcome != platform::PortalShortcutBinding::Outcome::bound) {
+                logLine(binding.outcome == platform::PortalShortcutBinding::Outcome::refused
+                            ? std::string("Az asztal nem engedélyezte a globális billentyűparancsot; a "
+                                          "gyorsbillentyű csak a Vendalum ablakaiban működik.")
+                            : binding.error);
+                return;
+            }
+            // The desktop passes the chord now, also while our windows have the focus.
+            self->handlerRef_.reset();
+            self->focusOnly_ = false;
+            self->boundByDesktop_ = true;
+            self->grantedTrigger_ = std::move(binding.trigger);
+            if (self->changed_) self->changed_();
+        },
+        [self] {
+            if (self->action_) self->action_();
+        });
     return hotKey;
 }
 

@@ -2,6 +2,8 @@
 
 #include "Platform/input/GlobalHotKey.h"
 
+#include <QDBusConnection>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,8 +42,20 @@ public:
     // QGuiApplication (without one it never fires).
     static std::unique_ptr<HotKey> whileFocused(std::uint32_t keyCode, std::uint32_t modifiers,
                                                 std::function<void()> action);
+    // A Wayland session's shortcut through the desktop portal's global
+    // shortcuts on `bus`: works like whileFocused() until the desktop binds
+    // it, then whichever program has the focus; stays focus-only when the
+    // desktop refuses it or lacks the interface.
+    static std::unique_ptr<HotKey> throughPortal(QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers,
+                                                 std::function<void()> action);
     // Whether the chord reaches us whichever program has the focus.
     bool isGlobal() const { return !focusOnly_; }
+    // Whether the desktop portal took it (throughPortal() only).
+    bool boundByDesktop() const { return boundByDesktop_; }
+    // The desktop's words for the keys it bound; empty where it gave none.
+    const std::string& grantedTrigger() const { return grantedTrigger_; }
+    // Called on the main thread when isGlobal() or grantedTrigger() changes.
+    void setOnChange(std::function<void()> changed) { changed_ = std::move(changed); }
 
     // A hot key whose registration failed with `sentence`, as the constructor
     // leaves one: for the controller's tests.
@@ -61,11 +75,15 @@ private:
     std::uint32_t modifiers_ = 0;
     bool taken_ = false;
     bool focusOnly_ = false;
+    bool boundByDesktop_ = false;
     std::unique_ptr<platform::GlobalHotKey> hotKeyRef_;   // absent when registration failed
     std::unique_ptr<QObject> handlerRef_;                 // main thread: presses are queued to it (or, focus
                                                           // only, the application's key filter)
     std::function<void()> action_;                        // called on the main thread only
     std::string registrationError_;
+    std::string grantedTrigger_;
+    std::function<void()> changed_;
+    std::shared_ptr<void> portalRef_;                     // the desktop's binding, closed with this
 };
 
 } // namespace ondexa

@@ -1,5 +1,7 @@
 #include "Platform/capture/ScreenCastPortal.h"
 
+#include "Platform/capture/PortalRequest.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -8,8 +10,6 @@
 #include <QDBusUnixFileDescriptor>
 #include <QPointer>
 
-#include <atomic>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,35 +17,22 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
-constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
 constexpr const char* kShortcutsInterface = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 // The portal's bit values.
 constexpr std::uint32_t kMonitor = 1, kWindow = 2;
 constexpr std::uint32_t kCursorHidden = 1, kCursorEmbedded = 2, kCursorMetadata = 4;
-// Response codes of a Request.
-constexpr std::uint32_t kResponseSuccess = 0, kResponseCancelled = 1;
 // Persist mode "until explicitly revoked".
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 // Restore tokens and the persist mode came with version 4 of the interface,
 // the cursor mode with version 2.
 constexpr std::uint32_t kPersistVersion = 4, kCursorVersion = 2;
 
-QString nextToken()
-{
-    static std::atomic<int> counter{0};
-    return QStringLiteral("vendalum%1_%2").arg(::getpid()).arg(++counter);
-}
+using portal::nextToken;
+using portal::withDetail;
 
 std::string text(const QString& s) { return s.toStdString(); }
-
-std::string withDetail(const std::string& sentence, const QDBusError& error)
-{
-    if (!error.isValid()) return sentence;
-    return sentence + " (" + text(error.name()) + ": " + text(error.message()) + ")";
-}
 
 QDBusMessage portalCall(const char* interface, const char* method)
 {
@@ -112,12 +99,11 @@ public:
         });
     }
 
-private slots:
+private:
     void response(uint code, const QVariantMap& results)
     {
-        unsubscribe();
-        if (code != kResponseSuccess) {
-            if (step_ == Step::start && code == kResponseCancelled) {
+        if (code != portal::responseSuccess) {
+            if (step_ == Step::start && code == portal::responseCancelled) {
                 result_.outcome = ScreenCastResult::Outcome::refused;
                 return finish();
             }
@@ -126,10 +112,7 @@ private slots:
         }
         switch (step_) {
         case Step::createSession: {
-            const QVariant handle = results.value(QStringLiteral("session_handle"));
-            session_ = handle.canConvert<QDBusObjectPath>() && handle.userType() != QMetaType::QString
-                           ? handle.value<QDBusObjectPath>().path()
-                           : handle.toString();
+            session_ = portal::sessionHandle(results);
             if (session_.isEmpty()) return fail("A képernyőmegosztó szolgáltatás nem nyitott munkamenetet.");
             // From here on the session is closed whatever happens.
             result_.session = std::make_shared<ScreenCastSession>(bus_, session_, -1);
@@ -160,7 +143,6 @@ private slots:
         }
     }
 
-private:
     enum class Step { createSession, selectSources, start };
 
     void watch(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then)
@@ -175,43 +157,14 @@ private:
     void ask(Step step, const char* method, const QVariantList& arguments)
     {
         step_ = step;
-        // Subscribed before the call, so that a quick answer is not missed.
-        const QString token = nextToken();
-        QVariantList withToken = arguments;
-        QVariantMap options = withToken.takeLast().toMap();
-        options.insert(QStringLiteral("handle_token"), token);
-        withToken.append(options);
-        subscribe(screencast::requestPath(bus_, token));
-        QDBusMessage call = portalCall(screencast::interface, method);
-        call.setArguments(withToken);
-        watch(bus_.asyncCall(call), [this, method](const QDBusMessage& reply) {
-            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        portal::request(bus_, this, screencast::interface, method, arguments, [this, method](portal::Answer answer) {
+            if (!answer.called)
                 return fail(withDetail(std::string("A képernyőmegosztó szolgáltatás (xdg-desktop-portal) nem "
                                                    "érhető el, vagy visszautasította a kérést: ")
                                            + method + ".",
-                                       QDBusError(reply)));
-            // An older portal may name its Request otherwise.
-            const QString handle = reply.arguments().first().value<QDBusObjectPath>().path();
-            if (!handle.isEmpty() && handle != subscribed_) {
-                unsubscribe();
-                subscribe(handle);
-            }
+                                       answer.error));
+            response(answer.code, answer.results);
         });
-    }
-
-    void subscribe(const QString& path)
-    {
-        subscribed_ = path;
-        bus_.connect(screencast::service, path, kRequestInterface, QStringLiteral("Response"), this,
-                     SLOT(response(uint, QVariantMap)));
-    }
-
-    void unsubscribe()
-    {
-        if (subscribed_.isEmpty()) return;
-        bus_.disconnect(screencast::service, subscribed_, kRequestInterface, QStringLiteral("Response"), this,
-                        SLOT(response(uint, QVariantMap)));
-        subscribed_.clear();
     }
 
     void openRemote()
@@ -241,7 +194,6 @@ private:
 
     void finish()
     {
-        unsubscribe();
         if (result_.outcome != ScreenCastResult::Outcome::started) result_.session.reset();  // closes it
         if (context_ && done_) std::exchange(done_, nullptr)(std::move(result_));
         deleteLater();
@@ -255,7 +207,6 @@ private:
     Step step_ = Step::createSession;
     std::uint32_t version_ = 0;
     QString session_;
-    QString subscribed_;  // the Request whose Response we wait for
 };
 
 } // namespace
@@ -268,9 +219,7 @@ ScreenCastSession::ScreenCastSession(QDBusConnection bus, QString handle, int pi
 ScreenCastSession::~ScreenCastSession()
 {
     if (pipeWireFd_ >= 0) ::close(pipeWireFd_);
-    if (!handle_.isEmpty() && bus_.isConnected())
-        bus_.send(QDBusMessage::createMethodCall(screencast::service, handle_, kSessionInterface,
-                                                 QStringLiteral("Close")));
+    portal::closeSession(bus_, handle_);
 }
 
 void ScreenCastSession::adoptPipeWireFd(int fd)
@@ -288,10 +237,7 @@ namespace screencast {
 
 QString requestPath(const QDBusConnection& bus, const QString& token)
 {
-    QString sender = bus.baseService();
-    if (sender.startsWith(QLatin1Char(':'))) sender.remove(0, 1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    return portal::requestPath(bus, token);
 }
 
 void query(QDBusConnection bus, QObject* context, std::function<void(ScreenCastOffer)> done)

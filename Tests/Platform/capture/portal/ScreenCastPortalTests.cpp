@@ -5,7 +5,8 @@
 
 #include "Platform/capture/ScreenCastPortal.h"
 
-#include "support/PrivateBus.h"
+#include "PortalTestBus.h"
+#include "support/FakeShortcutsPortal.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +19,6 @@
 #include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QTimer>
-
-#include <chrono>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -69,46 +67,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, FakeStream& strea
     return argument;
 }
 
+using portaltest::application;
+using portaltest::bus;
+using portaltest::pumpUntil;
+
 namespace {
-
-QCoreApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "portal-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-testsupport::PrivateBus& bus()
-{
-    static testsupport::PrivateBus instance;
-    return instance;
-}
-
-template <typename Predicate>
-bool pumpUntil(Predicate done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// A session object of the fake portal: notes when it is closed.
-class FakeSession : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
-
-public:
-    int closed = 0;
-
-public slots:
-    void Close() { ++closed; }
-};
 
 // The fake portal's ScreenCast interface.
 class FakePortal : public QObject {
@@ -128,7 +91,7 @@ public:
     uint startAnswer = 0;       // the user's answer in the dialog: 0 allowed, 1 refused
     QVariantMap selectOptions;  // what SelectSources was given
     QStringList handleTokens;   // each request's handle_token, in order
-    FakeSession session;
+    testsupport::FakePortalSession session;
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)

@@ -1,0 +1,145 @@
+#include "Platform/capture/PortalRequest.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QObject>
+
+#include <atomic>
+#include <utility>
+
+#include <unistd.h>
+
+namespace platform::portal {
+
+namespace {
+
+constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
+constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
+
+// One request waiting for its Response; a child of the caller's context, so
+// that it goes (unanswered) with it.
+class PendingRequest : public QObject {
+    Q_OBJECT
+
+public:
+    PendingRequest(QDBusConnection bus, QObject* context, std::function<void(Answer)> done)
+        : QObject(context), bus_(std::move(bus)), done_(std::move(done))
+    {
+    }
+
+    ~PendingRequest() override { unsubscribe(); }
+
+    void send(const char* interface, const char* method, QVariantList arguments)
+    {
+        const QString token = nextToken();
+        QVariantMap options = arguments.isEmpty() ? QVariantMap() : arguments.takeLast().toMap();
+        options.insert(QStringLiteral("handle_token"), token);
+        arguments.append(options);
+        // Subscribed before the call, so that a quick answer is not missed.
+        subscribe(requestPath(bus_, token));
+        QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
+        call.setArguments(arguments);
+        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+            watcher->deleteLater();
+            const QDBusMessage reply = watcher->reply();
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                Answer answer;
+                answer.error = QDBusError(reply);
+                return finish(std::move(answer));
+            }
+            // An older portal may name its Request otherwise.
+            const QString handle = reply.arguments().first().value<QDBusObjectPath>().path();
+            if (!handle.isEmpty() && handle != subscribed_) {
+                unsubscribe();
+                subscribe(handle);
+            }
+        });
+    }
+
+private slots:
+    void response(uint code, const QVariantMap& results)
+    {
+        Answer answer;
+        answer.called = true;
+        answer.code = code;
+        answer.results = results;
+        finish(std::move(answer));
+    }
+
+private:
+    void subscribe(const QString& requestObject)
+    {
+        subscribed_ = requestObject;
+        bus_.connect(service, requestObject, kRequestInterface, QStringLiteral("Response"), this,
+                     SLOT(response(uint, QVariantMap)));
+    }
+
+    void unsubscribe()
+    {
+        if (subscribed_.isEmpty()) return;
+        bus_.disconnect(service, subscribed_, kRequestInterface, QStringLiteral("Response"), this,
+                        SLOT(response(uint, QVariantMap)));
+        subscribed_.clear();
+    }
+
+    void finish(Answer answer)
+    {
+        unsubscribe();
+        if (done_) std::exchange(done_, nullptr)(std::move(answer));
+        deleteLater();
+    }
+
+    QDBusConnection bus_;
+    std::function<void(Answer)> done_;
+    QString subscribed_;  // the Request whose Response we wait for
+};
+
+} // namespace
+
+void request(QDBusConnection bus, QObject* context, const char* interface, const char* method,
+             QVariantList arguments, std::function<void(Answer)> done)
+{
+    auto* pending = new PendingRequest(std::move(bus), context, std::move(done));
+    pending->send(interface, method, std::move(arguments));
+}
+
+QString nextToken()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("vendalum%1_%2").arg(::getpid()).arg(++counter);
+}
+
+QString requestPath(const QDBusConnection& bus, const QString& token)
+{
+    QString sender = bus.baseService();
+    if (sender.startsWith(QLatin1Char(':'))) sender.remove(0, 1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
+
+QString sessionHandle(const QVariantMap& results)
+{
+    const QVariant handle = results.value(QStringLiteral("session_handle"));
+    return handle.canConvert<QDBusObjectPath>() && handle.userType() != QMetaType::QString
+               ? handle.value<QDBusObjectPath>().path()
+               : handle.toString();
+}
+
+void closeSession(const QDBusConnection& bus, const QString& handle)
+{
+    if (handle.isEmpty() || !bus.isConnected()) return;
+    QDBusConnection(bus).send(
+        QDBusMessage::createMethodCall(service, handle, kSessionInterface, QStringLiteral("Close")));
+}
+
+std::string withDetail(const std::string& sentence, const QDBusError& error)
+{
+    if (!error.isValid()) return sentence;
+    return sentence + " (" + error.name().toStdString() + ": " + error.message().toStdString() + ")";
+}
+
+} // namespace platform::portal
+
+#include "PortalRequest.moc"

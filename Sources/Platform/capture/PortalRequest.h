@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QObject;
+
+namespace platform::portal {
+
+// The desktop portal's common ground: a call makes a Request object whose
+// Response signal carries the answer, and sessions are closed through their
+// own object. Everything runs on the thread of the QObject context given.
+
+inline constexpr const char* service = "org.freedesktop.portal.Desktop";
+inline constexpr const char* path = "/org/freedesktop/portal/desktop";
+
+// Response codes of a Request.
+inline constexpr std::uint32_t responseSuccess = 0, responseCancelled = 1;
+
+struct Answer {
+    bool called = false;   // the method returned; else `error` says why
+    QDBusError error;
+    std::uint32_t code = 0;  // the Response's code
+    QVariantMap results;
+};
+
+// Calls `method` of `interface`; the last of `arguments` is the options map,
+// to which a fresh handle_token is added. `done` runs once with the call's
+// error or the Response, in `context`'s thread; not at all when `context` is
+// destroyed first.
+void request(QDBusConnection bus, QObject* context, const char* interface, const char* method,
+             QVariantList arguments, std::function<void(Answer)> done);
+
+// A token unique in this process, for handle and session tokens.
+QString nextToken();
+
+// The path of the Request object that a call with `token` makes for this
+// connection (the portal's documented rule).
+QString requestPath(const QDBusConnection& bus, const QString& token);
+
+// The session handle of CreateSession's results (an object path, or a
+// string from older portals); empty when there is none.
+QString sessionHandle(const QVariantMap& results);
+
+void closeSession(const QDBusConnection& bus, const QString& handle);
+
+// `sentence` with the D-Bus error's name and message in parentheses.
+std::string withDetail(const std::string& sentence, const QDBusError& error);
+
+} // namespace platform::portal
