@@ -243,8 +243,8 @@ Cost theirs(const fs::path& movie, const std::string& encoding, bool twoCores)
     std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", movie.string(),
                                   "-filter_complex", kOverlayGraph, "-map", "[v]", "-map", "[a]"};
     if (encoding == "hevc")
-        argv.insert(argv.end(), {"-c:v", "libx265", "-profile:v", "main", "-preset", "fast", "-crf", "22", "-tag:v",
-                                 "hvc1", "-x265-params", "log-level=error"});
+        argv.insert(argv.end(), {"-c:v", "libx265", "-profile:v", "main", "-preset", "slow", "-crf", "23", "-tag:v",
+                                 "hvc1", "-x265-params", "log-level=error:tskip=1:qcomp=0.8:psy-rd=0:psy-rdoq=0:rd=6"});
     else
         argv.insert(argv.end(), {"-c:v", "libx264", "-profile:v", "high", "-preset", "fast", "-crf", "18"});
     argv.insert(argv.end(), {"-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
