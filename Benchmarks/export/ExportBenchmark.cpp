@@ -10,9 +10,17 @@
 // Every export runs in a child process of its own (this program again, with
 // --child), so ours and the ffmpeg program start equally cold and taskset
 // binds all of it.
+//
+// Then the size and quality of both codecs on the first kQualitySeconds of
+// the edit: PSNR and SSIM (the ffmpeg program's filters) against the frames
+// the compositor draws, converted to 4:2:0 as the export converts them and
+// kept losslessly (FFV1) for the comparison.
 
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/editing/WorkPools.h"
+#include "Ondexa/rendering/CompositionBuilder.h"
+#include "Platform/media/CompositionRenderer.h"
+#include "Platform/media/EncoderSupport.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -45,6 +53,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kSeconds = 60;
+constexpr double kQualitySeconds = 10;
 
 // Where the editor puts a fresh recording's camera on a 1920 × 1080 screen:
 // 0.34 of the width, centred, at the camera's 4:3.
@@ -87,10 +96,74 @@ bool runUntil(const std::function<bool()>& done, int limitMs)
     return done();
 }
 
-// The child: opens the recording in the editor, maximizes its sound tracks,
-// lets the background work settle, exports, and writes "wall cpu" seconds of
-// the export alone to `result`.
-int child(const std::string& encoding, const fs::path& movie, const fs::path& result)
+// Opens the recording in the editor and maximizes its sound tracks; the
+// peaks (the maximizer's gain) and the filmstrip are made first, so that they
+// neither run beside the export nor are missing from it.
+void openEdit(EditorModel& model)
+{
+    bool loaded = false;
+    model.load([&] { loaded = true; });
+    if (!runUntil([&] { return loaded; }, 120000) || model.loadError())
+        throw std::runtime_error("the editor could not open the recording");
+    std::vector<Track> tracks = model.tracks();
+    int sound = 0;
+    for (Track& track : tracks)
+        if (track.media.kind == MediaKind::audio) track.maximize = true, ++sound;
+    if (sound != 2) throw std::runtime_error("the recording should have two sound tracks");
+    model.commit(std::move(tracks));
+    waitForBackgroundWork();
+    runUntil([&] { return model.peaks().size() >= 2; }, 60000);
+    waitForBackgroundWork();
+    runUntil([] { return false; }, 100);
+}
+
+// The frames of the first `seconds` of the edit as the export draws them
+// (the same composition, size and frame times) and converts them for the
+// encoder (the same 4:2:0 conversion), written losslessly to `file`.
+void writeReference(const EditorModel& model, double seconds, const fs::path& file)
+{
+    using Options = EditorModel::ExportOptions;
+    const RenderSettings settings = model.renderSettings();
+    const ExportExtent extent = model.exportExtent(Options::Range::all);
+    const Built built = makeComposition(settings, extent.tracks);
+    const QSize size = model.exportSize(Options::Size::original);
+    const auto video = makeVideoComposition(built, settings, false, size, extent.tracks);
+    const platform::MediaTime step = video->effectiveFrameDuration();
+    platform::CompositionRenderer renderer(built.composition, video, std::make_shared<platform::FrameCache>(96u << 20));
+    platform::encodersupport::ScalerPtr scaler;
+    platform::encodersupport::resetScaler(scaler, size.width(), size.height(), size.width(), size.height(), 0);
+
+    const std::string command = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt yuv420p -s " +
+                                std::to_string(size.width()) + "x" + std::to_string(size.height()) + " -framerate " +
+                                std::to_string(step.timescale()) + "/" + std::to_string(step.value()) +
+                                " -i - -c:v ffv1 -level 3 -slices 16 '" + file.string() + "'";
+    FILE* pipe = popen(command.c_str(), "w");
+    if (!pipe) throw std::runtime_error("the ffmpeg program could not be started");
+    const int w = size.width();
+    const int h = size.height();
+    std::vector<std::uint8_t> yuv(std::size_t(w) * std::size_t(h) * 3 / 2);
+    std::uint8_t* planes[4] = {yuv.data(), yuv.data() + w * h, yuv.data() + w * h * 5 / 4, nullptr};
+    const int strides[4] = {w, w / 2, w / 2, 0};
+    bool written = true;
+    for (std::int64_t k = 0; written && double(k) * step.seconds() < seconds - 1e-9; ++k) {
+        QImage image = renderer.imageAt(platform::MediaTime(step.value() * k, step.timescale()));
+        if (image.format() != QImage::Format_ARGB32_Premultiplied && image.format() != QImage::Format_RGB32 &&
+            image.format() != QImage::Format_ARGB32)
+            image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const std::uint8_t* in[4] = {image.constBits(), nullptr, nullptr, nullptr};
+        const int inStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+        sws_scale(scaler.get(), in, inStride, 0, h, planes, strides);
+        written = std::fwrite(yuv.data(), 1, yuv.size(), pipe) == yuv.size();
+    }
+    if (pclose(pipe) != 0 || !written) throw std::runtime_error("the reference frames could not be written");
+}
+
+// The child: opens the edit, exports it (the first `seconds` only when not
+// 0) as "h264" or "hevc", or writes those frames as the "reference", and
+// writes "wall cpu bytes" of that work alone to `result`; the file is kept as
+// `keep` when that is given.
+int child(const std::string& mode, const fs::path& movie, const fs::path& result, double seconds,
+          const fs::path& keep)
 {
     av_log_set_level(AV_LOG_ERROR);
     const fs::path folder = fs::temp_directory_path() / ("bench-export-" + std::to_string(getpid()));
@@ -98,45 +171,42 @@ int child(const std::string& encoding, const fs::path& movie, const fs::path& re
     fs::create_directories(folder);
     const fs::path link = folder / "recording.mov";
     fs::create_symlink(movie, link);
+    const fs::path out = folder / (mode == "reference" ? "out.mkv" : "out.mp4");
     int status = 1;
     {
         auto settings = std::make_unique<QSettings>(QString::fromStdString((folder / "settings.ini").string()),
                                                     QSettings::IniFormat);
         EditorModel model(link, std::move(settings));
-        bool loaded = false;
-        model.load([&] { loaded = true; });
-        if (!runUntil([&] { return loaded; }, 120000) || model.loadError())
-            throw std::runtime_error("the editor could not open the recording");
-        std::vector<Track> tracks = model.tracks();
-        int sound = 0;
-        for (Track& track : tracks)
-            if (track.media.kind == MediaKind::audio) track.maximize = true, ++sound;
-        if (sound != 2) throw std::runtime_error("the recording should have two sound tracks");
-        model.commit(std::move(tracks));
-        // Peaks (the maximizer's gain) and the filmstrip are made first, so
-        // that they neither run beside the export nor are missing from it.
-        waitForBackgroundWork();
-        runUntil([&] { return model.peaks().size() >= 2; }, 60000);
-        waitForBackgroundWork();
-        runUntil([] { return false; }, 100);
+        openEdit(model);
 
-        EditorModel::ExportOptions options;
-        options.size = EditorModel::ExportOptions::Size::original;
-        options.encoding = encoding == "hevc" ? EditorModel::ExportOptions::Encoding::normal
-                                              : EditorModel::ExportOptions::Encoding::fast;
-        options.format = EditorModel::ExportOptions::Format::mp4;
-        std::optional<bool> written;
         const double cpu0 = cpuSeconds();
         QElapsedTimer clock;
         clock.start();
-        model.exportTo(folder / "out.mp4", options, [&](bool ok) { written = ok; });
-        runUntil([&] { return written.has_value(); }, 3600 * 1000);
+        std::optional<bool> written;
+        if (mode == "reference") {
+            writeReference(model, seconds, out);
+            written = true;
+        } else {
+            EditorModel::ExportOptions options;
+            if (seconds > 0) {
+                model.setMarkIn(0.0);
+                model.setMarkOut(seconds);
+                options.range = EditorModel::ExportOptions::Range::marks;
+            }
+            options.size = EditorModel::ExportOptions::Size::original;
+            options.encoding = mode == "hevc" ? EditorModel::ExportOptions::Encoding::normal
+                                              : EditorModel::ExportOptions::Encoding::fast;
+            options.format = EditorModel::ExportOptions::Format::mp4;
+            model.exportTo(out, options, [&](bool ok) { written = ok; });
+            runUntil([&] { return written.has_value(); }, 3600 * 1000);
+        }
         const double wall = double(clock.nsecsElapsed()) / 1e9;
         const double cpu = cpuSeconds() - cpu0;
         if (written != true) {
             std::fprintf(stderr, "export failed: %s\n", model.exportError().value_or("").c_str());
         } else {
-            std::ofstream(result) << wall << " " << cpu << "\n";
+            std::ofstream(result) << wall << " " << cpu << " " << fs::file_size(out) << "\n";
+            if (!keep.empty()) fs::rename(out, keep);
             status = 0;
         }
     }
@@ -147,17 +217,21 @@ int child(const std::string& encoding, const fs::path& movie, const fs::path& re
 struct Cost {
     double wall = 0;
     double cpu = 0;
+    double bytes = 0;  // of the file written
 };
 
-Cost ours(const std::string& self, const fs::path& movie, const std::string& encoding, bool twoCores)
+// `mode` as child() takes it.
+Cost ours(const std::string& self, const fs::path& movie, const std::string& mode, bool twoCores,
+          double seconds = 0, const fs::path& keep = {})
 {
     const fs::path result = fs::temp_directory_path() / ("bench-export-result-" + std::to_string(getpid()));
     fs::remove(result);
-    std::vector<std::string> argv{self, "--child", encoding, movie.string(), result.string()};
+    std::vector<std::string> argv{self,           "--child", mode, movie.string(), result.string(),
+                                  std::to_string(seconds), keep.string()};
     if (twoCores) argv.insert(argv.begin(), {"taskset", "-c", "0,1"});
     bench::runProgram(argv, false);
     Cost cost;
-    std::ifstream(result) >> cost.wall >> cost.cpu;
+    std::ifstream(result) >> cost.wall >> cost.cpu >> cost.bytes;
     fs::remove(result);
     if (cost.wall <= 0) throw std::runtime_error("the export child gave no result");
     return cost;
@@ -169,8 +243,8 @@ Cost theirs(const fs::path& movie, const std::string& encoding, bool twoCores)
     std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", movie.string(),
                                   "-filter_complex", kOverlayGraph, "-map", "[v]", "-map", "[a]"};
     if (encoding == "hevc")
-        argv.insert(argv.end(), {"-c:v", "libx265", "-profile:v", "main", "-preset", "fast", "-crf", "22", "-tag:v",
-                                 "hvc1", "-x265-params", "log-level=error"});
+        argv.insert(argv.end(), {"-c:v", "libx265", "-profile:v", "main", "-preset", "slow", "-crf", "23", "-tag:v",
+                                 "hvc1", "-x265-params", "log-level=error:tskip=1:qcomp=0.8:psy-rd=0:psy-rdoq=0:rd=6"});
     else
         argv.insert(argv.end(), {"-c:v", "libx264", "-profile:v", "high", "-preset", "fast", "-crf", "18"});
     argv.insert(argv.end(), {"-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
@@ -178,16 +252,66 @@ Cost theirs(const fs::path& movie, const std::string& encoding, bool twoCores)
                              out.string()});
     if (twoCores) argv.insert(argv.begin(), {"taskset", "-c", "0,1"});
     const auto r = bench::runProgram(argv);
+    const double bytes = double(fs::file_size(out));
     fs::remove(out);
-    return {r.wall, r.cpu};
+    return {r.wall, r.cpu, bytes};
 }
 
 void row(const char* label, const Cost& o, const Cost& t)
 {
     const double oursX = kSeconds / o.wall;
     const double theirsX = kSeconds / t.wall;
-    std::printf("  %-34s %9.2f %9.2f %8.2f   %7.1f %7.1f\n", label, oursX, theirsX, oursX / theirsX, o.cpu, t.cpu);
+    std::printf("  %-34s %9.2f %9.2f %8.2f   %7.1f %7.1f   %6.1f %6.1f\n", label, oursX, theirsX, oursX / theirsX,
+                o.cpu, t.cpu, o.bytes / 1e6, t.bytes / 1e6);
     std::fflush(stdout);
+}
+
+struct Quality {
+    double psnr = 0;  // dB, of the mean squared error over every frame and plane
+    double ssim = 0;  // over every frame, the planes weighted by their size
+};
+
+// What follows the last `key` in `text`, as a number.
+double numberAfter(const std::string& text, const std::string& key)
+{
+    const auto at = text.rfind(key);
+    if (at == std::string::npos) throw std::runtime_error("the ffmpeg program printed no " + key);
+    return std::strtod(text.c_str() + at + key.size(), nullptr);
+}
+
+// Frame by frame in order (the time stamps are set to the frame numbers).
+Quality quality(const fs::path& file, const fs::path& reference)
+{
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -i '" + file.string() + "' -i '" + reference.string() +
+        "' -filter_complex '[0:v]settb=1/30,setpts=N,split[a][b];[1:v]settb=1/30,setpts=N,split[c][d];"
+        "[a][c]psnr;[b][d]ssim' -f null - 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("the ffmpeg program could not be started");
+    std::string text;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    if (pclose(pipe) != 0) throw std::runtime_error("the ffmpeg program could not compare " + file.string());
+    return {numberAfter(text, "average:"), numberAfter(text, "All:")};
+}
+
+void qualityRows(const std::string& self, const fs::path& movie)
+{
+    const fs::path folder = fs::temp_directory_path() / ("bench-export-quality-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path reference = folder / "reference.mkv";
+    ours(self, movie, "reference", false, kQualitySeconds, reference);
+    std::printf("first %.0f s against the composed frames (4:2:0, lossless):\n", kQualitySeconds);
+    std::printf("  %-34s %9s %9s %8s   %7s\n", "", "MB", "PSNR dB", "SSIM", "cpu s");
+    for (const auto& [mode, label] : {std::pair{"h264", "H.264"}, std::pair{"hevc", "HEVC"}}) {
+        const fs::path file = folder / (std::string(mode) + ".mp4");
+        const Cost cost = ours(self, movie, mode, false, kQualitySeconds, file);
+        const Quality q = quality(file, reference);
+        std::printf("  %-34s %9.2f %9.2f %8.5f   %7.1f\n", label, cost.bytes / 1e6, q.psnr, q.ssim, cost.cpu);
+        std::fflush(stdout);
+    }
+    fs::remove_all(folder);
 }
 
 } // namespace
@@ -195,24 +319,28 @@ void row(const char* label, const Cost& o, const Cost& t)
 int main(int argc, char** argv)
 {
     try {
-        if (argc == 5 && std::strcmp(argv[1], "--child") == 0) {
+        if (argc == 7 && std::strcmp(argv[1], "--child") == 0) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
             QGuiApplication app(argc, argv);
-            return child(argv[2], argv[3], argv[4]);
+            return child(argv[2], argv[3], argv[4], std::strtod(argv[5], nullptr), argv[6]);
         }
-        if (argc != 1) {
-            std::fprintf(stderr, "usage: bench_export\n");
+        const bool qualityOnly = argc == 2 && std::strcmp(argv[1], "--quality") == 0;
+        if (argc != 1 && !qualityOnly) {
+            std::fprintf(stderr, "usage: bench_export [--quality]   (--quality: the size and quality part alone)\n");
             return 2;
         }
         const std::string self = fs::read_symlink("/proc/self/exe").string();
         const fs::path movie = recording();
         std::printf("bench_export: %ld cores; %s (%.0f s): exported at 1920 x 1080 as MP4\n",
                     sysconf(_SC_NPROCESSORS_ONLN), movie.c_str(), kSeconds);
-        std::printf("  %-34s %9s %9s %8s   %7s %7s\n", "times real time (goal >= 2 on 8)", "ours", "ffmpeg",
-                    "ours/ff", "cpu s", "ff cpu");
-        row("H.264, all cores", ours(self, movie, "h264", false), theirs(movie, "h264", false));
-        row("H.264, taskset -c 0,1", ours(self, movie, "h264", true), theirs(movie, "h264", true));
-        row("HEVC, all cores", ours(self, movie, "hevc", false), theirs(movie, "hevc", false));
+        if (!qualityOnly) {
+            std::printf("  %-34s %9s %9s %8s   %7s %7s   %6s %6s\n", "times real time (goal >= 2 on 8)", "ours",
+                        "ffmpeg", "ours/ff", "cpu s", "ff cpu", "MB", "ff MB");
+            row("H.264, all cores", ours(self, movie, "h264", false), theirs(movie, "h264", false));
+            row("H.264, taskset -c 0,1", ours(self, movie, "h264", true), theirs(movie, "h264", true));
+            row("HEVC, all cores", ours(self, movie, "hevc", false), theirs(movie, "hevc", false));
+        }
+        qualityRows(self, movie);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_export: %s\n", e.what());
         return 1;

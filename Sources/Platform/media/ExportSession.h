@@ -41,7 +41,7 @@ class ExportSession {
 public:
     enum class Preset {
         h264,   // libx264 High, CRF 18, preset fast; AAC
-        hevc,   // libx265 Main, CRF 22, preset fast, tagged "hvc1"; AAC
+        hevc,   // libx265 Main, CRF 23, preset slow with full RD and no psy tuning, tagged "hvc1"; AAC
         sound,  // AAC alone
     };
     enum class FileType {
