@@ -2,6 +2,7 @@
 
 #include "Ondexa/rendering/CursorRenderer.h"
 #include "Ondexa/rendering/LayerGeometry.h"
+#include "Platform/media/BgraBufferPool.h"
 
 #include <QPainter>
 
@@ -31,13 +32,18 @@ QImage drawable(QImage image)
     }
 }
 
-// The output frame, black until something is drawn. It is painted on only
+// The output frame, black until something is drawn (its pooled buffer may
+// hold an earlier frame: every pixel is written). It is painted on only
 // from the first drawing on: when that first picture is an image covering it
 // exactly, the image is copied in (over black it only becomes opaque) instead
 // of being blended over a black fill.
 class Canvas {
 public:
-    explicit Canvas(QSize size) : image_(size, QImage::Format_ARGB32_Premultiplied) {}
+    explicit Canvas(QSize size)
+        : image_(platform::BgraBufferPool::shared().image(size.width(), size.height(),
+                                                           QImage::Format_ARGB32_Premultiplied))
+    {
+    }
     bool isNull() const { return image_.isNull(); }
 
     void draw(const Picture& picture, LayerPool& pool)
