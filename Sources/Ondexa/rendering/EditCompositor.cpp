@@ -5,6 +5,8 @@
 #include "Platform/media/BgraBufferPool.h"
 
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -253,12 +255,36 @@ void EditCompositor::run(platform::FrameRequest& request, std::uint64_t generati
         return;
     }
     try {
-        render(request);
+        if (oneThread_)
+            renderOnOneThread(request);
+        else
+            render(request);
     } catch (...) {
         // Out of memory or a fault in a drawing step: this frame fails, the next one is tried afresh.
         request.finishWithError(frameError);
     }
     if (!request.isFinished()) request.finishWithError(frameError);
+}
+
+void EditCompositor::renderOnOneThread(platform::FrameRequest& request)
+{
+    QThreadPool* threads = QThreadPool::globalInstance();
+    QSemaphore done;
+    std::exception_ptr failure;
+    const bool started = threads && threads->tryStart([&] {
+        try {
+            render(request);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done.release();
+    });
+    if (!started) {
+        render(request);
+        return;
+    }
+    done.acquire();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void EditCompositor::render(platform::FrameRequest& request)
