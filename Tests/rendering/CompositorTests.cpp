@@ -7,6 +7,8 @@
 #include "rendering/GuiTestApplication.h"
 
 #include <QPainter>
+#include <QThread>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -536,6 +538,63 @@ TEST(Compositor, CancellationFinishesQueuedRequestsCancelledAndLaterOnesRender)
     EXPECT_EQ(finished, (std::vector<std::pair<int, Status>>{{1, Status::composed}, {2, Status::cancelled},
                                                              {3, Status::cancelled}, {4, Status::cancelled},
                                                              {5, Status::composed}}));
+}
+
+TEST(Compositor, DrawnOnOneThreadTheFrameIsTheSameAndABusyPoolIsNotWaitedFor)
+{
+    // Large enough for Qt to split its fills: a full 1080p frame under a rounded, turned picture.
+    const QSize size(1920, 1080);
+    PictureLayer layer;
+    layer.add(clipAt(0, 5), blue, size);
+    Clip pip = clipAt(0, 5);
+    pip.frame = NRect{0.1, 0.1, 0.6, 0.6};
+    pip.rotation = 7;
+    layer.add(pip, red, size);
+    const auto instruction = instructionFor(stateOf({layer.layer}));
+
+    EditCompositor spread;
+    const FrameRequest::Result reference = compose(spread, instruction, 1, layer.frames, size);
+    ASSERT_EQ(reference.status, Status::composed);
+    EditCompositor alone;
+    alone.setDrawingOnOneThread(true);
+    auto drawnOn = std::make_shared<std::promise<bool>>();
+    alone.startRequest(request(
+        instruction,
+        [drawnOn](FrameRequest::Result result) {
+            EXPECT_EQ(result.status, Status::composed);
+            // Qt draws without helpers only on a thread of its own pool.
+            drawnOn->set_value(QThreadPool::globalInstance()->contains(QThread::currentThread()));
+        },
+        size, layer.frames));
+    EXPECT_TRUE(drawnOn->get_future().get());
+    const FrameRequest::Result same = compose(alone, instruction, 1, layer.frames, size);
+    ASSERT_EQ(same.status, Status::composed);
+    EXPECT_TRUE(same.image == reference.image) << "the picture changed with the drawing thread";
+
+    // With every thread of the pool busy the frame is drawn on the queue (a
+    // small one, whose fills Qt does not split) instead of waiting for one.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    std::promise<void> free;
+    std::shared_future<void> freed = free.get_future().share();
+    std::atomic<int> busy = 0;
+    for (int i = 0; i < pool->maxThreadCount(); ++i)
+        pool->start([&busy, freed] {
+            ++busy;
+            freed.wait();
+        });
+    while (busy < pool->maxThreadCount()) QThread::msleep(1);
+    PictureLayer small;
+    small.add(clipAt(0, 5), green);
+    auto result = std::make_shared<std::promise<FrameRequest::Result>>();
+    alone.startRequest(request(
+        instructionFor(stateOf({small.layer})), [result](FrameRequest::Result r) { result->set_value(std::move(r)); },
+        {W, H}, small.frames));
+    auto future = result->get_future();
+    const bool drawn = future.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    free.set_value();
+    pool->waitForDone();
+    ASSERT_TRUE(drawn) << "the frame waited for the busy pool";
+    EXPECT_TRUE(near(future.get().image, W / 2, H / 2, green));
 }
 
 TEST(Compositor, BadRequestsFailAndDestroyingFinishesEveryQueuedRequest)

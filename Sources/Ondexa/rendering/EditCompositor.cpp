@@ -2,8 +2,11 @@
 
 #include "Ondexa/rendering/CursorRenderer.h"
 #include "Ondexa/rendering/LayerGeometry.h"
+#include "Platform/media/BgraBufferPool.h"
 
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -31,13 +34,18 @@ QImage drawable(QImage image)
     }
 }
 
-// The output frame, black until something is drawn. It is painted on only
+// The output frame, black until something is drawn (its pooled buffer may
+// hold an earlier frame: every pixel is written). It is painted on only
 // from the first drawing on: when that first picture is an image covering it
 // exactly, the image is copied in (over black it only becomes opaque) instead
 // of being blended over a black fill.
 class Canvas {
 public:
-    explicit Canvas(QSize size) : image_(size, QImage::Format_ARGB32_Premultiplied) {}
+    explicit Canvas(QSize size)
+        : image_(platform::BgraBufferPool::shared().image(size.width(), size.height(),
+                                                           QImage::Format_ARGB32_Premultiplied))
+    {
+    }
     bool isNull() const { return image_.isNull(); }
 
     void draw(const Picture& picture, LayerPool& pool)
@@ -247,12 +255,36 @@ void EditCompositor::run(platform::FrameRequest& request, std::uint64_t generati
         return;
     }
     try {
-        render(request);
+        if (oneThread_)
+            renderOnOneThread(request);
+        else
+            render(request);
     } catch (...) {
         // Out of memory or a fault in a drawing step: this frame fails, the next one is tried afresh.
         request.finishWithError(frameError);
     }
     if (!request.isFinished()) request.finishWithError(frameError);
+}
+
+void EditCompositor::renderOnOneThread(platform::FrameRequest& request)
+{
+    QThreadPool* threads = QThreadPool::globalInstance();
+    QSemaphore done;
+    std::exception_ptr failure;
+    const bool started = threads && threads->tryStart([&] {
+        try {
+            render(request);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done.release();
+    });
+    if (!started) {
+        render(request);
+        return;
+    }
+    done.acquire();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void EditCompositor::render(platform::FrameRequest& request)

@@ -10,6 +10,7 @@
 #include "Platform/core/SerialQueue.h"
 #include "Platform/media/VideoCompositing.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,21 +27,28 @@ public:
     // so a completion must not destroy its own compositor.
     ~EditCompositor() override;
 
-    // Queues the request on "ondexa.compositor"; it finishes there.
+    // Queues the request on "ondexa.compositor"; it finishes there, or on the
+    // thread that drew it (see setDrawingOnOneThread).
     void startRequest(std::shared_ptr<platform::FrameRequest> request) override;
     // Requests queued before this call finish cancelled when their turn
     // comes; later ones are drawn. A frame being drawn is not interrupted.
     void cancelAllPendingRequests() override;
+    // Qt's raster engine spreads large fills over its global thread pool
+    // unless it draws on one of that pool's own threads: so the frame is
+    // drawn there when a thread of it is free, else on the queue as before.
+    void setDrawingOnOneThread(bool oneThread) override { oneThread_ = oneThread; }
 
 private:
     void run(platform::FrameRequest& request, std::uint64_t generation);
     void render(platform::FrameRequest& request);
+    void renderOnOneThread(platform::FrameRequest& request);
 
     std::mutex cancelLock_;
     // Raised by each cancellation: a request queued under an older
     // generation is cancelled when it runs. Guarded by cancelLock_.
     std::uint64_t generation_ = 0;
-    compositing::LayerPool pool_;  // the queue's thread only
+    std::atomic<bool> oneThread_ = false;
+    compositing::LayerPool pool_;  // one frame's drawing at a time
     // Last, so that it is drained and joined before the fields above go.
     platform::SerialQueue queue_{"ondexa.compositor"};
 };

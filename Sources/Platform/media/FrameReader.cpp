@@ -1,5 +1,6 @@
 #include "Platform/media/FrameReader.h"
 
+#include "Platform/media/BgraBufferPool.h"
 #include "Platform/media/BgraConversion.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/PacketSource.h"
@@ -102,7 +103,7 @@ public:
         const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
         if (halvings > 0 && (full_.width() != f->width || full_.height() != f->height || full_.format() != format))
             full_ = bgraImage(f->width, f->height, format);
-        QImage image = halvings > 0 ? QImage() : bgraImage(f->width, f->height, format);
+        QImage image = halvings > 0 ? QImage() : BgraBufferPool::shared().image(f->width, f->height, format);
         // Written in place: `full_` is shared with no one between calls.
         QImage& target = halvings > 0 ? full_ : image;
         if (target.isNull()) throw std::bad_alloc();
@@ -110,7 +111,7 @@ public:
         if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
         if (halvings > 0) image = full_;
         for (int k = 0; k < halvings; ++k) {
-            QImage half = bgraImage((image.width() + 1) / 2, (image.height() + 1) / 2, format);
+            QImage half = BgraBufferPool::shared().image((image.width() + 1) / 2, (image.height() + 1) / 2, format);
             if (half.isNull()) throw std::bad_alloc();
             halveBlocks(image, half);
             image = std::move(half);

@@ -698,6 +698,7 @@ struct Player::Impl {
                 if (compositor) compositor->cancelAllPendingRequests();
                 compositor.reset();
                 if (vc->compositorFactory) compositor = vc->compositorFactory();
+                if (compositor) compositor->setDrawingOnOneThread(true);
                 compositorFor = vc;
             }
             const MediaTime shownTime = shownFrameTime(t, frameItem->duration());

@@ -132,6 +132,10 @@ public:
     // cancelled; requests started afterwards are drawn. A frame being drawn
     // is not interrupted.
     virtual void cancelAllPendingRequests() = 0;
+    // Asks that each frame be drawn by one thread rather than with its large
+    // fills spread over helper threads: less CPU per frame for a longer wait
+    // on it. For playback, which composes ahead of the clock.
+    virtual void setDrawingOnOneThread(bool) {}
 };
 
 // Makes the compositor of one video composition (one per player item or export).
