@@ -8,6 +8,7 @@
 #include "Ondexa/rendering/EditInstruction.h"
 #include "Ondexa/rendering/Picture.h"
 #include "Platform/core/SerialQueue.h"
+#include "Platform/media/BgraConversion.h"
 #include "Platform/media/VideoCompositing.h"
 
 #include <cstdint>
@@ -31,6 +32,9 @@ public:
     // Requests queued before this call finish cancelled when their turn
     // comes; later ones are drawn. A frame being drawn is not interrupted.
     void cancelAllPendingRequests() override;
+    // A source frame drawn 1:1 as the bottom of the frame is passed on
+    // undecoded, with only what lies over it drawn.
+    bool acceptsYuvFrames() const override { return true; }
 
 private:
     void run(platform::FrameRequest& request, std::uint64_t generation);
@@ -41,6 +45,8 @@ private:
     // generation is cancelled when it runs. Guarded by cancelLock_.
     std::uint64_t generation_ = 0;
     compositing::LayerPool pool_;  // the queue's thread only
+    platform::BgraConverter whole_{platform::BgraSampling::smooth};  // undecoded frames, whole; the queue's only
+    platform::BgraConverter part_{platform::BgraSampling::smooth};   // the parts drawn over them
     // Last, so that it is drained and joined before the fields above go.
     platform::SerialQueue queue_{"ondexa.compositor"};
 };

@@ -83,7 +83,7 @@ constexpr int kMaxFailures = 50;
 
 struct FrameReader::Impl {
     Impl(const Asset& asset, const StreamInfo& info, Options options, SourceFiles* files)
-        : stream(info), identity(asset.identity()), cache(std::move(options.cache)),
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), keepYuvAt(options.keepYuvAt),
           dmx(asset, files)
     {
         dmx.findStreamInfo();
@@ -236,9 +236,14 @@ struct FrameReader::Impl {
 
     VideoFrame current()
     {
-        if (shownImage.isNull()) shownImage = picture(shown.get());
         const std::int64_t end = shownEnd();
-        VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
+        VideoFrame frame{{}, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb), {}};
+        if (keptAsYuv(*shown)) {
+            frame.yuv = std::make_shared<const YuvFrame>(*shown);
+        } else {
+            if (shownImage.isNull()) shownImage = picture(shown.get());
+            frame.image = shownImage;
+        }
         if (cache) cache->insert(identity, st->index, shown->pts, end, frame);
         return frame;
     }
@@ -250,6 +255,12 @@ struct FrameReader::Impl {
         }
         advanceTo(tt);
         return current();
+    }
+
+    bool keptAsYuv(const AVFrame& f) const
+    {
+        return !keepYuvAt.isEmpty() && !stream.mirrored && stream.rotation % 360 == 0 &&
+               YuvFrame::fits(f, swsColorspace(f.colorspace, f.height), keepYuvAt);
     }
 
     QImage picture(const AVFrame* f)
@@ -271,7 +282,7 @@ struct FrameReader::Impl {
         if (!stillFrame) {
             aheadValid = decodeNext(ahead.get());
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
-            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite()};
+            stillFrame = VideoFrame{picture(ahead.get()), MediaTime::zero(), MediaTime::indefinite(), {}};
         }
         return *stillFrame;
     }
@@ -279,6 +290,7 @@ struct FrameReader::Impl {
     StreamInfo stream;
     std::string identity;
     std::shared_ptr<FrameCache> cache;
+    QSize keepYuvAt;
     PacketSource dmx;
     AVStream* st = nullptr;
     CodecContextPtr dec;

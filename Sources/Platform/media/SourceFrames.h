@@ -31,6 +31,10 @@ public:
     // `files` may be shared with the composition's sound (null: files of its own).
     SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
                  std::shared_ptr<SourceFiles> files = {});
+    // As above; pictures an encoder of `encoderSize` takes as they are
+    // (FrameReader::Options::keepYuvAt) stay undecoded, in framesAt's `yuv`.
+    SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
+                 QSize encoderSize);
     ~SourceFrames();
     SourceFrames(const SourceFrames&) = delete;
     SourceFrames& operator=(const SourceFrames&) = delete;
@@ -38,7 +42,9 @@ public:
     // The frames of the video tracks `trackIds` at composition time `t`. A
     // track that shows nothing then (no such track, an empty range, past its
     // end) or whose source fails to decode has no entry.
-    std::map<std::int32_t, QImage> framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t);
+    // Frames kept undecoded go into `yuv` instead (never without it).
+    std::map<std::int32_t, QImage> framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t,
+                                            std::map<std::int32_t, std::shared_ptr<const YuvFrame>>* yuv = nullptr);
 
     // The first decoding error since the last call (one Hungarian sentence).
     // A stream that fails to decode fails again at each frame asked of it.
@@ -56,12 +62,13 @@ private:
         bool failed = false;  // the file could not be opened again
     };
 
-    QImage frameOf(const Composition::Segment& segment, const MediaTime& t);
+    VideoFrame frameOf(const Composition::Segment& segment, const MediaTime& t);
     void fail(const std::string& message);
 
     const std::shared_ptr<const Composition> composition_;
     const std::shared_ptr<FrameCache> cache_;
     const std::shared_ptr<SourceFiles> files_;
+    const QSize encoderSize_;
     std::map<StreamKey, Stream> streams_;
     std::uint64_t clock_ = 0;
     std::optional<std::string> error_;
