@@ -160,6 +160,9 @@ struct ExportSession::Output {
         c->width = size.width();
         c->height = size.height();
         c->pix_fmt = AV_PIX_FMT_YUV420P;
+        // As many threads as the encoder finds best: libx265 takes the
+        // context's count (1 by default) as its number of frame threads.
+        c->thread_count = 0;
         // One tick a frame: frame k has the time stamp k.
         c->time_base = {int(frameDuration.value()), frameDuration.timescale()};
         c->framerate = {frameDuration.timescale(), int(frameDuration.value())};
