@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -54,16 +55,41 @@ SwsContext* EncoderPictures::scalerFor(QSize from, QSize to)
     return found->second.get();
 }
 
+void EncoderPictures::allocate(AVFrame* frame)
+{
+    // Rows with room past their end for the scaler's vector stores; the
+    // buffers come back to the pool once the encoder lets go of them, so
+    // that no frame's memory has to be mapped and cleared anew.
+    constexpr int kAlign = 64;
+    const auto rowOf = [](int width) { return (width + 2 * kAlign - 1) / kAlign * kAlign; };
+    const int luma = rowOf(size_.width());
+    const int chroma = rowOf(size_.width() / 2);
+    const std::size_t lumaBytes = std::size_t(luma) * std::size_t(size_.height());
+    const std::size_t chromaBytes = std::size_t(chroma) * std::size_t(size_.height() / 2);
+    if (!buffers_) {
+        buffers_.reset(av_buffer_pool_init(lumaBytes + 2 * chromaBytes + kAlign, nullptr));
+        if (!buffers_) throw std::bad_alloc();
+    }
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = size_.width();
+    frame->height = size_.height();
+    tagBt709(frame);
+    frame->buf[0] = av_buffer_pool_get(buffers_.get());
+    if (!frame->buf[0]) throw std::bad_alloc();
+    std::uint8_t* data = frame->buf[0]->data;
+    frame->data[0] = data;
+    frame->data[1] = data + lumaBytes;
+    frame->data[2] = data + lumaBytes + chromaBytes;
+    frame->linesize[0] = luma;
+    frame->linesize[1] = frame->linesize[2] = chroma;
+}
+
 FramePtr EncoderPictures::converted(const QImage& image)
 {
     const QImage source = opaqueRgb(image);
     SwsContext* scaler = scalerFor(source.size(), size_);
     FramePtr frame(checkedAlloc(av_frame_alloc()));
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = size_.width();
-    frame->height = size_.height();
-    tagBt709(frame.get());
-    check(av_frame_get_buffer(frame.get(), 0), kConversionError);
+    allocate(frame.get());
     const std::uint8_t* in[4] = {source.constBits(), nullptr, nullptr, nullptr};
     const int inStride[4] = {int(source.bytesPerLine()), 0, 0, 0};
     check(sws_scale(scaler, in, inStride, 0, source.height(), frame->data, frame->linesize), kConversionError);
@@ -94,7 +120,8 @@ FramePtr EncoderPictures::overBase(const YuvFrame& base, const QImage& image, QP
     if (!QRect(QPoint(0, 0), size_).contains(area) || area.x() % 2 || area.y() % 2 || area.width() % 2 ||
         area.height() % 2)
         throw MediaError(kConversionError);
-    check(av_frame_get_buffer(frame.get(), 0), kConversionError);
+    frame.reset(checkedAlloc(av_frame_alloc()));
+    allocate(frame.get());
     check(av_frame_copy(frame.get(), &from), kConversionError);
     // Converted apart and copied in: the scaler's vector stores may run past
     // the end of a row, over the picture beside the part.
@@ -108,29 +135,41 @@ FramePtr EncoderPictures::overBase(const YuvFrame& base, const QImage& image, QP
     const int inStride[4] = {int(source.bytesPerLine()), 0, 0, 0};
     check(sws_scale(scalerFor(area.size(), area.size()), in, inStride, 0, area.height(), part->data, part->linesize),
           kConversionError);
+    // Where nothing is drawn the source stays as decoded: each row takes the
+    // converted samples from its first drawn pixel to its last (a chroma row
+    // those of its two rows).
     const bool everywhere = image.format() != QImage::Format_ARGB32;
+    std::vector<std::pair<int, int>> spans(std::size_t(area.height()), {0, area.width()});
+    if (!everywhere) {
+        for (int y = 0; y < area.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            int first = 0, end = area.width();
+            while (first < end && qAlpha(row[first]) == 0) ++first;
+            while (end > first && qAlpha(row[end - 1]) == 0) --end;
+            spans[std::size_t(y)] = {first, end};
+        }
+    }
     for (int plane = 0; plane < 3; ++plane) {
         const int shift = plane == 0 ? 0 : 1;
-        const int rows = area.height() >> shift;
-        const int width = area.width() >> shift;
         std::uint8_t* to = frame->data[plane] + std::ptrdiff_t(area.y() >> shift) * frame->linesize[plane] +
                            (area.x() >> shift);
-        for (int y = 0; y < rows; ++y) {
-            std::uint8_t* row = to + std::ptrdiff_t(y) * frame->linesize[plane];
-            const std::uint8_t* from = part->data[plane] + std::ptrdiff_t(y) * part->linesize[plane];
-            if (everywhere) {
-                std::memcpy(row, from, std::size_t(width));
-                continue;
+        for (int y = 0; y < area.height() >> shift; ++y) {
+            auto [first, end] = spans[std::size_t(y << shift)];
+            if (shift) {
+                const auto [first2, end2] = spans[std::size_t((y << 1) + 1)];
+                if (first >= end) {
+                    first = first2;
+                    end = end2;
+                } else if (first2 < end2) {
+                    first = std::min(first, first2);
+                    end = std::max(end, end2);
+                }
+                first >>= 1;
+                end = (end + 1) >> 1;
             }
-            // Where nothing is drawn the source stays as decoded; a chroma
-            // sample is taken when any of its four pixels is drawn on.
-            const auto* top = reinterpret_cast<const QRgb*>(image.constScanLine(y << shift));
-            const auto* under = shift ? reinterpret_cast<const QRgb*>(image.constScanLine((y << 1) + 1)) : top;
-            for (int x = 0; x < width; ++x) {
-                const bool drawn = shift ? (top[2 * x] | top[2 * x + 1] | under[2 * x] | under[2 * x + 1]) >> 24
-                                         : top[x] >> 24;
-                if (drawn) row[x] = from[x];
-            }
+            if (first >= end) continue;
+            std::memcpy(to + std::ptrdiff_t(y) * frame->linesize[plane] + first,
+                        part->data[plane] + std::ptrdiff_t(y) * part->linesize[plane] + first, std::size_t(end - first));
         }
     }
     return frame;

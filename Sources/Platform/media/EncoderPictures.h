@@ -6,10 +6,15 @@
 #include "Platform/media/EncoderSupport.h"
 #include "Platform/media/VideoCompositing.h"
 
+extern "C" {
+#include <libavutil/buffer.h>
+}
+
 #include <QSize>
 
 #include <array>
 #include <map>
+#include <memory>
 
 namespace platform {
 
@@ -27,9 +32,15 @@ private:
     encodersupport::FramePtr converted(const QImage& image);
     encodersupport::FramePtr overBase(const YuvFrame& base, const QImage& image, QPoint origin);
     SwsContext* scalerFor(QSize from, QSize to);
+    void allocate(AVFrame* frame);
+
+    struct PoolDeleter {
+        void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
+    };
 
     QSize size_;
     std::map<std::array<int, 4>, encodersupport::ScalerPtr> scalers_;  // by source and target width and height
+    std::unique_ptr<AVBufferPool, PoolDeleter> buffers_;               // of whole pictures
 };
 
 } // namespace platform
