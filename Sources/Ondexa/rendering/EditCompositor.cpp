@@ -3,6 +3,7 @@
 #include "Ondexa/rendering/CursorRenderer.h"
 #include "Ondexa/rendering/LayerGeometry.h"
 #include "Platform/media/BgraBufferPool.h"
+#include "Platform/media/BgraConversion.h"
 
 #include <QPainter>
 #include <QSemaphore>
@@ -34,64 +35,152 @@ QImage drawable(QImage image)
     }
 }
 
-// The output frame, black until something is drawn (its pooled buffer may
-// hold an earlier frame: every pixel is written). It is painted on only
-// from the first drawing on: when that first picture is an image covering it
-// exactly, the image is copied in (over black it only becomes opaque) instead
-// of being blended over a black fill.
+// The output frame, black until something is drawn. The pictures are
+// collected first and drawn when the frame is finished. When the first one is
+// an image covering the frame exactly, it is copied in (over black it only
+// becomes opaque) instead of being blended over a black fill; and when that
+// image is a source frame still in the encoder's YUV, only the part the other
+// pictures cover is converted and drawn, to be laid over it.
 class Canvas {
 public:
-    explicit Canvas(QSize size)
-        : image_(platform::BgraBufferPool::shared().image(size.width(), size.height(),
-                                                           QImage::Format_ARGB32_Premultiplied))
+    Canvas(QSize size, platform::BgraConverter& whole, platform::BgraConverter& part)
+        : size_(size), whole_(whole), part_(part)
     {
     }
-    bool isNull() const { return image_.isNull(); }
 
-    void draw(const Picture& picture, LayerPool& pool)
+    void draw(const Picture& picture)
     {
-        if (picture.isEmpty()) return;
-        if (!painter_) {
-            const QImage plain = picture.plainImage();
-            if (plain.size() == image_.size() &&
-                (plain.format() == QImage::Format_ARGB32_Premultiplied || plain.format() == QImage::Format_RGB32)) {
-                copyOverBlack(plain);
-                begin();
-                return;
+        if (!picture.isEmpty()) pictures_.push_back(picture);
+    }
+
+    // A picture for `frame`, converted only once it is known to be needed.
+    QImage standIn(const std::shared_ptr<const platform::YuvFrame>& frame)
+    {
+        for (const StandIn& s : standIns_)
+            if (s.frame == frame) return s.image;
+        const QSize size = frame->size();
+        QImage image = platform::bgraImage(size.width(), size.height(), QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) throw std::bad_alloc();
+        uchar* bits = image.bits();
+        standIns_.push_back({frame, image, bits});
+        return image;
+    }
+
+    void finish(platform::FrameRequest& request, LayerPool& pool)
+    {
+        if (!pictures_.empty()) {
+            Picture above;
+            const QImage bottom = pictures_.front().bottomImage(above);
+            for (const StandIn& s : standIns_) {
+                if (bottom.isNull() || bottom.constBits() != s.bits || bottom.size() != size_) continue;
+                std::vector<Picture> over;
+                if (!above.isEmpty()) over.push_back(above);
+                over.insert(over.end(), pictures_.begin() + 1, pictures_.end());
+                return finishOver(request, pool, s.frame, over);
             }
-            image_.fill(QColor(Qt::black));
-            begin();
         }
-        picture.draw(*painter_, pool);
-    }
-
-    QImage finished()
-    {
-        if (!painter_) image_.fill(QColor(Qt::black));
-        painter_.reset();
-        return std::move(image_);
+        for (const StandIn& s : standIns_) {
+            const int rc = s.frame->toBgra(whole_, QRect(QPoint(0, 0), s.frame->size()), s.bits);
+            if (rc < 0) return request.finishWithError(EditCompositor::frameError);
+        }
+        // A pooled buffer may hold an earlier frame: every pixel is written below.
+        QImage image = platform::BgraBufferPool::shared().image(size_.width(), size_.height(),
+                                                                 QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) return request.finishWithError(EditCompositor::frameError);
+        std::optional<QPainter> painter;
+        for (const Picture& picture : pictures_) {
+            if (!painter) {
+                const QImage plain = picture.plainImage();
+                if (plain.size() == size_ &&
+                    (plain.format() == QImage::Format_ARGB32_Premultiplied || plain.format() == QImage::Format_RGB32)) {
+                    copyOverBlack(plain, image);
+                    begin(painter, image);
+                    continue;
+                }
+                image.fill(QColor(Qt::black));
+                begin(painter, image);
+            }
+            picture.draw(*painter, pool);
+        }
+        if (!painter) image.fill(QColor(Qt::black));
+        painter.reset();
+        request.finish(std::move(image));
     }
 
 private:
-    void begin()
+    struct StandIn {
+        std::shared_ptr<const platform::YuvFrame> frame;
+        QImage image;
+        uchar* bits;  // the image's pixels, filled only when converted
+    };
+
+    static void begin(std::optional<QPainter>& painter, QImage& image)
     {
-        painter_.emplace(&image_);
-        painter_->setRenderHint(QPainter::Antialiasing);
+        painter.emplace(&image);
+        painter->setRenderHint(QPainter::Antialiasing);
     }
 
     // Premultiplied colour over opaque black keeps its colour and becomes opaque.
-    void copyOverBlack(const QImage& source)
+    static void copyOverBlack(const QImage& source, QImage& image)
     {
-        const int width = image_.width();
-        for (int y = 0; y < image_.height(); ++y) {
+        const int width = image.width();
+        for (int y = 0; y < image.height(); ++y) {
             const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-            auto* out = reinterpret_cast<QRgb*>(image_.scanLine(y));
+            auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
             for (int x = 0; x < width; ++x) out[x] = in[x] | 0xFF000000u;
         }
     }
 
-    QImage image_;
-    std::optional<QPainter> painter_;
+    // `base` with `over` drawn on the part of it they reach, that part rounded
+    // out to whole 2 × 2 blocks of the encoder's 4:2:0 chroma.
+    void finishOver(platform::FrameRequest& request, LayerPool& pool,
+                    const std::shared_ptr<const platform::YuvFrame>& base, const std::vector<Picture>& over)
+    {
+        QRectF covered;
+        for (const Picture& picture : over) covered |= picture.extent();
+        QRect area = covered.toAlignedRect() & QRect(QPoint(0, 0), size_);
+        if (area.isEmpty()) return request.finishOver(base, {}, {});
+        const int left = area.left() & ~1, top = area.top() & ~1;
+        const int right = std::min((area.right() + 2) & ~1, size_.width());
+        const int bottom = std::min((area.bottom() + 2) & ~1, size_.height());
+        area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+
+        // Drawn apart first, so that what they leave bare is known: there
+        // the encoder gets the source as decoded.
+        QImage drawn = pool.acquire(area.size());
+        QImage image = platform::bgraImage(area.width(), area.height(), QImage::Format_ARGB32_Premultiplied);
+        if (drawn.isNull() || image.isNull()) throw std::bad_alloc();
+        drawn.fill(Qt::transparent);
+        {
+            QPainter painter(&drawn);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.translate(-area.topLeft());
+            for (const Picture& picture : over) picture.draw(painter, pool);
+        }
+        if (base->toBgra(part_, area, image.bits()) < 0) {
+            pool.release(std::move(drawn));
+            return request.finishWithError(EditCompositor::frameError);
+        }
+        {
+            QPainter painter(&image);
+            painter.drawImage(0, 0, drawn);
+        }
+        // Opaque colours, with the drawn pictures' coverage as alpha.
+        for (int y = 0; y < area.height(); ++y) {
+            const auto* cover = reinterpret_cast<const QRgb*>(drawn.constScanLine(y));
+            auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < area.width(); ++x) out[x] = (out[x] & 0x00FFFFFFu) | (cover[x] & 0xFF000000u);
+        }
+        pool.release(std::move(drawn));
+        image.reinterpretAsFormat(QImage::Format_ARGB32);
+        request.finishOver(base, std::move(image), area.topLeft());
+    }
+
+    QSize size_;
+    platform::BgraConverter& whole_;
+    platform::BgraConverter& part_;
+    std::vector<Picture> pictures_;
+    std::vector<StandIn> standIns_;
 };
 
 bool isActive(const Clip& clip, double t)
@@ -163,7 +252,7 @@ Picture placed(const Picture& picture, const Clip& clip, const PictureState& sta
     return result;
 }
 
-void drawEffects(Canvas& canvas, LayerPool& pool, RenderState& state, const VideoLayer& layer, double t,
+void drawEffects(Canvas& canvas, RenderState& state, const VideoLayer& layer, double t,
                  QSize size)
 {
     const QSizeF sizeF(size);
@@ -183,11 +272,11 @@ void drawEffects(Canvas& canvas, LayerPool& pool, RenderState& state, const Vide
                                               p.y() + sizeF.height() * (s.centerY - 0.5));
             picture = picture.transformed(move);
         }
-        canvas.draw(faded(picture, clip.fadeLevel(t)), pool);
+        canvas.draw(faded(picture, clip.fadeLevel(t)));
     }
 }
 
-void drawPictures(Canvas& canvas, LayerPool& pool, RenderState& state, const VideoLayer& layer,
+void drawPictures(Canvas& canvas, RenderState& state, const VideoLayer& layer,
                   const VideoLayer::Pictures& content, const platform::FrameRequest& request, double t,
                   const QRectF& bounds)
 {
@@ -202,8 +291,10 @@ void drawPictures(Canvas& canvas, LayerPool& pool, RenderState& state, const Vid
 
     for (const Clip* clip : active) {
         QImage source;
-        if (const auto track = content.video.find(clip->id); track != content.video.end())
+        if (const auto track = content.video.find(clip->id); track != content.video.end()) {
             source = drawable(request.sourceFrame(track->second));
+            if (const auto yuv = request.yuvFrame(track->second); source.isNull() && yuv) source = canvas.standIn(yuv);
+        }
         if (source.isNull()) {
             if (const auto still = content.stills.find(clip->id); still != content.stills.end())
                 source = drawable(still->second);
@@ -214,7 +305,7 @@ void drawPictures(Canvas& canvas, LayerPool& pool, RenderState& state, const Vid
             picture = decorated(picture, state, clip->sourceStart + (t - clip->start));
         const PictureState s = clip->pictureState(t, layer.outputAspect);
         picture = placed(picture, *clip, s, layer.outputAspect, bounds);
-        canvas.draw(transitioned(picture, *clip, incoming, t, bounds), pool);
+        canvas.draw(transitioned(picture, *clip, incoming, t, bounds));
     }
 }
 
@@ -295,22 +386,18 @@ void EditCompositor::render(platform::FrameRequest& request)
         request.finishWithError(frameError);
         return;
     }
-    Canvas canvas(size);
-    if (canvas.isNull()) {
-        request.finishWithError(frameError);
-        return;
-    }
+    Canvas canvas(size, whole_, part_);
 
     RenderState& state = instruction->state();
     const double t = request.compositionTime().seconds();
     const QRectF bounds(QPointF(0, 0), QSizeF(size));
     for (const VideoLayer& layer : state.layers) {
         if (const auto* pictures = std::get_if<VideoLayer::Pictures>(&layer.content))
-            drawPictures(canvas, pool_, state, layer, *pictures, request, t, bounds);
+            drawPictures(canvas, state, layer, *pictures, request, t, bounds);
         else
-            drawEffects(canvas, pool_, state, layer, t, size);
+            drawEffects(canvas, state, layer, t, size);
     }
-    request.finish(canvas.finished());
+    canvas.finish(request, pool_);
 }
 
 } // namespace ondexa

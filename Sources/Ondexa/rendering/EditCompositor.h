@@ -8,6 +8,7 @@
 #include "Ondexa/rendering/EditInstruction.h"
 #include "Ondexa/rendering/Picture.h"
 #include "Platform/core/SerialQueue.h"
+#include "Platform/media/BgraConversion.h"
 #include "Platform/media/VideoCompositing.h"
 
 #include <atomic>
@@ -37,6 +38,9 @@ public:
     // unless it draws on one of that pool's own threads: so the frame is
     // drawn there when a thread of it is free, else on the queue as before.
     void setDrawingOnOneThread(bool oneThread) override { oneThread_ = oneThread; }
+    // A source frame drawn 1:1 as the bottom of the frame is passed on
+    // undecoded, with only what lies over it drawn.
+    bool acceptsYuvFrames() const override { return true; }
 
 private:
     void run(platform::FrameRequest& request, std::uint64_t generation);
@@ -49,6 +53,8 @@ private:
     std::uint64_t generation_ = 0;
     std::atomic<bool> oneThread_ = false;
     compositing::LayerPool pool_;  // one frame's drawing at a time
+    platform::BgraConverter whole_{platform::BgraSampling::smooth};  // undecoded frames, whole; one frame at a time
+    platform::BgraConverter part_{platform::BgraSampling::smooth};   // the parts drawn over them
     // Last, so that it is drained and joined before the fields above go.
     platform::SerialQueue queue_{"ondexa.compositor"};
 };

@@ -292,6 +292,32 @@ QImage Picture::plainImage() const
     return {};
 }
 
+QImage Picture::bottomImage(Picture& above) const
+{
+    above = {};
+    if (!node_) return {};
+    switch (node_->kind) {
+    case Kind::image:
+        return plainImage();
+    case Kind::stack: {
+        const NodePtr& first = node_->children.front();
+        if (first->kind != Kind::image || first->origin != QPointF(0, 0)) return {};
+        for (std::size_t i = 1; i < node_->children.size(); ++i)
+            above = Picture(node_->children[i]).over(above);
+        return first->image;
+    }
+    case Kind::crop: {
+        Picture inner;
+        QImage bottom = Picture(node_->children.front()).bottomImage(inner);
+        if (bottom.isNull() || !node_->rect.contains(QRectF(QPointF(0, 0), QSizeF(bottom.size())))) return {};
+        above = inner.cropped(node_->rect);
+        return bottom;
+    }
+    default:
+        return {};
+    }
+}
+
 void Picture::draw(QPainter& painter, LayerPool& pool) const
 {
     if (node_) drawNode(*node_, painter, pool);

@@ -69,6 +69,9 @@ public:
     // The image itself when the picture is one image at (0, 0) with nothing
     // done to it; else a null image.
     QImage plainImage() const;
+    // The image at the bottom when it is one image at (0, 0) drawn whole and
+    // as it is, with what is drawn over it in `above`; else a null image.
+    QImage bottomImage(Picture& above) const;
 
     struct Node;
 

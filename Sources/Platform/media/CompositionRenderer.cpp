@@ -30,9 +30,11 @@ QImage blackFrame(QSize size)
 
 CompositionRenderer::CompositionRenderer(std::shared_ptr<const Composition> composition,
                                          std::shared_ptr<const VideoComposition> videoComposition,
-                                         std::shared_ptr<FrameCache> cache)
+                                         std::shared_ptr<FrameCache> cache, bool asExport)
     : composition_(std::move(composition)), videoComposition_(std::move(videoComposition)),
-      sources_(composition_, cache ? std::move(cache) : std::make_shared<FrameCache>(kOwnCacheBytes))
+      sources_(composition_, cache ? std::move(cache) : std::make_shared<FrameCache>(kOwnCacheBytes),
+               asExport && videoComposition_ ? videoComposition_->renderSize : QSize()),
+      asExport_(asExport)
 {
 }
 
@@ -40,27 +42,45 @@ CompositionRenderer::~CompositionRenderer() = default;
 
 QImage CompositionRenderer::imageAt(const MediaTime& time)
 {
+    FrameRequest::Result r = composedAt(time);
+    if (r.base) throw MediaError("A képkocka csak exportálásra készült el.");
+    return r.image;
+}
+
+FrameRequest::Result CompositionRenderer::composedAt(const MediaTime& time)
+{
     if (!videoComposition_ || videoComposition_->renderSize.isEmpty())
         throw MediaError("A kompozíciónak nincs képmérete, nem rajzolható.");
     const MediaTime t = shownFrameTime(time, composition_ ? composition_->duration() : MediaTime::zero());
     auto instruction = videoComposition_->instructionAt(t);
-    if (!instruction) return blackFrame(videoComposition_->renderSize);
+    if (!instruction) {
+        FrameRequest::Result black;
+        black.status = FrameRequest::Result::Status::composed;
+        black.image = blackFrame(videoComposition_->renderSize);
+        return black;
+    }
     if (!compositor_) {
         if (videoComposition_->compositorFactory) compositor_ = videoComposition_->compositorFactory();
         if (!compositor_) throw MediaError("A kompozíciónak nincs képkocka-összeállítója.");
+        if (asExport_ && !compositor_->acceptsYuvFrames())
+            throw MediaError("A képkocka-összeállító nem fogad dekódolatlan képkockát.");
     }
 
-    auto frames = sources_.framesAt(instruction->requiredSourceTrackIds(), t,
-                                    instruction->drawnSizes(t, videoComposition_->renderSize));
+    // An export draws every picture from its full size, as it always has.
+    FrameRequest::YuvFrames yuv;
+    auto frames = sources_.framesAt(
+        instruction->requiredSourceTrackIds(), t,
+        asExport_ ? std::map<std::int32_t, DrawnSize>{} : instruction->drawnSizes(t, videoComposition_->renderSize),
+        &yuv);
     if (auto error = sources_.takeError()) throw MediaError(*error);
     std::promise<FrameRequest::Result> promise;
     auto result = promise.get_future();
     compositor_->startRequest(std::make_shared<FrameRequest>(
         t, instruction, std::move(frames), videoComposition_->renderSize,
-        [&promise](FrameRequest::Result r) { promise.set_value(std::move(r)); }));
+        [&promise](FrameRequest::Result r) { promise.set_value(std::move(r)); }, std::move(yuv)));
     FrameRequest::Result r = result.get();
     switch (r.status) {
-    case FrameRequest::Result::Status::composed: return r.image;
+    case FrameRequest::Result::Status::composed: return r;
     case FrameRequest::Result::Status::failed: throw MediaError(r.error);
     case FrameRequest::Result::Status::cancelled: break;
     }

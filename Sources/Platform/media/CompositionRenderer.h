@@ -18,10 +18,12 @@ namespace platform {
 // (and never on the compositor's own). One thread at a time.
 class CompositionRenderer {
 public:
-    // `cache` may be null (a small one of its own is made).
+    // `cache` may be null (a small one of its own is made). `asExport`:
+    // frames the encoder takes as they are stay undecoded, as an export
+    // reads them (see composedAt).
     CompositionRenderer(std::shared_ptr<const Composition> composition,
                         std::shared_ptr<const VideoComposition> videoComposition,
-                        std::shared_ptr<FrameCache> cache = {});
+                        std::shared_ptr<FrameCache> cache = {}, bool asExport = false);
     ~CompositionRenderer();
     CompositionRenderer(const CompositionRenderer&) = delete;
     CompositionRenderer& operator=(const CompositionRenderer&) = delete;
@@ -31,12 +33,16 @@ public:
     // the compositor fails or there is nothing to draw with (no render size,
     // no compositor).
     QImage imageAt(const MediaTime& t);
+    // The compositor's answer for the frame at `t` as it stands (possibly
+    // composed over an undecoded source frame); the same errors.
+    FrameRequest::Result composedAt(const MediaTime& t);
 
 private:
     const std::shared_ptr<const Composition> composition_;
     const std::shared_ptr<const VideoComposition> videoComposition_;
     SourceFrames sources_;
     std::unique_ptr<VideoCompositor> compositor_;  // made on first use
+    const bool asExport_;
 };
 
 // The time whose frame shows at `t` for a composition of `duration`: `t`

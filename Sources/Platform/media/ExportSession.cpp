@@ -2,17 +2,16 @@
 
 #include "Platform/media/AudioMixer.h"
 #include "Platform/media/CompositionRenderer.h"
+#include "Platform/media/EncoderPictures.h"
 #include "Platform/media/EncoderSupport.h"
 #include "Platform/media/FrameCache.h"
 #include "Platform/media/MediaError.h"
 #include "Platform/media/SourceFrames.h"
 
 #include <QCoreApplication>
-#include <QImage>
 #include <QMetaObject>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -32,7 +31,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 namespace platform {
@@ -40,8 +38,6 @@ namespace platform {
 using namespace encodersupport;
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "QImage's 32-bit formats are taken as B, G, R, A bytes");
 
 // --- Tuning ------------------------------------------------------------------
 
@@ -122,42 +118,6 @@ std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence)
     return at < 0 ? AVERROR(errno) : std::int64_t(at);
 }
 
-// Opaque RGB pictures (the compositor's premultiplied output over black) to
-// BT.709 limited-range 4:2:0, as the streams are tagged.
-class Converter {
-public:
-    FramePtr convert(const QImage& image, int width, int height)
-    {
-        QImage source = image;
-        if (source.format() != QImage::Format_ARGB32_Premultiplied && source.format() != QImage::Format_RGB32 &&
-            source.format() != QImage::Format_ARGB32)
-            source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        if (!scaler_ || sourceSize_ != source.size() || width_ != width || height_ != height) {
-            // Each compositor's frames are converted on its own thread already.
-            resetScaler(scaler_, source.width(), source.height(), width, height, 1);
-            sourceSize_ = source.size();
-            width_ = width;
-            height_ = height;
-        }
-        FramePtr frame(checkedAlloc(av_frame_alloc()));
-        frame->format = AV_PIX_FMT_YUV420P;
-        frame->width = width;
-        frame->height = height;
-        tagBt709(frame.get());
-        check(av_frame_get_buffer(frame.get(), 0), kWriteError);
-        const std::uint8_t* in[4] = {source.constBits(), nullptr, nullptr, nullptr};
-        const int inStride[4] = {int(source.bytesPerLine()), 0, 0, 0};
-        check(sws_scale(scaler_.get(), in, inStride, 0, source.height(), frame->data, frame->linesize), kWriteError);
-        return frame;
-    }
-
-private:
-    ScalerPtr scaler_;
-    QSize sourceSize_;
-    int width_ = 0;
-    int height_ = 0;
-};
-
 } // namespace
 
 // --- The output file -----------------------------------------------------------
@@ -213,6 +173,9 @@ struct ExportSession::Output {
         c->width = size.width();
         c->height = size.height();
         c->pix_fmt = AV_PIX_FMT_YUV420P;
+        // As many threads as the encoder finds best: libx265 takes the
+        // context's count (1 by default) as its number of frame threads.
+        c->thread_count = 0;
         // One tick a frame: frame k has the time stamp k.
         c->time_base = {int(frameDuration.value()), frameDuration.timescale()};
         c->framerate = {frameDuration.timescale(), int(frameDuration.value())};
@@ -387,7 +350,7 @@ struct ExportSession::Pipeline {
     std::deque<std::shared_ptr<Slot>> inFlight;  // from the next frame to encode on
     std::int64_t encoded = 0;                 // frames taken by the export thread
     bool stopping = false;                    // cancelled or failed: the decoder stops
-    std::vector<std::unique_ptr<Converter>> converters;  // free ones
+    std::vector<std::unique_ptr<EncoderPictures>> converters;  // free ones
 
     // Made and destroyed by the export thread; cancelAllPendingRequests()
     // also from cancel() under the session's mutex.
@@ -451,7 +414,7 @@ struct ExportSession::Pipeline {
         case FrameRequest::Result::Status::failed: return finish(slot, nullptr, std::move(result.error));
         case FrameRequest::Result::Status::cancelled: return finish(slot, nullptr, kFrameCancelled);
         }
-        std::unique_ptr<Converter> converter;
+        std::unique_ptr<EncoderPictures> converter;
         {
             std::lock_guard lock(mutex);
             if (!converters.empty()) {
@@ -459,12 +422,12 @@ struct ExportSession::Pipeline {
                 converters.pop_back();
             }
         }
-        if (!converter) converter = std::make_unique<Converter>();
+        if (!converter) converter = std::make_unique<EncoderPictures>(size);
         FramePtr picture;
         std::string error;
         try {
-            if (result.image.isNull()) throw MediaError(kFrameCancelled);
-            picture = converter->convert(result.image, size.width(), size.height());
+            if (result.image.isNull() && !result.base) throw MediaError(kFrameCancelled);
+            picture = converter->picture(result);
         } catch (const MediaError& e) {
             error = e.what();
         } catch (const std::bad_alloc&) {
@@ -482,7 +445,10 @@ struct ExportSession::Pipeline {
     void decode()
     {
         pthread_setname_np(pthread_self(), "ondexa.exportrd");
-        SourceFrames sources(composition, std::make_shared<FrameCache>(kSourceCacheBytes));
+        // Compositors that take frames undecoded get those the encoder takes as they are.
+        const bool keepYuv = !compositors.empty() && compositors.front()->acceptsYuvFrames();
+        SourceFrames sources(composition, std::make_shared<FrameCache>(kSourceCacheBytes),
+                             keepYuv ? size : QSize());
         for (std::int64_t k = 0; k < frames; ++k) {
             auto slot = std::make_shared<Slot>();
             {
@@ -504,7 +470,8 @@ struct ExportSession::Pipeline {
                 deliver(slot, std::move(black));
                 continue;
             }
-            auto sourceFrames = sources.framesAt(instruction->requiredSourceTrackIds(), t);
+            FrameRequest::YuvFrames yuvFrames;
+            auto sourceFrames = sources.framesAt(instruction->requiredSourceTrackIds(), t, {}, &yuvFrames);
             if (auto error = sources.takeError()) {
                 finish(slot, nullptr, *error);
                 return;
@@ -512,7 +479,7 @@ struct ExportSession::Pipeline {
             VideoCompositor& compositor = *compositors[std::size_t(k % std::int64_t(compositors.size()))];
             compositor.startRequest(std::make_shared<FrameRequest>(
                 t, instruction, std::move(sourceFrames), size,
-                [this, slot](FrameRequest::Result result) { deliver(slot, std::move(result)); }));
+                [this, slot](FrameRequest::Result result) { deliver(slot, std::move(result)); }, std::move(yuvFrames)));
         }
     }
 

@@ -21,7 +21,8 @@ std::optional<VideoFrame> FrameCache::find(const std::string& file, int stream, 
 void FrameCache::insert(const std::string& file, int stream, std::int64_t start, std::int64_t end,
                         const VideoFrame& frame, int halvings)
 {
-    const std::size_t size = static_cast<std::size_t>(frame.image.sizeInBytes()) + sizeof(Entry);
+    const std::size_t size =
+        static_cast<std::size_t>(frame.image.sizeInBytes()) + (frame.yuv ? frame.yuv->bytes() : 0) + sizeof(Entry);
     std::lock_guard lock(mutex_);
     if (size > maxBytes_) return;
     StreamKey key{file, stream, halvings};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/YuvFrame.h"
 
 #include <QImage>
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +21,8 @@ struct VideoFrame {
     QImage image;        // Format_ARGB32_Premultiplied, upright as displayed, pixel aspect not applied
     MediaTime time;      // presentation time on the file's timeline
     MediaTime duration;  // until the next frame (indefinite for a still picture)
+    // Instead of `image`, from a reader asked to keep pictures the encoder takes as they are.
+    std::shared_ptr<const YuvFrame> yuv;
 };
 
 // Decoded frames, least recently used dropped first once their bytes exceed

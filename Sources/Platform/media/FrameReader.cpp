@@ -149,7 +149,7 @@ constexpr int kMaxHalvings = 4;
 
 struct FrameReader::Impl {
     Impl(const Asset& asset, const StreamInfo& info, Options options, SourceFiles* files)
-        : stream(info), identity(asset.identity()), cache(std::move(options.cache)),
+        : stream(info), identity(asset.identity()), cache(std::move(options.cache)), keepYuvAt(options.keepYuvAt),
           dmx(asset, files)
     {
         dmx.findStreamInfo();
@@ -302,12 +302,18 @@ struct FrameReader::Impl {
 
     VideoFrame current(int halvings = 0)
     {
-        if (shownImage.isNull() || shownHalvings != halvings) {
-            shownImage = picture(shown.get(), halvings);
-            shownHalvings = halvings;
-        }
         const std::int64_t end = shownEnd();
-        VideoFrame frame{shownImage, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb)};
+        VideoFrame frame{{}, timeOf(shown->pts, tb), timeOf(end - shown->pts, tb), {}};
+        // Kept undecoded only at full size: an export asks for nothing smaller.
+        if (halvings == 0 && keptAsYuv(*shown)) {
+            frame.yuv = std::make_shared<const YuvFrame>(*shown);
+        } else {
+            if (shownImage.isNull() || shownHalvings != halvings) {
+                shownImage = picture(shown.get(), halvings);
+                shownHalvings = halvings;
+            }
+            frame.image = shownImage;
+        }
         if (cache) cache->insert(identity, st->index, shown->pts, end, frame, halvings);
         return frame;
     }
@@ -319,6 +325,12 @@ struct FrameReader::Impl {
         }
         advanceTo(tt);
         return current(halvings);
+    }
+
+    bool keptAsYuv(const AVFrame& f) const
+    {
+        return !keepYuvAt.isEmpty() && !stream.mirrored && stream.rotation % 360 == 0 &&
+               YuvFrame::fits(f, swsColorspace(f.colorspace, f.height), keepYuvAt);
     }
 
     // How often the stream's pictures can be halved and still cover `size`.
@@ -360,7 +372,7 @@ struct FrameReader::Impl {
             if (!aheadValid) throw MediaError("A kép nem dekódolható: " + quoted(dmx.path()) + ".");
         }
         if (!stillFrame || stillHalvings != halvings) {
-            stillFrame = VideoFrame{picture(ahead.get(), halvings), MediaTime::zero(), MediaTime::indefinite()};
+            stillFrame = VideoFrame{picture(ahead.get(), halvings), MediaTime::zero(), MediaTime::indefinite(), {}};
             stillHalvings = halvings;
         }
         return *stillFrame;
@@ -369,6 +381,7 @@ struct FrameReader::Impl {
     StreamInfo stream;
     std::string identity;
     std::shared_ptr<FrameCache> cache;
+    QSize keepYuvAt;
     PacketSource dmx;
     AVStream* st = nullptr;
     CodecContextPtr dec;

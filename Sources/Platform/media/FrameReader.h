@@ -6,6 +6,8 @@
 #include "Platform/media/MediaTime.h"
 #include "Platform/media/SourceFiles.h"
 
+#include <QSize>
+
 #include <memory>
 
 namespace platform {
@@ -21,6 +23,10 @@ public:
     struct Options {
         int threads = 0;                    // decoder threads; 0 lets FFmpeg choose
         std::shared_ptr<FrameCache> cache;  // optional, may be shared between readers
+        // Pictures of this size that an encoder of it takes as they are
+        // (YuvFrame::fits, shown as stored) come in VideoFrame::yuv,
+        // unconverted. Empty: every picture is converted.
+        QSize keepYuvAt;
     };
 
     // Takes over the file as the asset's probe or an earlier reader left it,

@@ -8,7 +8,7 @@ namespace platform {
 ImageGenerator::ImageGenerator(const Asset& asset, const StreamInfo& stream)
     // One decoder thread: a thumbnail decodes few frames, and frame threads
     // would decode several ahead before handing out the first.
-    : reader_(asset, stream, FrameReader::Options{1, nullptr})
+    : reader_(asset, stream, FrameReader::Options{1, nullptr, {}})
 {
 }
 

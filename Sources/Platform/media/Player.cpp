@@ -704,7 +704,7 @@ struct Player::Impl {
             const MediaTime shownTime = shownFrameTime(t, frameItem->duration());
             auto instruction = vc->instructionAt(shownTime);
             if (!instruction || !compositor) {
-                FrameRequest::Result black{FrameRequest::Result::Status::composed, blackFrame(vc->renderSize), {}};
+                FrameRequest::Result black{FrameRequest::Result::Status::composed, blackFrame(vc->renderSize), {}, {}, {}};
                 post([this, epoch, t, black] { frameArrived(epoch, t, black); });
                 continue;
             }

@@ -37,10 +37,18 @@ SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::
 {
 }
 
+SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
+                           QSize encoderSize)
+    : composition_(std::move(composition)), cache_(std::move(cache)), files_(std::make_shared<SourceFiles>()),
+      encoderSize_(encoderSize)
+{
+}
+
 SourceFrames::~SourceFrames() = default;
 
 std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t,
-                                                      const std::map<std::int32_t, DrawnSize>& sizes)
+                                                      const std::map<std::int32_t, DrawnSize>& sizes,
+                                                      std::map<std::int32_t, std::shared_ptr<const YuvFrame>>* yuv)
 {
     std::map<std::int32_t, QImage> frames;
     if (!composition_) return frames;
@@ -50,13 +58,14 @@ std::map<std::int32_t, QImage> SourceFrames::framesAt(const std::vector<std::int
         const Composition::Segment* segment = track->segmentAt(t);
         if (!segment || segment->isEmpty()) continue;
         const auto size = sizes.find(id);
-        QImage image = frameOf(*segment, t, size == sizes.end() ? DrawnSize{} : size->second);
-        if (!image.isNull()) frames.emplace(id, std::move(image));
+        VideoFrame frame = frameOf(*segment, t, size == sizes.end() ? DrawnSize{} : size->second);
+        if (!frame.image.isNull()) frames.emplace(id, std::move(frame.image));
+        else if (frame.yuv && yuv) yuv->emplace(id, std::move(frame.yuv));
     }
     return frames;
 }
 
-QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size)
+VideoFrame SourceFrames::frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size)
 {
     Stream& stream = streams_[StreamKey{segment.asset->identity(), segment.stream.fileIndex}];
     if (stream.failed) return {};
@@ -73,6 +82,7 @@ QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTim
         try {
             FrameReader::Options options;
             options.cache = cache_;
+            options.keepYuvAt = encoderSize_;
             stream.readers.push_back(Slot{std::make_unique<FrameReader>(*segment.asset, segment.stream, options, files_),
                                         MediaTime::invalid(), 0});
             chosen = &stream.readers.back();
@@ -101,7 +111,7 @@ QImage SourceFrames::frameOf(const Composition::Segment& segment, const MediaTim
                  + readsupport::quoted(segment.asset->path()) + ".");
             return {};
         }
-        return frame.image;
+        return frame;
     } catch (const MediaError& e) {
         fail(e.what());
         return {};

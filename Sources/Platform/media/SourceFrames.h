@@ -32,6 +32,10 @@ public:
     // `files` may be shared with the composition's sound (null: files of its own).
     SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
                  std::shared_ptr<SourceFiles> files = {});
+    // As above; pictures an encoder of `encoderSize` takes as they are
+    // (FrameReader::Options::keepYuvAt) stay undecoded, in framesAt's `yuv`.
+    SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
+                 QSize encoderSize);
     ~SourceFrames();
     SourceFrames(const SourceFrames&) = delete;
     SourceFrames& operator=(const SourceFrames&) = delete;
@@ -40,8 +44,10 @@ public:
     // each decoded at the size `sizes` gives for its track (else its own). A
     // track that shows nothing then (no such track, an empty range, past its
     // end) or whose source fails to decode has no entry.
+    // Frames kept undecoded go into `yuv` instead (never without it).
     std::map<std::int32_t, QImage> framesAt(const std::vector<std::int32_t>& trackIds, const MediaTime& t,
-                                            const std::map<std::int32_t, DrawnSize>& sizes = {});
+                                            const std::map<std::int32_t, DrawnSize>& sizes = {},
+                                            std::map<std::int32_t, std::shared_ptr<const YuvFrame>>* yuv = nullptr);
 
     // The first decoding error since the last call (one Hungarian sentence).
     // A stream that fails to decode fails again at each frame asked of it.
@@ -59,12 +65,13 @@ private:
         bool failed = false;  // the file could not be opened again
     };
 
-    QImage frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size);
+    VideoFrame frameOf(const Composition::Segment& segment, const MediaTime& t, const DrawnSize& size);
     void fail(const std::string& message);
 
     const std::shared_ptr<const Composition> composition_;
     const std::shared_ptr<FrameCache> cache_;
     const std::shared_ptr<SourceFiles> files_;
+    const QSize encoderSize_;
     std::map<StreamKey, Stream> streams_;
     std::uint64_t clock_ = 0;
     std::optional<std::string> error_;

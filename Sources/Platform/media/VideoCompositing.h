@@ -6,8 +6,10 @@
 
 #include "Platform/media/DrawnSize.h"
 #include "Platform/media/MediaTime.h"
+#include "Platform/media/YuvFrame.h"
 
 #include <QImage>
+#include <QPoint>
 #include <QSize>
 
 #include <atomic>
@@ -75,13 +77,21 @@ public:
         Status status = Status::cancelled;
         QImage image;
         std::string error;
+        // When set, the frame is this source picture with `image` (null when
+        // nothing lies over it) laid over it at `origin`: opaque colours, in
+        // Format_ARGB32 with alpha 0 where the source stays as it is.
+        std::shared_ptr<const YuvFrame> base;
+        QPoint origin;
     };
+    using YuvFrames = std::map<std::int32_t, std::shared_ptr<const YuvFrame>>;
     using Completion = std::function<void(Result)>;
 
     FrameRequest(MediaTime compositionTime, std::shared_ptr<const VideoCompositionInstruction> instruction,
-                 std::map<std::int32_t, QImage> sourceFrames, QSize renderSize, Completion completion)
+                 std::map<std::int32_t, QImage> sourceFrames, QSize renderSize, Completion completion,
+                 YuvFrames yuvFrames = {})
         : compositionTime_(compositionTime), instruction_(std::move(instruction)),
-          sourceFrames_(std::move(sourceFrames)), renderSize_(renderSize), completion_(std::move(completion))
+          sourceFrames_(std::move(sourceFrames)), yuvFrames_(std::move(yuvFrames)), renderSize_(renderSize),
+          completion_(std::move(completion))
     {
     }
     FrameRequest(const FrameRequest&) = delete;
@@ -98,11 +108,23 @@ public:
         return found == sourceFrames_.end() ? QImage() : found->second;
     }
     const std::map<std::int32_t, QImage>& sourceFrames() const { return sourceFrames_; }
+    // A track's frame when it came undecoded (only to a compositor that
+    // accepts such frames); it then has no sourceFrame.
+    std::shared_ptr<const YuvFrame> yuvFrame(std::int32_t trackId) const
+    {
+        const auto found = yuvFrames_.find(trackId);
+        return found == yuvFrames_.end() ? nullptr : found->second;
+    }
     QSize renderSize() const { return renderSize_; }
 
-    void finish(QImage frame) { complete({Result::Status::composed, std::move(frame), {}}); }
-    void finishWithError(std::string message) { complete({Result::Status::failed, {}, std::move(message)}); }
-    void finishCancelled() { complete({Result::Status::cancelled, {}, {}}); }
+    void finish(QImage frame) { complete({Result::Status::composed, std::move(frame), {}, {}, {}}); }
+    // The frame is `base` with `over` (may be null) at `origin`.
+    void finishOver(std::shared_ptr<const YuvFrame> base, QImage over, QPoint origin)
+    {
+        complete({Result::Status::composed, std::move(over), {}, std::move(base), origin});
+    }
+    void finishWithError(std::string message) { complete({Result::Status::failed, {}, std::move(message), {}, {}}); }
+    void finishCancelled() { complete({Result::Status::cancelled, {}, {}, {}, {}}); }
     bool isFinished() const { return finished_.load(); }
 
 private:
@@ -116,6 +138,7 @@ private:
     const MediaTime compositionTime_;
     const std::shared_ptr<const VideoCompositionInstruction> instruction_;
     const std::map<std::int32_t, QImage> sourceFrames_;
+    const YuvFrames yuvFrames_;
     const QSize renderSize_;
     Completion completion_;  // moved out by the one finish that wins `finished_`
     std::atomic<bool> finished_{false};
@@ -136,6 +159,10 @@ public:
     // fills spread over helper threads: less CPU per frame for a longer wait
     // on it. For playback, which composes ahead of the clock.
     virtual void setDrawingOnOneThread(bool) {}
+    // Whether requests may carry frames still in the encoder's YUV
+    // (FrameRequest::yuvFrame), to be finished with finishOver where one of
+    // them is drawn as it is; an export then passes those on unconverted.
+    virtual bool acceptsYuvFrames() const { return false; }
 };
 
 // Makes the compositor of one video composition (one per player item or export).

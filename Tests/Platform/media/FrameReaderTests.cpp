@@ -159,11 +159,11 @@ TEST_F(FrameReaderTest, SharedCacheServesOtherReadersWithinItsBound)
 {
     const std::size_t frameBytes = 320 * 240 * 4;
     auto cache = std::make_shared<FrameCache>(10 * frameBytes);
-    FrameReader first(*movie, movie->videoStreams().at(0), {0, cache});
+    FrameReader first(*movie, movie->videoStreams().at(0), {0, cache, {}});
     std::vector<QImage> images;
     for (int k = 40; k < 45; ++k) images.push_back(first.frameAt(MediaTime(k, 30)).image);
     // A second reader gets the very same pictures back without decoding.
-    FrameReader second(*movie, movie->videoStreams().at(0), {0, cache});
+    FrameReader second(*movie, movie->videoStreams().at(0), {0, cache, {}});
     for (int k = 40; k < 45; ++k) {
         const VideoFrame frame = second.frameAt(MediaTime(2 * k + 1, 60));
         EXPECT_EQ(frame.image.cacheKey(), images[std::size_t(k - 40)].cacheKey());
@@ -260,8 +260,8 @@ TEST_F(FrameReaderTest, FramesComeTurnedAndMirroredAsTheFileAsks)
         EXPECT_EQ(stream.displaySize().toSize(), upright);
 
         auto cache = std::make_shared<FrameCache>(8u << 20);
-        FrameReader reader(*asset, stream, {0, cache});
-        FrameReader later(*asset, stream, {0, cache});
+        FrameReader reader(*asset, stream, {0, cache, {}});
+        FrameReader later(*asset, stream, {0, cache, {}});
         for (int k : {0, 37}) {
             const auto reference = *dir / (c.name + std::to_string(k) + ".png");
             fixtures::runFfmpeg({"-i", file.string(), "-vf", "select=eq(n\\," + std::to_string(k) + ")",

@@ -82,8 +82,8 @@ protected:
 // One reader of each stream, sharing or not.
 struct Readers {
     Readers(const Asset& asset, const std::shared_ptr<SourceFiles>& files)
-        : screen(asset, asset.videoStreams().at(0), FrameReader::Options{1, nullptr}, files),
-          camera(asset, asset.videoStreams().at(1), FrameReader::Options{1, nullptr}, files),
+        : screen(asset, asset.videoStreams().at(0), FrameReader::Options{1, nullptr, {}}, files),
+          camera(asset, asset.videoStreams().at(1), FrameReader::Options{1, nullptr, {}}, files),
           sound(asset, asset.audioStreams().at(0), 48000, 2, files)
     {
     }
