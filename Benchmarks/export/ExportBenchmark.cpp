@@ -20,6 +20,7 @@
 #include "Ondexa/editing/WorkPools.h"
 #include "Ondexa/rendering/CompositionBuilder.h"
 #include "Platform/media/CompositionRenderer.h"
+#include "Platform/media/EncoderPictures.h"
 #include "Platform/media/EncoderSupport.h"
 
 #include <QElapsedTimer>
@@ -129,9 +130,12 @@ void writeReference(const EditorModel& model, double seconds, const fs::path& fi
     const QSize size = model.exportSize(Options::Size::original);
     const auto video = makeVideoComposition(built, settings, false, size, extent.tracks);
     const platform::MediaTime step = video->effectiveFrameDuration();
-    platform::CompositionRenderer renderer(built.composition, video, std::make_shared<platform::FrameCache>(96u << 20));
-    platform::encodersupport::ScalerPtr scaler;
-    platform::encodersupport::resetScaler(scaler, size.width(), size.height(), size.width(), size.height(), 0);
+    // The frames as the export hands them to its encoder: composed the way an
+    // export composes (sources drawn 1:1 stay as decoded) and made into the
+    // encoder's pictures by the same code.
+    platform::CompositionRenderer renderer(built.composition, video, std::make_shared<platform::FrameCache>(96u << 20),
+                                           true);
+    platform::EncoderPictures pictures(size);
 
     const std::string command = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt yuv420p -s " +
                                 std::to_string(size.width()) + "x" + std::to_string(size.height()) + " -framerate " +
@@ -141,19 +145,16 @@ void writeReference(const EditorModel& model, double seconds, const fs::path& fi
     if (!pipe) throw std::runtime_error("the ffmpeg program could not be started");
     const int w = size.width();
     const int h = size.height();
-    std::vector<std::uint8_t> yuv(std::size_t(w) * std::size_t(h) * 3 / 2);
-    std::uint8_t* planes[4] = {yuv.data(), yuv.data() + w * h, yuv.data() + w * h * 5 / 4, nullptr};
-    const int strides[4] = {w, w / 2, w / 2, 0};
     bool written = true;
     for (std::int64_t k = 0; written && double(k) * step.seconds() < seconds - 1e-9; ++k) {
-        QImage image = renderer.imageAt(platform::MediaTime(step.value() * k, step.timescale()));
-        if (image.format() != QImage::Format_ARGB32_Premultiplied && image.format() != QImage::Format_RGB32 &&
-            image.format() != QImage::Format_ARGB32)
-            image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        const std::uint8_t* in[4] = {image.constBits(), nullptr, nullptr, nullptr};
-        const int inStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-        sws_scale(scaler.get(), in, inStride, 0, h, planes, strides);
-        written = std::fwrite(yuv.data(), 1, yuv.size(), pipe) == yuv.size();
+        const auto picture = pictures.picture(renderer.composedAt(platform::MediaTime(step.value() * k, step.timescale())));
+        for (int plane = 0; plane < 3 && written; ++plane) {
+            const int rows = plane == 0 ? h : h / 2;
+            const int bytes = plane == 0 ? w : w / 2;
+            for (int y = 0; y < rows && written; ++y)
+                written = std::fwrite(picture->data[plane] + std::ptrdiff_t(y) * picture->linesize[plane], 1,
+                                      std::size_t(bytes), pipe) == std::size_t(bytes);
+        }
     }
     if (pclose(pipe) != 0 || !written) throw std::runtime_error("the reference frames could not be written");
 }
