@@ -9,6 +9,7 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -491,7 +492,10 @@ void ScreenStream::Worker::tick()
     const std::int64_t answered = HostClock::nowNanoseconds();
     Reply<xcb_xfixes_get_cursor_image_reply_t> cursor;
     if (cursorCookie) cursor.reset(xcb_xfixes_get_cursor_image_reply(c, *cursorCookie, nullptr));
-    // The property events came before the answer: they are queued by now.
+    // The second property event follows the picture's answer on the wire: a
+    // round trip behind it makes sure both are queued now, so that no grab
+    // takes an event of another.
+    if (clockWindow != XCB_NONE) std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     processEvents();
     if (!grabbed) return;
     const std::int64_t hostTime = grabTime(asked, answered);
