@@ -350,7 +350,10 @@ TEST_F(EditorExport, AKillDuringTheExportLeavesNoBrokenFile)
         const ChildOutcome outcome = runInChild(
             [&] {
                 EditorModel editor(movie, settingsIn(folder.path));
-                ASSERT_TRUE(loadAndWait(editor));
+                // A child on two loaded cores under the heap checks loads slowly.
+                bool loaded = false;
+                editor.load([&] { loaded = true; });
+                ASSERT_TRUE(runUntil([&] { return loaded; }, 180s));
                 std::optional<bool> result;
                 editor.exportTo(to, options(Options::Range::all, Options::Size::original,
                                             Options::Encoding::normal, Options::Format::mov),
