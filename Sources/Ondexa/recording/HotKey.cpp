@@ -111,13 +111,13 @@ std::unique_ptr<HotKey> HotKey::throughPortal(QDBusConnection bus, std::uint32_t
 {
     std::unique_ptr<HotKey> hotKey = whileFocused(keyCode, modifiers, std::move(action));
     HotKey* self = hotKey.get();
-    platform::PortalShortcutSpec spec;
-    spec.id = "recording";
-    spec.description = "Felvétel indítása és leállítása";
-    spec.preferredTrigger = portalTrigger(keyCode, modifiers);
+    platform::WantedShortcut wanted;
+    wanted.id = "recording";
+    wanted.description = "Felvétel indítása és leállítása";
+    wanted.preferredTrigger = portalTrigger(keyCode, modifiers);
     // Both callbacks stop with the binding, which this object owns.
     hotKey->portalRef_ = std::make_shared<platform::PortalShortcut>(
-        std::move(bus), std::move(spec),
+        std::move(bus), std::move(wanted),
         [self](platform::PortalShortcutBinding binding) {
             if (binding.outcome != platform::PortalShortcutBinding::Outcome::bound) {
                 logLine(binding.outcome == platform::PortalShortcutBinding::Outcome::refused

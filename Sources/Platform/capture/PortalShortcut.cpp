@@ -43,9 +43,9 @@ class PortalShortcut::Impl : public QObject {
     Q_OBJECT
 
 public:
-    Impl(QDBusConnection bus, PortalShortcutSpec spec, std::function<void(PortalShortcutBinding)> bound,
+    Impl(QDBusConnection bus, WantedShortcut wanted, std::function<void(PortalShortcutBinding)> bound,
          std::function<void()> activated)
-        : bus_(std::move(bus)), spec_(std::move(spec)), bound_(std::move(bound)), activated_(std::move(activated))
+        : bus_(std::move(bus)), wanted_(std::move(wanted)), bound_(std::move(bound)), activated_(std::move(activated))
     {
         qDBusRegisterMetaType<ShortcutEntry>();
         qDBusRegisterMetaType<QList<ShortcutEntry>>();
@@ -66,7 +66,7 @@ public:
 private slots:
     void activated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&)
     {
-        if (!isBound_ || session.path() != session_ || id != QString::fromStdString(spec_.id)) return;
+        if (!isBound_ || session.path() != session_ || id != QString::fromStdString(wanted_.id)) return;
         if (activated_) activated_();
     }
 
@@ -79,9 +79,9 @@ private:
         if (session_.isEmpty())
             return settle(failure(answer, "A rendszer globális billentyűparancs-szolgáltatása nem nyitott munkamenetet."));
         ShortcutEntry entry;
-        entry.id = QString::fromStdString(spec_.id);
-        entry.properties.insert(QStringLiteral("description"), QString::fromStdString(spec_.description));
-        entry.properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(spec_.preferredTrigger));
+        entry.id = QString::fromStdString(wanted_.id);
+        entry.properties.insert(QStringLiteral("description"), QString::fromStdString(wanted_.description));
+        entry.properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(wanted_.preferredTrigger));
         listening_ = bus_.connect(portal::service, portal::path, shortcuts::interface, QStringLiteral("Activated"),
                                   this, SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
         portal::request(bus_, this, shortcuts::interface, "BindShortcuts",
@@ -100,7 +100,7 @@ private:
         }
         // The desktop lists what it bound; ours missing means it was not granted.
         const auto granted = qdbus_cast<QList<ShortcutEntry>>(answer.results.value(QStringLiteral("shortcuts")));
-        const QString id = QString::fromStdString(spec_.id);
+        const QString id = QString::fromStdString(wanted_.id);
         bool found = !answer.results.contains(QStringLiteral("shortcuts"));
         for (const ShortcutEntry& entry : granted) {
             if (entry.id != id) continue;
@@ -130,7 +130,7 @@ private:
     }
 
     QDBusConnection bus_;
-    PortalShortcutSpec spec_;
+    WantedShortcut wanted_;
     std::function<void(PortalShortcutBinding)> bound_;
     std::function<void()> activated_;
     QString session_;
@@ -138,9 +138,9 @@ private:
     bool isBound_ = false;  // presses count only once the desktop took the shortcut
 };
 
-PortalShortcut::PortalShortcut(QDBusConnection bus, PortalShortcutSpec spec,
+PortalShortcut::PortalShortcut(QDBusConnection bus, WantedShortcut wanted,
                                std::function<void(PortalShortcutBinding)> bound, std::function<void()> activated)
-    : impl_(std::make_unique<Impl>(std::move(bus), std::move(spec), std::move(bound), std::move(activated)))
+    : impl_(std::make_unique<Impl>(std::move(bus), std::move(wanted), std::move(bound), std::move(activated)))
 {
 }
 

@@ -15,7 +15,7 @@ namespace platform {
 // Threads: create, use and destroy it on one thread with a running Qt event
 // loop (the main thread); the callbacks come there.
 
-struct PortalShortcutSpec {
+struct WantedShortcut {
     std::string id;                // ours, unique within the session
     std::string description;       // shown by the desktop, Hungarian
     std::string preferredTrigger;  // in the portal's notation, e.g. "CTRL+ALT+a"
@@ -34,10 +34,10 @@ struct PortalShortcutBinding {
 
 class PortalShortcut {
 public:
-    // Opens a shortcuts session and binds `spec` at once. `bound` runs once
+    // Opens a shortcuts session and binds `wanted` at once. `bound` runs once
     // with the outcome; `activated` runs for each press of this shortcut in
     // this session, after a successful bind only.
-    PortalShortcut(QDBusConnection bus, PortalShortcutSpec spec, std::function<void(PortalShortcutBinding)> bound,
+    PortalShortcut(QDBusConnection bus, WantedShortcut wanted, std::function<void(PortalShortcutBinding)> bound,
                    std::function<void()> activated);
     // Closes the session; no callback runs afterwards.
     ~PortalShortcut();

@@ -39,7 +39,7 @@ protected:
     {
         std::optional<PortalShortcutBinding> binding;
         shortcut_ = std::make_unique<PortalShortcut>(
-            *client_, platform::PortalShortcutSpec{"recording", "Felvétel indítása és leállítása", "CTRL+ALT+a"},
+            *client_, platform::WantedShortcut{"recording", "Felvétel indítása és leállítása", "CTRL+ALT+a"},
             [&binding](PortalShortcutBinding b) { binding = std::move(b); }, [this] { ++presses; });
         EXPECT_TRUE(pumpUntil([&] { return binding.has_value(); }));
         return binding.value_or(PortalShortcutBinding{});

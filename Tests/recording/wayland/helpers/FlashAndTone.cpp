@@ -67,7 +67,7 @@ int main(int argc, char** argv)
 
     std::atomic<bool> stopping{false};
     std::thread sound([&] {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+        pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
         // A short buffer, so that a sample written is heard soon after.
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
         attr.minreq = std::uint32_t(-1);
         attr.fragsize = std::uint32_t(-1);
         int error = 0;
-        pa_simple* out = pa_simple_new(nullptr, "flash-and-tone", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr,
+        pa_simple* out = pa_simple_new(nullptr, "flash-and-tone", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
                                        &attr, &error);
         if (!out) {
             std::fprintf(stderr, "no sound: %s\n", pa_strerror(error));
