@@ -174,10 +174,20 @@ TEST(RecordOnWayland, SelftestRecordsTheMovingPictureItsStillStretchAndTheSystem
     const std::vector<Frame> frames = videoFrames(movie, work.path());
     ASSERT_GE(frames.size(), 5u);
 
-    // The picture moves: many of the window's frame numbers are in the movie.
+    // The picture moves: many of the window's frame numbers are in the
+    // movie, in the order drawn. How many depends on how fast a loaded
+    // machine lets the compositor hand frames over, so the bound is a share
+    // of the frames the movie got; a stream stuck on one buffer has one.
     std::map<int, int> counters;
-    for (const Frame& f : frames) ++counters[counterOf(f.image)];
-    EXPECT_GE(counters.size(), 10u) << frames.size() << " frames";
+    int lastCounter = 0;
+    for (const Frame& f : frames) {
+        const int counter = counterOf(f.image);
+        ++counters[counter];
+        if (counter == 0) continue;  // before the window was shown
+        EXPECT_GE(counter, lastCounter) << "a picture older than the one before it at " << f.time << " s";
+        lastCounter = counter;
+    }
+    EXPECT_GE(counters.size(), std::clamp<std::size_t>(frames.size() / 2, 4, 10)) << frames.size() << " frames";
 
     // Markers are where the window drew them, in their colours.
     int markersSeen = 0;
