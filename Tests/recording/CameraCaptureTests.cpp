@@ -242,7 +242,7 @@ TEST(CameraCapture, DeliversStampedFramesOnTheQueueAndNoneOnceGone)
 TEST(CameraDevices, PermissionDeniedIsItsOwnError)
 {
     ondexa::testing::TempFolder folder;
-    const CameraCapture::Device locked{"usb-z", "Zárt kamera", folder.path / "video3"};
+    const CameraCapture::Device locked{"usb-z", "Zárt kamera", folder.path / "video3", {}};
     std::ofstream(locked.path) << "x";
     ASSERT_EQ(::chmod(locked.path.c_str(), 0), 0);
     ASSERT_EQ(::chmod(folder.path.c_str(), 0755), 0);
