@@ -2,6 +2,7 @@
 // each phase, the error alert, and the hand-over of files to the editor.
 
 #include "AppTestSupport.h"
+#include "support/WheelEvents.h"
 
 #include "Ondexa/app/LevelMeter.h"
 #include "Ondexa/app/OndexaApp.h"
@@ -202,6 +203,22 @@ TEST_F(RecordViewTest, AWindowTallerThanItsScreenScrollsItsFormAndKeepsTheAction
     saveScreenshot(window, "record-768-high-end");
     scroll->verticalScrollBar()->setValue(0);
     saveScreenshot(window, "record-768-high");
+
+    // The wheel over a picker that lacks the focus scrolls the form on and
+    // chooses nothing.
+    int pickers = 0;
+    for (QComboBox* picker : window.view()->findChildren<QComboBox*>()) {
+        if (!picker->isVisibleTo(&window) || picker->count() < 2) continue;
+        ++pickers;
+        scroll->verticalScrollBar()->setValue(0);
+        const int chosen = picker->currentIndex();
+        EXPECT_TRUE(testing::turnWheel(*picker, {0, -120}));
+        EXPECT_GT(scroll->verticalScrollBar()->value(), 0) << picker->objectName().toStdString();
+        EXPECT_EQ(picker->currentIndex(), chosen) << picker->objectName().toStdString();
+        EXPECT_FALSE(picker->hasFocus());
+    }
+    EXPECT_GE(pickers, 1);
+    scroll->verticalScrollBar()->setValue(0);
 
     // Shorter content, a shorter window that no longer scrolls.
     state->setMicEnabled(false);

@@ -11,6 +11,7 @@
 #include "Ondexa/ui/Theme.h"
 #include "Ondexa/ui/ToggleSwitch.h"
 #include "Ondexa/ui/VendalumHeader.h"
+#include "Ondexa/ui/WheelPassing.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -91,6 +92,8 @@ QComboBox* makePicker(QWidget* parent)
     picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     picker->setMinimumContentsLength(22);
     picker->setMaximumWidth(300);
+    // The form scrolls on a short screen: the wheel scrolls past a picker.
+    passUnfocusedWheel(*picker);
     return picker;
 }
 
