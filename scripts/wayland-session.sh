@@ -60,6 +60,11 @@ wayland_sound_flows() {
     --format=s16le 2>/dev/null | head -c 64 | wc -c)
   [ "$got" = 64 ]
 }
+backend_on_bus() {
+  wayland_env timeout 5 dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.impl.portal.desktop.wlr 2>/dev/null |
+    grep -q 'boolean true'
+}
 session_answers() { bus_answers && sway_answers && wayland_pulse_answers && portal_answers; }
 
 # Waits up to wait_seconds for `check`, or until the first named daemon is
@@ -233,6 +238,9 @@ start_portal() {
   await "the portal's Wayland proxy" proxy_listens wayland-proxy || return 1
   daemon xdg-desktop-portal-wlr env -i "${session_variables[@]}" WAYLAND_DISPLAY=portal-wayland \
     /usr/libexec/xdg-desktop-portal-wlr -c "$state/xdpw.conf"
+  # The portal looks for its backends once, as it starts: one not yet on the
+  # bus then (a loaded machine) leaves it without a ScreenCast interface.
+  await "the portal's backend" backend_on_bus xdg-desktop-portal-wlr wayland-proxy || return 1
   daemon xdg-desktop-portal env -i "${session_variables[@]}" /usr/libexec/xdg-desktop-portal -r
   await "the ScreenCast portal" portal_answers xdg-desktop-portal xdg-desktop-portal-wlr wayland-proxy
 }
