@@ -1,6 +1,7 @@
-// Headers that most of our files include, parsed once per target: under the
-// sanitizers a two-core build spends much of its time reading them again.
-// Each Qt module is taken only where the target has it on its include path.
+// Headers that most of our files include, parsed once for the whole build:
+// under the sanitizers a two-core build spends much of its time reading them
+// again. Each Qt module is taken only where the target has it on its include
+// path: the libraries without Qt get these headers without it.
 #pragma once
 
 #include <algorithm>

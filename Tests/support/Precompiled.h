@@ -1,4 +1,4 @@
-// The tests' common headers, parsed once per test target.
+// The tests' common headers, parsed once for all test programs.
 #pragma once
 
 #include "../../Sources/Precompiled.h"
