@@ -335,7 +335,6 @@ void RecordView::buildForm(QVBoxLayout* form)
     windowNote_->setObjectName("windowNote");
     windowNote_->setWordWrap(true);
     windowNote_->setContentsMargins(12, 7, 12, 7);
-    windowNoteRow_ = windowNote_;
     sources_->add(windowNote_);
 
     fps_ = new SegmentedControl;
@@ -482,7 +481,7 @@ void RecordView::refresh()
     const bool portal = state_.capturesThroughPortal();
     windowRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
     refreshWindowsRow_->setVisible(mode == AppState::CaptureMode::window && !portal);
-    windowNoteRow_->setVisible(mode == AppState::CaptureMode::window && portal);
+    windowNote_->setVisible(mode == AppState::CaptureMode::window && portal);
     windowNote_->setText(state_.windowsRecordable() ? access::portal::windowChosenInDialog
                                                     : access::portal::noWindowsHere);
     const std::vector<std::string> notes = state_.sessionNotes();

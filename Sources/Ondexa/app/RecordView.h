@@ -87,8 +87,7 @@ private:
     QWidget* windowRow_ = nullptr;
     QComboBox* window_ = nullptr;
     QWidget* refreshWindowsRow_ = nullptr;
-    QWidget* windowNoteRow_ = nullptr;  // on the portal's path, in place of the window list
-    QLabel* windowNote_ = nullptr;
+    QLabel* windowNote_ = nullptr;  // on the portal's path, in place of the window list
     SegmentedControl* fps_ = nullptr;
     ToggleSwitch* systemAudio_ = nullptr;
     ToggleSwitch* micEnabled_ = nullptr;

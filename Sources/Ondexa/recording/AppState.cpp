@@ -22,11 +22,6 @@ namespace ondexa {
 
 namespace {
 
-void finishedCallback(const std::function<void()>& done)
-{
-    if (done) done();
-}
-
 // Keys of the store.
 constexpr const char* kDisplayID = "displayID";
 constexpr const char* kCaptureMode = "captureMode";
@@ -358,7 +353,7 @@ void AppState::requestScreenPermission(std::function<void()> done)
         } else {
             self->setErrorMessage(result.error);
         }
-        finishedCallback(done);
+        if (done) done();
     });
 }
 

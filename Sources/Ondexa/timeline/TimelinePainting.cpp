@@ -59,10 +59,6 @@ void drawLeading(QPainter& painter, const QPointF& at, const QString& text)
     painter.drawText(QPointF(at.x(), at.y() + (metrics.ascent() - metrics.descent()) / 2), text);
 }
 
-// How far past its rectangle a shape's drawing may reach: strokes, grips
-// and antialiasing. Culling by the area being drawn leaves this much room.
-constexpr double kReach = 8;
-
 struct Frame {
     QPainter& painter;
     const TimelineSnapshot& s;
@@ -74,8 +70,8 @@ struct Frame {
     // Whether a shape can leave a mark on the area.
     bool touches(const QRectF& r) const
     {
-        return r.right() + kReach > area.left() && r.left() - kReach < area.right()
-               && r.bottom() + kReach > area.top() && r.top() - kReach < area.bottom();
+        return r.right() + drawingReach > area.left() && r.left() - drawingReach < area.right()
+               && r.bottom() + drawingReach > area.top() && r.top() - drawingReach < area.bottom();
     }
 };
 
@@ -132,8 +128,8 @@ void drawWave(Frame& f, const std::vector<float>& peaks, const Faded& faded, flo
     const long long count = static_cast<long long>(peaks.size());
     const double s = r.left() <= 0 ? -r.left() : 0;
     // Bars only over the area, on the same 2-point grid as a whole drawing.
-    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + kReach - r.left()});
-    const long long first = std::max(0LL, toIndex((f.area.left() - kReach - r.left() - s) / 2));
+    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + drawingReach - r.left()});
+    const long long first = std::max(0LL, toIndex((f.area.left() - drawingReach - r.left() - s) / 2));
     QList<QRectF> normal;
     QList<QRectF> loud;
     for (long long k = first;; ++k) {
@@ -190,8 +186,8 @@ void drawFilmstrip(Frame& f, const std::vector<Thumbnail>& list, const Clip& cli
     const double w = std::max(h * first.width() / std::max(first.height(), 1), 8.0);
     const double s = r.left() <= 0 ? -r.left() : 0;
     // Tiles stay aligned to the clip's start; only those over the area are drawn.
-    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + kReach - r.left()});
-    const long long firstTile = std::max(toIndex(s / w), toIndex((f.area.left() - kReach - r.left()) / w));
+    const double e = std::min({f.width - r.left(), r.width(), f.area.right() + drawingReach - r.left()});
+    const long long firstTile = std::max(toIndex(s / w), toIndex((f.area.left() - drawingReach - r.left()) / w));
     p.save();
     p.setClipPath(rounded(r, 4), Qt::IntersectClip);
     p.setOpacity(dim);

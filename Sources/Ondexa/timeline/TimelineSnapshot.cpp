@@ -8,9 +8,6 @@ namespace ondexa {
 
 namespace {
 
-// How far past its times a clip's drawing reaches, in points: the fade grips
-// (3.5 beside an edge), strokes and the least widths of bars and bands.
-constexpr double kReach = 8;
 // Beyond this many pieces a change is cheaper to draw whole.
 constexpr std::size_t kMostPieces = 400;
 
@@ -34,7 +31,7 @@ public:
     // Times `from` … `to` on row i.
     void row(std::size_t i, double from, double to)
     {
-        add(s_.x(from) - kReach, s_.x(to) + kReach, top(i), top(i) + s_.trackHeight);
+        add(s_.x(from) - drawingReach, s_.x(to) + drawingReach, top(i), top(i) + s_.trackHeight);
     }
     void clip(std::size_t i, const Clip& clip)
     {
@@ -241,7 +238,7 @@ bool TimelineSnapshot::take(const EditorModel& model, Part part, QRegion& damage
                 to = std::max(to, *mark);
             }
         if (!std::isfinite(from) || !std::isfinite(to)) return false;
-        changed.column(x(from) - kReach, x(to) + kReach);
+        changed.column(x(from) - drawingReach, x(to) + drawingReach);
         markIn = in;
         markOut = out;
         break;

@@ -27,6 +27,10 @@ namespace ondexa {
 inline constexpr double timelineOrigin = 10;  // content x of time 0
 inline constexpr double rulerHeight = 24;     // rows start here
 inline constexpr double rulerBand = 20;       // the drawn band of the ruler
+// How far past its rectangle a clip's drawing may reach, in points: the fade
+// grips (3.5 beside an edge), strokes, antialiasing and the least widths of
+// bars and bands. Redrawn areas and culling both leave this much room.
+inline constexpr double drawingReach = 8;
 
 struct TimelineSnapshot {
     std::vector<Track> tracks;

@@ -1,6 +1,7 @@
 #include "Platform/capture/ScreenCastPortal.h"
 
 #include "Platform/capture/PortalRequest.h"
+#include "Platform/capture/PortalShortcut.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -17,7 +18,6 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kShortcutsInterface = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 // The portal's bit values.
@@ -235,17 +235,12 @@ int ScreenCastSession::takePipeWireFd() const
 
 namespace screencast {
 
-QString requestPath(const QDBusConnection& bus, const QString& token)
-{
-    return portal::requestPath(bus, token);
-}
-
 void query(QDBusConnection bus, QObject* context, std::function<void(ScreenCastOffer)> done)
 {
     QDBusMessage getAll = portalCall(kPropertiesInterface, "GetAll");
     getAll << QString::fromLatin1(interface);
     QDBusMessage shortcuts = portalCall(kPropertiesInterface, "Get");
-    shortcuts << QString::fromLatin1(kShortcutsInterface) << QStringLiteral("version");
+    shortcuts << QString::fromLatin1(shortcuts::interface) << QStringLiteral("version");
 
     auto offer = std::make_shared<ScreenCastOffer>();
     auto pending = std::make_shared<int>(2);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/capture/PortalRequest.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QPoint>
@@ -91,8 +93,8 @@ struct ScreenCastResult {
 
 namespace screencast {
 
-inline constexpr const char* service = "org.freedesktop.portal.Desktop";
-inline constexpr const char* path = "/org/freedesktop/portal/desktop";
+using portal::path;
+using portal::service;
 inline constexpr const char* interface = "org.freedesktop.portal.ScreenCast";
 
 // Reads what the service offers; `done` runs in `context`'s thread.
@@ -104,10 +106,6 @@ void query(QDBusConnection bus, QObject* context, std::function<void(ScreenCastO
 // destroyed first. The persist mode asked for is "until revoked".
 void open(QDBusConnection bus, QObject* context, ScreenCastRequest request,
           std::function<void(ScreenCastResult)> done);
-
-// The path of the Request object that a call with `token` makes for this
-// connection (the portal's documented rule).
-QString requestPath(const QDBusConnection& bus, const QString& token);
 
 } // namespace screencast
 

@@ -10,7 +10,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kAlignment = 64;  // as bgraImage's buffers
 
 // Room for a few 1080p pictures: what playback keeps in flight between
 // the decoders, the compositor and the screen.
@@ -87,7 +86,7 @@ QImage BgraBufferPool::image(int width, int height, QImage::Format format)
     if (layout.bytes == 0) return {};
     auto* lease = new Lease{state_, {state_->take(layout.bytes), layout.bytes}};
     void*& data = lease->buffer.data;
-    if (!data) data = std::aligned_alloc(kAlignment, layout.bytes);
+    if (!data) data = std::aligned_alloc(bgraAlignment, layout.bytes);
     if (!data) {
         delete lease;
         return {};

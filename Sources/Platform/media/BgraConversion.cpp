@@ -14,9 +14,7 @@ namespace platform {
 
 namespace {
 
-// Rows and the buffer's start are aligned to the widest vector libswscale
-// stores (AVX-512); the tail holds one more such vector past the last row.
-constexpr std::size_t kAlignment = 64;
+// The tail holds one more of libswscale's widest stores past the last row.
 constexpr std::size_t kTail = 64;
 
 // The decoders' full-range ("J") formats under their plain names: the range
@@ -38,7 +36,7 @@ AVPixelFormat withoutJpegRange(AVPixelFormat format, bool& fullRange)
 BgraLayout bgraLayout(int width, int height)
 {
     if (width <= 0 || height <= 0) return {};
-    const std::size_t line = (std::size_t(width) * 4 + kAlignment - 1) / kAlignment * kAlignment;
+    const std::size_t line = (std::size_t(width) * 4 + bgraAlignment - 1) / bgraAlignment * bgraAlignment;
     const std::size_t limit = std::size_t(std::numeric_limits<std::ptrdiff_t>::max());
     if (std::size_t(height) > (limit - kTail) / line) return {};
     return {std::ptrdiff_t(line), line * std::size_t(height) + kTail};
@@ -48,7 +46,7 @@ QImage bgraImage(int width, int height, QImage::Format format)
 {
     const BgraLayout layout = bgraLayout(width, height);
     if (layout.bytes == 0) return {};
-    auto* data = static_cast<uchar*>(std::aligned_alloc(kAlignment, layout.bytes));
+    auto* data = static_cast<uchar*>(std::aligned_alloc(bgraAlignment, layout.bytes));
     if (!data) return {};
     QImage image(data, width, height, layout.bytesPerLine, format, [](void* p) { std::free(p); }, data);
     if (image.isNull()) std::free(data);  // Qt takes the buffer only with the image

@@ -19,6 +19,10 @@ namespace platform {
 // 1918 among others), and with tightly packed rows they leave a row's last
 // pixels unconverted instead. So rows start 64 bytes apart at least and the
 // buffer runs on past the last row.
+// Lines and the start of our BGRA buffers are aligned to the widest vector
+// libswscale stores (AVX-512).
+inline constexpr std::size_t bgraAlignment = 64;
+
 struct BgraLayout {
     std::ptrdiff_t bytesPerLine = 0;
     std::size_t bytes = 0;  // the whole buffer, the padding included; 0 when too large

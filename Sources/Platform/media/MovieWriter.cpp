@@ -194,7 +194,7 @@ void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, in
 int encoderThreads(const MovieWriter::VideoTrack& track)
 {
     const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
-    // The cores this process may run on (taskset, cgroups), not all there are.
+    // The cores this process may run on (taskset), not all there are.
     const int cores = std::max(1, av_cpu_count());
     return std::clamp(int(std::ceil(kSliceThreadsPer1080p30 * work)), std::min(2, cores), cores);
 }

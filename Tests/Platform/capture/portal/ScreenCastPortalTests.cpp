@@ -304,7 +304,7 @@ TEST(ScreenCastPortalPaths, TheRequestPathFollowsThePortalsRule)
     const QString unique = connection.baseService();  // ":1.23"
     QString expected = unique.mid(1);
     expected.replace('.', '_');
-    EXPECT_EQ(platform::screencast::requestPath(connection, "abc"),
+    EXPECT_EQ(platform::portal::requestPath(connection, "abc"),
               "/org/freedesktop/portal/desktop/request/" + expected + "/abc");
 }
 
