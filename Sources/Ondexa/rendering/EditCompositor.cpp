@@ -59,7 +59,9 @@ public:
         for (const StandIn& s : standIns_)
             if (s.frame == frame) return s.image;
         const QSize size = frame->size();
-        QImage image = platform::bgraImage(size.width(), size.height(), QImage::Format_ARGB32_Premultiplied);
+        // Pooled: written whole before it is read, or never read at all.
+        QImage image = platform::BgraBufferPool::shared().image(size.width(), size.height(),
+                                                                 QImage::Format_ARGB32_Premultiplied);
         if (image.isNull()) throw std::bad_alloc();
         uchar* bits = image.bits();
         standIns_.push_back({frame, image, bits});
@@ -148,7 +150,8 @@ private:
         // Drawn apart first, so that what they leave bare is known: there
         // the encoder gets the source as decoded.
         QImage drawn = pool.acquire(area.size());
-        QImage image = platform::bgraImage(area.width(), area.height(), QImage::Format_ARGB32_Premultiplied);
+        QImage image = platform::BgraBufferPool::shared().image(area.width(), area.height(),
+                                                                 QImage::Format_ARGB32_Premultiplied);
         if (drawn.isNull() || image.isNull()) throw std::bad_alloc();
         drawn.fill(Qt::transparent);
         {

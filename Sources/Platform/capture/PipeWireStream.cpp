@@ -521,20 +521,24 @@ void PipeWireStream::Impl::deliver(std::int64_t hostTime)
     lastTime = hostTime;
     const QSize output = configuration.outputSize;
     auto* hold = new FrameHold{{}, inFlight};
-    std::vector<std::uint8_t> cropped = lastClean;
+    // The pointer is drawn on a copy: the clean picture serves the next move.
+    const std::uint8_t* source = lastClean.data();
+    std::vector<std::uint8_t> withPointer;
     if (configuration.showsCursor && pointerKnown && pointerVisible && !cursorImage.empty()) {
         const QRect crop = cropInPixels();
-        pictures::drawCursor(cropped.data(), lastCleanSize, cursorImage.data(), cursorSize.width(),
+        withPointer = lastClean;
+        pictures::drawCursor(withPointer.data(), lastCleanSize, cursorImage.data(), cursorSize.width(),
                              cursorSize.height(), pointerAt - hotspot - crop.topLeft());
+        source = withPointer.data();
     }
     if (pictures::cutsTo(lastCleanSize, output)) {
         hold->pixels.resize(std::size_t(output.width()) * output.height() * 4);
         for (int y = 0; y < output.height(); ++y)
             std::memcpy(hold->pixels.data() + std::size_t(y) * output.width() * 4,
-                        cropped.data() + std::size_t(y) * lastCleanSize.width() * 4, std::size_t(output.width()) * 4);
+                        source + std::size_t(y) * lastCleanSize.width() * 4, std::size_t(output.width()) * 4);
     } else {
         hold->pixels.resize(std::size_t(output.width()) * output.height() * 4);
-        pictures::fitInto(cropped.data(), lastCleanSize, hold->pixels.data(), output);
+        pictures::fitInto(source, lastCleanSize, hold->pixels.data(), output);
     }
     inFlight->fetch_add(1);
     const uchar* pixels = hold->pixels.data();
