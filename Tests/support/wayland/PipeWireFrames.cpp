@@ -91,7 +91,10 @@ struct PipeWireFrames::Hooks {
             if (self->videoFormat_ == SPA_VIDEO_FORMAT_RGBx) format = QImage::Format_RGBX8888;
             if (self->videoFormat_ == SPA_VIDEO_FORMAT_RGBA) format = QImage::Format_RGBA8888;
             if (self->videoFormat_ == SPA_VIDEO_FORMAT_BGRA) format = QImage::Format_ARGB32;
-            frame.image = QImage(bits, width, height, stride, format).convertToFormat(QImage::Format_RGB32);
+            // Kept past this buffer's return to the stream: always a copy
+            // (converting to the format an image already has shares it).
+            const QImage inBuffer(bits, width, height, stride, format);
+            frame.image = format == QImage::Format_RGB32 ? inBuffer.copy() : inBuffer.convertToFormat(QImage::Format_RGB32);
             std::unique_lock lock(self->mutex_);
             frame.number = ++self->count_;
             self->frames_.push_back(frame);
