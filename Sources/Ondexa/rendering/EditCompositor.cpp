@@ -56,15 +56,18 @@ public:
     // A picture for `frame`, converted only once it is known to be needed.
     QImage standIn(const std::shared_ptr<const platform::YuvFrame>& frame)
     {
-        for (const StandIn& s : standIns_)
-            if (s.frame == frame) return s.image;
+        for (StandIn& s : standIns_)
+            if (s.frame == frame) {
+                ++s.uses;
+                return s.image;
+            }
         const QSize size = frame->size();
         // Pooled: written whole before it is read, or never read at all.
         QImage image = platform::BgraBufferPool::shared().image(size.width(), size.height(),
                                                                  QImage::Format_ARGB32_Premultiplied);
         if (image.isNull()) throw std::bad_alloc();
         uchar* bits = image.bits();
-        standIns_.push_back({frame, image, bits});
+        standIns_.push_back({frame, image, bits, 1});
         return image;
     }
 
@@ -74,17 +77,19 @@ public:
             Picture above;
             const QImage bottom = pictures_.front().bottomImage(above);
             for (const StandIn& s : standIns_) {
-                if (bottom.isNull() || bottom.constBits() != s.bits || bottom.size() != size_) continue;
+                // Passed on only where it is the bottom alone: a picture drawn
+                // over it from the same frame needs it converted after all.
+                if (bottom.isNull() || bottom.constBits() != s.bits || bottom.size() != size_ || s.uses != 1)
+                    continue;
+                // Every other frame is drawn over it, so it must hold its picture.
+                if (!convertStandIns(&s)) return request.finishWithError(EditCompositor::frameError);
                 std::vector<Picture> over;
                 if (!above.isEmpty()) over.push_back(above);
                 over.insert(over.end(), pictures_.begin() + 1, pictures_.end());
                 return finishOver(request, pool, s.frame, over);
             }
         }
-        for (const StandIn& s : standIns_) {
-            const int rc = s.frame->toBgra(whole_, QRect(QPoint(0, 0), s.frame->size()), s.bits);
-            if (rc < 0) return request.finishWithError(EditCompositor::frameError);
-        }
+        if (!convertStandIns(nullptr)) return request.finishWithError(EditCompositor::frameError);
         // A pooled buffer may hold an earlier frame: every pixel is written below.
         QImage image = platform::BgraBufferPool::shared().image(size_.width(), size_.height(),
                                                                  QImage::Format_ARGB32_Premultiplied);
@@ -114,7 +119,19 @@ private:
         std::shared_ptr<const platform::YuvFrame> frame;
         QImage image;
         uchar* bits;  // the image's pixels, filled only when converted
+        int uses;     // pictures drawn from it
     };
+
+    // Fills every stand-in's pixels but `skipped`'s: pooled buffers hold
+    // whatever an earlier frame left in them until then.
+    bool convertStandIns(const StandIn* skipped)
+    {
+        for (const StandIn& s : standIns_) {
+            if (&s == skipped) continue;
+            if (s.frame->toBgra(whole_, QRect(QPoint(0, 0), s.frame->size()), s.bits) < 0) return false;
+        }
+        return true;
+    }
 
     static void begin(std::optional<QPainter>& painter, QImage& image)
     {
