@@ -134,7 +134,7 @@ void writeReference(const EditorModel& model, double seconds, const fs::path& fi
     // export composes (sources drawn 1:1 stay as decoded) and made into the
     // encoder's pictures by the same code.
     platform::CompositionRenderer renderer(built.composition, video, std::make_shared<platform::FrameCache>(96u << 20),
-                                           true);
+                                           platform::CompositionRenderer::Reading::asExport);
     platform::EncoderPictures pictures(size);
 
     const std::string command = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt yuv420p -s " +

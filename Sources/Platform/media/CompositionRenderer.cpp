@@ -30,11 +30,11 @@ QImage blackFrame(QSize size)
 
 CompositionRenderer::CompositionRenderer(std::shared_ptr<const Composition> composition,
                                          std::shared_ptr<const VideoComposition> videoComposition,
-                                         std::shared_ptr<FrameCache> cache, bool asExport)
+                                         std::shared_ptr<FrameCache> cache, Reading reading)
     : composition_(std::move(composition)), videoComposition_(std::move(videoComposition)),
       sources_(composition_, cache ? std::move(cache) : std::make_shared<FrameCache>(kOwnCacheBytes),
-               asExport && videoComposition_ ? videoComposition_->renderSize : QSize()),
-      asExport_(asExport)
+               reading == Reading::asExport && videoComposition_ ? videoComposition_->renderSize : QSize()),
+      reading_(reading)
 {
 }
 
@@ -62,7 +62,7 @@ FrameRequest::Result CompositionRenderer::composedAt(const MediaTime& time)
     if (!compositor_) {
         if (videoComposition_->compositorFactory) compositor_ = videoComposition_->compositorFactory();
         if (!compositor_) throw MediaError("A kompozíciónak nincs képkocka-összeállítója.");
-        if (asExport_ && !compositor_->acceptsYuvFrames())
+        if (reading_ == Reading::asExport && !compositor_->acceptsYuvFrames())
             throw MediaError("A képkocka-összeállító nem fogad dekódolatlan képkockát.");
     }
 
@@ -70,7 +70,8 @@ FrameRequest::Result CompositionRenderer::composedAt(const MediaTime& time)
     FrameRequest::YuvFrames yuv;
     auto frames = sources_.framesAt(
         instruction->requiredSourceTrackIds(), t,
-        asExport_ ? std::map<std::int32_t, DrawnSize>{} : instruction->drawnSizes(t, videoComposition_->renderSize),
+        reading_ != Reading::asPlayer ? std::map<std::int32_t, DrawnSize>{}
+                                      : instruction->drawnSizes(t, videoComposition_->renderSize),
         &yuv);
     if (auto error = sources_.takeError()) throw MediaError(*error);
     std::promise<FrameRequest::Result> promise;

@@ -18,12 +18,17 @@ namespace platform {
 // (and never on the compositor's own). One thread at a time.
 class CompositionRenderer {
 public:
-    // `cache` may be null (a small one of its own is made). `asExport`:
-    // frames the encoder takes as they are stay undecoded, as an export
-    // reads them (see composedAt).
+    // How the sources are read.
+    enum class Reading {
+        asPlayer,  // each at the size it is drawn at
+        fullSize,  // each at its own size, and drawn whole: an export's picture without shortcuts
+        asExport,  // as fullSize, but frames the encoder takes as they are stay undecoded (see composedAt)
+    };
+
+    // `cache` may be null (a small one of its own is made).
     CompositionRenderer(std::shared_ptr<const Composition> composition,
                         std::shared_ptr<const VideoComposition> videoComposition,
-                        std::shared_ptr<FrameCache> cache = {}, bool asExport = false);
+                        std::shared_ptr<FrameCache> cache = {}, Reading reading = Reading::asPlayer);
     ~CompositionRenderer();
     CompositionRenderer(const CompositionRenderer&) = delete;
     CompositionRenderer& operator=(const CompositionRenderer&) = delete;
@@ -42,7 +47,7 @@ private:
     const std::shared_ptr<const VideoComposition> videoComposition_;
     SourceFrames sources_;
     std::unique_ptr<VideoCompositor> compositor_;  // made on first use
-    const bool asExport_;
+    const Reading reading_;
 };
 
 // The time whose frame shows at `t` for a composition of `duration`: `t`

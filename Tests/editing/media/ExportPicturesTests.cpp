@@ -5,6 +5,7 @@
 // screen and a turned screen, across the cuts between them.
 
 #include "editing/EditingFixtures.h"
+#include "editing/media/YuvCompare.h"
 #include "rendering/GuiTestApplication.h"
 
 #include "Ondexa/rendering/CompositionBuilder.h"
@@ -19,8 +20,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include <cmath>
-
 using namespace ondexa;
 using namespace ondexa::testing;
 namespace fs = std::filesystem;
@@ -28,41 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr QSize kSize(1920, 1080);
-
-// One plane's samples of `area` (in luma samples; chroma's is half).
-template <typename Visit>
-void forSamples(const AVFrame& a, const AVFrame& b, int plane, QRect area, Visit visit)
-{
-    const int shift = plane ? 1 : 0;
-    for (int y = area.top() >> shift; y < (area.bottom() + 1) >> shift; ++y) {
-        const std::uint8_t* p = a.data[plane] + std::ptrdiff_t(y) * a.linesize[plane];
-        const std::uint8_t* q = b.data[plane] + std::ptrdiff_t(y) * b.linesize[plane];
-        for (int x = area.left() >> shift; x < (area.right() + 1) >> shift; ++x) visit(x << shift, y << shift, p[x], q[x]);
-    }
-}
-
-// Peak signal-to-noise ratio in dB of one plane of two yuv420p pictures over `area`; 100 when equal.
-double planePsnr(const AVFrame& a, const AVFrame& b, int plane, QRect area)
-{
-    double sum = 0;
-    std::int64_t n = 0;
-    forSamples(a, b, plane, area, [&](int, int, int p, int q) {
-        sum += double(p - q) * (p - q);
-        ++n;
-    });
-    const double mse = n ? sum / double(n) : 0;
-    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 100;
-}
-
-// Samples of one plane outside `inside` that differ.
-int differingOutside(const AVFrame& a, const AVFrame& b, int plane, QRect inside)
-{
-    int n = 0;
-    forSamples(a, b, plane, QRect(QPoint(0, 0), kSize), [&](int x, int y, int p, int q) {
-        if (p != q && !inside.contains(x, y)) ++n;
-    });
-    return n;
-}
 
 class ExportPictures : public ::testing::Test {
 protected:
@@ -112,8 +76,9 @@ TEST_F(ExportPictures, DrawnOverTheDecodedScreenTheyDifferFromWholeDrawingsOnlyB
     const RenderSettings settings = model.renderSettings();
     const Built built = makeComposition(settings);
     const auto video = makeVideoComposition(built, settings, false, kSize);
-    platform::CompositionRenderer whole(built.composition, video);
-    platform::CompositionRenderer asExport(built.composition, video, {}, true);
+    using Reading = platform::CompositionRenderer::Reading;
+    platform::CompositionRenderer whole(built.composition, video, {}, Reading::fullSize);
+    platform::CompositionRenderer asExport(built.composition, video, {}, Reading::asExport);
     platform::EncoderPictures fromWhole(kSize), fromExport(kSize);
 
     for (int k : {0, 14, 29, 30, 31, 45, 59, 60, 61, 89}) {
