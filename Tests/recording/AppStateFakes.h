@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <atomic>
 #include <thread>
 
 namespace ondexa::testing {
@@ -50,7 +51,7 @@ inline void settle()
 // Runs xdotool while the event loop keeps going: the windows under test live on this thread.
 inline int xdotool(const std::string& arguments)
 {
-    int status = -1;
+    std::atomic<int> status = -1;  // set by the runner, read here
     std::thread runner([&] { status = std::system(("xdotool " + arguments).c_str()); });
     pumpUntil([&] { return status != -1; }, std::chrono::seconds(10));
     runner.join();

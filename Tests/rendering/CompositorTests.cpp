@@ -2,6 +2,7 @@
 // at pixels computed from the placement and transition rules.
 
 #include "Ondexa/rendering/EditCompositor.h"
+#include "Platform/core/HandOff.h"
 #include "Ondexa/rendering/LayerGeometry.h"
 #include "Ondexa/rendering/OverlayRenderer.h"
 #include "rendering/GuiTestApplication.h"
@@ -578,10 +579,10 @@ TEST(Compositor, DrawnOnOneThreadTheFrameIsTheSameAndABusyPoolIsNotWaitedFor)
     std::shared_future<void> freed = free.get_future().share();
     std::atomic<int> busy = 0;
     for (int i = 0; i < pool->maxThreadCount(); ++i)
-        pool->start([&busy, freed] {
+        pool->start(platform::handedOver([&busy, freed] {
             ++busy;
             freed.wait();
-        });
+        }));
     while (busy < pool->maxThreadCount()) QThread::msleep(1);
     PictureLayer small;
     small.add(clipAt(0, 5), green);

@@ -1,4 +1,5 @@
 #include "Ondexa/editing/DocumentWriter.h"
+#include "Platform/core/HandOff.h"
 #include "Ondexa/editing/WorkPools.h"
 
 #include <QThreadPool>
@@ -85,7 +86,7 @@ void DocumentWriter::enqueue(Job job)
     }
     // The task holds the writer: it stays the file's one writer until its
     // last job has ended.
-    workPool(WorkPool::files).start([self = shared_from_this()] { self->drain(); });
+    workPool(WorkPool::files).start(platform::handedOver([self = shared_from_this()] { self->drain(); }));
 }
 
 void DocumentWriter::drain()

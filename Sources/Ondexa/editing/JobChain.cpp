@@ -1,4 +1,5 @@
 #include "Ondexa/editing/JobChain.h"
+#include "Platform/core/HandOff.h"
 
 #include "Platform/core/ThreadPriority.h"
 
@@ -42,7 +43,7 @@ void JobChain::run(std::function<void()> job)
         if (state_->running) return;
         state_->running = true;
     }
-    state_->pool->start([state = state_] { runNext(state); });
+    state_->pool->start(platform::handedOver([state = state_] { runNext(state); }));
 }
 
 void JobChain::runNext(const std::shared_ptr<State>& state)
@@ -61,13 +62,13 @@ void JobChain::runNext(const std::shared_ptr<State>& state)
     job();
     job = nullptr;  // its captures go before the next job
     // The next one (if any) behind whatever else waits for the pool.
-    state->pool->start([state] { runNext(state); });
+    state->pool->start(platform::handedOver([state] { runNext(state); }));
 }
 
 void JobChain::postToMain(std::function<void()> job)
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app, platform::handedOver(std::move(job)), Qt::QueuedConnection);
 }
 
 } // namespace ondexa

@@ -134,9 +134,10 @@ bool writeAll(int fd, std::string_view bytes)
 
 // Temporary files this process is writing at the moment, by folder and
 // name: a write into the same folder on another thread must not take them
-// for litter. Both guarded by inFlightLock.
-std::mutex inFlightLock;
-std::set<std::tuple<dev_t, ino_t, std::string>> inFlight;
+// for litter. Both guarded by inFlightLock. Never destroyed: a write on a
+// pool thread may still end while the program exits.
+std::mutex& inFlightLock = *new std::mutex;
+std::set<std::tuple<dev_t, ino_t, std::string>>& inFlight = *new std::set<std::tuple<dev_t, ino_t, std::string>>;
 
 std::tuple<dev_t, ino_t, std::string> entryKey(int folder, std::string name)
 {

@@ -2,6 +2,7 @@
 // capture that runs while idle so that the record window shows levels.
 
 #include "Ondexa/recording/AppState.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/model/Log.h"
 #include "Ondexa/recording/AccessMessages.h"
@@ -81,9 +82,9 @@ void AppState::askSoundServer(std::function<MainThreadStep()> work)
         auto step = std::make_shared<ParkedAtExit>(work());
         if (QCoreApplication* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
-                app, [self, step] {
+                app, platform::handedOver([self, step] {
                     if (self) step->step(*self);
-                },
+                }),
                 Qt::QueuedConnection);
     };
     if (env_.soundQueue) env_.soundQueue(std::move(job));

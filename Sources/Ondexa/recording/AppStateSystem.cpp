@@ -1,6 +1,7 @@
 // The controller's real ties to the system.
 
 #include "Ondexa/recording/AppState.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/Paths.h"
@@ -72,7 +73,7 @@ platform::ScreenContent waylandContent()
 void postToMain(std::function<void()> job)
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app, platform::handedOver(std::move(job)), Qt::QueuedConnection);
 }
 
 } // namespace

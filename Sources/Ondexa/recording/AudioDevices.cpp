@@ -1,4 +1,5 @@
 #include "Ondexa/recording/AudioDevices.h"
+#include "Platform/core/HandOff.h"
 
 #include "Platform/audio/AudioServer.h"
 
@@ -51,7 +52,7 @@ void observeChanges(std::function<void()> callback)
 {
     platform::AudioServer::addDeviceObserver(std::move(callback), [](std::function<void()> job) {
         if (auto* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, platform::handedOver(std::move(job)), Qt::QueuedConnection);
     });
 }
 

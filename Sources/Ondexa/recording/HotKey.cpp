@@ -1,4 +1,5 @@
 #include "Ondexa/recording/HotKey.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/model/Log.h"
 #include "Platform/capture/PortalShortcut.h"
@@ -23,9 +24,9 @@ HotKey::HotKey(std::uint32_t keyCode, std::uint32_t modifiers, std::function<voi
         hotKeyRef_ = std::make_unique<platform::GlobalHotKey>(keyCode, modifiers, [this, handler] {
             QMetaObject::invokeMethod(
                 handler,
-                [this] {
+                platform::handedOver([this] {
                     if (action_) action_();
-                },
+                }),
                 Qt::QueuedConnection);
         });
     } catch (const platform::HotKeyError& error) {

@@ -1,4 +1,5 @@
 #include "Ondexa/recording/MicCapture.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
@@ -135,9 +136,9 @@ void MicCapture::inputStopped(const std::string& why)
     if (!first) return;
     logLine("Hangkártya leállt (" + device_.name + "): " + why);
     QMetaObject::invokeMethod(
-        this, [this] {
+        this, platform::handedOver([this] {
             if (onEnded_) onEnded_();
-        },
+        }),
         Qt::QueuedConnection);
 }
 
@@ -330,9 +331,9 @@ void MicCapture::publishLevels(std::vector<float> peaks)
     lastLevelPublish_ = now;
     // Queued on this object: dropped if it is gone by then.
     QMetaObject::invokeMethod(
-        this, [this, levels = std::move(levels)] {
+        this, platform::handedOver([this, levels = std::move(levels)] {
             if (onLevels_) onLevels_(levels);
-        },
+        }),
         Qt::QueuedConnection);
 }
 

@@ -1,4 +1,5 @@
 #include "Ondexa/recording/Recorder.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
@@ -113,7 +114,7 @@ private:
 void runOnMain(std::function<void()> job)
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app, platform::handedOver(std::move(job)), Qt::QueuedConnection);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "EditCompositor.h"
+#include "Platform/core/HandOff.h"
 
 #include "Ondexa/rendering/CursorRenderer.h"
 #include "Ondexa/rendering/LayerGeometry.h"
@@ -382,19 +383,21 @@ void EditCompositor::renderOnOneThread(platform::FrameRequest& request)
     QThreadPool* threads = QThreadPool::globalInstance();
     QSemaphore done;
     std::exception_ptr failure;
-    const bool started = threads && threads->tryStart([&] {
+    const bool started = threads && threads->tryStart(platform::handedOver([&] {
         try {
             render(request);
         } catch (...) {
             failure = std::current_exception();
         }
+        platform::handOffGive(&done);
         done.release();
-    });
+    }));
     if (!started) {
         render(request);
         return;
     }
     done.acquire();
+    platform::handOffTake(&done);
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -1,4 +1,5 @@
 #include "Ondexa/selftest/Task.h"
+#include "Platform/core/HandOff.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -40,7 +41,8 @@ unsigned long epoch() { return launched().epoch; }
 
 void post(std::function<void()> step)
 {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(step), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), platform::handedOver(std::move(step)),
+                              Qt::QueuedConnection);
 }
 
 void launch(Task task, std::function<void()> done)

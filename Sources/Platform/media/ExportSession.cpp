@@ -1,4 +1,5 @@
 #include "Platform/media/ExportSession.h"
+#include "Platform/core/HandOff.h"
 
 #include "Platform/media/AudioMixer.h"
 #include "Platform/media/CompositionRenderer.h"
@@ -597,9 +598,9 @@ void ExportSession::end(Status status, std::string error)
     if (QCoreApplication* app = QCoreApplication::instance())
         QMetaObject::invokeMethod(
             app,
-            [alive = std::weak_ptr<bool>(alive_), done = done_] {
+            platform::handedOver([alive = std::weak_ptr<bool>(alive_), done = done_] {
                 if (alive.lock() && done) done();
-            },
+            }),
             Qt::QueuedConnection);
 }
 

@@ -1,4 +1,5 @@
 #include "Platform/media/Player.h"
+#include "Platform/core/HandOff.h"
 
 #include "Platform/audio/AudioOutputStream.h"
 #include "Platform/audio/AudioServer.h"
@@ -69,9 +70,9 @@ void postToPlayer(const std::weak_ptr<const void>& alive, std::function<void()> 
     if (!app) return;
     QMetaObject::invokeMethod(
         app,
-        [alive, job = std::move(job)] {
+        handedOver([alive, job = std::move(job)] {
             if (alive.lock()) job();
-        },
+        }),
         Qt::QueuedConnection);
 }
 

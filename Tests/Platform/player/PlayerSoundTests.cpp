@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -142,24 +143,32 @@ TEST_F(PlayerSoundTest, TicksKeepTimeAndTheEndPauses)
 {
     std::vector<MediaTime> ticks;
     player.addPeriodicTimeObserver(MediaTime(1, 30), [&](const MediaTime& t) { ticks.push_back(t); });
+    // What a plain timer of the same interval gets of this machine while the
+    // sound moves: a busy machine delays both alike.
+    int plainTicks = 0;
+    QTimer plain;
+    plain.setTimerType(Qt::PreciseTimer);
+    plain.setInterval(33);
+    QObject::connect(&plain, &QTimer::timeout, [&] { plainTicks += player.currentTime() > MediaTime::zero(); });
     QElapsedTimer wall;
     wall.start();
     player.play();
+    plain.start();
     ASSERT_TRUE(fixtures::runUntil([&] { return player.currentTime() >= sec(2.0); }, 30s))
         << "the sound stands at " << player.currentTime().seconds() << " s";
     player.pause();
+    plain.stop();
     const double played = double(wall.elapsed()) / 1000;
     const MediaTime t = player.currentTime();
 
     // Ticks come no more often than every 33 ms of the wall, and once the
-    // sound moves, on average at least every 0.1 s of it.
+    // sound moves, about as often as the plain timer's.
     ASSERT_FALSE(ticks.empty());
     for (std::size_t i = 1; i < ticks.size(); ++i) EXPECT_GE(ticks[i], ticks[i - 1]);
     EXPECT_LE(double(ticks.size()), played / 0.033 + 2);
     const auto moving = std::find_if(ticks.begin(), ticks.end(), [](const MediaTime& m) { return m > MediaTime::zero(); });
     ASSERT_GE(ticks.end() - moving, 2);
-    const double spacing = (ticks.back() - *moving).seconds() / double(ticks.end() - moving - 1);
-    EXPECT_LT(spacing, 0.1) << ticks.size() << " ticks";
+    EXPECT_GE(ticks.end() - moving, plainTicks * 3 / 4 - 2) << ticks.size() << " ticks";
     EXPECT_LE(ticks.back(), t);
     // Paused, the clock stands still and the observer rests.
     const std::size_t count = ticks.size();
