@@ -219,13 +219,29 @@ void AppState::launch(std::function<void()> done)
 
     if (!capturesThroughPortal()) return launchWith(std::move(target), std::move(done));
     // The portal's dialog (or an earlier grant) decides; the phase stays
-    // "starting" meanwhile.
+    // "starting" meanwhile, and a quit may give the wait up.
     using Source = platform::ScreenCastRequest::Source;
+    const std::uint64_t wait = portalWait_ = ++portalStarts_;
+    portalWaitDone_ = std::move(done);
     env_.openScreenCast(
         screenCastRequest(target.kind == CaptureTarget::Kind::window ? Source::window : Source::monitor),
-        [self = QPointer<AppState>(this), target, done = std::move(done)](platform::ScreenCastResult result) mutable {
-            if (self) self->screenCastOpened(std::move(target), std::move(result), std::move(done));
+        [self = QPointer<AppState>(this), target, wait](platform::ScreenCastResult result) mutable {
+            // A start given up meanwhile: its cast (the session) goes with the result.
+            if (!self || self->portalWait_ != wait) return;
+            self->portalWait_ = 0;
+            self->screenCastOpened(std::move(target), std::move(result), std::exchange(self->portalWaitDone_, {}));
         });
+}
+
+bool AppState::cancelStart()
+{
+    if (phase_ != Phase::starting || portalWait_ == 0) return false;
+    portalWait_ = 0;
+    logLine("A felvétel indítása megszakadt, mielőtt a képernyőmegosztó szolgáltatás válaszolt.");
+    setPhase(Phase::idle);
+    updateAreaHighlight();  // kept away while starting
+    finished(std::exchange(portalWaitDone_, {}));
+    return true;
 }
 
 void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult result, std::function<void()> done)

@@ -4,6 +4,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <utility>
@@ -30,8 +31,12 @@ public:
 
     ~PendingRequest() override { unsubscribe(); }
 
-    void send(const char* interface, const char* method, QVariantList arguments)
+    void send(const char* interface, const char* method, QVariantList arguments, std::chrono::milliseconds deadline)
     {
+        deadline_ = new QTimer(this);
+        deadline_->setSingleShot(true);
+        connect(deadline_, &QTimer::timeout, this, &PendingRequest::giveUp);
+        deadline_->start(deadline);
         const QString token = nextToken();
         QVariantMap options = arguments.isEmpty() ? QVariantMap() : arguments.takeLast().toMap();
         options.insert(QStringLiteral("handle_token"), token);
@@ -40,11 +45,12 @@ public:
         subscribe(requestPath(bus_, token));
         QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
         call.setArguments(arguments);
-        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, int(deadline.count())), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
             watcher->deleteLater();
             const QDBusMessage reply = watcher->reply();
             if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                if (isTimeout(QDBusError(reply))) return giveUp();
                 Answer answer;
                 answer.error = QDBusError(reply);
                 return finish(std::move(answer));
@@ -69,6 +75,17 @@ private slots:
     }
 
 private:
+    void giveUp()
+    {
+        // Closing the Request takes its dialog off the screen; a late
+        // Response finds nobody listening.
+        if (!subscribed_.isEmpty() && bus_.isConnected())
+            bus_.send(QDBusMessage::createMethodCall(service, subscribed_, kRequestInterface, QStringLiteral("Close")));
+        Answer answer;
+        answer.timedOut = true;
+        finish(std::move(answer));
+    }
+
     void subscribe(const QString& requestObject)
     {
         subscribed_ = requestObject;
@@ -86,6 +103,7 @@ private:
 
     void finish(Answer answer)
     {
+        if (deadline_) deadline_->stop();
         unsubscribe();
         if (done_) std::exchange(done_, nullptr)(std::move(answer));
         deleteLater();
@@ -94,15 +112,22 @@ private:
     QDBusConnection bus_;
     std::function<void(Answer)> done_;
     QString subscribed_;  // the Request whose Response we wait for
+    QTimer* deadline_ = nullptr;  // child of this
 };
 
 } // namespace
 
 void request(QDBusConnection bus, QObject* context, const char* interface, const char* method,
-             QVariantList arguments, std::function<void(Answer)> done)
+             QVariantList arguments, std::function<void(Answer)> done, std::chrono::milliseconds deadline)
 {
     auto* pending = new PendingRequest(std::move(bus), context, std::move(done));
-    pending->send(interface, method, std::move(arguments));
+    pending->send(interface, method, std::move(arguments), deadline);
+}
+
+bool isTimeout(const QDBusError& error)
+{
+    return error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout
+           || error.type() == QDBusError::TimedOut;
 }
 
 QString nextToken()
