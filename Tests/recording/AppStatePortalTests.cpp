@@ -329,6 +329,51 @@ TEST_F(AppStatePortal, AStartWaitingForThePortalIsGivenUpAtOnceAndItsLateGrantSt
     EXPECT_EQ(state->phase(), Phase::idle);
 }
 
+TEST_F(AppStatePortal, TheDesktopEndingTheCastIsTheUsersStopTheMovieIsKeptAndOpened)
+{
+    PortalBus bus;
+    auto state = makeSettled();
+    std::vector<std::filesystem::path> opened;
+    state->setOpenEditor([&](const std::filesystem::path& file) { opened.push_back(file); });
+    const QString session = QStringLiteral("/org/freedesktop/portal/desktop/session/1_2/vendalum");
+    system.portalAnswer = granted("t");
+    system.portalAnswer.session = std::make_shared<platform::ScreenCastSession>(bus.client, session, -1);
+
+    struct Case {
+        const char* name;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"the session closed",
+         [&] {
+             // Our listener is on the bus before the desktop speaks.
+             bus.client.interface()->isServiceRegistered(platform::portal::service);
+             QDBusMessage closed = QDBusMessage::createSignal(session, "org.freedesktop.portal.Session", "Closed");
+             closed << QVariantMap();
+             bus.service.send(closed);
+         }},
+        {"the stream ended", [&] { system.recorder->onStreamError("A rendszer leállította az adatfolyamot.", true); }},
+        {"a fault, then the desktop's end",
+         [&] {
+             system.recorder->onStreamError("Hiba.", false);
+             system.recorder->onStreamError("A rendszer leállította az adatfolyamot.", true);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(*state);
+        ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+        const std::filesystem::path movie = system.recorder->url();
+        const std::size_t before = opened.size();
+        c.end();
+        ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle; }));
+        settle();
+        EXPECT_FALSE(state->errorMessage());
+        ASSERT_EQ(opened.size(), before + 1);
+        EXPECT_EQ(opened.back(), movie);
+    }
+}
+
 TEST(AppStateSession, AWaylandSessionWithItsDisplayTakesThePortalsPathAndX11KeepsItsOwn)
 {
     struct Case {

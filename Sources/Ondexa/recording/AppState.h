@@ -281,8 +281,11 @@ public:
     void toggleRecording();
     void startRecording(std::function<void()> done = {});
     void stopRecording(bool openEditorAfter, std::function<void()> done = {});
-    // The stream stopped by itself (the window closed, writing failed).
-    void captureStopped(const std::string& description);
+    // The stream stopped by itself (the window closed, writing failed): the
+    // movie is finished and opened, then `description` is said. `byUser`:
+    // the desktop's own screen-sharing control ended it (Wayland), which is
+    // the user's stop and says nothing.
+    void captureStopped(const std::string& description, bool byUser = false);
     // Gives up a start that waits for the screen-cast portal (its dialog,
     // or a portal that does not answer): back to idle without a message,
     // its `done` called; the portal's answer, when it comes, is dropped.
@@ -488,6 +491,8 @@ private:
     std::uint64_t portalStarts_ = 0;                // counts the starts that asked the portal
     std::uint64_t portalWait_ = 0;                  // the one whose answer is awaited; 0: none
     std::function<void()> portalWaitDone_;          // its `done`
+    std::unique_ptr<QObject> castWatch_;            // hears the portal end the recording's cast while it lives
+    bool stoppedByUser_ = false;                    // the desktop's control ended this recording
     std::unique_ptr<RecorderHandle> recorder_;
     QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this
     std::optional<QDateTime> startDate_;

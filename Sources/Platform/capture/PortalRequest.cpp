@@ -115,6 +115,38 @@ private:
     QTimer* deadline_ = nullptr;  // child of this
 };
 
+// Listens for one session's Closed signal; a child of the caller's context.
+class SessionWatch : public QObject {
+    Q_OBJECT
+
+public:
+    SessionWatch(QDBusConnection bus, QString handle, QObject* context, std::function<void()> closed)
+        : QObject(context), bus_(std::move(bus)), handle_(std::move(handle)), closed_(std::move(closed))
+    {
+        listening_ = bus_.connect(service, handle_, kSessionInterface, QStringLiteral("Closed"), this,
+                                  SLOT(sessionClosed()));
+    }
+
+    ~SessionWatch() override
+    {
+        if (listening_)
+            bus_.disconnect(service, handle_, kSessionInterface, QStringLiteral("Closed"), this,
+                            SLOT(sessionClosed()));
+    }
+
+private slots:
+    void sessionClosed()
+    {
+        if (closed_) std::exchange(closed_, nullptr)();
+    }
+
+private:
+    QDBusConnection bus_;
+    QString handle_;
+    std::function<void()> closed_;
+    bool listening_ = false;
+};
+
 } // namespace
 
 void request(QDBusConnection bus, QObject* context, const char* interface, const char* method,
@@ -157,6 +189,13 @@ void closeSession(const QDBusConnection& bus, const QString& handle)
     if (handle.isEmpty() || !bus.isConnected()) return;
     QDBusConnection(bus).send(
         QDBusMessage::createMethodCall(service, handle, kSessionInterface, QStringLiteral("Close")));
+}
+
+void watchSessionClosed(const QDBusConnection& bus, const QString& handle, QObject* context,
+                        std::function<void()> closed)
+{
+    if (handle.isEmpty() || !bus.isConnected() || !context) return;
+    new SessionWatch(bus, handle, context, std::move(closed));
 }
 
 std::string withDetail(const std::string& sentence, const QDBusError& error)

@@ -63,6 +63,12 @@ QString sessionHandle(const QVariantMap& results);
 
 void closeSession(const QDBusConnection& bus, const QString& handle);
 
+// Calls `closed` once, in `context`'s thread, when the portal closes the
+// session `handle` itself (the desktop's own control ended it); not after
+// `context` is destroyed. Our own closeSession() does not count.
+void watchSessionClosed(const QDBusConnection& bus, const QString& handle, QObject* context,
+                        std::function<void()> closed);
+
 // `sentence` with the D-Bus error's name and message in parentheses.
 std::string withDetail(const std::string& sentence, const QDBusError& error);
 

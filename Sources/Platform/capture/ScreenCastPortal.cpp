@@ -242,6 +242,11 @@ void ScreenCastSession::adoptPipeWireFd(int fd)
     pipeWireFd_ = fd;
 }
 
+void ScreenCastSession::watchClosed(QObject* context, std::function<void()> closed) const
+{
+    portal::watchSessionClosed(bus_, handle_, context, std::move(closed));
+}
+
 int ScreenCastSession::takePipeWireFd() const
 {
     return pipeWireFd_ >= 0 ? fcntl(pipeWireFd_, F_DUPFD_CLOEXEC, 3) : -1;

@@ -63,6 +63,10 @@ public:
     const QString& handle() const { return handle_; }
     // Takes over the connection PipeWire opened for this session.
     void adoptPipeWireFd(int fd);
+    // Calls `closed` once, in `context`'s thread, when the desktop ends the
+    // cast itself (its own screen-sharing control, or the shared window or
+    // monitor went away); not after `context` is destroyed.
+    void watchClosed(QObject* context, std::function<void()> closed) const;
 
 private:
     QDBusConnection bus_;

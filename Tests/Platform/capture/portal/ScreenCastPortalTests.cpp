@@ -93,13 +93,22 @@ public:
     QVariantMap selectOptions;  // what SelectSources was given
     QStringList handleTokens;   // each request's handle_token, in order
     testsupport::FakePortalSession session;
+    QString sessionPath;
     testsupport::FakePortalRequest silentStart;  // Start's Request when it never answers
+
+    // The desktop ends the cast itself (a session's Closed signal).
+    void endSession(const QString& path)
+    {
+        QDBusMessage closed = QDBusMessage::createSignal(path, "org.freedesktop.portal.Session", "Closed");
+        closed << QVariantMap();
+        connection_.send(closed);
+    }
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
     {
-        const QString sessionPath = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
-                                        .arg(sender(message), options.value("session_handle_token").toString());
+        sessionPath = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
+                          .arg(sender(message), options.value("session_handle_token").toString());
         connection_.registerObject(sessionPath, &session, QDBusConnection::ExportAllSlots);
         return answer(message, options, 0, {{"session_handle", sessionPath}});
     }
@@ -320,6 +329,23 @@ TEST_F(ScreenCastPortalTest, ADialogLeftUnansweredFailsAtTheDeadlineAndIsTakenAw
     EXPECT_FALSE(result.session);
     // The dialog's Request and the session are closed: nothing stays on the screen.
     EXPECT_TRUE(pumpUntil([&] { return portal.silentStart.closed == 1 && portal.session.closed == 1; }));
+}
+
+TEST_F(ScreenCastPortalTest, TheDesktopEndingTheCastIsHeardForItsOwnSessionOnly)
+{
+    FakePortal& portal = serve();
+    ScreenCastResult result = open({});
+    ASSERT_EQ(result.outcome, ScreenCastResult::Outcome::started) << result.error;
+    QObject listener;
+    int closed = 0;
+    result.session->watchClosed(&listener, [&] { ++closed; });
+    roundTrip();
+
+    portal.endSession(portal.sessionPath + "x");  // another session's end
+    roundTrip();
+    EXPECT_EQ(closed, 0);
+    portal.endSession(portal.sessionPath);
+    EXPECT_TRUE(pumpUntil([&] { return closed == 1; }));
 }
 
 TEST(ScreenCastPortalPaths, TheRequestPathFollowsThePortalsRule)
