@@ -49,9 +49,9 @@ public:
     // it, then whichever program has the focus; stays focus-only when the
     // desktop refuses it, lacks the interface or leaves a request unanswered
     // for `deadline`.
-    static std::unique_ptr<HotKey> throughPortal(QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers,
-                                                 std::function<void()> action,
-                                                 std::chrono::milliseconds deadline = platform::portal::defaultDeadline);
+    static std::unique_ptr<HotKey> throughPortal(
+        QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers, std::function<void()> action,
+        std::chrono::milliseconds deadline = platform::portal::defaultDeadline);
     // Whether the chord reaches us whichever program has the focus.
     bool isGlobal() const { return !focusOnly_; }
     // Whether the desktop portal took it (throughPortal() only).
