@@ -8,6 +8,7 @@
 #include "Ondexa/recording/HotKey.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "rendering/GuiTestApplication.h"
+#include "support/PrivateBus.h"
 #include "support/ScopedEnv.h"
 #include "support/TempFolder.h"
 
@@ -40,6 +41,13 @@ bool pumpUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::
 }
 
 inline void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
+
+// One private session bus for the tests that talk to a fake desktop portal.
+inline testsupport::PrivateBus& privateBus()
+{
+    static testsupport::PrivateBus instance;
+    return instance;
+}
 
 // Runs what the event loop holds and what that posts in turn, a few rounds
 // deep: the fake system answers at once, but always through the loop.
@@ -120,6 +128,8 @@ struct FakeSystem {
     std::optional<platform::ScreenCastOffer> portalOffer;
     std::vector<platform::ScreenCastRequest> portalRequests;
     platform::ScreenCastResult portalAnswer;
+    bool portalWaits = false;  // no answer until the test gives one through portalPending
+    std::function<void(platform::ScreenCastResult)> portalPending;
     bool hotKeyWhileFocused = false;  // the hot key works only in our windows
 
     AppState::Environment environment();
@@ -235,6 +245,10 @@ inline AppState::Environment FakeSystem::environment()
         env.openScreenCast = [this](platform::ScreenCastRequest request,
                                     std::function<void(platform::ScreenCastResult)> done) {
             portalRequests.push_back(request);
+            if (portalWaits) {
+                portalPending = std::move(done);
+                return;
+            }
             platform::ScreenCastResult answer = portalAnswer;
             answer.cursor = request.cursor;
             QTimer::singleShot(0, [answer, done = std::move(done)] { done(answer); });
@@ -271,11 +285,12 @@ protected:
     QVariant stored(const char* key) const { return settings().value(key); }
 
     // A controller; `settled` runs its start-up task first.
-    std::unique_ptr<AppState> make(bool settled = true)
+    std::unique_ptr<AppState> make(bool settled = true) { return makeWith(system.environment(), settled); }
+    std::unique_ptr<AppState> makeWith(AppState::Environment env, bool settled = true)
     {
         auto state = std::make_unique<AppState>(
             std::make_unique<QSettings>(QString::fromStdString(settingsFile().string()), QSettings::IniFormat),
-            system.environment());
+            std::move(env));
         if (settled) settle();
         return state;
     }

@@ -6,6 +6,11 @@
 #include "AppStateFakes.h"
 
 #include "Ondexa/recording/AccessMessages.h"
+#include "Platform/capture/ScreenCastPortal.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 
 using ondexa::AppState;
 using ondexa::CaptureTarget;
@@ -48,6 +53,47 @@ platform::ScreenCastResult refused()
     result.outcome = Outcome::refused;
     return result;
 }
+
+// A screen-cast portal that takes each request and never answers it.
+class SilentScreenCast : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
+
+public:
+    int asked = 0;
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
+    {
+        ++asked;
+        QString sender = message.service().mid(1);
+        sender.replace('.', '_');
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                   .arg(sender, options.value("handle_token").toString()));
+    }
+};
+
+// Two connections to the private bus: ours, and the fake portal's, which
+// owns the portal's name while it lives.
+struct PortalBus {
+    PortalBus()
+    {
+        static int serial = 0;
+        ++serial;
+        const QString address = QString::fromStdString(privateBus().address());
+        client = QDBusConnection::connectToBus(address, QStringLiteral("castClient%1").arg(serial));
+        service = QDBusConnection::connectToBus(address, QStringLiteral("castService%1").arg(serial));
+        EXPECT_TRUE(service.registerService(platform::portal::service));
+    }
+    ~PortalBus()
+    {
+        service.unregisterObject(platform::portal::path);
+        service.unregisterService(platform::portal::service);
+    }
+
+    QDBusConnection client{QString()};
+    QDBusConnection service{QString()};
+};
 
 class AppStatePortal : public AppStateTest {
 protected:
@@ -236,6 +282,98 @@ TEST_F(AppStatePortal, AHotKeyOnlyForOurWindowsIsToldAndX11HasNoNotes)
     EXPECT_TRUE(state->windowsRecordable());
 }
 
+TEST_F(AppStatePortal, AStartThePortalNeverAnswersEndsAtTheDeadlineIdleAndSaysWhy)
+{
+    PortalBus bus;
+    SilentScreenCast portal;
+    bus.service.registerObject(platform::portal::path, &portal, QDBusConnection::ExportAllSlots);
+    QObject calls;
+    auto env = system.environment();
+    env.openScreenCast = [&](platform::ScreenCastRequest request,
+                             std::function<void(platform::ScreenCastResult)> done) {
+        platform::screencast::open(bus.client, &calls, std::move(request), std::move(done),
+                                   std::chrono::milliseconds(300));
+    };
+    auto state = makeWith(std::move(env));
+    pumpUntil([&] { return state->screenCastOffer().has_value(); });
+    settle();
+
+    start(*state);
+    EXPECT_EQ(portal.asked, 1);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_EQ(state->errorMessage(), "Nem sikerült elindítani a felvételt: A képernyőmegosztó szolgáltatás "
+                                     "(xdg-desktop-portal) nem válaszolt időben a kérésre: CreateSession.");
+    EXPECT_EQ(system.recordersMade, 0);
+    EXPECT_EQ(system.hides, 0);
+}
+
+TEST_F(AppStatePortal, AStartWaitingForThePortalIsGivenUpAtOnceAndItsLateGrantStartsNothing)
+{
+    auto state = makeSettled();
+    EXPECT_FALSE(state->cancelStart());  // nothing waits
+    system.portalWaits = true;
+    bool ended = false;
+    state->startRecording([&] { ended = true; });
+    ASSERT_TRUE(pumpUntil([&] { return bool(system.portalPending); }));
+    EXPECT_EQ(state->phase(), Phase::starting);
+
+    EXPECT_TRUE(state->cancelStart());
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(state->phase(), Phase::idle);
+    EXPECT_FALSE(state->errorMessage());
+    EXPECT_FALSE(state->cancelStart());
+
+    std::exchange(system.portalPending, nullptr)(granted("late"));
+    settle();
+    EXPECT_EQ(system.recordersMade, 0);
+    EXPECT_EQ(state->phase(), Phase::idle);
+}
+
+TEST_F(AppStatePortal, TheDesktopEndingTheCastIsTheUsersStopTheMovieIsKeptAndOpened)
+{
+    PortalBus bus;
+    auto state = makeSettled();
+    std::vector<std::filesystem::path> opened;
+    state->setOpenEditor([&](const std::filesystem::path& file) { opened.push_back(file); });
+    const QString session = QStringLiteral("/org/freedesktop/portal/desktop/session/1_2/vendalum");
+    system.portalAnswer = granted("t");
+    system.portalAnswer.session = std::make_shared<platform::ScreenCastSession>(bus.client, session, -1);
+
+    struct Case {
+        const char* name;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"the session closed",
+         [&] {
+             // Our listener is on the bus before the desktop speaks.
+             bus.client.interface()->isServiceRegistered(platform::portal::service);
+             QDBusMessage closed = QDBusMessage::createSignal(session, "org.freedesktop.portal.Session", "Closed");
+             closed << QVariantMap();
+             bus.service.send(closed);
+         }},
+        {"the stream ended", [&] { system.recorder->onStreamError("A rendszer leállította az adatfolyamot.", true); }},
+        {"a fault, then the desktop's end",
+         [&] {
+             system.recorder->onStreamError("Hiba.", false);
+             system.recorder->onStreamError("A rendszer leállította az adatfolyamot.", true);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(*state);
+        ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+        const std::filesystem::path movie = system.recorder->url();
+        const std::size_t before = opened.size();
+        c.end();
+        ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle; }));
+        settle();
+        EXPECT_FALSE(state->errorMessage());
+        ASSERT_EQ(opened.size(), before + 1);
+        EXPECT_EQ(opened.back(), movie);
+    }
+}
+
 TEST(AppStateSession, AWaylandSessionWithItsDisplayTakesThePortalsPathAndX11KeepsItsOwn)
 {
     struct Case {
@@ -269,3 +407,5 @@ TEST(AppStateSession, AWaylandSessionWithItsDisplayTakesThePortalsPathAndX11Keep
         }
     }
 }
+
+#include "AppStatePortalTests.moc"

@@ -297,7 +297,7 @@ TEST_F(AppStateRecording, ASecondToggleWhileStartingIsIgnoredAndAStreamErrorEnds
     EXPECT_EQ(state->micUID(), "usb");
     EXPECT_EQ(openOf(state->mic()), running);
 
-    system.recorder->onStreamError("A felvett ablak bezárult.");
+    system.recorder->onStreamError("A felvett ablak bezárult.", false);
     ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
     EXPECT_EQ(state->errorMessage(), "A felvétel leállt: A felvett ablak bezárult.");
     EXPECT_EQ(opened.size(), 1u);  // what was recorded is kept

@@ -9,7 +9,6 @@
 #include "Ondexa/recording/HotKey.h"
 
 #include "support/FakeShortcutsPortal.h"
-#include "support/PrivateBus.h"
 
 #include <QKeyEvent>
 
@@ -23,12 +22,6 @@ using testsupport::FakeShortcutsPortal;
 namespace {
 
 constexpr std::chrono::seconds kWait(10);
-
-testsupport::PrivateBus& privateBus()
-{
-    static testsupport::PrivateBus instance;
-    return instance;
-}
 
 // Ctrl+Alt+A pressed in one of our windows.
 void pressInOurWindow()
@@ -56,9 +49,11 @@ protected:
         service_ = QDBusConnection::connectToBus(address, QStringLiteral("hotKeyService%1").arg(serial));
     }
 
-    std::unique_ptr<HotKey> hotKey(std::function<void()> action)
+    std::unique_ptr<HotKey> hotKey(std::function<void()> action,
+                                   std::chrono::milliseconds deadline = platform::portal::defaultDeadline)
     {
-        return HotKey::throughPortal(client_, HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+        return HotKey::throughPortal(client_, HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action),
+                                     deadline);
     }
 
     // `hotKeyChanged` counts the controller's signal from its very start.
@@ -124,6 +119,24 @@ TEST_F(AppStateShortcut, ARefusedKeyWorksInOurWindowsOnly)
     pressInOurWindow();
     pumpUntil([&] { return presses > 1; }, std::chrono::milliseconds(200));
     EXPECT_EQ(presses, 1);
+}
+
+TEST_F(AppStateShortcut, ADesktopThatNeverAnswersLeavesTheKeyToOurWindowsAndSaysSo)
+{
+    FakeShortcutsPortal portal(service_);
+    portal.bindsSilently = true;
+    int presses = 0;
+    auto key = hotKey([&] { ++presses; }, std::chrono::milliseconds(300));
+    ASSERT_TRUE(pumpUntil([&] { return logHas("nem válaszolt időben"); }, kWait));
+    EXPECT_TRUE(logHas("kérésre: BindShortcuts. A gyorsbillentyű csak a Vendalum ablakaiban működik."));
+    // The request and the session are closed, so that a late bind takes no keys.
+    EXPECT_TRUE(pumpUntil([&] { return portal.silentBind.closed == 1 && portal.session.closed == 1; }, kWait));
+    portal.activate(portal.sessionPath, "recording");
+    pressInOurWindow();
+    pumpUntil([&] { return presses > 1; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(presses, 1);
+    EXPECT_FALSE(key->isGlobal());
+    EXPECT_FALSE(key->boundByDesktop());
 }
 
 TEST_F(AppStateShortcut, TheRecordWindowsNoteFollowsTheDesktopsAnswer)

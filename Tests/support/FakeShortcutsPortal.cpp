@@ -47,6 +47,7 @@ FakeShortcutsPortal::~FakeShortcutsPortal()
     connection_.unregisterService(kService);
     connection_.unregisterObject(kPath);
     if (!sessionPath.isEmpty()) connection_.unregisterObject(sessionPath);
+    if (!silentBindPath_.isEmpty()) connection_.unregisterObject(silentBindPath_);
 }
 
 void FakeShortcutsPortal::activate(const QString& sessionHandle, const QString& id)
@@ -75,6 +76,13 @@ QDBusObjectPath FakeShortcutsPortal::BindShortcuts(const QDBusObjectPath&, const
         shortcut.properties = {{"description", shortcut.properties.value("description")},
                                {"trigger_description", triggerDescription}};
         granted << shortcut;
+    }
+    if (bindsSilently) {
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                 .arg(senderPart(message), options.value("handle_token").toString());
+        connection_.registerObject(path, &silentBind, QDBusConnection::ExportAllSlots);
+        silentBindPath_ = path;
+        return QDBusObjectPath(path);
     }
     return answer(message, options, bindAnswer,
                   bindAnswer == 0 ? QVariantMap{{"shortcuts", QVariant::fromValue(granted)}} : QVariantMap());

@@ -33,6 +33,19 @@ public slots:
     void Close() { ++closed; }
 };
 
+// A Request object of a fake portal that never answers: notes when it is
+// closed (the portal would take its dialog away).
+class FakePortalRequest : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+public:
+    int closed = 0;
+
+public slots:
+    void Close() { ++closed; }
+};
+
 class FakeShortcutsPortal : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
@@ -46,6 +59,8 @@ public:
     uint version() const { return 1; }
 
     uint bindAnswer = 0;                     // the desktop's answer: 0 bound, 1 refused by the user
+    bool bindsSilently = false;              // BindShortcuts never answers
+    FakePortalRequest silentBind;            // its Request object then
     QString triggerDescription = "Ctrl+Alt+A";  // what it says was granted
     QList<FakeShortcut> asked;               // what BindShortcuts was given
     QString sessionPath;                     // of the last session opened
@@ -65,6 +80,7 @@ private:
                            const QVariantMap& results);
 
     QDBusConnection connection_;
+    QString silentBindPath_;
 };
 
 QDBusArgument& operator<<(QDBusArgument& argument, const FakeShortcut& shortcut);

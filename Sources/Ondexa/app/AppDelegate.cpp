@@ -154,6 +154,11 @@ void AppDelegate::proceed()
         });
         return;
     case AppState::Phase::starting:
+        // A start that waits for the portal may wait for its dialog, or for
+        // a portal that never answers: given up, it comes back here idle.
+        // Any other start settles soon, like a finish.
+        state_.cancelStart();
+        return;
     case AppState::Phase::finishing:
         // Back here on the next phase change: a started recording is then
         // stopped, a finished one lets us go.

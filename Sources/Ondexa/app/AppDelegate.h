@@ -33,8 +33,9 @@ public:
     void openFiles(const std::vector<std::filesystem::path>& files);
 
     // Ends the program: at once when idle; a running recording is stopped
-    // (its movie finished, no editor opened) first; a recording being
-    // started or finished is waited for.
+    // (its movie finished, no editor opened) first; a start that waits for
+    // the screen-cast portal is given up; any other start, or a recording
+    // being finished, is waited for.
     void requestQuit();
     bool isQuitting() const { return quitRequested_; }
 

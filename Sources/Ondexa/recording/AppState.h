@@ -281,8 +281,16 @@ public:
     void toggleRecording();
     void startRecording(std::function<void()> done = {});
     void stopRecording(bool openEditorAfter, std::function<void()> done = {});
-    // The stream stopped by itself (the window closed, writing failed).
-    void captureStopped(const std::string& description);
+    // The stream stopped by itself (the window closed, writing failed): the
+    // movie is finished and opened, then `description` is said. `byUser`:
+    // the desktop's own screen-sharing control ended it (Wayland), which is
+    // the user's stop and says nothing.
+    void captureStopped(const std::string& description, bool byUser = false);
+    // Gives up a start that waits for the screen-cast portal (its dialog,
+    // or a portal that does not answer): back to idle without a message,
+    // its `done` called; the portal's answer, when it comes, is dropped.
+    // False, and nothing changes, when no start waits for the portal.
+    bool cancelStart();
     std::optional<QDateTime> startDate() const { return startDate_; }
     // Replaces how the application's windows leave the screen for a
     // recording and come back (the application installs its own).
@@ -480,6 +488,11 @@ private:
     std::vector<std::function<void()>> micWaiters_;  // waiting for the newest restart to settle
     bool micOpening_ = false;                        // a restart waits for the sound server
     bool checkingStart_ = false;                    // a start waits for the sound server's answer
+    std::uint64_t portalStarts_ = 0;                // counts the starts that asked the portal
+    std::uint64_t portalWait_ = 0;                  // the one whose answer is awaited; 0: none
+    std::function<void()> portalWaitDone_;          // its `done`
+    std::unique_ptr<QObject> castWatch_;            // hears the portal end the recording's cast while it lives
+    bool stoppedByUser_ = false;                    // the desktop's control ended this recording
     std::unique_ptr<RecorderHandle> recorder_;
     QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this
     std::optional<QDateTime> startDate_;

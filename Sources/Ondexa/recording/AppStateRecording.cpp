@@ -219,13 +219,29 @@ void AppState::launch(std::function<void()> done)
 
     if (!capturesThroughPortal()) return launchWith(std::move(target), std::move(done));
     // The portal's dialog (or an earlier grant) decides; the phase stays
-    // "starting" meanwhile.
+    // "starting" meanwhile, and a quit may give the wait up.
     using Source = platform::ScreenCastRequest::Source;
+    const std::uint64_t wait = portalWait_ = ++portalStarts_;
+    portalWaitDone_ = std::move(done);
     env_.openScreenCast(
         screenCastRequest(target.kind == CaptureTarget::Kind::window ? Source::window : Source::monitor),
-        [self = QPointer<AppState>(this), target, done = std::move(done)](platform::ScreenCastResult result) mutable {
-            if (self) self->screenCastOpened(std::move(target), std::move(result), std::move(done));
+        [self = QPointer<AppState>(this), target, wait](platform::ScreenCastResult result) mutable {
+            // A start given up meanwhile: its cast (the session) goes with the result.
+            if (!self || self->portalWait_ != wait) return;
+            self->portalWait_ = 0;
+            self->screenCastOpened(std::move(target), std::move(result), std::exchange(self->portalWaitDone_, {}));
         });
+}
+
+bool AppState::cancelStart()
+{
+    if (phase_ != Phase::starting || portalWait_ == 0) return false;
+    portalWait_ = 0;
+    logLine("A felvétel indítása megszakadt, mielőtt a képernyőmegosztó szolgáltatás válaszolt.");
+    setPhase(Phase::idle);
+    updateAreaHighlight();  // kept away while starting
+    finished(std::exchange(portalWaitDone_, {}));
+    return true;
 }
 
 void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult result, std::function<void()> done)
@@ -243,6 +259,12 @@ void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult
         return failStart(result.error.empty() ? "a képernyőmegosztás nem indult el." : result.error, std::move(done));
     portalGranted_ = true;
     if (!result.restoreToken.empty()) keepScreenCastToken(source, result.restoreToken);
+    // The desktop's own control may end the cast during the recording.
+    castWatch_ = std::make_unique<QObject>();
+    if (result.session)
+        result.session->watchClosed(castWatch_.get(), [self = QPointer<AppState>(this)] {
+            if (self) self->captureStopped({}, true);
+        });
 
     const platform::ScreenCastStream& stream = result.streams.front();
     CaptureTarget::PortalStream portal;
@@ -294,8 +316,8 @@ void AppState::launchWith(CaptureTarget target, std::function<void()> done)
 
         // The pointer goes into the picture only when it is not redrawn later.
         recorder->setShowsCursor(!cursorStyle_.enabled);
-        recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description) {
-            if (self) self->captureStopped(description);
+        recorder->setOnStreamError([self = QPointer<AppState>(this)](const std::string& description, bool byUser) {
+            if (self) self->captureStopped(description, byUser);
         });
         recorder->setOnPointer([self = QPointer<AppState>(this)](double time, QPointF point) {
             if (self && self->phase_ != Phase::idle) self->addPointerSample(time, point);
@@ -327,6 +349,7 @@ void AppState::launchWith(CaptureTarget target, std::function<void()> done)
 void AppState::failStart(const std::string& description, std::function<void()> done, bool wholeMessage)
 {
     recorder_.reset();
+    castWatch_.reset();
     setPhase(Phase::idle);
     if (capturesThroughPortal()) updateAreaHighlight();  // kept away while starting
     setNeedsScreenPermission(capturesThroughPortal() ? needsPortalGrant() : !env_.screenAccess().granted);
@@ -343,6 +366,7 @@ void AppState::recorderStarted(std::function<void()> done)
     info.save(recorder_->url());
 
     startClickMonitor();
+    stoppedByUser_ = false;
     startDate_ = QDateTime::currentDateTime();
     startClock_.start();
     setElapsed(0);
@@ -378,6 +402,7 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
         if (!self) return;
         // Dropped when this ends, not before: the handle answers the questions below.
         const std::unique_ptr<RecorderHandle> recorder = std::move(self->recorder_);
+        self->castWatch_.reset();
         if (result.movieStart && result.error.empty()) {
             self->saveClicks(*recorder, result.movieStart->seconds());
             const std::filesystem::path url = recorder->url();
@@ -409,14 +434,15 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
     });
 }
 
-void AppState::captureStopped(const std::string& description)
+void AppState::captureStopped(const std::string& description, bool byUser)
 {
+    // The desktop's control ends the cast and its stream, in either order:
+    // heard while a fault's stop is under way, it still silences the fault.
+    if (byUser && (phase_ == Phase::recording || phase_ == Phase::finishing)) stoppedByUser_ = true;
     if (phase_ != Phase::recording) return;
-    // X11 has no system control that stops a capture on the user's behalf:
-    // every stream stop is a fault worth saying.
     QTimer::singleShot(0, this, [this, description] {
         stopRecording(true, [self = QPointer<AppState>(this), description] {
-            if (self) self->setErrorMessage("A felvétel leállt: " + description);
+            if (self && !self->stoppedByUser_) self->setErrorMessage("A felvétel leállt: " + description);
         });
     });
 }

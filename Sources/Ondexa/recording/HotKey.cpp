@@ -108,7 +108,7 @@ std::string portalTrigger(std::uint32_t keyCode, std::uint32_t modifiers)
 } // namespace
 
 std::unique_ptr<HotKey> HotKey::throughPortal(QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers,
-                                              std::function<void()> action)
+                                              std::function<void()> action, std::chrono::milliseconds deadline)
 {
     std::unique_ptr<HotKey> hotKey = whileFocused(keyCode, modifiers, std::move(action));
     HotKey* self = hotKey.get();
@@ -124,7 +124,7 @@ std::unique_ptr<HotKey> HotKey::throughPortal(QDBusConnection bus, std::uint32_t
                 logLine(binding.outcome == platform::PortalShortcutBinding::Outcome::refused
                             ? std::string("Az asztal nem engedélyezte a globális billentyűparancsot; a "
                                           "gyorsbillentyű csak a Vendalum ablakaiban működik.")
-                            : binding.error);
+                            : binding.error + " A gyorsbillentyű csak a Vendalum ablakaiban működik.");
                 return;
             }
             // The desktop passes the chord now, also while our windows have the focus.
@@ -136,7 +136,8 @@ std::unique_ptr<HotKey> HotKey::throughPortal(QDBusConnection bus, std::uint32_t
         },
         [self] {
             if (self->action_) self->action_();
-        });
+        },
+        deadline);
     return hotKey;
 }
 

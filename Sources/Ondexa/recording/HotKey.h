@@ -1,9 +1,11 @@
 #pragma once
 
+#include "Platform/capture/PortalRequest.h"
 #include "Platform/input/GlobalHotKey.h"
 
 #include <QDBusConnection>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,9 +47,11 @@ public:
     // A Wayland session's shortcut through the desktop portal's global
     // shortcuts on `bus`: works like whileFocused() until the desktop binds
     // it, then whichever program has the focus; stays focus-only when the
-    // desktop refuses it or lacks the interface.
-    static std::unique_ptr<HotKey> throughPortal(QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers,
-                                                 std::function<void()> action);
+    // desktop refuses it, lacks the interface or leaves a request unanswered
+    // for `deadline`.
+    static std::unique_ptr<HotKey> throughPortal(
+        QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers, std::function<void()> action,
+        std::chrono::milliseconds deadline = platform::portal::defaultDeadline);
     // Whether the chord reaches us whichever program has the focus.
     bool isGlobal() const { return !focusOnly_; }
     // Whether the desktop portal took it (throughPortal() only).

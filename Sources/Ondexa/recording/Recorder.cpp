@@ -223,10 +223,10 @@ struct Recorder::Core {
         });
     }
 
-    void reportError(std::string description) const
+    void reportError(std::string description, bool byUser = false) const
     {
-        toMain([description = std::move(description)](Recorder& recorder) {
-            if (recorder.onStreamError_) recorder.onStreamError_(description);
+        toMain([description = std::move(description), byUser](Recorder& recorder) {
+            if (recorder.onStreamError_) recorder.onStreamError_(description, byUser);
         });
     }
 
@@ -470,7 +470,7 @@ void Recorder::Core::startSources(bool showsCursor)
             appendVideo(std::move(frame));
         });
     };
-    auto onError = [this](const platform::CaptureError& error) { reportError(error.what()); };
+    auto onError = [this](const platform::CaptureError& error) { reportError(error.what(), error.endedByDesktop()); };
     if (portal) {
         platform::PipeWireStream::Configuration configuration;
         configuration.remoteFd = portal->session ? portal->session->takePipeWireFd() : -1;

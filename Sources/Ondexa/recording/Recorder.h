@@ -60,7 +60,9 @@ public:
         std::string notice;
     };
     using StopCompletion = std::function<void(const StopResult& result)>;
-    using StreamErrorHandler = std::function<void(const std::string& description)>;
+    // `byUser`: the desktop's own screen-sharing control ended the stream,
+    // which is the user's stop rather than a fault.
+    using StreamErrorHandler = std::function<void(const std::string& description, bool byUser)>;
     // A pointer position the screen stream saw: host-clock seconds, desktop point.
     using PointerHandler = std::function<void(double hostTime, QPointF point)>;
 

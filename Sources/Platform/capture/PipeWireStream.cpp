@@ -152,7 +152,8 @@ struct PipeWireStream::Impl {
     void stateChanged(pw_stream_state old, pw_stream_state now, const char* error);
     void paramChanged(std::uint32_t id, const spa_pod* param);
     void process();
-    void report(const std::string& sentence);
+    // `endedByDesktop`: see CaptureError.
+    void report(const std::string& sentence, bool endedByDesktop = false);
 
     // The crop in the stream's pixels.
     QRect cropInPixels() const;
@@ -282,14 +283,14 @@ void PipeWireStream::Impl::close()
     configuration.remoteFd = -1;
 }
 
-void PipeWireStream::Impl::report(const std::string& sentence)
+void PipeWireStream::Impl::report(const std::string& sentence, bool endedByDesktop)
 {
     if (failure.empty()) failure = sentence;
     pw_thread_loop_signal(loop, false);
     // Before start() has returned the failure is start()'s to throw.
     if (!running || stopping || errorReported) return;
     errorReported = true;
-    if (onError) onError(CaptureError(sentence));
+    if (onError) onError(CaptureError(sentence, endedByDesktop));
 }
 
 void PipeWireStream::Impl::stateChanged(pw_stream_state old, pw_stream_state now, const char* error)
@@ -300,7 +301,9 @@ void PipeWireStream::Impl::stateChanged(pw_stream_state old, pw_stream_state now
         report(std::string("A képernyőmegosztás adatfolyama hibával leállt (PipeWire: ") + (error ? error : "")
                + ").");
     else if (now == PW_STREAM_STATE_UNCONNECTED && old != PW_STREAM_STATE_UNCONNECTED && !stopping)
-        report("A képernyőmegosztás véget ért: a rendszer leállította az adatfolyamot.");
+        // The graph took our node away, as the desktop's session manager
+        // does once the sharing is ended by its own control.
+        report("A képernyőmegosztás véget ért: a rendszer leállította az adatfolyamot.", true);
 }
 
 void PipeWireStream::Impl::paramChanged(std::uint32_t id, const spa_pod* param)

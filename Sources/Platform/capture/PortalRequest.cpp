@@ -4,6 +4,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <utility>
@@ -30,8 +31,12 @@ public:
 
     ~PendingRequest() override { unsubscribe(); }
 
-    void send(const char* interface, const char* method, QVariantList arguments)
+    void send(const char* interface, const char* method, QVariantList arguments, std::chrono::milliseconds deadline)
     {
+        deadline_ = new QTimer(this);
+        deadline_->setSingleShot(true);
+        connect(deadline_, &QTimer::timeout, this, &PendingRequest::giveUp);
+        deadline_->start(deadline);
         const QString token = nextToken();
         QVariantMap options = arguments.isEmpty() ? QVariantMap() : arguments.takeLast().toMap();
         options.insert(QStringLiteral("handle_token"), token);
@@ -40,11 +45,12 @@ public:
         subscribe(requestPath(bus_, token));
         QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
         call.setArguments(arguments);
-        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, int(deadline.count())), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
             watcher->deleteLater();
             const QDBusMessage reply = watcher->reply();
             if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                if (isTimeout(QDBusError(reply))) return giveUp();
                 Answer answer;
                 answer.error = QDBusError(reply);
                 return finish(std::move(answer));
@@ -69,6 +75,17 @@ private slots:
     }
 
 private:
+    void giveUp()
+    {
+        // Closing the Request takes its dialog off the screen; a late
+        // Response finds nobody listening.
+        if (!subscribed_.isEmpty() && bus_.isConnected())
+            bus_.send(QDBusMessage::createMethodCall(service, subscribed_, kRequestInterface, QStringLiteral("Close")));
+        Answer answer;
+        answer.timedOut = true;
+        finish(std::move(answer));
+    }
+
     void subscribe(const QString& requestObject)
     {
         subscribed_ = requestObject;
@@ -86,6 +103,7 @@ private:
 
     void finish(Answer answer)
     {
+        if (deadline_) deadline_->stop();
         unsubscribe();
         if (done_) std::exchange(done_, nullptr)(std::move(answer));
         deleteLater();
@@ -94,15 +112,54 @@ private:
     QDBusConnection bus_;
     std::function<void(Answer)> done_;
     QString subscribed_;  // the Request whose Response we wait for
+    QTimer* deadline_ = nullptr;  // child of this
+};
+
+// Listens for one session's Closed signal; a child of the caller's context.
+class SessionWatch : public QObject {
+    Q_OBJECT
+
+public:
+    SessionWatch(QDBusConnection bus, QString handle, QObject* context, std::function<void()> closed)
+        : QObject(context), bus_(std::move(bus)), handle_(std::move(handle)), closed_(std::move(closed))
+    {
+        listening_ = bus_.connect(service, handle_, kSessionInterface, QStringLiteral("Closed"), this,
+                                  SLOT(sessionClosed()));
+    }
+
+    ~SessionWatch() override
+    {
+        if (listening_)
+            bus_.disconnect(service, handle_, kSessionInterface, QStringLiteral("Closed"), this,
+                            SLOT(sessionClosed()));
+    }
+
+private slots:
+    void sessionClosed()
+    {
+        if (closed_) std::exchange(closed_, nullptr)();
+    }
+
+private:
+    QDBusConnection bus_;
+    QString handle_;
+    std::function<void()> closed_;
+    bool listening_ = false;
 };
 
 } // namespace
 
 void request(QDBusConnection bus, QObject* context, const char* interface, const char* method,
-             QVariantList arguments, std::function<void(Answer)> done)
+             QVariantList arguments, std::function<void(Answer)> done, std::chrono::milliseconds deadline)
 {
     auto* pending = new PendingRequest(std::move(bus), context, std::move(done));
-    pending->send(interface, method, std::move(arguments));
+    pending->send(interface, method, std::move(arguments), deadline);
+}
+
+bool isTimeout(const QDBusError& error)
+{
+    return error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout
+           || error.type() == QDBusError::TimedOut;
 }
 
 QString nextToken()
@@ -132,6 +189,13 @@ void closeSession(const QDBusConnection& bus, const QString& handle)
     if (handle.isEmpty() || !bus.isConnected()) return;
     QDBusConnection(bus).send(
         QDBusMessage::createMethodCall(service, handle, kSessionInterface, QStringLiteral("Close")));
+}
+
+void watchSessionClosed(const QDBusConnection& bus, const QString& handle, QObject* context,
+                        std::function<void()> closed)
+{
+    if (handle.isEmpty() || !bus.isConnected() || !context) return;
+    new SessionWatch(bus, handle, context, std::move(closed));
 }
 
 std::string withDetail(const std::string& sentence, const QDBusError& error)

@@ -44,15 +44,16 @@ class PortalShortcut::Impl : public QObject {
 
 public:
     Impl(QDBusConnection bus, WantedShortcut wanted, std::function<void(PortalShortcutBinding)> bound,
-         std::function<void()> activated)
-        : bus_(std::move(bus)), wanted_(std::move(wanted)), bound_(std::move(bound)), activated_(std::move(activated))
+         std::function<void()> activated, std::chrono::milliseconds deadline)
+        : bus_(std::move(bus)), wanted_(std::move(wanted)), bound_(std::move(bound)), activated_(std::move(activated)),
+          deadline_(deadline)
     {
         qDBusRegisterMetaType<ShortcutEntry>();
         qDBusRegisterMetaType<QList<ShortcutEntry>>();
         QVariantMap options;
         options.insert(QStringLiteral("session_handle_token"), portal::nextToken());
         portal::request(bus_, this, shortcuts::interface, "CreateSession", {options},
-                        [this](portal::Answer answer) { created(std::move(answer)); });
+                        [this](portal::Answer answer) { created(std::move(answer)); }, deadline_);
     }
 
     ~Impl() override
@@ -73,6 +74,7 @@ private slots:
 private:
     void created(portal::Answer answer)
     {
+        if (answer.timedOut) return settle(timedOut("CreateSession"));
         if (!answer.called)
             return settle(failure(answer, "A rendszer globális billentyűparancs-szolgáltatása nem érhető el."));
         session_ = answer.code == portal::responseSuccess ? portal::sessionHandle(answer.results) : QString();
@@ -87,12 +89,17 @@ private:
         portal::request(bus_, this, shortcuts::interface, "BindShortcuts",
                         {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(QList<ShortcutEntry>{entry}),
                          QString(), QVariantMap()},
-                        [this](portal::Answer answer) { boundAnswer(std::move(answer)); });
+                        [this](portal::Answer answer) { boundAnswer(std::move(answer)); }, deadline_);
     }
 
     void boundAnswer(portal::Answer answer)
     {
         PortalShortcutBinding binding;
+        if (answer.timedOut) {
+            // A bind that comes late must not take effect: the session goes.
+            portal::closeSession(bus_, std::exchange(session_, QString()));
+            return settle(timedOut("BindShortcuts"));
+        }
         if (!answer.called) return settle(failure(answer, "A globális billentyűparancs nem állítható be."));
         if (answer.code != portal::responseSuccess) {
             binding.outcome = PortalShortcutBinding::Outcome::refused;
@@ -123,6 +130,15 @@ private:
         return binding;
     }
 
+    static PortalShortcutBinding timedOut(const char* method)
+    {
+        PortalShortcutBinding binding;
+        binding.error = std::string("A rendszer globális billentyűparancs-szolgáltatása nem válaszolt időben a "
+                                    "kérésre: ")
+                        + method + ".";
+        return binding;
+    }
+
     void settle(PortalShortcutBinding binding)
     {
         isBound_ = binding.outcome == PortalShortcutBinding::Outcome::bound;
@@ -133,14 +149,17 @@ private:
     WantedShortcut wanted_;
     std::function<void(PortalShortcutBinding)> bound_;
     std::function<void()> activated_;
+    std::chrono::milliseconds deadline_;  // of each request
     QString session_;
     bool listening_ = false;
     bool isBound_ = false;  // presses count only once the desktop took the shortcut
 };
 
 PortalShortcut::PortalShortcut(QDBusConnection bus, WantedShortcut wanted,
-                               std::function<void(PortalShortcutBinding)> bound, std::function<void()> activated)
-    : impl_(std::make_unique<Impl>(std::move(bus), std::move(wanted), std::move(bound), std::move(activated)))
+                               std::function<void(PortalShortcutBinding)> bound, std::function<void()> activated,
+                               std::chrono::milliseconds deadline)
+    : impl_(std::make_unique<Impl>(std::move(bus), std::move(wanted), std::move(bound), std::move(activated),
+                                   deadline))
 {
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "Platform/capture/PortalRequest.h"
+
 #include <QDBusConnection>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,7 +28,7 @@ struct PortalShortcutBinding {
     enum class Outcome {
         bound,    // the desktop took it: presses arrive
         refused,  // the user or the desktop said no
-        failed,   // the interface is missing or failed: `error` says why
+        failed,   // the interface is missing, failed or did not answer in time: `error` says why
     };
     Outcome outcome = Outcome::failed;
     std::string trigger;  // the desktop's words for the keys granted; may be empty
@@ -36,9 +39,11 @@ class PortalShortcut {
 public:
     // Opens a shortcuts session and binds `wanted` at once. `bound` runs once
     // with the outcome; `activated` runs for each press of this shortcut in
-    // this session, after a successful bind only.
+    // this session, after a successful bind only. A request of the two left
+    // unanswered for `deadline` fails the binding, for good.
     PortalShortcut(QDBusConnection bus, WantedShortcut wanted, std::function<void(PortalShortcutBinding)> bound,
-                   std::function<void()> activated);
+                   std::function<void()> activated,
+                   std::chrono::milliseconds deadline = portal::defaultDeadline);
     // Closes the session; no callback runs afterwards.
     ~PortalShortcut();
 

@@ -79,8 +79,9 @@ class OpenCall : public QObject {
 
 public:
     OpenCall(QDBusConnection bus, QObject* context, ScreenCastRequest request,
-             std::function<void(ScreenCastResult)> done)
-        : bus_(std::move(bus)), context_(context), request_(std::move(request)), done_(std::move(done))
+             std::function<void(ScreenCastResult)> done, std::chrono::milliseconds deadline)
+        : bus_(std::move(bus)), context_(context), request_(std::move(request)), done_(std::move(done)),
+          deadline_(deadline)
     {
         result_.cursor = request_.cursor;
     }
@@ -90,7 +91,8 @@ public:
         // The interface's version decides which options it understands.
         QDBusMessage get = portalCall(kPropertiesInterface, "Get");
         get << QString::fromLatin1(screencast::interface) << QStringLiteral("version");
-        watch(bus_.asyncCall(get), [this](const QDBusMessage& reply) {
+        watch(bus_.asyncCall(get, int(deadline_.count())), [this](const QDBusMessage& reply) {
+            if (portal::isTimeout(QDBusError(reply))) return timedOut("Get version");
             if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
                 version_ = reply.arguments().first().value<QDBusVariant>().variant().toUInt();
             QVariantMap options;
@@ -157,21 +159,26 @@ private:
     void ask(Step step, const char* method, const QVariantList& arguments)
     {
         step_ = step;
-        portal::request(bus_, this, screencast::interface, method, arguments, [this, method](portal::Answer answer) {
-            if (!answer.called)
-                return fail(withDetail(std::string("A képernyőmegosztó szolgáltatás (xdg-desktop-portal) nem "
-                                                   "érhető el, vagy visszautasította a kérést: ")
-                                           + method + ".",
-                                       answer.error));
-            response(answer.code, answer.results);
-        });
+        portal::request(
+            bus_, this, screencast::interface, method, arguments,
+            [this, method](portal::Answer answer) {
+                if (answer.timedOut) return timedOut(method);
+                if (!answer.called)
+                    return fail(withDetail(std::string("A képernyőmegosztó szolgáltatás (xdg-desktop-portal) nem "
+                                                       "érhető el, vagy visszautasította a kérést: ")
+                                               + method + ".",
+                                           answer.error));
+                response(answer.code, answer.results);
+            },
+            deadline_);
     }
 
     void openRemote()
     {
         QDBusMessage call = portalCall(screencast::interface, "OpenPipeWireRemote");
         call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariantMap();
-        watch(bus_.asyncCall(call), [this](const QDBusMessage& reply) {
+        watch(bus_.asyncCall(call, int(deadline_.count())), [this](const QDBusMessage& reply) {
+            if (portal::isTimeout(QDBusError(reply))) return timedOut("OpenPipeWireRemote");
             if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
                 return fail(withDetail("A képernyőmegosztás PipeWire-kapcsolata nem nyitható meg.", QDBusError(reply)));
             const auto descriptor = reply.arguments().first().value<QDBusUnixFileDescriptor>();
@@ -182,6 +189,12 @@ private:
             result_.outcome = ScreenCastResult::Outcome::started;
             finish();
         });
+    }
+
+    void timedOut(const char* method)
+    {
+        fail(std::string("A képernyőmegosztó szolgáltatás (xdg-desktop-portal) nem válaszolt időben a kérésre: ")
+             + method + ".");
     }
 
     void fail(const std::string& error)
@@ -203,6 +216,7 @@ private:
     QPointer<QObject> context_;
     ScreenCastRequest request_;
     std::function<void(ScreenCastResult)> done_;
+    std::chrono::milliseconds deadline_;  // of each step
     ScreenCastResult result_;
     Step step_ = Step::createSession;
     std::uint32_t version_ = 0;
@@ -226,6 +240,11 @@ void ScreenCastSession::adoptPipeWireFd(int fd)
 {
     if (pipeWireFd_ >= 0) ::close(pipeWireFd_);
     pipeWireFd_ = fd;
+}
+
+void ScreenCastSession::watchClosed(QObject* context, std::function<void()> closed) const
+{
+    portal::watchSessionClosed(bus_, handle_, context, std::move(closed));
 }
 
 int ScreenCastSession::takePipeWireFd() const
@@ -279,9 +298,10 @@ void query(QDBusConnection bus, QObject* context, std::function<void(ScreenCastO
     });
 }
 
-void open(QDBusConnection bus, QObject* context, ScreenCastRequest request, std::function<void(ScreenCastResult)> done)
+void open(QDBusConnection bus, QObject* context, ScreenCastRequest request, std::function<void(ScreenCastResult)> done,
+          std::chrono::milliseconds deadline)
 {
-    auto* call = new OpenCall(std::move(bus), context, std::move(request), std::move(done));
+    auto* call = new OpenCall(std::move(bus), context, std::move(request), std::move(done), deadline);
     call->begin();
 }
 

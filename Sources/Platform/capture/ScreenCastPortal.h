@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,10 @@ public:
     const QString& handle() const { return handle_; }
     // Takes over the connection PipeWire opened for this session.
     void adoptPipeWireFd(int fd);
+    // Calls `closed` once, in `context`'s thread, when the desktop ends the
+    // cast itself (its own screen-sharing control, or the shared window or
+    // monitor went away); not after `context` is destroyed.
+    void watchClosed(QObject* context, std::function<void()> closed) const;
 
 private:
     QDBusConnection bus_;
@@ -103,9 +108,11 @@ void query(QDBusConnection bus, QObject* context, std::function<void(ScreenCastO
 // CreateSession, SelectSources, Start (the dialog, unless the restore token
 // is honoured) and OpenPipeWireRemote, one after the other without blocking.
 // `done` runs once, in `context`'s thread; not at all when `context` is
-// destroyed first. The persist mode asked for is "until revoked".
+// destroyed first. The persist mode asked for is "until revoked". A step
+// left unanswered for `deadline` fails the whole (and closes its dialog).
 void open(QDBusConnection bus, QObject* context, ScreenCastRequest request,
-          std::function<void(ScreenCastResult)> done);
+          std::function<void(ScreenCastResult)> done,
+          std::chrono::milliseconds deadline = portal::defaultDeadline);
 
 } // namespace screencast
 

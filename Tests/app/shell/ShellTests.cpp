@@ -401,6 +401,25 @@ TEST_F(ShellTest, QuitWaitsForAStartOrFinishToSettle)
     }
 }
 
+TEST_F(ShellTest, QuitWhileAStartWaitsForThePortalGivesTheStartUpAndQuits)
+{
+    platform::ScreenCastOffer offer;
+    offer.available = offer.monitors = offer.cursorEmbedded = true;
+    system.portalOffer = offer;
+    system.portalWaits = true;  // its dialog is open, or it never answers
+    auto portalState = make();
+    ASSERT_TRUE(pumpUntil([&] { return portalState->screenCastOffer().has_value(); }));
+    AppDelegate quitting(*portalState, [this] { ++quits; });
+    portalState->startRecording();
+    ASSERT_TRUE(pumpUntil([&] { return bool(system.portalPending); }));
+    ASSERT_EQ(portalState->phase(), AppState::Phase::starting);
+
+    quitting.requestQuit();
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(portalState->phase(), AppState::Phase::idle);
+    EXPECT_EQ(system.recordersMade, 0);
+}
+
 TEST_F(ShellTest, QuitDuringARecordingFinishesItWithoutAnEditor)
 {
     for (std::string stopError : {"", "A mozgókép lezárása nem sikerült."}) {

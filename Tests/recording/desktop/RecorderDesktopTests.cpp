@@ -248,7 +248,7 @@ protected:
         Recorder recorder(file, target, true, &mic, nullptr, 30);
         recorder.setShowsCursor(false);
         std::vector<std::string> streamErrors;
-        recorder.setOnStreamError([&](const std::string& e) { streamErrors.push_back(e); });
+        recorder.setOnStreamError([&](const std::string& e, bool) { streamErrors.push_back(e); });
         Recording out;
         out.result = run(recorder, std::chrono::milliseconds(int(kRecordSeconds * 1000)), {}, &out.seconds);
         EXPECT_TRUE(streamErrors.empty()) << streamErrors.front();

@@ -38,6 +38,7 @@ struct VideoSource::Impl {
     spa_hook listener{};
     spa_source* timer = nullptr;
     pw_proxy* link = nullptr;
+    pw_registry* registry = nullptr;  // made by removeNode()
 
     // Under the loop's lock.
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
@@ -199,6 +200,7 @@ VideoSource::~VideoSource()
     pw_thread_loop_lock(impl.loop);
     if (impl.timer) pw_loop_destroy_source(pw_thread_loop_get_loop(impl.loop), impl.timer);
     if (impl.link) pw_proxy_destroy(impl.link);
+    if (impl.registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(impl.registry));
     spa_hook_remove(&impl.listener);
     pw_stream_destroy(impl.stream);
     pw_core_disconnect(impl.core);
@@ -226,6 +228,14 @@ void VideoSource::linkTo(std::uint32_t consumerNode)
     impl_->link = static_cast<pw_proxy*>(
         pw_core_create_object(impl_->core, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
     pw_properties_free(props);
+    pw_thread_loop_unlock(impl_->loop);
+}
+
+void VideoSource::removeNode(std::uint32_t node)
+{
+    pw_thread_loop_lock(impl_->loop);
+    if (!impl_->registry) impl_->registry = pw_core_get_registry(impl_->core, PW_VERSION_REGISTRY, 0);
+    pw_registry_destroy(impl_->registry, node);
     pw_thread_loop_unlock(impl_->loop);
 }
 

@@ -46,6 +46,10 @@ public:
     void setPointer(QPoint position);
     // While paused no picture is sent (a still screen).
     void setPaused(bool paused);
+    // Takes another client's node out of the graph, as the desktop's
+    // session manager does with a screen cast's consumer once the user
+    // ended the sharing.
+    void removeNode(std::uint32_t node);
     // The time stamps of the pictures sent so far.
     std::vector<std::int64_t> sentTimes() const;
 

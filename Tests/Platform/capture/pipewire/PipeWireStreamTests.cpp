@@ -198,6 +198,34 @@ TEST_F(PipeWireStreamTest, PointerMetadataGivesDesktopPositionsAndIsDrawnOnlyWhe
     }
 }
 
+TEST_F(PipeWireStreamTest, AStreamTakenOutOfTheGraphEndsAsTheDesktopsStopNotAsAFault)
+{
+    VideoSource source({QSize(64, 48), SPA_VIDEO_FORMAT_BGRx, 30, false, 0},
+                       [](std::uint8_t* pixels, int stride, std::int64_t) { fill(pixels, stride, 48, 9, 9, 9); });
+    Collected collected;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<platform::CaptureError> ended;  // guarded by mutex
+    PipeWireStream::Configuration configuration;
+    configuration.nodeId = source.nodeId();
+    configuration.outputSize = QSize(64, 48);
+    PipeWireStream stream(configuration, collected.frameHandler(), [&](const platform::CaptureError& error) {
+        {
+            std::lock_guard lock(mutex);
+            ended = error;
+        }
+        changed.notify_all();
+    });
+    stream.start();
+    source.linkTo(stream.nodeId());
+    ASSERT_TRUE(collected.waitForFrames(1));
+
+    source.removeNode(stream.nodeId());
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, kPatience, [&] { return ended.has_value(); }));
+    EXPECT_TRUE(ended->endedByDesktop()) << ended->what();
+}
+
 TEST_F(PipeWireStreamTest, AnUnreachableDaemonFailsTheStartWithASentence)
 {
     const auto empty = std::filesystem::temp_directory_path() / "ondexa-no-pipewire";

@@ -89,15 +89,26 @@ public:
     uint version() const { return 4; }
 
     uint startAnswer = 0;       // the user's answer in the dialog: 0 allowed, 1 refused
+    bool startSilent = false;   // the dialog never comes back
     QVariantMap selectOptions;  // what SelectSources was given
     QStringList handleTokens;   // each request's handle_token, in order
     testsupport::FakePortalSession session;
+    QString sessionPath;
+    testsupport::FakePortalRequest silentStart;  // Start's Request when it never answers
+
+    // The desktop ends the cast itself (a session's Closed signal).
+    void endSession(const QString& path)
+    {
+        QDBusMessage closed = QDBusMessage::createSignal(path, "org.freedesktop.portal.Session", "Closed");
+        closed << QVariantMap();
+        connection_.send(closed);
+    }
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
     {
-        const QString sessionPath = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
-                                        .arg(sender(message), options.value("session_handle_token").toString());
+        sessionPath = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
+                          .arg(sender(message), options.value("session_handle_token").toString());
         connection_.registerObject(sessionPath, &session, QDBusConnection::ExportAllSlots);
         return answer(message, options, 0, {{"session_handle", sessionPath}});
     }
@@ -117,6 +128,11 @@ public slots:
         QVariantMap results;
         results.insert("streams", QVariant::fromValue(QList<FakeStream>{stream}));
         results.insert("restore_token", QStringLiteral("new-token"));
+        if (startSilent) {
+            const QString path = requestPath(message, options);
+            connection_.registerObject(path, &silentStart, QDBusConnection::ExportAllSlots);
+            return QDBusObjectPath(path);
+        }
         return answer(message, options, startAnswer, startAnswer == 0 ? results : QVariantMap());
     }
     QDBusUnixFileDescriptor OpenPipeWireRemote(const QDBusObjectPath&, const QVariantMap&)
@@ -134,14 +150,18 @@ private:
         return name.replace('.', '_');
     }
 
+    QString requestPath(const QDBusMessage& message, const QVariantMap& options)
+    {
+        const QString token = options.value("handle_token").toString();
+        handleTokens << token;
+        return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender(message), token);
+    }
+
     // The Request object's path, and its Response once the call has returned.
     QDBusObjectPath answer(const QDBusMessage& message, const QVariantMap& options, uint code,
                            const QVariantMap& results)
     {
-        const QString token = options.value("handle_token").toString();
-        handleTokens << token;
-        const QString path =
-            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender(message), token);
+        const QString path = requestPath(message, options);
         QTimer::singleShot(0, this, [this, path, code, results] {
             QDBusMessage response =
                 QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
@@ -190,11 +210,12 @@ protected:
         return *portal_;
     }
 
-    ScreenCastResult open(ScreenCastRequest request)
+    ScreenCastResult open(ScreenCastRequest request,
+                          std::chrono::milliseconds deadline = platform::portal::defaultDeadline)
     {
         std::optional<ScreenCastResult> result;
-        platform::screencast::open(*client_, &context_, std::move(request),
-                                   [&](ScreenCastResult r) { result = std::move(r); });
+        platform::screencast::open(
+            *client_, &context_, std::move(request), [&](ScreenCastResult r) { result = std::move(r); }, deadline);
         EXPECT_TRUE(pumpUntil([&] { return result.has_value(); }));
         return result.value_or(ScreenCastResult{});
     }
@@ -295,6 +316,36 @@ TEST_F(ScreenCastPortalTest, WithoutAPortalTheFailureSaysWhichServiceIsMissing)
     const ScreenCastResult result = open({});
     EXPECT_EQ(result.outcome, ScreenCastResult::Outcome::failed);
     EXPECT_NE(result.error.find("xdg-desktop-portal"), std::string::npos) << result.error;
+}
+
+TEST_F(ScreenCastPortalTest, ADialogLeftUnansweredFailsAtTheDeadlineAndIsTakenAway)
+{
+    FakePortal& portal = serve();
+    portal.startSilent = true;
+    const ScreenCastResult result = open({}, std::chrono::milliseconds(300));
+    EXPECT_EQ(result.outcome, ScreenCastResult::Outcome::failed);
+    EXPECT_EQ(result.error,
+              "A képernyőmegosztó szolgáltatás (xdg-desktop-portal) nem válaszolt időben a kérésre: Start.");
+    EXPECT_FALSE(result.session);
+    // The dialog's Request and the session are closed: nothing stays on the screen.
+    EXPECT_TRUE(pumpUntil([&] { return portal.silentStart.closed == 1 && portal.session.closed == 1; }));
+}
+
+TEST_F(ScreenCastPortalTest, TheDesktopEndingTheCastIsHeardForItsOwnSessionOnly)
+{
+    FakePortal& portal = serve();
+    ScreenCastResult result = open({});
+    ASSERT_EQ(result.outcome, ScreenCastResult::Outcome::started) << result.error;
+    QObject listener;
+    int closed = 0;
+    result.session->watchClosed(&listener, [&] { ++closed; });
+    roundTrip();
+
+    portal.endSession(portal.sessionPath + "x");  // another session's end
+    roundTrip();
+    EXPECT_EQ(closed, 0);
+    portal.endSession(portal.sessionPath);
+    EXPECT_TRUE(pumpUntil([&] { return closed == 1; }));
 }
 
 TEST(ScreenCastPortalPaths, TheRequestPathFollowsThePortalsRule)
