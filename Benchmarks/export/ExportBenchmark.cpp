@@ -326,8 +326,10 @@ int main(int argc, char** argv)
             return child(argv[2], argv[3], argv[4], std::strtod(argv[5], nullptr), argv[6]);
         }
         const bool qualityOnly = argc == 2 && std::strcmp(argv[1], "--quality") == 0;
-        if (argc != 1 && !qualityOnly) {
-            std::fprintf(stderr, "usage: bench_export [--quality]   (--quality: the size and quality part alone)\n");
+        const bool h264Only = argc == 2 && std::strcmp(argv[1], "--h264") == 0;
+        if (argc != 1 && !qualityOnly && !h264Only) {
+            std::fprintf(stderr, "usage: bench_export [--quality | --h264]   (--quality: the size and quality part "
+                                 "alone; --h264: the H.264 speed rows alone)\n");
             return 2;
         }
         const std::string self = fs::read_symlink("/proc/self/exe").string();
@@ -339,6 +341,7 @@ int main(int argc, char** argv)
                         "ffmpeg", "ours/ff", "cpu s", "ff cpu", "MB", "ff MB");
             row("H.264, all cores", ours(self, movie, "h264", false), theirs(movie, "h264", false));
             row("H.264, taskset -c 0,1", ours(self, movie, "h264", true), theirs(movie, "h264", true));
+            if (h264Only) return 0;
             row("HEVC, all cores", ours(self, movie, "hevc", false), theirs(movie, "hevc", false));
         }
         qualityRows(self, movie);
