@@ -240,6 +240,45 @@ TEST_F(ShellTest, UndoAndRedoFollowTheActiveEditor)
     EXPECT_FALSE(menu.link()->isEnabled());
 }
 
+TEST_F(ShellTest, AMenuOpenOverAnEditorKeepsItsCommands)
+{
+    app.showRecordWindow();
+    EditorWindow* window = editor();
+    activate(*window);
+    EditorModel& model = window->model();
+    model.setSelectedClips(allClips(model));
+    model.linkSelection();
+    ASSERT_TRUE(menu.undo()->isEnabled());
+
+    // The Edit menu opens; on Wayland it takes the focus, and the editor
+    // may be left without it while the menu shows.
+    QMenu* edit = window->menuBar()->actions()[2]->menu();
+    edit->popup(window->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activePopupWidget() == edit; }));
+    for (QWidget* taker : {static_cast<QWidget*>(edit), static_cast<QWidget*>(nullptr)}) {
+        QApplication::setActiveWindow(taker);
+        EXPECT_EQ(menu.activeEditor(), &model);
+        for (QAction* action : {menu.undo(), menu.duplicate(), menu.link(), menu.saveProject()})
+            EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+        EXPECT_FALSE(menu.redo()->isEnabled());
+    }
+    menu.undo()->trigger();
+    edit->hide();
+    EXPECT_FALSE(model.tracks()[0].clips[0].link.has_value());
+    EXPECT_TRUE(menu.redo()->isEnabled());
+
+    // Another program has the focus: still the editor's, as when it comes back.
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_EQ(menu.activeEditor(), &model);
+    EXPECT_TRUE(menu.redo()->isEnabled());
+    // The record window comes forward: nobody's.
+    activate(app.recordWindow());
+    EXPECT_EQ(menu.activeEditor(), nullptr);
+    EXPECT_FALSE(menu.redo()->isEnabled());
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_EQ(menu.activeEditor(), nullptr);
+}
+
 TEST_F(ShellTest, WhileTextIsEditedKeysCopyTheTextButUndoTheTimeline)
 {
     EditorWindow* window = editor();
