@@ -12,6 +12,10 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -20,6 +24,12 @@ using namespace ondexa;
 
 int main(int argc, char** argv)
 {
+    // Before anything starts: the help needs no display and opens no log.
+    if (selftest::asksForHelp(std::vector<std::string>(argv + 1, argv + argc))) {
+        std::fputs(selftest::commandLineHelp().c_str(), stdout);
+        return 0;
+    }
+
     // FFmpeg would otherwise write its warnings to the terminal.
     av_log_set_level(AV_LOG_ERROR);
 

@@ -4,6 +4,7 @@
 // decision.
 
 #include "app/AppTestSupport.h"
+#include "app/shell/ProgramRun.h"
 
 #include "Ondexa/app/AppDelegate.h"
 #include "Ondexa/editor/EditorWindow.h"
@@ -576,6 +577,35 @@ TEST(ShellLaunch, FileArgumentsKeepTheirBytes)
     std::vector<std::string> got;
     for (const auto& file : AppDelegate::filesOf(files)) got.push_back(file.string());
     EXPECT_EQ(got, (std::vector<std::string>{"/x/caf\xe9.mov", "/x/b.vdlproj"}));
+}
+
+TEST(ShellLaunch, HelpPrintsTheCommandLineAndStartsNothing)
+{
+    for (const char* flag : {"--help", "-h"}) {
+        SCOPED_TRACE(flag);
+        ProgramHome home;
+        QProcess program;
+        // No display to start on: only a program that starts nothing ends well.
+        QProcessEnvironment env = home.environment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(VENDALUM_PROGRAM), {flag});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const QString text = QString::fromUtf8(program.readAllStandardOutput());
+        EXPECT_TRUE(text.startsWith("Használat: vendalum [FÁJL…]\n")) << text.toStdString();
+        // Each flag on a line of its own, its options and paths beside it.
+        for (const char* line : {"--selftest [--fps60] [--area] ", "--featuretest F.mov KIMENET ",
+                                 "--fadetest F.mov KIMENET ", "--movetest F.mov kep.png KIMENET ",
+                                 "--gaptest F.mov KIMENET ", "--transitiontest F.mov KIMENET ",
+                                 "--exporttest F.mov KIMENET ", "--snapshot KIMENET [--open F.mov] ",
+                                 "--edittest F.mov KIMENET/edit.mp4 ", "--updatecheck ", "-h, --help "})
+            EXPECT_EQ(text.count("\n  " + QString::fromUtf8(line)), 1) << line;
+        EXPECT_FALSE(std::filesystem::exists(home.log()));
+    }
 }
 
 TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
