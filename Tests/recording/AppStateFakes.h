@@ -121,6 +121,7 @@ struct FakeSystem {
     std::vector<platform::ScreenCastRequest> portalRequests;
     platform::ScreenCastResult portalAnswer;
     bool hotKeyWhileFocused = false;  // the hot key works only in our windows
+    std::function<std::unique_ptr<HotKey>(std::function<void()>)> hotKey;  // set: makes the hot key
 
     AppState::Environment environment();
 };
@@ -244,6 +245,7 @@ inline AppState::Environment FakeSystem::environment()
         env.makeHotKey = [](std::function<void()> action) {
             return HotKey::whileFocused(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
         };
+    if (hotKey) env.makeHotKey = hotKey;
     return env;
 }
 
