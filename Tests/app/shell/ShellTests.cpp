@@ -32,6 +32,7 @@
 #include <QWindow>
 #include <QTest>
 
+#include <atomic>
 #include <climits>
 #include <fstream>
 #include <thread>
@@ -678,6 +679,87 @@ TEST_F(ShellTest, AHandOverIsBoundedInLengthInEachPathAndInFiles)
     many.pop_back();
     EXPECT_EQ(handOverRaw(handOverLine(many)), "ok");
     EXPECT_EQ(state->pendingOpen().size(), 65u);
+}
+
+TEST_F(ShellTest, ALaterLaunchHandsOnWhatItsLauncherGaveItAndEndsOnceItIsUsed)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    ASSERT_TRUE(delegate.serve());
+    app.showRecordWindow();
+    // Each launch's activation as the program got it, with the editor windows open by then.
+    std::vector<std::pair<LaunchActivation, std::size_t>> used;
+    QObject::connect(&delegate, &AppDelegate::launchActivation,
+                     [&](const LaunchActivation& launch) { used.emplace_back(launch, app.editorWindowCount()); });
+    const auto later = [&](std::vector<std::filesystem::path> files, LaunchActivation launch) {
+        std::atomic<int> handed = -1;
+        std::size_t usedBefore = 0;
+        std::thread launcher([&] { handed = AppDelegate::handOver(files, launch) ? 1 : 0; });
+        EXPECT_TRUE(pumpUntil([&] {
+            usedBefore = used.size();
+            return handed >= 0;
+        }, std::chrono::seconds(20)));
+        launcher.join();
+        EXPECT_EQ(handed, 1);
+        return usedBefore;
+    };
+
+    // Used once the file has its window, before the launch ends.
+    const LaunchActivation given{"vendalum-teszt_TIME4242", "jelzo-1"};
+    EXPECT_EQ(later({temp.path / "c.mov"}, given), 1u);
+    ASSERT_EQ(used.size(), 1u);
+    EXPECT_EQ(used[0].first, given);
+    EXPECT_EQ(used[0].second, 1u);
+    // Without files, for the record window; a token alone will do.
+    EXPECT_EQ(later({}, {"", "jelzo-2"}), 2u);
+    EXPECT_EQ(used.back().first, (LaunchActivation{"", "jelzo-2"}));
+    // A launch given nothing, one of an earlier version (its files alone),
+    // one refused, and one whose second line is no such thing: nothing to use.
+    EXPECT_EQ(later({temp.path / "d.mov"}, {}), 2u);
+    EXPECT_EQ(handOverRaw(handOverLine({(temp.path / "e.mov").string()})), "ok");
+    std::vector<std::string> many(65, (temp.path / "f.mov").string());
+    EXPECT_EQ(handOverRaw(handOverLine(many) + R"({"startupId":"x_TIME1"})" + '\n'), "ok");
+    EXPECT_EQ(handOverRaw(handOverLine({}) + R"(["x_TIME1"])" + '\n'), "ok");
+    EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 3; }));
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(used.size(), 2u);
+}
+
+TEST_F(ShellTest, AnEarlierVersionRunningTakesTheFilesAndLeavesTheRestUnread)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    // As earlier versions serve: one line read, answered, the connection closed.
+    QLocalServer earlier;
+    ASSERT_TRUE(earlier.listen(AppDelegate::serverName()));
+    QByteArray heard;
+    QObject::connect(&earlier, &QLocalServer::newConnection, [&] {
+        QLocalSocket* socket = earlier.nextPendingConnection();
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [&heard, socket] {
+            if (!socket->canReadLine()) return;
+            heard = socket->readLine();
+            socket->write("ok\n");
+            socket->disconnectFromServer();
+        });
+    });
+    std::atomic<int> handed = -1;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread launcher([&] {
+        handed = AppDelegate::handOver({temp.path / "c.mov"}, {"vendalum-teszt_TIME4242", "jelzo"}) ? 1 : 0;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return handed >= 0; }, std::chrono::seconds(20)));
+    launcher.join();
+    EXPECT_EQ(handed, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));  // not left waiting
+    EXPECT_EQ(heard, handOverLine({(temp.path / "c.mov").string()}));
+}
+
+TEST(ShellLaunch, AStartupIdGivesItsTimeAndIsQuotedWhereItMustBe)
+{
+    EXPECT_EQ(LaunchActivation::startupTime("xfce4-panel-1234-gep-vendalum-0_TIME56789"), 56789u);
+    EXPECT_EQ(LaunchActivation::startupTime("a_TIME1_TIME2"), 2u);
+    for (const char* without : {"vendalum", "vendalum_TIME", "vendalum_TIME12x", "vendalum_TIME99999999999"})
+        EXPECT_EQ(LaunchActivation::startupTime(without), 0u) << without;
+    EXPECT_EQ(LaunchActivation::removeMessage("gep-12_TIME3"), "remove: ID=gep-12_TIME3");
+    EXPECT_EQ(LaunchActivation::removeMessage(R"(a b"c\d)"), R"(remove: ID="a b\"c\\d")");
 }
 
 TEST_F(ShellTest, WithoutARuntimeFolderTheSocketFolderMustBeOursAlone)
