@@ -2,6 +2,8 @@
 // each phase, the error alert, and the hand-over of files to the editor.
 
 #include "AppTestSupport.h"
+#include "support/FakeShortcutsPortal.h"
+#include "support/PrivateBus.h"
 #include "support/WheelEvents.h"
 
 #include "Ondexa/app/LevelMeter.h"
@@ -377,10 +379,42 @@ TEST_F(RecordViewTest, ControlsChangeTheSettings)
 
 TEST_F(RecordViewTest, TextsAndHelp)
 {
-    EXPECT_EQ(part<QLabel>(*view, "hotKey")->text(), "Ctrl+Alt+A");
+    EXPECT_EQ(part<ElidedLabel>(*view, "hotKey")->text(), "Ctrl+Alt+A");
+    view->show();
+    settled();
+    EXPECT_FALSE(part<ElidedLabel>(*view, "hotKey")->isElided());
     EXPECT_EQ(part(*view, "cameraEnabledRow")->toolTip(), "Beépített kamera, USB-kamera vagy más virtuális kamera");
     EXPECT_EQ(part(*view, "fpsRow")->toolTip(),
               "60 kép/mp folyamatosabb mozgást ad (pl. görgetésnél), de a gépet jobban terheli");
+}
+
+TEST_F(RecordViewTest, TheHotKeyNamesTheKeysTheDesktopGranted)
+{
+    // A Wayland desktop that binds the shortcut to keys of its own choosing,
+    // and says so at length.
+    testsupport::PrivateBus bus;
+    const QString address = QString::fromStdString(bus.address());
+    QDBusConnection client = QDBusConnection::connectToBus(address, "viewHotKeyClient");
+    testsupport::FakeShortcutsPortal portal(QDBusConnection::connectToBus(address, "viewHotKeyService"));
+    portal.triggerDescription = "Nyomd le egyszerre: Meta+Shift+R";
+    system.hotKey = [client](std::function<void()> action) {
+        return HotKey::throughPortal(client, HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+    };
+    view.reset();
+    state = make();
+    view = std::make_unique<RecordView>(*state, [](const std::filesystem::path&) {});
+    auto* label = part<ElidedLabel>(*view, "hotKey");
+    EXPECT_TRUE(pumpUntil([&] { return label->text() == portal.triggerDescription; }));
+    view->resize(view->sizeHint());
+    view->show();
+    settled();
+    // Between the main button and the folder button, never over them; what
+    // does not fit there ends in "…", whole in the tooltip.
+    EXPECT_GT(label->geometry().left(), part(*view, "mainButton")->geometry().right());
+    EXPECT_LT(label->geometry().right(), part(*view, "revealFolder")->geometry().left());
+    EXPECT_TRUE(label->isElided());
+    EXPECT_EQ(label->toolTip(), portal.triggerDescription);
+    shoot("record-granted-hot-key");
 }
 
 TEST_F(RecordViewTest, ButtonAndFormFollowThePhase)

@@ -131,6 +131,7 @@ struct FakeSystem {
     bool portalWaits = false;  // no answer until the test gives one through portalPending
     std::function<void(platform::ScreenCastResult)> portalPending;
     bool hotKeyWhileFocused = false;  // the hot key works only in our windows
+    std::function<std::unique_ptr<HotKey>(std::function<void()>)> hotKey;  // set: makes the hot key
 
     AppState::Environment environment();
 };
@@ -258,6 +259,7 @@ inline AppState::Environment FakeSystem::environment()
         env.makeHotKey = [](std::function<void()> action) {
             return HotKey::whileFocused(HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
         };
+    if (hotKey) env.makeHotKey = hotKey;
     return env;
 }
 

@@ -164,3 +164,35 @@ TEST_F(AppStateShortcut, TheRecordWindowsNoteFollowsTheDesktopsAnswer)
         EXPECT_FALSE(hasNote(*state, ondexa::access::portal::hotKeyGlobal("Ctrl+Alt+A")));
     }
 }
+
+TEST_F(AppStateShortcut, TheKeysNamedAreTheOnesTheDesktopGranted)
+{
+    struct Case {
+        const char* name;
+        std::optional<uint> answer;  // none: no portal at all
+        QString granted;
+        std::string shown;
+    };
+    for (const Case& c : {Case{"other keys", 0u, "Meta+Shift+R", "Meta+Shift+R"},
+                          Case{"no words for them", 0u, "", "Ctrl+Alt+A"},
+                          Case{"refused", 1u, "Meta+Shift+R", "Ctrl+Alt+A"},
+                          Case{"no such interface", std::nullopt, "", "Ctrl+Alt+A"}}) {
+        SCOPED_TRACE(c.name);
+        std::optional<FakeShortcutsPortal> portal;
+        if (c.answer) {
+            portal.emplace(service_);
+            portal->bindAnswer = *c.answer;
+            portal->triggerDescription = c.granted;
+        }
+        int changed = 0;
+        auto state = makeWithPortalKey(&changed);
+        if (c.answer == 0u) {
+            ASSERT_TRUE(pumpUntil([&] { return changed == 1; }, kWait));
+        } else {
+            pumpUntil([&] {
+                return logHas(c.answer ? "nem engedélyezte a globális" : "billentyűparancs-szolgáltatása nem érhető el");
+            }, kWait);
+        }
+        EXPECT_EQ(state->hotKeyText(), c.shown);
+    }
+}

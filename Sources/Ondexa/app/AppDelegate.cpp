@@ -11,6 +11,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -46,6 +48,7 @@ constexpr qint64 longestHandOver = 1024 * 1024;
 // Each file handed over opens an editor window: more than this at once is no
 // selection a person makes, and would only bury the desktop in windows.
 constexpr qsizetype mostFilesPerHandOver = 64;
+constexpr std::size_t longestLaunchValue = 1024;
 
 // The files of one hand-over, or none when it is refused as a whole. Entries
 // that can't be paths are left out; the log says why.
@@ -79,6 +82,29 @@ std::optional<std::vector<std::filesystem::path>> handedOverFiles(const QByteArr
         files.emplace_back(path);
     }
     return files;
+}
+
+// A later launch's second line: what its launcher gave it to bring a window
+// forward. Anything else there gives nothing.
+LaunchActivation handedOverLaunch(const QByteArray& line)
+{
+    LaunchActivation launch;
+    Json given;
+    try {
+        given = parseJson(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    } catch (const std::exception&) {
+    }
+    if (!given.is_object()) return launch;
+    const auto text = [&given](const char* key) {
+        const auto found = given.find(key);
+        if (found == given.end() || !found->is_string()) return std::string();
+        std::string value = found->get<std::string>();
+        // Ids and tokens are short; a long one is nobody's.
+        return value.size() <= longestLaunchValue ? value : std::string();
+    };
+    launch.startupId = text("startupId");
+    launch.token = text("activationToken");
+    return launch;
 }
 
 // The fallback folder of the socket lies in a folder everyone may write to:
@@ -263,7 +289,7 @@ QString AppDelegate::serverName(QString* why)
     return folder + "/vendalum.socket";
 }
 
-bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files)
+bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files, const LaunchActivation& launch)
 {
     // Runs before the event loop of a launch that ends right after: waiting
     // here freezes no window.
@@ -274,13 +300,25 @@ bool AppDelegate::handOver(const std::vector<std::filesystem::path>& files)
     if (!socket.waitForConnected(1000)) return false;
     Json list = Json::array();
     for (const auto& file : files) list.push_back(encodeJson(PathText{file.string()}));
-    socket.write(QByteArray::fromStdString(dumpJson(list)) + '\n');
+    // The files on the first line, as every version reads them; the
+    // launcher's id and token on a second, which an earlier version leaves
+    // unread.
+    Json given = Json::object();
+    const auto add = [&given](const char* key, const std::string& value) {
+        if (!value.empty() && QByteArrayView(value).isValidUtf8()) given[key] = value;
+    };
+    add("startupId", launch.startupId);
+    add("activationToken", launch.token);
+    socket.write(QByteArray::fromStdString(dumpJson(list)) + '\n' + QByteArray::fromStdString(dumpJson(given)) + '\n');
     if (!socket.waitForBytesWritten(handOverWaitMs)) return false;
     // The running program answers once it has taken the files.
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(handOverWaitMs)) return false;
     }
-    return socket.readLine().trimmed() == "ok";
+    if (socket.readLine().trimmed() != "ok") return false;
+    // It hangs up once its window has come forward with them.
+    if (socket.state() == QLocalSocket::ConnectedState) socket.waitForDisconnected(handOverWaitMs);
+    return true;
 }
 
 bool AppDelegate::serve()
@@ -303,24 +341,40 @@ bool AppDelegate::serve()
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             socket->setReadBufferSize(longestHandOver + 1);
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->canReadLine()) {
-                    if (socket->bytesAvailable() > longestHandOver) {
-                        logLine("A fájlok átvétele elmaradt: túl hosszú üzenet érkezett.");
-                        socket->abort();
+            // One hand-over per connection: the files, then (from launches of
+            // this version on) what the launcher gave. Gone unsaid, the
+            // connection ends after a while.
+            struct Progress {
+                bool filesRead = false;
+                bool filesTaken = false;  // not refused
+            };
+            auto progress = std::make_shared<Progress>();
+            QTimer::singleShot(2 * handOverWaitMs, socket, [socket] { socket->abort(); });
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, progress] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine();
+                    if (!progress->filesRead) {
+                        progress->filesRead = true;
+                        const auto files = handedOverFiles(line);
+                        // Answered even when refused: the launch must not go
+                        // on to start a second program.
+                        socket->write("ok\n");
+                        if (!files) continue;
+                        progress->filesTaken = true;
+                        if (files->empty()) emit activationRequested();
+                        openFiles(*files);
+                        continue;
                     }
+                    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+                    const LaunchActivation launch = handedOverLaunch(line);
+                    if (progress->filesTaken && !launch.empty()) emit launchActivation(launch);
+                    socket->disconnectFromServer();
                     return;
                 }
-                // One hand-over per connection.
-                disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-                const auto files = handedOverFiles(socket->readLine());
-                // Answered even when refused: the launch must not go on to
-                // start a second program.
-                socket->write("ok\n");
-                socket->disconnectFromServer();
-                if (!files) return;
-                if (files->empty()) emit activationRequested();
-                openFiles(*files);
+                if (socket->bytesAvailable() > longestHandOver) {
+                    logLine("A fájlok átvétele elmaradt: túl hosszú üzenet érkezett.");
+                    socket->abort();
+                }
             });
         }
     });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Ondexa/app/LaunchActivation.h"
 #include "Ondexa/recording/AppState.h"
 
 #include <QObject>
@@ -56,10 +57,13 @@ public:
     // a folder of the temporary folder that is ours alone (made 0700). Empty,
     // with the reason in `why`, when that folder is not ours alone.
     static QString serverName(QString* why = nullptr);
-    // Hands the files to a running program; false when none answers.
-    static bool handOver(const std::vector<std::filesystem::path>& files);
-    // Accepts files from later launches; false, with the reason in the log,
-    // when the socket can't be made.
+    // Hands the files, and what the launcher gave this launch to bring a
+    // window forward, to a running program; false when none answers. Comes
+    // back once the running program has used them (or after a while).
+    static bool handOver(const std::vector<std::filesystem::path>& files, const LaunchActivation& launch = {});
+    // Accepts files (and what their launchers gave them) from later
+    // launches; false, with the reason in the log, when the socket can't be
+    // made.
     bool serve();
 
 protected:
@@ -68,6 +72,10 @@ protected:
 signals:
     // A later launch handed over no files: the user wants to see the program.
     void activationRequested();
+    // A later launch's files are open (or the program was asked to show
+    // itself): the window that came forward for it is to be activated with
+    // what its launcher gave it.
+    void launchActivation(const ondexa::LaunchActivation& launch);
 
 private:
     void proceed();

@@ -128,15 +128,27 @@ void MenuCommands::install(QMainWindow& window)
     edit->addActions({cut_, copy_, paste_, duplicate_, link_, unlink_, selectAll_});
 }
 
+EditorWindow* MenuCommands::focusedEditor() const
+{
+    QWidget* active = QApplication::activeWindow();
+    if (auto* window = qobject_cast<EditorWindow*>(active)) return window;
+    // On Wayland the menu opened from an editor's menu bar takes the focus,
+    // and for a moment no window of ours may have it: the editor stays the
+    // one the commands act on. Another window of ours ends that.
+    const bool menuOrNone = !active || active->windowType() == Qt::Popup || QApplication::activePopupWidget();
+    auto* last = qobject_cast<EditorWindow*>(editor_.data());
+    return menuOrNone && last && last->isVisible() ? last : nullptr;
+}
+
 EditorModel* MenuCommands::activeEditor() const
 {
-    auto* window = qobject_cast<EditorWindow*>(QApplication::activeWindow());
+    EditorWindow* window = focusedEditor();
     return window ? &window->model() : nullptr;
 }
 
 void MenuCommands::refresh()
 {
-    auto* window = qobject_cast<EditorWindow*>(QApplication::activeWindow());
+    EditorWindow* window = focusedEditor();
     if (window != editor_.data()) {
         for (auto& connection : editorConnections_) disconnect(connection);
         editorConnections_.clear();

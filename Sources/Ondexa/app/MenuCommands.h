@@ -19,10 +19,11 @@ class EditorWindow;
 class Updates;
 
 // The program's menu commands: one set of actions shared by every window's
-// menu bar. The Edit commands act on the active editor window's model; with
-// no editor active, cut, copy, paste and select all go to the widget that
-// has the focus (or the nearest of its parents that has such a slot), and
-// the other Edit commands are disabled.
+// menu bar. The Edit commands act on the model of the editor window active
+// last (a menu open over it keeps it); with no editor active, cut, copy,
+// paste and select all go to the widget that has the focus (or the nearest
+// of its parents that has such a slot), and the other Edit commands are
+// disabled.
 class MenuCommands : public QObject {
     Q_OBJECT
 
@@ -38,7 +39,8 @@ public:
     // Gives the window a menu bar with the shared actions.
     void install(QMainWindow& window);
 
-    // The model of the active editor window; null when another window (or none) is active.
+    // The model of the editor window that was active last, while no other
+    // window of ours has become active since; null otherwise.
     EditorModel* activeEditor() const;
 
     QAction* open() const { return open_; }
@@ -67,13 +69,15 @@ private:
     QAction* make(const QString& title, const QKeySequence& key, const char* name);
     // A standard action to the focus widget or its nearest parent with the slot.
     static void sendToFocus(const char* slot);
+    // The editor window the commands act on (see activeEditor()).
+    EditorWindow* focusedEditor() const;
     // Would this action call the active editor's model now?
     bool goesToEditor(const QAction* action) const;
 
     Updates& updates_;
     Hooks hooks_;
     CanCheckForUpdates* canCheck_ = nullptr;  // child of this
-    QPointer<QWidget> editor_;  // the active editor window (a QWidget: it may be in its destructor)
+    QPointer<QWidget> editor_;  // the editor window active last (a QWidget: it may be in its destructor)
     std::vector<QMetaObject::Connection> editorConnections_;
     QAction* open_;
     QAction* cut_;

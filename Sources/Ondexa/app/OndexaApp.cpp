@@ -121,6 +121,11 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
     state_.setWindowHooks([this](const QRectF& captured) { ownWindows_.hide(captured); },
                           [this] { ownWindows_.show(); });
     connect(&delegate_, &AppDelegate::activationRequested, this, &OndexaApp::showRecordWindow);
+    // The launch's files have just opened, or the record window has just
+    // been asked for: the window in front is the one it came for.
+    connect(&delegate_, &AppDelegate::launchActivation, this, [this](const LaunchActivation& launch) {
+        if (broughtForward_ && broughtForward_->isVisible()) launch.activate(*broughtForward_);
+    });
 
     // Made whatever the desktop has now: a panel may start after us.
     if (options.tray) {
@@ -159,6 +164,7 @@ void OndexaApp::showRecordWindow()
     lastEditor_ = nullptr;
     recordWindow_->show();
     if (lastEditor_) {
+        broughtForward_ = lastEditor_;
         // The record window takes the focus as it appears; give it back
         // once that has happened.
         QTimer::singleShot(0, lastEditor_, [editor = lastEditor_] {
@@ -167,6 +173,7 @@ void OndexaApp::showRecordWindow()
         });
         return;
     }
+    broughtForward_ = recordWindow_.get();
     recordWindow_->raise();
     recordWindow_->activateWindow();
 }
@@ -213,6 +220,7 @@ EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
         connect(window, &QObject::destroyed, this, [this, window] { forget(window); });
     }
     lastEditor_ = window;
+    broughtForward_ = window;
     window->show();
     window->raise();
     window->activateWindow();

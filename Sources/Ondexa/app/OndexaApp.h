@@ -98,6 +98,7 @@ private:
     std::vector<EditorWindow*> editors_;  // removed when closed or destroyed
     std::unique_ptr<Tray> tray_;
     QPointer<QWidget> lastEditor_;  // the editor window opened last
+    QPointer<QWidget> broughtForward_;  // the window of ours brought forward last
     OwnWindows ownWindows_;         // hidden for the recording in progress
 };
 

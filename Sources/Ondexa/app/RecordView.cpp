@@ -5,7 +5,6 @@
 #include "Ondexa/recording/AccessMessages.h"
 #include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/GroupBox.h"
-#include "Ondexa/ui/KeyNames.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
@@ -33,7 +32,7 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-void dim(QLabel* label)
+void dim(QWidget* label)
 {
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, Theme::secondary());
@@ -413,7 +412,10 @@ QWidget* RecordView::buildActionBar()
     connect(mainButton_, &QPushButton::clicked, this, [this] { state_.toggleRecording(); });
     layout->addWidget(mainButton_);
 
-    auto* hotKey = new QLabel(keyNames(QStringLiteral("⌃A")), bar);
+    // Beside the buttons there is room for "Ctrl+Alt+A" and little more: the
+    // desktop's words for its keys end in "…" where they don't fit, whole in
+    // the tooltip (and in the note on the keys).
+    auto* hotKey = hotKey_ = new ElidedLabel(QString(), bar);
     hotKey->setObjectName("hotKey");
     hotKey->setFont(Theme::font(12));
     dim(hotKey);
@@ -489,6 +491,7 @@ void RecordView::refresh()
     for (const auto& note : notes) noteTexts << qs(note);
     sessionNotesText_->setText(noteTexts.join(QStringLiteral("\n\n")));
     sessionNotes_->setVisible(!notes.empty());
+    hotKey_->setText(qs(state_.hotKeyText()));
 
     if (const auto& area = state_.area()) {
         // Whole points, the fraction dropped.

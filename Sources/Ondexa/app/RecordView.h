@@ -17,6 +17,7 @@ class QVBoxLayout;
 
 namespace ondexa {
 
+class ElidedLabel;
 class LevelMeter;
 class SegmentedControl;
 class ToggleSwitch;
@@ -102,6 +103,7 @@ private:
     QWidget* stereoRow_ = nullptr;
     ToggleSwitch* stereoPairs_ = nullptr;
     QPushButton* mainButton_ = nullptr;
+    ElidedLabel* hotKey_ = nullptr;  // the keys the desktop passes to us
     QMessageBox* alert_ = nullptr;  // child of the view
     bool closingAlert_ = false;  // the alert closes because the message went away
     int heightLimit_ = QWIDGETSIZE_MAX;

@@ -2,6 +2,7 @@
 // the windows and the tray, files from the desktop and the update check.
 
 #include "Ondexa/app/AppDelegate.h"
+#include "Ondexa/app/LaunchActivation.h"
 #include "Ondexa/app/OndexaApp.h"
 #include "Ondexa/app/SmoothScrolling.h"
 #include "Ondexa/app/Updates.h"
@@ -12,6 +13,10 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -20,9 +25,17 @@ using namespace ondexa;
 
 int main(int argc, char** argv)
 {
+    // Before anything starts: the help needs no display and opens no log.
+    if (selftest::asksForHelp(std::vector<std::string>(argv + 1, argv + argc))) {
+        std::fputs(selftest::commandLineHelp().c_str(), stdout);
+        return 0;
+    }
+
     // FFmpeg would otherwise write its warnings to the terminal.
     av_log_set_level(AV_LOG_ERROR);
 
+    // Before Qt's X11 plugin takes the id for the window this launch may show.
+    const LaunchActivation launch = LaunchActivation::fromEnvironment();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vendalum");
     QApplication::setOrganizationName("Vendalum");
@@ -44,7 +57,12 @@ int main(int argc, char** argv)
     // Qt has taken its own options out of argv by now.
     const std::vector<std::string> given(argv + 1, argv + argc);
     const auto files = handsOver ? AppDelegate::filesOf(given) : std::vector<std::filesystem::path>();
-    if (handsOver && AppDelegate::handOver(files)) return 0;
+    if (handsOver && AppDelegate::handOver(files, launch)) {
+        // The running program's window came forward for this launch, which
+        // opens none of its own: its launcher's feedback ends here.
+        launch.endStartupNotice();
+        return 0;
+    }
 
     selftest::installSelfTests();  // run by the controller's start-up work
     AppState& state = AppState::shared();  // starts its own start-up work

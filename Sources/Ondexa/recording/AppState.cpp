@@ -303,6 +303,12 @@ bool AppState::windowsRecordable() const
     return !capturesThroughPortal() || !screenCastOffer_ || screenCastOffer_->windows;
 }
 
+std::string AppState::hotKeyText() const
+{
+    if (hotKey_ && hotKey_->boundByDesktop() && !hotKey_->grantedTrigger().empty()) return hotKey_->grantedTrigger();
+    return platform::describeKeyChord(HotKey::recordingKeyCode, HotKey::recordingModifiers);
+}
+
 std::vector<std::string> AppState::sessionNotes() const
 {
     if (!capturesThroughPortal()) return {};

@@ -212,6 +212,10 @@ public:
     // such a session leaves out (clicks; the pointer's log or the global
     // hot key where the desktop lacks them). Empty on X11.
     std::vector<std::string> sessionNotes() const;
+    // The keys that start and stop a recording, as the record window names
+    // them: the desktop's words where it bound the hot key to keys of its
+    // choosing, else "Ctrl+Alt+A".
+    std::string hotKeyText() const;
     // Whether window mode can record here: on the portal's path only where it offers windows.
     bool windowsRecordable() const;
     const std::vector<CameraInfo>& cameras() const { return cameras_; }

@@ -48,6 +48,61 @@ int pathCountOf(TestKind kind)
     }
 }
 
+namespace {
+
+// What follows the flag on the command line, and what the test does.
+struct Usage {
+    const char* arguments;
+    const char* does;
+};
+
+Usage usageOf(TestKind kind)
+{
+    switch (kind) {
+    case TestKind::recorder: return {"[--fps60] [--area]", "rövid valódi felvétel a tárolt beállításokkal"};
+    case TestKind::feature:
+        return {"F.mov KIMENET", "maximalizálás, M4A- és mátrixexport, képbeemelés, projekt"};
+    case TestKind::fade: return {"F.mov KIMENET", "nagyon rövid darabok, átfedés, elhalkulás, export"};
+    case TestKind::move: return {"F.mov kep.png KIMENET", "klipek áthúzása sávok között, export"};
+    case TestKind::gap: return {"F.mov KIMENET", "lyuk az idővonalon, bezárása, projektként mentés"};
+    case TestKind::transition: return {"F.mov KIMENET", "minden átmenet egy-egy filmben"};
+    case TestKind::exporting: return {"F.mov KIMENET", "10 mp-es HEVC-export, majd egy megszakított"};
+    case TestKind::snapshot: return {"KIMENET [--open F.mov]", "PNG-képek az ablakokról"};
+    case TestKind::edit: return {"F.mov KIMENET/edit.mp4", "mindennapi szerkesztések, export"};
+    }
+    return {"", ""};
+}
+
+} // namespace
+
+bool asksForHelp(const std::vector<std::string>& arguments)
+{
+    return std::any_of(arguments.begin(), arguments.end(),
+                       [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+std::string commandLineHelp()
+{
+    std::string text =
+        "Használat: vendalum [FÁJL…]\n"
+        "A felvételeket és projekteket szerkesztőablakban nyitja meg; ha a Vendalum már fut, az kapja meg őket.\n"
+        "\n"
+        "Beépített öntesztek (egyszerre több is; az eredmény a naplóba kerül, a program utána is fut):\n";
+    const auto line = [&text](const std::string& synopsis, const char* does) {
+        // Bytes, not letters, would misalign the column after "…" or "é".
+        const std::size_t width = QString::fromStdString(synopsis).size();
+        text += "  " + synopsis + std::string(width < 36 ? 36 - width : 1, ' ') + does + "\n";
+    };
+    for (const TestKind kind : order) {
+        const Usage usage = usageOf(kind);
+        line(std::string(flagOf(kind)) + " " + usage.arguments, usage.does);
+    }
+    text += "\n";
+    line("--updatecheck", "egy csendes frissítés-keresés, az eredmény a naplóba kerül");
+    line("-h, --help", "ez a leírás");
+    return text;
+}
+
 TestPlan planTests(const QStringList& arguments, const std::filesystem::path& currentFolder)
 {
     TestPlan plan;

@@ -55,4 +55,11 @@ std::filesystem::path argumentPath(const QString& argument,
 TestPlan planTests(const QStringList& arguments,
                    const std::filesystem::path& currentFolder = std::filesystem::current_path());
 
+// "--help" or "-h" among the arguments (without the program path): the
+// launch prints commandLineHelp() and ends, and starts nothing.
+bool asksForHelp(const std::vector<std::string>& arguments);
+// The command line: files, then each test flag with its paths and what it
+// does, one line each.
+std::string commandLineHelp();
+
 } // namespace ondexa::selftest

@@ -1,21 +1,26 @@
 // The program on the test desktop: files given at launch, a later launch
-// handing over its file, a recording ended by a signal or by the end of the
-// desktop session, and the last window closed where the desktop has no tray
-// or gets one late; the icon and the dark hint on the windows.
+// handing over its file and its startup id (the running program's window
+// comes forward with it, then the launch's notice ends), a recording ended
+// by a signal or by the end of the desktop session, and the last window
+// closed where the desktop has no tray or gets one late; the icon and the
+// dark hint on the windows.
 
 #include "support/WidgetTestApplication.h"
 #include "app/desktop/TestSessionManager.h"
 #include "app/desktop/TestTray.h"
 #include "app/shell/ProgramRun.h"
 
+#include "Ondexa/app/LaunchActivation.h"
 #include "Ondexa/model/RecordingInfo.h"
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -191,6 +196,118 @@ TEST(ShellDesktop, ASecondLaunchOpensItsFileInTheRunningProgram)
     EXPECT_TRUE(waitForWindows("^harmadik$", 1));
     EXPECT_EQ(windows("^Vendalum$").size(), 1u);  // no second record window
     EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(terminate(first), 0);
+}
+
+// What programs tell the window manager and the launchers through the root
+// window, in the order sent: activation requests and startup-notification
+// messages.
+class RootWatch {
+public:
+    struct Message {
+        std::string text;       // the startup message, or "activate"
+        xcb_window_t window;    // activated
+        std::uint32_t time;     // of the activation
+    };
+
+    RootWatch() : connection_(xcb_connect(nullptr, nullptr))
+    {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        free(xcb_request_check(connection_, xcb_change_window_attributes_checked(connection_, root_,
+                                                                                 XCB_CW_EVENT_MASK, &mask)));
+        activate_ = atom("_NET_ACTIVE_WINDOW");
+        begin_ = atom("_NET_STARTUP_INFO_BEGIN");
+        more_ = atom("_NET_STARTUP_INFO");
+    }
+    ~RootWatch() { xcb_disconnect(connection_); }
+
+    const std::vector<Message>& messages()
+    {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE)
+                take(*reinterpret_cast<xcb_client_message_event_t*>(event));
+            free(event);
+        }
+        return messages_;
+    }
+    // Where `text` was sent, or -1.
+    int indexOf(const std::string& text)
+    {
+        const auto& all = messages();
+        const auto found = std::find_if(all.begin(), all.end(), [&](const Message& m) { return m.text == text; });
+        return found == all.end() ? -1 : int(found - all.begin());
+    }
+
+private:
+    xcb_atom_t atom(const char* name)
+    {
+        auto* reply = xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, strlen(name), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return value;
+    }
+    void take(const xcb_client_message_event_t& message)
+    {
+        if (message.type == activate_ && message.format == 32) {
+            messages_.push_back({"activate", message.window, message.data.data32[1]});
+            return;
+        }
+        if ((message.type != begin_ && message.type != more_) || message.format != 8) return;
+        // 20 bytes at a time, from one sender, up to a NUL.
+        std::string& text = partial_[message.window];
+        if (message.type == begin_) text.clear();
+        const auto* bytes = reinterpret_cast<const char*>(message.data.data8);
+        const std::size_t length = strnlen(bytes, 20);
+        text.append(bytes, length);
+        if (length < 20) {
+            messages_.push_back({text, message.window, 0});
+            partial_.erase(message.window);
+        }
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+    xcb_atom_t activate_, begin_, more_;
+    std::map<xcb_window_t, std::string> partial_;
+    std::vector<Message> messages_;
+};
+
+TEST(ShellDesktop, ASecondLaunchEndsItsStartupNoticeOnceTheRunningProgramCameForwardWithIt)
+{
+    ProgramHome home;
+    RootWatch watch;
+    QProcess first;
+    home.start(first, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    struct Case {
+        QStringList arguments;
+        std::string id, window, removal;
+    };
+    for (const Case& c : {Case{{}, "vendalum-teszt-1_TIME4242", "^Vendalum$", "remove: ID=vendalum-teszt-1_TIME4242"},
+                          Case{{(home.temp.path / "harmadik.mov").c_str()}, "vendalum teszt-2_TIME4343", "^harmadik$",
+                               "remove: ID=\"vendalum teszt-2_TIME4343\""}}) {
+        SCOPED_TRACE(c.id);
+        QProcess second;
+        home.start(second, c.arguments,
+                   [&](QProcessEnvironment& env) { env.insert("DESKTOP_STARTUP_ID", QString::fromStdString(c.id)); });
+        ASSERT_TRUE(ended(second));
+        EXPECT_EQ(second.exitCode(), 0);
+        ASSERT_TRUE(waitForWindows(c.window, 1));
+        // The window that came forward carries the launch's id, and asked to
+        // be activated at the launch's time; then the launch's notice ended.
+        EXPECT_TRUE(pumpUntil([&] { return watch.indexOf(c.removal) >= 0; }, programDeadline));
+        const std::uint32_t time = LaunchActivation::startupTime(c.id);
+        const auto& sent = watch.messages();
+        const auto activation = std::find_if(sent.begin(), sent.end(), [&](const RootWatch::Message& m) {
+            return m.text == "activate" && m.time == time;
+        });
+        ASSERT_NE(activation, sent.end());
+        EXPECT_LT(activation - sent.begin(), watch.indexOf(c.removal));
+        const std::string window = output("xdotool search --onlyvisible --name '" + c.window + "' | head -n1");
+        EXPECT_EQ(activation->window, xcb_window_t(std::stoul(window)));
+        EXPECT_EQ(windowProperty(c.window, "_NET_STARTUP_ID").bytes, c.id);
+    }
     EXPECT_EQ(terminate(first), 0);
 }
 

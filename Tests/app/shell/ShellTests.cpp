@@ -4,6 +4,7 @@
 // decision.
 
 #include "app/AppTestSupport.h"
+#include "app/shell/ProgramRun.h"
 
 #include "Ondexa/app/AppDelegate.h"
 #include "Ondexa/editor/EditorWindow.h"
@@ -31,6 +32,7 @@
 #include <QWindow>
 #include <QTest>
 
+#include <atomic>
 #include <climits>
 #include <fstream>
 #include <thread>
@@ -238,6 +240,45 @@ TEST_F(ShellTest, UndoAndRedoFollowTheActiveEditor)
     activate(app.recordWindow());
     EXPECT_FALSE(menu.redo()->isEnabled());
     EXPECT_FALSE(menu.link()->isEnabled());
+}
+
+TEST_F(ShellTest, AMenuOpenOverAnEditorKeepsItsCommands)
+{
+    app.showRecordWindow();
+    EditorWindow* window = editor();
+    activate(*window);
+    EditorModel& model = window->model();
+    model.setSelectedClips(allClips(model));
+    model.linkSelection();
+    ASSERT_TRUE(menu.undo()->isEnabled());
+
+    // The Edit menu opens; on Wayland it takes the focus, and the editor
+    // may be left without it while the menu shows.
+    QMenu* edit = window->menuBar()->actions()[2]->menu();
+    edit->popup(window->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activePopupWidget() == edit; }));
+    for (QWidget* taker : {static_cast<QWidget*>(edit), static_cast<QWidget*>(nullptr)}) {
+        QApplication::setActiveWindow(taker);
+        EXPECT_EQ(menu.activeEditor(), &model);
+        for (QAction* action : {menu.undo(), menu.duplicate(), menu.link(), menu.saveProject()})
+            EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+        EXPECT_FALSE(menu.redo()->isEnabled());
+    }
+    menu.undo()->trigger();
+    edit->hide();
+    EXPECT_FALSE(model.tracks()[0].clips[0].link.has_value());
+    EXPECT_TRUE(menu.redo()->isEnabled());
+
+    // Another program has the focus: still the editor's, as when it comes back.
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_EQ(menu.activeEditor(), &model);
+    EXPECT_TRUE(menu.redo()->isEnabled());
+    // The record window comes forward: nobody's.
+    activate(app.recordWindow());
+    EXPECT_EQ(menu.activeEditor(), nullptr);
+    EXPECT_FALSE(menu.redo()->isEnabled());
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_EQ(menu.activeEditor(), nullptr);
 }
 
 TEST_F(ShellTest, WhileTextIsEditedKeysCopyTheTextButUndoTheTimeline)
@@ -558,6 +599,35 @@ TEST(ShellLaunch, FileArgumentsKeepTheirBytes)
     EXPECT_EQ(got, (std::vector<std::string>{"/x/caf\xe9.mov", "/x/b.vdlproj"}));
 }
 
+TEST(ShellLaunch, HelpPrintsTheCommandLineAndStartsNothing)
+{
+    for (const char* flag : {"--help", "-h"}) {
+        SCOPED_TRACE(flag);
+        ProgramHome home;
+        QProcess program;
+        // No display to start on: only a program that starts nothing ends well.
+        QProcessEnvironment env = home.environment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(VENDALUM_PROGRAM), {flag});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const QString text = QString::fromUtf8(program.readAllStandardOutput());
+        EXPECT_TRUE(text.startsWith("Használat: vendalum [FÁJL…]\n")) << text.toStdString();
+        // Each flag on a line of its own, its options and paths beside it.
+        for (const char* line : {"--selftest [--fps60] [--area] ", "--featuretest F.mov KIMENET ",
+                                 "--fadetest F.mov KIMENET ", "--movetest F.mov kep.png KIMENET ",
+                                 "--gaptest F.mov KIMENET ", "--transitiontest F.mov KIMENET ",
+                                 "--exporttest F.mov KIMENET ", "--snapshot KIMENET [--open F.mov] ",
+                                 "--edittest F.mov KIMENET/edit.mp4 ", "--updatecheck ", "-h, --help "})
+            EXPECT_EQ(text.count("\n  " + QString::fromUtf8(line)), 1) << line;
+        EXPECT_FALSE(std::filesystem::exists(home.log()));
+    }
+}
+
 TEST_F(ShellTest, ALaterLaunchHandsItsFilesToTheRunningProgram)
 {
     ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
@@ -628,6 +698,87 @@ TEST_F(ShellTest, AHandOverIsBoundedInLengthInEachPathAndInFiles)
     many.pop_back();
     EXPECT_EQ(handOverRaw(handOverLine(many)), "ok");
     EXPECT_EQ(state->pendingOpen().size(), 65u);
+}
+
+TEST_F(ShellTest, ALaterLaunchHandsOnWhatItsLauncherGaveItAndEndsOnceItIsUsed)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    ASSERT_TRUE(delegate.serve());
+    app.showRecordWindow();
+    // Each launch's activation as the program got it, with the editor windows open by then.
+    std::vector<std::pair<LaunchActivation, std::size_t>> used;
+    QObject::connect(&delegate, &AppDelegate::launchActivation,
+                     [&](const LaunchActivation& launch) { used.emplace_back(launch, app.editorWindowCount()); });
+    const auto later = [&](std::vector<std::filesystem::path> files, LaunchActivation launch) {
+        std::atomic<int> handed = -1;
+        std::size_t usedBefore = 0;
+        std::thread launcher([&] { handed = AppDelegate::handOver(files, launch) ? 1 : 0; });
+        EXPECT_TRUE(pumpUntil([&] {
+            usedBefore = used.size();
+            return handed >= 0;
+        }, std::chrono::seconds(20)));
+        launcher.join();
+        EXPECT_EQ(handed, 1);
+        return usedBefore;
+    };
+
+    // Used once the file has its window, before the launch ends.
+    const LaunchActivation given{"vendalum-teszt_TIME4242", "jelzo-1"};
+    EXPECT_EQ(later({temp.path / "c.mov"}, given), 1u);
+    ASSERT_EQ(used.size(), 1u);
+    EXPECT_EQ(used[0].first, given);
+    EXPECT_EQ(used[0].second, 1u);
+    // Without files, for the record window; a token alone will do.
+    EXPECT_EQ(later({}, {"", "jelzo-2"}), 2u);
+    EXPECT_EQ(used.back().first, (LaunchActivation{"", "jelzo-2"}));
+    // A launch given nothing, one of an earlier version (its files alone),
+    // one refused, and one whose second line is no such thing: nothing to use.
+    EXPECT_EQ(later({temp.path / "d.mov"}, {}), 2u);
+    EXPECT_EQ(handOverRaw(handOverLine({(temp.path / "e.mov").string()})), "ok");
+    std::vector<std::string> many(65, (temp.path / "f.mov").string());
+    EXPECT_EQ(handOverRaw(handOverLine(many) + R"({"startupId":"x_TIME1"})" + '\n'), "ok");
+    EXPECT_EQ(handOverRaw(handOverLine({}) + R"(["x_TIME1"])" + '\n'), "ok");
+    EXPECT_TRUE(pumpUntil([&] { return app.editorWindowCount() == 3; }));
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(used.size(), 2u);
+}
+
+TEST_F(ShellTest, AnEarlierVersionRunningTakesTheFilesAndLeavesTheRestUnread)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.path.string());
+    // As earlier versions serve: one line read, answered, the connection closed.
+    QLocalServer earlier;
+    ASSERT_TRUE(earlier.listen(AppDelegate::serverName()));
+    QByteArray heard;
+    QObject::connect(&earlier, &QLocalServer::newConnection, [&] {
+        QLocalSocket* socket = earlier.nextPendingConnection();
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [&heard, socket] {
+            if (!socket->canReadLine()) return;
+            heard = socket->readLine();
+            socket->write("ok\n");
+            socket->disconnectFromServer();
+        });
+    });
+    std::atomic<int> handed = -1;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread launcher([&] {
+        handed = AppDelegate::handOver({temp.path / "c.mov"}, {"vendalum-teszt_TIME4242", "jelzo"}) ? 1 : 0;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return handed >= 0; }, std::chrono::seconds(20)));
+    launcher.join();
+    EXPECT_EQ(handed, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));  // not left waiting
+    EXPECT_EQ(heard, handOverLine({(temp.path / "c.mov").string()}));
+}
+
+TEST(ShellLaunch, AStartupIdGivesItsTimeAndIsQuotedWhereItMustBe)
+{
+    EXPECT_EQ(LaunchActivation::startupTime("xfce4-panel-1234-gep-vendalum-0_TIME56789"), 56789u);
+    EXPECT_EQ(LaunchActivation::startupTime("a_TIME1_TIME2"), 2u);
+    for (const char* without : {"vendalum", "vendalum_TIME", "vendalum_TIME12x", "vendalum_TIME99999999999"})
+        EXPECT_EQ(LaunchActivation::startupTime(without), 0u) << without;
+    EXPECT_EQ(LaunchActivation::removeMessage("gep-12_TIME3"), "remove: ID=gep-12_TIME3");
+    EXPECT_EQ(LaunchActivation::removeMessage(R"(a b"c\d)"), R"(remove: ID="a b\"c\\d")");
 }
 
 TEST_F(ShellTest, WithoutARuntimeFolderTheSocketFolderMustBeOursAlone)
