@@ -29,10 +29,11 @@ void AppState::updateAreaHighlight()
 {
     removeAreaHighlight();
     if (captureMode_ != CaptureMode::area || areaSelector_ || areaHighlightDismissed_ || !area_) return;
-    // On Wayland the highlight is one window over the whole display, and a
-    // compositor may show nothing beneath a full-screen window (sway does
-    // so): it would be all the recording saw. It stays away from the start.
-    if (capturesThroughPortal() && phase_ != Phase::idle) return;
+    // On Wayland the highlight would be one window over the whole display,
+    // and a compositor may show nothing beneath a full-screen window (sway
+    // does so): it would cover the desktop, and be all a recording saw. The
+    // record window names the area instead.
+    if (capturesThroughPortal()) return;
     const auto display = screen(displayID_);
     if (!display) return;
     areaHighlight_ = std::make_unique<AreaHighlight>(*display, *area_);
