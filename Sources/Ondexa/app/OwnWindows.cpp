@@ -27,6 +27,10 @@ void OwnWindows::hide(const QRectF& captured)
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         ofWidgets.insert(widget->windowHandle());
         if (!widget->isVisible() || widget->windowType() == Qt::Desktop) continue;
+        // The tray icon docked in a panel (XEmbed) lives in the panel, not on
+        // the recorded picture, and once unmapped it never docks again: the
+        // recording's stop would go with it.
+        if (widget->inherits("QSystemTrayIconSys")) continue;
         const Qt::WindowType type = widget->windowType();
         if (type == Qt::Popup || type == Qt::ToolTip) closing.push_back(widget);
         else if (!outside(widget->windowHandle(), captured)) widgets_.emplace_back(widget);

@@ -5,9 +5,9 @@
 // window of a widget goes through its widget: Qt then knows it hidden, and
 // a later show() (the record window asked for during the recording) brings
 // it back. Popups and tooltips are closed for good; windows of no widget
-// are hidden as windows; the area's highlight bands stay, and so does a
-// window wholly outside the captured rectangle (its clock and "Leállítás"
-// stay at hand).
+// are hidden as windows; the area's highlight bands stay, the tray icon
+// stays docked, and so does a window wholly outside the captured rectangle
+// (its clock and "Leállítás" stay at hand).
 
 #include <QPointer>
 #include <QRectF>

@@ -461,5 +461,27 @@ TEST(ShellDesktop, ATrayThatAppearsLaterTakesTheIconAndKeepsTheProgram)
     EXPECT_EQ(terminate(program), 0);
 }
 
+TEST(ShellDesktop, TheTrayIconStaysDockedThroughARecording)
+{
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    TestTray tray;
+    ASSERT_TRUE(tray.running());
+    ASSERT_TRUE(pumpUntil([&] { return !tray.icons().empty(); }, programDeadline)) << home.logText();
+    const std::uint32_t icon = tray.icons().front();
+    ASSERT_TRUE(tray.mapped(icon));
+    // The recording takes our windows away, not the icon its stop is on.
+    ASSERT_NO_FATAL_FAILURE(beginRecording(home));
+    pumpFor(std::chrono::milliseconds(500));
+    EXPECT_TRUE(tray.mapped(icon));
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
+    EXPECT_TRUE(tray.mapped(icon));
+    EXPECT_EQ(tray.icons().size(), 1u);
+    EXPECT_EQ(terminate(program), 0);
+}
+
 } // namespace
 } // namespace ondexa::testing

@@ -73,4 +73,12 @@ const std::vector<std::uint32_t>& TestTray::icons()
     return icons_;
 }
 
+bool TestTray::mapped(std::uint32_t icon)
+{
+    auto* reply = xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, icon), nullptr);
+    const bool mapped = reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(reply);
+    return mapped;
+}
+
 } // namespace ondexa::testing

@@ -23,6 +23,9 @@ public:
     bool running() const { return running_; }
     // Handles what has arrived; the windows of the icons docked so far.
     const std::vector<std::uint32_t>& icons();
+    // Whether the icon's window is still mapped (in the tray, which is never
+    // shown itself); an icon its program unmapped is gone from the panel.
+    bool mapped(std::uint32_t icon);
 
 private:
     xcb_atom_t atom(const char* name);
