@@ -274,6 +274,13 @@ TEST_F(AppStatePortal, AHotKeyOnlyForOurWindowsIsToldAndX11HasNoNotes)
         auto state = makeSettled();
         const auto notes = state->sessionNotes();
         EXPECT_EQ(std::count(notes.begin(), notes.end(), ondexa::access::portal::hotKeyWhileFocused), 1);
+        EXPECT_TRUE(state->stopWithinReach());  // the tray's menu
+        // No tray either: the windows go to the task bar, and the note says so.
+        state->setTrayShown(false);
+        EXPECT_FALSE(state->stopWithinReach());
+        const auto bare = state->sessionNotes();
+        EXPECT_EQ(std::count(bare.begin(), bare.end(), ondexa::access::portal::hotKeyWhileFocused), 0);
+        EXPECT_EQ(std::count(bare.begin(), bare.end(), ondexa::access::portal::hotKeyWhileFocusedNoTray), 1);
     }
     system.portalOffer.reset();
     auto state = make();

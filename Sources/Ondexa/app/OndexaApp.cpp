@@ -118,8 +118,17 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
     });
     RecordingChooser::install([] { return QApplication::activeWindow(); });
     // Through the widgets, so that the record window can come back during a recording.
-    state_.setWindowHooks([this](const QRectF& captured) { ownWindows_.hide(captured); },
-                          [this] { ownWindows_.show(); });
+    // Where neither a tray icon nor a hot key from anywhere could stop the
+    // recording, our windows go to the task bar instead of out of sight.
+    state_.setWindowHooks(
+        [this](const QRectF& captured) {
+            if (tray_) updateTrayShown();  // a panel may have come or gone
+            if (state_.stopWithinReach())
+                ownWindows_.hide(captured);
+            else
+                ownWindows_.minimize(captured);
+        },
+        [this] { ownWindows_.show(); });
     connect(&delegate_, &AppDelegate::activationRequested, this, &OndexaApp::showRecordWindow);
     // The launch's files have just opened, or the record window has just
     // been asked for: the window in front is the one it came for.
@@ -142,6 +151,7 @@ OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, O
         });
         tray_->show();
     }
+    updateTrayShown();
 }
 
 OndexaApp::~OndexaApp()
@@ -227,10 +237,16 @@ EditorWindow* OndexaApp::openEditorWindow(const std::filesystem::path& file)
     return window;
 }
 
+void OndexaApp::updateTrayShown()
+{
+    state_.setTrayShown(tray_ && QSystemTrayIcon::isSystemTrayAvailable());
+}
+
 void OndexaApp::windowClosed()
 {
     if (delegate_.isQuitting()) return;
     // Asked now, not at start-up: the panel may have come or gone since.
+    updateTrayShown();
     if (tray_ && QSystemTrayIcon::isSystemTrayAvailable()) return;
     if (recordWindowOpen_ || !editors_.empty()) return;
     delegate_.requestQuit();

@@ -88,6 +88,8 @@ private:
     // A window of ours was closed by the user; where the desktop has no tray
     // at that moment, the last one ends the program.
     void windowClosed();
+    // Tells the state whether the desktop shows the tray icon now.
+    void updateTrayShown();
     void forget(EditorWindow* window);
 
     AppState& state_;

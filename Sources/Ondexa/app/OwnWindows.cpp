@@ -19,7 +19,18 @@ bool outside(const QWindow* window, const QRectF& captured)
 
 void OwnWindows::hide(const QRectF& captured)
 {
+    takeAway(captured, false);
+}
+
+void OwnWindows::minimize(const QRectF& captured)
+{
+    takeAway(captured, true);
+}
+
+void OwnWindows::takeAway(const QRectF& captured, bool minimized)
+{
     widgets_.clear();
+    states_.clear();
     windows_.clear();
     active_ = QApplication::activeWindow();
     std::set<const QWindow*> ofWidgets;
@@ -36,8 +47,15 @@ void OwnWindows::hide(const QRectF& captured)
         else if (!outside(widget->windowHandle(), captured)) widgets_.emplace_back(widget);
     }
     for (QWidget* widget : closing) widget->hide();
-    for (const auto& widget : widgets_)
-        if (widget) widget->hide();
+    for (const auto& widget : widgets_) {
+        if (!widget) continue;
+        if (!minimized) {
+            widget->hide();
+            continue;
+        }
+        states_.push_back(widget->windowState());
+        widget->showMinimized();
+    }
     for (QWindow* window : QGuiApplication::topLevelWindows()) {
         if (ofWidgets.contains(window) || !window->isVisible() || AreaHighlight::isHighlightWindow(window)) continue;
         if (outside(window, captured)) continue;
@@ -50,8 +68,14 @@ void OwnWindows::show()
 {
     const auto widgets = std::exchange(widgets_, {});
     const auto windows = std::exchange(windows_, {});
-    for (const auto& widget : widgets)
-        if (widget) widget->show();
+    const auto states = std::exchange(states_, {});
+    for (std::size_t i = 0; i < widgets.size(); ++i) {
+        if (!widgets[i]) continue;
+        // A minimized window the user already brought back keeps its state.
+        if (i < states.size() && widgets[i]->isMinimized())
+            widgets[i]->setWindowState(states[i] & ~Qt::WindowMinimized);
+        widgets[i]->show();
+    }
     for (const auto& window : windows)
         if (window) window->show();
     QWidget* focus = active_ && active_->isVisible() ? active_.data() : nullptr;

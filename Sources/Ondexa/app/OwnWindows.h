@@ -22,11 +22,18 @@ class OwnWindows {
 public:
     // `captured`: the recorded rectangle in root pixels.
     void hide(const QRectF& captured);
-    // Shows what hide() took away and gives the focus back.
+    // As hide(), but the windows of widgets go to the task bar or dock
+    // instead: where the desktop has neither a tray nor a hot key that
+    // reaches us, the user brings the record window back from there to stop.
+    void minimize(const QRectF& captured);
+    // Shows what hide() or minimize() took away and gives the focus back.
     void show();
 
 private:
+    void takeAway(const QRectF& captured, bool minimized);
+
     std::vector<QPointer<QWidget>> widgets_;
+    std::vector<Qt::WindowStates> states_;  // each widget's before minimize(); empty after hide()
     std::vector<QPointer<QWindow>> windows_;
     QPointer<QWidget> active_;  // had the focus when they went
 };

@@ -45,6 +45,11 @@ inline constexpr const char* hotKeyWhileFocused =
     "A Ctrl+Alt+A billentyűparancs csak akkor működik, ha egy Vendalum-ablak van előtérben, mert az asztal nem kínál "
     "globális billentyűparancsot. Felvétel közben, amikor az ablakok rejtve vannak, a tálcaikon menüjéből állíthatod "
     "le a felvételt.";
+// As hotKeyWhileFocused, where the desktop has no tray either.
+inline constexpr const char* hotKeyWhileFocusedNoTray =
+    "A Ctrl+Alt+A billentyűparancs csak akkor működik, ha egy Vendalum-ablak van előtérben, mert az asztal nem kínál "
+    "globális billentyűparancsot, tálcaikon pedig nem jelenik meg. Felvétel közben ezért az ablakok kis méretre "
+    "kerülnek a feladatsávra vagy a dokkba: onnan hozd vissza a Vendalum ablakát, és állítsd le a felvételt.";
 // The desktop took the hot key as a shortcut of its own; `trigger` is its
 // name for the keys it granted (empty where it named none).
 std::string hotKeyGlobal(const std::string& trigger);

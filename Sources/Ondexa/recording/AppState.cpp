@@ -309,13 +309,26 @@ std::string AppState::hotKeyText() const
     return platform::describeKeyChord(HotKey::recordingKeyCode, HotKey::recordingModifiers);
 }
 
+void AppState::setTrayShown(bool shown)
+{
+    if (trayShown_ == shown) return;
+    trayShown_ = shown;
+    emit hotKeyChanged();  // the notes name the way to stop
+}
+
+bool AppState::stopWithinReach() const
+{
+    return trayShown_ || (hotKey_ && hotKey_->isGlobal());
+}
+
 std::vector<std::string> AppState::sessionNotes() const
 {
     if (!capturesThroughPortal()) return {};
     std::vector<std::string> notes{access::portal::noClicks};
     if (screenCastOffer_ && screenCastOffer_->available && !screenCastOffer_->cursorMetadata)
         notes.push_back(access::portal::pointerEmbedded);
-    if (hotKey_ && !hotKey_->isGlobal()) notes.push_back(access::portal::hotKeyWhileFocused);
+    if (hotKey_ && !hotKey_->isGlobal())
+        notes.push_back(trayShown_ ? access::portal::hotKeyWhileFocused : access::portal::hotKeyWhileFocusedNoTray);
     if (hotKey_ && hotKey_->boundByDesktop())
         notes.push_back(access::portal::hotKeyGlobal(hotKey_->grantedTrigger()));
     return notes;

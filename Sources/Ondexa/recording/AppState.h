@@ -212,6 +212,12 @@ public:
     // such a session leaves out (clicks; the pointer's log or the global
     // hot key where the desktop lacks them). Empty on X11.
     std::vector<std::string> sessionNotes() const;
+    // Whether the desktop shows our tray icon (its menu stops a recording);
+    // the app says so, and the notes follow.
+    void setTrayShown(bool shown);
+    // Whether a recording can be stopped with our windows off the screen:
+    // from the tray icon, or with a hot key that reaches us from anywhere.
+    bool stopWithinReach() const;
     // The keys that start and stop a recording, as the record window names
     // them: the desktop's words where it bound the hot key to keys of its
     // choosing, else "Ctrl+Alt+A".
@@ -503,6 +509,7 @@ private:
     QElapsedTimer startClock_;                // monotonic twin of startDate_ for elapsed
     std::unique_ptr<HotKey> hotKey_;
     std::string hotKeyNotice_;  // told once at start-up: another program holds the hot key
+    bool trayShown_ = true;     // the app's word: the desktop shows our tray icon
     std::shared_ptr<void> clickMonitor_;      // the monitor's token; null when none runs
     std::vector<ClickEntry> clickLog_;
     std::vector<PointerEntry> cursorLog_;

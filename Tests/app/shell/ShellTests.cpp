@@ -480,7 +480,8 @@ TEST_F(ShellTest, QuitDuringARecordingFinishesItWithoutAnEditor)
     }
 }
 
-// The program's own hiding, without the fakes' window hooks.
+// The program's own hiding, without the fakes' window hooks, on a desktop
+// whose tray holds the recording's stop.
 class OwnWindowsTest : public RecordWindowTest {
 protected:
     bool real = (system.realWindows = true);
@@ -488,7 +489,38 @@ protected:
     Updates updates{selfTestUpdates()};
     AppDelegate delegate{*state, [] {}};
     OndexaApp app{*state, delegate, updates, {.tray = false}};
+    bool trayShown = (state->setTrayShown(true), true);
 };
+
+// A desktop with neither a tray nor a hot key that reaches us from anywhere.
+class BareDesktopTest : public RecordWindowTest {
+protected:
+    bool real = (system.realWindows = true);
+    bool focusOnly = (system.hotKeyWhileFocused = true);
+    std::unique_ptr<AppState> state = make();
+    Updates updates{selfTestUpdates()};
+    AppDelegate delegate{*state, [] {}};
+    OndexaApp app{*state, delegate, updates, {.tray = false}};
+};
+
+TEST_F(BareDesktopTest, TheWindowsGoToTheTaskBarInsteadOfOutOfReach)
+{
+    ASSERT_FALSE(state->stopWithinReach());
+    app.showRecordWindow();
+    RecordWindow& record = app.recordWindow();
+    EditorWindow* editor = app.openEditorWindow(temp.path / "nincs.mov");
+    editor->showMaximized();
+    settle();
+    start(*state);
+    ASSERT_EQ(state->phase(), AppState::Phase::recording) << state->errorMessage().value_or("");
+    // Out of the picture, but where the user finds them.
+    EXPECT_TRUE(record.isVisible() && record.isMinimized());
+    EXPECT_TRUE(editor->isVisible() && editor->isMinimized());
+    stop(*state);
+    EXPECT_FALSE(record.isMinimized());
+    EXPECT_FALSE(editor->isMinimized());
+    EXPECT_TRUE(editor->isMaximized());
+}
 
 TEST_F(OwnWindowsTest, TheRecordWindowComesBackDuringARecordingAndTheRestAfterIt)
 {
