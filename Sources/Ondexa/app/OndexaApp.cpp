@@ -50,49 +50,23 @@ bool RecordWindow::event(QEvent* event)
     // window manager has framed it, which a move follows.
     if (event->type() == QEvent::Show || event->type() == QEvent::Move) fitScreen();
     // Shown where it was left, perhaps on a smaller screen since.
-    if (event->type() == QEvent::Show) keepOnScreen();
+    if (event->type() == QEvent::Show) screenFit_.keepOnScreen();
     return handled;
 }
 
 void RecordWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    keepOnScreen();
+    screenFit_.keepOnScreen();
 }
 
 void RecordWindow::fitScreen()
 {
-    QWindow* handle = windowHandle();
-    if (handle && handle != handle_) {
-        handle_ = handle;
-        // Not moved here: the user may be dragging it; a smaller height that
-        // follows comes back through resizeEvent.
-        connect(handle, &QWindow::screenChanged, this, &RecordWindow::fitScreen);
-    }
-    QScreen* screen = handle ? handle->screen() : this->screen();
-    if (screen != screen_) {
-        disconnect(screenGeometry_);
-        screen_ = screen;
-        if (screen)
-            screenGeometry_ = connect(screen, &QScreen::availableGeometryChanged, this, [this] {
-                fitScreen();
-                keepOnScreen();
-            });
-    }
-    if (!screen) return;
-    const QMargins frame = handle ? handle->frameMargins() : QMargins();
-    int limit = screen->availableGeometry().height() - frame.top() - frame.bottom();
+    screenFit_.follow();
+    int limit = screenFit_.contentHeight();
+    if (limit <= 0) return;
     if (const QWidget* menu = menuWidget(); menu && !menu->isHidden()) limit -= menu->sizeHint().height();
     view_->setHeightLimit(limit);
-}
-
-void RecordWindow::keepOnScreen()
-{
-    if (!isVisible() || !screen_) return;
-    const QRect available = screen_->availableGeometry();
-    const QRect frame = frameGeometry();
-    const int top = std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height()));
-    if (top != frame.top()) move(frame.left(), top);
 }
 
 namespace {

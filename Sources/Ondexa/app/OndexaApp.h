@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ondexa/app/OwnWindows.h"
+#include "Ondexa/ui/ScreenFit.h"
 #include "Ondexa/recording/AppState.h"
 
 #include <QMainWindow>
@@ -42,17 +43,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Limits the view to what the window's screen leaves for it, and follows
-    // the window to another screen and the screen through its changes.
+    // Limits the view to what the window's screen leaves for it.
     void fitScreen();
-    // Moves the window up (or down) so that its frame lies on its screen's
-    // available area, where it fits.
-    void keepOnScreen();
 
     RecordView* view_;
-    QPointer<QWindow> handle_;  // whose screen changes are followed
-    QPointer<QScreen> screen_;  // whose geometry changes are followed
-    QMetaObject::Connection screenGeometry_;
+    ui::ScreenFit screenFit_{*this, [this] { fitScreen(); }};
 };
 
 // The application: the record window, one editor window per recording or

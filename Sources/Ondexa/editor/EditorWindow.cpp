@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,8 @@ namespace {
 constexpr int kStripMarginX = 12;
 constexpr int kStripMarginY = 8;
 constexpr int kPreviewMinimumHeight = 280;
+// What the preview keeps on the shortest screen.
+constexpr int kPreviewSmallestHeight = 160;
 constexpr int kInspectorWidth = 280;
 constexpr int kBoxPadding = 12;
 
@@ -193,6 +196,35 @@ void EditorWindow::whenClosedWindowsExported(QObject* context, std::function<voi
 {
     if (keptModels == 0) return then();
     exportWaiters.emplace_back(context, std::move(then));
+}
+
+void EditorWindow::setVisible(bool visible)
+{
+    // Sized before the first show: a Wayland compositor places a window at
+    // its first size.
+    if (visible) fitScreen();
+    QMainWindow::setVisible(visible);
+}
+
+bool EditorWindow::event(QEvent* event)
+{
+    const bool handled = QMainWindow::event(event);
+    // The frame is known once the window manager has framed the window,
+    // which a move follows.
+    if (event->type() == QEvent::Show || event->type() == QEvent::Move) fitScreen();
+    if (event->type() == QEvent::Show) screenFit_.keepOnScreen();
+    return handled;
+}
+
+void EditorWindow::fitScreen()
+{
+    screenFit_.follow();
+    const int limit = screenFit_.contentHeight();
+    if (limit <= 0) return;
+    const int missing = std::max(0, minimumHeight - limit);
+    preview_->setMinimumHeight(std::max(kPreviewSmallestHeight, kPreviewMinimumHeight - missing));
+    setMinimumHeight(std::min(minimumHeight, limit));
+    if (height() > limit) resize(width(), limit);
 }
 
 void EditorWindow::showEvent(QShowEvent* event)

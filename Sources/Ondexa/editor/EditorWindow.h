@@ -12,6 +12,7 @@
 
 #include "Ondexa/editing/EditorModel.h"
 #include "Ondexa/editor/ExportDialog.h"
+#include "Ondexa/ui/ScreenFit.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -42,6 +43,7 @@ public:
 
     explicit EditorWindow(std::filesystem::path url, QWidget* parent = nullptr);
     ~EditorWindow() override;
+    void setVisible(bool visible) override;
 
     const std::filesystem::path& url() const { return url_; }
     EditorModel& model() { return *model_; }
@@ -77,6 +79,7 @@ signals:
     void closed();
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -86,6 +89,9 @@ private:
     void refreshLoadError();
     void refreshAlert();
     void placeLoadError();
+    // Within the height its screen leaves it: on a short screen the window's
+    // minimum yields, the preview giving up its height first.
+    void fitScreen();
 
     std::filesystem::path url_;
     std::unique_ptr<EditorModel> model_;
@@ -99,6 +105,7 @@ private:
     QPointer<QMessageBox> alert_;
     QPointer<ExportDialog> exportDialog_;
     bool loadStarted_ = false;
+    ui::ScreenFit screenFit_{*this, [this] { fitScreen(); }};
 };
 
 } // namespace ondexa
