@@ -3,10 +3,12 @@
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <QPlatformSurfaceEvent>
+#include <QStandardPaths>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,14 +35,22 @@ void DarkWindows::mark(QWindow& window)
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
     if (!connection) return;
-    // GTK's variant, read by Mutter, Xfwm, Marco and KWin alike. KDE's own
-    // colour-scheme property names a scheme file, which we do not ship.
+    // GTK's variant, read by Mutter and Marco (Xfwm reads no hint and keeps
+    // its theme's colours). KWin takes a colour-scheme file for the frame
+    // instead: the desktop's own dark one, where it is installed.
     static const xcb_atom_t variant = atom(connection, "_GTK_THEME_VARIANT");
     static const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
     if (variant == XCB_ATOM_NONE || utf8 == XCB_ATOM_NONE) return;
     static constexpr char dark[] = "dark";
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window.winId()), variant, utf8, 8,
-                        sizeof dark - 1, dark);
+    const auto id = xcb_window_t(window.winId());
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, variant, utf8, 8, sizeof dark - 1, dark);
+    static const QByteArray scheme =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation, "color-schemes/BreezeDark.colors").toLocal8Bit();
+    static const xcb_atom_t kdeScheme = scheme.isEmpty() ? xcb_atom_t(XCB_ATOM_NONE)
+                                                         : atom(connection, "_KDE_NET_WM_COLOR_SCHEME");
+    if (kdeScheme != XCB_ATOM_NONE)
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, kdeScheme, XCB_ATOM_STRING, 8,
+                            std::uint32_t(scheme.size()), scheme.constData());
     xcb_flush(connection);
 }
 

@@ -8,7 +8,9 @@ namespace ondexa {
 
 // Asks the window manager for dark decorations on every top-level window the
 // application makes: the title bars match the dark contents whatever the
-// desktop's own setting. Only X11 has the hint; elsewhere this does nothing.
+// desktop's own setting. GTK's hint is read by Mutter and Marco, KDE's
+// colour scheme by KWin (where a dark one is installed); Xfwm takes neither.
+// Only X11 has such hints; elsewhere this does nothing.
 class DarkWindows : public QObject {
     Q_OBJECT
 

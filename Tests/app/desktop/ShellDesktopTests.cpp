@@ -166,11 +166,18 @@ TEST(ShellDesktop, FilesGivenAtLaunchOpenInOrder)
 TEST(ShellDesktop, EveryWindowHasTheIconAndAsksForDarkTitleBars)
 {
     ProgramHome home;
+    // A KDE desktop's dark colour scheme, where the program looks for data.
+    const auto scheme = home.temp.path / "data" / "color-schemes" / "BreezeDark.colors";
+    std::filesystem::create_directories(scheme.parent_path());
+    std::ofstream(scheme) << "[General]\nName=Breeze Dark\n";
     QProcess program;
     home.start(program, {(home.temp.path / "harmadik.mov").c_str()});
     ASSERT_TRUE(waitForWindows("^harmadik$", 1));
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
     for (const char* window : {"^Vendalum$", "^harmadik$"}) {
+        const WindowProperty kde = windowProperty(window, "_KDE_NET_WM_COLOR_SCHEME");
+        EXPECT_EQ(kde.type, "STRING") << window;
+        EXPECT_EQ(kde.bytes, scheme.string()) << window;
         // Width, height, then that many pixels, for each size given.
         const WindowProperty icon = windowProperty(window, "_NET_WM_ICON");
         EXPECT_EQ(icon.type, "CARDINAL") << window;
