@@ -450,16 +450,23 @@ TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
     EXPECT_EQ(program.exitCode(), 0);
 }
 
-TEST(ShellDesktop, ATrayThatAppearsLaterTakesTheIconAndKeepsTheProgram)
+// The program started before the panel, as at login, and its icon docked
+// once the tray came.
+void startBeforeTheTray(const ProgramHome& home, QProcess& program, std::unique_ptr<TestTray>& tray)
 {
-    // Started before the panel, as at login.
-    ProgramHome home;
-    QProcess program;
     home.start(program, {});
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    TestTray tray;
-    ASSERT_TRUE(tray.running());
-    ASSERT_TRUE(pumpUntil([&] { return !tray.icons().empty(); }, programDeadline)) << home.logText();
+    tray = std::make_unique<TestTray>();
+    ASSERT_TRUE(tray->running());
+    ASSERT_TRUE(pumpUntil([&] { return !tray->icons().empty(); }, programDeadline)) << home.logText();
+}
+
+TEST(ShellDesktop, ATrayThatAppearsLaterTakesTheIconAndKeepsTheProgram)
+{
+    ProgramHome home;
+    QProcess program;
+    std::unique_ptr<TestTray> tray;
+    ASSERT_NO_FATAL_FAILURE(startBeforeTheTray(home, program, tray));
     // The icon lives in the tray now, out of sight: only the record window shows.
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
     ASSERT_TRUE(closeWindow("^Vendalum$")) << home.logText();
@@ -472,21 +479,18 @@ TEST(ShellDesktop, TheTrayIconStaysDockedThroughARecording)
 {
     ProgramHome home;
     QProcess program;
-    home.start(program, {});
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    TestTray tray;
-    ASSERT_TRUE(tray.running());
-    ASSERT_TRUE(pumpUntil([&] { return !tray.icons().empty(); }, programDeadline)) << home.logText();
-    const std::uint32_t icon = tray.icons().front();
-    ASSERT_TRUE(tray.mapped(icon));
+    std::unique_ptr<TestTray> tray;
+    ASSERT_NO_FATAL_FAILURE(startBeforeTheTray(home, program, tray));
+    const std::uint32_t icon = tray->icons().front();
+    ASSERT_TRUE(tray->mapped(icon));
     // The recording takes our windows away, not the icon its stop is on.
     ASSERT_NO_FATAL_FAILURE(beginRecording(home));
     pumpFor(std::chrono::milliseconds(500));
-    EXPECT_TRUE(tray.mapped(icon));
+    EXPECT_TRUE(tray->mapped(icon));
     output("xdotool key ctrl+alt+a");
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
-    EXPECT_TRUE(tray.mapped(icon));
-    EXPECT_EQ(tray.icons().size(), 1u);
+    EXPECT_TRUE(tray->mapped(icon));
+    EXPECT_EQ(tray->icons().size(), 1u);
     EXPECT_EQ(terminate(program), 0);
 }
 
