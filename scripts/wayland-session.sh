@@ -11,6 +11,11 @@
 #                   as root it runs as nobody)
 #   home/           HOME and XDG folders of the daemons
 #   *.log, *.pid, env, and the generated configuration files
+#
+# A bar runs at the bottom of the output (waybar) with a tray that hosts
+# StatusNotifier icons, as on a sway desktop people use; "bar stop|start"
+# takes it away and brings it back. ONDEXA_WAYLAND_SCALE=2 runs the output at
+# scale 2 (1920x1080 pixels, 960x540 in the programs' units).
 
 : "${wait_seconds:=15}" "${display_number:=99}"
 state=${ONDEXA_WAYLAND_STATE:-/tmp/ondexa-wayland-$display_number}
@@ -65,7 +70,7 @@ backend_on_bus() {
     org.freedesktop.DBus.NameHasOwner string:org.freedesktop.impl.portal.desktop.wlr 2>/dev/null |
     grep -q 'boolean true'
 }
-session_answers() { bus_answers && sway_answers && wayland_pulse_answers && portal_answers; }
+session_answers() { bus_answers && sway_answers && wayland_pulse_answers && portal_answers && bar_answers; }
 
 # Waits up to wait_seconds for `check`, or until the first named daemon is
 # gone; on failure shows the named daemons' logs.
@@ -126,7 +131,7 @@ write_configuration() {
   mkdir -p "$home/.config/wireplumber/main.lua.d" "$home/.config/wireplumber/bluetooth.lua.d" \
     "$state/dbus-services"
   cat >"$state/sway.conf" <<EOF
-output HEADLESS-1 mode 1920x1080@60Hz position 0 0
+output HEADLESS-1 mode 1920x1080@60Hz position 0 0 scale ${ONDEXA_WAYLAND_SCALE:-1}
 default_border none
 xwayland disable
 EOF
@@ -161,6 +166,17 @@ stream_defaults.enable()
 load_script("intended-roles.lua")
 EOF
   echo "-- no Bluetooth in the test session" >"$home/.config/wireplumber/bluetooth.lua.d/90-enable-all.lua"
+  mkdir -p "$home/.config/waybar"
+  cat >"$home/.config/waybar/config" <<EOF
+{
+  "layer": "top",
+  "position": "bottom",
+  "height": 28,
+  "modules-left": ["sway/workspaces"],
+  "modules-right": ["tray"],
+  "tray": {"icon-size": 18, "spacing": 6}
+}
+EOF
   cat >"$state/xdpw.conf" <<EOF
 [screencast]
 chooser_type=none
@@ -245,6 +261,42 @@ start_portal() {
   await "the ScreenCast portal" portal_answers xdg-desktop-portal xdg-desktop-portal-wlr wayland-proxy
 }
 
+# The bar's tray is the StatusNotifier host: it owns the watcher's name.
+bar_answers() {
+  wayland_env timeout 5 dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q 'boolean true'
+}
+bar_pids() {
+  local pid
+  for pid in $(daemons_of_this_session); do
+    tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q '^waybar' && echo "$pid"
+  done
+  return 0
+}
+start_bar() {
+  bar_answers && [ -n "$(bar_pids)" ] && return 0
+  daemon waybar env -i "${session_variables[@]}" NO_AT_BRIDGE=1 waybar
+  await "the bar" bar_answers waybar
+}
+stop_bar() {
+  local pids
+  pids=$(bar_pids)
+  [ -n "$pids" ] || return 0
+  # shellcheck disable=SC2086
+  kill -TERM $pids 2>/dev/null || true
+  for _ in $(seq 50); do
+    [ -n "$(bar_pids)" ] || break
+    sleep 0.1
+  done
+  pids=$(bar_pids)
+  # shellcheck disable=SC2086
+  [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
+  for _ in $(seq 50); do
+    bar_answers || return 0
+    sleep 0.1
+  done
+}
+
 start_session() {
   if [ -r "$env_file" ] && session_answers; then return 0; fi
   stop_session
@@ -252,7 +304,7 @@ start_session() {
   chmod 755 "$state"
   chmod 700 "$run"
   write_configuration
-  if ! start_bus || ! start_sway || ! start_sound || ! start_portal; then
+  if ! start_bus || ! start_sway || ! start_sound || ! start_portal || ! start_bar; then
     stop_session
     return 1
   fi

@@ -52,8 +52,9 @@ public:
     static std::unique_ptr<HotKey> throughPortal(
         QDBusConnection bus, std::uint32_t keyCode, std::uint32_t modifiers, std::function<void()> action,
         std::chrono::milliseconds deadline = platform::portal::defaultDeadline);
-    // Whether the chord reaches us whichever program has the focus.
-    bool isGlobal() const { return !focusOnly_; }
+    // Whether the chord reaches us whichever program has the focus (one
+    // another program holds reaches us nowhere).
+    bool isGlobal() const { return !focusOnly_ && (hotKeyRef_ || boundByDesktop_); }
     // Whether the desktop portal took it (throughPortal() only).
     bool boundByDesktop() const { return boundByDesktop_; }
     // The desktop's words for the keys it bound; empty where it gave none.

@@ -39,11 +39,12 @@ TEST(ScreenContent, TheTestDesktopIsOnePrimaryFullHdDisplayWithAStableId)
     EXPECT_EQ(display.id, ScreenContent::displayId(display.name));
 }
 
-// No window manager runs on the test desktop: the root's mapped children are
-// the windows, newest on top.
+// Without a window manager the root's mapped children are the windows,
+// newest on top, each where it asked to be.
 TEST(ScreenContent, ListsMappedTopLevelsWithTitlePidAndFrameLeavingOutOurOwn)
 {
     ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    testdesktop::BareDesktop bare;
     testdesktop::Client client;
     const auto setText = [&](testdesktop::Window& w, const char* property, xcb_atom_t type, std::string_view text) {
         w.setProperty(property, type, 8, std::uint32_t(text.size()), text.data());

@@ -96,6 +96,8 @@ protected:
         return {state.frames.empty() ? QImage() : state.frames[0].image, stream->outputSize()};
     }
 
+    // The tests paint windows at chosen places and read them back.
+    testdesktop::BareDesktop bare;
     testdesktop::Client client;
     platform::ScreenDisplay display = platform::ScreenContent::fetch().displays.at(0);
     FrameCollector collector;

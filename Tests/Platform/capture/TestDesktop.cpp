@@ -1,5 +1,7 @@
 #include "TestDesktop.h"
 
+#include <string>
+
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -81,6 +83,29 @@ void Window::destroy()
     xcb_destroy_window(client_.get(), id_);
     client_.sync();
     id_ = 0;
+}
+
+namespace {
+// Runs the session script's command; false where there is no script.
+bool shell(const char* part, const char* action)
+{
+    const char* script = std::getenv("ONDEXA_DESKTOP_SCRIPT");
+    if (!script || !*script) return false;
+    const std::string command = std::string("'") + script + "' " + part + " " + action + " >&2";
+    return std::system(command.c_str()) == 0;
+}
+} // namespace
+
+BareDesktop::BareDesktop()
+{
+    bare_ = shell("panel", "stop") && shell("wm", "stop");
+}
+
+BareDesktop::~BareDesktop()
+{
+    if (!bare_) return;
+    shell("wm", "start");
+    shell("panel", "start");
 }
 
 } // namespace testdesktop

@@ -16,6 +16,21 @@ namespace testdesktop {
 // True when $DISPLAY is set (the desktop fixture sets it).
 bool haveDisplay();
 
+// The test desktop without its window manager and panel while this lives:
+// for tests that paint and read back pixels at places they chose (a window
+// manager places, frames and stacks windows its own way). Both come back at
+// the end. Does nothing where no script names the session.
+class BareDesktop {
+public:
+    BareDesktop();
+    ~BareDesktop();
+    BareDesktop(const BareDesktop&) = delete;
+    BareDesktop& operator=(const BareDesktop&) = delete;
+
+private:
+    bool bare_ = false;
+};
+
 class Client {
 public:
     Client();

@@ -1,13 +1,12 @@
-// The program on the test desktop: files given at launch, a later launch
-// handing over its file and its startup id (the running program's window
-// comes forward with it, then the launch's notice ends), a recording ended
-// by a signal or by the end of the desktop session, and the last window
-// closed where the desktop has no tray or gets one late; the icon and the
-// dark hint on the windows.
+// The program on the test desktop (a window manager and a panel with a tray):
+// files given at launch, a later launch handing over its file and its
+// startup id (the running program's window comes forward with it, then the
+// launch's notice ends), a recording ended by a signal or by the end of the
+// desktop session, and the last window closed where the desktop has no tray
+// or gets one late; the icon and the dark hint on the windows.
 
 #include "support/WidgetTestApplication.h"
 #include "app/desktop/TestSessionManager.h"
-#include "app/desktop/TestTray.h"
 #include "app/shell/ProgramRun.h"
 
 #include "Ondexa/app/LaunchActivation.h"
@@ -18,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -434,8 +434,27 @@ TEST(ShellDesktop, ASecondLaunchDuringARecordingBringsTheRecordWindowBack)
     EXPECT_NE(home.logText().find("Felvétel mentve: "), std::string::npos) << home.logText();
 }
 
+// The desktop's panel, taken away for a test and always brought back.
+class Panel {
+public:
+    ~Panel() { start(); }
+    static bool stop() { return script("stop"); }
+    static bool start() { return script("start"); }
+
+private:
+    static bool script(const char* action)
+    {
+        const char* path = std::getenv("ONDEXA_DESKTOP_SCRIPT");
+        if (!path) return false;
+        const std::string command = std::string("'") + path + "' panel " + action + " >/dev/null 2>&1; echo $?";
+        return output(command) == "0\n";
+    }
+};
+
 TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
 {
+    Panel panel;
+    ASSERT_TRUE(Panel::stop()) << "needs the test desktop's panel script";
     ProgramHome home;
     QProcess program;
     home.start(program, {(home.temp.path / "negyedik.mov").c_str()});
@@ -450,47 +469,227 @@ TEST(ShellDesktop, WithoutATrayClosingTheLastWindowEndsTheProgram)
     EXPECT_EQ(program.exitCode(), 0);
 }
 
-// The program started before the panel, as at login, and its icon docked
-// once the tray came.
-void startBeforeTheTray(const ProgramHome& home, QProcess& program, std::unique_ptr<TestTray>& tray)
+// The windows of a process that look like a tray icon (small and square),
+// each with whether it shows: an icon docked in the panel shows with it.
+std::map<std::string, bool> trayIcons(qint64 pid)
 {
-    home.start(program, {});
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
-    tray = std::make_unique<TestTray>();
-    ASSERT_TRUE(tray->running());
-    ASSERT_TRUE(pumpUntil([&] { return !tray->icons().empty(); }, programDeadline)) << home.logText();
+    std::map<std::string, bool> icons;
+    std::istringstream ids(output("xdotool search --pid " + std::to_string(pid) + " 2>/dev/null"));
+    for (std::string id; std::getline(ids, id);) {
+        const std::string info = output("xwininfo -id " + id + " 2>/dev/null");
+        const auto number = [&](const char* label) {
+            const auto at = info.find(label);
+            return at == std::string::npos ? 0 : std::atoi(info.c_str() + at + std::strlen(label));
+        };
+        const int width = number("Width: "), height = number("Height: ");
+        if (width == height && width >= 8 && width <= 64) icons[id] = info.find("IsViewable") != std::string::npos;
+    }
+    return icons;
 }
 
-TEST(ShellDesktop, ATrayThatAppearsLaterTakesTheIconAndKeepsTheProgram)
+bool anyShown(const std::map<std::string, bool>& icons)
 {
+    return std::any_of(icons.begin(), icons.end(), [](const auto& icon) { return icon.second; });
+}
+
+// The program started before the panel, as at login, and its icon docked
+// once the panel came.
+void startBeforeThePanel(const ProgramHome& home, QProcess& program)
+{
+    ASSERT_TRUE(Panel::stop()) << "needs the test desktop's panel script";
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    pumpFor(std::chrono::milliseconds(500));
+    ASSERT_FALSE(anyShown(trayIcons(program.processId())));
+    ASSERT_TRUE(Panel::start());
+    ASSERT_TRUE(pumpUntil([&] { return anyShown(trayIcons(program.processId())); }, programDeadline))
+        << home.logText();
+}
+
+TEST(ShellDesktop, APanelThatAppearsLaterTakesTheIconAndKeepsTheProgram)
+{
+    Panel panel;
     ProgramHome home;
     QProcess program;
-    std::unique_ptr<TestTray> tray;
-    ASSERT_NO_FATAL_FAILURE(startBeforeTheTray(home, program, tray));
-    // The icon lives in the tray now, out of sight: only the record window shows.
-    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    ASSERT_NO_FATAL_FAILURE(startBeforeThePanel(home, program));
     ASSERT_TRUE(closeWindow("^Vendalum$")) << home.logText();
     pumpFor(std::chrono::milliseconds(1500));
     EXPECT_EQ(program.state(), QProcess::Running) << "closing the last window ended a program with a tray";
     EXPECT_EQ(terminate(program), 0);
 }
 
-TEST(ShellDesktop, TheTrayIconStaysDockedThroughARecording)
+TEST(ShellDesktop, TheTrayIconStaysInTheLatePanelThroughARecording)
 {
+    Panel panel;
     ProgramHome home;
     QProcess program;
-    std::unique_ptr<TestTray> tray;
-    ASSERT_NO_FATAL_FAILURE(startBeforeTheTray(home, program, tray));
-    const std::uint32_t icon = tray->icons().front();
-    ASSERT_TRUE(tray->mapped(icon));
+    ASSERT_NO_FATAL_FAILURE(startBeforeThePanel(home, program));
     // The recording takes our windows away, not the icon its stop is on.
     ASSERT_NO_FATAL_FAILURE(beginRecording(home));
     pumpFor(std::chrono::milliseconds(500));
-    EXPECT_TRUE(tray->mapped(icon));
+    EXPECT_TRUE(anyShown(trayIcons(program.processId())));
     output("xdotool key ctrl+alt+a");
     ASSERT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
-    EXPECT_TRUE(tray->mapped(icon));
-    EXPECT_EQ(tray->icons().size(), 1u);
+    pumpFor(std::chrono::milliseconds(500));
+    EXPECT_TRUE(anyShown(trayIcons(program.processId())));
+    EXPECT_EQ(terminate(program), 0);
+}
+
+// Another program holding Ctrl+Alt+A on the whole screen while this lives.
+class HeldChord {
+public:
+    HeldChord()
+    {
+        const auto symbols = output("xmodmap -pke 2>/dev/null | grep -m1 ' = a A'");
+        const int code = std::atoi(symbols.c_str() + std::strlen("keycode "));
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        // Each with and without Caps Lock and Num Lock, as a grabber does.
+        for (int locks : {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2})
+            held_ &= !xcb_request_check(connection_,
+                                       xcb_grab_key_checked(connection_, 1, root,
+                                                            std::uint16_t(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | locks),
+                                                            xcb_keycode_t(code), XCB_GRAB_MODE_ASYNC,
+                                                            XCB_GRAB_MODE_ASYNC));
+        held_ &= code > 0;
+    }
+    ~HeldChord() { xcb_disconnect(connection_); }
+    bool held() const { return held_; }
+
+private:
+    xcb_connection_t* connection_ = xcb_connect(nullptr, nullptr);
+    bool held_ = true;
+};
+
+// WM_STATE of the first window whose name matches, visible or not: 1 shown,
+// 3 iconified (in the task bar), 0 withdrawn or missing.
+int wmState(const std::string& pattern)
+{
+    const std::string id = output("xdotool search --name '" + pattern + "' 2>/dev/null | tail -n1");
+    if (id.empty()) return 0;
+    const std::string state = output("xprop -id " + id + " WM_STATE 2>/dev/null");
+    if (state.find("Iconic") != std::string::npos) return 3;
+    if (state.find("Normal") != std::string::npos) return 1;
+    return 0;
+}
+
+// Clicks the record window's main button ("Felvétel indítása" / "Leállítás"),
+// at the left of its action bar.
+void clickMainButton()
+{
+    const std::string id = output("xdotool search --onlyvisible --name '^Vendalum$' 2>/dev/null | head -n1");
+    const std::string geometry = output("xdotool getwindowgeometry --shell " + id.substr(0, id.find('\n')));
+    const auto at = geometry.find("HEIGHT=");
+    const int height = at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + 7);
+    output("xdotool mousemove --window " + id.substr(0, id.find('\n')) + " 60 " + std::to_string(height - 29) +
+           " click 1");
+}
+
+TEST(ShellDesktop, WithNeitherATrayNorTheHotKeyTheWindowsWaitInTheTaskBarAndTheStopWorks)
+{
+    Panel panel;
+    ASSERT_TRUE(Panel::stop()) << "needs the test desktop's panel script";
+    HeldChord chord;
+    ASSERT_TRUE(chord.held());
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {});
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    // The program says the chord is taken; the user reads it and closes it.
+    ASSERT_TRUE(waitForWindows("^Hiba$", 1)) << home.logText();
+    ASSERT_TRUE(closeWindow("^Hiba$"));
+    pumpFor(std::chrono::milliseconds(500));
+    clickMainButton();
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 0)) << home.logText();
+    // Off the screen, but in the task bar, not gone.
+    ASSERT_TRUE(pumpUntil([&] { return wmState("^Vendalum$") == 3; }, programDeadline)) << home.logText();
+    // Brought back as a task bar does, then stopped.
+    output("xdotool search --name '^Vendalum$' | tail -n1 | xargs -r xdotool windowactivate --sync");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1));
+    pumpFor(std::chrono::milliseconds(500));
+    clickMainButton();
+    EXPECT_TRUE(pumpUntil([&] { return home.logText().find("Felvétel mentve: ") != std::string::npos; },
+                          programDeadline))
+        << home.logText();
+    EXPECT_EQ(terminate(program), 0);
+}
+
+// A second desktop of a 1366×768 laptop, with the same window manager and
+// panel, for as long as this lives.
+class LaptopDesktop {
+public:
+    LaptopDesktop()
+    {
+        const char* script = std::getenv("ONDEXA_DESKTOP_SCRIPT");
+        const char* ours = std::getenv("ONDEXA_DESKTOP_DISPLAY");
+        if (!script || !ours) return;
+        script_ = script;
+        number_ = std::to_string(std::atoi(ours) + 4000);
+        started_ = run("restart") == "0\n";
+    }
+    ~LaptopDesktop()
+    {
+        if (!script_.empty()) run("stop");
+    }
+    bool started() const { return started_; }
+    std::string display() const { return ":" + number_; }
+    // A command run against this desktop.
+    std::string on(const std::string& command) const { return output("DISPLAY=" + display() + " " + command); }
+
+private:
+    std::string run(const std::string& action) const
+    {
+        return output("ONDEXA_DESKTOP_DISPLAY=" + number_ + " ONDEXA_DESKTOP_SIZE=1366x768 '" + script_ + "' " + action +
+                      " >/dev/null 2>&1; echo $?");
+    }
+    std::string script_, number_;
+    bool started_ = false;
+};
+
+std::vector<int> numbers(const std::string& text)
+{
+    std::vector<int> found;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto digit = text.find_first_of("0123456789", at);
+        if (digit == std::string::npos) break;
+        std::size_t end = digit;
+        found.push_back(std::stoi(text.substr(digit), &end));
+        at = digit + end;
+    }
+    return found;
+}
+
+TEST(ShellDesktop, OnALaptopScreenWithAPanelTheEditorsFooterStaysInTheWorkArea)
+{
+    LaptopDesktop laptop;
+    ASSERT_TRUE(laptop.started()) << "needs the test desktop's script";
+    ProgramHome home;
+    QProcess program;
+    home.start(program, {(home.temp.path / "laptop.mov").c_str()},
+               [&](QProcessEnvironment& env) { env.insert("DISPLAY", QString::fromStdString(laptop.display())); });
+    std::string id;
+    ASSERT_TRUE(pumpUntil([&] {
+        id = laptop.on("xdotool search --onlyvisible --name '^laptop$' 2>/dev/null | head -n1");
+        return !id.empty();
+    }, programDeadline)) << home.logText();
+    id.pop_back();
+    pumpFor(std::chrono::seconds(1));  // placed and sized by the window manager
+    // The frame, borders and title bar included, lies within the work area.
+    const auto client = numbers(laptop.on("xwininfo -id " + id + " | grep -E 'Absolute|Width|Height'"));
+    const auto extents = numbers(laptop.on("xprop -id " + id + " -notype _NET_FRAME_EXTENTS"));
+    const auto area = numbers(laptop.on("xprop -root -notype _NET_WORKAREA"));
+    ASSERT_EQ(client.size(), 4u);
+    ASSERT_GE(extents.size(), 4u);
+    ASSERT_GE(area.size(), 4u);
+    EXPECT_EQ(area[3], 768 - 29) << "the panel's strut";
+    const int top = client[1] - extents[2], bottom = client[1] + client[3] + extents[3];
+    EXPECT_GE(top, area[1]);
+    EXPECT_LE(bottom, area[1] + area[3]) << "the footer runs under the panel";
+    EXPECT_LE(client[0] + client[2] + extents[1], area[0] + area[2]);
+#ifdef ONDEXA_SCREENSHOTS
+    std::filesystem::create_directories(ONDEXA_SCREENSHOTS);
+    laptop.on(std::string("ffmpeg -v error -y -f x11grab -video_size 1366x768 -i ") + laptop.display() +
+              " -frames:v 1 '" ONDEXA_SCREENSHOTS "/laptop-editor-with-panel.png'");
+#endif
     EXPECT_EQ(terminate(program), 0);
 }
 

@@ -45,6 +45,8 @@ protected:
         ASSERT_TRUE(screenShows(QPoint(320, 240), kBlue));
     }
 
+    // A background window at a chosen place, and no panel over the screen.
+    testdesktop::BareDesktop bare;
     testdesktop::Client client;
     std::optional<testdesktop::Window> background;
     platform::ScreenDisplay display;

@@ -384,6 +384,7 @@ bool recordAndKill(const std::filesystem::path& file, QRect area, double seconds
 // The three recordings run in one test: they are the slow part of the suite.
 TEST_F(RecorderDesktopTest, RecordsADisplayAnAreaAndAWindowWithBothSounds)
 {
+    testdesktop::BareDesktop bare;  // windows painted at chosen places
     {
         SCOPED_TRACE("display");
         testdesktop::Window marker(client_, QRect(100, 100, 200, 150), green);
@@ -447,6 +448,7 @@ TEST_F(RecorderDesktopTest, AStopBeforeAnyFrameFailsAndLeavesNoMovie)
 
 TEST_F(RecorderDesktopTest, TheCameraIsTheSecondVideoTrackFromTheFirstFrameOn)
 {
+    testdesktop::BareDesktop bare;  // windows painted at chosen places
     // A 1280 × 720 camera showing red (YUYV 81, 90, 240).
     platform::CameraFormat format;
     format.pixelFormat = platform::CameraPixelFormat::yuyv;
@@ -773,6 +775,7 @@ TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
 // after the release.
 TEST_F(RecorderDesktopTest, AHeldPictureKeepsItsLastFrameUntilReleased)
 {
+    testdesktop::BareDesktop bare;  // windows painted at chosen places
     testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
     Flicker flicker(QRect(120, 120, 40, 40));
     const auto file = *folder_ / "held-picture.mov";
