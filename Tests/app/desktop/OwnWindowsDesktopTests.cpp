@@ -1,6 +1,7 @@
 // Our windows leave the screen for a recording and come back under a window
 // manager: an alert raised meanwhile in front of its window, holding the
-// keyboard, the window answering again once it is closed.
+// keyboard, the window answering again once it is closed; a window where
+// the user left it, on its workspace.
 
 #include "app/AppTestSupport.h"
 #include "app/desktop/TestWindowManager.h"
@@ -11,6 +12,7 @@
 #include "Ondexa/ui/SegmentedControl.h"
 
 #include <QAbstractButton>
+#include <QMainWindow>
 #include <QMessageBox>
 
 namespace ondexa::testing {
@@ -80,6 +82,38 @@ TEST_F(OwnWindowsDesktopTest, AnAlertRaisedWhileTheRecordWindowIsAwayStaysInFron
     EXPECT_FALSE(alert->isVisible());
     click(*area);
     EXPECT_TRUE(pumpUntil([&] { return state->captureMode() == Mode::area; }, 10s));
+}
+
+TEST_F(OwnWindowsDesktopTest, AHiddenWindowReturnsAtItsPlaceOnItsWorkspace)
+{
+    QMainWindow editor;
+    editor.setWindowTitle("szerkesztő");
+    editor.resize(500, 300);
+    editor.show();
+    ASSERT_TRUE(pumpUntil([&] { return manager.manages(id(editor)); }, 10s));
+    // The user drags it aside and sends it to another workspace.
+    const QString window = QString::number(id(editor));
+    runBeside("xdotool", {"windowmove", window, "1100", "500"});
+    ASSERT_TRUE(pumpUntil([&] { return editor.geometry().left() >= 1100 && editor.geometry().top() >= 500; }, 10s))
+        << editor.geometry().left() << "," << editor.geometry().top();
+    pumpFor(300ms);
+    const QPoint place = editor.geometry().topLeft();
+    const bool workspaces = manager.workspaces() > 1;
+    if (workspaces) {
+        runBeside("xdotool", {"set_desktop_for_window", window, "1"});
+        ASSERT_TRUE(pumpUntil([&] { return manager.workspaceOf(id(editor)) == 1u; }, 10s));
+    }
+
+    OwnWindows own;
+    own.hide(QRectF());
+    ASSERT_TRUE(pumpUntil([&] { return !manager.manages(id(editor)); }, 10s));
+    own.show();
+    ASSERT_TRUE(pumpUntil([&] { return manager.manages(id(editor)); }, 10s));
+    pumpFor(500ms);
+    EXPECT_EQ(editor.geometry().topLeft(), place);
+    if (workspaces) {
+        EXPECT_EQ(manager.workspaceOf(id(editor)), 1u);
+    }
 }
 
 } // namespace
