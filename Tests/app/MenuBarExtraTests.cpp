@@ -2,6 +2,8 @@
 // tooltip while recording.
 
 #include "AppTestSupport.h"
+#include "support/FakeShortcutsPortal.h"
+#include "support/PrivateBus.h"
 
 #include "Ondexa/app/MenuBarExtra.h"
 
@@ -44,6 +46,38 @@ TEST_F(TrayTest, MenuFollowsThePhase)
     EXPECT_EQ(record->shortcut().toString(), "Ctrl+Alt+A");
     tray.menu()->adjustSize();
     saveScreenshot(*tray.menu(), "tray-menu");
+}
+
+TEST_F(TrayTest, TheRecordItemNamesTheKeysTheDesktopGranted)
+{
+    // A Wayland desktop that binds the shortcut to keys of its own choosing:
+    // keys Qt reads are the item's shortcut, other words stand after a tab.
+    testsupport::PrivateBus bus;
+    const QString address = QString::fromStdString(bus.address());
+    QDBusConnection client = QDBusConnection::connectToBus(address, "trayHotKeyClient");
+    testsupport::FakeShortcutsPortal portal(QDBusConnection::connectToBus(address, "trayHotKeyService"));
+    system.hotKey = [client](std::function<void()> action) {
+        return HotKey::throughPortal(client, HotKey::recordingKeyCode, HotKey::recordingModifiers, std::move(action));
+    };
+    const struct {
+        const char* granted;
+        const char* text;
+        const char* shortcut;
+    } cases[] = {
+        {"Meta+Shift+R", "Felvétel indítása", "Meta+Shift+R"},
+        {"Nyomd le egyszerre: Meta+Shift+R", "Felvétel indítása\tNyomd le egyszerre: Meta+Shift+R", ""},
+    };
+    for (const auto& c : cases) {
+        portal.triggerDescription = c.granted;
+        auto state = make();
+        Tray tray(*state);
+        QAction* record = tray.menu()->recordAction();
+        const auto shortcut = [&] { return record->shortcut().toString(QKeySequence::NativeText).toStdString(); };
+        EXPECT_TRUE(pumpUntil([&] { return record->text() == c.text && shortcut() == c.shortcut; }))
+            << record->text().toStdString() << " / " << shortcut();
+        tray.menu()->adjustSize();
+        if (!*c.shortcut) saveScreenshot(*tray.menu(), "tray-menu-granted-hot-key");
+    }
 }
 
 TEST_F(TrayTest, ItemsActOnTheControllerAndAskTheApplication)

@@ -13,8 +13,7 @@ namespace ondexa {
 MenuBarContent::MenuBarContent(AppState& state, QWidget* parent) : QMenu(parent), state_(state)
 {
     record_ = addAction(QString());
-    // Shown beside the item; the global hot key itself is the controller's.
-    record_->setShortcut(QKeySequence("Ctrl+Alt+A"));
+    // Shown beside the item only: the global hot key itself is the controller's.
     record_->setShortcutContext(Qt::WidgetShortcut);
     connect(record_, &QAction::triggered, this, [this] { state_.toggleRecording(); });
     addSeparator();
@@ -23,13 +22,23 @@ MenuBarContent::MenuBarContent(AppState& state, QWidget* parent) : QMenu(parent)
     quit_ = addAction("Kilépés");
     connect(quit_, &QAction::triggered, this, &MenuBarContent::quitRequested);
     connect(&state_, &AppState::phaseChanged, this, &MenuBarContent::refresh);
+    connect(&state_, &AppState::hotKeyChanged, this, &MenuBarContent::refresh);
     refresh();
 }
 
 void MenuBarContent::refresh()
 {
     const auto phase = state_.phase();
-    record_->setText(phase == AppState::Phase::recording ? "Felvétel leállítása" : "Felvétel indítása");
+    const QString title = phase == AppState::Phase::recording ? "Felvétel leállítása" : "Felvétel indítása";
+    // The keys the desktop granted, in its words. Keys Qt reads back to the
+    // same words are the item's shortcut, which a panel's own menu (the
+    // status notifier's) shows too; other words follow a tab, where Qt's
+    // menu puts the shortcut column.
+    const QString keys = QString::fromStdString(state_.hotKeyText());
+    const QKeySequence sequence = QKeySequence::fromString(keys, QKeySequence::NativeText);
+    const bool readable = sequence.count() == 1 && sequence.toString(QKeySequence::NativeText) == keys;
+    record_->setShortcut(readable ? sequence : QKeySequence());
+    record_->setText(readable || keys.isEmpty() ? title : title + '\t' + keys);
     record_->setEnabled(phase != AppState::Phase::starting && phase != AppState::Phase::finishing);
 }
 

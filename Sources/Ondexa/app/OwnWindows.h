@@ -7,13 +7,17 @@
 // it back. Popups and tooltips are closed for good; windows of no widget
 // are hidden as windows; the area's highlight bands stay, the tray icon
 // stays docked, and so does a window wholly outside the captured rectangle
-// (its clock and "Leállítás" stay at hand).
+// (its clock and "Leállítás" stay at hand). A hidden window comes back
+// where it was and, on X11, on its workspace: a window manager places a
+// window it sees mapped again as a new one.
 
 #include <QPointer>
 #include <QRectF>
 #include <QWidget>
 #include <QWindow>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ondexa {
@@ -30,11 +34,29 @@ public:
     void show();
 
 private:
-    void takeAway(const QRectF& captured, bool minimized);
+    // Where a hidden window was: the top left of its contents (the window
+    // manager frames it again) and its X11 workspace.
+    struct Place {
+        QPoint position;
+        std::optional<std::uint32_t> workspace;
+    };
+    struct Widget {
+        QPointer<QWidget> widget;
+        Qt::WindowStates state;  // before minimize()
+        Place place;             // after hide()
+    };
+    struct Window {
+        QPointer<QWindow> window;
+        Place place;
+    };
 
-    std::vector<QPointer<QWidget>> widgets_;
-    std::vector<Qt::WindowStates> states_;  // each widget's before minimize(); empty after hide()
-    std::vector<QPointer<QWindow>> windows_;
+    void takeAway(const QRectF& captured, bool minimized);
+    static Place placeOf(QWindow& window);
+    static void putBack(QWindow& window, const Place& place);
+
+    std::vector<Widget> widgets_;  // windows before their dialogs
+    std::vector<Window> windows_;
+    bool minimized_ = false;
     QPointer<QWidget> active_;  // had the focus when they went
 };
 

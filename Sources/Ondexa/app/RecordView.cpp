@@ -3,6 +3,7 @@
 #include "Ondexa/app/LevelMeter.h"
 #include "Ondexa/model/TimeText.h"
 #include "Ondexa/recording/AccessMessages.h"
+#include "Ondexa/ui/Alert.h"
 #include "Ondexa/ui/Elided.h"
 #include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/SegmentedControl.h"
@@ -620,8 +621,8 @@ void RecordView::refreshError()
     if (message) {
         // One alert: a newer message replaces the text of the one shown.
         alert_->setText(qs(*message));
-        if (!alert_->isVisible()) alert_->open();
-    } else if (alert_->isVisible()) {
+        ui::Alert::open(*alert_);
+    } else if (ui::Alert::isOpen(*alert_)) {
         closingAlert_ = true;
         alert_->done(QMessageBox::Ok);
         closingAlert_ = false;

@@ -5,6 +5,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/OndexaError.h"
 #include "Ondexa/recording/AppState.h"
+#include "Ondexa/ui/Alert.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -290,7 +291,7 @@ void Updates::finish(const QString& line, const QString& message, QPointer<QWidg
         auto* box = new QMessageBox(QMessageBox::Information, "Frissítések", message, QMessageBox::Ok, parent);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setObjectName("updateMessage");
-        box->open();
+        ui::Alert::open(*box);
     }
     emit checkFinished(line);
     auto waiters = std::move(idleWaiters_);

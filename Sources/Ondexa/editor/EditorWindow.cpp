@@ -8,6 +8,7 @@
 #include "Ondexa/editor/SaveDialog.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
 #include "Ondexa/timeline/EditTimeline.h"
+#include "Ondexa/ui/Alert.h"
 #include "Ondexa/ui/Theme.h"
 
 #include <QCloseEvent>
@@ -289,7 +290,7 @@ void EditorWindow::refreshAlert()
     const auto& message = model_->exportError();
     if (!message) {
         // Cleared elsewhere: the alert has nothing left to say.
-        if (alert_) alert_->hide();
+        if (alert_) ui::Alert::close(*alert_);
         return;
     }
     // The export dialog shows its own failures above itself, where the user is.
@@ -305,7 +306,7 @@ void EditorWindow::refreshAlert()
     }
     // One alert: a second message replaces the text of the one shown.
     alert_->setText(QString::fromStdString(*message));
-    if (!alert_->isVisible()) alert_->open();
+    ui::Alert::open(*alert_);
 }
 
 void EditorWindow::openExportDialog()

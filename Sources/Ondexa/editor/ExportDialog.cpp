@@ -3,6 +3,7 @@
 #include "Ondexa/editor/SaveDialog.h"
 
 #include "Ondexa/model/TimeText.h"
+#include "Ondexa/ui/Alert.h"
 #include "Ondexa/ui/GroupBox.h"
 #include "Ondexa/ui/SegmentedControl.h"
 #include "Ondexa/ui/Theme.h"
@@ -431,7 +432,7 @@ void ExportDialog::showAlert(const QString& message)
     }
     // One alert: a newer message replaces the text of the one shown.
     alertBox_->setText(message);
-    if (!alertBox_->isVisible()) alertBox_->open();
+    ui::Alert::open(*alertBox_);
 }
 
 void ExportDialog::reject()
