@@ -1,7 +1,7 @@
 #pragma once
 
-// A window manager on the test desktop: the desktop's own where one runs,
-// else openbox, started for the test and ended with it. What it says about
+// The test desktop's window manager (started again where a test before took
+// it away). What it says about
 // the windows (the focus, their stacking, their workspaces) is read from
 // the root window as a pager would.
 
@@ -44,7 +44,6 @@ private:
 
     xcb_connection_t* connection_ = nullptr;
     xcb_window_t root_ = 0;
-    QProcess own_;  // openbox, where the desktop ran none
 };
 
 // Runs a command such as xdotool while the event loop goes on (the program
