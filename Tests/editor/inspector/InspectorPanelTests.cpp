@@ -364,13 +364,15 @@ TEST(InspectorOverlay, RowsByKind)
 
 TEST(InspectorOverlay, AbsentFieldsShowDefaultsAndStayAbsent)
 {
-    setFontFamilies({"DejaVu Sans", "Liberation Sans", ".Hidden"});
+    setFontFamilies({"DejaVu Sans [PfEd]", "DejaVu Sans [misc]", "Liberation Sans", ".Hidden", "Sans Serif"});
     Clip clip = overlayClip(OverlayKind::text);
     Clip stored = overlayClip(OverlayKind::text, 5);
     stored.overlay->fontFamily = "Helvetica Neue";  // not on this machine
     stored.overlay->bold = false;
     stored.overlay->alignment = TextAlignment::right;
-    InspectorHarness h({trackWith("Effektek 1", {clip, stored}, MediaKind::effects)});
+    Clip tagged = overlayClip(OverlayKind::text, 10);
+    tagged.overlay->fontFamily = "DejaVu Sans [PfEd]";
+    InspectorHarness h({trackWith("Effektek 1", {clip, stored, tagged}, MediaKind::effects)});
 
     h.model->selectClip(clip.id, false, true);
     OverlayRows* rows = h.panel->clipSection()->overlayRows();
@@ -385,6 +387,11 @@ TEST(InspectorOverlay, AbsentFieldsShowDefaultsAndStayAbsent)
     EXPECT_EQ(rows->alignmentGroup()->checkedId(), 2);
     EXPECT_EQ(rows->fontPicker()->currentIndex(), -1);
     EXPECT_FALSE(rows->boldRow()->isChecked());
+
+    // A name stored with its foundry finds its family's one entry.
+    h.model->selectClip(tagged.id, false, true);
+    rows = h.panel->clipSection()->overlayRows();
+    EXPECT_EQ(rows->fontPicker()->currentText(), "DejaVu Sans");
 
     // Showing wrote nothing.
     EXPECT_EQ(h.clip(0, 0).overlay, clip.overlay);

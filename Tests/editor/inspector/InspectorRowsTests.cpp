@@ -222,6 +222,12 @@ TEST(InspectorRows, FontFamiliesLeaveOutHiddenNamesAndKeepTheOrder)
 {
     EXPECT_EQ(visibleFontFamilies({".SF NS", "Zeta", ".Hidden", "Alpha", "Mid.dot"}),
               QStringList({"Zeta", "Alpha", "Mid.dot"}));
+    // Qt's list on a fontconfig desktop: foundry-tagged twins and generic aliases.
+    EXPECT_EQ(visibleFontFamilies({"C059 [UKWN]", "C059 [urw]", "DejaVu Sans", "Monospace", "Nimbus Sans [urw]",
+                                   "Nimbus Sans [UKWN]", "Sans Serif", "Serif", "Symbols [x] Nerd"}),
+              QStringList({"C059", "DejaVu Sans", "Nimbus Sans", "Symbols [x] Nerd"}));
+    EXPECT_EQ(plainFontFamily("Nimbus Sans [urw]"), "Nimbus Sans");
+    EXPECT_EQ(plainFontFamily("[urw]"), "[urw]");
     const QStringList& first = fontFamilies();
     EXPECT_EQ(&first, &fontFamilies());
     for (const QString& name : first) EXPECT_FALSE(name.startsWith('.')) << name.toStdString();

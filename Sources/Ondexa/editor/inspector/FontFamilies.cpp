@@ -17,11 +17,27 @@ std::optional<QStringList>& families()
 
 } // namespace
 
+QString plainFontFamily(const QString& name)
+{
+    // Qt tells same-named families of several foundries apart as "Name [foundry]".
+    if (name.endsWith(']')) {
+        const qsizetype open = name.lastIndexOf(" [");
+        if (open > 0) return name.left(open);
+    }
+    return name;
+}
+
 QStringList visibleFontFamilies(const QStringList& all)
 {
+    // fontconfig's generic names stand for other families, not fonts of their own.
+    static const QStringList aliases = {"Sans Serif", "Serif", "Monospace"};
     QStringList visible;
-    for (const QString& name : all)
-        if (!name.startsWith('.')) visible.append(name);
+    for (const QString& name : all) {
+        if (name.startsWith('.')) continue;
+        const QString plain = plainFontFamily(name);
+        if (aliases.contains(plain) || visible.contains(plain)) continue;
+        visible.append(plain);
+    }
     return visible;
 }
 

@@ -245,7 +245,8 @@ bool OverlayRows::refresh(const Overlay& overlay)
     if (font_ && !font_->view()->isVisible()) {
         const QSignalBlocker blocker(font_);
         // A family not installed here matches no entry; the stored name stays.
-        font_->setCurrentIndex(font_->findText(shownFamily(overlay), Qt::MatchExactly));
+        // One stored with its foundry is shown under its plain name.
+        font_->setCurrentIndex(font_->findText(plainFontFamily(shownFamily(overlay)), Qt::MatchExactly));
     }
     if (bold_) bold_->setChecked(overlay.bold.value_or(true));
     if (fontSize_) fontSize_->showValue(overlay.fontSize);
