@@ -1,5 +1,7 @@
 #include "Ondexa/app/AppDelegate.h"
 
+#include "Platform/session/SessionClient.h"
+
 #include "Ondexa/model/JsonCoding.h"
 #include "Ondexa/model/Log.h"
 
@@ -225,20 +227,32 @@ void AppDelegate::handleTerminationSignals()
         ::sigaction(SIGHUP, &action, nullptr);
 }
 
-void AppDelegate::handleSessionEnd()
+void AppDelegate::handleSessionEnd(const std::string& sessionManager)
 {
     if (followsSession_) return;
     followsSession_ = true;
     QCoreApplication::instance()->installEventFilter(this);
-#if QT_CONFIG(sessionmanager)
-    // Asked while recording: the stop starts now, so that the movie is done
-    // before the session manager's final word, or soon after it.
-    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(gui, &QGuiApplication::commitDataRequest, this, [this] {
-            if (state_.phase() != AppState::Phase::idle) requestQuit();
-        });
+    if (sessionManager.empty()) return;
+    platform::SessionClient::Handlers handlers;
+    // Asked while recording before the session ends: the stop starts now, so
+    // that the movie is done before the session manager's last word, or soon
+    // after it. A checkpoint ("save the session now") is no end.
+    handlers.save = [this](bool shutdown) {
+        if (shutdown && state_.phase() != AppState::Phase::idle) requestQuit();
+    };
+    handlers.die = [this] { requestQuit(); };
+    std::string why;
+    session_ = platform::SessionClient::connect(sessionManager, QCoreApplication::applicationFilePath().toStdString(),
+                                                std::move(handlers), &why);
+    if (!session_) {
+        logLine("A munkamenet-kezelő nem érhető el: " + why);
+        return;
     }
-#endif
+    auto* notifier = new QSocketNotifier(session_->fd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+        session_->process();
+        if (session_->fd() < 0) notifier->setEnabled(false);
+    });
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)

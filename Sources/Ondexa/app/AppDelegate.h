@@ -8,11 +8,16 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class QLocalServer;
 class QSocketNotifier;
+
+namespace platform {
+class SessionClient;
+}
 
 namespace ondexa {
 
@@ -43,10 +48,12 @@ public:
     // SIGTERM, SIGINT and SIGHUP (the launching terminal closed; left alone
     // when ignored, as under nohup) take the quit road.
     void handleTerminationSignals();
-    // Qt's own quit (the session manager's end of session arrives as one,
-    // refused by no window while a recording hides them) and its request
-    // to save before the session ends take the quit road too.
-    void handleSessionEnd();
+    // The session manager at `sessionManager` (SESSION_MANAGER's value,
+    // kept from Qt's own client): its save request before the session ends,
+    // and its last word, take the quit road; a checkpoint leaves a recording
+    // running. Qt's own quit (refused by no window while a recording hides
+    // them) takes it too.
+    void handleSessionEnd(const std::string& sessionManager);
 
     // --- One program per desktop session ---
     // The files of a launch: the arguments that are not flags, made absolute.
@@ -87,6 +94,7 @@ private:
     bool stopping_ = false;
     bool finished_ = false;
     bool followsSession_ = false;
+    std::unique_ptr<platform::SessionClient> session_;
     QSocketNotifier* signalNotifier_ = nullptr;  // child of this
     QLocalServer* server_ = nullptr;              // child of this
 };

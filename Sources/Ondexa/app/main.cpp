@@ -14,6 +14,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,14 @@ int main(int argc, char** argv)
 
     // Before Qt's X11 plugin takes the id for the window this launch may show.
     const LaunchActivation launch = LaunchActivation::fromEnvironment();
+    // Our own client of the session manager, not Qt's: Qt's tells a
+    // checkpoint from the session's end to no one. Kept for the programs
+    // we start.
+    const char* manager = std::getenv("SESSION_MANAGER");
+    const std::string sessionManager = manager ? manager : "";
+    ::unsetenv("SESSION_MANAGER");
     QApplication application(argc, argv);
+    if (!sessionManager.empty()) ::setenv("SESSION_MANAGER", sessionManager.c_str(), 1);
     QApplication::setApplicationName("Vendalum");
     QApplication::setOrganizationName("Vendalum");
     // Desktops match our windows to the installed entry (its icon, its name) by this.
@@ -68,7 +76,7 @@ int main(int argc, char** argv)
     AppState& state = AppState::shared();  // starts its own start-up work
     AppDelegate delegate(state);
     delegate.handleTerminationSignals();
-    delegate.handleSessionEnd();
+    delegate.handleSessionEnd(sessionManager);
     OndexaApp app(state, delegate, Updates::shared(), {});
     if (handsOver) delegate.serve();
     delegate.openFiles(files);  // queued until the record window is shown

@@ -419,6 +419,22 @@ TEST_F(SessionEndDesktop, TheLastWordAloneStillFinishesTheRecording)
     recordThenEnd(home, program, logOut(TestSessionManager::Save::local));
 }
 
+TEST_F(SessionEndDesktop, ACheckpointLeavesTheRecordingRunning)
+{
+    // "Save the session now": everyone saves, nobody ends.
+    ASSERT_NO_FATAL_FAILURE(beginRecording(home));
+    manager.saveYourself(TestSessionManager::Save::both, false);
+    ASSERT_TRUE(pumpUntil([&] { return manager.saveDone(); }, programDeadline));
+    pumpFor(std::chrono::milliseconds(1500));
+    EXPECT_EQ(program.state(), QProcess::Running);
+    EXPECT_TRUE(windows("^Vendalum$").empty()) << "the recording ended";
+    EXPECT_EQ(home.logText().find("Felvétel mentve: "), std::string::npos);
+    output("xdotool key ctrl+alt+a");
+    ASSERT_TRUE(waitForWindows("^Vendalum$", 1)) << home.logText();
+    EXPECT_TRUE(home.logHas("Felvétel mentve: "));
+    EXPECT_EQ(terminate(program), 0);
+}
+
 TEST(ShellDesktop, ASecondLaunchDuringARecordingBringsTheRecordWindowBack)
 {
     ProgramHome home;
