@@ -24,7 +24,7 @@ const path here = "/work/here";
 
 struct PlanCase {
     const char* name;
-    QStringList arguments;  // after the program path
+    std::vector<std::string> arguments;  // after the program path
     std::optional<std::string> launchLine;
     std::vector<PlannedTest> tests;
     friend void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
@@ -35,10 +35,12 @@ class SelftestPlan : public ::testing::TestWithParam<PlanCase> {};
 TEST_P(SelftestPlan, ReadsTheFlagsInTheirFixedOrder)
 {
     const PlanCase& c = GetParam();
-    const TestPlan plan = planTests(QStringList{"/usr/bin/vendalum"} + c.arguments, here);
+    std::vector<std::string> arguments{"/usr/bin/vendalum"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const TestPlan plan = planTests(arguments, here);
     EXPECT_EQ(plan.launchLine, c.launchLine);
     EXPECT_EQ(plan.tests.size(), c.tests.size());
-    EXPECT_EQ(plan.tests, c.tests) << c.arguments.join(' ').toStdString();
+    EXPECT_EQ(plan.tests, c.tests) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,11 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {TestKind::edit, {"/s", "/e"}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SelftestPlanPaths, KeepsUnicodeAndBlanksOfAPath)
+TEST(SelftestPlanPaths, KeepsUnicodeBlanksAndBytesThatAreNoTextOfAPath)
 {
     const TestPlan plan = planTests({"vendalum", "--snapshot", "ablak képek/ő"}, here);
     ASSERT_EQ(plan.tests.size(), 1u);
     EXPECT_EQ(plan.tests[0].paths[0], here / "ablak képek/ő");
+    // A Latin-1 name ("kép.mov" with é as one byte) is not UTF-8.
+    const std::string latin1 = "/s/k\xe9p.mov";
+    const TestPlan bytes = planTests({"vendalum", "--fadetest", latin1, "/o\xf5"}, here);
+    ASSERT_EQ(bytes.tests.size(), 1u);
+    EXPECT_EQ(bytes.tests[0].paths, (std::vector<path>{latin1, "/o\xf5"}));
 }
 
 TEST(SelftestLogText, FormatsNumbersLikeTheCLocale)
@@ -134,7 +141,8 @@ TEST(SelftestLogText, WritesListsWithDebugEscapes)
     EXPECT_EQ(listText({"F.mov#0: 12", "kep.png#0: 3"}), R"(["F.mov#0: 12", "kep.png#0: 3"])");
     EXPECT_EQ(listText({"Rendszerhang"}), R"(["Rendszerhang"])");
     EXPECT_EQ(quotedText("a\"b\\c\nd\te\rf"), R"("a\"b\\c\nd\te\rf")");
-    EXPECT_EQ(quotedText(std::string("x\0y\x01\x7f", 5)), R"("x\0y\u{1}\u{7F}")");
+    EXPECT_EQ(quotedText(std::string("x\0y\x01\x7f", 5)), R"("x\0y\u{01}\u{7F}")");
+    EXPECT_EQ(quotedText("it's"), R"("it\'s")");
     EXPECT_EQ(quotedText("Képernyő"), "\"Képernyő\"");
     EXPECT_EQ(numberList({}), "[]");
     EXPECT_EQ(numberList({3, 0, 1}), "[0, 1, 3]");

@@ -60,6 +60,22 @@ TEST_F(SelftestRecorderRun, WithoutScreenAccessReportsIdleAndPutsTheSettingsBack
     expectStoredSettingsOfAUser();
 }
 
+TEST_F(SelftestRecorderRun, OnThePortalsPathWithoutAGrantTheScreenIsNotYetAllowed)
+{
+    platform::ScreenCastOffer offer;
+    offer.available = offer.monitors = offer.cursorEmbedded = true;
+    offer.version = 4;
+    system.portalOffer = offer;
+    system.pointer.reset();  // a Wayland session
+    auto state = make();
+    ASSERT_TRUE(pumpUntil([&] { return state->screenCastOffer().has_value(); }));
+    ASSERT_TRUE(state->needsPortalGrant());
+    runToEnd(selftest::selfTest(*state, {"vendalum", "--selftest"}));
+    const auto lines = testLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("Önteszt: kijelzők=1 engedély=false ")) << lines[0];
+}
+
 TEST_F(SelftestRecorderRun, At60WithAreaRecordsThatAreaAndPutsTheSettingsBack)
 {
     system.mics.clear();

@@ -72,7 +72,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    selftest::installSelfTests();  // run by the controller's start-up work
+    // Run by the controller's start-up work; argv after Qt took its own options.
+    selftest::installSelfTests(std::vector<std::string>(argv, argv + argc));
     AppState& state = AppState::shared();  // starts its own start-up work
     AppDelegate delegate(state);
     delegate.handleTerminationSignals();

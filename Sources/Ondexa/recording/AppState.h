@@ -360,6 +360,8 @@ public:
     static void setTestRunner(TestRunner runner);
     // The screen check of this platform, asked now: an X display answers a grab.
     bool screenAccessGranted() const { return env_.screenAccess && env_.screenAccess().granted; }
+    // On the portal's path: no grant yet (none stored, none in this run).
+    bool needsPortalGrant() const;
 
     // --- Area, highlight, recordings folder ---
     void updateAreaHighlight();
@@ -435,8 +437,6 @@ private:
     void screenCastOpened(CaptureTarget target, platform::ScreenCastResult result, std::function<void()> done);
     void keepScreenCastToken(platform::ScreenCastRequest::Source source, const std::string& token);
     platform::ScreenCastRequest screenCastRequest(platform::ScreenCastRequest::Source source) const;
-    // On the portal's path: no grant yet (none stored, none in this run).
-    bool needsPortalGrant() const;
     bool micIsStale() const;
     void micDevicesArrived(std::vector<AudioInputDevice> devices);
     void micOpened(std::uint64_t generation, const AudioInputDevice& device, const platform::SoundAccess& access,

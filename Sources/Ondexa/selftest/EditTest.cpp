@@ -6,6 +6,7 @@
 #include "Ondexa/model/Log.h"
 #include "Ondexa/selftest/ScenarioSupport.h"
 #include "Ondexa/selftest/ScenarioTests.h"
+#include "Ondexa/selftest/SelfTests.h"
 #include "Ondexa/selftest/TestModel.h"
 
 #include <QCoreApplication>
@@ -27,12 +28,11 @@ std::string summary(const EditorModel& model)
 }
 
 // Every argument, the program path and the flags too: a still is any that ends in ".png".
-std::vector<std::filesystem::path> stillsOf(const QStringList& arguments)
+std::vector<std::filesystem::path> stillsOf(const std::vector<std::string>& arguments)
 {
     std::vector<std::filesystem::path> stills;
-    for (const QString& argument : arguments)
-        if (argument.endsWith(QStringLiteral(".png"), Qt::CaseSensitive))
-            stills.push_back(std::filesystem::absolute(argument.toStdString()));
+    for (const std::string& argument : arguments)
+        if (argument.ends_with(".png")) stills.push_back(std::filesystem::absolute(argument));
     return stills;
 }
 
@@ -40,7 +40,7 @@ std::vector<std::filesystem::path> stillsOf(const QStringList& arguments)
 
 Task editTest(AppState&, std::filesystem::path source, std::filesystem::path output)
 {
-    const std::vector<std::filesystem::path> stills = stillsOf(QCoreApplication::arguments());
+    const std::vector<std::filesystem::path> stills = stillsOf(commandLine());
     std::vector<std::filesystem::path> read{source};
     read.insert(read.end(), stills.begin(), stills.end());
     if (!filesApart("Szerkesztés-teszt", {read, std::nullopt, {output}})) co_return;

@@ -6,6 +6,8 @@
 
 #include <exception>
 
+#include <optional>
+
 namespace ondexa::selftest {
 
 namespace {
@@ -43,11 +45,28 @@ Task runTests(AppState& state, TestPlan plan)
     }
 }
 
-void installSelfTests()
+namespace {
+std::optional<std::vector<std::string>>& installedArguments()
 {
+    static std::optional<std::vector<std::string>> arguments;
+    return arguments;
+}
+} // namespace
+
+std::vector<std::string> commandLine()
+{
+    if (installedArguments()) return *installedArguments();
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments()) arguments.push_back(argument.toStdString());
+    return arguments;
+}
+
+void installSelfTests(std::vector<std::string> arguments)
+{
+    installedArguments() = std::move(arguments);
     AppState::setTestRunner([](AppState& state) {
         // The start-up task ends here; the tests go on in their own task.
-        launch(runTests(state, planTests(QCoreApplication::arguments())));
+        launch(runTests(state, planTests(commandLine())));
     });
 }
 

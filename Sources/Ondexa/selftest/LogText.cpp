@@ -24,6 +24,7 @@ std::string quotedText(std::string_view text)
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
+        case '\'': out += "\\'"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
@@ -31,7 +32,7 @@ std::string quotedText(std::string_view text)
         default:
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
                 char code[12];
-                std::snprintf(code, sizeof code, "\\u{%X}", unsigned(static_cast<unsigned char>(c)));
+                std::snprintf(code, sizeof code, "\\u{%02X}", unsigned(static_cast<unsigned char>(c)));
                 out += code;
             } else {
                 out += c;  // UTF-8 letters stay as they are

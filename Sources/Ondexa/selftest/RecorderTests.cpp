@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace ondexa::selftest {
 
 namespace {
@@ -40,12 +42,13 @@ std::filesystem::path pictureFile(const std::filesystem::path& folder, qsizetype
 
 } // namespace
 
-Task selfTest(AppState& state) { return selfTest(state, QCoreApplication::arguments()); }
+Task selfTest(AppState& state) { return selfTest(state, commandLine()); }
 
-Task selfTest(AppState& state, QStringList arguments)
+Task selfTest(AppState& state, std::vector<std::string> arguments)
 {
-    const bool fps60 = arguments.contains(QLatin1String("--fps60"));
-    const bool area = arguments.contains(QLatin1String("--area"));
+    const auto has = [&](const char* flag) { return std::find(arguments.begin(), arguments.end(), flag) != arguments.end(); };
+    const bool fps60 = has("--fps60");
+    const bool area = has("--area");
 
     const AppState::CaptureMode keptMode = state.captureMode();
     const std::optional<QRectF> keptArea = state.area();
@@ -59,7 +62,7 @@ Task selfTest(AppState& state, QStringList arguments)
 
     const auto device = state.currentMicDevice();
     logLine("Önteszt: kijelzők=" + std::to_string(state.displays().size())
-            + " engedély=" + boolText(state.screenAccessGranted())
+            + " engedély=" + boolText(state.screenAccessGranted() && !state.needsPortalGrant())
             + " mic=" + boolText(state.mic() != nullptr)
             + " hangkártya=" + (device ? device->name : std::string("-"))
             + " csatornák=" + numberList(state.micChannels()));
@@ -80,15 +83,15 @@ Task selfTest(AppState& state, QStringList arguments)
 
 Task snapshotWindows(AppState& state, std::filesystem::path folder)
 {
-    return snapshotWindows(state, std::move(folder), QCoreApplication::arguments());
+    return snapshotWindows(state, std::move(folder), commandLine());
 }
 
-Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments)
+Task snapshotWindows(AppState& state, std::filesystem::path folder, std::vector<std::string> arguments)
 {
-    const qsizetype open = arguments.indexOf(QLatin1String("--open"));
+    const auto open = std::find(arguments.begin(), arguments.end(), "--open");
     std::vector<std::filesystem::path> opened;
-    if (open >= 0 && open + 1 < arguments.size()) {
-        opened.push_back(argumentPath(arguments[open + 1]));
+    if (open != arguments.end() && open + 1 != arguments.end()) {
+        opened.push_back(argumentPath(*(open + 1)));
         co_await delay(1.5);
         if (state.hasOpenEditor()) state.open(opened.front());
     }

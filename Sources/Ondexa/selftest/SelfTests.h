@@ -10,12 +10,17 @@
 #include "Ondexa/selftest/TestPlan.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace ondexa::selftest {
 
-// Makes the controller's start-up task run the tests of this launch. Called
-// by the program before it first touches AppState::shared().
-void installSelfTests();
+// Makes the controller's start-up task run the tests of this launch, named
+// by `arguments` (argv's bytes, the program path first: a path need not be
+// text). Called by the program before it first touches AppState::shared().
+void installSelfTests(std::vector<std::string> arguments);
+// The arguments installSelfTests() was given; else the process's, as text.
+std::vector<std::string> commandLine();
 
 // Logs the launch line and runs the planned tests in order.
 Task runTests(AppState& state, TestPlan plan);
@@ -24,9 +29,9 @@ Task runTests(AppState& state, TestPlan plan);
 // option flags ("--fps60", "--area"; "--open" and its path) from the process's
 // arguments, or from `arguments` (the program path first).
 Task selfTest(AppState& state);
-Task selfTest(AppState& state, QStringList arguments);
+Task selfTest(AppState& state, std::vector<std::string> arguments);
 Task snapshotWindows(AppState& state, std::filesystem::path folder);
-Task snapshotWindows(AppState& state, std::filesystem::path folder, QStringList arguments);
+Task snapshotWindows(AppState& state, std::filesystem::path folder, std::vector<std::string> arguments);
 
 // PNG pictures of the visible top-level windows wider than 300, as
 // "window<n>.png" in `folder`, n counting every window in creation order.

@@ -13,12 +13,12 @@ constexpr std::array order{TestKind::recorder, TestKind::feature,    TestKind::f
 
 } // namespace
 
-std::filesystem::path argumentPath(const QString& argument, const std::filesystem::path& currentFolder)
+std::filesystem::path argumentPath(const std::string& argument, const std::filesystem::path& currentFolder)
 {
     // The whole argument is the path: "--fadetest" after a short flag is a
-    // file of that name in the current folder. Qt's 8-bit form is the
-    // file-system encoding.
-    std::filesystem::path path(argument.toLocal8Bit().toStdString());
+    // file of that name in the current folder. Its bytes, as the file
+    // system has them: a name need not be text.
+    std::filesystem::path path(argument);
     return path.is_absolute() ? path : currentFolder / path;
 }
 
@@ -103,20 +103,21 @@ std::string commandLineHelp()
     return text;
 }
 
-TestPlan planTests(const QStringList& arguments, const std::filesystem::path& currentFolder)
+TestPlan planTests(const std::vector<std::string>& arguments, const std::filesystem::path& currentFolder)
 {
     TestPlan plan;
     if (arguments.size() < 2) return plan;
     // Files from the desktop arrive as arguments here; they are no test run.
     const bool anyFlag = std::any_of(arguments.begin() + 1, arguments.end(),
-                                     [](const QString& a) { return a.startsWith(QLatin1String("--")); });
+                                     [](const std::string& a) { return a.starts_with("--"); });
     if (!anyFlag) return plan;
-    plan.launchLine = "Önteszt indul: " + arguments[1].toStdString();
+    plan.launchLine = "Önteszt indul: " + arguments[1];
 
     for (const TestKind kind : order) {
-        const qsizetype i = arguments.indexOf(QLatin1String(flagOf(kind)), 1);
-        if (i < 0) continue;
-        const int n = pathCountOf(kind);
+        const auto at = std::find(arguments.begin() + 1, arguments.end(), flagOf(kind));
+        if (at == arguments.end()) continue;
+        const std::size_t i = std::size_t(at - arguments.begin());
+        const std::size_t n = std::size_t(pathCountOf(kind));
         if (i + n >= arguments.size()) continue;
         PlannedTest test{kind, {}};
         for (int k = 1; k <= n; ++k) test.paths.push_back(argumentPath(arguments[i + k], currentFolder));

@@ -43,16 +43,15 @@ struct TestPlan {
 };
 
 // A command-line argument taken whole as a path; relative to `currentFolder`.
-std::filesystem::path argumentPath(const QString& argument,
+std::filesystem::path argumentPath(const std::string& argument,
                                    const std::filesystem::path& currentFolder = std::filesystem::current_path());
 
-// `arguments` as QCoreApplication::arguments() gives them (the program path
-// first). A flag's paths are the arguments right after its first occurrence,
+// `arguments` as argv's bytes (the program path first). A flag's paths are the arguments right after its first occurrence,
 // taken verbatim even when they look like flags; a flag without enough of
 // them is skipped. Relative paths are resolved against `currentFolder`.
 // A launch whose arguments are only files from the desktop (none begins with
 // "--") is no test run and writes no launch line.
-TestPlan planTests(const QStringList& arguments,
+TestPlan planTests(const std::vector<std::string>& arguments,
                    const std::filesystem::path& currentFolder = std::filesystem::current_path());
 
 // "--help" or "-h" among the arguments (without the program path): the

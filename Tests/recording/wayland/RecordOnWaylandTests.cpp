@@ -156,7 +156,8 @@ TEST(RecordOnWayland, SelftestRecordsTheMovingPictureItsStillStretchAndTheSystem
     ASSERT_TRUE(home.logHas("Önteszt: kész", 120s)) << home.logText();
     EXPECT_EQ(ondexa::testing::terminate(program), 0);
     const std::string log = home.logText();
-    EXPECT_NE(log.find("Önteszt: kijelzők=1 engedély=true mic=true "), std::string::npos) << log;
+    // A first recording in a new home still needs the portal's grant.
+    EXPECT_NE(log.find("Önteszt: kijelzők=1 engedély=false mic=true "), std::string::npos) << log;
     EXPECT_NE(log.find(" · 30 kép/mp · "), std::string::npos) << log;
     EXPECT_EQ(log.find("HIBA"), std::string::npos) << log;
 
