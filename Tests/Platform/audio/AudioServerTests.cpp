@@ -168,7 +168,8 @@ private:
     // pw-metadata does not reach PipeWire.
     static void force(int rate)
     {
-        for (int i = 0; i < 100 && runningRate("desk.monitor") != rate; ++i) {
+        // Up to 15 s: a loaded machine switches the graph slowly.
+        for (int i = 0; i < 300 && runningRate("desk.monitor") != rate; ++i) {
             if (i % 10 == 0) run("pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate));
             std::this_thread::sleep_for(50ms);
         }
