@@ -285,12 +285,33 @@ TEST_F(RecordViewTest, AreaLineShowsWholePointsOrNone)
         {QRectF(3, 4, 1280.6, 720.2), "1280 × 720", false},
         {std::nullopt, "nincs kijelölve", true},
         {QRectF(0, 0, 99.99, 1), "99 × 1", false},
+        // What a start records of an area reaching past the 1920 × 1080 display.
+        {QRectF(1800, 900, 400, 400), "120 × 180", false},
+        {QRectF(2000, 0, 400, 400), "nincs kijelölve", true},
     };
     for (const auto& c : cases) {
         state->setArea(c.area);
         EXPECT_EQ(text->text().toStdString(), c.shown);
         EXPECT_EQ(text->palette().color(QPalette::WindowText).alphaF() < 0.7f, c.dimmed) << c.shown;
     }
+}
+
+TEST_F(RecordViewTest, ThePickerNamesADisplayWithoutAMonitorAndGivesEachDisplaysPixels)
+{
+    // The root of an X server without RandR monitors, and an output at scale 2.
+    system.content.displays.resize(2);
+    system.content.displays[0].name = platform::ScreenDisplay::wholeRootName;
+    system.content.displays[1].id = 8;
+    system.content.displays[1].name = "HEADLESS-1";
+    system.content.displays[1].frame = QRect(1920, 0, 960, 540);
+    system.content.displays[1].scale = 2;
+    bool done = false;
+    state->refreshSources([&] { done = true; });
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    const auto* picker = part(*view, "displayRow")->findChild<QComboBox*>();
+    ASSERT_EQ(picker->count(), 2);
+    EXPECT_EQ(picker->itemText(0).toStdString(), "Kijelző – 1920×1080");
+    EXPECT_EQ(picker->itemText(1).toStdString(), "HEADLESS-1 – 1920×1080");
 }
 
 TEST_F(RecordViewTest, AudioInterfaceSectionFollowsTheDevice)
@@ -612,6 +633,49 @@ TEST_F(RecordViewTest, OnAWaylandSessionThePortalIsThePermissionAndTheNotesSayWh
     part<QPushButton>(*view, "grantPermission")->click();
     EXPECT_TRUE(pumpUntil([&] { return !state->needsScreenPermission(); }));
     EXPECT_EQ(system.portalRequests.size(), 1u);
+    EXPECT_FALSE(shown(*view, "permission"));
+}
+
+TEST_F(RecordViewTest, WithoutTheScreenCastPortalTheNoticeSaysSoBeforeAnyStart)
+{
+    view.reset();
+    platform::ScreenCastOffer offer;  // the interface did not answer
+    offer.failure = "A képernyőmegosztó szolgáltatás (xdg-desktop-portal ScreenCast) nem érhető el.";
+    system.portalOffer = offer;
+    state = make();
+    ASSERT_TRUE(pumpUntil([&] { return state->screenCastOffer().has_value(); }));
+    settled();
+    view = std::make_unique<RecordView>(*state, [](const std::filesystem::path&) {});
+    EXPECT_TRUE(shown(*view, "permission"));
+    EXPECT_EQ(part<QLabel>(*view, "permissionText")->text(), QString(access::portal::unavailable));
+    EXPECT_FALSE(shown(*view, "grantPermission"));  // no dialog to ask
+    shoot("record-wayland-no-portal");
+}
+
+TEST_F(RecordViewTest, AStartThatObtainedThePortalsPermissionClearsTheNotice)
+{
+    view.reset();
+    std::filesystem::remove(settingsFile());
+    platform::ScreenCastOffer offer;
+    offer.available = true;
+    offer.monitors = true;
+    offer.cursorEmbedded = true;
+    system.portalOffer = offer;
+    state = make();
+    ASSERT_TRUE(pumpUntil([&] { return state->screenCastOffer().has_value(); }));
+    settled();
+    view = std::make_unique<RecordView>(*state, [](const std::filesystem::path&) {});
+    ASSERT_TRUE(shown(*view, "permission"));
+
+    platform::ScreenCastResult grant;
+    grant.outcome = platform::ScreenCastResult::Outcome::started;
+    grant.streams = {{42, QPoint(0, 0), QSize(1920, 1080), false}};
+    system.portalAnswer = grant;
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_FALSE(state->needsScreenPermission());
+    EXPECT_FALSE(shown(*view, "permission"));
+    stop(*state);
     EXPECT_FALSE(shown(*view, "permission"));
 }
 

@@ -200,6 +200,34 @@ TEST_F(AppStatePortal, AnAreaIsACropOfItsMonitorsStreamClippedToIt)
     stop(*state);
 }
 
+TEST_F(AppStatePortal, AScaledMonitorsStreamIsCutInItsOwnPixelsFromTheLogicalArea)
+{
+    // An output at scale 2: 960 × 540 logical pixels, a 1920 × 1080 stream.
+    system.content.displays[0].frame = QRect(0, 0, 960, 540);
+    auto state = makeSettled();
+    state->setArea(QRectF(800, 400, 400, 400));  // reaches beyond the monitor's logical size
+    state->setCaptureMode(Mode::area);
+    system.portalAnswer = granted("t", QPoint(0, 0), QSize(1920, 1080));
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    const CaptureTarget& target = system.recorder->request.target;
+    ASSERT_TRUE(target.portal);
+    EXPECT_EQ(target.portal->frame, QRectF(0, 0, 960, 540));
+    EXPECT_DOUBLE_EQ(target.portal->scale, 2);
+    EXPECT_EQ(target.area, QRectF(800, 400, 160, 140));
+    stop(*state);
+
+    // Where the portal gives the logical size, the output's own scale counts.
+    system.content.displays[0].scale = 2;
+    state->refreshSources();
+    settle();
+    system.portalAnswer = granted("t", QPoint(0, 0), QSize(960, 540));
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_DOUBLE_EQ(system.recorder->request.target.portal->scale, 2);
+    stop(*state);
+}
+
 TEST_F(AppStatePortal, WindowModeIsThePortalsWindowWhereItOffersOneAndRefusedWhereNot)
 {
     {

@@ -193,6 +193,42 @@ TEST_F(AppStateSources, AnInputThatEndsWhileIdleFollowsTheDeviceList)
     EXPECT_TRUE(logHas("Hangkártya leállt (Eszköz usb): A hangbemenet leállt."));
 }
 
+TEST_F(AppStateSources, TheChosenInputOutlastsItsDeviceBeingAwayAndIsChosenAgainWhenItComesBack)
+{
+    system.mics = {device("iface", 4), device("usb", 2)};
+    store("micUID", "usb");
+    auto state = make();
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording);
+    system.mics = {device("iface", 4)};  // away during the recording
+    state->refreshMicDevices();
+    settle();
+    EXPECT_EQ(state->micUID(), "usb");
+    EXPECT_EQ(stored("micUID").toString(), "usb");
+
+    // Still away after the stop: another input stands in for the meters.
+    stop(*state);
+    settle();
+    EXPECT_EQ(state->micUID(), "iface");
+    system.mics = {device("iface", 4), device("usb", 2)};
+    state->refreshMicDevices();
+    settle();
+    EXPECT_EQ(state->micUID(), "usb");
+    EXPECT_EQ(stored("micUID").toString(), "usb");
+    ASSERT_TRUE(state->mic());
+    EXPECT_EQ(state->mic()->device().uid, "usb");
+
+    // A choice the user makes while it is away is the one kept.
+    system.mics = {device("iface", 4)};
+    state->refreshMicDevices();
+    settle();
+    state->setMicUID("iface");
+    system.mics = {device("iface", 4), device("usb", 2)};
+    state->refreshMicDevices();
+    settle();
+    EXPECT_EQ(state->micUID(), "iface");
+}
+
 TEST_F(AppStateSources, TheHighlightIsHeldBackAfterARecordingUntilTheUserTurnsToTheAreaAgain)
 {
     auto state = make();

@@ -91,6 +91,27 @@ TEST(Recorder, OutputSizeAndBitRates)
     for (const auto& c : rates) EXPECT_EQ(Recorder::videoBitRate(c.size, c.fps, c.bits), c.rate) << c.size.width();
 }
 
+TEST(Recorder, APortalsAreaIsWrittenInTheStreamsPixels)
+{
+    ondexa::testing::TempFolder folder;
+    av_log_set_level(AV_LOG_ERROR);
+    auto target = CaptureTarget::ofArea(display(QRect(0, 0, 960, 540)), QRectF(100, 100, 200, 150));
+    CaptureTarget::PortalStream portal;
+    portal.frame = QRectF(0, 0, 960, 540);
+    portal.scale = 2;
+    target.portal = portal;
+    {
+        const Recorder recorder(folder.path / "area.mov", target, false, nullptr, nullptr, 30);
+        EXPECT_EQ(recorder.size(), QSize(400, 300));
+        EXPECT_EQ(recorder.capturedFrame(), QRectF(100, 100, 200, 150));  // logical, for the pointer
+    }
+    // Within the cap.
+    target.portal->scale = 4;
+    target.kind = CaptureTarget::Kind::display;
+    const Recorder recorder(folder.path / "whole.mov", target, false, nullptr, nullptr, 30);
+    EXPECT_EQ(recorder.size(), QSize(3840, 2160));
+}
+
 TEST(Recorder, AFailedStartRemovesOnlyTheMovieItCreated)
 {
     ondexa::testing::TempFolder folder;

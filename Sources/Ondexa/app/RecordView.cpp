@@ -25,6 +25,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ondexa {
@@ -253,17 +254,14 @@ void RecordView::buildForm(QVBoxLayout* form)
         layout->setSpacing(8);
         // On X11 the permission is an X display that answers (asking again is
         // looking again); on Wayland it is the screen-cast portal's dialog.
-        permissionText_ = new QLabel(qs(state_.capturesThroughPortal()
-                                            ? std::string(access::portal::notice)
-                                            : access::screenNotice(platform::ScreenAccess::Refusal::refused)),
-                                     notice);
+        permissionText_ = new QLabel(notice);
         permissionText_->setObjectName("permissionText");
         permissionText_->setWordWrap(true);
         layout->addWidget(permissionText_);
-        auto* grant = new QPushButton("Engedély megadása…", notice);
-        grant->setObjectName("grantPermission");
-        connect(grant, &QPushButton::clicked, this, [this] { state_.requestScreenPermission(); });
-        layout->addWidget(grant, 0, Qt::AlignLeft);
+        grant_ = new QPushButton("Engedély megadása…", notice);
+        grant_->setObjectName("grantPermission");
+        connect(grant_, &QPushButton::clicked, this, [this] { state_.requestScreenPermission(); });
+        layout->addWidget(grant_, 0, Qt::AlignLeft);
         permission_->add(notice);
     }
     form->addWidget(permission_);
@@ -473,7 +471,14 @@ QString RecordView::buttonTitle() const
 void RecordView::refresh()
 {
     refreshPhase();
-    permission_->setVisible(state_.needsScreenPermission() && !state_.screenOnWayland());
+    // Without the portal no grant can help: said before a start fails.
+    const auto& offer = state_.screenCastOffer();
+    const bool noPortal = state_.capturesThroughPortal() && offer && !offer->available;
+    permissionText_->setText(qs(noPortal                           ? std::string(access::portal::unavailable)
+                                : state_.capturesThroughPortal() ? std::string(access::portal::notice)
+                                                                 : access::screenNotice(platform::ScreenAccess::Refusal::refused)));
+    grant_->setVisible(!noPortal);
+    permission_->setVisible((state_.needsScreenPermission() || noPortal) && !state_.screenOnWayland());
     wayland_->setVisible(state_.screenOnWayland());
 
     const auto mode = state_.captureMode();
@@ -494,7 +499,16 @@ void RecordView::refresh()
     sessionNotes_->setVisible(!notes.empty());
     hotKey_->setText(qs(state_.hotKeyText()));
 
-    if (const auto& area = state_.area()) {
+    // What a start records: the part of the area on the chosen display.
+    std::optional<QRectF> area = state_.area();
+    const auto& displays = state_.displays();
+    const auto display = std::find_if(displays.begin(), displays.end(),
+                                      [&](const auto& d) { return d.id == state_.displayID(); });
+    if (area && display != displays.end()) {
+        *area = area->intersected(QRectF(QPointF(0, 0), QSizeF(display->frame.size())));
+        if (area->isEmpty()) area.reset();
+    }
+    if (area) {
         // Whole points, the fraction dropped.
         area_->setText(QStringLiteral("%1 × %2")
                            .arg(qint64(std::trunc(area->width())))

@@ -76,6 +76,7 @@ private:
     Section* permission_ = nullptr;
     Section* wayland_ = nullptr;  // shown in a Wayland session the program can't use
     QLabel* permissionText_ = nullptr;
+    QPushButton* grant_ = nullptr;
     Section* sessionNotes_ = nullptr;  // on the portal's path: what such a session leaves out
     QLabel* sessionNotesText_ = nullptr;
     Section* sources_ = nullptr;

@@ -23,6 +23,11 @@ namespace portal {
 inline constexpr const char* notice =
     "A Vendalumnak engedély kell a képernyő felvételéhez. Wayland-munkamenetben ezt a rendszer képernyőmegosztó "
     "ablakában adhatod meg: kattints az Engedély megadása… gombra, és válaszd ki a felvenni kívánt kijelzőt.";
+// The record window's notice where the desktop has no screen-cast portal.
+inline constexpr const char* unavailable =
+    "A képernyő nem vehető fel: az asztal képernyőmegosztó szolgáltatása (xdg-desktop-portal ScreenCast) nem "
+    "érhető el. Telepítsd az asztalodhoz illő xdg-desktop-portal csomagot (például xdg-desktop-portal-gnome, "
+    "xdg-desktop-portal-kde vagy xdg-desktop-portal-wlr), majd indítsd újra a Vendalumot.";
 // The user said no in the portal's dialog.
 inline constexpr const char* refused =
     "Nincs engedély a képernyő felvételéhez: a rendszer képernyőmegosztó ablakában nem engedélyezted a megosztást. "

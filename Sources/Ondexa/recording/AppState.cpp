@@ -517,6 +517,7 @@ void AppState::setMicEnabled(bool enabled)
 void AppState::setMicUID(std::string uid)
 {
     const bool changed = uid != micUID_;
+    awayMicUID_.clear();
     micUID_ = std::move(uid);
     if (changed) writeSetting(kMicUID, QString::fromStdString(micUID_));
     emit micUIDChanged();

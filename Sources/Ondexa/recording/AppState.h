@@ -488,6 +488,8 @@ private:
     bool systemAudio_ = true;
     bool micEnabled_ = true;
     std::string micUID_;
+    // The user's choice while its device is away and another stands in for it.
+    std::string awayMicUID_;
     std::set<int> micChannels_{0};
 
     Opener openEditor_;

@@ -258,6 +258,7 @@ void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult
     if (result.outcome != Outcome::started || result.streams.empty())
         return failStart(result.error.empty() ? "a képernyőmegosztás nem indult el." : result.error, std::move(done));
     portalGranted_ = true;
+    setNeedsScreenPermission(false);
     if (!result.restoreToken.empty()) keepScreenCastToken(source, result.restoreToken);
     // The desktop's own control may end the cast during the recording.
     castWatch_ = std::make_unique<QObject>();
@@ -276,11 +277,27 @@ void AppState::screenCastOpened(CaptureTarget target, platform::ScreenCastResult
     } else {
         // The monitor the portal gave (the user may have picked another in
         // its dialog than the one chosen here): an area is cut from it.
-        const QRect chosen = target.display.frame;
-        portal.frame = QRectF(QPointF(stream.position.value_or(chosen.topLeft())),
-                              QSizeF(stream.size.value_or(chosen.size())));
-        if (QPointF(chosen.topLeft()) != portal.frame.topLeft())
+        // Its size is in the stream's pixels, which a scaled output has
+        // more of than logical ones: the area and the pointer are logical.
+        const QPoint position = stream.position.value_or(target.display.frame.topLeft());
+        if (position != target.display.frame.topLeft())
             logLine("A képernyőmegosztás másik kijelzőt adott, mint a kiválasztott; a felvétel azt rögzíti.");
+        const auto given = std::find_if(displays_.begin(), displays_.end(),
+                                        [&](const auto& d) { return d.frame.topLeft() == position; });
+        const platform::ScreenDisplay* display = position == target.display.frame.topLeft() ? &target.display
+                                                 : given != displays_.end()                 ? &*given
+                                                                                            : nullptr;
+        if (display) {
+            portal.frame = QRectF(QPointF(position), QSizeF(display->frame.size()));
+            portal.scale = display->scale;
+            if (stream.size && display->frame.width() > 0)
+                portal.scale = std::max(portal.scale, double(stream.size->width()) / display->frame.width());
+        } else {
+            // A monitor not listed here: as the portal gives it, at the chosen one's scale.
+            portal.scale = target.display.scale > 0 ? target.display.scale : 1;
+            portal.frame = QRectF(QPointF(position),
+                                  QSizeF(stream.size.value_or(target.display.frame.size())) / portal.scale);
+        }
         if (target.kind == CaptureTarget::Kind::area) {
             target.area = target.area.intersected(QRectF(QPointF(0, 0), portal.frame.size()));
             if (!(target.area.width() >= kMinimumAreaSide) || !(target.area.height() >= kMinimumAreaSide))
@@ -365,6 +382,8 @@ void AppState::recorderStarted(std::function<void()> done)
     info.audioTracks = recorder_->audioTrackNames();
     info.save(recorder_->url());
 
+    // The screen could be read: a notice still asking for it is out of date.
+    if (needsScreenPermission_) setNeedsScreenPermission(false);
     startClickMonitor();
     stoppedByUser_ = false;
     startDate_ = QDateTime::currentDateTime();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -166,10 +167,20 @@ void AppState::micDevicesArrived(std::vector<AudioInputDevice> devices)
 {
     micDevices_ = std::move(devices);
     emit micDevicesChanged();
-    if (currentMicDevice()) {
-        if (phase_ == Phase::idle) restartMic();
+    // A running recording keeps its input and the stored choice: the
+    // device may come back, and the next start asks the server itself.
+    if (phase_ != Phase::idle) return;
+    const auto listed = [&](const std::string& uid) {
+        return std::any_of(micDevices_.begin(), micDevices_.end(), [&](const auto& d) { return d.uid == uid; });
+    };
+    if (!awayMicUID_.empty() && listed(awayMicUID_)) {
+        setMicUID(awayMicUID_);  // back again: chosen again
+    } else if (currentMicDevice()) {
+        restartMic();
     } else if (!micDevices_.empty()) {
+        const std::string chosen = awayMicUID_.empty() ? micUID_ : awayMicUID_;
         setMicUID(micDevices_.front().uid);
+        awayMicUID_ = chosen;
     }
 }
 
@@ -275,9 +286,13 @@ std::string AppState::displayName(const platform::ScreenDisplay& display) const
     const bool twin = !name.empty() && std::any_of(displays_.begin(), displays_.end(), [&](const auto& other) {
         return other.model == display.model && other.id != display.id;
     });
-    if (name.empty()) name = display.name.empty() ? std::string("Kijelző") : display.name;
-    else if (twin && !display.name.empty()) name += " (" + display.name + ")";
-    return name + " – " + std::to_string(display.frame.width()) + "×" + std::to_string(display.frame.height());
+    // The root without RandR monitors has a name only for its id.
+    const bool named = !display.name.empty() && display.name != platform::ScreenDisplay::wholeRootName;
+    if (name.empty()) name = named ? display.name : std::string("Kijelző");
+    else if (twin && named) name += " (" + display.name + ")";
+    // In pixels: a scaled output's own resolution, not the desktop's units.
+    const auto pixels = [&](int length) { return std::to_string(std::lround(length * display.scale)); };
+    return name + " – " + pixels(display.frame.width()) + "×" + pixels(display.frame.height());
 }
 
 std::string AppState::windowName(const platform::ScreenWindow& window)

@@ -64,6 +64,7 @@ platform::ScreenContent waylandContent()
         display.frame = screen->geometry();
         display.primary = screen == primary;
         display.model = screen->model().toStdString();
+        display.scale = screen->devicePixelRatio();
         if (display.primary) content.displays.insert(content.displays.begin(), display);
         else content.displays.push_back(display);
     }

@@ -30,6 +30,8 @@ struct CaptureTarget {
         // Where the stream's picture lies on the desktop, in logical pixels;
         // a window's at the origin (the portal does not say where it is).
         QRectF frame;
+        // The stream's pixels per logical pixel (2 on an output at scale 2).
+        double scale = 1;
         bool pointerMetadata = false;  // the pointer comes beside the pictures, not in them
     };
 

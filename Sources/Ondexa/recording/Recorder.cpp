@@ -308,12 +308,14 @@ Recorder::Recorder(std::filesystem::path url, CaptureTarget target, bool systemA
     core.fps = fps;
     core.systemAudio = systemAudio;
 
-    // One point is one pixel on X11, and a logical pixel of the portal's
-    // stream on Wayland: the scale is 1.
+    // One point is one pixel on X11; on Wayland a logical pixel, of which
+    // the portal's stream has `scale` pixels.
     QSizeF points;
+    double scale = 1;
     if (target.portal) {
         const QRectF frame = target.portal->frame;
         core.portal = target.portal;
+        scale = target.portal->scale;
         if (target.kind == CaptureTarget::Kind::area) {
             core.portalCrop = target.area;
             capturedFrame_ = target.area.translated(frame.topLeft());
@@ -338,7 +340,7 @@ Recorder::Recorder(std::filesystem::path url, CaptureTarget target, bool systemA
         core.streamTarget = platform::ScreenStream::Target::ofWindow(target.window.id);
         break;
     }
-    size_ = outputSize(points, 1.0);
+    size_ = outputSize(points, scale);
     core.size = size_;
 
     try {

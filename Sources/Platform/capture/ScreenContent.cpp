@@ -82,7 +82,7 @@ std::vector<ScreenDisplay> readDisplays(const xcb::Connection& connection)
 
     if (displays.empty()) {
         ScreenDisplay whole;
-        whole.name = "screen";
+        whole.name = ScreenDisplay::wholeRootName;
         whole.frame = connection.queryRootRect();
         whole.primary = true;
         displays.push_back(whole);

@@ -16,10 +16,14 @@ namespace platform {
 // One monitor of the X screen.
 struct ScreenDisplay {
     std::uint32_t id = 0;   // stable across sessions (derived from the name); never 0
-    std::string name;       // the RandR monitor's name ("DP-1"); "screen" for the whole root
-    QRect frame;            // in root coordinates
+    std::string name;       // the RandR monitor's name ("DP-1"); wholeRootName for the whole root
+    QRect frame;            // in root coordinates (a Wayland session's logical pixels)
     bool primary = false;   // the main display; exactly one per list (the first when RandR names none)
     std::string model;      // the monitor's own name from its EDID ("DELL U2719D"); empty when it gives none
+    double scale = 1;       // device pixels per unit of `frame` (above 1 on a scaled Wayland output)
+
+    // The name of the one display of a root without RandR monitors.
+    static constexpr const char* wholeRootName = "screen";
 
     bool operator==(const ScreenDisplay&) const = default;
 };

@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <algorithm>
@@ -124,6 +127,34 @@ std::string sessionLog(const std::string& name)
     const std::string text = all.str();
     return "--- " + name + ".log:\n" + text.substr(text.size() > 2000 ? text.size() - 2000 : 0);
 }
+
+// The session's output at another scale for one test, back at its own after it.
+class OutputScale {
+public:
+    explicit OutputScale(double scale) : before_(current()) { ok_ = before_ > 0 && set(scale); }
+    ~OutputScale()
+    {
+        if (before_ > 0) set(before_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    static double current()
+    {
+        QProcess sway;
+        sway.start("swaymsg", {"-r", "-t", "get_outputs"});
+        if (!sway.waitForFinished(10000)) return 0;
+        for (const QJsonValue output : QJsonDocument::fromJson(sway.readAllStandardOutput()).array())
+            if (output["name"].toString() == "HEADLESS-1") return output["scale"].toDouble();
+        return 0;
+    }
+    static bool set(double scale)
+    {
+        return QProcess::execute("swaymsg", {"output", "HEADLESS-1", "scale", QString::number(scale)}) == 0;
+    }
+    double before_ = 0;
+    bool ok_ = false;
+};
 
 } // namespace
 
@@ -357,6 +388,59 @@ TEST(RecordOnWayland, AnAreaIsCutFromTheMonitorsStream)
                 break;
             }
         }
+    }
+    EXPECT_GE(seen, 1) << window.markers().size() << " markers drawn";
+}
+
+TEST(RecordOnWayland, AnAreaOfAScaledOutputHoldsExactlyItsPixels)
+{
+    ASSERT_TRUE(waylandsession::inSession()) << "not run by the wayland fixture";
+    const OutputScale scaled(2);  // 1920 × 1080 pixels, 960 × 540 in the programs' units
+    ASSERT_TRUE(scaled.ok()) << sessionLog("sway");
+    const QSize logical(960, 540);
+    ProgramHome home;
+    fixtures::TempDir work;
+    MarkerWindowProcess window({"--period", "200"});
+    ASSERT_TRUE(window.started());
+    ASSERT_TRUE(window.waitUntilShown(logical, 1, 20s)) << window.output() << sessionLog("sway");
+    // The self-test's area, 801 × 451 at (100, 120), keeps to the display:
+    // 801 × 420 units, twice that in pixels.
+    QProcess program;
+    home.start(program, {"--selftest", "--area"}, [](QProcessEnvironment& env) {
+        env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        env.insert("LIBGL_DRIVERS_PATH", "/nonexistent");  // see above
+    });
+    ASSERT_TRUE(home.logHas("Önteszt: kész", 120s)) << home.logText();
+    EXPECT_EQ(ondexa::testing::terminate(program), 0);
+
+    const auto movies = moviesIn(home.recordings());
+    ASSERT_EQ(movies.size(), 1u) << home.logText();
+    EXPECT_EQ(fixtures::runFfprobe({"-select_streams", "v:0", "-show_entries", "stream=width,height", "-of",
+                                    "csv=p=0"},
+                                   movies.front()),
+              "1602,840\n");
+    // A marker inside the area lies where it does in the area, in pixels:
+    // inside its edges its colour, just outside them not.
+    const auto frame = work.path() / "frame%03d.png";
+    fixtures::runFfmpeg({"-i", movies.front().string(), "-map", "0:v:0", "-fps_mode", "passthrough", frame.string()});
+    std::vector<QImage> images;
+    for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+        if (entry.path().extension() == ".png") images.emplace_back(QString::fromStdString(entry.path().string()));
+    int seen = 0;
+    for (const auto& marker : window.markers()) {
+        const QRect inArea = marker.rect.translated(-100, -120);
+        if (!QRect(0, 0, 801, 420).adjusted(8, 8, -8, -8).contains(inArea)) continue;
+        const QRect pixels(inArea.topLeft() * 2, inArea.size() * 2);
+        const auto found = std::find_if(images.begin(), images.end(), [&](const QImage& image) {
+            return near(image.pixel(pixels.center()), marker.rgb);
+        });
+        if (found == images.end()) continue;
+        ++seen;
+        const QImage& image = *found;
+        for (const QPoint inside : {pixels.topLeft() + QPoint(6, 6), pixels.bottomRight() - QPoint(6, 6)})
+            EXPECT_TRUE(near(image.pixel(inside), marker.rgb)) << marker.step << " at " << inside.x() << "," << inside.y();
+        for (const QPoint outside : {pixels.topLeft() - QPoint(6, 6), pixels.bottomRight() + QPoint(6, 6)})
+            EXPECT_FALSE(near(image.pixel(outside), marker.rgb)) << marker.step << " at " << outside.x() << "," << outside.y();
     }
     EXPECT_GE(seen, 1) << window.markers().size() << " markers drawn";
 }
