@@ -14,6 +14,7 @@
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
 #include "support/MovieFragments.h"
+#include "support/ScopedEnv.h"
 #include "recording/desktop/Tones.h"
 
 #include <gtest/gtest.h>
@@ -972,8 +973,9 @@ TEST(RecorderOnADyingSoundServer, BothSoundTracksAreToldAfterTheStop)
     ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
     OwnSoundServer server;
     ASSERT_TRUE(server.answers()) << "pulseaudio did not start";
-    // Before anything in this process reaches a sound server.
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
+    // Before anything in this process reaches a sound server; the tests
+    // after this one in the same process find the desktop's again.
+    const testsupport::ScopedEnv pulse("PULSE_SERVER", server.address());
 
     ondexa::AudioInputDevice device;
     for (const auto& d : ondexa::AudioDeviceList::inputDevices())
