@@ -258,6 +258,29 @@ TEST_F(AppStateRecording, AMovieSavedWithoutPartOfItsSystemSoundIsHandedOverAndT
     EXPECT_EQ(state->errorMessage(), notice);
 }
 
+// A full disk stops the recording; the part written before it is kept:
+// the editor opens it and the message says both why and how much is there.
+TEST_F(AppStateRecording, AWriteFailureThatKeptPartOfTheMovieSaysSoAndOpensIt)
+{
+    auto state = makeWithEditor();
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    const std::filesystem::path movie = system.recorder->url();
+    system.recorderStopNotice = "A felvétel a 4. másodpercéig megmaradt.";
+    system.recorder->onStreamError("Írási hiba a felvétel közben (No space left on device)", false);
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
+    EXPECT_EQ(state->errorMessage(), "A felvétel leállt: Írási hiba a felvétel közben (No space left on device). "
+                                     "A felvétel a 4. másodpercéig megmaradt.");
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{movie});
+
+    // A stream that ends with nothing to tell of the movie says only why.
+    system.recorderStopNotice.clear();
+    start(*state);
+    system.recorder->onStreamError("A felvett ablak bezárult.", false);
+    ASSERT_TRUE(pumpUntil([&] { return state->phase() == Phase::idle && state->errorMessage(); }));
+    EXPECT_EQ(state->errorMessage(), "A felvétel leállt: A felvett ablak bezárult.");
+}
+
 TEST_F(AppStateRecording, AStopThatFailsReportsItShowsTheWindowsAndOpensNoEditor)
 {
     system.soundAllowed = false;  // not asked when the input is off
@@ -421,6 +444,15 @@ TEST_F(AppStateRecording, NothingOfOursPlaysWhileTheWindowsAreAway)
     ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
     EXPECT_TRUE(platform::Player::allHeld());
     stop(*state);
+    EXPECT_FALSE(platform::Player::allHeld());
+
+    // A stop that opens no editor (the self-test) leaves the windows away
+    // but lets the players go.
+    start(*state);
+    ASSERT_EQ(state->phase(), Phase::recording) << state->errorMessage().value_or("");
+    EXPECT_TRUE(platform::Player::allHeld());
+    stop(*state, false);
+    EXPECT_EQ(state->phase(), Phase::idle);
     EXPECT_FALSE(platform::Player::allHeld());
 
     system.recorderStartError = "A fájl nem írható: /x.mov";

@@ -454,6 +454,8 @@ private:
     // Hands the queued files to the opener; those without one stay queued.
     void openHeldFiles();
     void showWindows();
+    // Our players may sound again; the windows stay as they are.
+    void releasePlayers();
 
     void areaSelectorFinished(std::optional<QRectF> rect);
     void removeAreaHighlight();
@@ -505,6 +507,7 @@ private:
     std::function<void()> portalWaitDone_;          // its `done`
     std::unique_ptr<QObject> castWatch_;            // hears the portal end the recording's cast while it lives
     bool stoppedByUser_ = false;                    // the desktop's control ended this recording
+    std::string stopNotice_;                        // what the last stop said of the movie it kept
     std::unique_ptr<RecorderHandle> recorder_;
     QTimer* timer_ = nullptr;                 // the 0.5 s recording clock; child of this
     std::optional<QDateTime> startDate_;

@@ -411,6 +411,7 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
     if (phase_ != Phase::recording || !recorder_) return finished(done);
 
     setPhase(Phase::finishing);
+    stopNotice_.clear();
     if (timer_) timer_->stop();
     stopClickMonitor();
     areaHighlightDismissed_ = true;
@@ -429,12 +430,19 @@ void AppState::stopRecording(bool openEditorAfter, std::function<void()> done)
                     + std::to_string(recorder->writtenFrames()) + " képkocka, "
                     + std::to_string(recorder->droppedFrames()) + " eldobva");
             // The movie is kept, but the user hears of the sound it lacks.
-            if (!result.notice.empty()) self->setErrorMessage(result.notice);
+            if (!result.notice.empty()) {
+                self->stopNotice_ = result.notice;
+                self->setErrorMessage(result.notice);
+            }
             if (openEditorAfter) {
                 self->showWindows();
                 // The finished recording last, so that its editor is in front.
                 self->openHeldFiles();
                 if (self->openEditor_) self->openEditor_(url);
+            } else {
+                // The windows stay away (a quit, the self-test), but our
+                // players need not keep quiet any longer.
+                self->releasePlayers();
             }
             self->setPhase(Phase::idle);
         } else {
@@ -461,7 +469,14 @@ void AppState::captureStopped(const std::string& description, bool byUser)
     if (phase_ != Phase::recording) return;
     QTimer::singleShot(0, this, [this, description] {
         stopRecording(true, [self = QPointer<AppState>(this), description] {
-            if (self && !self->stoppedByUser_) self->setErrorMessage("A felvétel leállt: " + description);
+            if (!self || self->stoppedByUser_) return;
+            // What the stop kept (a movie cut short by a full disk) is said after why it stopped.
+            std::string message = "A felvétel leállt: " + description;
+            if (!self->stopNotice_.empty()) {
+                if (!message.empty() && message.back() != '.') message += '.';
+                message += " " + self->stopNotice_;
+            }
+            self->setErrorMessage(message);
         });
     });
 }
@@ -503,11 +518,16 @@ void AppState::hideWindows(const QRectF& captured)
     }
 }
 
+void AppState::releasePlayers()
+{
+    if (windowsHidden_) platform::Player::setAllHeld(false);
+}
+
 void AppState::showWindows()
 {
     if (!windowsHidden_) return;
+    releasePlayers();
     windowsHidden_ = false;
-    platform::Player::setAllHeld(false);
     if (env_.showWindows) return env_.showWindows();
     const auto windows = std::move(hiddenWindows_);
     hiddenWindows_.clear();

@@ -69,6 +69,8 @@ constexpr std::int64_t kAfterRepeatNanoseconds = 1'000'000;
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
 // Core::stopAt before stop() is called.
 constexpr std::int64_t kNotStopped = std::numeric_limits<std::int64_t>::max();
+// Core::micSoundEnd before the interface's first buffer.
+constexpr std::int64_t kNoSound = std::numeric_limits<std::int64_t>::min();
 
 constexpr const char* kSystemSoundName = "Rendszerhang";
 
@@ -200,6 +202,12 @@ struct Recorder::Core {
     // Host time (ns) since which no output's sound reaches the recording;
     // cleared when one is open again. Guarded by soundMutex.
     std::optional<std::int64_t> systemLostAt;
+    // Host time (ns) where the interface's last buffer ends (mic sink
+    // thread writes, the queue reads at the finish); kNoSound before any.
+    std::atomic<std::int64_t> micSoundEnd{kNoSound};
+    // The interface had ended, or was gone, when stop() was called (main
+    // thread writes before the stop is queued).
+    std::atomic<bool> micEndedAtStop{false};
 
     // Declared last: destroyed first, running what is still queued while the
     // fields above live.
@@ -266,8 +274,12 @@ struct Recorder::Core {
     void systemSoundLost(const std::string& why);
     void closeSystemSound();
 
-    // On the queue, at the finish.
-    std::string lostSoundNotice();
+    // On the queue, at the finish: a sentence for each sound track that is
+    // silent from some time before `end` (host ns) on; empty when none.
+    std::string lostSoundNotice(std::int64_t end);
+    // After a failed write: when whole fragments were written, `result`
+    // keeps the movie and says up to which second. False when none were.
+    bool keepWrittenPart(StopResult& result);
 };
 
 // --- Sizes and rates -----------------------------------------------------------------
@@ -405,6 +417,10 @@ void Recorder::start(StartCompletion done)
             if (!core) return;
             Core* c = core.get();
             const bool reachedStop = buffer.presentationTime >= hostTime(c->stopAt.load());
+            if (buffer.sampleRate > 0) {
+                const MediaTime end = buffer.presentationTime + MediaTime(buffer.frames, buffer.sampleRate);
+                c->micSoundEnd = end.convertedTo(kNanoseconds).value();
+            }
             c->queue.async([c, buffer = std::move(buffer)] {
                 c->appendSound(c->micTrack, buffer.samples.data(), buffer.frames, buffer.channels, buffer.sampleRate,
                                buffer.presentationTime);
@@ -748,6 +764,8 @@ void Recorder::stop(StopCompletion done)
     Core* core = core_.get();
     core->stopAt = platform::HostClock::nowNanoseconds();
     const bool awaitMic = mic_ && !mic_->hasEnded();
+    // An interface that ended (or went away) and is not back: the rest of its track is silence.
+    core->micEndedAtStop = core->micTrack >= 0 && !awaitMic;
     core->queue.async([core, awaitMic, done = std::move(done)]() mutable {
         core->stopPictures();
         // The sound up to the stop may still be on its way (what comes after
@@ -775,24 +793,59 @@ void Recorder::finishAfterSound(StopCompletion done)
     });
 }
 
-std::string Recorder::Core::lostSoundNotice()
+std::string Recorder::Core::lostSoundNotice(std::int64_t end)
 {
-    std::optional<std::int64_t> lost;
+    std::optional<std::int64_t> systemLost;
     {
         std::lock_guard lock(soundMutex);
-        lost = systemLostAt;
+        systemLost = systemLostAt;
     }
-    if (!lost || !sessionStart || *lost >= stopAt.load()) return {};
-    const double seconds = std::max((hostTime(*lost) - *sessionStart).seconds(), 0.0);
-    // Counted as people count seconds: the first second is the 1st.
-    return "A felvétel elkészült, de a rendszerhang a " + std::to_string(std::int64_t(seconds) + 1)
-           + ". másodpercétől hiányzik belőle.";
+    std::optional<std::int64_t> micLost;
+    if (micEndedAtStop.load()) {
+        // Silent from where its last buffer ended; one that never delivered from the start.
+        const std::int64_t soundEnd = micSoundEnd.load();
+        micLost = soundEnd == kNoSound ? std::numeric_limits<std::int64_t>::min() : soundEnd;
+    }
+    std::string notice;
+    const auto tell = [&](const char* track, std::optional<std::int64_t> lost) {
+        if (!lost || !sessionStart || *lost >= end) return;
+        const double seconds =
+            *lost <= sessionStart->convertedTo(kNanoseconds).value() ? 0.0 : (hostTime(*lost) - *sessionStart).seconds();
+        // Counted as people count seconds: the first second is the 1st.
+        if (!notice.empty()) notice += ' ';
+        notice += std::string("A felvétel elkészült, de ") + track + " a " + std::to_string(std::int64_t(seconds) + 1)
+                  + ". másodpercétől hiányzik belőle.";
+    };
+    tell("a rendszerhang", systemLost);
+    tell("a hangkártya", micLost);
+    return notice;
+}
+
+bool Recorder::Core::keepWrittenPart(StopResult& result)
+{
+    const std::optional<MediaTime> kept = writer.keptUntil();
+    if (!kept || !sessionStart) return false;
+    result.movieStart = sessionStart;
+    // The second the movie ends in, as people count them.
+    const auto second = std::max<std::int64_t>(std::int64_t(std::ceil(kept->seconds())), 1);
+    result.notice = "A felvétel a " + std::to_string(second) + ". másodpercéig megmaradt.";
+    const std::string lost = lostSoundNotice((*sessionStart + *kept).convertedTo(kNanoseconds).value());
+    if (!lost.empty()) result.notice += " " + lost;
+    return true;
 }
 
 Recorder::StopResult Recorder::Core::finish()
 {
     StopResult result;
     stopping = true;
+    if (sessionStart && writer.state() == MovieWriter::State::failed) {
+        // A write failed (a full disk): the fragments written before it play.
+        try {
+            writer.finish(hostTime(stopAt.load()));  // closes the file where its whole fragments end
+        } catch (const std::exception&) {
+        }
+        if (keepWrittenPart(result)) return result;
+    }
     if (!sessionStart || writer.state() != MovieWriter::State::writing) {
         result.error = writer.failure() ? writer.failure()->what() : "Nem érkezett kép a felvétel alatt.";
         if (writer.state() == MovieWriter::State::writing) writer.cancel();
@@ -810,8 +863,9 @@ Recorder::StopResult Recorder::Core::finish()
     try {
         writer.finish(end);
         result.movieStart = sessionStart;
-        result.notice = lostSoundNotice();
+        result.notice = lostSoundNotice(stopAt.load());
     } catch (const std::exception&) {
+        if (keepWrittenPart(result)) return result;
         result.error = writer.failure() ? writer.failure()->what() : "A fájl lezárása nem sikerült.";
     }
     return result;

@@ -55,8 +55,11 @@ public:
         std::optional<platform::MediaTime> movieStart;  // host time of the first frame; absent on failure
         std::string error;                              // empty on success
         // On success, what the user should know of the movie: a sentence
-        // when the system sound ended during the recording and no output
-        // came back; else empty.
+        // for each sound track silent from some second to the end (the
+        // system sound with no output back, the interface ended and not
+        // back), in track order; else empty. A write that failed mid-way
+        // (a full disk) still succeeds when whole fragments were written:
+        // the notice then first says up to which second the movie was kept.
         std::string notice;
     };
     using StopCompletion = std::function<void(const StopResult& result)>;

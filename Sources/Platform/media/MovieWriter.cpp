@@ -232,6 +232,10 @@ struct Muxer {
     const AVStream* leading = nullptr;  // the track whose key frames begin fragments
     bool leadingIsVideo = false;
     std::int64_t lastCut = 0;           // µs from the session start; 0 until the first cut
+    // The end of the last fragment that reached the file whole: µs from the
+    // session start (0: none yet) and bytes into the file. Kept by clear().
+    std::int64_t keptUntil = 0;
+    std::int64_t keptBytes = 0;
     std::mutex mutex;
 
     void clear()
@@ -271,6 +275,8 @@ struct Muxer {
         avio_flush(io);
         check(io->error, kWriteError);
         lastCut = at;
+        keptUntil = at;
+        keptBytes = avio_tell(io);
     }
 };
 
@@ -795,6 +801,14 @@ struct MovieWriter::Impl {
         closeFile();
     }
 
+    // After a failure: what follows the last whole fragment (a fragment cut
+    // short by a full disk) goes, so that the file ends where it plays.
+    void keepWholeFragments()
+    {
+        std::lock_guard lock(mux.mutex);
+        if (fd >= 0 && mux.keptUntil > 0) (void)::ftruncate(fd, mux.keptBytes);
+    }
+
     int closeFile()
     {
         if (fd < 0) return 0;
@@ -1113,6 +1127,8 @@ void MovieWriter::finish(MediaTime endTime)
 {
     Impl& m = *impl_;
     if (state_ == State::failed) {
+        for (auto& v : m.video) v->stopEncoder(true);
+        m.keepWholeFragments();
         m.release();
         if (failure_) throw *failure_;
     }
@@ -1149,12 +1165,20 @@ void MovieWriter::finish(MediaTime endTime)
         if (::fsync(m.fd) != 0) throw MediaError("A fájl lezárása nem sikerült.", AVERROR(errno));
         if (m.closeFile() != 0) throw MediaError("A fájl lezárása nem sikerült.", AVERROR(errno));
     } catch (const MediaError& e) {
-        // What was written stays: its fragments still play.
+        // What was written stays: its whole fragments still play.
+        m.keepWholeFragments();
         m.release();
         fail(e);
     }
     m.release();
     state_ = State::finished;
+}
+
+std::optional<MediaTime> MovieWriter::keptUntil() const
+{
+    std::lock_guard lock(impl_->mux.mutex);
+    if (impl_->mux.keptUntil <= 0) return std::nullopt;
+    return MediaTime(impl_->mux.keptUntil, 1'000'000);
 }
 
 void MovieWriter::cancel() noexcept

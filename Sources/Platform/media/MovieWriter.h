@@ -140,6 +140,11 @@ public:
     void holdEncodersForTesting(bool held);
     void awaitEncodersForTesting();
 
+    // How far the movie plays, from the session start: the end of the last
+    // fragment written whole; none before the first. After a failure,
+    // finish() leaves the file ending there.
+    std::optional<MediaTime> keptUntil() const;
+
     // Abandons the movie: closes and removes the file. Allowed in any state
     // before finished; never throws.
     void cancel() noexcept;

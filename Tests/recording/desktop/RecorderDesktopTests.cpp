@@ -14,6 +14,7 @@
 #include "recording/AppStateFakes.h"
 #include "support/MediaFixtures.h"
 #include "support/MovieFragments.h"
+#include "support/ScopedEnv.h"
 #include "recording/desktop/Tones.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +131,32 @@ public:
 
 private:
     std::vector<std::string> ids_;
+};
+
+// The module of the desktop's interface input, "iface", to unload and load
+// again; whatever a test does, the desktop keeps its interface.
+class InterfaceModule {
+public:
+    InterfaceModule()
+    {
+        // "<id>\tmodule-remap-source\t<arguments>"
+        const std::string listed = firstLine("pactl list short modules | grep 'source_name=iface '");
+        const auto tab = listed.find('\t'), secondTab = listed.find('\t', tab + 1);
+        if (secondTab == std::string::npos) return;
+        id_ = listed.substr(0, tab);
+        load_ = "pactl load-module " + listed.substr(tab + 1, secondTab - tab - 1) + " " + listed.substr(secondTab + 1);
+    }
+    ~InterfaceModule()
+    {
+        if (!load_.empty() && firstLine("pactl list short sources | grep -c '\tiface\t'") == "0") firstLine(load_);
+    }
+    bool found() const { return !id_.empty(); }
+    void unload() const { firstLine("pactl unload-module " + id_); }
+    void load() const { firstLine(load_); }
+
+private:
+    std::string id_;
+    std::string load_;
 };
 
 // Whether the first picture of `video` shows about `rgb` at (x, y).
@@ -656,21 +684,8 @@ TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
 // away is silence at its true place.
 TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
 {
-    // "<id>\tmodule-remap-source\t<arguments>"
-    const std::string listed = firstLine("pactl list short modules | grep 'source_name=iface '");
-    const auto tab = listed.find('\t'), secondTab = listed.find('\t', tab + 1);
-    ASSERT_NE(secondTab, std::string::npos) << "the interface's module is not listed: " << listed;
-    const std::string module = listed.substr(0, tab);
-    const std::string loadAgain = "pactl load-module " + listed.substr(tab + 1, secondTab - tab - 1) + " "
-                                  + listed.substr(secondTab + 1);
-    // Whatever happens here, the desktop keeps its interface.
-    struct KeepInterface {
-        std::string load;
-        ~KeepInterface()
-        {
-            if (firstLine("pactl list short sources | grep -c '\tiface\t'") == "0") firstLine(load);
-        }
-    } keep{loadAgain};
+    const InterfaceModule module;
+    ASSERT_TRUE(module.found()) << "the interface's module is not listed";
 
     testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
     Flicker flicker(QRect(120, 120, 40, 40));
@@ -681,18 +696,19 @@ TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
     std::int64_t goneAt = 0, loadingAt = 0, backAt = 0;
     const auto result = run(*recorder, 5000ms, [&] {
         QTimer::singleShot(1500, [&] {
-            firstLine("pactl unload-module " + module);
+            module.unload();
             goneAt = platform::HostClock::nowNanoseconds();
         });
         QTimer::singleShot(2500, [&] {
             loadingAt = platform::HostClock::nowNanoseconds();
-            firstLine(loadAgain);
+            module.load();
             backAt = platform::HostClock::nowNanoseconds();
         });
     });
     ASSERT_TRUE(result.movieStart) << result.error;
     ASSERT_NE(backAt, 0);
     EXPECT_FALSE(mic.hasEnded());
+    EXPECT_EQ(result.notice, "");  // nothing is missing from the end
 
     const auto movie = fixtures::readMovie(file);
     ASSERT_EQ(movie.size(), 2u);
@@ -715,6 +731,42 @@ TEST_F(RecorderDesktopTest, AnInterfaceThatDropsOutComesBackInPlace)
     EXPECT_LT(onset, back + 1.0);
     EXPECT_NEAR(interface.end, movie[0].end, 0.1);
     EXPECT_NEAR(interface.start, movie[0].start, 0.1);
+}
+
+// The interface's input goes away 1.5 s into a recording and does not come
+// back: the saved recording says from which second the interface's track
+// is silent, in the words used for the system sound.
+TEST_F(RecorderDesktopTest, AnInterfaceGoneForGoodIsToldAfterTheStop)
+{
+    const InterfaceModule module;
+    ASSERT_TRUE(module.found()) << "the interface's module is not listed";
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    MicCapture mic(device_);
+    mic.setChannels({0}, false);
+    const auto file = *folder_ / "interface-gone.mov";
+    auto recorder = squareRecorder(file, false, &mic);
+    std::int64_t goneAt = 0;
+    const auto result = run(*recorder, 3500ms, [&] {
+        QTimer::singleShot(1500, [&] {
+            goneAt = platform::HostClock::nowNanoseconds();
+            module.unload();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(goneAt, 0);
+    EXPECT_TRUE(mic.hasEnded());
+
+    const double gone = (platform::MediaTime(goneAt, 1'000'000'000) - *result.movieStart).seconds();
+    const std::string before = "A felvétel elkészült, de a hangkártya a ", after = ". másodpercétől hiányzik belőle.";
+    ASSERT_EQ(result.notice.rfind(before, 0), 0u) << result.notice;
+    ASSERT_GT(result.notice.size(), before.size() + after.size());
+    EXPECT_EQ(result.notice.substr(result.notice.size() - after.size()), after);
+    // From the end of its last sound: a buffer or so before the unload.
+    const int second = std::atoi(result.notice.c_str() + before.size());
+    EXPECT_GE(second, int(gone - 0.5) + 1);
+    EXPECT_LE(second, int(gone + 0.5) + 1);
 }
 
 // The output the system sound is recorded from goes away, and no other
@@ -769,6 +821,59 @@ TEST_F(RecorderDesktopTest, ASystemSoundLostForGoodIsToldAfterTheStop)
     EXPECT_NEAR(system.end, movie[0].end, 0.1);
 }
 
+// The disk fills up 3 s into a recording, after its first fragment: the
+// writing fails, and the stop keeps the movie up to its last whole fragment
+// and says so, in place of failing.
+TEST_F(RecorderDesktopTest, AFullDiskKeepsTheMovieUpToItsLastWholeFragment)
+{
+    // A small disk of its own: a tmpfs, which only root may mount.
+    const fixtures::TempDir mountPoint;
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=16m") != 0)
+        GTEST_SKIP() << "no tmpfs to fill here (" << std::strerror(errno) << ")";
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+
+    testdesktop::BareDesktop bare;  // the square in front, flickering
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = mountPoint / "full.mov";
+    auto recorder = squareRecorder(file, true, nullptr);
+    std::vector<std::string> streamErrors;
+    recorder->setOnStreamError([&](const std::string& e, bool) { streamErrors.push_back(e); });
+    const auto result = run(*recorder, 3000ms, {}, nullptr, [&] {
+        // Whatever room is left goes to another file.
+        std::FILE* filler = std::fopen((mountPoint / "filler").c_str(), "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::vector<char> block(64 * 1024, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {}
+        std::fclose(filler);
+        // The next fragment, due at 4 s, finds no room.
+        EXPECT_TRUE(pumpUntil([&] { return !streamErrors.empty(); }, 15s));
+    });
+    ASSERT_EQ(streamErrors.size(), 1u);
+    EXPECT_NE(streamErrors[0].find("No space left on device"), std::string::npos) << streamErrors[0];
+    ASSERT_TRUE(result.movieStart) << result.error;
+    EXPECT_EQ(result.error, "");
+
+    const std::string before = "A felvétel a ", after = ". másodpercéig megmaradt.";
+    ASSERT_EQ(result.notice.rfind(before, 0), 0u) << result.notice;
+    EXPECT_EQ(result.notice.substr(result.notice.size() - after.size()), after) << result.notice;
+    const int second = std::atoi(result.notice.c_str() + before.size());
+    // Fragments are cut every 2 s: the first whole by 3 s, the one after it
+    // may have gone out while the filler was written.
+    EXPECT_GE(second, 2);
+    EXPECT_LE(second, 6);
+
+    // The movie plays to that second, picture and sound alike.
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    EXPECT_EQ(int(std::ceil(movie[0].end - 1e-3)), second);
+    EXPECT_GT(movie[0].packets.size(), 30u);
+    EXPECT_NEAR(movie[1].end, movie[0].end, 0.2);  // in whole AAC frames
+}
+
 // Our tray menu is open from 0.8 s to 2.3 s of a recording of a screen that
 // changes all the time: the frames grabbed meanwhile are left out, the last
 // one before is repeated as for a still screen, and the picture moves again
@@ -808,4 +913,112 @@ TEST_F(RecorderDesktopTest, AHeldPictureKeepsItsLastFrameUntilReleased)
     EXPECT_GE(held, 1);
     EXPECT_LE(held, 2);
     EXPECT_GT(after, 10);
+}
+
+namespace {
+
+// A sound server of this test's own, with an output playing a tone and an
+// input giving one, that the test may kill: the desktop's server stays.
+class OwnSoundServer {
+public:
+    OwnSoundServer()
+    {
+        const std::filesystem::path config = folder_ / "default.pa";
+        std::FILE* out = std::fopen(config.c_str(), "w");
+        if (!out) return;
+        std::fprintf(out,
+                     "load-module module-native-protocol-unix socket=%s auth-anonymous=1\n"
+                     "load-module module-null-sink sink_name=out\n"
+                     "set-default-sink out\n"
+                     "load-module module-sine sink=out frequency=440\n"
+                     "load-module module-sine-source source_name=tone rate=48000 frequency=300\n",
+                     socket().c_str());
+        std::fclose(out);
+        const std::string folder = folder_.path().string(), file = config.string();
+        std::vector<std::string> environment = {"HOME=" + folder, "XDG_RUNTIME_DIR=" + folder,
+                                                "PULSE_RUNTIME_PATH=" + folder, "PULSE_STATE_PATH=" + folder,
+                                                "PATH=/usr/local/bin:/usr/bin:/bin"};
+        std::vector<char*> envp;
+        for (auto& e : environment) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const char* argv[] = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+                              "--high-priority=no", "-F", file.c_str(), nullptr};
+        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, const_cast<char**>(argv), envp.data()) != 0) pid_ = 0;
+        for (int i = 0; pid_ > 0 && i < 100 && !answers(); ++i) std::this_thread::sleep_for(100ms);
+    }
+    ~OwnSoundServer() { kill(); }
+
+    bool answers() const { return firstLine("pactl -s " + address() + " info | head -c 6") == "Server"; }
+    std::string address() const { return "unix:" + socket(); }
+    void kill()
+    {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+private:
+    std::string socket() const { return (folder_ / "native").string(); }
+    fixtures::TempDir folder_;
+    pid_t pid_ = 0;
+};
+
+} // namespace
+
+// The sound server dies 1.5 s into a recording of both sounds: the saved
+// recording names both tracks that fell silent with it.
+TEST(RecorderOnADyingSoundServer, BothSoundTracksAreToldAfterTheStop)
+{
+    ASSERT_TRUE(testdesktop::haveDisplay()) << "needs the test desktop (DISPLAY)";
+    OwnSoundServer server;
+    ASSERT_TRUE(server.answers()) << "pulseaudio did not start";
+    // Before anything in this process reaches a sound server; the tests
+    // after this one in the same process find the desktop's again.
+    const testsupport::ScopedEnv pulse("PULSE_SERVER", server.address());
+
+    ondexa::AudioInputDevice device;
+    for (const auto& d : ondexa::AudioDeviceList::inputDevices())
+        if (d.uid == "tone") device = d;
+    ASSERT_EQ(device.uid, "tone");
+
+    testdesktop::Client client;
+    testdesktop::Window square(client, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const platform::ScreenDisplay display = platform::ScreenContent::fetch().displays.at(0);
+    MicCapture mic(device);
+    mic.setChannels({0}, false);
+    fixtures::TempDir folder;
+    Recorder recorder(folder / "server-gone.mov", CaptureTarget::ofArea(display, QRectF(100, 100, 160, 120)), true,
+                      &mic, nullptr, 30);
+    recorder.setShowsCursor(false);
+
+    std::optional<std::optional<std::string>> started;
+    recorder.start([&](std::optional<std::string> error) { started = std::move(error); });
+    ASSERT_TRUE(pumpUntil([&] { return started.has_value(); }, 10s));
+    ASSERT_FALSE(*started) << **started;
+    pumpUntil([] { return false; }, 1500ms);
+    server.kill();
+    pumpUntil([] { return false; }, 2000ms);
+    std::optional<Recorder::StopResult> result;
+    recorder.stop([&](const Recorder::StopResult& r) { result = r; });
+    ASSERT_TRUE(pumpUntil([&] { return result.has_value(); }, 10s));
+    ASSERT_TRUE(result->movieStart) << result->error;
+
+    // Each in a sentence of its own, the system sound first.
+    const std::string& notice = result->notice;
+    const auto system = notice.find("A felvétel elkészült, de a rendszerhang a ");
+    const auto interface = notice.find("A felvétel elkészült, de a hangkártya a ");
+    ASSERT_NE(system, std::string::npos) << notice;
+    ASSERT_NE(interface, std::string::npos) << notice;
+    EXPECT_LT(system, interface);
+    EXPECT_EQ(notice.back(), '.');
+    // Both from the second the server went: the 2nd (a loaded machine may
+    // see it up to a second late, or the last sound a buffer early).
+    for (const auto at : {system, interface}) {
+        const auto number = notice.find(" a ", notice.find("de a ", at) + 5) + 3;
+        const int second = std::atoi(notice.c_str() + number);
+        EXPECT_GE(second, 1) << notice;
+        EXPECT_LE(second, 3) << notice;
+    }
 }
