@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 using ondexa::SoundTimeLine;
@@ -75,4 +77,54 @@ TEST(SoundTimeLine, AGapStartsAgainAtTheStamp)
     EXPECT_EQ(line.place(kFrames, kRate, kStart, 0).time, kStart);
     const std::int64_t late = kStart + kFrames * 1'000'000'000LL / kRate + 100'000'000;
     EXPECT_EQ(line.place(kFrames, kRate, late, 0).time, late);
+}
+
+// Another output's monitor takes over: its first stamp joins the line where
+// the last stream ended. Up to 10 ms late is the stamps' jitter, earlier is
+// sound the line already holds (cut), later is a true gap.
+TEST(SoundTimeLine, AnotherStreamJoinsWhereTheLastEnded)
+{
+    const std::int64_t buffer = kFrames * 1'000'000'000LL / kRate;
+    for (const auto& [offset, time, skipped] : {std::tuple<std::int64_t, std::int64_t, int>{5'000'000, 0, 0},
+                                                {-15'000'000, 0, 720},
+                                                {-2'000'000'000, -2'000'000'000, 0},
+                                                {30'000'000, 30'000'000, 0}}) {
+        SCOPED_TRACE(offset);
+        SoundTimeLine line({.checksDelivery = true});
+        line.place(kFrames, kRate, kStart, kStart);
+        line.join();
+        const std::int64_t end = kStart + buffer;
+        const SoundTimeLine::Placement p = line.place(kFrames, kRate, end + offset, end + offset);
+        EXPECT_EQ(p.time, end + time);
+        EXPECT_EQ(p.skipped, skipped);
+        EXPECT_EQ(p.frames, kFrames - skipped);
+    }
+}
+
+// A monitor just opened on an output that rendered far ahead takes over:
+// the server's latency for it holds at 700 ms for half a second, then falls
+// to nothing over a second while its sound comes on steadily. The line goes
+// on without a break; when the buffers themselves stop for 100 ms, that gap
+// restarts it.
+TEST(SoundTimeLine, ASettlingLatencyIsNoGapButAStreamThatStopsIs)
+{
+    SoundTimeLine line({.checksDelivery = true});
+    const double seconds = double(kFrames) / kRate;
+    line.place(kFrames, kRate, kStart - std::int64_t(seconds * 1e9), kStart - std::int64_t(seconds * 1e9));
+    line.join();
+    const std::int64_t start = kStart - std::int64_t(seconds * 1e9);
+    std::int64_t arrival = kStart, placed = kFrames;  // frames on the line
+    for (int i = 0; i < 300; ++i) {
+        arrival = kStart + std::int64_t(std::llround(i * seconds * 1e9));
+        const double latency = std::clamp(0.7 - (i * seconds - 0.5) * 0.7, 0.0, 0.7);  // s
+        const SoundTimeLine::Placement p = line.place(kFrames, kRate, arrival - std::int64_t(latency * 1e9), arrival);
+        ASSERT_EQ(p.time, start + placed * 1'000'000'000 / kRate) << "buffer " << i;
+        ASSERT_EQ(p.skipped, 0);
+        ASSERT_LE(std::abs(p.frames - kFrames), kFrames / SoundTimeLine::correctionFrames + 1);
+        placed += p.frames;
+    }
+    // Back on the stamps, which now tell the truth.
+    EXPECT_LT(std::llabs(start + placed * 1'000'000'000 / kRate - arrival - std::int64_t(seconds * 1e9)), 10'000'000);
+    const std::int64_t late = arrival + std::int64_t(seconds * 1e9) + 100'000'000;
+    EXPECT_EQ(line.place(kFrames, kRate, late, late).time, late);
 }

@@ -24,14 +24,13 @@ namespace {
 // The meters move at most about 20 times a second however small the buffers are.
 constexpr std::int64_t kLevelInterval = 50'000'000;  // ns
 
-// A buffer later than the running line by more than this restarts the line at
-// its own time (the gap stays in the track); up to this much either way is
-// jitter of the stamps and is ignored.
-constexpr double kLateLimit = 0.04;  // s
-// A buffer earlier than the line by more than kLateLimit but not more than
-// this has its leading samples cut until the line is back in step; earlier
-// still means the clock jumped back, and the line restarts.
-constexpr double kEarlyLimit = 0.5;  // s
+// The device's clock and the host clock part by tens or hundreds of ppm: the
+// time line keeps the buffers on their stamps by repeating or dropping single
+// frames (see SoundTimeLine). A buffer more than 40 ms late restarts the line
+// at its own time (the gap stays in the track); one up to this much early has
+// its leading samples cut; earlier still means the clock jumped back, and the
+// line restarts.
+constexpr std::int64_t kEarlyLimit = 500'000'000;  // ns
 
 // The input's buffer size asked of the sound server.
 constexpr int kFramesPerBuffer = 1024;
@@ -63,7 +62,8 @@ struct MicCapture::Watch {
 };
 
 MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
-    : QObject(parent), device_(std::move(device)), clock_(&platform::HostClock::nowNanoseconds),
+    : QObject(parent), device_(std::move(device)), line_({.earlyCutNanoseconds = kEarlyLimit}),
+      clock_(&platform::HostClock::nowNanoseconds),
       watch_(std::make_shared<Watch>())
 {
     // Opened on a worker, used on the main thread: the level and end calls
@@ -79,7 +79,7 @@ MicCapture::MicCapture(AudioInputDevice device, QObject* parent)
 }
 
 MicCapture::MicCapture(AudioInputDevice device, double sampleRate, NoInput, QObject* parent)
-    : QObject(parent), device_(std::move(device)), sampleRate_(sampleRate),
+    : QObject(parent), device_(std::move(device)), sampleRate_(sampleRate), line_({.earlyCutNanoseconds = kEarlyLimit}),
       clock_(&platform::HostClock::nowNanoseconds), watch_(std::make_shared<Watch>())
 {
 }
@@ -182,7 +182,7 @@ bool MicCapture::reopen()
     // own host time: the time away stays a gap in the track.
     {
         std::lock_guard guard(lock);
-        nextPTS_.reset();
+        line_.restart();
     }
     // Cleared before the input runs: an input that ends at once is then
     // reported again.
@@ -227,20 +227,21 @@ void MicCapture::setSink(Sink sink)
 {
     std::lock_guard guard(lock);
     sink_ = std::move(sink);
-    nextPTS_.reset();
+    line_.restart();
 }
 
 void MicCapture::clearSink()
 {
     std::lock_guard guard(lock);
     sink_ = nullptr;
-    nextPTS_.reset();
+    line_.restart();
 }
 
 std::optional<platform::MediaTime> MicCapture::nextPTS() const
 {
     std::lock_guard guard(lock);
-    return nextPTS_;
+    if (const auto next = line_.next()) return platform::MediaTime(*next, kNanoseconds);
+    return std::nullopt;
 }
 
 void MicCapture::process(const InputBuffer& buffer)
@@ -265,24 +266,9 @@ void MicCapture::process(const InputBuffer& buffer)
     if (selected.empty()) return;
 
     const int rate = buffer.sampleRate;
-    int drop = 0;
-    if (buffer.hostTime) {
-        platform::MediaTime host(*buffer.hostTime, kNanoseconds);
-        if (!nextPTS_) {
-            nextPTS_ = host;
-        } else {
-            double diff = (host - *nextPTS_).seconds();
-            if (diff > kLateLimit || diff < -kEarlyLimit) {
-                nextPTS_ = host;
-            } else if (diff < -kLateLimit) {
-                drop = int(std::min(std::floor(-diff * rate), double(frames)));
-            }
-        }
-    } else if (!nextPTS_) {
-        nextPTS_ = platform::MediaTime(clock_(), kNanoseconds);
-    }
-
-    const int count = frames - drop;
+    const SoundTimeLine::Placement placement = line_.place(frames, rate, buffer.hostTime, clock_());
+    const int drop = placement.skipped;
+    const int count = placement.frames;  // may repeat the last frame or leave the last out
     if (count < 1) return;  // all of it early: dropped, the line does not move
 
     // Sources as (left, right) input channels.
@@ -305,17 +291,17 @@ void MicCapture::process(const InputBuffer& buffer)
     out.samples.assign(std::size_t(count) * 2, 0.0f);
     // Equal power: n sources at 1/√n keep the sum's loudness near one source's.
     const float gain = 1.0f / std::sqrt(float(sources.size()));
+    const int last = frames - 1;
     for (const auto& [left, right] : sources) {
-        const float* in = buffer.samples + std::size_t(drop) * std::size_t(width);
         float* o = out.samples.data();
-        for (int f = 0; f < count; ++f, in += width, o += 2) {
+        for (int f = 0; f < count; ++f, o += 2) {
+            const float* in = buffer.samples + std::size_t(std::min(drop + f, last)) * std::size_t(width);
             o[0] += gain * in[left];
             o[1] += gain * in[right];
         }
     }
 
-    out.presentationTime = *nextPTS_;
-    nextPTS_ = *nextPTS_ + platform::MediaTime(count, rate);
+    out.presentationTime = platform::MediaTime(placement.time, kNanoseconds);
     sink_(std::move(out));
 }
 

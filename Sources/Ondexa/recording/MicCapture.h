@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ondexa/recording/AudioDevices.h"
+#include "Ondexa/recording/SoundTimeLine.h"
 #include "Platform/audio/AudioInputStream.h"
 #include "Platform/media/MediaTime.h"
 
@@ -26,7 +27,7 @@ namespace ondexa {
 //
 // Threads: created, configured and destroyed on the main thread. Buffers
 // arrive on the sound input thread (process()). `lock` guards the channel
-// choice, the sink and the next time stamp, which all three sides share; the
+// choice, the sink and the time line, which all three sides share; the
 // sink is called with the lock held, so it must only hand the buffer on and
 // never call back into this object.
 class MicCapture : public QObject {
@@ -116,7 +117,7 @@ private:
     std::vector<int> channels_;                   // guarded by lock
     bool stereoPairs_ = false;                    // guarded by lock
     Sink sink_;                                   // guarded by lock
-    std::optional<platform::MediaTime> nextPTS_;  // guarded by lock
+    SoundTimeLine line_;                          // guarded by lock: where the next buffer goes
 
     std::vector<float> pendingPeaks_;     // input thread only
     std::int64_t lastLevelPublish_ = 0;   // input thread only; host clock, ns

@@ -146,11 +146,14 @@ struct Recorder::Core {
     // opened, replaced and closed on `soundQueue` (which waits for the
     // server), never on `queue`.
     std::unique_ptr<platform::AudioInputStream> systemSound;  // soundQueue
+    // Monitors of earlier outputs, kept recording until the newest one
+    // delivers, so that a switch loses no sound; soundQueue.
+    std::vector<std::pair<int, std::unique_ptr<platform::AudioInputStream>>> leavingSound;
     std::string systemSource;        // soundQueue: the monitor systemSound records
     bool systemEnded = false;        // soundQueue: systemSound stopped by itself
     bool followingOutput = false;    // soundQueue: from the start until the sound is closed
-    // Buffers of an older stream than this one are left out (sound thread
-    // reads, soundQueue writes).
+    // The newest stream opened (sound thread reads, soundQueue writes).
+    // Until it delivers, the one before it still records.
     std::atomic<int> systemStream{0};
     int outputObserver = 0;          // the server observer while following; soundQueue
     struct OutputWatch {
@@ -189,9 +192,9 @@ struct Recorder::Core {
     std::int64_t droppedFrames = 0;
 
     // Sound input thread only: places the system sound on the host clock,
-    // afresh for each stream.
-    SoundTimeLine systemLine;
-    int systemLineStream = 0;
+    // one line for all the streams, each joining where the last one ended.
+    SoundTimeLine systemLine{{.checksDelivery = true}};
+    int systemLineStream = 0;  // the stream whose buffers are recorded
 
     // Whether each sound input has delivered up to the stop (or can't any
     // more); the stop sequence waits on `soundCame` for them.
@@ -273,6 +276,7 @@ struct Recorder::Core {
     void followOutput();
     void systemSoundLost(const std::string& why);
     void closeSystemSound();
+    void closeLeavingSound(int before);
 
     // On the queue, at the finish: a sentence for each sound track that is
     // silent from some time before `end` (host ns) on; empty when none.
@@ -525,9 +529,10 @@ void Recorder::Core::stopSources()
 
 void Recorder::Core::openSystemSound(const std::string& source)
 {
-    // From here on the old stream's buffers are left out.
+    // The old stream records on until the new one delivers (see systemSoundArrived).
+    const int previous = systemStream.load();
     const int stream = ++systemStream;
-    systemSound = std::make_unique<platform::AudioInputStream>(
+    auto opened = std::make_unique<platform::AudioInputStream>(
         platform::AudioInputStream::Options{source, kSystemSoundChannels, kSystemSoundRate,
                                             kSystemSoundFramesPerBuffer},
         [this, stream](const platform::AudioInputStream::Buffer& buffer) { systemSoundArrived(stream, buffer); },
@@ -540,6 +545,8 @@ void Recorder::Core::openSystemSound(const std::string& source)
                 followOutput();
             });
         });
+    if (systemSound) leavingSound.emplace_back(previous, std::move(systemSound));
+    systemSound = std::move(opened);
     systemSource = source;
     systemEnded = false;
     std::lock_guard lock(soundMutex);
@@ -571,6 +578,7 @@ void Recorder::Core::systemSoundLost(const std::string& why)
 {
     ++systemStream;
     systemSound.reset();
+    leavingSound.clear();
     systemSource.clear();
     {
         std::lock_guard lock(soundMutex);
@@ -593,6 +601,12 @@ void Recorder::Core::closeSystemSound()
     outputObserver = 0;
     ++systemStream;
     systemSound.reset();
+    leavingSound.clear();
+}
+
+void Recorder::Core::closeLeavingSound(int before)
+{
+    std::erase_if(leavingSound, [before](const auto& leaving) { return leaving.first < before; });
 }
 
 void Recorder::Core::stopPictures()
@@ -715,10 +729,16 @@ void Recorder::Core::reportWriterFailure()
 
 void Recorder::Core::systemSoundArrived(int stream, const platform::AudioInputStream::Buffer& buffer)
 {
-    if (stream != systemStream.load()) return;  // replaced by another output's
     if (!buffer.samples || buffer.frames < 1 || buffer.channels < 1 || buffer.sampleRate <= 0) return;
     if (stream != systemLineStream) {
-        systemLine = SoundTimeLine();
+        // Only the newest stream takes over; an older one than the recorded is done.
+        if (stream != systemStream.load() || stream < systemLineStream) return;
+        // The new output's first sound: it joins the line where the old
+        // output's ended, and the old monitor can go.
+        if (systemLineStream != 0) {
+            systemLine.join();
+            soundQueue.async([this, stream] { closeLeavingSound(stream); });
+        }
         systemLineStream = stream;
     }
     const int channels = buffer.channels;

@@ -11,6 +11,14 @@ namespace {
 // Weight of each buffer's difference in the smoothed one: about 20 buffers, a
 // tenth of a second or more, averages the stamps' jitter out.
 constexpr double kSmoothing = 0.05;
+// A joining stream this much earlier than the line is not an overlap but a
+// clock that jumped back.
+constexpr std::int64_t kJoinOverlapLimit = 500'000'000;
+// A stream's latency that moves by more than this from one buffer to the
+// next is settling; one that has held for kLatencySettles is the stream's
+// own, and its stamps are trusted again even where the line has to jump.
+constexpr std::int64_t kLatencyJump = 10'000'000;
+constexpr std::int64_t kLatencySettles = 2'500'000'000;
 
 } // namespace
 
@@ -19,36 +27,85 @@ std::int64_t SoundTimeLine::lineAt(std::int64_t frames, int sampleRate) const
     return *start_ + frames * 1'000'000'000 / sampleRate;
 }
 
+std::optional<std::int64_t> SoundTimeLine::next() const
+{
+    if (!start_) return std::nullopt;
+    return lineAt(frames_, sampleRate_);
+}
+
 SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::optional<std::int64_t> stamp,
                                               std::int64_t now)
 {
     if (frames < 1 || sampleRate < 1) return {stamp.value_or(now), 0};
 
     int adjust = 0;  // frames repeated (> 0) or dropped (< 0)
-    const auto restart = [&](std::int64_t at) {
+    int skip = 0;    // leading frames cut
+    const auto begin = [&](std::int64_t at) {
         start_ = at;
         frames_ = 0;
         sampleRate_ = sampleRate;
         drift_ = 0;
+        credit_ = 0;
+        lag_ = double(now - at);
+        latency_ = now - at;
+        latencyChangedAt_ = now;
     };
+    // With delivery checks: whether the stamp's distance from the line is
+    // only the stream's latency changing (the buffer itself came on time).
+    bool latencyMoved = false;
+    if (start_ && stamp && checksDelivery_) {
+        const std::int64_t latency = now - *stamp;
+        if (std::llabs(latency - latency_) > kLatencyJump) latencyChangedAt_ = now;
+        latency_ = latency;
+        const std::int64_t line = lineAt(frames_, sampleRate);
+        const double lag = double(now - line);
+        latencyMoved = now - latencyChangedAt_ < kLatencySettles
+                       && std::abs(double(*stamp - line) - (lag - lag_)) > double(restartNanoseconds);
+        lag_ += (lag - lag_) * kSmoothing;
+    }
     if (!start_ || sampleRate != sampleRate_) {
-        restart(stamp.value_or(now));
+        joining_ = false;
+        begin(stamp.value_or(now));
+    } else if (joining_ && stamp) {
+        const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);
+        drift_ = 0;
+        if (latencyMoved) {
+            // Goes on where the last stream ended.
+        } else if (difference > joinNanoseconds || difference < -kJoinOverlapLimit) {
+            begin(*stamp);
+        } else if (difference < 0) {
+            skip = int(std::min<std::int64_t>(-difference * sampleRate / 1'000'000'000, frames));
+        }
+        joining_ = skip == frames;  // all of it held already: the next one joins
     } else if (stamp) {  // without a stamp the line just goes on
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);  // > 0: the line runs early
-        if (std::llabs(difference) > restartNanoseconds) {
-            restart(*stamp);
+        if (!latencyMoved
+            && (difference > restartNanoseconds || difference < -std::max(earlyCut_, restartNanoseconds))) {
+            begin(*stamp);
+        } else if (!latencyMoved && difference < -restartNanoseconds) {
+            // Sound the line already holds: cut, the line stays.
+            skip = int(std::min<std::int64_t>(-difference * sampleRate / 1'000'000'000, frames));
         } else {
-            drift_ += (double(difference) - drift_) * kSmoothing;
-            if (std::abs(drift_) > deadbandNanoseconds) {
-                const int most = std::min(frames / correctionFrames + 1, frames - 1);
+            // A settling latency steers no harder than a stamp at the restart limit.
+            const double limit = double(restartNanoseconds);
+            const double limited = std::clamp(double(difference), -limit, limit);
+            drift_ += (limited - drift_) * kSmoothing;
+            // One frame per correctionFrames placed, however small the
+            // buffers: a server that hands over 300 frames at a time must not
+            // get a correction in every one.
+            credit_ = std::min<std::int64_t>(credit_ + frames, std::int64_t(correctionFrames) + frames);
+            if (std::abs(drift_) > deadbandNanoseconds && credit_ >= correctionFrames) {
+                const int most = std::min(int(credit_ / correctionFrames), frames - 1);
                 const int wanted = std::max(1, int(std::abs(drift_) * sampleRate / 1e9));
-                adjust = std::min(most, wanted) * (drift_ > 0 ? 1 : -1);
+                const int count = std::min(most, wanted);
+                adjust = count * (drift_ > 0 ? 1 : -1);
+                credit_ -= std::int64_t(count) * correctionFrames;
                 drift_ -= double(adjust) * 1e9 / sampleRate;
             }
         }
     }
 
-    const Placement placement{lineAt(frames_, sampleRate), frames + adjust};
+    const Placement placement{lineAt(frames_, sampleRate), frames - skip + adjust, skip};
     frames_ += placement.frames;
     return placement;
 }

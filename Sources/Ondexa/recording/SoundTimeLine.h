@@ -11,26 +11,58 @@ namespace ondexa {
 // the host clock part by some 100 ppm, so the line is kept on the smoothed
 // stamps by dropping or repeating single frames at the end of a buffer, at
 // most 0.1 % of them (inaudible). A stamp far off the line (a gap, an
-// overrun, a clock jump) starts the line again at it.
+// overrun, a clock jump) starts the line again at it; a line made with an
+// early cut instead cuts the leading frames of a buffer that comes early by
+// up to that much, and stays.
+//
+// A line that checks delivery also watches when the buffers arrive: a stream
+// whose reported latency is settling (a monitor just opened on an output that
+// rendered far ahead) shifts its stamps by hundreds of ms while its sound
+// comes on without a break. While the latency settles, only a stamp whose
+// buffer also came that much early or late moves the line at once; otherwise
+// the stamps just steer the frame corrections.
 //
 // Not thread-safe: one caller (the sound input thread).
 class SoundTimeLine {
 public:
+    // A joining stream's stamp later than the line by more than this leaves a gap.
+    static constexpr std::int64_t joinNanoseconds = 10'000'000;
     // Beyond this a stamp restarts the line.
     static constexpr std::int64_t restartNanoseconds = 40'000'000;
     // The smoothed difference the line may keep before it is corrected.
     static constexpr double deadbandNanoseconds = 2'000'000;
-    // At most one frame in this many is dropped or repeated.
+    // At most one frame in this many is dropped or repeated, over any run of buffers.
     static constexpr int correctionFrames = 1000;
 
     struct Placement {
-        std::int64_t time = 0;  // host time of the buffer's first frame, ns
+        std::int64_t time = 0;  // host time of the first frame kept, ns
         int frames = 0;         // frames to keep: fewer drops the last ones, more repeats the last
+        int skipped = 0;        // leading frames cut (before `frames` are counted)
     };
 
-    // `stamp`: the buffer's host time when known; `now`: the host clock, used
-    // only to start a line without a stamp.
+    struct Options {
+        std::int64_t earlyCutNanoseconds = 0;
+        bool checksDelivery = false;
+    };
+    SoundTimeLine() = default;
+    explicit SoundTimeLine(Options options)
+        : earlyCut_(options.earlyCutNanoseconds), checksDelivery_(options.checksDelivery)
+    {
+    }
+
+    // `stamp`: the buffer's host time when known; `now`: the host clock when
+    // it arrived (starts a line without a stamp; with delivery checks, tells
+    // a gap from a change of latency).
     Placement place(int frames, int sampleRate, std::optional<std::int64_t> stamp, std::int64_t now);
+    // Host time the next frame gets; none before the first buffer.
+    std::optional<std::int64_t> next() const;
+    // The next buffer starts the line afresh.
+    void restart() { start_.reset(); }
+    // The next buffers come from another stream of the same sound (another
+    // output's monitor): the first with a stamp joins the line where it ends,
+    // its leading frames cut where the line already holds their time; only a
+    // true gap (later than the stamps' jitter) starts the line again.
+    void join() { joining_ = true; }
 
 private:
     std::int64_t lineAt(std::int64_t frames, int sampleRate) const;
@@ -39,6 +71,13 @@ private:
     std::int64_t frames_ = 0;            // frames placed on the line so far
     int sampleRate_ = 0;
     double drift_ = 0;                   // smoothed stamp minus line, ns
+    std::int64_t credit_ = 0;            // frames placed towards the next correction
+    bool joining_ = false;
+    std::int64_t earlyCut_ = 0;          // a stamp earlier than this restarts; 0: the restart limit
+    bool checksDelivery_ = false;
+    double lag_ = 0;                     // smoothed arrival time minus line, ns
+    std::int64_t latency_ = 0;           // arrival time minus stamp of the last buffer, ns
+    std::int64_t latencyChangedAt_ = 0;  // host time the latency last jumped, ns
 };
 
 } // namespace ondexa

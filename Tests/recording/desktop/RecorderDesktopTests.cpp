@@ -117,15 +117,17 @@ public:
     }
 
     // Another output, `sink`, playing a tone of `hz`; true once its monitor
-    // gives sound at once.
-    bool loadOutputWithTone(const std::string& sink, double hz)
+    // gives sound at once. Without small steps nothing else listens to it,
+    // and it renders its sound up to 2 s ahead, in one block.
+    bool loadOutputWithTone(const std::string& sink, double hz, bool smallSteps = true)
     {
         // The loopback, as for the desktop's own sinks: rendering in small
         // steps, so a new stream on its monitor gets sound at once.
         return load("module-null-sink sink_name=" + sink)
                && load("module-sine sink=" + sink + " frequency=" + std::to_string(int(hz)))
-               && load("module-loopback source=" + sink + ".monitor sink=drain latency_msec=20 "
-                       "source_dont_move=true sink_dont_move=true")
+               && (!smallSteps
+                   || load("module-loopback source=" + sink + ".monitor sink=drain latency_msec=20 "
+                           "source_dont_move=true sink_dont_move=true"))
                && soundFlows(sink + ".monitor");
     }
 
@@ -633,6 +635,33 @@ TEST_F(RecorderDesktopTest, GrabDeadlinesMissedWhileTheServerIsHeldCountAsDroppe
     EXPECT_GE(recorder.droppedFrames(), 20);  // about 30 deadlines in the second held
 }
 
+namespace {
+
+// 10 dB below a level, in amplitude.
+const double kTenDecibelsBelow = std::pow(10.0, -10.0 / 20);
+
+// The weakest 50 ms of `hz` in `sound` from `from` to 0.1 s before its end,
+// against the tone's steady level over the last 1.5 s.
+struct Weakest {
+    double level = 0, amplitude = 0, at = 0;
+};
+Weakest weakestTone(const Stream& sound, double hz, double from)
+{
+    Weakest weakest;
+    int windows = 0;
+    for (double t = sound.end - 1.6; t + 0.05 <= sound.end - 0.1; t += 0.05, ++windows)
+        weakest.level += toneAt(sound, hz, t, t + 0.05);
+    weakest.level /= std::max(windows, 1);
+    weakest.amplitude = weakest.level;
+    for (double t = from; t + 0.05 <= sound.end - 0.1; t += 0.01) {
+        if (const double amplitude = toneAt(sound, hz, t, t + 0.05); amplitude < weakest.amplitude)
+            weakest.amplitude = amplitude, weakest.at = t;
+    }
+    return weakest;
+}
+
+} // namespace
+
 // The user switches the output 3 s into a recording, to another sink that
 // plays a tone of its own: the system sound follows, so the new tone is on
 // "Rendszerhang" after the switch and only the old one before it, and the
@@ -675,6 +704,61 @@ TEST_F(RecorderDesktopTest, TheSystemSoundFollowsTheUserSwitchingOutput)
     EXPECT_GT(toneAt(system, kOtherTone, system.end - 2.0, system.end - 0.1), 0.05);
     EXPECT_NEAR(system.end, movie[0].end, 0.1);
     EXPECT_NEAR(system.start, movie[0].start, 0.1);
+    // The new output's monitor opens before the old one closes: its tone is
+    // there within 100 ms of the switch, and from then on no 50 ms of it is
+    // more than 10 dB below its level (no hole, no overlap cut into it).
+    const Weakest weakest = weakestTone(system, kOtherTone, at + 0.1);
+    EXPECT_GT(weakest.amplitude, weakest.level * kTenDecibelsBelow) << weakest.at - at << " s after the switch";
+}
+
+// The user switches to an output that nothing else listens to, which renders
+// its sound far ahead: its monitor has sound only when the output renders its
+// next block, and the server's latency for it settles over the first second
+// or so, moving the stamps by hundreds of ms while the sound comes on
+// steadily. The track goes on without a break: no hole and no overlap once
+// the new output's tone is there.
+TEST_F(RecorderDesktopTest, AnOutputThatRendersFarAheadJoinsTheSystemSoundWithoutBreaks)
+{
+    Modules modules;
+    ASSERT_TRUE(modules.loadOutputWithTone("ahead", kOtherTone, false));
+    struct RestoreDefault {
+        ~RestoreDefault() { firstLine("pactl set-default-sink desk"); }
+    } restore;
+
+    testdesktop::Window square(client_, QRect(100, 100, 160, 120), green);
+    Flicker flicker(QRect(120, 120, 40, 40));
+    const auto file = *folder_ / "output-ahead.mov";
+    auto recorder = squareRecorder(file, true, nullptr);
+    std::int64_t switchedAt = 0;
+    const auto result = run(*recorder, 9000ms, [&] {
+        QTimer::singleShot(3000, [&] {
+            firstLine("pactl set-default-sink ahead");
+            switchedAt = platform::HostClock::nowNanoseconds();
+        });
+    });
+    ASSERT_TRUE(result.movieStart) << result.error;
+    ASSERT_NE(switchedAt, 0);
+    EXPECT_EQ(result.notice, "");
+
+    const auto movie = fixtures::readMovie(file);
+    ASSERT_EQ(movie.size(), 2u);
+    const Stream& system = movie[1];
+    const double at = (platform::MediaTime(switchedAt, 1'000'000'000) - *result.movieStart).seconds();
+    EXPECT_GT(toneAt(system, kSystemTone, 0.3, at - 0.3), 0.05);
+    // The output renders at most 2 s ahead; a loaded machine adds some.
+    const double level = weakestTone(system, kOtherTone, at).level;
+    double arrives = system.end;
+    for (double t = at; t + 0.05 <= system.end; t += 0.01) {
+        if (toneAt(system, kOtherTone, t, t + 0.05) >= level * kTenDecibelsBelow) {
+            arrives = t;
+            break;
+        }
+    }
+    EXPECT_LT(arrives - at, 3.5);
+    const Weakest after = weakestTone(system, kOtherTone, arrives + 0.05);
+    EXPECT_GT(level, 0.05);
+    EXPECT_GT(after.amplitude, after.level * kTenDecibelsBelow) << after.at - arrives << " s after the tone came";
+    EXPECT_NEAR(system.end, movie[0].end, 0.1);
 }
 
 // The interface's input goes away 1.5 s into a recording and comes back a
