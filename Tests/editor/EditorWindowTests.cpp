@@ -455,10 +455,6 @@ TEST_F(EditorWindowFixtureTest, AnExistingPackageIsReplacedUnlessAnotherWindowHa
     const auto written = fs::last_write_time(taken);
     const std::string before = ProjectFile::read(folder.path / "Másik.vdlproj").recording;
     saveAsThroughTheDialog(*window, [](QFileDialog& dialog) { dialog.selectFile("Másik.vdlproj"); });
-    EXPECT_TRUE(QTest::qWaitForWindowActive(other.get()));
-    QMessageBox* told = nullptr;
-    ASSERT_TRUE(runUntil([&] { return (told = shown<QMessageBox>(*other, "openHere")); }));
-    EXPECT_EQ(told->text(), "Ez a projekt ebben az ablakban nyitva van, ezért másik ablak nem mentheti a helyére.");
     bool settled = false;
     window->model().whenSaved([&] { settled = true; });
     ASSERT_TRUE(runUntil([&] { return settled; }));
@@ -466,6 +462,10 @@ TEST_F(EditorWindowFixtureTest, AnExistingPackageIsReplacedUnlessAnotherWindowHa
     EXPECT_EQ(ProjectFile::read(folder.path / "Másik.vdlproj").recording, before);
     EXPECT_FALSE(window->model().exportError());
     EXPECT_EQ(window->model().documentURL(), folder.path / "Régi.vdlproj");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(other.get()));
+    QMessageBox* told = nullptr;
+    ASSERT_TRUE(runUntil([&] { return (told = shown<QMessageBox>(*other, "openHere")); }, std::chrono::seconds(5)));
+    EXPECT_EQ(told->text(), "Ez a projekt ebben az ablakban nyitva van, ezért másik ablak nem mentheti a helyére.");
     told->button(QMessageBox::Ok)->click();
 }
 

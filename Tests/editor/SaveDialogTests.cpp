@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSettings>
 #include <QTest>
 #include <QTreeView>
 
@@ -129,6 +130,12 @@ TEST(FileDialogColumns, HoldTheirTextsWhole)
     std::filesystem::create_directories(folder.path / "Bemutató.vdlproj");
     std::ofstream(folder.path / "Bemutató.vdlproj" / "project.json") << "{}";
     std::ofstream(folder.path / "Felvétel 2024-05-01 10.00.00.mp4") << std::string(123456, 'x');
+    {
+        // Qt keeps the columns of the last dialog: without them it sizes
+        // them for English texts.
+        QSettings settings(QSettings::UserScope, "QtProject");
+        settings.remove("FileDialog/treeViewHeader");
+    }
     QPointer<QFileDialog> dialog =
         makeSaveDialog(nullptr, "Exportálás", folder.path / "edit.mp4", "MP4-videó", "mp4");
     dialog->setNameFilter("Minden fájl (*)");
