@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
@@ -101,6 +102,8 @@ TEST(SaveDialog, APackageIsOneDocumentReplacedAfterTheQuestion)
             }));
             const QPoint at = list->visualRect(row).center();
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            // Picked in the list, the package is the name to save under.
+            EXPECT_EQ(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("Régi.vdlproj"));
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         }
         QMessageBox* box = question(*dialog);
