@@ -69,11 +69,11 @@ public:
     // dialog is already open.
     void openExportDialog();
 
-    // Exports of closed windows that are still being written.
     // Brings the window forward with the sentence that it has its project
     // open: another window chose the package to save into.
     void showOpenHere();
 
+    // Exports of closed windows that are still being written.
     static int exportsOfClosedWindows();
     // Calls `then` once none of those runs any more (at once when none does).
     static void whenClosedWindowsExported(QObject* context, std::function<void()> then);
