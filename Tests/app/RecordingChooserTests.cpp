@@ -1,5 +1,6 @@
 // The open dialog: a movie or a project package (a folder) is chosen, a
-// cancel chooses nothing, and the record window's "Megnyitás…" uses it.
+// cancel chooses nothing, the record window's "Megnyitás…" uses it, and its
+// columns hold their texts.
 
 #include "AppTestSupport.h"
 
@@ -10,9 +11,12 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
 
 namespace ondexa {
 namespace {
@@ -136,6 +140,30 @@ TEST_F(RecordingChooserTest, OpenButtonOfTheRecordWindowUsesTheDialog)
     pressOpen(*dialog);
     QApplication::processEvents();
     EXPECT_EQ(opened, std::vector{folder / "Bemutató.vdlproj"});
+}
+
+TEST_F(RecordingChooserTest, TheColumnsHoldTheirTextsWhole)
+{
+    // Without the columns of an earlier dialog Qt sizes them for English.
+    QSettings(QSettings::UserScope, "QtProject").remove("FileDialog/treeViewHeader");
+    QPointer<QFileDialog> dialog = RecordingChooser::choose(nullptr, [](auto) {});
+    dialog->setViewMode(QFileDialog::Detail);
+    auto* list = dialog->findChild<QTreeView*>("treeView");
+    ASSERT_NE(list, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
+    QApplication::processEvents();
+    saveScreenshot(*dialog, "open-dialog-columns");
+    QHeaderView* header = list->header();
+    for (int column = 1; column < header->count(); ++column) {
+        const std::string title = list->model()->headerData(column, Qt::Horizontal).toString().toStdString();
+        EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << title;
+        for (int row = 0; row < 3; ++row) {
+            const QModelIndex index = list->model()->index(row, column, list->rootIndex());
+            EXPECT_GE(list->visualRect(index).width(), list->sizeHintForIndex(index).width())
+                << title << ": " << index.data().toString().toStdString();
+        }
+    }
+    dialog->reject();
 }
 
 } // namespace

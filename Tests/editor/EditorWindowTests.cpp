@@ -9,6 +9,7 @@
 #include "Ondexa/editor/EditorToolbar.h"
 #include "Ondexa/editor/PlayerView.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
+#include "Ondexa/model/ProjectFile.h"
 #include "Ondexa/editor/PreviewCanvas.h"
 #include "Ondexa/timeline/EditTimeline.h"
 #include "Ondexa/timeline/TrackHeaders.h"
@@ -16,6 +17,7 @@
 #include "support/WidgetTestApplication.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -376,6 +378,95 @@ TEST_F(EditorWindowFixtureTest, AWindowClosedWithoutExportTakesItsModel)
     window.reset();
     EXPECT_TRUE(model.isNull());
     EXPECT_EQ(EditorWindow::exportsOfClosedWindows(), 0);
+}
+
+template <typename Widget>
+Widget* shown(QWidget& parent, const QString& name = {})
+{
+    for (Widget* widget : parent.findChildren<Widget*>(name))
+        if (widget->isVisible()) return widget;
+    return nullptr;
+}
+
+// "Projekt mentése másként…" through the window's own dialog: `choose` picks
+// in it, and the question to replace a package is answered with yes.
+void saveAsThroughTheDialog(EditorWindow& window, const std::function<void(QFileDialog&)>& choose)
+{
+    bool done = false;
+    window.model().saveProject(true, [&] { window.model().whenSaved([&] { done = true; }); });
+    QFileDialog* dialog = nullptr;
+    ASSERT_TRUE(runUntil([&] { return (dialog = shown<QFileDialog>(window)); }));
+    choose(*dialog);
+    static_cast<QDialog*>(dialog)->accept();
+    QMessageBox* question = nullptr;
+    if (runUntil([&] { return done || (question = shown<QMessageBox>(window, "replaceQuestion")); }) && !done)
+        question->button(QMessageBox::Yes)->click();
+    ASSERT_TRUE(runUntil([&] { return done; }));
+}
+
+void saveAs(EditorWindow& window, const fs::path& package)
+{
+    bool saved = false;
+    window.model().saveProject(package, [&](std::optional<std::string> error) {
+        EXPECT_FALSE(error) << *error;
+        window.model().whenSaved([&] { saved = true; });
+    });
+    ASSERT_TRUE(runUntil([&] { return saved; }));
+}
+
+TEST_F(EditorWindowFixtureTest, SavingAsFromAnOpenProjectTakesItsProposal)
+{
+    saveAs(*window, folder.path / "X.vdlproj");
+    ASSERT_TRUE(window->model().documentURL());
+
+    // The recording is now the package's copy: the proposal lies beside the
+    // package, not in its Media.
+    const fs::path proposed = folder.path / "Felvétel 2024-05-01 10.00.00.vdlproj";
+    saveAsThroughTheDialog(*window, [&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.selectedFiles(), QStringList{QString::fromStdString(proposed.string())});
+    });
+    EXPECT_FALSE(window->model().exportError()) << *window->model().exportError();
+    EXPECT_EQ(window->model().documentURL(), proposed);
+    EXPECT_TRUE(fs::exists(proposed / "project.json"));
+
+    // Its own package again, named like the recording: a save, no refusal.
+    saveAsThroughTheDialog(*window, [](QFileDialog&) {});
+    EXPECT_FALSE(window->model().exportError()) << *window->model().exportError();
+    EXPECT_EQ(window->model().documentURL(), proposed);
+}
+
+TEST_F(EditorWindowFixtureTest, AnExistingPackageIsReplacedUnlessAnotherWindowHasItOpen)
+{
+    // Not the same bytes as the first: a package takes a copy it already holds.
+    auto other = openEditor(makeEditorRecording(folder.path / "Másik.mov", 2));
+    ASSERT_TRUE(other->model().isLoaded());
+    saveAs(*other, folder.path / "Régi.vdlproj");
+    saveAs(*other, folder.path / "Másik.vdlproj");
+
+    // An earlier project that no window has open any more is replaced.
+    saveAsThroughTheDialog(*window, [](QFileDialog& dialog) { dialog.selectFile("Régi.vdlproj"); });
+    EXPECT_FALSE(window->model().exportError()) << *window->model().exportError();
+    EXPECT_EQ(window->model().documentURL(), folder.path / "Régi.vdlproj");
+    EXPECT_NE(ProjectFile::read(folder.path / "Régi.vdlproj").recording.find("Felvétel"), std::string::npos);
+
+    // The other window's project: that window comes forward and says so,
+    // nothing is written and this window keeps its project.
+    const fs::path taken = folder.path / "Másik.vdlproj" / "project.json";
+    const auto written = fs::last_write_time(taken);
+    const std::string before = ProjectFile::read(folder.path / "Másik.vdlproj").recording;
+    saveAsThroughTheDialog(*window, [](QFileDialog& dialog) { dialog.selectFile("Másik.vdlproj"); });
+    bool settled = false;
+    window->model().whenSaved([&] { settled = true; });
+    ASSERT_TRUE(runUntil([&] { return settled; }));
+    EXPECT_EQ(fs::last_write_time(taken), written);
+    EXPECT_EQ(ProjectFile::read(folder.path / "Másik.vdlproj").recording, before);
+    EXPECT_FALSE(window->model().exportError());
+    EXPECT_EQ(window->model().documentURL(), folder.path / "Régi.vdlproj");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(other.get()));
+    QMessageBox* told = nullptr;
+    ASSERT_TRUE(runUntil([&] { return (told = shown<QMessageBox>(*other, "openHere")); }, std::chrono::seconds(5)));
+    EXPECT_EQ(told->text(), "Ez a projekt ebben az ablakban nyitva van, ezért másik ablak nem mentheti a helyére.");
+    told->button(QMessageBox::Ok)->click();
 }
 
 } // namespace

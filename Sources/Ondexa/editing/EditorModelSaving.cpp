@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 
 namespace ondexa {
@@ -204,7 +205,17 @@ void EditorModel::whenSaved(std::function<void()> done)
 
 fs::path EditorModel::proposedProjectURL() const
 {
-    return url_.parent_path() / (url_.stem().string() + ".vdlproj");
+    // No project goes inside another: a recording in a package's Media (an
+    // open project's own) gets its proposal beside the outermost package.
+    const fs::path recording = fs::absolute(url_).lexically_normal();
+    fs::path folder = recording.parent_path();
+    for (fs::path up = folder; up.has_relative_path(); up = up.parent_path()) {
+        std::string extension = up.extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (extension == ".vdlproj" || ProjectFile::isPackage(up)) folder = up.parent_path();
+    }
+    return folder / (recording.stem().string() + ".vdlproj");
 }
 
 void EditorModel::saveProject(const fs::path& target, SaveCompletion done)

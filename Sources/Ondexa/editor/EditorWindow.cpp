@@ -7,6 +7,7 @@
 #include "Ondexa/editor/PreviewCanvas.h"
 #include "Ondexa/editor/SaveDialog.h"
 #include "Ondexa/editor/inspector/InspectorPanel.h"
+#include "Ondexa/model/Files.h"
 #include "Ondexa/timeline/EditTimeline.h"
 #include "Ondexa/ui/Alert.h"
 #include "Ondexa/ui/Theme.h"
@@ -62,6 +63,21 @@ QFrame* divider(QFrame::Shape shape, QWidget* parent)
     palette.setColor(QPalette::WindowText, Theme::quaternary());
     line->setPalette(palette);
     return line;
+}
+
+// The windows there are, to find the one that has a package open.
+std::vector<EditorWindow*> editorWindows;
+
+// A window edits `package` when it has it open, or a recording inside it.
+bool edits(EditorWindow& window, const std::filesystem::path& package)
+{
+    const auto& document = window.model().documentURL();
+    if (document && sameFile(*document, package)) return true;
+    const std::filesystem::path root = normalisedPath(package);
+    for (std::filesystem::path up = normalisedPath(window.model().url()); up.has_relative_path();
+         up = up.parent_path())
+        if (up == root) return true;
+    return false;
 }
 
 // Models of closed windows whose export still runs, and who waits for them.
@@ -163,11 +179,21 @@ EditorWindow::EditorWindow(std::filesystem::path url, QWidget* parent)
 
     model.setPathChooser([this](const std::filesystem::path& proposed, EditorModel::ChosenPath chosen) {
         // Only packages open again as projects: a name typed without the
-        // extension gets it.
-        QFileDialog* dialog = makeSaveDialog(this, "Projekt mentése", proposed, "Vendalum-projekt", "vdlproj");
+        // extension gets it, and a package chosen is replaced as a whole.
+        QFileDialog* dialog = makeSaveDialog(this, "Projekt mentése", proposed, "Vendalum-projekt", "vdlproj", true);
         auto answer = std::make_shared<EditorModel::ChosenPath>(std::move(chosen));
-        connect(dialog, &QFileDialog::fileSelected, this, [answer](const QString& file) {
-            if (auto call = std::exchange(*answer, {})) call(std::filesystem::path(file.toStdString()));
+        connect(dialog, &QFileDialog::fileSelected, this, [this, answer](const QString& file) {
+            auto call = std::exchange(*answer, {});
+            if (!call) return;
+            const std::filesystem::path target(file.toStdString());
+            // One window per project: the window that has the package open
+            // keeps it, and comes forward to say so.
+            for (EditorWindow* other : editorWindows) {
+                if (other == this || !edits(*other, target)) continue;
+                other->showOpenHere();
+                return call(std::nullopt);
+            }
+            call(target);
         });
         connect(dialog, &QDialog::finished, this, [answer] {
             if (auto call = std::exchange(*answer, {})) call(std::nullopt);
@@ -178,10 +204,28 @@ EditorWindow::EditorWindow(std::filesystem::path url, QWidget* parent)
     refreshTitle();
     refreshLoadError();
     resize(minimumWidth, 800);
+    editorWindows.push_back(this);
+}
+
+void EditorWindow::showOpenHere()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    if (openHere_) return;
+    openHere_ = new QMessageBox(QMessageBox::Information, "Projekt mentése",
+                                "Ez a projekt ebben az ablakban nyitva van, ezért másik ablak nem mentheti a helyére.",
+                                QMessageBox::Ok, this);
+    openHere_->setObjectName("openHere");
+    openHere_->setAttribute(Qt::WA_DeleteOnClose);
+    openHere_->setWindowModality(Qt::WindowModal);
+    openHere_->open();
 }
 
 EditorWindow::~EditorWindow()
 {
+    editorWindows.erase(std::remove(editorWindows.begin(), editorWindows.end(), this), editorWindows.end());
     // The regions and dialogs read the model to their end: they go first.
     delete exportDialog_.data();
     delete alert_.data();

@@ -69,6 +69,10 @@ public:
     // dialog is already open.
     void openExportDialog();
 
+    // Brings the window forward with the sentence that it has its project
+    // open: another window chose the package to save into.
+    void showOpenHere();
+
     // Exports of closed windows that are still being written.
     static int exportsOfClosedWindows();
     // Calls `then` once none of those runs any more (at once when none does).
@@ -103,6 +107,7 @@ private:
     InspectorPanel* inspector_ = nullptr;
     QLabel* loadError_ = nullptr;
     QPointer<QMessageBox> alert_;
+    QPointer<QMessageBox> openHere_;
     QPointer<ExportDialog> exportDialog_;
     bool loadStarted_ = false;
     ui::ScreenFit screenFit_{*this, [this] { fitScreen(); }};

@@ -6,10 +6,12 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHash>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QTreeView>
 
 namespace ondexa {
 
@@ -81,6 +83,17 @@ void speakHungarian(QFileDialog& dialog)
     static FileTypeNames* const provider = new FileTypeNames;
     dialog.setIconProvider(provider);
     dialog.setProxyModel(new HungarianFileColumns(&dialog));
+    // Qt sizes the columns for English texts: the Hungarian dates and type
+    // names would be cut in the middle. They take their texts' width; the
+    // name takes the rest and, too long, loses its end.
+    if (auto* list = dialog.findChild<QTreeView*>("treeView")) {
+        QHeaderView* header = list->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        list->setTextElideMode(Qt::ElideRight);
+    }
     dialog.setLabelText(QFileDialog::LookIn, "Hely:");
     dialog.setLabelText(QFileDialog::FileName, "Fájlnév:");
     dialog.setLabelText(QFileDialog::FileType, "Típus:");
