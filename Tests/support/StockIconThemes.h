@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <optional>
 
 namespace testsupport {
 
