@@ -427,6 +427,36 @@ TEST_F(EditorLoading, ReportsEachFailureInOneMessage)
     EXPECT_EQ(readFile(unreadable / "project.json"), "{ not json");
 }
 
+TEST_F(EditorLoading, APictureThatCannotServeSaysWhy)
+{
+    // A picture renamed to .mov is no recording, though FFmpeg reads its one frame.
+    const fs::path renamed = folder.path / "kép.mov";
+    fs::rename(fixtures::makePicture(folder.path / "kép.png", 64, 48), renamed);
+    EditorModel picture(renamed, settingsIn(folder.path));
+    ASSERT_TRUE(loadAndWait(picture));
+    EXPECT_EQ(picture.loadError(), "A felvétel nem nyitható meg: A fájl kép, nem film, bár a kiterjesztése filmre utal: „" +
+                                       renamed.string() + "”.");
+    EXPECT_TRUE(picture.tracks().empty());
+
+    // Added to a recording: the same picture, and one too large to hold.
+    const fs::path huge = fixtures::makePicture(folder.path / "óriás.png", 9000, 9000);
+    auto model = open(recording());
+    const std::vector<Track> before = model->tracks();
+    const std::pair<fs::path, std::string> cases[] = {
+        {renamed, "A fájl kép, nem film, bár a kiterjesztése filmre utal: „" + renamed.string() + "”."},
+        {huge, "A kép túl nagy: „" + huge.string() +
+                   "” 9000 × 9000 képpontos; legfeljebb 67 millió képpontos (például 8192 × 8192-es) kép használható."},
+    };
+    for (const auto& [file, message] : cases) {
+        model->setExportError(std::nullopt);
+        bool added = false;
+        model->addMedia(file, [&] { added = true; });
+        ASSERT_TRUE(runUntil([&] { return added; }));
+        EXPECT_EQ(model->exportError(), message);
+    }
+    EXPECT_EQ(model->tracks(), before);
+}
+
 TEST_F(EditorLoading, APackageOpensItsRecording)
 {
     const fs::path movie = recording();

@@ -460,8 +460,9 @@ private:
     void failLoad(const std::string& message);
 
     // The cached source of a file, opened in the background when missing;
-    // null when it can't be opened.
-    void loadSource(const std::string& path, std::function<void(const MediaSource*)> done);
+    // null when it can't be opened, with the reason to tell the user when
+    // there is one (else empty).
+    void loadSource(const std::string& path, std::function<void(const MediaSource*, const std::string& why)> done);
     void loadSources(std::vector<std::string> paths, std::function<void()> done);
 
     // Conversion (EditorModelConversion.cpp).

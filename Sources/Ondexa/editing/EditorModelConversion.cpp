@@ -86,7 +86,7 @@ void EditorModel::convertOldEdit(const MediaSource& source, std::function<void()
                 if (overlay.mediaPath) {
                     ++c->index;
                     const std::string path = *overlay.mediaPath;
-                    c->model->loadSource(path, [c, overlay, path, start = *start, end](const MediaSource* source) {
+                    c->model->loadSource(path, [c, overlay, path, start = *start, end](const MediaSource* source, const std::string&) {
                         if (source) c->addPictureInPicture(overlay, path, *source, start, end);
                         else c->frameCamera(overlay);
                         next(c);

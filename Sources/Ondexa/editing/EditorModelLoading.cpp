@@ -90,8 +90,10 @@ void EditorModel::load(std::function<void()> done)
 
 void EditorModel::loadRecordingSource(std::optional<RecordingInfo> projectInfo)
 {
-    loadSource(url_.string(), [this, projectInfo = std::move(projectInfo)](const MediaSource* source) mutable {
-        if (!source || source->video.empty()) return failLoad(kNoVideo);
+    loadSource(url_.string(), [this, projectInfo = std::move(projectInfo)](const MediaSource* source,
+                                                                          const std::string& why) mutable {
+        if (!source) return failLoad(why.empty() ? kNoVideo : why);
+        if (source->video.empty()) return failLoad(kNoVideo);
         recordingSource_ = *source;
 
         // The size as stored, before any turn; a 0 × 0 stream keeps the default.

@@ -90,9 +90,9 @@ void EditorModel::addMedia(const fs::path& url, std::function<void()> done)
 void EditorModel::importMedia(const fs::path& file, std::function<void()> done)
 {
     const std::string path = file.string();
-    loadSource(path, [this, file, path, done = std::move(done)](const MediaSource* source) {
+    loadSource(path, [this, file, path, done = std::move(done)](const MediaSource* source, const std::string& why) {
         if (!source) {
-            setExportError(kCannotOpen + file.filename().string());
+            setExportError(why.empty() ? kCannotOpen + file.filename().string() : why);
             if (done) done();
             return;
         }

@@ -4,30 +4,42 @@
 
 namespace ondexa {
 
-void EditorModel::loadSource(const std::string& path, std::function<void(const MediaSource*)> done)
+namespace {
+
+struct SourceRead {
+    std::optional<MediaSource> source;
+    std::string why;  // when none and the user is to be told why
+};
+
+} // namespace
+
+void EditorModel::loadSource(const std::string& path,
+                             std::function<void(const MediaSource*, const std::string& why)> done)
 {
     if (const auto found = sources_.find(path); found != sources_.end()) {
-        done(&found->second);
+        done(&found->second, {});
         return;
     }
-    sourceLoader_.run<std::optional<MediaSource>>(
+    sourceLoader_.run<SourceRead>(
         this,
         [path] {
+            SourceRead read;
             try {
-                return loadMediaSource(path);
+                read.source = loadMediaSource(path, &read.why);
             } catch (const std::exception&) {
-                return std::optional<MediaSource>();
+                read.why.clear();
             }
+            return read;
         },
-        [this, path, done = std::move(done)](std::optional<MediaSource> source) {
-            if (!source) {
-                done(nullptr);
+        [this, path, done = std::move(done)](SourceRead read) {
+            if (!read.source) {
+                done(nullptr, read.why);
                 return;
             }
             // A later probe of the same path replaces the entry in place.
-            MediaSource& stored = sources_[path] = std::move(*source);
+            MediaSource& stored = sources_[path] = std::move(*read.source);
             if (const int fps = raisedFrameRate(frameRate_, stored); fps != frameRate_) setFrameRate(fps);
-            done(&stored);
+            done(&stored, {});
         });
 }
 
@@ -47,7 +59,7 @@ void EditorModel::loadSources(std::vector<std::string> paths, std::function<void
                 const std::string& path = walk->paths[walk->index];
                 if (walk->model->sources_.count(path)) continue;
                 ++walk->index;
-                walk->model->loadSource(path, [walk](const MediaSource*) { next(walk); });
+                walk->model->loadSource(path, [walk](const MediaSource*, const std::string&) { next(walk); });
                 return;
             }
             if (auto finish = std::move(walk->done)) finish();

@@ -170,8 +170,9 @@ public:
         // (setWindowHooks), since Qt counts a widget hidden that way as shown.
         std::function<void(const QRectF& captured)> hideWindows;
         std::function<void()> showWindows;
-        // Shows a folder in the file manager.
-        std::function<void(const std::filesystem::path&)> openFolder;
+        // Shows a folder in the file manager; `unopened` runs (main thread)
+        // when no file manager could show it.
+        std::function<void(const std::filesystem::path&, std::function<void()> unopened)> openFolder;
         // The command-line arguments after the program's name.
         std::function<QStringList()> arguments;
         std::int64_t processId = 0;

@@ -66,7 +66,12 @@ void AppState::revealRecordingsFolder()
     const std::filesystem::path folder = Paths::recordingsFolder();
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    if (env_.openFolder) env_.openFolder(folder);
+    if (!env_.openFolder) return;
+    env_.openFolder(folder, [self = QPointer<AppState>(this), folder] {
+        if (self)
+            self->setErrorMessage("A felvételek mappája nem nyitható meg: nincs fájlkezelő, amely megmutatná. A mappa: " +
+                                  folder.string());
+    });
 }
 
 void AppState::setOpenEditor(Opener opener)

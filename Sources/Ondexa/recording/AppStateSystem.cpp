@@ -5,6 +5,7 @@
 
 #include "Ondexa/model/Log.h"
 #include "Ondexa/model/Paths.h"
+#include "Ondexa/recording/FileManager.h"
 #include "Ondexa/recording/HotKey.h"
 #include "Ondexa/recording/MicCapture.h"
 #include "Platform/audio/AudioServer.h"
@@ -13,11 +14,9 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMetaObject>
-#include <QUrl>
 
 #include <unistd.h>
 
@@ -129,8 +128,8 @@ AppState::Environment AppState::Environment::system()
         }
         return monitor;
     };
-    env.openFolder = [](const std::filesystem::path& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    env.openFolder = [](const std::filesystem::path& folder, std::function<void()> unopened) {
+        showInFileManager(folder, std::move(unopened));
     };
     env.arguments = [] {
         QStringList arguments = QCoreApplication::arguments();

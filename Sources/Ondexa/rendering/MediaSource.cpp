@@ -1,5 +1,7 @@
 #include "Ondexa/rendering/MediaSource.h"
 
+#include "Platform/media/MediaError.h"
+
 #include <QImageReader>
 #include <QString>
 
@@ -20,10 +22,27 @@ bool hasMovieExtension(const std::filesystem::path& file)
     return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
 }
 
-QImage readStill(const std::filesystem::path& file)
+std::string quoted(const std::filesystem::path& file)
+{
+    return "„" + file.string() + "”";
+}
+
+// The picture, or a null image; for one too large `why` says so.
+QImage readStill(const std::filesystem::path& file, std::string* why)
 {
     QImageReader reader(QString::fromStdString(file.string()));
     reader.setAutoTransform(true);  // EXIF orientation, as the picture is displayed
+    // The reader refuses such a picture without a word; the user is told why.
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > kMaxStillPixels) {
+        if (why)
+            *why = "A kép túl nagy: " + quoted(file) + " " + std::to_string(size.width()) + " × " +
+                   std::to_string(size.height()) +
+                   " képpontos; legfeljebb 67 millió képpontos (például 8192 × 8192-es) kép használható.";
+        return {};
+    }
+    // Room for the largest still the check above lets through.
+    reader.setAllocationLimit(int(kMaxStillPixels * 4 / (1024 * 1024)) + 1);
     QImage image = reader.read();
     if (image.isNull() || image.height() <= 0) return {};
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -38,10 +57,15 @@ double MediaSource::frameRate() const
     return rate;
 }
 
-std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file)
+std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file, std::string* why)
 {
     if (!hasMovieExtension(file)) {
-        QImage still = readStill(file);
+        std::string tooLarge;
+        QImage still = readStill(file, &tooLarge);
+        if (!tooLarge.empty()) {
+            if (why) *why = std::move(tooLarge);
+            return std::nullopt;
+        }
         if (!still.isNull()) {
             MediaSource source;
             source.image = std::move(still);
@@ -51,6 +75,9 @@ std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file)
     std::shared_ptr<const platform::Asset> asset;
     try {
         asset = platform::Asset::open(file);
+    } catch (const platform::PictureNotMovieError& error) {
+        if (why) *why = error.what();
+        return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // missing, unreadable or no media: the caller says so
     }

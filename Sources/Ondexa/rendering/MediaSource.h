@@ -53,11 +53,15 @@ inline MediaRef mediaOf(const Clip& clip, const Track& track)
 // Loaded sources by path, exactly as the MediaRefs hold it.
 using MediaSources = std::unordered_map<std::string, MediaSource>;
 
+// The most pixels a still may have: 256 MiB of 4-byte pixels, 8192 × 8192.
+inline constexpr qint64 kMaxStillPixels = qint64(8192) * 8192;
+
 // Opens `file`: a picture the image reader can decode (unless it ends in
 // .mov, .mp4 or .m4v, in any case) becomes a still; anything else is probed
-// as a movie or sound file. None when it is neither. Blocks on the file: call
-// it off the main thread.
-std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file);
+// as a movie or sound file. None when it is neither; for a picture named as
+// a movie and for one larger than kMaxStillPixels, `why` then gets a
+// sentence for the user. Blocks on the file: call it off the main thread.
+std::optional<MediaSource> loadMediaSource(const std::filesystem::path& file, std::string* why = nullptr);
 
 // The editor's frame rate after loading `source`: 60 when a video stream runs
 // faster than 45 frames per second, else `current` (never lowered).

@@ -180,11 +180,14 @@ void Symbols::useIconTheme()
         const QString icons = dir + "/icons";
         if (!paths.contains(icons)) paths << icons;
     }
+    // Our own copy of the symbols' breeze-dark icons, for desktops without breeze.
+    if (!paths.contains(QStringLiteral(":/icons"))) paths << QStringLiteral(":/icons");
     QIcon::setThemeSearchPaths(paths);
     // The dark variant draws light glyphs for our dark windows; it inherits
-    // what it lacks from breeze.
+    // what it lacks from breeze. Where it is missing, Qt turns to the
+    // fallback theme, which holds every symbol and inherits breeze in turn.
     QIcon::setThemeName("breeze-dark");
-    QIcon::setFallbackThemeName("breeze");
+    QIcon::setFallbackThemeName(QStringLiteral("vendalum-symbols"));
 }
 
 } // namespace ondexa

@@ -361,7 +361,7 @@ std::shared_ptr<const Asset> Asset::probe(const std::filesystem::path& path, std
         // A movie extension wins over a picture's content: such a file is
         // taken for a movie, and it is none.
         if (hasMovieExtension(path))
-            throw MediaError("A fájl kép, nem film, bár a kiterjesztése filmre utal: " + quoted(path) + ".");
+            throw PictureNotMovieError("A fájl kép, nem film, bár a kiterjesztése filmre utal: " + quoted(path) + ".");
         for (unsigned i = 0; i < ctx->nb_streams; ++i) {
             const AVStream* st = ctx->streams[i];
             if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;

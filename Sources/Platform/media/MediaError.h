@@ -14,6 +14,12 @@ public:
     MediaError(const std::string& sentence, int ffmpegCode);
 };
 
+// A picture in a file whose name says movie: readable, yet no movie.
+class PictureNotMovieError : public MediaError {
+public:
+    using MediaError::MediaError;
+};
+
 // FFmpeg's own text for an AVERROR code.
 std::string ffmpegErrorText(int code);
 
