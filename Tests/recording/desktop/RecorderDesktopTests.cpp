@@ -950,10 +950,13 @@ TEST_F(RecorderDesktopTest, AFullDiskKeepsTheMovieUpToItsLastWholeFragment)
     EXPECT_GE(second, 2);
     EXPECT_LE(second, 6);
 
-    // The movie plays to that second, picture and sound alike.
+    // The movie plays to that second, picture and sound alike (the kept
+    // fragment may end with sound a little past its last picture).
     const auto movie = fixtures::readMovie(file);
     ASSERT_EQ(movie.size(), 2u);
-    EXPECT_EQ(int(std::ceil(movie[0].end - 1e-3)), second);
+    const int pictureSecond = int(std::ceil(movie[0].end - 1e-3));
+    const int movieSecond = int(std::ceil(std::max(movie[0].end, movie[1].end) - 1e-3));
+    EXPECT_TRUE(second == pictureSecond || second == movieSecond) << second << " " << movie[0].end << " " << movie[1].end;
     EXPECT_GT(movie[0].packets.size(), 30u);
     EXPECT_NEAR(movie[1].end, movie[0].end, 0.2);  // in whole AAC frames
 }
