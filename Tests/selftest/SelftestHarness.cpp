@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -47,6 +48,35 @@ std::string describe(const std::vector<std::string>& lines)
     std::string text;
     for (const auto& line : lines) text += "  " + line + "\n";
     return text.empty() ? "  (none)\n" : text;
+}
+
+// Every thread's stack of a program that hangs, when gdb is there to tell.
+std::string stacksOf(qint64 pid)
+{
+    // Each thread's name, state and kernel wait first: gdb can't attach while
+    // the leak checker holds the program at its end.
+    std::string result;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(tasks, error), end; !error && it != end; it.increment(error)) {
+        const auto field = [&](const char* name) {
+            std::ifstream in(it->path() / name);
+            std::string text;
+            std::getline(in, text);
+            return text;
+        };
+        const std::string stat = field("stat");
+        const auto close = stat.rfind(')');
+        result += it->path().filename().string() + " " + field("comm") + " "
+                  + (close == std::string::npos ? std::string("?") : stat.substr(close + 2, 1)) + " "
+                  + field("wchan") + "\n";
+    }
+    QProcess gdb;
+    gdb.setProcessChannelMode(QProcess::MergedChannels);
+    gdb.start("gdb", {"-p", QString::number(pid), "-batch", "-nx", "-ex", "thread apply all bt 25"});
+    if (!gdb.waitForStarted(5000)) return "(no gdb for the stacks)\n";
+    if (!gdb.waitForFinished(60000)) gdb.kill();
+    return result + gdb.readAllStandardOutput().toStdString();
 }
 
 } // namespace
@@ -126,10 +156,12 @@ void SelftestLaunch::run(const QStringList& arguments, const LineMatch& last, st
     while (seen && settled && !settled() && std::chrono::steady_clock::now() < deadline) program.waitForFinished(100);
 
     program.terminate();  // SIGTERM: the desktop's way to end a program
-    if (!program.waitForFinished(10000)) {
+    // Generous: the leak checker's pass at the end runs on a loaded machine.
+    if (!program.waitForFinished(20000)) {
+        const std::string stacks = stacksOf(program.processId());
         program.kill();
         program.waitForFinished(10000);
-        ADD_FAILURE() << "the program did not end within 10 s of SIGTERM";
+        ADD_FAILURE() << "the program did not end within 20 s of SIGTERM\n" << describe(lines()) << stacks;
         return;
     }
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
