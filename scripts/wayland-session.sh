@@ -14,7 +14,8 @@
 #
 # A bar runs at the bottom of the output (waybar) with a tray that hosts
 # StatusNotifier icons, as on a sway desktop people use; "bar stop|start"
-# takes it away and brings it back. ONDEXA_WAYLAND_SCALE=2 runs the output at
+# takes it away and brings it back. ONDEXA_WAYLAND_SIZE=1366x768 sets the
+# output's size (1920x1080 by default); ONDEXA_WAYLAND_SCALE=2 runs the output at
 # scale 2 (1920x1080 pixels, 960x540 in the programs' units).
 
 : "${wait_seconds:=15}" "${display_number:=99}"
@@ -131,7 +132,7 @@ write_configuration() {
   mkdir -p "$home/.config/wireplumber/main.lua.d" "$home/.config/wireplumber/bluetooth.lua.d" \
     "$state/dbus-services"
   cat >"$state/sway.conf" <<EOF
-output HEADLESS-1 mode 1920x1080@60Hz position 0 0 scale ${ONDEXA_WAYLAND_SCALE:-1}
+output HEADLESS-1 mode ${ONDEXA_WAYLAND_SIZE:-1920x1080}@60Hz position 0 0 scale ${ONDEXA_WAYLAND_SCALE:-1}
 default_border none
 xwayland disable
 EOF

@@ -13,12 +13,18 @@
 #include <QCloseEvent>
 #include <QLayout>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace ondexa {
+
+namespace {
+// What panels and a compositor's title bar may take of a Wayland screen.
+constexpr int kUnseenPanelsHeight = 80;
+} // namespace
 
 RecordWindow::RecordWindow(AppState& state, std::function<void(const std::filesystem::path&)> openEditor)
 {
@@ -46,12 +52,29 @@ void RecordWindow::setVisible(bool visible)
 bool RecordWindow::event(QEvent* event)
 {
     const bool handled = QMainWindow::event(event);
+    // Each show on Wayland places a new surface, at the size of its first
+    // frame: the one drawn for the first expose.
+    if (event->type() == QEvent::Show && QGuiApplication::platformName().startsWith("wayland") && windowHandle()) {
+        placedHeight_ = -1;
+        windowHandle()->installEventFilter(this);
+    }
+    if (event->type() == QEvent::Hide) placedHeight_ = 0;
     // The native window exists once shown; its frame is known once the
     // window manager has framed it, which a move follows.
     if (event->type() == QEvent::Show || event->type() == QEvent::Move) fitScreen();
     // Shown where it was left, perhaps on a smaller screen since.
     if (event->type() == QEvent::Show) screenFit_.keepOnScreen();
     return handled;
+}
+
+bool RecordWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (placedHeight_ < 0 && watched == windowHandle() && event->type() == QEvent::Expose
+        && windowHandle()->isExposed()) {
+        placedHeight_ = height();
+        fitScreen();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void RecordWindow::resizeEvent(QResizeEvent* event)
@@ -65,6 +88,18 @@ void RecordWindow::fitScreen()
     screenFit_.follow();
     int limit = screenFit_.contentHeight();
     if (limit <= 0) return;
+    if (QGuiApplication::platformName().startsWith("wayland")) {
+        // Wayland tells a program nothing of the panels: its available area
+        // is the whole screen. Room is kept for them and for a title bar the
+        // compositor draws.
+        if (const QScreen* s = screen(); s && s->availableGeometry() == s->geometry())
+            limit -= kUnseenPanelsHeight;
+        // The window can't move itself, and compositors centre a new one in
+        // the available area: grown past the room below that centre (rows
+        // and notices that come after the first show), it would run off the
+        // screen. The view scrolls instead.
+        if (placedHeight_ > 0) limit = std::min(limit, (limit + placedHeight_) / 2);
+    }
     if (const QWidget* menu = menuWidget(); menu && !menu->isHidden()) limit -= menu->sizeHint().height();
     view_->setHeightLimit(limit);
 }
@@ -72,6 +107,8 @@ void RecordWindow::fitScreen()
 namespace {
 // How long after a menu is hidden the X server may still show it.
 constexpr int kMenuLeavesScreenMs = 150;
+// The longest the first show waits for the sources on Wayland.
+constexpr int kFirstShowWaitMs = 3000;
 } // namespace
 
 OndexaApp::OndexaApp(AppState& state, AppDelegate& delegate, Updates& updates, Options options, QObject* parent)
@@ -142,6 +179,21 @@ OndexaApp::~OndexaApp()
 
 void OndexaApp::showRecordWindow()
 {
+    // A compositor places a new window once, at its first size, and the
+    // window can't move itself: shown before its rows and notices are known,
+    // it would grow off the screen's bottom.
+    if (!recordWindowOpen_ && !state_.sourcesKnown() && QGuiApplication::platformName().startsWith("wayland")) {
+        if (firstShowWaits_) return;
+        firstShowWaits_ = true;
+        const auto show = [this] {
+            if (!std::exchange(firstShowWaits_, false)) return;
+            recordWindowOpen_ = true;  // shown now, whatever the sources
+            showRecordWindow();
+        };
+        connect(&state_, &AppState::sourcesKnownChanged, this, show, Qt::SingleShotConnection);
+        QTimer::singleShot(kFirstShowWaitMs, this, show);
+        return;
+    }
     recordWindowOpen_ = true;
     // Showing the view hands it the files waiting for an editor: the last of
     // those stays in front.

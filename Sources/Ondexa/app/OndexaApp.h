@@ -40,6 +40,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -48,6 +49,10 @@ private:
 
     RecordView* view_;
     ui::ScreenFit screenFit_{*this, [this] { fitScreen(); }};
+    // Wayland: the height at which the compositor placed the shown window,
+    // which it never moves again; -1 until its first frame, 0 while hidden
+    // and elsewhere.
+    int placedHeight_ = 0;
 };
 
 // The application: the record window, one editor window per recording or
@@ -92,6 +97,7 @@ private:
     std::unique_ptr<MenuCommands> commands_;
     std::unique_ptr<RecordWindow> recordWindow_;
     bool recordWindowOpen_ = false;  // shown and not closed by the user (hidden for a recording counts as open)
+    bool firstShowWaits_ = false;    // Wayland: the first show waits for the sources (bounded)
     std::vector<EditorWindow*> editors_;  // removed when closed or destroyed
     std::unique_ptr<Tray> tray_;
     QPointer<QWidget> lastEditor_;  // the editor window opened last

@@ -262,6 +262,8 @@ void AppState::runStartupTask()
     // begin once that capture runs (or could not open).
     refreshSources([self = QPointer<AppState>(this)] {
         if (!self) return;
+        self->sourcesKnown_ = true;
+        emit self->sourcesKnownChanged();
         // Said once, in the record window: the shortcut in its footer won't work.
         if (!self->hotKeyNotice_.empty() && !self->errorMessage_)
             self->setErrorMessage(std::exchange(self->hotKeyNotice_, {}));

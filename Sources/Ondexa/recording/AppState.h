@@ -209,6 +209,9 @@ public:
     bool capturesThroughPortal() const { return bool(env_.openScreenCast); }
     // What the portal offers; absent until it has answered at start-up.
     const std::optional<platform::ScreenCastOffer>& screenCastOffer() const { return screenCastOffer_; }
+    // The start-up work has read the portal's offer and the sources: the
+    // record window's rows and notices are those it will show.
+    bool sourcesKnown() const { return sourcesKnown_; }
     // The sentences the record window shows on the portal's path about what
     // such a session leaves out (clicks; the pointer's log or the global
     // hot key where the desktop lacks them). Empty on X11.
@@ -412,6 +415,7 @@ signals:
     void micChannelsChanged();
     void stereoPairsChanged();
     void pendingOpenChanged();
+    void sourcesKnownChanged();
 
 private:
     void readSettings();
@@ -476,6 +480,7 @@ private:
     bool needsScreenPermission_ = false;
     bool screenOnWayland_ = false;
     std::optional<platform::ScreenCastOffer> screenCastOffer_;
+    bool sourcesKnown_ = false;
     bool portalGranted_ = false;  // the portal allowed a cast in this run
     std::vector<platform::ScreenWindow> windows_;
     std::vector<CameraInfo> cameras_;

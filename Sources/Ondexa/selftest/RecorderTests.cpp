@@ -67,6 +67,9 @@ Task selfTest(AppState& state, std::vector<std::string> arguments)
             + " hangkártya=" + (device ? device->name : std::string("-"))
             + " csatornák=" + numberList(state.micChannels()));
 
+    // As a user would: the record window has been on the screen a moment
+    // before the start takes it away (on Wayland it first shows only now).
+    co_await delay(0.5);
     co_await completion([&state](std::function<void()> done) { state.startRecording(std::move(done)); });
     logLine(std::string("Önteszt: állapot indítás után = ") + phaseName(state.phase()));
     if (state.phase() == AppState::Phase::recording) {
