@@ -201,6 +201,12 @@ void AppDelegate::finish()
     quit_();
 }
 
+void AppDelegate::dropQueuedWork()
+{
+    // Deleted with the queue's lock let go, unlike at the application's end.
+    QCoreApplication::removePostedEvents(nullptr);
+}
+
 void AppDelegate::handleTerminationSignals()
 {
     if (signalNotifier_) return;

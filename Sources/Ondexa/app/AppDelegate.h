@@ -45,6 +45,14 @@ public:
     void requestQuit();
     bool isQuitting() const { return quitRequested_; }
 
+    // After the event loop and before the application object ends: what is
+    // still queued for the main thread is dropped here. The application's
+    // own end would delete it under the lock of its event queue, which a
+    // sound thread holding the sound server's lock may be waiting for to
+    // post a level; queued work that holds a sound stream (a player's)
+    // takes the server's lock as it goes: both would wait for ever.
+    static void dropQueuedWork();
+
     // SIGTERM, SIGINT and SIGHUP (the launching terminal closed; left alone
     // when ignored, as under nohup) take the quit road.
     void handleTerminationSignals();

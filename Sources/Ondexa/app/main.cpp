@@ -74,15 +74,20 @@ int main(int argc, char** argv)
 
     // Run by the controller's start-up work; argv after Qt took its own options.
     selftest::installSelfTests(std::vector<std::string>(argv, argv + argc));
-    AppState& state = AppState::shared();  // starts its own start-up work
-    AppDelegate delegate(state);
-    delegate.handleTerminationSignals();
-    delegate.handleSessionEnd(sessionManager);
-    OndexaApp app(state, delegate, Updates::shared(), {});
-    if (handsOver) delegate.serve();
-    delegate.openFiles(files);  // queued until the record window is shown
-    app.showRecordWindow();
+    int status = 0;
+    {
+        AppState& state = AppState::shared();  // starts its own start-up work
+        AppDelegate delegate(state);
+        delegate.handleTerminationSignals();
+        delegate.handleSessionEnd(sessionManager);
+        OndexaApp app(state, delegate, Updates::shared(), {});
+        if (handsOver) delegate.serve();
+        delegate.openFiles(files);  // queued until the record window is shown
+        app.showRecordWindow();
 
-    const int status = QApplication::exec();
+        status = QApplication::exec();
+    }
+    // The windows, and the players in them, are gone; work they queued is not.
+    AppDelegate::dropQueuedWork();
     return status;
 }

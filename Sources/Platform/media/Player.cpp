@@ -67,7 +67,9 @@ MediaTime gridTime(const MediaTime& t, const MediaTime& frame, int after)
 void postToPlayer(const std::weak_ptr<const void>& alive, std::function<void()> job)
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return;
+    // A job for a player already gone ends here, not in the main thread's
+    // queue, which may be cleared under its lock at the program's end.
+    if (!app || alive.expired()) return;
     QMetaObject::invokeMethod(
         app,
         handedOver([alive, job = std::move(job)] {
