@@ -216,3 +216,86 @@ TEST(BgraConversion, ImagesHaveThePaddedLayoutAndOwnTheirBuffer)
     EXPECT_EQ(platform::bgraLayout(INT_MAX, INT_MAX).bytes, 0u);  // beyond any address space
     EXPECT_TRUE(platform::bgraImage(-1, 5, QImage::Format_RGB32).isNull());
 }
+
+namespace {
+
+// A picture of varied content: every sample its own pseudo-random value, so
+// that a band converted with the wrong rows or chroma shows.
+FramePtr noiseFrame(AVPixelFormat format, int width, int height, AVColorRange range)
+{
+    FramePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    f->color_range = range;
+    if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+    std::uint32_t seed = 12345;
+    for (AVBufferRef* b : f->buf)
+        if (b)
+            for (int i = 0; i < b->size; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                b->data[i] = std::uint8_t(seed >> 24);
+            }
+    return f;
+}
+
+} // namespace
+
+// A halved picture holds exactly the pixels of the whole one halved, whether
+// converted by bands or whole, for every format, size and range.
+TEST(BgraConversion, HalvedConversionGivesTheWholeConversionHalved)
+{
+    const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
+                                     AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVA420P, AV_PIX_FMT_NV12};
+    // Widths of libswscale's vector path and of its plain one; heights of
+    // whole bands, a shorter last band, one band or less, odd.
+    const QSize sizes[] = {{1920, 1080}, {1366, 768}, {1918, 36}, {34, 50}, {80, 16}, {80, 18}, {3, 2}, {37, 35}};
+    BgraConverter banded(BgraSampling::smooth);  // one converter for all: its scalers follow the pictures
+    for (AVPixelFormat format : formats)
+        for (AVColorRange range : {AVCOL_RANGE_MPEG, AVCOL_RANGE_JPEG})
+            for (const QSize& size : sizes) {
+                const std::string what = describe(av_get_pix_fmt_name(format), size.width(), size.height()) +
+                                         (range == AVCOL_RANGE_JPEG ? " full range" : "");
+                const FramePtr frame = noiseFrame(format, size.width(), size.height(), range);
+                ASSERT_TRUE(frame) << what;
+                BgraConverter whole(BgraSampling::smooth);
+                QImage full = platform::bgraImage(size.width(), size.height(), QImage::Format_ARGB32);
+                const QSize halfSize((size.width() + 1) / 2, (size.height() + 1) / 2);
+                QImage expected = platform::bgraImage(halfSize.width(), halfSize.height(), QImage::Format_ARGB32);
+                QImage actual = platform::bgraImage(halfSize.width(), halfSize.height(), QImage::Format_ARGB32);
+                ASSERT_EQ(whole.convert(*frame, SWS_CS_ITU709, full.bits()), 0) << what;
+                platform::halveBgra(full.constBits(), full.bytesPerLine(), size.width(), size.height(),
+                                    expected.bits(), expected.bytesPerLine());
+                ASSERT_EQ(banded.convertHalved(*frame, SWS_CS_ITU709, actual.bits()), 0) << what;
+                for (int y = 0; y < halfSize.height(); ++y)
+                    ASSERT_EQ(std::memcmp(actual.constScanLine(y), expected.constScanLine(y),
+                                          std::size_t(halfSize.width()) * 4),
+                              0)
+                        << what << ", row " << y;
+            }
+}
+
+// Each 2 × 2 block averaged, rounded half up; the right and lower edges of
+// odd sizes average what they hold.
+TEST(BgraConversion, HalvingAveragesEachBlockAndTheCutOnesAtTheEdges)
+{
+    for (int width : {1, 2, 3, 7, 8, 9}) {
+        const int height = 3;
+        QImage in = platform::bgraImage(width, height, QImage::Format_ARGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c) in.scanLine(y)[4 * x + c] = std::uint8_t(17 * x + 5 * y + 60 * c + (x & 1));
+        QImage out = platform::bgraImage((width + 1) / 2, 2, QImage::Format_ARGB32);
+        platform::halveBgra(in.constBits(), in.bytesPerLine(), width, height, out.bits(), out.bytesPerLine());
+        for (int oy = 0; oy < 2; ++oy)
+            for (int ox = 0; ox < out.width(); ++ox)
+                for (int c = 0; c < 4; ++c) {
+                    const int x0 = 2 * ox, x1 = std::min(x0 + 1, width - 1);
+                    const int y0 = 2 * oy, y1 = std::min(y0 + 1, height - 1);
+                    const auto at = [&](int x, int y) { return int(in.constScanLine(y)[4 * x + c]); };
+                    const int sum = at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1);
+                    EXPECT_EQ(out.constScanLine(oy)[4 * ox + c], (sum + 2) / 4)
+                        << width << " wide, block (" << ox << ", " << oy << "), channel " << c;
+                }
+    }
+}
