@@ -274,28 +274,3 @@ TEST(BgraConversion, HalvedConversionGivesTheWholeConversionHalved)
                         << what << ", row " << y;
             }
 }
-
-// Each 2 × 2 block averaged, rounded half up; the right and lower edges of
-// odd sizes average what they hold.
-TEST(BgraConversion, HalvingAveragesEachBlockAndTheCutOnesAtTheEdges)
-{
-    for (int width : {1, 2, 3, 7, 8, 9}) {
-        const int height = 3;
-        QImage in = platform::bgraImage(width, height, QImage::Format_ARGB32);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                for (int c = 0; c < 4; ++c) in.scanLine(y)[4 * x + c] = std::uint8_t(17 * x + 5 * y + 60 * c + (x & 1));
-        QImage out = platform::bgraImage((width + 1) / 2, 2, QImage::Format_ARGB32);
-        platform::halveBgra(in.constBits(), in.bytesPerLine(), width, height, out.bits(), out.bytesPerLine());
-        for (int oy = 0; oy < 2; ++oy)
-            for (int ox = 0; ox < out.width(); ++ox)
-                for (int c = 0; c < 4; ++c) {
-                    const int x0 = 2 * ox, x1 = std::min(x0 + 1, width - 1);
-                    const int y0 = 2 * oy, y1 = std::min(y0 + 1, height - 1);
-                    const auto at = [&](int x, int y) { return int(in.constScanLine(y)[4 * x + c]); };
-                    const int sum = at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1);
-                    EXPECT_EQ(out.constScanLine(oy)[4 * ox + c], (sum + 2) / 4)
-                        << width << " wide, block (" << ox << ", " << oy << "), channel " << c;
-                }
-    }
-}
