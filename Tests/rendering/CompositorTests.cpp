@@ -5,6 +5,8 @@
 #include "Platform/core/HandOff.h"
 #include "Ondexa/rendering/LayerGeometry.h"
 #include "Ondexa/rendering/OverlayRenderer.h"
+#include "Platform/media/BgraConversion.h"
+#include "Platform/media/YuvFrame.h"
 #include "rendering/GuiTestApplication.h"
 
 #include <QPainter>
@@ -22,6 +24,11 @@
 #include <mutex>
 #include <numbers>
 #include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 using namespace ondexa;
 using platform::FrameRequest;
@@ -225,6 +232,60 @@ TEST(Compositor, PictureInPictureHasRoundedCornersABorderAndTurnsClockwise)
     const QImage straight = frameAt(layer, 1);
     EXPECT_TRUE(near(straight, 320, 180, red, 0));
     EXPECT_TRUE(near(straight, 319, 180, black, 0));
+}
+
+// A player's frame over a picture passed undecoded is the frame drawn over
+// the same picture decoded: alone, under a picture-in-picture, and drawn
+// twice (then it is converted apart first).
+TEST(Compositor, AWholeFrameOverAnUndecodedPictureIsTheFrameOverItDecoded)
+{
+    // Widths of libswscale's vector conversion and of its plain one.
+    for (const QSize size : {QSize(640, 360), QSize(630, 354)}) {
+        std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = size.width();
+        frame->height = size.height();
+        frame->colorspace = AVCOL_SPC_BT709;
+        ASSERT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+        std::uint32_t seed = 7;
+        for (AVBufferRef* b : frame->buf)
+            for (int i = 0; b && i < b->size; ++i) b->data[i] = std::uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        const auto yuv = std::make_shared<const platform::YuvFrame>(*frame);
+        QImage decoded = platform::bgraImage(size.width(), size.height(), QImage::Format_ARGB32_Premultiplied);
+        platform::BgraConverter converter(platform::BgraSampling::smooth);
+        ASSERT_EQ(converter.convert(*frame, SWS_CS_ITU709, decoded.bits()), 0);
+
+        auto layerOf = [&](const Clip& clip, std::int32_t track) {
+            VideoLayer layer{VideoLayer::Pictures{}, {}, {}, double(size.width()) / size.height()};
+            std::get<VideoLayer::Pictures>(layer.content).video[clip.id] = track;
+            layer.clips.push_back(clip);
+            return layer;
+        };
+        Clip inset = clipAt(0, 5);
+        inset.frame = NRect{0.6, 0.6, 0.3, 0.3};
+        const Clip bottom = clipAt(0, 5);
+        const std::vector<std::pair<const char*, std::vector<VideoLayer>>> cases = {
+            {"alone", {layerOf(bottom, 1)}},
+            {"under a picture-in-picture", {layerOf(bottom, 1), layerOf(inset, 2)}},
+            {"drawn twice", {layerOf(bottom, 1), layerOf(inset, 1)}},
+        };
+        for (const auto& [what, layers] : cases) {
+            EditCompositor compositor;
+            const auto instruction = instructionFor(stateOf(layers));
+            const FrameRequest::Result expected =
+                compose(compositor, instruction, 1, {{1, decoded}, {2, solid(red, {320, 180})}}, size);
+            auto promise = std::make_shared<std::promise<FrameRequest::Result>>();
+            compositor.startRequest(std::make_shared<FrameRequest>(
+                MediaTime::fromSeconds(1), instruction, std::map<std::int32_t, QImage>{{2, solid(red, {320, 180})}},
+                size, [promise](FrameRequest::Result r) { promise->set_value(std::move(r)); },
+                FrameRequest::YuvFrames{{1, yuv}}, true));
+            const FrameRequest::Result actual = promise->get_future().get();
+            ASSERT_EQ(actual.status, Status::composed) << what;
+            EXPECT_EQ(actual.base, nullptr) << what;
+            ASSERT_EQ(expected.image.format(), actual.image.format()) << what;
+            EXPECT_TRUE(expected.image == actual.image) << what << ", " << size.width() << " wide";
+        }
+    }
 }
 
 TEST(LayerGeometry, EmptyImagesAndTinyBoxesDrawNothing)

@@ -74,7 +74,7 @@ public:
 
     void finish(platform::FrameRequest& request, LayerPool& pool)
     {
-        if (!pictures_.empty()) {
+        if (!pictures_.empty() && !request.wantsWholeFrame()) {
             Picture above;
             const QImage bottom = pictures_.front().bottomImage(above);
             for (const StandIn& s : standIns_) {
@@ -90,7 +90,15 @@ public:
                 return finishOver(request, pool, s.frame, over);
             }
         }
-        if (!convertStandIns(nullptr)) return request.finishWithError(EditCompositor::frameError);
+        // A stand-in that is the whole bottom alone is converted straight
+        // into the frame: opaque, as the copy over black would leave it.
+        const StandIn* bottom = nullptr;
+        if (!pictures_.empty()) {
+            const QImage plain = pictures_.front().plainImage();
+            for (const StandIn& s : standIns_)
+                if (!plain.isNull() && plain.constBits() == s.bits && plain.size() == size_ && s.uses == 1) bottom = &s;
+        }
+        if (!convertStandIns(bottom)) return request.finishWithError(EditCompositor::frameError);
         // A pooled buffer may hold an earlier frame: every pixel is written below.
         QImage image = platform::BgraBufferPool::shared().image(size_.width(), size_.height(),
                                                                  QImage::Format_ARGB32_Premultiplied);
@@ -99,6 +107,12 @@ public:
         for (const Picture& picture : pictures_) {
             if (!painter) {
                 const QImage plain = picture.plainImage();
+                if (bottom) {
+                    if (bottom->frame->toBgra(whole_, QRect(QPoint(0, 0), size_), image.bits()) < 0)
+                        return request.finishWithError(EditCompositor::frameError);
+                    begin(painter, image);
+                    continue;
+                }
                 if (plain.size() == size_ &&
                     (plain.format() == QImage::Format_ARGB32_Premultiplied || plain.format() == QImage::Format_RGB32)) {
                     copyOverBlack(plain, image);

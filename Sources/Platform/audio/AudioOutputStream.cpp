@@ -140,6 +140,7 @@ std::uint64_t AudioOutputStream::flush()
         drop(pa_stream_update_timing_info(stream_, nullptr, nullptr));
     }
     written_ = 0;
+    heard_ = 0;
     ++generation_;
     pa_threaded_mainloop_signal(server_->mainloop(), 0);
     return generation_;
@@ -154,14 +155,30 @@ std::uint64_t AudioOutputStream::generation() const
 AudioOutputStream::Position AudioOutputStream::playingPosition() const
 {
     pulse::LoopLock lock(server_->mainloop());
-    Position position{generation_, 0};
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (ended_ || pa_stream_get_latency(stream_, &latency, &negative) < 0) return position;
-    // A negative latency: the server has played past what we wrote.
-    const std::int64_t queued = negative ? 0 : std::int64_t(latency * pa_usec_t(sampleRate_) / 1000000);
-    position.frames = std::clamp<std::int64_t>(written_ - queued, 0, written_);
-    return position;
+    Timing timing;
+    const pa_timing_info* info = ended_ ? nullptr : pa_stream_get_timing_info(stream_);
+    // The latency is asked only once the server says it plays: before, the
+    // library's interpolation runs ahead of the server by up to the whole
+    // buffer, and as its readings never go back, it would stay ahead until
+    // the sound caught up. The picture would start late.
+    if (info && info->playing && pa_stream_is_corked(stream_) == 0) {
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+            timing.playing = true;
+            // A negative latency: the server has played past what we wrote.
+            timing.queued = negative ? 0 : std::int64_t(latency * pa_usec_t(sampleRate_) / 1000000);
+        }
+    }
+    heard_ = heardFrames(written_, heard_, timing);
+    return Position{generation_, heard_};
+}
+
+std::int64_t AudioOutputStream::heardFrames(std::int64_t written, std::int64_t before, const Timing& timing)
+{
+    before = std::clamp<std::int64_t>(before, 0, written);
+    if (!timing.playing) return before;
+    return std::clamp<std::int64_t>(written - std::max<std::int64_t>(timing.queued, 0), before, written);
 }
 
 } // namespace platform

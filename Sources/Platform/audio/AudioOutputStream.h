@@ -70,9 +70,18 @@ public:
     std::uint64_t generation() const;
 
     // The current generation and the number of its frames heard so far:
-    // those written minus those still queued. Zero while the server has not
-    // yet reported its timing since the last flush.
+    // those written minus those still queued. Zero until the server reports
+    // the generation playing; it stands while nothing plays (paused, run dry)
+    // and never goes back within a generation.
     Position playingPosition() const;
+
+    // What the server tells of a generation's playing.
+    struct Timing {
+        bool playing = false;     // it passes frames on to the device, and its latency is known
+        std::int64_t queued = 0;  // frames written and not yet heard (the latency)
+    };
+    // The frames heard of `written`, given those heard at the last reading.
+    static std::int64_t heardFrames(std::int64_t written, std::int64_t before, const Timing& timing);
 
 private:
     static void writeCallback(pa_stream* stream, std::size_t bytes, void* self);
@@ -87,6 +96,7 @@ private:
     bool ended_ = false;             // loop lock: the stream has stopped by itself
     bool running_ = false;           // loop lock: the stream got going
     std::int64_t written_ = 0;       // loop lock: frames written in this generation
+    mutable std::int64_t heard_ = 0; // loop lock: frames of this generation heard at the last reading
     std::uint64_t generation_ = 0;   // loop lock
     bool interrupted_ = false;       // loop lock
 };

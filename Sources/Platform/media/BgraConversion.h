@@ -39,6 +39,13 @@ QImage bgraImage(int width, int height, QImage::Format format);
 // compared exactly).
 enum class BgraSampling { smooth, exact };
 
+// Halves a BGRA picture of `width` × `height` by averaging each 2 × 2 block
+// of pixels, channel by channel (blocks cut by the right or lower edge
+// average what they hold): what smooth drawing at half size shows. `out`
+// holds ((width + 1) / 2) × ((height + 1) / 2) pixels.
+void halveBgra(const std::uint8_t* in, std::ptrdiff_t inStride, int width, int height, std::uint8_t* out,
+               std::ptrdiff_t outStride);
+
 // Converts decoded pictures to BGRA at their own size; the scaler is kept
 // while the pictures stay alike. One thread at a time.
 class BgraConverter {
@@ -54,18 +61,37 @@ public:
     // bgraLayout(frame.width, frame.height) says. 0, or a negative AVERROR.
     int convert(const AVFrame& frame, int colorspace, std::uint8_t* target);
 
+    // The picture convert() gives, halved by halveBgra into `target`, laid
+    // out as bgraLayout((frame.width + 1) / 2, (frame.height + 1) / 2) says.
+    // Where the conversion goes row by row, the whole picture never lies in
+    // memory: bands of rows are converted and halved while in the cache.
+    int convertHalved(const AVFrame& frame, int colorspace, std::uint8_t* target);
+
 private:
     struct ScalerDeleter {
         void operator()(SwsContext* s) const;
     };
+    struct Buffer {
+        void operator()(std::uint8_t* p) const;
+    };
+    // One scaler, kept while the pictures stay alike.
+    struct Scaler {
+        std::unique_ptr<SwsContext, ScalerDeleter> context;
+        int width = 0;
+        int height = 0;
+        int format = -1;
+        bool fullRange = false;
+        int colorspace = -1;
+
+        int convert(const AVFrame& frame, int colorspace, std::uint8_t* target, BgraSampling sampling);
+    };
 
     BgraSampling sampling_;
-    std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
-    int width_ = 0;
-    int height_ = 0;
-    int format_ = -1;
-    bool fullRange_ = false;
-    int colorspace_ = -1;
+    Scaler whole_;
+    Scaler band_;   // convertHalved's bands
+    Scaler last_;   // and the last one, when shorter
+    std::unique_ptr<std::uint8_t, Buffer> rows_;  // a band, or a whole picture where there are none
+    std::size_t rowsBytes_ = 0;
 };
 
 } // namespace platform

@@ -17,10 +17,6 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace platform {
 
 using namespace readsupport;
@@ -50,45 +46,9 @@ QSize halved(QSize size, int halvings)
     return {(size.width() + step - 1) / step, (size.height() + step - 1) / step};
 }
 
-// Halves a 32-bit picture by averaging each 2 × 2 block of pixels, channel
-// by channel (blocks cut by the right or lower edge average what they hold):
-// what smooth drawing at half size shows. `out` is halved(in.size(), 1).
-void halveBlocks(const QImage& in, QImage& out)
-{
-    const int w = in.width();
-    const int h = in.height();
-    for (int oy = 0; oy < out.height(); ++oy) {
-        const auto* a = in.constScanLine(2 * oy);
-        const auto* b = in.constScanLine(std::min(2 * oy + 1, h - 1));
-        auto* o = out.scanLine(oy);
-        int x = 0;
-#ifdef __SSE2__
-        // Two blocks at a time, summed and rounded as in the plain loop below.
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i two = _mm_set1_epi16(2);
-        for (; 2 * x + 4 <= w; x += 2) {
-            const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x));
-            const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * x));
-            const __m128i left = _mm_add_epi16(_mm_unpacklo_epi8(rowA, zero), _mm_unpacklo_epi8(rowB, zero));
-            const __m128i right = _mm_add_epi16(_mm_unpackhi_epi8(rowA, zero), _mm_unpackhi_epi8(rowB, zero));
-            __m128i sum = _mm_unpacklo_epi64(_mm_add_epi16(left, _mm_srli_si128(left, 8)),
-                                             _mm_add_epi16(right, _mm_srli_si128(right, 8)));
-            sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 4 * x), _mm_packus_epi16(sum, sum));
-        }
-#endif
-        for (; x < out.width(); ++x) {
-            const int x0 = 2 * x;
-            const int x1 = std::min(x0 + 1, w - 1);
-            for (int c = 0; c < 4; ++c)
-                o[4 * x + c] = std::uint8_t((a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c] + 2) >> 2);
-        }
-    }
-}
-
 // Converts decoded frames to premultiplied ARGB32 QImages, straight into
 // the image's own (padded) buffer. A halved picture is converted at full
-// size into a buffer kept for the next one and halved from there: the
+// size and halved from there, a band of rows at a time where it can be: the
 // scaler's unscaled conversion is several times faster than a scaled one,
 // which also blurs over more than the block.
 class Converter {
@@ -101,19 +61,18 @@ public:
         const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
         // ARGB32 in memory on a little-endian machine is B, G, R, A.
         const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
-        if (halvings > 0 && (full_.width() != f->width || full_.height() != f->height || full_.format() != format))
-            full_ = bgraImage(f->width, f->height, format);
-        QImage image = halvings > 0 ? QImage() : BgraBufferPool::shared().image(f->width, f->height, format);
-        // Written in place: `full_` is shared with no one between calls.
-        QImage& target = halvings > 0 ? full_ : image;
-        if (target.isNull()) throw std::bad_alloc();
-        const int rc = bgra_.convert(*f, swsColorspace(f->colorspace, f->height), target.bits());
+        const QSize size = halved(QSize(f->width, f->height), std::min(halvings, 1));
+        QImage image = BgraBufferPool::shared().image(size.width(), size.height(), format);
+        if (image.isNull()) throw std::bad_alloc();
+        const int colorspace = swsColorspace(f->colorspace, f->height);
+        const int rc = halvings > 0 ? bgra_.convertHalved(*f, colorspace, image.bits())
+                                    : bgra_.convert(*f, colorspace, image.bits());
         if (rc < 0) throw MediaError("A videó képkockája nem alakítható át: " + quoted(path) + ".", rc);
-        if (halvings > 0) image = full_;
-        for (int k = 0; k < halvings; ++k) {
+        for (int k = 1; k < halvings; ++k) {
             QImage half = BgraBufferPool::shared().image((image.width() + 1) / 2, (image.height() + 1) / 2, format);
             if (half.isNull()) throw std::bad_alloc();
-            halveBlocks(image, half);
+            halveBgra(image.constBits(), image.bytesPerLine(), image.width(), image.height(), half.bits(),
+                      half.bytesPerLine());
             image = std::move(half);
         }
         if (alpha) image.convertTo(QImage::Format_ARGB32_Premultiplied);
@@ -122,7 +81,6 @@ public:
 
 private:
     BgraConverter bgra_{BgraSampling::smooth};
-    QImage full_;  // the full-size picture of the last halved one, reused
 };
 
 // The picture as the stream asks it to be shown: mirrored, then turned.

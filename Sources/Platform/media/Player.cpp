@@ -638,6 +638,7 @@ struct Player::Impl {
     {
         std::unique_ptr<SourceFrames> sources;
         std::shared_ptr<PlayerItem> sourcesItem;  // the item `sources` decodes
+        QSize sourcesKeepYuvAt;                    // and the size whose pictures it keeps undecoded
         std::unique_ptr<VideoCompositor> compositor;
         std::shared_ptr<const VideoComposition> compositorFor;  // what `compositor` was made for
         std::uint64_t cancelled = 0;  // the last epoch whose older requests were cancelled
@@ -693,16 +694,24 @@ struct Player::Impl {
                 ++ahead;
             }
 
-            if (frameItem != sourcesItem) {
-                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache, frameItem->sourceFiles());
-                sourcesItem = frameItem;
-            }
             if (vc != compositorFor) {
                 if (compositor) compositor->cancelAllPendingRequests();
                 compositor.reset();
                 if (vc->compositorFactory) compositor = vc->compositorFactory();
                 if (compositor) compositor->setDrawingOnOneThread(true);
                 compositorFor = vc;
+            }
+            // A picture drawn whole at the frame's size stays undecoded for a
+            // compositor that takes it so: it is converted straight into the
+            // frame rather than converted and copied there.
+            const QSize keepYuvAt = compositor && compositor->acceptsYuvFrames() ? vc->renderSize : QSize();
+            if (frameItem != sourcesItem || keepYuvAt != sourcesKeepYuvAt) {
+                // Undecoded frames in the cache would be lost on readers that don't keep them.
+                if (keepYuvAt != sourcesKeepYuvAt) cache->clear();
+                sources = std::make_unique<SourceFrames>(frameItem->composition(), cache, frameItem->sourceFiles(),
+                                                         keepYuvAt);
+                sourcesItem = frameItem;
+                sourcesKeepYuvAt = keepYuvAt;
             }
             const MediaTime shownTime = shownFrameTime(t, frameItem->duration());
             auto instruction = vc->instructionAt(shownTime);
@@ -712,15 +721,17 @@ struct Player::Impl {
                 continue;
             }
             // Each picture decoded at the size it is drawn at, not drawn small from a full one.
+            FrameRequest::YuvFrames yuv;
             auto frames = sources->framesAt(instruction->requiredSourceTrackIds(), shownTime,
-                                            instruction->drawnSizes(shownTime, vc->renderSize));
+                                            instruction->drawnSizes(shownTime, vc->renderSize), &yuv);
             if (auto error = sources->takeError())
                 post([this, epoch, message = *error] { sourceFailed(message, epoch); });
             compositor->startRequest(std::make_shared<FrameRequest>(
                 shownTime, instruction, std::move(frames), vc->renderSize,
                 [this, epoch, t](FrameRequest::Result result) {
                     post([this, epoch, t, result] { frameArrived(epoch, t, result); });
-                }));
+                },
+                std::move(yuv), true));
         }
     }
 

@@ -31,9 +31,9 @@ std::string secondsText(double seconds)
 } // namespace
 
 SourceFrames::SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
-                           std::shared_ptr<SourceFiles> files)
+                           std::shared_ptr<SourceFiles> files, QSize keepYuvAt)
     : composition_(std::move(composition)), cache_(std::move(cache)),
-      files_(files ? std::move(files) : std::make_shared<SourceFiles>())
+      files_(files ? std::move(files) : std::make_shared<SourceFiles>()), encoderSize_(keepYuvAt)
 {
 }
 

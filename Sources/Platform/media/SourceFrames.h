@@ -29,9 +29,10 @@ class FrameReader;
 // One thread at a time.
 class SourceFrames {
 public:
-    // `files` may be shared with the composition's sound (null: files of its own).
+    // `files` may be shared with the composition's sound (null: files of its
+    // own). Pictures of `keepYuvAt` drawn at their size stay undecoded, as below.
     SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,
-                 std::shared_ptr<SourceFiles> files = {});
+                 std::shared_ptr<SourceFiles> files = {}, QSize keepYuvAt = {});
     // As above; pictures an encoder of `encoderSize` takes as they are
     // (FrameReader::Options::keepYuvAt) stay undecoded, in framesAt's `yuv`.
     SourceFrames(std::shared_ptr<const Composition> composition, std::shared_ptr<FrameCache> cache,

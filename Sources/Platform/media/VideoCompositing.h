@@ -86,12 +86,14 @@ public:
     using YuvFrames = std::map<std::int32_t, std::shared_ptr<const YuvFrame>>;
     using Completion = std::function<void(Result)>;
 
+    // With `wholeFrame`, the frame comes whole in `image` even when drawn
+    // over an undecoded one (a player shows it as it is).
     FrameRequest(MediaTime compositionTime, std::shared_ptr<const VideoCompositionInstruction> instruction,
                  std::map<std::int32_t, QImage> sourceFrames, QSize renderSize, Completion completion,
-                 YuvFrames yuvFrames = {})
+                 YuvFrames yuvFrames = {}, bool wholeFrame = false)
         : compositionTime_(compositionTime), instruction_(std::move(instruction)),
           sourceFrames_(std::move(sourceFrames)), yuvFrames_(std::move(yuvFrames)), renderSize_(renderSize),
-          completion_(std::move(completion))
+          wholeFrame_(wholeFrame), completion_(std::move(completion))
     {
     }
     FrameRequest(const FrameRequest&) = delete;
@@ -116,6 +118,8 @@ public:
         return found == yuvFrames_.end() ? nullptr : found->second;
     }
     QSize renderSize() const { return renderSize_; }
+    // Whether the frame must be finished whole (finish), never by finishOver.
+    bool wantsWholeFrame() const { return wholeFrame_; }
 
     void finish(QImage frame) { complete({Result::Status::composed, std::move(frame), {}, {}, {}}); }
     // The frame is `base` with `over` (may be null) at `origin`.
@@ -140,6 +144,7 @@ private:
     const std::map<std::int32_t, QImage> sourceFrames_;
     const YuvFrames yuvFrames_;
     const QSize renderSize_;
+    const bool wholeFrame_;
     Completion completion_;  // moved out by the one finish that wins `finished_`
     std::atomic<bool> finished_{false};
 };

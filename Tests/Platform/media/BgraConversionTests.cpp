@@ -216,3 +216,61 @@ TEST(BgraConversion, ImagesHaveThePaddedLayoutAndOwnTheirBuffer)
     EXPECT_EQ(platform::bgraLayout(INT_MAX, INT_MAX).bytes, 0u);  // beyond any address space
     EXPECT_TRUE(platform::bgraImage(-1, 5, QImage::Format_RGB32).isNull());
 }
+
+namespace {
+
+// A picture of varied content: every sample its own pseudo-random value, so
+// that a band converted with the wrong rows or chroma shows.
+FramePtr noiseFrame(AVPixelFormat format, int width, int height, AVColorRange range)
+{
+    FramePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    f->color_range = range;
+    if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+    std::uint32_t seed = 12345;
+    for (AVBufferRef* b : f->buf)
+        if (b)
+            for (int i = 0; i < b->size; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                b->data[i] = std::uint8_t(seed >> 24);
+            }
+    return f;
+}
+
+} // namespace
+
+// A halved picture holds exactly the pixels of the whole one halved, whether
+// converted by bands or whole, for every format, size and range.
+TEST(BgraConversion, HalvedConversionGivesTheWholeConversionHalved)
+{
+    const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
+                                     AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVA420P, AV_PIX_FMT_NV12};
+    // Widths of libswscale's vector path and of its plain one; heights of
+    // whole bands, a shorter last band, one band or less, odd.
+    const QSize sizes[] = {{1920, 1080}, {1366, 768}, {1918, 36}, {34, 50}, {80, 16}, {80, 18}, {3, 2}, {37, 35}};
+    BgraConverter banded(BgraSampling::smooth);  // one converter for all: its scalers follow the pictures
+    for (AVPixelFormat format : formats)
+        for (AVColorRange range : {AVCOL_RANGE_MPEG, AVCOL_RANGE_JPEG})
+            for (const QSize& size : sizes) {
+                const std::string what = describe(av_get_pix_fmt_name(format), size.width(), size.height()) +
+                                         (range == AVCOL_RANGE_JPEG ? " full range" : "");
+                const FramePtr frame = noiseFrame(format, size.width(), size.height(), range);
+                ASSERT_TRUE(frame) << what;
+                BgraConverter whole(BgraSampling::smooth);
+                QImage full = platform::bgraImage(size.width(), size.height(), QImage::Format_ARGB32);
+                const QSize halfSize((size.width() + 1) / 2, (size.height() + 1) / 2);
+                QImage expected = platform::bgraImage(halfSize.width(), halfSize.height(), QImage::Format_ARGB32);
+                QImage actual = platform::bgraImage(halfSize.width(), halfSize.height(), QImage::Format_ARGB32);
+                ASSERT_EQ(whole.convert(*frame, SWS_CS_ITU709, full.bits()), 0) << what;
+                platform::halveBgra(full.constBits(), full.bytesPerLine(), size.width(), size.height(),
+                                    expected.bits(), expected.bytesPerLine());
+                ASSERT_EQ(banded.convertHalved(*frame, SWS_CS_ITU709, actual.bits()), 0) << what;
+                for (int y = 0; y < halfSize.height(); ++y)
+                    ASSERT_EQ(std::memcmp(actual.constScanLine(y), expected.constScanLine(y),
+                                          std::size_t(halfSize.width()) * 4),
+                              0)
+                        << what << ", row " << y;
+            }
+}

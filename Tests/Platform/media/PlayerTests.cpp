@@ -1,6 +1,7 @@
 // The player on pictures alone: the monotonic clock leads, so no sound
 // server is needed.
 
+#include "Platform/media/BgraConversion.h"
 #include "Platform/media/Composition.h"
 #include "Platform/media/Player.h"
 #include "Platform/media/PlayerItem.h"
@@ -12,6 +13,8 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
+
 using namespace platform;
 using namespace std::chrono_literals;
 using Kind = Composition::TrackKind;
@@ -22,6 +25,31 @@ MediaTime sec(double s)
 {
     return MediaTime::fromSeconds(s);
 }
+
+// Shows the first track's picture, taking it undecoded where it comes so,
+// and counts those.
+class UndecodedTakingCompositor : public VideoCompositor {
+public:
+    explicit UndecodedTakingCompositor(std::shared_ptr<std::atomic<int>> undecoded) : undecoded_(std::move(undecoded)) {}
+
+    void startRequest(std::shared_ptr<FrameRequest> request) override
+    {
+        const std::int32_t id = request->instruction()->requiredSourceTrackIds().front();
+        QImage frame = request->sourceFrame(id);
+        if (const auto yuv = request->yuvFrame(id); frame.isNull() && yuv) {
+            ++*undecoded_;
+            frame = bgraImage(yuv->size().width(), yuv->size().height(), QImage::Format_ARGB32_Premultiplied);
+            BgraConverter converter(BgraSampling::smooth);
+            if (yuv->toBgra(converter, QRect(QPoint(0, 0), yuv->size()), frame.bits()) < 0) frame = QImage();
+        }
+        request->finish(frame.isNull() ? blackFrame(request->renderSize()) : frame);
+    }
+    void cancelAllPendingRequests() override {}
+    bool acceptsYuvFrames() const override { return true; }
+
+private:
+    std::shared_ptr<std::atomic<int>> undecoded_;
+};
 
 class PlayerTest : public ::testing::Test {
 protected:
@@ -137,4 +165,25 @@ TEST_F(PlayerTest, SeeksPlaysToTheEndAndRedrawsForANewComposition)
     first->setVideoComposition(nullptr);
     EXPECT_TRUE(player.currentFrame().isNull());
     EXPECT_TRUE(seekAndWait(player, 1.0));
+}
+
+// Pictures the player passed undecoded to a compositor that takes them so
+// reach the next compositor, one that doesn't, decoded.
+TEST_F(PlayerTest, PicturesKeptUndecodedForOneCompositorReachTheNextDecoded)
+{
+    Player player;
+    auto shown = item();
+    auto undecoded = std::make_shared<std::atomic<int>>(0);
+    auto taking = std::make_shared<VideoComposition>(*shown->videoComposition());
+    taking->compositorFactory = [undecoded] { return std::make_unique<UndecodedTakingCompositor>(undecoded); };
+    shown->setVideoComposition(taking);
+    player.replaceCurrentItem(shown);
+    ASSERT_TRUE(seekAndWait(player, 1.0));
+    EXPECT_EQ(fixtures::frameNumber(player.currentFrame()), 30);
+    EXPECT_GT(undecoded->load(), 0);
+
+    const QRgb red = qRgb(255, 0, 0);
+    shown->setVideoComposition(item(0, 3, red)->videoComposition());
+    ASSERT_TRUE(fixtures::runUntil([&] { return player.currentFrame().pixel(5, 235) == red; }, 5s));
+    EXPECT_EQ(fixtures::frameNumber(player.currentFrame()), 30);
 }
