@@ -1,0 +1,144 @@
+#include "Ondexa/timeline/TimelineBands.h"
+
+#include "Ondexa/timeline/TimelinePainting.h"
+#include "Ondexa/timeline/TimelineSymbols.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace ondexa {
+
+namespace {
+
+// More helpers than this find no bands left: a whole canvas has some forty.
+constexpr int kMostHelpers = 15;
+// The thinnest band: each band goes over every clip of its row again, which
+// outweighs its share of the filling when bands get thin.
+constexpr int kThinnestBand = 8;
+
+} // namespace
+
+struct TimelineBands::Batch {
+    const std::function<void(int)>& job;
+    const int count;
+    std::atomic<int> next{0};  // the next job to take, on any thread
+};
+
+TimelineBands::TimelineBands(int helpers)
+{
+    threads_.reserve(std::size_t(std::max(helpers, 0)));
+    for (int i = 0; i < helpers; ++i) {
+        threads_.emplace_back(QThread::create([this] { work(); }));
+        threads_.back()->setObjectName(QStringLiteral("ondexa.bands"));
+        threads_.back()->start();
+    }
+}
+
+TimelineBands::~TimelineBands()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (const auto& thread : threads_) thread->wait();
+}
+
+int TimelineBands::defaultHelpers()
+{
+    return std::clamp(int(std::thread::hardware_concurrency()) - 1, 0, kMostHelpers);
+}
+
+std::shared_ptr<TimelineBands> TimelineBands::shared()
+{
+    static std::weak_ptr<TimelineBands> running;  // main thread
+    std::shared_ptr<TimelineBands> pool = running.lock();
+    if (!pool) {
+        pool = std::make_shared<TimelineBands>();
+        running = pool;
+    }
+    return pool;
+}
+
+void TimelineBands::work()
+{
+    std::uint64_t seen = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || (batch_ && posted_ != seen); });
+        if (stopping_) return;
+        seen = posted_;
+        Batch& batch = *batch_;
+        ++busy_;
+        lock.unlock();
+        for (int i; (i = batch.next.fetch_add(1)) < batch.count;) batch.job(i);
+        lock.lock();
+        if (--busy_ == 0) finished_.notify_one();
+    }
+}
+
+void TimelineBands::run(int count, const std::function<void(int)>& job)
+{
+    if (threads_.empty() || count <= 1) {
+        for (int i = 0; i < count; ++i) job(i);
+        return;
+    }
+    Batch batch{job, count};
+    {
+        const std::lock_guard lock(mutex_);
+        batch_ = &batch;
+        ++posted_;
+    }
+    for (int i = std::min(count - 1, helpers()); i > 0; --i) wake_.notify_one();
+    for (int i; (i = batch.next.fetch_add(1)) < count;) job(i);
+    // Every job is taken; the batch lives until the helpers still drawing let go of it.
+    std::unique_lock lock(mutex_);
+    batch_ = nullptr;
+    finished_.wait(lock, [&] { return busy_ == 0; });
+}
+
+std::vector<QRegion> TimelineBands::bands(const QRegion& damage, double trackHeight)
+{
+    std::vector<QRegion> result;
+    if (damage.isEmpty()) return result;
+    const QRect bounds = damage.boundingRect();
+    const int ruler = int(rulerHeight);
+    const int step = std::max(kThinnestBand, int(trackHeight / 2));
+    const auto add = [&](int top, int height) {
+        const QRegion part = damage & QRect(bounds.left(), top, bounds.width(), height);
+        if (!part.isEmpty()) result.push_back(part);
+    };
+    add(bounds.top(), std::max(ruler - bounds.top(), 0));
+    for (int top = std::max(ruler, ruler + (bounds.top() - ruler) / step * step); top <= bounds.bottom(); top += step)
+        add(top, step);
+    return result;
+}
+
+void TimelineBands::paint(QImage& image, const TimelineSnapshot& snapshot, QSize size, const QRegion& damage)
+{
+    if (image.isNull() || damage.isEmpty()) return;
+    const qreal ratio = image.devicePixelRatio();
+    // Made here, on the main thread, before any band needs them.
+    (void)TimelineSymbolImages::at(ratio);
+    // At a ratio of 1 only: at 2, antialiased shapes (transitions, fade
+    // wedges) drawn from a band down the picture came out a few levels off
+    // the whole drawing's; there one painter draws it all, as it always did.
+    const std::vector<QRegion> parts = ratio == 1 ? bands(damage, snapshot.trackHeight) : std::vector<QRegion>{damage};
+    uchar* const bits = image.bits();  // detached here, before the threads share it
+    const int width = image.width();
+    const int height = image.height();
+    const qsizetype stride = image.bytesPerLine();
+    const QImage::Format format = image.format();
+    run(int(parts.size()), [&](int i) {
+        // A painter is one image's at a time: each band draws on an image of its own over the same pixels.
+        QImage view(bits, width, height, stride, format);
+        view.setDevicePixelRatio(ratio);
+        QPainter painter(&view);
+        for (const QRect& rect : parts[std::size_t(i)]) paintTimelineBack(painter, snapshot, size, rect);
+    });
+}
+
+} // namespace ondexa
