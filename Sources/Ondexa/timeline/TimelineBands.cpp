@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -31,9 +33,8 @@ TimelineBands::TimelineBands(int helpers)
 {
     threads_.reserve(std::size_t(std::max(helpers, 0)));
     for (int i = 0; i < helpers; ++i) {
-        threads_.emplace_back(QThread::create([this] { work(); }));
-        threads_.back()->setObjectName(QStringLiteral("ondexa.bands"));
-        threads_.back()->start();
+        threads_.emplace_back([this] { work(); });
+        pthread_setname_np(threads_.back().native_handle(), "ondexa.bands");
     }
 }
 
@@ -44,7 +45,7 @@ TimelineBands::~TimelineBands()
         stopping_ = true;
     }
     wake_.notify_all();
-    for (const auto& thread : threads_) thread->wait();
+    for (std::thread& thread : threads_) thread.join();
 }
 
 int TimelineBands::defaultHelpers()

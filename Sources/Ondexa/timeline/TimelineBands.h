@@ -14,7 +14,6 @@
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
 #include <QImage>
-#include <QThread>
 #include <QRegion>
 #include <QSize>
 
@@ -22,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -64,10 +64,7 @@ private:
     std::uint64_t posted_ = 0;          // mutex_; batches posted so far
     int busy_ = 0;                      // mutex_; helpers inside batch_
     bool stopping_ = false;             // mutex_
-    // Started by the constructor, joined by the destructor. QThreads: text
-    // drawn on a thread leaves font engines in a cache of that thread's,
-    // which Qt frees when a thread of its own ends.
-    std::vector<std::unique_ptr<QThread>> threads_;
+    std::vector<std::thread> threads_;  // started by the constructor, joined by the destructor
 };
 
 } // namespace ondexa
