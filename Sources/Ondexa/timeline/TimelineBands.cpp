@@ -9,17 +9,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 namespace ondexa {
 
 namespace {
 
-// More helpers than this find no bands left: a whole canvas has some forty.
+// More helpers than this find no bands left: a canvas shows some twenty rows.
 constexpr int kMostHelpers = 15;
-// The thinnest band: each band goes over every clip of its row again, which
-// outweighs its share of the filling when bands get thin.
-constexpr int kThinnestBand = 8;
+// The thinnest band: rows lower than this are drawn a few to a band, which
+// goes over every clip of each again.
+constexpr int kThinnestBand = 16;
 
 } // namespace
 
@@ -101,20 +102,33 @@ void TimelineBands::run(int count, const std::function<void(int)>& job)
     finished_.wait(lock, [&] { return busy_ == 0; });
 }
 
-std::vector<QRegion> TimelineBands::bands(const QRegion& damage, double trackHeight)
+std::vector<QRegion> TimelineBands::bands(const QRegion& damage, double trackHeight, double scrollY)
 {
     std::vector<QRegion> result;
     if (damage.isEmpty()) return result;
     const QRect bounds = damage.boundingRect();
-    const int ruler = int(rulerHeight);
-    const int step = std::max(kThinnestBand, int(trackHeight / 2));
-    const auto add = [&](int top, int height) {
-        const QRegion part = damage & QRect(bounds.left(), top, bounds.width(), height);
-        if (!part.isEmpty()) result.push_back(part);
+    const int end = bounds.bottom() + 1;
+    const auto add = [&](int top, int bottom) {
+        const QRegion part = damage & QRect(bounds.left(), top, bounds.width(), bottom - top);
+        if (bottom > top && !part.isEmpty()) result.push_back(part);
     };
-    add(bounds.top(), std::max(ruler - bounds.top(), 0));
-    for (int top = std::max(ruler, ruler + (bounds.top() - ruler) / step * step); top <= bounds.bottom(); top += step)
-        add(top, step);
+    const int ruler = int(rulerHeight);
+    add(bounds.top(), std::min(ruler, end));
+    int top = std::max(ruler, bounds.top());
+    if (!(trackHeight >= 1 && trackHeight < 1e6) || !(std::abs(scrollY) < 1e9)) {
+        add(top, end);
+        return result;
+    }
+    // Where row k starts, to the nearest pixel row.
+    const auto edge = [&](long long k) { return std::llround(rulerHeight + double(k) * trackHeight - scrollY); };
+    long long k = std::max(0LL, static_cast<long long>(std::floor((top - rulerHeight + scrollY) / trackHeight)));
+    while (top < end) {
+        long long bottom = edge(++k);
+        while (bottom - top < kThinnestBand && bottom < end) bottom = edge(++k);
+        bottom = std::min<long long>(bottom, end);
+        add(top, int(bottom));
+        top = int(bottom);
+    }
     return result;
 }
 
@@ -124,10 +138,9 @@ void TimelineBands::paint(QImage& image, const TimelineSnapshot& snapshot, QSize
     const qreal ratio = image.devicePixelRatio();
     // Made here, on the main thread, before any band needs them.
     (void)TimelineSymbolImages::at(ratio);
-    // At a ratio of 1 only: at 2, antialiased shapes (transitions, fade
-    // wedges) drawn from a band down the picture came out a few levels off
-    // the whole drawing's; there one painter draws it all, as it always did.
-    const std::vector<QRegion> parts = ratio == 1 ? bands(damage, snapshot.trackHeight) : std::vector<QRegion>{damage};
+    // Only at a whole ratio do the bands' edges fall between the image's rows.
+    const std::vector<QRegion> parts =
+        ratio == std::round(ratio) ? bands(damage, snapshot.trackHeight, snapshot.scrollY) : std::vector<QRegion>{damage};
     uchar* const bits = image.bits();  // detached here, before the threads share it
     const int width = image.width();
     const int height = image.height();

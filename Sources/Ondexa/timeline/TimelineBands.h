@@ -3,13 +3,17 @@
 // The timeline's cached picture drawn by several threads at once. Inside one
 // painter the raster engine hands each large fill to Qt's own thread pool
 // and waits for it, fill after fill; here the picture is cut into
-// horizontal bands instead (the ruler, then strips of half a row) and each
-// band is drawn by a painter of its own, on a small pool of threads, the
-// calling thread drawing bands too rather than waiting. Every painter draws
-// on its own QImage over the same pixels, clipped to its band's scan lines:
-// no two touch the same memory, and each pixel is drawn exactly as one
-// painter drawing the same rectangles would draw it. At device pixel ratios
-// other than 1 one painter on the calling thread draws it all.
+// horizontal bands instead, the ruler and then each row, and each band is
+// drawn by a painter of its own on a small pool of threads, the calling
+// thread drawing bands too rather than waiting. Every painter draws on its
+// own QImage over the same pixels, clipped to its band's scan lines: no two
+// touch the same memory. Bands end where rows meet, not inside a row: the
+// paint engine draws some shapes cut by a clip a level or a pixel off the
+// uncut ones (wide straight lines, bars thinner than a pixel, images at a
+// fraction of a pixel), and only the rows' own backgrounds cross there, so
+// each pixel comes out exactly as one painter drawing the same rectangles
+// leaves it. At a device pixel ratio that is not a whole number one painter
+// on the calling thread draws it all.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
@@ -20,9 +24,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <memory>
 #include <vector>
 
 namespace ondexa {
@@ -41,8 +45,9 @@ public:
     // the symbol images there first); one call at a time.
     void paint(QImage& image, const TimelineSnapshot& snapshot, QSize size, const QRegion& damage);
 
-    // The parts of `damage` drawn by one painter each, in drawing order.
-    static std::vector<QRegion> bands(const QRegion& damage, double trackHeight);
+    // The parts of `damage` drawn by one painter each: the ruler, then the
+    // rows, cut where one row meets the next (rows scrolled by `scrollY`).
+    static std::vector<QRegion> bands(const QRegion& damage, double trackHeight, double scrollY);
 
     int helpers() const { return int(threads_.size()); }
     static int defaultHelpers();
