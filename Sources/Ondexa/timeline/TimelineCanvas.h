@@ -1,12 +1,12 @@
 #pragma once
 
 // The timeline area's drawing as a widget: the timeline under the playhead
-// into a cached image (drawn in bands by several threads), redrawn whole when the zoom, the scroll offset or
-// the size changes; a change of the model redraws only the rows and times
-// it touched (its snapshot knows what it drew before); every other paint (a
-// playhead moved over it) is copied from the cache. The matrix and the
-// rubber band lie on a layer of their own in front. It takes no input: mouse
-// events go to its parent.
+// into a cached image (drawn a row to a thread, TimelineBands), redrawn
+// whole when the zoom, the scroll offset or the size changes; a change of
+// the model redraws only the rows and times it touched (its snapshot knows
+// what it drew before); every other paint (a playhead moved over it) is
+// copied from the cache. The matrix and the rubber band lie on a layer of
+// their own in front. It takes no input: mouse events go to its parent.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
