@@ -4,6 +4,7 @@
 #include "EditTestSupport.h"
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/timeline/TimelineBands.h"
 #include "Ondexa/timeline/TimelineCanvas.h"
 #include "Ondexa/timeline/TimelinePainting.h"
 #include "Ondexa/timeline/TrackHeaders.h"
@@ -79,10 +80,9 @@ std::vector<Track> busyTracks()
             trackWith("Kamera", {clipAt(0.2, 1.8), clipAt(1.8, 2), clipAt(3.9, 1)})};
 }
 
-// Drawn over anything, an area shows exactly what the whole drawing shows
-// there: waveform bars and filmstrip tiles keep their grid, shapes that
-// reach in from outside (grips, strokes, action bars, transitions) are there.
-TEST(TimelineDamage, AnAreaDrawnAloneMatchesTheWholeDrawing)
+// busyTracks scrolled, with waveforms, filmstrips, a selection, a selected
+// action, marks and a gap.
+TimelineSnapshot busySnapshot(QSize size)
 {
     TimelineSnapshot s;
     s.tracks = busyTracks();
@@ -105,8 +105,17 @@ TEST(TimelineDamage, AnAreaDrawnAloneMatchesTheWholeDrawing)
     s.pps = 137.3;
     s.scrollX = 23.6;
     s.scrollY = 7;
-    const QSize size(900, 190);
     s.size = size;
+    return s;
+}
+
+// Drawn over anything, an area shows exactly what the whole drawing shows
+// there: waveform bars and filmstrip tiles keep their grid, shapes that
+// reach in from outside (grips, strokes, action bars, transitions) are there.
+TEST(TimelineDamage, AnAreaDrawnAloneMatchesTheWholeDrawing)
+{
+    const QSize size(900, 190);
+    const TimelineSnapshot s = busySnapshot(size);
 
     QImage whole(size, QImage::Format_RGB32);
     {
@@ -128,6 +137,86 @@ TEST(TimelineDamage, AnAreaDrawnAloneMatchesTheWholeDrawing)
     for (const QRect& area : areas)
         EXPECT_EQ(firstDifference(patched.copy(area), whole.copy(area)), "")
             << "area " << area.x() << ", " << area.y() << ", " << area.width() << " × " << area.height();
+}
+
+// A picture of `other` at `ratio`, then `draw` over it.
+QImage drawnOver(const TimelineSnapshot& other, qreal ratio, const std::function<void(QImage&)>& draw)
+{
+    QImage image(other.size * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    {
+        QPainter painter(&image);
+        paintTimelineBack(painter, other, other.size);
+    }
+    draw(image);
+    return image;
+}
+
+// Bands drawn by several threads at once, each with a painter of its own,
+// leave exactly the pixels one painter leaves, whole or in part: at the
+// bands' edges and nowhere outside what was to be drawn, at device pixel
+// ratios 1 and 2 (at 1.5 one painter draws).
+TEST(TimelineDamage, BandsDrawnTogetherMatchOneDrawing)
+{
+    const QSize size(900, 620);
+    TimelineSnapshot s = busySnapshot(size);
+    // Four times the rows.
+    const std::vector<Track> rows = s.tracks;
+    for (int i = 0; i < 3; ++i) s.tracks.insert(s.tracks.end(), rows.begin(), rows.end());
+    s.trackHeight = 37;
+    TimelineSnapshot other = s;
+    other.tracks = {trackWith("Más", {clipAt(0, 9)})};
+    other.selectedClips.clear();
+    other.gap.reset();
+    TimelineBands bands(3);
+
+    const QRegion everything(QRect(QPoint(0, 0), size));
+    QRegion damage;
+    for (const QRect& rect : {QRect(40, 0, 300, 22), QRect(131, 24, 77, 500), QRect(251, 60, 403, 170),
+                              QRect(700, 301, 200, 319), QRect(0, 590, 900, 30)})
+        damage += rect;
+    // Scrolled by fractions: rows meet between pixel rows, and a band's
+    // painter draws the neighbouring rows' edges there too.
+    for (const auto& [ratio, scrollY] : {std::pair(1.0, 7.0), std::pair(1.0, 12.6), std::pair(1.0, 24.9),
+                                         std::pair(2.0, 7.0), std::pair(2.0, 19.3), std::pair(2.0, 34.28),
+                                         std::pair(1.5, 7.0)}) {
+        s.scrollY = other.scrollY = scrollY;
+        s.scrollX = other.scrollX = 23.6 + scrollY * 3.1;
+        for (const QRegion& area : {everything, damage}) {
+            const QImage alone = drawnOver(other, ratio, [&](QImage& image) {
+                QPainter painter(&image);
+                for (const QRect& rect : area) paintTimelineBack(painter, s, size, rect);
+            });
+            const QImage together = drawnOver(other, ratio, [&](QImage& image) { bands.paint(image, s, size, area); });
+            EXPECT_EQ(firstDifference(together, alone), "")
+                << "at ratio " << ratio << ", scrolled " << scrollY << (area == everything ? ", whole" : ", in part");
+        }
+    }
+    s.scrollY = other.scrollY = 7;
+    s.scrollX = other.scrollX = 23.6;
+    const QImage shared = drawnOver(other, 1, [&](QImage& image) { TimelineBands::shared()->paint(image, s, size, damage); });
+    const QImage alone = drawnOver(other, 1, [&](QImage& image) {
+        QPainter painter(&image);
+        for (const QRect& rect : damage) paintTimelineBack(painter, s, size, rect);
+    });
+    EXPECT_EQ(firstDifference(shared, alone), "");
+
+    // The bands cover what is to be drawn once, and no band's edge cuts
+    // through a row: the ruler, then whole rows.
+    s.scrollY = 12.6;
+    const std::vector<QRegion> parts = TimelineBands::bands(damage, s.trackHeight, s.scrollY);
+    QRegion covered;
+    for (const QRegion& part : parts) {
+        EXPECT_TRUE((covered & part).isEmpty()) << "bands overlap at y " << part.boundingRect().top();
+        covered += part;
+        const QRect box = part.boundingRect();
+        for (int row = 1; row < 20; ++row) {
+            const long long edge = std::llround(rulerHeight + row * s.trackHeight - s.scrollY);
+            EXPECT_FALSE(box.top() < edge && edge <= box.bottom()) << "a band across y " << edge;
+        }
+    }
+    EXPECT_TRUE((covered ^ damage).isEmpty());
+    EXPECT_GE(parts.size(), std::size_t(16));
 }
 
 // A canvas that has drawn once redraws in part after each edit; beside it a

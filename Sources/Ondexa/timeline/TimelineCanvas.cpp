@@ -1,6 +1,7 @@
 #include "Ondexa/timeline/TimelineCanvas.h"
 
 #include "Ondexa/editing/EditorModel.h"
+#include "Ondexa/timeline/TimelineBands.h"
 #include "Ondexa/timeline/TimelinePainting.h"
 #include "Ondexa/ui/Theme.h"
 
@@ -31,7 +32,8 @@ private:
     TimelineCanvas& canvas_;
 };
 
-TimelineCanvas::TimelineCanvas(EditorModel& model, QWidget* parent) : QWidget(parent), model_(&model)
+TimelineCanvas::TimelineCanvas(EditorModel& model, QWidget* parent)
+    : QWidget(parent), model_(&model), bands_(TimelineBands::shared())
 {
     front_ = new Front(*this);
     // Every pixel comes from the cache; the mouse belongs to the timeline area under it.
@@ -124,10 +126,10 @@ const TimelineSnapshot& TimelineCanvas::snapshot()
 void TimelineCanvas::redraw()
 {
     const qreal ratio = devicePixelRatioF();
-    cache_ = QPixmap(size() * ratio);
+    // The format of an opaque pixmap here: copied to the screen as it is.
+    cache_ = QImage(size() * ratio, QImage::Format_RGB32);
     cache_.setDevicePixelRatio(ratio);
-    QPainter painter(&cache_);
-    paintTimelineBack(painter, snapshot(), size());
+    bands_->paint(cache_, snapshot(), size(), QRegion(rect()));
     ++redraws_;
     ++fullRedraws_;
     stale_ = false;
@@ -136,9 +138,7 @@ void TimelineCanvas::redraw()
 
 void TimelineCanvas::redrawDamage()
 {
-    QPainter painter(&cache_);
-    const TimelineSnapshot& s = snapshot();
-    for (const QRect& part : damage_) paintTimelineBack(painter, s, size(), part);
+    bands_->paint(cache_, snapshot(), size(), damage_);
     ++redraws_;
     damage_ = QRegion();
 }
@@ -150,8 +150,8 @@ void TimelineCanvas::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     const qreal ratio = cache_.devicePixelRatio();
     for (const QRect& area : event->region())
-        painter.drawPixmap(area, cache_,
-                           QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
+        painter.drawImage(area, cache_,
+                          QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
 }
 
 void TimelineCanvas::resizeEvent(QResizeEvent* event)

@@ -1,24 +1,26 @@
 #pragma once
 
 // The timeline area's drawing as a widget: the timeline under the playhead
-// into a cached pixmap, redrawn whole when the zoom, the scroll offset or
-// the size changes; a change of the model redraws only the rows and times
-// it touched (its snapshot knows what it drew before); every other paint (a
-// playhead moved over it) is copied from the cache. The matrix and the
-// rubber band lie on a layer of their own in front. It takes no input: mouse
-// events go to its parent.
+// into a cached image (drawn a row to a thread, TimelineBands), redrawn
+// whole when the zoom, the scroll offset or the size changes; a change of
+// the model redraws only the rows and times it touched (its snapshot knows
+// what it drew before); every other paint (a playhead moved over it) is
+// copied from the cache. The matrix and the rubber band lie on a layer of
+// their own in front. It takes no input: mouse events go to its parent.
 
 #include "Ondexa/timeline/TimelineSnapshot.h"
 
-#include <QPixmap>
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 namespace ondexa {
 
 class EditorModel;
+class TimelineBands;
 
 class TimelineCanvas final : public QWidget {
     Q_OBJECT
@@ -68,13 +70,14 @@ private:
     std::optional<QRectF> matrix_;
     std::optional<QRectF> marquee_;
     TimelineSnapshot snapshot_;
-    QPixmap cache_;
+    QImage cache_;
     bool stale_ = true;       // the cache needs paintTimeline
     bool modelStale_ = true;  // the snapshot needs the model's values
     QRegion damage_;          // parts of the cache to draw again from the snapshot
     int redraws_ = 0;
     int fullRedraws_ = 0;
     Front* front_ = nullptr;
+    std::shared_ptr<TimelineBands> bands_;  // draws the cache
 };
 
 } // namespace ondexa

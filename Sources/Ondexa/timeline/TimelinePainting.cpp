@@ -2,7 +2,6 @@
 
 #include "Ondexa/timeline/TimelineSymbols.h"
 #include "Ondexa/ui/Elided.h"
-#include "Ondexa/ui/Symbols.h"
 #include "Ondexa/ui/Theme.h"
 
 #include <QFontMetricsF>
@@ -65,6 +64,7 @@ struct Frame {
     double width;
     double height;
     QRectF area;  // what is being drawn: the whole canvas, or a part that changed
+    const TimelineSymbolImages& symbols;  // at the painter's device pixel ratio
     double x(double t) const { return s.x(t); }
     bool outside(const QRectF& r) const { return r.right() < 0 || r.left() > width; }
     // Whether a shape can leave a mark on the area.
@@ -277,8 +277,8 @@ void drawName(Frame& f, const Track& track, const Clip& clip, const QRectF& r)
     const double y = r.bottom() - 8;
     if (clip.link) {
         // DejaVu has no chain glyph: the symbol, one text line high, then a blank.
-        const int side = 10;
-        p.drawPixmap(QPointF(x, y - side / 2.0), tintedSymbol(Symbols::chain, white(0.9), side, p.device()->devicePixelRatioF()));
+        const int side = TimelineSymbolImages::side;
+        p.drawImage(QPointF(x, y - side / 2.0), f.symbols.chain);
         x += side + QFontMetricsF(p.font()).horizontalAdvance(QLatin1Char(' '));
     }
     // A narrow clip ends its name in "…" rather than mid-letter.
@@ -322,12 +322,11 @@ void drawTransitions(Frame& f, const Track& track, const std::vector<std::size_t
                        black(0.6));
             p.setFont(Theme::font(9, Theme::Weight::semibold));
             const QFontMetricsF metrics(p.font());
-            const int side = 10;
+            const int side = TimelineSymbolImages::side;
             const QString name = o.width() > 70 ? transitionName(kind) : QString();
             const double textWidth = name.isEmpty() ? 0 : metrics.horizontalAdvance(QLatin1Char(' ') + name);
             double x = o.center().x() - (side + textWidth) / 2;
-            p.drawPixmap(QPointF(x, o.center().y() - side / 2.0),
-                         tintedSymbol(transitionSymbol(kind), Theme::yellow(), side, p.device()->devicePixelRatioF()));
+            p.drawImage(QPointF(x, o.center().y() - side / 2.0), f.symbols.transitions.at(std::size_t(kind)));
             if (!name.isEmpty()) {
                 p.setPen(Theme::yellow());
                 drawLeading(p, QPointF(x + side, o.center().y()), QLatin1Char(' ') + name);
@@ -581,7 +580,8 @@ void paintTimelineBack(QPainter& painter, const TimelineSnapshot& snapshot, QSiz
     }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(area)};
+    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(area),
+            TimelineSymbolImages::at(painter.device()->devicePixelRatioF())};
 
     // The rows scroll under the ruler: what lies on them is cut at its edge.
     const QRectF rows = rowsArea(size);
@@ -619,7 +619,8 @@ void paintTimelineFront(QPainter& painter, const TimelineSnapshot& snapshot, QSi
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipRect(rowsArea(size), Qt::IntersectClip);
-    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(QPoint(0, 0), size)};
+    Frame f{painter, snapshot, double(size.width()), double(size.height()), QRectF(QPoint(0, 0), size),
+            TimelineSymbolImages::at(painter.device()->devicePixelRatioF())};
     if (snapshot.matrix) drawMatrix(f, *snapshot.matrix);
     if (snapshot.marquee) {
         const QRectF q = snapshot.marquee->translated(-snapshot.scrollX, -snapshot.scrollY);
