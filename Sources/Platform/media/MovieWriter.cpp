@@ -98,15 +98,22 @@ constexpr double kSliceThreadsPer1080p30 = 4;
 // process may use), so that it does not hold up the next picture.
 constexpr int kScalerThreads = 0;
 
-// Pictures that may wait for a video track's encoder thread: up to a second
-// of them, within a memory budget (at 3840 × 2160 a picture is 12 MB), and
-// never fewer than a few. A picture that finds them all waiting is not
-// taken (see videoReady). On a loaded machine the encoder falls behind for a
-// moment and catches up; the wait is what a crash would lose beyond the
-// last fragment.
-constexpr double kQueuedSeconds = 1.0;
-constexpr double kQueuedBytes = 192.0 * 1024 * 1024;
+// Pictures that may wait for a video track's encoder thread (see
+// waitingPictures). On a loaded machine the encoder falls behind for
+// seconds at a time (its threads, the X server and everything else share
+// a few cores) and catches up later: a deep queue turns that into waiting
+// rather than lost frames, as the other recorders' grab queues of several
+// seconds do. Up to 10 s of pictures, within a quarter of the machine's
+// memory and at most 2 GiB (a 3840 × 2160 picture is 12 MB: about 170 of
+// them, 5.8 s at 30 fps; 1920 × 1080 takes the full 10 s in 0.9 GiB), and
+// never fewer than a few. The wait is what a crash would lose beyond the
+// last fragment. Only free pictures beyond kSparePictures are let go, so a
+// backlog's memory is given back once it is encoded.
+constexpr double kQueuedSeconds = 10.0;
+constexpr double kQueuedBytesAtMost = 2.0 * 1024 * 1024 * 1024;
+constexpr double kQueuedMemoryShare = 0.25;
 constexpr int kLeastQueuedPictures = 4;
+constexpr std::size_t kSparePictures = 4;
 
 // The AAC output every sound track has (always stereo).
 constexpr std::int64_t kSoundBitsPerSecond = 256'000;
@@ -189,6 +196,13 @@ void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, in
             v[x] = std::uint8_t((vb * b + vg * g + vr * r + cOffset) >> 17);
         }
     }
+}
+
+std::uint64_t physicalMemory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
 }
 
 int encoderThreads(const MovieWriter::VideoTrack& track)
@@ -362,9 +376,8 @@ struct MovieWriter::VideoState {
 
         held.reset(checkedAlloc(av_packet_alloc()));
         packet.reset(checkedAlloc(av_packet_alloc()));
-        const double pictureBytes = 1.5 * settings.width * settings.height;
-        const double waiting = std::min(kQueuedSeconds * settings.framesPerSecond, kQueuedBytes / pictureBytes);
-        capacity = std::size_t(std::max(waiting, double(kLeastQueuedPictures))) + 1;
+        capacity = std::size_t(MovieWriter::waitingPictures(settings.width, settings.height,
+                                                            settings.framesPerSecond, physicalMemory())) + 1;
     }
 
     void startEncoder(Muxer& muxer)
@@ -451,6 +464,17 @@ struct MovieWriter::VideoState {
         return nullptr;
     }
 
+    // Lets go of free pictures beyond a few, keeping `keep`: the memory of
+    // a backlog the encoder has worked off.
+    void releaseSpare(const AVFrame* keep)
+    {
+        std::size_t spare = 0;
+        std::erase_if(pictures, [&](const FramePtr& slot) {
+            if (slot.get() == newest || slot.get() == keep || !av_frame_is_writable(slot.get())) return false;
+            return ++spare > kSparePictures;
+        });
+    }
+
     // Whether a picture can be appended without waiting for the encoder.
     bool ready() const { return pictures.size() < capacity || freeSlot(); }
 
@@ -464,7 +488,10 @@ struct MovieWriter::VideoState {
                 std::lock_guard lock(mutex);
                 seen = done;
             }
-            if (AVFrame* slot = freeSlot()) return slot;
+            if (AVFrame* slot = freeSlot()) {
+                if (pictures.size() > kSparePictures + 2) releaseSpare(slot);
+                return slot;
+            }
             if (pictures.size() < capacity) {
                 FramePtr slot(checkedAlloc(av_frame_alloc()));
                 slot->format = AV_PIX_FMT_YUV420P;
@@ -1005,6 +1032,14 @@ void MovieWriter::holdEncodersForTesting(bool held)
 void MovieWriter::awaitEncodersForTesting()
 {
     for (auto& v : impl_->video) v->awaitEncoded();
+}
+
+int MovieWriter::waitingPictures(int width, int height, int framesPerSecond, std::uint64_t memoryBytes)
+{
+    const double pictureBytes = 1.5 * std::max(width, 1) * std::max(height, 1);  // yuv420p
+    const double budget = std::min(kQueuedBytesAtMost, kQueuedMemoryShare * double(memoryBytes));
+    const double waiting = std::min(kQueuedSeconds * std::max(framesPerSecond, 1), budget / pictureBytes);
+    return std::max(int(waiting), kLeastQueuedPictures);
 }
 
 bool MovieWriter::videoReady(int videoTrack) const
