@@ -363,30 +363,46 @@ TEST(MovieWriter, PicturesWaitForTheEncoderUpToTenSecondsWithinAMemoryBudget)
 }
 
 // A picture of the track's own size is converted without scaling; its
-// colours come back as they were (BT.709, limited range), each quadrant.
+// colours come back as they were (BT.709, limited range), each quadrant. A
+// large picture at a high rate is converted in bands of rows on several
+// threads: every band, the last one's final rows and the rows on either
+// side of a band's edge come out as well.
 TEST(MovieWriter, PicturesOfTheTracksSizeKeepTheirColours)
 {
-    fixtures::TempDir dir;
-    const auto file = dir / "colours.mov";
-    MovieWriter w(file);
-    w.addVideoTrack({"Képernyő", 320, 240, 30, 4'000'000});
-    w.start();
-    w.startSession(at(0));
     const std::uint32_t colours[4] = {0xFFFFFF, 0x000000, 0x20C040, 0x3050E0};  // R, G, B
-    QImage picture(320, 240, QImage::Format_RGB32);
-    for (int q = 0; q < 4; ++q)
-        for (int y = q / 2 * 120; y < q / 2 * 120 + 120; ++y)
-            for (int x = q % 2 * 160; x < q % 2 * 160 + 160; ++x) picture.setPixel(x, y, colours[q]);
-    ASSERT_TRUE(w.appendVideo(0, picture, at(0)));
-    w.finish(at(0.5));
+    struct Size {
+        int width, height, fps;
+    };
+    for (const Size size : {Size{320, 240, 30}, Size{1920, 1080, 60}}) {
+        SCOPED_TRACE(size.width);
+        const int w = size.width, h = size.height;
+        fixtures::TempDir dir;
+        const auto file = dir / "colours.mov";
+        MovieWriter writer(file);
+        writer.addVideoTrack({"Képernyő", w, h, size.fps, 40'000'000});
+        writer.start();
+        writer.startSession(at(0));
+        // Quadrants, so each band of rows holds two colours and the middle
+        // (an edge between bands) changes colour.
+        QImage picture(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) picture.setPixel(x, y, colours[(y >= h / 2) * 2 + (x >= w / 2)]);
+        ASSERT_TRUE(writer.appendVideo(0, picture, at(0)));
+        writer.finish(at(0.5));
 
-    const auto movie = fixtures::readMovie(file);
-    const auto& px = movie.at(0).firstPicture;
-    ASSERT_EQ(px.size(), 320u * 240 * 3);
-    for (int q = 0; q < 4; ++q) {
-        const std::size_t at = (std::size_t(q / 2 * 120 + 60) * 320 + std::size_t(q % 2 * 160 + 80)) * 3;
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4) << q << " " << c;
+        const auto movie = fixtures::readMovie(file);
+        const auto& px = movie.at(0).firstPicture;
+        ASSERT_EQ(px.size(), std::size_t(w) * std::size_t(h) * 3);
+        for (int q = 0; q < 4; ++q) {
+            const int top = q / 2 * h / 2;
+            // The quadrant's middle, and its rows nearest the picture's middle and edge.
+            for (const int y : {top + h / 4, q < 2 ? h / 2 - 4 : h / 2 + 3, q < 2 ? 3 : h - 4}) {
+                const std::size_t at = (std::size_t(y) * std::size_t(w) + std::size_t(q % 2 * w / 2 + w / 4)) * 3;
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4)
+                        << "quadrant " << q << " row " << y << " channel " << c;
+            }
+        }
     }
 }
 
