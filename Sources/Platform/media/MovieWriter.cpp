@@ -11,6 +11,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -230,17 +231,14 @@ class BandWorkers {
 public:
     explicit BandWorkers(int bands) : bands_(std::max(bands, 1))
     {
-        for (int band = 0; band + 1 < bands_; ++band) threads_.emplace_back([this, band] { work(band); });
-    }
-    ~BandWorkers()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
+        try {
+            for (int band = 0; band + 1 < bands_; ++band) threads_.emplace_back([this, band] { work(band); });
+        } catch (...) {
+            close();
+            throw;
         }
-        wake_.notify_all();
-        for (auto& t : threads_) t.join();
     }
+    ~BandWorkers() { close(); }
     BandWorkers(const BandWorkers&) = delete;
     BandWorkers& operator=(const BandWorkers&) = delete;
 
@@ -256,13 +254,29 @@ public:
             ++generation_;
         }
         wake_.notify_all();
-        job(bands_ - 1);
+        std::exception_ptr failure;
+        try {
+            job(bands_ - 1);
+        } catch (...) {
+            failure = std::current_exception();  // the other bands still use `job`: wait for them first
+        }
         std::unique_lock lock(mutex_);
         done_.wait(lock, [this] { return pending_ == 0; });
         job_ = nullptr;
+        if (failure) std::rethrow_exception(failure);
     }
 
 private:
+    void close()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+
     void work(int band)
     {
         pthread_setname_np(pthread_self(), "ondexa.convert");
