@@ -116,9 +116,10 @@ public:
 
     // Screen frames appended (the repeats of a still picture not counted),
     // and screen frames missing from the movie: changed pictures that could
-    // not be taken (the capture queue was too far behind, or a second of
-    // pictures already waited for the encoder) and grab deadlines the screen
-    // stream missed. Read after stop() completed.
+    // not be taken (the capture queue was too far behind, or as many
+    // pictures as the writer holds, up to 10 s, already waited for the
+    // encoder) and grab deadlines the screen stream missed. Read after
+    // stop() completed.
     std::int64_t writtenFrames() const { return writtenFrames_; }
     std::int64_t droppedFrames() const { return droppedFrames_; }
 

@@ -142,9 +142,10 @@ struct ScreenStream::Worker {
     void openClock();
     std::int64_t grabTime(std::int64_t asked, std::int64_t answered) const;
     void markServerTime();
-    // One tick: read the picture and deliver it when it changed. Throws
+    // One tick: read the picture and deliver it when it changed; the host
+    // time of the picture read, none when there was nothing to read. Throws
     // CaptureError when the stream can't go on.
-    void tick();
+    std::optional<std::int64_t> tick();
     BufferRef acquire(std::size_t bytes, bool shared);
     void openWindow();
     void processEvents();
@@ -361,10 +362,10 @@ void ScreenStream::Worker::run()
     try {
         for (;;) {
             if (!waitUntil(start + index * nanosecondsPerSecond / fps)) return;
-            tick();
-            // The next deadline still ahead; those already passed are skipped.
-            const std::int64_t elapsed = HostClock::nowNanoseconds() - start;
-            const std::int64_t next = std::max(index + 1, elapsed * fps / nanosecondsPerSecond + 1);
+            const std::optional<std::int64_t> picture = tick();
+            const std::int64_t next =
+                nextDeadline(index, picture ? std::optional(*picture - start) : std::nullopt,
+                             HostClock::nowNanoseconds() - start, configuration.framesPerSecond);
             counters.missedDeadlines += next - (index + 1);
             index = next;
         }
@@ -457,7 +458,15 @@ BufferRef ScreenStream::Worker::acquire(std::size_t bytes, bool shared)
     return adopt(std::move(buffer), pool);
 }
 
-void ScreenStream::Worker::tick()
+std::int64_t ScreenStream::nextDeadline(std::int64_t index, std::optional<std::int64_t> picture, std::int64_t now,
+                                        int framesPerSecond)
+{
+    const auto slot = [&](std::int64_t t) { return std::max<std::int64_t>(t, 0) * framesPerSecond / nanosecondsPerSecond; };
+    const std::int64_t shown = picture ? std::max(index, slot(*picture)) : index;
+    return std::max({index + 1, shown + 1, slot(now)});
+}
+
+std::optional<std::int64_t> ScreenStream::Worker::tick()
 {
     xcb_connection_t* c = connection->get();
     if (connection->broken()) throw CaptureError("Megszakadt a kapcsolat az X kijelzővel.");
@@ -467,7 +476,7 @@ void ScreenStream::Worker::tick()
     if (configuration.target.kind == Target::Kind::window) {
         processEvents();
         if (windowDirty) updateWindow();
-        if (pixmap == XCB_NONE || crop.isEmpty()) return;  // hidden or minimised: nothing to show
+        if (pixmap == XCB_NONE || crop.isEmpty()) return std::nullopt;  // hidden or minimised: nothing to show
         rect = crop;
         if (cutsTo(rect.size(), output)) rect.setSize(output);
         origin = topLevelOrigin + rect.topLeft();
@@ -492,12 +501,17 @@ void ScreenStream::Worker::tick()
     const std::int64_t answered = HostClock::nowNanoseconds();
     Reply<xcb_xfixes_get_cursor_image_reply_t> cursor;
     if (cursorCookie) cursor.reset(xcb_xfixes_get_cursor_image_reply(c, *cursorCookie, nullptr));
-    // The second property event follows the picture's answer on the wire: a
-    // round trip behind it makes sure both are queued now, so that no grab
-    // takes an event of another.
-    if (clockWindow != XCB_NONE) std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    // The second property event follows the picture's answer on the wire
+    // and has nearly always come with it. When it has not, a round trip
+    // behind it makes sure both are queued now, so that no grab takes an
+    // event of another; only then, as on a starved server each round trip
+    // waits for the server's next turn.
     processEvents();
-    if (!grabbed) return;
+    if (clockWindow != XCB_NONE && serverTimes.size() < 2) {
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        processEvents();
+    }
+    if (!grabbed) return std::nullopt;
     const std::int64_t hostTime = grabTime(asked, answered);
     ++counters.grabs;
 
@@ -509,12 +523,12 @@ void ScreenStream::Worker::tick()
 
     if (previous && previousSize == size && std::memcmp(previous->data, raw->data, bytes) == 0) {
         ++counters.unchanged;
-        return;
+        return hostTime;
     }
     if (pool->inFlight.load() >= ScreenStream::maximumFramesInFlight) {
         // `previous` stays: the next tick sees the change again and delivers it.
         ++counters.droppedInFlight;
-        return;
+        return hostTime;
     }
     if (size == output) {
         deliver(raw, size, hostTime);
@@ -525,6 +539,7 @@ void ScreenStream::Worker::tick()
     }
     previous = std::move(raw);
     previousSize = size;
+    return hostTime;
 }
 
 void ScreenStream::Worker::deliver(const BufferRef& buffer, QSize size, std::int64_t hostTime)

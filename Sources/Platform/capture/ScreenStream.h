@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace platform {
@@ -17,8 +18,11 @@ namespace platform {
 // Captures a display, an area or one window on its own thread and its own X
 // connection, at most `framesPerSecond` times a second.
 //
-// Frames are grabbed at fixed deadlines (every 1/fps from the start; a missed
-// deadline is skipped, never made up in a burst) and delivered only when the
+// Frames are grabbed at fixed deadlines (every 1/fps from the start), one
+// picture per deadline's slot by the picture's own time; a grab that ends
+// late is followed at once by the next, so that the slot running then still
+// gets its picture, but slots already past are skipped, never made up in a
+// burst (see nextDeadline). Frames are delivered only when the
 // picture differs from the last one delivered: an unchanged screen delivers
 // nothing, and the consumer repeats its last frame when it needs one. A frame
 // is dropped when the consumer still holds `maximumFramesInFlight` frames.
@@ -78,6 +82,14 @@ public:
     // The size of the delivered pictures; valid after start().
     QSize outputSize() const override { return outputSize_; }
     Statistics statistics() const override;
+
+    // The deadline to grab at after the grab for deadline `index`, which read
+    // the screen at `picture` (none: nothing was read) and ended at `now`,
+    // both in ns since the first deadline: the slot after the picture's, at
+    // its start; or, when that has begun already, the slot running now, at
+    // once. Deadlines between `index` and the result were missed.
+    static std::int64_t nextDeadline(std::int64_t index, std::optional<std::int64_t> picture, std::int64_t now,
+                                     int framesPerSecond);
 
 private:
     struct Worker;

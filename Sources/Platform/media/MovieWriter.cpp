@@ -11,6 +11,8 @@
 #include <cstring>
 #include <condition_variable>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -93,20 +95,36 @@ constexpr const char* kVideoLowDelayParams = "rc-lookahead=0:sync-lookahead=0:mb
 // a frame interval with the CPU of frame threads (see bench_media Encode).
 constexpr double kSliceThreadsPer1080p30 = 4;
 
+// A picture of the track's size is converted in bands of rows on this many
+// threads for each 1920 × 1080 at 30 frames a second (the caller's among
+// them), at most one per core: at 3840 × 2160 one thread alone takes most of
+// a frame interval, and a loaded machine then falls behind with every
+// picture. The bands are the same arithmetic on other rows: the picture
+// comes out the same.
+constexpr double kConversionBandsPer1080p30 = 1;
+constexpr int kMaxConversionBands = 4;
+
 // A picture of another size than its track (a resized window) is scaled and
 // converted by swscale in slices on this many threads (0: one per core this
 // process may use), so that it does not hold up the next picture.
 constexpr int kScalerThreads = 0;
 
-// Pictures that may wait for a video track's encoder thread: up to a second
-// of them, within a memory budget (at 3840 × 2160 a picture is 12 MB), and
-// never fewer than a few. A picture that finds them all waiting is not
-// taken (see videoReady). On a loaded machine the encoder falls behind for a
-// moment and catches up; the wait is what a crash would lose beyond the
-// last fragment.
-constexpr double kQueuedSeconds = 1.0;
-constexpr double kQueuedBytes = 192.0 * 1024 * 1024;
+// Pictures that may wait for a video track's encoder thread (see
+// waitingPictures). On a loaded machine the encoder falls behind for
+// seconds at a time (its threads, the X server and everything else share
+// a few cores) and catches up later: a deep queue turns that into waiting
+// rather than lost frames, as the other recorders' grab queues of several
+// seconds do. Up to 10 s of pictures, within a quarter of the machine's
+// memory and at most 2 GiB (a 3840 × 2160 picture is 12 MB: about 170 of
+// them, 5.8 s at 30 fps; 1920 × 1080 takes the full 10 s in 0.9 GiB), and
+// never fewer than a few. The wait is what a crash would lose beyond the
+// last fragment. Only free pictures beyond kSparePictures are let go, so a
+// backlog's memory is given back once it is encoded.
+constexpr double kQueuedSeconds = 10.0;
+constexpr double kQueuedBytesAtMost = 2.0 * 1024 * 1024 * 1024;
+constexpr double kQueuedMemoryShare = 0.25;
 constexpr int kLeastQueuedPictures = 4;
+constexpr std::size_t kSparePictures = 4;
 
 // The AAC output every sound track has (always stereo).
 constexpr std::int64_t kSoundBitsPerSecond = 256'000;
@@ -163,14 +181,15 @@ std::string pathText(const std::filesystem::path& p)
 // scaling is needed: swscale's general path takes twice as long for this
 // (6 ms a 1080p picture here, a fifth of the recorder's CPU at 60 frames a
 // second). Fixed point at 2^15, rounded.
-void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, int height, AVFrame* out)
+// Rows [first, last) of the picture, `first` even.
+void bgraToYuv420Rows(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, int first, int last, AVFrame* out)
 {
     constexpr int yr = 5983, yg = 20127, yb = 2032;    // 219/255 × (0.2126, 0.7152, 0.0722)
     constexpr int ur = -3299, ug = -11093, ub = 14392;  // 224/255 × (-0.1146, -0.3854, 0.5)
     constexpr int vr = 14392, vg = -13074, vb = -1318;  // 224/255 × (0.5, -0.4542, -0.0458)
     constexpr int yOffset = (16 << 15) + (1 << 14);
     constexpr int cOffset = (128 << 17) + (1 << 16);    // chroma from sums of four pixels
-    for (int row = 0; row < height; row += 2) {
+    for (int row = first; row < last; row += 2) {
         const std::uint8_t* p0 = bgra + std::ptrdiff_t(row) * stride;
         const std::uint8_t* p1 = p0 + stride;
         std::uint8_t* y0 = out->data[0] + std::ptrdiff_t(row) * out->linesize[0];
@@ -190,6 +209,101 @@ void bgraToYuv420(const std::uint8_t* bgra, std::ptrdiff_t stride, int width, in
         }
     }
 }
+
+std::uint64_t physicalMemory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
+}
+
+int conversionBands(const MovieWriter::VideoTrack& track)
+{
+    const double work = double(track.width) * track.height * track.framesPerSecond / (1920.0 * 1080.0 * 30.0);
+    const int cores = std::max(1, av_cpu_count());
+    return std::clamp(int(std::ceil(kConversionBandsPer1080p30 * work - 1e-9)), 1, std::min(kMaxConversionBands, cores));
+}
+
+// Runs a job on every band of a picture at once: the last band on the
+// caller's thread, the others on threads of their own that live as long as
+// this. run() returns when every band is done.
+class BandWorkers {
+public:
+    explicit BandWorkers(int bands) : bands_(std::max(bands, 1))
+    {
+        try {
+            for (int band = 0; band + 1 < bands_; ++band) threads_.emplace_back([this, band] { work(band); });
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
+    ~BandWorkers() { close(); }
+    BandWorkers(const BandWorkers&) = delete;
+    BandWorkers& operator=(const BandWorkers&) = delete;
+
+    int bands() const { return bands_; }
+
+    void run(const std::function<void(int band)>& job)
+    {
+        if (threads_.empty()) return job(0);
+        {
+            std::lock_guard lock(mutex_);
+            job_ = &job;
+            pending_ = int(threads_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        std::exception_ptr failure;
+        try {
+            job(bands_ - 1);
+        } catch (...) {
+            failure = std::current_exception();  // the other bands still use `job`: wait for them first
+        }
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        job_ = nullptr;
+        if (failure) std::rethrow_exception(failure);
+    }
+
+private:
+    void close()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+
+    void work(int band)
+    {
+        pthread_setname_np(pthread_self(), "ondexa.convert");
+        std::uint64_t seen = 0;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return closing_ || generation_ != seen; });
+            if (closing_) return;
+            seen = generation_;
+            const std::function<void(int)>* job = job_;
+            lock.unlock();
+            (*job)(band);
+            lock.lock();
+            if (--pending_ == 0) done_.notify_all();
+        }
+    }
+
+    const int bands_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;                     // a new job, or closing
+    std::condition_variable done_;                     // every band of the job done
+    const std::function<void(int)>* job_ = nullptr;    // under mutex_: the caller's job while run() lasts
+    std::uint64_t generation_ = 0;                     // under mutex_: counts jobs
+    int pending_ = 0;                                  // under mutex_: bands of the job still running elsewhere
+    bool closing_ = false;                             // under mutex_
+};
 
 int encoderThreads(const MovieWriter::VideoTrack& track)
 {
@@ -296,6 +410,7 @@ struct MovieWriter::VideoState {
     AVStream* stream = nullptr;      // owned by the format context
     CodecPtr encoder;
     ScalerPtr scaler;                // caller: for the current source size
+    std::unique_ptr<BandWorkers> bandWorkers;  // caller: converts a picture of the track's size; made at the first
     int scalerWidth = 0;
     int scalerHeight = 0;
     std::int64_t lastTicks = -1;     // caller: last frame, 1/60000 s from the session start; -1 before the first
@@ -362,9 +477,8 @@ struct MovieWriter::VideoState {
 
         held.reset(checkedAlloc(av_packet_alloc()));
         packet.reset(checkedAlloc(av_packet_alloc()));
-        const double pictureBytes = 1.5 * settings.width * settings.height;
-        const double waiting = std::min(kQueuedSeconds * settings.framesPerSecond, kQueuedBytes / pictureBytes);
-        capacity = std::size_t(std::max(waiting, double(kLeastQueuedPictures))) + 1;
+        capacity = std::size_t(MovieWriter::waitingPictures(settings.width, settings.height,
+                                                            settings.framesPerSecond, physicalMemory())) + 1;
     }
 
     void startEncoder(Muxer& muxer)
@@ -451,6 +565,17 @@ struct MovieWriter::VideoState {
         return nullptr;
     }
 
+    // Lets go of free pictures beyond a few, keeping `keep`: the memory of
+    // a backlog the encoder has worked off.
+    void releaseSpare(const AVFrame* keep)
+    {
+        std::size_t spare = 0;
+        std::erase_if(pictures, [&](const FramePtr& slot) {
+            if (slot.get() == newest || slot.get() == keep || !av_frame_is_writable(slot.get())) return false;
+            return ++spare > kSparePictures;
+        });
+    }
+
     // Whether a picture can be appended without waiting for the encoder.
     bool ready() const { return pictures.size() < capacity || freeSlot(); }
 
@@ -464,7 +589,10 @@ struct MovieWriter::VideoState {
                 std::lock_guard lock(mutex);
                 seen = done;
             }
-            if (AVFrame* slot = freeSlot()) return slot;
+            if (AVFrame* slot = freeSlot()) {
+                if (pictures.size() > kSparePictures + 2) releaseSpare(slot);
+                return slot;
+            }
             if (pictures.size() < capacity) {
                 FramePtr slot(checkedAlloc(av_frame_alloc()));
                 slot->format = AV_PIX_FMT_YUV420P;
@@ -498,7 +626,14 @@ struct MovieWriter::VideoState {
     {
         if (width == settings.width && height == settings.height) {
             AVFrame* picture = takeSlot();
-            bgraToYuv420(bgra, bytesPerRow, width, height, picture);
+            if (!bandWorkers) bandWorkers = std::make_unique<BandWorkers>(conversionBands(settings));
+            const int bands = bandWorkers->bands();
+            bandWorkers->run([&](int band) {
+                // Whole pairs of rows: each chroma row comes from two.
+                const int first = height / 2 * band / bands * 2;
+                const int last = band + 1 == bands ? height : height / 2 * (band + 1) / bands * 2;
+                bgraToYuv420Rows(bgra, bytesPerRow, width, first, last, picture);
+            });
             newest = picture;
             return;
         }
@@ -1005,6 +1140,14 @@ void MovieWriter::holdEncodersForTesting(bool held)
 void MovieWriter::awaitEncodersForTesting()
 {
     for (auto& v : impl_->video) v->awaitEncoded();
+}
+
+int MovieWriter::waitingPictures(int width, int height, int framesPerSecond, std::uint64_t memoryBytes)
+{
+    const double pictureBytes = 1.5 * std::max(width, 1) * std::max(height, 1);  // yuv420p
+    const double budget = std::min(kQueuedBytesAtMost, kQueuedMemoryShare * double(memoryBytes));
+    const double waiting = std::min(kQueuedSeconds * std::max(framesPerSecond, 1), budget / pictureBytes);
+    return std::max(int(waiting), kLeastQueuedPictures);
 }
 
 bool MovieWriter::videoReady(int videoTrack) const

@@ -22,8 +22,8 @@ namespace platform {
 // frames of the first video track, which come at least every 2 s of media
 // time however few frames there are; no encoder holds frames back, so a
 // fragment holds the picture up to the time it is cut (a process that dies
-// also loses the pictures still waiting for their encoder thread, at most
-// about a second). A caller whose picture stands still keeps it in the
+// also loses the pictures still waiting for their encoder thread, see
+// waitingPictures). A caller whose picture stands still keeps it in the
 // movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
@@ -112,10 +112,14 @@ public:
                      MediaTime presentationTime);
     bool appendVideo(int videoTrack, const QImage& image, MediaTime presentationTime);
     // Whether the track takes a picture now: false while as many pictures
-    // as it may hold (up to a second's worth) wait for its encoder. A picture
+    // as it may hold (waitingPictures) wait for its encoder. A picture
     // appended then waits until one is encoded; a real-time caller drops it
     // instead and counts it.
     bool videoReady(int videoTrack) const;
+    // How many pictures of a track may wait for its encoder (beside the
+    // newest) on a machine with `memoryBytes` of memory: up to 10 s of them,
+    // within a quarter of the memory and at most 2 GiB, at least 4.
+    static int waitingPictures(int width, int height, int framesPerSecond, std::uint64_t memoryBytes);
     // Appends the track's last picture again at `presentationTime`, without
     // converting it again. Returns false when there is no picture yet or the
     // time is not later than the track's previous frame.

@@ -173,6 +173,33 @@ TEST_F(ScreenStreamTest, DisplayFramesShowThePaintingOnePerDeadline)
     EXPECT_FALSE(collector.state().error);
 }
 
+// One picture per deadline's slot by the picture's own time. A grab that
+// ends once the next slot has begun (a starved server) is followed at once,
+// not at the slot after, which would leave the running slot without a
+// picture; slots wholly past are skipped, never made up in a burst.
+TEST(ScreenStreamSchedule, AGrabThatEndsLateIsFollowedAtOnceAndPastSlotsAreSkipped)
+{
+    constexpr std::int64_t ms = 1'000'000;
+    const auto slot = [](std::int64_t n) { return n * 1'000'000'000 / 30; };
+    const auto next = [](std::int64_t index, std::optional<std::int64_t> picture, std::int64_t now) {
+        return ScreenStream::nextDeadline(index, picture, now, 30);
+    };
+    // On time: the next deadline, waited for.
+    EXPECT_EQ(next(5, slot(5) + 3 * ms, slot(5) + 5 * ms), 6);
+    // Ended in the next slot: that one, whose deadline has passed, so at once.
+    EXPECT_EQ(next(5, slot(5) + 20 * ms, slot(6) + 5 * ms), 6);
+    // The server read the screen in the next slot: that slot has its picture.
+    EXPECT_EQ(next(5, slot(6) + 1 * ms, slot(6) + 3 * ms), 7);
+    // Ended three slots on: the running one; the two before it are missed.
+    EXPECT_EQ(next(5, slot(5) + 2 * ms, slot(8) + 1 * ms), 8);
+    // Nothing read (a hidden window): as from the deadline's own slot.
+    EXPECT_EQ(next(5, std::nullopt, slot(5) + 2 * ms), 6);
+    EXPECT_EQ(next(5, std::nullopt, slot(7) + 2 * ms), 7);
+    // Never back, whatever the times say.
+    EXPECT_EQ(next(5, slot(3), slot(4)), 6);
+    EXPECT_EQ(next(0, -5 * ms, 0), 1);
+}
+
 TEST_F(ScreenStreamTest, AnUnchangedPictureDeliversNoNewFrame)
 {
     testdesktop::Window window(client, QRect(1000, 100, 200, 150), green);

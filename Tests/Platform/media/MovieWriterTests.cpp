@@ -283,12 +283,12 @@ TEST(MovieWriter, KeepsOnlyFramesFromTheSessionStartInOrder)
 }
 
 // Pictures are encoded on a thread of their own. Here that encoder is held
-// back, as a slow one on a loaded machine would be, for the first second:
-// the sound of that second goes into the movie before any picture does, and
-// the pictures wait. The movie's time base stays exact: the first picture
-// and the sound start together, every picture keeps its time, and a flash at
-// 0.5 s lines up with a tone burst at 0.5 s. A full queue says so instead of
-// holding up the caller.
+// back, as a slow one on a loaded machine would be, until its queue is full:
+// the sound of those seconds goes into the movie before any picture does,
+// and the pictures wait. The movie's time base stays exact: the first
+// picture and the sound start together, every picture keeps its time, and a
+// flash at 0.5 s lines up with a tone burst at 0.5 s. A full queue says so
+// instead of holding up the caller.
 TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
 {
     fixtures::TempDir dir;
@@ -305,7 +305,8 @@ TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
     double sound = 0;
     int held = 0;  // pictures taken while the encoder was held
     bool released = false;
-    for (int f = 0; f < 60; ++f) {
+    const int frames = 330;  // the 10 s a small picture may wait, and a second after
+    for (int f = 0; f < frames; ++f) {
         const double t = f / 30.0;
         for (; sound < t + 1.0 / 30 - 1e-9; sound += 0.01) {
             // A 1 kHz burst from 0.5 to 0.6 s, else silence.
@@ -314,7 +315,7 @@ TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
             w.appendSound(0, b.data(), 480, 2, 48000, at(sound));
         }
         if (!released && !w.videoReady(0)) {
-            EXPECT_GE(f, 30) << "up to a second of pictures may wait";
+            EXPECT_GE(f, 300) << "up to 10 s of pictures may wait";
             w.holdEncodersForTesting(false);
             released = true;
         }
@@ -322,14 +323,14 @@ TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
         const auto& px = f >= 15 && f < 18 ? white : dark;
         ASSERT_TRUE(w.appendVideo(0, px.data(), 320, 240, 320 * 4, at(t)));
     }
-    EXPECT_GE(held, 30);
+    EXPECT_GE(held, 300);
     EXPECT_TRUE(released) << "the queue never filled";
-    w.finish(at(2.0));
+    w.finish(at(frames / 30.0));
 
     const auto movie = fixtures::readMovie(file);
     ASSERT_EQ(movie.size(), 2u);
     const auto& packets = movie[0].packets;
-    ASSERT_EQ(packets.size(), 60u);
+    ASSERT_EQ(packets.size(), std::size_t(frames));
     for (std::size_t i = 0; i < packets.size(); ++i) EXPECT_NEAR(packets[i].pts, double(i) / 30, 1e-4) << i;
     EXPECT_NEAR(movie[0].start, 0.0, 1e-4);
     EXPECT_EQ(movie[1].soundStart, 0.0);
@@ -337,34 +338,71 @@ TEST(MovieWriter, PicturesWaitingForASlowEncoderKeepTheirTimesAgainstTheSound)
     const auto& a = movie[1];
     EXPECT_LT(a.rms(0.40, 0.49), 0.01);
     EXPECT_GT(a.rms(0.51, 0.59), 0.3);
-    EXPECT_NEAR(a.soundEnd(), 2.0, 1.0 / 30);
+    EXPECT_NEAR(a.soundEnd(), frames / 30.0, 1.0 / 30);
+}
+
+// How deep a track's encoder queue is: 10 s of pictures where memory
+// allows, else what fits in a quarter of the memory (at most 2 GiB), never
+// fewer than 4.
+TEST(MovieWriter, PicturesWaitForTheEncoderUpToTenSecondsWithinAMemoryBudget)
+{
+    constexpr std::uint64_t gib = 1024ull * 1024 * 1024;
+    EXPECT_EQ(MovieWriter::waitingPictures(1920, 1080, 30, 16 * gib), 300);
+    EXPECT_EQ(MovieWriter::waitingPictures(1920, 1080, 60, 16 * gib), 600);
+    EXPECT_EQ(MovieWriter::waitingPictures(320, 240, 30, 16 * gib), 300);
+    // 12.4 MB a picture: 2 GiB hold 172, under 6 s.
+    EXPECT_EQ(MovieWriter::waitingPictures(3840, 2160, 30, 16 * gib), 172);
+    EXPECT_EQ(MovieWriter::waitingPictures(3840, 2160, 30, 64 * gib), 172);
+    // A quarter of 4 GiB.
+    EXPECT_EQ(MovieWriter::waitingPictures(3840, 2160, 30, 4 * gib), 86);
+    EXPECT_EQ(MovieWriter::waitingPictures(1920, 1080, 30, 4 * gib), 300);
+    EXPECT_EQ(MovieWriter::waitingPictures(1920, 1080, 30, 2 * gib), 172);
+    // Little or unknown memory.
+    EXPECT_EQ(MovieWriter::waitingPictures(3840, 2160, 30, 32 * 1024 * 1024), 4);
+    EXPECT_EQ(MovieWriter::waitingPictures(1920, 1080, 30, 0), 4);
 }
 
 // A picture of the track's own size is converted without scaling; its
-// colours come back as they were (BT.709, limited range), each quadrant.
+// colours come back as they were (BT.709, limited range), each quadrant. A
+// large picture at a high rate is converted in bands of rows on several
+// threads: every band, the last one's final rows and the rows on either
+// side of a band's edge come out as well.
 TEST(MovieWriter, PicturesOfTheTracksSizeKeepTheirColours)
 {
-    fixtures::TempDir dir;
-    const auto file = dir / "colours.mov";
-    MovieWriter w(file);
-    w.addVideoTrack({"Képernyő", 320, 240, 30, 4'000'000});
-    w.start();
-    w.startSession(at(0));
     const std::uint32_t colours[4] = {0xFFFFFF, 0x000000, 0x20C040, 0x3050E0};  // R, G, B
-    QImage picture(320, 240, QImage::Format_RGB32);
-    for (int q = 0; q < 4; ++q)
-        for (int y = q / 2 * 120; y < q / 2 * 120 + 120; ++y)
-            for (int x = q % 2 * 160; x < q % 2 * 160 + 160; ++x) picture.setPixel(x, y, colours[q]);
-    ASSERT_TRUE(w.appendVideo(0, picture, at(0)));
-    w.finish(at(0.5));
+    struct Size {
+        int width, height, fps;
+    };
+    for (const Size size : {Size{320, 240, 30}, Size{1920, 1080, 60}}) {
+        SCOPED_TRACE(size.width);
+        const int w = size.width, h = size.height;
+        fixtures::TempDir dir;
+        const auto file = dir / "colours.mov";
+        MovieWriter writer(file);
+        writer.addVideoTrack({"Képernyő", w, h, size.fps, 40'000'000});
+        writer.start();
+        writer.startSession(at(0));
+        // Quadrants, so each band of rows holds two colours and the middle
+        // (an edge between bands) changes colour.
+        QImage picture(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) picture.setPixel(x, y, colours[(y >= h / 2) * 2 + (x >= w / 2)]);
+        ASSERT_TRUE(writer.appendVideo(0, picture, at(0)));
+        writer.finish(at(0.5));
 
-    const auto movie = fixtures::readMovie(file);
-    const auto& px = movie.at(0).firstPicture;
-    ASSERT_EQ(px.size(), 320u * 240 * 3);
-    for (int q = 0; q < 4; ++q) {
-        const std::size_t at = (std::size_t(q / 2 * 120 + 60) * 320 + std::size_t(q % 2 * 160 + 80)) * 3;
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4) << q << " " << c;
+        const auto movie = fixtures::readMovie(file);
+        const auto& px = movie.at(0).firstPicture;
+        ASSERT_EQ(px.size(), std::size_t(w) * std::size_t(h) * 3);
+        for (int q = 0; q < 4; ++q) {
+            const int top = q / 2 * h / 2;
+            // The quadrant's middle, and its rows nearest the picture's middle and edge.
+            for (const int y : {top + h / 4, q < 2 ? h / 2 - 4 : h / 2 + 3, q < 2 ? 3 : h - 4}) {
+                const std::size_t at = (std::size_t(y) * std::size_t(w) + std::size_t(q % 2 * w / 2 + w / 4)) * 3;
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(px[at + std::size_t(c)], (colours[q] >> (16 - 8 * c)) & 0xFF, 4)
+                        << "quadrant " << q << " row " << y << " channel " << c;
+            }
+        }
     }
 }
 
