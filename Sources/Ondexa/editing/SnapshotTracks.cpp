@@ -66,9 +66,7 @@ void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::size_t 
 
 } // namespace
 
-std::shared_ptr<const SnapshotTrack> SnapshotTrack::take(const Track& track,
-                                                         const std::shared_ptr<const SnapshotTrack>* beside,
-                                                         const std::shared_ptr<const SnapshotTrack>* alsoBeside)
+SnapshotTrack::Shared SnapshotTrack::take(const Track& track, const Shared* beside, const Shared* alsoBeside)
 {
     if (!beside) std::swap(beside, alsoBeside);
     const std::vector<Clip>& clips = track.clips;

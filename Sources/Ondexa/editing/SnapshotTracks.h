@@ -84,8 +84,8 @@ private:
     SnapshotTrack() = default;
     // The track, sharing what is equal in the neighbours (either may be
     // null), or the very neighbour when the track is equal to it.
-    static std::shared_ptr<const SnapshotTrack> take(const Track& track, const std::shared_ptr<const SnapshotTrack>* beside,
-                                                     const std::shared_ptr<const SnapshotTrack>* alsoBeside);
+    using Shared = std::shared_ptr<const SnapshotTrack>;
+    static Shared take(const Track& track, const Shared* beside, const Shared* alsoBeside);
 
     std::shared_ptr<const Track> settings_;  // every field but the clips, which are left empty
     StoredClips clips_;
