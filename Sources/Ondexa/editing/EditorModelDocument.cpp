@@ -304,7 +304,10 @@ void EditorModel::redo()
 
 void EditorModel::restore(Snapshot snapshot)
 {
-    setTracks(snapshot.tracks.toVector());
+    // Written over the current tracks: their storage is used again.
+    std::vector<Track> tracks = std::move(tracks_);
+    snapshot.tracks.assignTo(tracks);
+    setTracks(std::move(tracks));
 
     std::set<Uuid> existing;
     for (const Track& track : tracks_)

@@ -1,6 +1,7 @@
 #include "Ondexa/editing/SnapshotTracks.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <tuple>
 #include <unordered_map>
 
@@ -33,21 +34,32 @@ Track settingsCopy(const Track& track)
     return copy;
 }
 
+// Where a stored clip was found: the neighbour (the top bit) and the piece
+// of that neighbour it is in.
+constexpr std::uint32_t kSecond = 1u << 31;
+
 // Fills the empty entries of stored[first, last) with clips of from[begin,
-// end) of the same id that are equal to the clip of `clips` at that place.
-void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::size_t first, std::size_t last,
-               const StoredClips& from, std::size_t begin, std::size_t end)
+// end) of the same id that are equal to the clip of `clips` at that place,
+// noting where each was found.
+void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::vector<std::uint32_t>& origin,
+               std::size_t first, std::size_t last, const StoredClips& from,
+               const std::vector<std::uint32_t>& fromPieces, std::uint32_t neighbour, std::size_t begin,
+               std::size_t end)
 {
     std::size_t missing = 0;
     for (std::size_t i = first; i < last; ++i) missing += !stored[i];
     if (missing == 0 || begin == end) return;
+    const auto take = [&](std::size_t i, std::size_t j) {
+        stored[i] = from[j];
+        origin[i] = neighbour | fromPieces[j];
+    };
     if (missing * (end - begin) <= 4096) {
         // A few clips, as an edit mostly leaves: a scan costs less than an index.
         for (std::size_t i = first; i < last; ++i) {
             if (stored[i]) continue;
             for (std::size_t j = begin; j < end; ++j) {
                 if (from[j]->id == clips[i].id && *from[j] == clips[i]) {
-                    stored[i] = from[j];
+                    take(i, j);
                     break;
                 }
             }
@@ -60,7 +72,7 @@ void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::size_t 
     for (std::size_t i = first; i < last; ++i) {
         if (stored[i]) continue;
         const auto found = index.find(clips[i].id);
-        if (found != index.end() && *from[found->second] == clips[i]) stored[i] = from[found->second];
+        if (found != index.end() && *from[found->second] == clips[i]) take(i, found->second);
     }
 }
 
@@ -74,6 +86,7 @@ SnapshotTrack::Shared SnapshotTrack::take(const Track& track, const Shared* besi
     std::shared_ptr<SnapshotTrack> made(new SnapshotTrack);
     StoredClips& stored = made->clips_;
     stored.resize(n);
+    std::vector<std::uint32_t> origin(n);
 
     if (beside) {
         // Clips mostly keep their order: an edit changes, inserts or removes
@@ -87,31 +100,56 @@ SnapshotTrack::Shared SnapshotTrack::take(const Track& track, const Shared* besi
         if (settings && prefix == n && n == m) return *beside;
         if (settings) made->settings_ = near.settings_;
         std::copy(from.begin(), from.begin() + std::ptrdiff_t(prefix), stored.begin());
+        std::copy(near.pieceOf_.begin(), near.pieceOf_.begin() + std::ptrdiff_t(prefix), origin.begin());
         std::size_t suffix = 0;
         while (suffix < n - prefix && suffix < m - prefix && *from[m - 1 - suffix] == clips[n - 1 - suffix]) {
             stored[n - 1 - suffix] = from[m - 1 - suffix];
+            origin[n - 1 - suffix] = near.pieceOf_[m - 1 - suffix];
             ++suffix;
         }
-        matchByID(clips, stored, prefix, n - suffix, from, prefix, m - suffix);
+        matchByID(clips, stored, origin, prefix, n - suffix, from, near.pieceOf_, 0, prefix, m - suffix);
     }
     if (alsoBeside) {
         const SnapshotTrack& near = **alsoBeside;
         if (!made->settings_ && sameSettings(*near.settings_, track)) made->settings_ = near.settings_;
-        matchByID(clips, stored, 0, n, near.clips_, 0, near.clips_.size());
+        matchByID(clips, stored, origin, 0, n, near.clips_, near.pieceOf_, kSecond, 0, near.clips_.size());
         if (made->settings_ == near.settings_ && stored == near.clips_) return *alsoBeside;
     }
-
     if (!made->settings_) made->settings_ = std::make_shared<const Track>(settingsCopy(track));
-    const auto missing = std::size_t(std::count(stored.begin(), stored.end(), nullptr));
+
+    // The pieces the shared clips are in, each kept once.
+    const SnapshotTrack* neighbours[2] = {beside ? beside->get() : nullptr, alsoBeside ? alsoBeside->get() : nullptr};
+    std::vector<std::uint32_t> kept[2];
+    for (int k = 0; k < 2; ++k)
+        if (neighbours[k]) kept[k].assign(neighbours[k]->pieces_.size(), UINT32_MAX);
+    made->pieceOf_.resize(n);
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!stored[i]) {
+            ++missing;
+            continue;
+        }
+        const int k = origin[i] & kSecond ? 1 : 0;
+        const std::uint32_t piece = origin[i] & ~kSecond;
+        std::uint32_t& at = kept[k][piece];
+        if (at == UINT32_MAX) {
+            at = std::uint32_t(made->pieces_.size());
+            made->pieces_.push_back(neighbours[k]->pieces_[piece]);
+        }
+        made->pieceOf_[i] = at;
+    }
     if (missing > 0) {
-        // The clips found in neither, copied into one piece that each of them keeps alive.
-        auto piece = std::make_shared<std::vector<Clip>>();
+        // The clips found in neither, copied into a piece of their own.
+        auto piece = std::make_shared<Piece>();
         piece->reserve(missing);
+        const auto at = std::uint32_t(made->pieces_.size());
         for (std::size_t i = 0; i < n; ++i) {
             if (stored[i]) continue;
             piece->push_back(clips[i]);
-            stored[i] = std::shared_ptr<const Clip>(piece, &piece->back());
+            stored[i] = &piece->back();
+            made->pieceOf_[i] = at;
         }
+        made->pieces_.push_back(std::move(piece));
     }
     return made;
 }
@@ -122,6 +160,13 @@ Track SnapshotTrack::toTrack() const
     track.clips.reserve(clips_.size());
     for (const auto& clip : clips_) track.clips.push_back(*clip);
     return track;
+}
+
+void SnapshotTrack::assignTo(Track& track) const
+{
+    settingsOf(track) = settingsOf(*settings_);
+    track.clips.resize(clips_.size());
+    for (std::size_t i = 0; i < clips_.size(); ++i) track.clips[i] = *clips_[i];
 }
 
 bool operator==(const SnapshotTrack& a, const SnapshotTrack& b)
@@ -165,6 +210,12 @@ std::vector<Track> SnapshotTracks::toVector() const
     tracks.reserve(tracks_.size());
     for (const auto& track : tracks_) tracks.push_back(track->toTrack());
     return tracks;
+}
+
+void SnapshotTracks::assignTo(std::vector<Track>& tracks) const
+{
+    tracks.resize(tracks_.size());
+    for (std::size_t i = 0; i < tracks_.size(); ++i) tracks_[i]->assignTo(tracks[i]);
 }
 
 bool operator==(const SnapshotTracks& a, const SnapshotTracks& b)

@@ -10,13 +10,14 @@
 #include "Ondexa/model/Timeline.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <vector>
 
 namespace ondexa {
 
-// A forward iterator over shared pointers that reads as the values they point at.
+// A forward iterator over pointers that reads as the values they point at.
 template <typename T, typename Stored> class SharedValueIterator {
 public:
     using iterator_category = std::forward_iterator_tag;
@@ -28,7 +29,7 @@ public:
     SharedValueIterator() = default;
     explicit SharedValueIterator(typename Stored::const_iterator at) : at_(at) {}
     reference operator*() const { return **at_; }
-    pointer operator->() const { return at_->get(); }
+    pointer operator->() const { return &**at_; }
     SharedValueIterator& operator++()
     {
         ++at_;
@@ -46,10 +47,11 @@ private:
     typename Stored::const_iterator at_;
 };
 
-// One track of a snapshot: its settings and its clips as shared pieces.
+// One track of a snapshot: its settings and its clips, which live in
+// immutable pieces shared between snapshots.
 class SnapshotTrack {
 public:
-    using StoredClips = std::vector<std::shared_ptr<const Clip>>;
+    using StoredClips = std::vector<const Clip*>;
 
     // The clips, read like a list of clips.
     class ClipList {
@@ -75,6 +77,8 @@ public:
     ClipList clips() const { return ClipList(clips_); }
     // A copy, to be edited or put back.
     Track toTrack() const;
+    // Makes `track` a copy, using its storage again.
+    void assignTo(Track& track) const;
 
     friend bool operator==(const SnapshotTrack& a, const SnapshotTrack& b);
     friend bool operator==(const SnapshotTrack& a, const Track& b);
@@ -87,8 +91,14 @@ private:
     using Shared = std::shared_ptr<const SnapshotTrack>;
     static Shared take(const Track& track, const Shared* beside, const Shared* alsoBeside);
 
+    using Piece = std::vector<Clip>;
+
     std::shared_ptr<const Track> settings_;  // every field but the clips, which are left empty
+    // The clips are kept alive by the pieces they are in, not each by its
+    // own count: taking a snapshot touches no count per clip.
     StoredClips clips_;
+    std::vector<std::uint32_t> pieceOf_;  // of each clip, an index into pieces_
+    std::vector<std::shared_ptr<const Piece>> pieces_;
 };
 
 class SnapshotTracks {
@@ -116,6 +126,8 @@ public:
 
     // A list of copies, to be edited or put back.
     std::vector<Track> toVector() const;
+    // Makes `tracks` a list of copies, using their storage again.
+    void assignTo(std::vector<Track>& tracks) const;
     operator std::vector<Track>() const { return toVector(); }  // NOLINT: reads as a list
 
     // Whether the i-th track is the very stored track of `other` (for tests
