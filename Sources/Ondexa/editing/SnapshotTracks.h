@@ -18,7 +18,7 @@
 namespace ondexa {
 
 // A forward iterator over pointers that reads as the values they point at.
-template <typename T, typename Stored> class SharedValueIterator {
+template <typename T, typename Stored> class PointeeIterator {
 public:
     using iterator_category = std::forward_iterator_tag;
     using value_type = T;
@@ -26,22 +26,22 @@ public:
     using pointer = const T*;
     using reference = const T&;
 
-    SharedValueIterator() = default;
-    explicit SharedValueIterator(typename Stored::const_iterator at) : at_(at) {}
+    PointeeIterator() = default;
+    explicit PointeeIterator(typename Stored::const_iterator at) : at_(at) {}
     reference operator*() const { return **at_; }
     pointer operator->() const { return &**at_; }
-    SharedValueIterator& operator++()
+    PointeeIterator& operator++()
     {
         ++at_;
         return *this;
     }
-    SharedValueIterator operator++(int)
+    PointeeIterator operator++(int)
     {
-        SharedValueIterator before = *this;
+        PointeeIterator before = *this;
         ++at_;
         return before;
     }
-    friend bool operator==(const SharedValueIterator&, const SharedValueIterator&) = default;
+    friend bool operator==(const PointeeIterator&, const PointeeIterator&) = default;
 
 private:
     typename Stored::const_iterator at_;
@@ -56,7 +56,7 @@ public:
     // The clips, read like a list of clips.
     class ClipList {
     public:
-        using const_iterator = SharedValueIterator<Clip, StoredClips>;
+        using const_iterator = PointeeIterator<Clip, StoredClips>;
         using iterator = const_iterator;
         explicit ClipList(const StoredClips& clips) : clips_(&clips) {}
         std::size_t size() const { return clips_->size(); }
@@ -105,7 +105,7 @@ class SnapshotTracks {
     using Stored = std::vector<std::shared_ptr<const SnapshotTrack>>;
 
 public:
-    using const_iterator = SharedValueIterator<SnapshotTrack, Stored>;
+    using const_iterator = PointeeIterator<SnapshotTrack, Stored>;
     using iterator = const_iterator;
 
     SnapshotTracks() = default;
