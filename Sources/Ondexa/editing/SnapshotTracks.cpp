@@ -46,17 +46,34 @@ void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::vector<
                const std::vector<std::uint32_t>& fromPieces, std::uint32_t neighbour, std::size_t begin,
                std::size_t end)
 {
-    std::size_t missing = 0;
-    for (std::size_t i = first; i < last; ++i) missing += !stored[i];
-    if (missing == 0 || begin == end) return;
+    if (begin == end) return;
     const auto take = [&](std::size_t i, std::size_t j) {
         stored[i] = from[j];
         origin[i] = neighbour | fromPieces[j];
     };
+    // Clips mostly keep their order, a few inserted or removed between them:
+    // each is looked for a little ahead of the last one found. One found
+    // there but changed (a ripple moves all that follow) is settled.
+    constexpr std::size_t kAhead = 8;
+    std::vector<bool> settled(last - first);
+    std::size_t missing = 0;
+    for (std::size_t i = first, j = begin; i < last; ++i) {
+        if (stored[i]) continue;
+        std::size_t k = j;
+        while (k < end && k < j + kAhead && from[k]->id != clips[i].id) ++k;
+        if (k < end && k < j + kAhead) {
+            if (*from[k] == clips[i]) take(i, k);
+            else settled[i - first] = true;
+            j = k + 1;
+        } else {
+            ++missing;
+        }
+    }
+    if (missing == 0) return;
     if (missing * (end - begin) <= 4096) {
         // A few clips, as an edit mostly leaves: a scan costs less than an index.
         for (std::size_t i = first; i < last; ++i) {
-            if (stored[i]) continue;
+            if (stored[i] || settled[i - first]) continue;
             for (std::size_t j = begin; j < end; ++j) {
                 if (from[j]->id == clips[i].id && *from[j] == clips[i]) {
                     take(i, j);
@@ -70,7 +87,7 @@ void matchByID(const std::vector<Clip>& clips, StoredClips& stored, std::vector<
     index.reserve(end - begin);
     for (std::size_t j = begin; j < end; ++j) index.try_emplace(from[j]->id, j);
     for (std::size_t i = first; i < last; ++i) {
-        if (stored[i]) continue;
+        if (stored[i] || settled[i - first]) continue;
         const auto found = index.find(clips[i].id);
         if (found != index.end() && *from[found->second] == clips[i]) take(i, found->second);
     }
