@@ -220,8 +220,8 @@ TEST(EditorUndo, KeepsTheLatestTwoHundredSnapshots)
         model.pushUndo();
     }
     ASSERT_EQ(model.undoStack().size(), 200u);
-    EXPECT_EQ(model.undoStack().front().tracks.front().name, "2");
-    EXPECT_EQ(model.undoStack().back().tracks.front().name, "201");
+    EXPECT_EQ(model.undoStack().front().tracks.front().name(), "2");
+    EXPECT_EQ(model.undoStack().back().tracks.front().name(), "201");
     EXPECT_TRUE(model.canUndo());
     EXPECT_FALSE(model.canRedo());
 }

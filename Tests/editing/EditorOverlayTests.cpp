@@ -265,7 +265,7 @@ TEST(EditorProperties, UpdateTrackPushesAnUndoStepOnlyForARealChangeWhenAsked)
     quieter.volume = 0.5f;
     model->updateTrack(quieter, true);
     ASSERT_EQ(model->undoStack().size(), 1u);
-    EXPECT_EQ(model->undoStack()[0].tracks[0].rotation, 90);
+    EXPECT_EQ(model->undoStack()[0].tracks[0].toTrack().rotation, 90);
     EXPECT_EQ(model->tracks()[1].volume, 0.5f);
 
     Track unknown = quieter;

@@ -145,7 +145,7 @@ TEST_F(EditorSaving, UndoRedoAndAnEarlierCopyStayInsideThePackage)
         EXPECT_EQ(stored.info.project->tracks.front().name, firstName) << step;
         for (const std::string& path : stored.mediaPaths()) EXPECT_TRUE(path.starts_with(inside)) << step << ": " << path;
     };
-    const std::string original = model->undoStack().front().tracks.front().name;
+    const std::string original = model->undoStack().front().tracks.front().name();
     expectInside("saved", "Első");
     model->undo();
     expectInside("undo", original);

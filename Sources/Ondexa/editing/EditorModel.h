@@ -70,7 +70,7 @@ public:
         friend bool operator==(const MatrixSelection&, const MatrixSelection&) = default;
     };
     // The unit of undo and redo: the whole timeline, as immutable values
-    // (unchanged tracks shared between snapshots).
+    // (unchanged tracks and clips shared between snapshots).
     struct Snapshot {
         SnapshotTracks tracks;
         friend bool operator==(const Snapshot&, const Snapshot&) = default;

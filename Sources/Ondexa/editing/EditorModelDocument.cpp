@@ -265,8 +265,11 @@ void EditorModel::setDocumentURL(std::optional<std::filesystem::path> url)
 void EditorModel::pushUndo()
 {
     if (undoStack_.size() >= undoLimit) undoStack_.erase(undoStack_.begin(), undoStack_.end() - (undoLimit - 1));
-    // Tracks unchanged since the last snapshot are shared with it.
-    undoStack_.push_back(Snapshot{SnapshotTracks(tracks_, undoStack_.empty() ? nullptr : &undoStack_.back().tracks)});
+    // What is unchanged since the last snapshot is shared with it; after an
+    // undo, what the undone edit left alone is shared with the redo step.
+    SnapshotTracks tracks(tracks_, undoStack_.empty() ? nullptr : &undoStack_.back().tracks,
+                          redoStack_.empty() ? nullptr : &redoStack_.back().tracks);
+    undoStack_.push_back(Snapshot{std::move(tracks)});
     redoStack_.clear();
     setCanUndo(true);
     setCanRedo(false);
@@ -284,7 +287,8 @@ void EditorModel::undo()
     if (undoStack_.empty()) return;
     Snapshot snapshot = std::move(undoStack_.back());
     undoStack_.pop_back();
-    redoStack_.push_back(Snapshot{SnapshotTracks(tracks_, &snapshot.tracks)});
+    SnapshotTracks tracks(tracks_, &snapshot.tracks, redoStack_.empty() ? nullptr : &redoStack_.back().tracks);
+    redoStack_.push_back(Snapshot{std::move(tracks)});
     restore(std::move(snapshot));
 }
 
@@ -293,13 +297,17 @@ void EditorModel::redo()
     if (redoStack_.empty()) return;
     Snapshot snapshot = std::move(redoStack_.back());
     redoStack_.pop_back();
-    undoStack_.push_back(Snapshot{SnapshotTracks(tracks_, &snapshot.tracks)});
+    SnapshotTracks tracks(tracks_, &snapshot.tracks, undoStack_.empty() ? nullptr : &undoStack_.back().tracks);
+    undoStack_.push_back(Snapshot{std::move(tracks)});
     restore(std::move(snapshot));
 }
 
 void EditorModel::restore(Snapshot snapshot)
 {
-    setTracks(snapshot.tracks.toVector());
+    // Written over the current tracks: their storage is used again.
+    std::vector<Track> tracks = std::move(tracks_);
+    snapshot.tracks.assignTo(tracks);
+    setTracks(std::move(tracks));
 
     std::set<Uuid> existing;
     for (const Track& track : tracks_)

@@ -15,10 +15,10 @@ namespace {
 // Which tracks a dragged clip may land on.
 enum class Family { picture, audio, effects };
 
-Family familyOf(const Clip& clip, const Track& track)
+Family familyOf(const Clip& clip, const MediaRef& trackMedia)
 {
-    if (track.media.kind == MediaKind::effects) return Family::effects;
-    switch (clip.media ? clip.media->kind : track.media.kind) {
+    if (trackMedia.kind == MediaKind::effects) return Family::effects;
+    switch (clip.media ? clip.media->kind : trackMedia.kind) {
     case MediaKind::video:
     case MediaKind::image: return Family::picture;
     case MediaKind::audio: return Family::audio;
@@ -113,7 +113,7 @@ void EditorModel::moveClip(const Clip& clip, MediaKind, double delta, std::optio
 
     Track& from = tracks_[ti];
     Clip stored = from.clips[ci];
-    const Family family = familyOf(stored, from);
+    const Family family = familyOf(stored, from.media);
     std::size_t dest = ti;
     if (toRow && *toRow >= 0 && std::size_t(*toRow) < tracks_.size() && std::size_t(*toRow) != ti
         && accepts(tracks_[std::size_t(*toRow)], family))
@@ -150,7 +150,7 @@ void EditorModel::moveClips(const std::vector<Clip>& clips, const Clip& grabbed,
         for (const Clip& c : clips) wanted.emplace(c.id, true);
         wanted.emplace(grabbed.id, true);
         for (std::size_t i = 0; i < base.size(); ++i)
-            for (const Clip& clip : base[i].clips)
+            for (const Clip& clip : base[i].clips())
                 if (wanted.count(clip.id)) startRow.try_emplace(clip.id, i);
     }
 
@@ -158,11 +158,11 @@ void EditorModel::moveClips(const std::vector<Clip>& clips, const Clip& grabbed,
     std::unordered_map<Uuid, std::size_t> targets;
     if (rows != 0) {
         if (const auto g = startRow.find(grabbed.id); g != startRow.end()) {
-            const Family family = familyOf(grabbed, base[g->second]);
+            const Family family = familyOf(grabbed, base[g->second].media());
             bool all = true;
             for (const Clip& c : clips) {
                 const auto i = startRow.find(c.id);
-                if (i == startRow.end() || familyOf(c, base[i->second]) != family) continue;
+                if (i == startRow.end() || familyOf(c, base[i->second].media()) != family) continue;
                 const long long r = (long long)i->second + rows;
                 if (r >= 0 && r < (long long)tracks_.size() && accepts(tracks_[std::size_t(r)], family)) {
                     targets[c.id] = std::size_t(r);

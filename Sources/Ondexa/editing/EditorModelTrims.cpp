@@ -56,8 +56,8 @@ void EditorModel::trimClip(const Clip& clip, ClipEdge edge, double delta, double
     const SnapshotTracks& base = dragStartTracks(copy);
     std::vector<Clip> group{clip};
     if (clip.link) {
-        for (const Track& track : base)
-            for (const Clip& c : track.clips)
+        for (const SnapshotTrack& track : base)
+            for (const Clip& c : track.clips())
                 if (c.link == clip.link && c.id != clip.id && std::abs(edgeOf(c, edge) - e0) < kLinkedEdge)
                     group.push_back(c);
     }
