@@ -367,6 +367,10 @@ struct ExportSession::Pipeline {
         for (int i = 0; i < compositorCount; ++i) {
             if (videoComposition->compositorFactory) compositors.push_back(videoComposition->compositorFactory());
             if (!compositors.empty() && !compositors.back()) compositors.pop_back();
+            // The compositors already draw side by side: fills spread over
+            // helper threads besides only add wake-ups (and the encoder's
+            // threads lose their cores to them).
+            else if (!compositors.empty()) compositors.back()->setDrawingOnOneThread(true);
         }
     }
 

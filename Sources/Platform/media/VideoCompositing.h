@@ -162,7 +162,8 @@ public:
     virtual void cancelAllPendingRequests() = 0;
     // Asks that each frame be drawn by one thread rather than with its large
     // fills spread over helper threads: less CPU per frame for a longer wait
-    // on it. For playback, which composes ahead of the clock.
+    // on it. For playback, which composes ahead of the clock, and exports,
+    // whose compositors draw several frames side by side.
     virtual void setDrawingOnOneThread(bool) {}
     // Whether requests may carry frames still in the encoder's YUV
     // (FrameRequest::yuvFrame), to be finished with finishOver where one of

@@ -131,10 +131,12 @@ double levelDb(const std::vector<float>& samples, int channels, int channel, dou
 }
 
 // Shows the first source frame, each after a random pause, on a queue of its
-// own; counts its instances. Fails at `failAt` when set.
+// own; counts its instances, and those asked to draw on one thread. Fails at
+// `failAt` when set.
 class SlowCompositor : public VideoCompositor {
 public:
     static inline std::atomic<int> made{0};
+    static inline std::atomic<int> drawingOnOneThread{0};
     static inline std::atomic<int> maxPauseMs{12};
     static inline std::atomic<int> failAt{-1};
 
@@ -156,6 +158,7 @@ public:
         });
     }
     void cancelAllPendingRequests() override { ++generation_; }
+    void setDrawingOnOneThread(bool oneThread) override { drawingOnOneThread += oneThread ? 1 : -1; }
 
 private:
     std::mt19937 random_;
@@ -187,6 +190,7 @@ protected:
     void SetUp() override
     {
         SlowCompositor::made = 0;
+        SlowCompositor::drawingOnOneThread = 0;
         SlowCompositor::maxPauseMs = 12;
         SlowCompositor::failAt = -1;
         out = std::make_unique<fixtures::TempDir>();
@@ -384,6 +388,8 @@ TEST_F(ExportSessionTest, ASpanStartsAtZeroWithItsOwnFramesAndSound)
     ASSERT_EQ(frames.size(), 45u);
     for (std::size_t k = 0; k < frames.size(); ++k) EXPECT_EQ(fixtures::frameNumber(frames[k]), 30 + int(k)) << k;
     EXPECT_EQ(SlowCompositor::made, ExportSession::compositorCount(ExportSession::usableCores()));
+    // They draw side by side already: none spreads its fills over helper threads.
+    EXPECT_EQ(SlowCompositor::drawingOnOneThread, SlowCompositor::made);
 
     // 1.5 s of sound, the tone (which stops at 1.5 s of the source) for its
     // first half second only.
