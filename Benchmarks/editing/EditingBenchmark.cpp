@@ -243,15 +243,21 @@ int main(int argc, char** argv)
 
         std::printf("  (%d rebuilds stubbed)\n", rebuilds);
     }
+    // A model of its own holding the big edit, rebuilds stubbed.
+    const auto historyModel = [&] {
+        auto model = std::make_unique<EditorModel>(
+            folder / "edit.mov", std::make_unique<QSettings>(QString::fromStdString((folder / "settings.ini").string()),
+                                                             QSettings::IniFormat));
+        model->setTracks(bigEdit());
+        model->setRebuildStub([](double) {});
+        return model;
+    };
     {
         // A full undo history, in a model of its own: 200 edits that each
         // change one track (links of two clips, on the tracks in turn), and
         // for comparison the same history held as whole copies.
-        auto settings = std::make_unique<QSettings>(QString::fromStdString((folder / "settings.ini").string()),
-                                                    QSettings::IniFormat);
-        EditorModel model(folder / "edit.mov", std::move(settings));
-        model.setTracks(bigEdit());
-        model.setRebuildStub([](double) {});
+        const auto owned = historyModel();
+        EditorModel& model = *owned;
         const std::size_t heldBefore = liveBytes;
         for (std::size_t i = 0; i < EditorModel::undoLimit; ++i) {
             const Track& track = model.tracks()[i % kTracks];
@@ -272,11 +278,8 @@ int main(int argc, char** argv)
     {
         // 200 edits that each change every track: splits at the playhead
         // with nothing selected, the playhead a few clips further each time.
-        auto settings = std::make_unique<QSettings>(QString::fromStdString((folder / "settings.ini").string()),
-                                                    QSettings::IniFormat);
-        EditorModel model(folder / "edit.mov", std::move(settings));
-        model.setTracks(bigEdit());
-        model.setRebuildStub([](double) {});
+        const auto owned = historyModel();
+        EditorModel& model = *owned;
         const std::size_t heldBefore = liveBytes;
         for (std::size_t i = 0; i < EditorModel::undoLimit; ++i) {
             model.clearSelection();
