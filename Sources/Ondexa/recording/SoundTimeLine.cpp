@@ -53,14 +53,24 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
     // With delivery checks: whether the stamp's distance from the line is
     // only the stream's latency changing (the buffer itself came on time).
     bool latencyMoved = false;
+    // Whether the buffer's arrival bears out a stamp beyond the restart limit.
+    bool borneOut = true;
     if (start_ && stamp && checksDelivery_) {
         const std::int64_t latency = now - *stamp;
         if (std::llabs(latency - latency_) > kLatencyJump) latencyChangedAt_ = now;
         latency_ = latency;
         const std::int64_t line = lineAt(frames_, sampleRate);
         const double lag = double(now - line);
-        latencyMoved = now - latencyChangedAt_ < kLatencySettles
-                       && std::abs(double(*stamp - line) - (lag - lag_)) > double(restartNanoseconds);
+        const double came = lag - lag_;  // > 0: later than the buffers before it
+        const double difference = double(*stamp - line);
+        if (now - latencyChangedAt_ < kLatencySettles) {
+            latencyMoved = std::abs(difference - came) > double(restartNanoseconds);
+            // A stamp that moves a little less than the latency falls (the
+            // server's steps are uneven) may lie beyond the limit while its
+            // buffer came on time: only a buffer that itself came that much
+            // late or early moves the line.
+            borneOut = std::abs(came) > double(restartNanoseconds) && (came > 0) == (difference > 0);
+        }
         lag_ += (lag - lag_) * kSmoothing;
     }
     if (!start_ || sampleRate != sampleRate_) {
@@ -79,10 +89,10 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
         joining_ = skip == frames;  // all of it held already: the next one joins
     } else if (stamp) {  // without a stamp the line just goes on
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);  // > 0: the line runs early
-        if (!latencyMoved
-            && (difference > restartNanoseconds || difference < -std::max(earlyCut_, restartNanoseconds))) {
+        const bool moves = !latencyMoved && borneOut;
+        if (moves && (difference > restartNanoseconds || difference < -std::max(earlyCut_, restartNanoseconds))) {
             begin(*stamp);
-        } else if (!latencyMoved && difference < -restartNanoseconds) {
+        } else if (moves && difference < -restartNanoseconds) {
             // Sound the line already holds: cut, the line stays.
             skip = int(std::min<std::int64_t>(-difference * sampleRate / 1'000'000'000, frames));
         } else {
