@@ -127,5 +127,32 @@ TEST_F(RecordWindowWaylandTest, TheFirstShowWaitsForTheRowsOfTheSources)
     EXPECT_NEAR(placed->center().y(), area.center().y(), 2) << placed->y() << " + " << placed->height();
 }
 
+// The camera's row comes and goes with its switch; the screen has room for
+// it, so the form never scrolls, nor after a restart with the camera on.
+TEST_F(RecordWindowWaylandTest, TheCameraRowNeedsNoScrollBar)
+{
+    const auto scrolls = [](RecordWindow& window) {
+        return window.findChild<QScrollArea*>()->verticalScrollBar()->isVisible();
+    };
+    {
+        const auto state = make();
+        RecordWindow window(*state, {});
+        window.show();
+        ASSERT_TRUE(settledFrame());
+        for (const bool on : {true, false, true}) {
+            state->setCameraEnabled(on);
+            const auto frame = settledFrame();
+            ASSERT_TRUE(frame);
+            EXPECT_FALSE(scrolls(window)) << "camera " << on << ", frame height " << frame->height();
+        }
+    }
+    const auto state = make();
+    ASSERT_TRUE(state->cameraEnabled());
+    RecordWindow window(*state, {});
+    window.show();
+    ASSERT_TRUE(settledFrame());
+    EXPECT_FALSE(scrolls(window));
+}
+
 } // namespace
 } // namespace ondexa::testing
