@@ -46,6 +46,7 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
         sampleRate_ = sampleRate;
         drift_ = 0;
         credit_ = 0;
+        correcting_ = 0;
         lag_ = double(now - at);
         latency_ = now - at;
         latencyChangedAt_ = now;
@@ -79,6 +80,7 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
     } else if (joining_ && stamp) {
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);
         drift_ = 0;
+        correcting_ = 0;
         if (latencyMoved) {
             // Goes on where the last stream ended.
         } else if (difference > joinNanoseconds || difference < -kJoinOverlapLimit) {
@@ -104,13 +106,21 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
             // buffers: a server that hands over 300 frames at a time must not
             // get a correction in every one.
             credit_ = std::min<std::int64_t>(credit_ + frames, std::int64_t(correctionFrames) + frames);
-            if (std::abs(drift_) > deadbandNanoseconds && credit_ >= correctionFrames) {
+            // Once past the dead band, the line is brought back onto the
+            // stamps, not just inside the band (a clock that runs apart
+            // steadily would otherwise hold it at the band's edge), and only
+            // in that direction: near the stamps their jitter would
+            // otherwise steer it to and fro.
+            if (std::abs(drift_) > deadbandNanoseconds) correcting_ = drift_ > 0 ? 1 : -1;
+            const double frame = 1e9 / sampleRate;
+            if (double(correcting_) * drift_ < frame / 2) correcting_ = 0;
+            if (correcting_ != 0 && credit_ >= correctionFrames) {
                 const int most = std::min(int(credit_ / correctionFrames), frames - 1);
-                const int wanted = std::max(1, int(std::abs(drift_) * sampleRate / 1e9));
+                const int wanted = std::max(1, int(std::lround(std::abs(drift_) / frame)));
                 const int count = std::min(most, wanted);
-                adjust = count * (drift_ > 0 ? 1 : -1);
+                adjust = count * correcting_;
                 credit_ -= std::int64_t(count) * correctionFrames;
-                drift_ -= double(adjust) * 1e9 / sampleRate;
+                drift_ -= double(adjust) * frame;
             }
         }
     }

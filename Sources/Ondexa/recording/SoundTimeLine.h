@@ -29,8 +29,9 @@ public:
     static constexpr std::int64_t joinNanoseconds = 10'000'000;
     // Beyond this a stamp restarts the line.
     static constexpr std::int64_t restartNanoseconds = 40'000'000;
-    // The smoothed difference the line may keep before it is corrected.
-    static constexpr double deadbandNanoseconds = 2'000'000;
+    // The smoothed difference the line may keep before it is brought back
+    // onto the stamps.
+    static constexpr double deadbandNanoseconds = 1'000'000;
     // At most one frame in this many is dropped or repeated, over any run of buffers.
     static constexpr int correctionFrames = 1000;
 
@@ -72,6 +73,7 @@ private:
     int sampleRate_ = 0;
     double drift_ = 0;                   // smoothed stamp minus line, ns
     std::int64_t credit_ = 0;            // frames placed towards the next correction
+    int correcting_ = 0;                 // past the dead band (the sign of the drift), not yet back on the stamps
     bool joining_ = false;
     std::int64_t earlyCut_ = 0;          // a stamp earlier than this restarts; 0: the restart limit
     bool checksDelivery_ = false;
