@@ -523,6 +523,12 @@ Result recordOurs(const std::filesystem::path& file, double seconds, std::int64_
         r.error = "no interface input \"iface\"";
         return r;
     }
+    // Read where its clock is, on the null sink's monitor: the remapped
+    // source the test desktop offers as the interface reports latencies of
+    // its own that wander by a few ms (over ten minutes: 2.7 ms late on
+    // average, −3.0 … 6.5, where the monitor itself gave 1.3 and
+    // −0.2 … 4.2), which a real interface's source does not add.
+    device->uid = "iface_in.monitor";
     ondexa::MicCapture mic(*device);
     mic.setChannels({0, 1}, true);
     const auto display = platform::ScreenContent::fetch().displays.at(0);
@@ -709,9 +715,10 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
     std::filesystem::remove(folder / "ffmpeg.mov");
 
     // The same two interface channels for ffmpeg, which can't pick channels
-    // of a source itself: a stereo source made of the interface's first two.
+    // of a source itself: a stereo source made of the interface's first two,
+    // on the monitor ours reads.
     const std::string pairModule = output(
-        "pactl load-module module-remap-source master=iface source_name=iface_pair channels=2 "
+        "pactl load-module module-remap-source master=iface_in.monitor source_name=iface_pair channels=2 "
         "master_channel_map=aux0,aux1 channel_map=front-left,front-right remix=no");
 
     const std::int64_t origin = now() + 1'500'000'000;
