@@ -36,7 +36,10 @@
 // first frame showing the square fixes the picture's time base (a frame is
 // grabbed at most one frame interval after the square appears; over many
 // events at all phases of the frame grid the least lag is ~0), and each
-// burst's onset is compared with its event's time on that base.
+// burst's onset is compared with its event's time on that base. A burst
+// that should have begun while the stimulus could not feed its sink (a
+// starved machine) is withheld, and its event goes unmeasured, so that the
+// stimulus's own lateness is not taken for the recording's.
 //
 //   bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] [--keep DIR]
 
@@ -102,6 +105,8 @@ constexpr double kBurstAmplitude = 0.4;
 constexpr int kMarker = 96;              // side of the square at the top left
 constexpr double kInterfaceTones[4] = {300, 500, 700, 900};
 constexpr double kToneAmplitude = 0.125;
+// A jump of the stimulus's sound times beyond this is a stall: its sink ran dry.
+constexpr std::int64_t kStall = 5'000'000;  // ns
 // The events whose offsets make "the end" of a recording.
 constexpr int kEndEvents = 5;
 
@@ -128,7 +133,8 @@ double sinceEvent(std::int64_t origin, std::int64_t t)
 // Plays, into `sink`, bursts on the first two channels at the events (and,
 // with `tones`, a steady tone per channel), each chunk placed by the
 // server's playback latency so that it sounds at the host time it was made for.
-void playEvents(const char* sink, int channels, int rate, bool aux, double burstHz, bool tones, std::int64_t origin)
+void playEvents(const char* sink, int channels, int rate, bool aux, double burstHz, bool tones, std::int64_t origin,
+                int bufferMs)
 {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, std::uint32_t(rate), std::uint8_t(channels)};
     pa_channel_map map;
@@ -137,10 +143,12 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
     for (int c = 0; c < channels; ++c)
         map.map[c] = aux ? pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + c)
                          : (c == 0 ? PA_CHANNEL_POSITION_FRONT_LEFT : PA_CHANNEL_POSITION_FRONT_RIGHT);
-    // A short buffer keeps the latency, and so its estimate's error, small.
+    // A short buffer keeps the sinks' latency, and the error of its estimate,
+    // small; a machine shared with busy loops needs a longer one (20 ms ran
+    // dry many times a second there), which shifts the offsets by about 2 ms.
     pa_buffer_attr attr{};
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(20'000, &sampleSpec));
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs) * 1000, &sampleSpec));
     attr.prebuf = std::uint32_t(-1);
     attr.minreq = std::uint32_t(pa_usec_to_bytes(5'000, &sampleSpec));
     attr.fragsize = std::uint32_t(-1);
@@ -153,12 +161,31 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
     }
     const int chunk = rate / 200;  // 5 ms
     std::vector<float> samples(std::size_t(chunk) * std::size_t(channels));
+    // On a starved machine this process may not write in time: the sink then
+    // goes without our sound until we do. A burst that should have begun in
+    // such a stall would be heard late, as if the recording were; it is
+    // withheld whole instead, and its event goes unmeasured.
+    std::int64_t followOn = -1;      // host time the next chunk sounds at when nothing stalled
+    std::int64_t withheld = -1;      // the event whose burst is withheld
+    const auto eventAt = [&](std::int64_t t) { return std::int64_t(std::floor(double(t - origin) / 1e9 / kPeriod)); };
     for (std::int64_t position = 0;; position += chunk) {
         const pa_usec_t latency = pa_simple_get_latency(stream, &error);
         const std::int64_t first = now() + std::int64_t(latency) * 1000;
+        if (followOn >= 0 && first - followOn > kStall && first > origin) {
+            const std::int64_t event = eventAt(first);
+            const std::int64_t start = origin + std::int64_t(std::llround(double(event) * kPeriod * 1e9));
+            if (start >= followOn - kStall && withheld != event) {
+                withheld = event;
+                std::fprintf(stderr, "stimulus: %s ran dry for %.1f ms at event %lld; its burst is withheld\n", sink,
+                             double(first - followOn) / 1e6, static_cast<long long>(event));
+            }
+        }
+        followOn = first + std::int64_t(chunk) * 1'000'000'000 / rate;
         for (int i = 0; i < chunk; ++i) {
-            const double in = sinceEvent(origin, first + std::int64_t(i) * 1'000'000'000 / rate);
-            const double burst = in >= 0 && in < kBurstSeconds ? kBurstAmplitude * std::sin(2 * M_PI * burstHz * in) : 0;
+            const std::int64_t t = first + std::int64_t(i) * 1'000'000'000 / rate;
+            const double in = sinceEvent(origin, t);
+            const bool sounds = in >= 0 && in < kBurstSeconds && eventAt(t) != withheld;
+            const double burst = sounds ? kBurstAmplitude * std::sin(2 * M_PI * burstHz * in) : 0;
             for (int c = 0; c < channels; ++c) {
                 double v = c < 2 ? burst : 0;
                 if (tones) v += kToneAmplitude * std::sin(2 * M_PI * kInterfaceTones[c] * double(position + i) / rate);
@@ -228,10 +255,10 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
     }
 }
 
-[[noreturn]] void runStimulus(std::int64_t origin, int paintHz)
+[[noreturn]] void runStimulus(std::int64_t origin, int paintHz, int bufferMs)
 {
-    std::thread([origin] { playEvents("desk", 2, 48000, false, kSystemBurstHz, false, origin); }).detach();
-    std::thread([origin] { playEvents("iface_in", 4, 44100, true, kInterfaceBurstHz, true, origin); }).detach();
+    std::thread([=] { playEvents("desk", 2, 48000, false, kSystemBurstHz, false, origin, bufferMs); }).detach();
+    std::thread([=] { playEvents("iface_in", 4, 44100, true, kInterfaceBurstHz, true, origin, bufferMs); }).detach();
     paintEvents(origin, paintHz);
 }
 
@@ -723,7 +750,8 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
 
     const std::int64_t origin = now() + 1'500'000'000;
     const pid_t stimulus =
-        spawn({"/proc/self/exe", "--stimulus", std::to_string(origin), std::to_string(std::max(60, 2 * kFps))});
+        spawn({"/proc/self/exe", "--stimulus", std::to_string(origin), std::to_string(std::max(60, 2 * kFps)),
+               options.busyLoops > 0 ? "100" : "20"});
     std::vector<pid_t> busy;
     for (int i = 0; i < options.busyLoops; ++i) busy.push_back(spawn({"/proc/self/exe", "--busy"}));
     std::this_thread::sleep_for(2500ms);  // painting and sound running, the first event passed
@@ -797,7 +825,8 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--stimulus") == 0) runStimulus(std::atoll(argv[2]), std::atoi(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], "--stimulus") == 0)
+        runStimulus(std::atoll(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     if (argc == 2 && std::strcmp(argv[1], "--busy") == 0) {
         volatile std::uint64_t spin = 0;
         for (;;) spin = spin + 1;
