@@ -41,7 +41,11 @@
 // starved machine) is withheld, and its event goes unmeasured, so that the
 // stimulus's own lateness is not taken for the recording's.
 //
-//   bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] [--keep DIR]
+// With --at-once both programs record the same minute side by side, so
+// that both meet the same stalls of a loaded machine (each then also bears
+// the other's load).
+//
+//   bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] [--at-once] [--keep DIR]
 
 #include "Ondexa/recording/AudioDevices.h"
 #include "Ondexa/recording/MicCapture.h"
@@ -251,7 +255,10 @@ void playEvents(const char* sink, int channels, int rate, bool aux, double burst
         }
         const double e = sinceEvent(origin, t);
         fill(e >= 0 && e < kFlashSeconds ? 0xFFFFFFu : 0x000000u, 0, 0, kMarker, kMarker);
-        xcb_flush(c);
+        // Waits until the server has drawn it, as a program waits for its
+        // painting: a starved server would otherwise pile up repaints
+        // faster than it draws them.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 }
 
@@ -593,11 +600,10 @@ Result recordOurs(const std::filesystem::path& file, double seconds, std::int64_
     return r;
 }
 
-Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int64_t origin, const std::string& display,
-                    const std::string& interfacePair)
+// The ffmpeg program's recording: its exit status, with its CPU in `usage`.
+int runFfmpeg(const std::filesystem::path& file, double seconds, const std::string& display,
+              const std::string& interfacePair, rusage& usage)
 {
-    Result r;
-    r.name = "ffmpeg";
     const auto progress = file.parent_path() / "ffmpeg-progress.txt";
     const std::string bitRate = std::to_string(
         ondexa::Recorder::videoBitRate({kWidth, kHeight}, kFps, ondexa::Recorder::screenBitsPerPixel(kFps)));
@@ -616,8 +622,14 @@ Result recordFfmpeg(const std::filesystem::path& file, double seconds, std::int6
         "bt709", "-c:a", "aac", "-b:a", "256k",
         "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000",
         "-t", std::to_string(seconds), file.string()};
-    rusage usage{};
-    const int status = run(args, &usage);
+    return run(args, &usage);
+}
+
+Result readFfmpeg(const std::filesystem::path& file, std::int64_t origin, int status, const rusage& usage)
+{
+    Result r;
+    r.name = "ffmpeg";
+    const auto progress = file.parent_path() / "ffmpeg-progress.txt";
     if (status != 0) {
         r.error = "ffmpeg exited with " + std::to_string(status);
         return r;
@@ -664,6 +676,7 @@ struct Configuration {
 struct Options {
     double seconds = 60;
     bool withFfmpeg = true;
+    bool atOnce = false;  // both programs record the same minute
     int busyLoops = 0;
     std::optional<std::filesystem::path> keep;
 };
@@ -768,10 +781,18 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
     char* appArgv[] = {name, nullptr};
     int appArgc = 1;
     QCoreApplication app(appArgc, appArgv);
-    outcome.ours = recordOurs(folder / "vendalum.mov", options.seconds, origin);
     outcome.theirs.name = "ffmpeg";
-    if (options.withFfmpeg)
-        outcome.theirs = recordFfmpeg(folder / "ffmpeg.mov", options.seconds, origin, display, "iface_pair");
+    rusage usage{};
+    int status = -1;
+    const auto runTheirs = [&] { status = runFfmpeg(folder / "ffmpeg.mov", options.seconds, display, "iface_pair", usage); };
+    // At once, the child runs beside ours; either way its movie is read only
+    // once ours has ended, so that reading it costs ours no CPU.
+    std::optional<std::thread> beside;
+    if (options.withFfmpeg && options.atOnce) beside.emplace(runTheirs);
+    outcome.ours = recordOurs(folder / "vendalum.mov", options.seconds, origin);
+    if (beside) beside->join();
+    else if (options.withFfmpeg) runTheirs();
+    if (options.withFfmpeg) outcome.theirs = readFfmpeg(folder / "ffmpeg.mov", origin, status, usage);
 
     for (pid_t pid : busy) {
         kill(pid, SIGTERM);
@@ -817,7 +838,7 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: bench_recording [--size WxH] [--fps N] [--seconds N] [--busy-loops N] [--no-ffmpeg] "
-                         "[--keep DIR]\n");
+                         "[--at-once] [--keep DIR]\n");
     std::exit(2);
 }
 
@@ -853,6 +874,8 @@ int main(int argc, char** argv)
             options.busyLoops = std::max(0, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--no-ffmpeg") == 0) {
             options.withFfmpeg = false;
+        } else if (std::strcmp(argv[i], "--at-once") == 0) {
+            options.atOnce = true;
         } else if (std::strcmp(argv[i], "--keep") == 0 && value) {
             options.keep = argv[++i];
         } else if (std::strcmp(argv[i], "--row") == 0 && value) {
@@ -894,6 +917,7 @@ int main(int argc, char** argv)
                                              "--fps", std::to_string(c.fps), "--seconds", std::to_string(options.seconds),
                                              "--busy-loops", std::to_string(options.busyLoops), "--row", rowFile.string()};
             if (!options.withFfmpeg) args.push_back("--no-ffmpeg");
+            if (options.atOnce) args.push_back("--at-once");
             if (options.keep) args.insert(args.end(), {"--keep", options.keep->string()});
             std::fflush(stdout);
             ok = run(args) == 0 && ok;
