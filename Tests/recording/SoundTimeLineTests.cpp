@@ -168,3 +168,66 @@ TEST(SoundTimeLine, ASettlingLatencyThatFallsInUnevenStepsIsNoGap)
     }
     EXPECT_LT(std::llabs(*line.next() - (stamp + 1023 * 1'000'000'000LL / kRate)), 10'000'000);
 }
+
+// A loaded machine reads a line's first buffer late: its stamp alone is
+// tens of ms off the ones after it. Half a second in, the line is moved
+// once onto the median of its stamps (a cut, or a short gap) instead of
+// taking that error out at one frame in 1000 for as many seconds; a first
+// stamp within the stamps' jitter moves nothing.
+TEST(SoundTimeLine, AYoungLineIsMovedOnceOntoItsStampsWhenItsFirstStampWasFarOff)
+{
+    const std::int64_t buffer = kFrames * 1'000'000'000LL / kRate;
+    for (const auto& [firstError, checksDelivery] :
+         {std::pair{20'000'000LL, false}, {-20'000'000LL, false}, {3'000'000LL, false}, {-3'000'000LL, false},
+          {20'000'000LL, true}, {-20'000'000LL, true}}) {
+        SCOPED_TRACE(testing::Message() << firstError << (checksDelivery ? " checking delivery" : ""));
+        SoundTimeLine line({.checksDelivery = checksDelivery});
+        std::uint32_t noise = 777;
+        int cuts = 0, gaps = 0;
+        std::int64_t expected = 0;  // where the next buffer follows on
+        for (int i = 0; i < 200; ++i) {
+            const std::int64_t real = kStart + i * buffer;
+            noise = noise * 1664525u + 1013904223u;
+            const std::int64_t jitter = i == 0 ? firstError : std::int64_t(noise >> 12) % 2'000'000 - 1'000'000;
+            // Each buffer arrives on time, 5 ms after its last frame.
+            const SoundTimeLine::Placement p = line.place(kFrames, kRate, real + jitter, real + buffer + 5'000'000);
+            if (i > 0 && std::llabs(p.time - expected) > 1000) {
+                ++gaps;
+                EXPECT_NEAR(double(p.time - expected), double(-firstError), 1'500'000);
+            }
+            if (p.skipped > 0) {
+                ++cuts;
+                EXPECT_NEAR(double(p.skipped), double(firstError) * kRate / 1e9, 0.0015 * kRate);
+            }
+            expected = p.time + std::int64_t(p.frames) * 1'000'000'000 / kRate;
+            // A far first stamp is out by the second second; one within the
+            // jitter is taken out slowly.
+            if (i >= (std::llabs(firstError) > SoundTimeLine::settleNanoseconds ? 50 : 150)) {
+                ASSERT_LT(std::llabs(p.time + p.skipped * 1'000'000'000LL / kRate - real), 1'500'000) << i;
+            }
+        }
+        const bool far = std::llabs(firstError) > SoundTimeLine::settleNanoseconds;
+        EXPECT_EQ(cuts, far && firstError > 0 ? 1 : 0);
+        EXPECT_EQ(gaps, far && firstError < 0 ? 1 : 0);
+    }
+}
+
+// A recording that starts on a monitor whose output rendered far ahead: its
+// latency falls in steps from the start, each within the restart limit.
+// Those stamps say nothing of where the line began, and nothing moves it.
+TEST(SoundTimeLine, AYoungLineOnASettlingLatencyIsNotMovedByItsStamps)
+{
+    SoundTimeLine line({.checksDelivery = true});
+    const double seconds = double(kFrames) / kRate;
+    std::int64_t placed = 0;
+    std::int64_t start = 0;
+    for (int i = 0; i < 100; ++i) {  // while the latency settles
+        const std::int64_t arrival = kStart + std::int64_t(std::llround(i * seconds * 1e9));
+        const double latency = std::max(0.0, 0.3 - ((i + 20) / 30) * 0.03);  // s, 30 ms less at 10, 40, 70 …
+        const SoundTimeLine::Placement p = line.place(kFrames, kRate, arrival - std::int64_t(latency * 1e9), arrival);
+        if (i == 0) start = p.time;
+        ASSERT_EQ(p.time, start + placed * 1'000'000'000 / kRate) << "buffer " << i;
+        ASSERT_EQ(p.skipped, 0);
+        placed += p.frames;
+    }
+}

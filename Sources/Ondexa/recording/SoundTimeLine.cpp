@@ -19,6 +19,8 @@ constexpr std::int64_t kJoinOverlapLimit = 500'000'000;
 // own, and its stamps are trusted again even where the line has to jump.
 constexpr std::int64_t kLatencyJump = 10'000'000;
 constexpr std::int64_t kLatencySettles = 2'500'000'000;
+// Stamps needed before a young line's start is judged by their median.
+constexpr std::size_t kSettleStamps = 8;
 
 } // namespace
 
@@ -31,6 +33,29 @@ std::optional<std::int64_t> SoundTimeLine::next() const
 {
     if (!start_) return std::nullopt;
     return lineAt(frames_, sampleRate_);
+}
+
+std::optional<std::int64_t> SoundTimeLine::settle(std::int64_t difference, bool trusted, bool latencyJumped)
+{
+    // A stamp the line would not follow (a settling latency, one beyond the
+    // restart limit) says nothing of where it should have started; nor do
+    // stamps after the latency jumped, save the jump from the first stamp,
+    // which is that stamp's own error.
+    if (!trusted || (latencyJumped && !early_.empty()) || std::llabs(difference) > restartNanoseconds) {
+        settled_ = true;
+        early_.clear();
+        return std::nullopt;
+    }
+    early_.push_back(difference);
+    if (lineAt(frames_, sampleRate_) - *start_ < settleAfterNanoseconds || early_.size() < kSettleStamps)
+        return std::nullopt;
+    settled_ = true;
+    const auto middle = early_.begin() + std::ptrdiff_t(early_.size() / 2);
+    std::nth_element(early_.begin(), middle, early_.end());
+    const std::int64_t median = *middle;
+    early_.clear();
+    if (std::llabs(median) <= settleNanoseconds) return std::nullopt;
+    return median;
 }
 
 SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::optional<std::int64_t> stamp,
@@ -50,15 +75,20 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
         lag_ = double(now - at);
         latency_ = now - at;
         latencyChangedAt_ = now;
+        settled_ = false;
+        early_.clear();
+        cutLeft_ = 0;
     };
     // With delivery checks: whether the stamp's distance from the line is
     // only the stream's latency changing (the buffer itself came on time).
     bool latencyMoved = false;
     // Whether the buffer's arrival bears out a stamp beyond the restart limit.
     bool borneOut = true;
+    bool latencyJumped = false;
     if (start_ && stamp && checksDelivery_) {
         const std::int64_t latency = now - *stamp;
-        if (std::llabs(latency - latency_) > kLatencyJump) latencyChangedAt_ = now;
+        latencyJumped = std::llabs(latency - latency_) > kLatencyJump;
+        if (latencyJumped) latencyChangedAt_ = now;
         latency_ = latency;
         const std::int64_t line = lineAt(frames_, sampleRate);
         const double lag = double(now - line);
@@ -81,6 +111,9 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);
         drift_ = 0;
         correcting_ = 0;
+        // Where a joining stream goes on is the join's to say (a gap below starts afresh).
+        settled_ = true;
+        cutLeft_ = 0;
         if (latencyMoved) {
             // Goes on where the last stream ended.
         } else if (difference > joinNanoseconds || difference < -kJoinOverlapLimit) {
@@ -92,7 +125,21 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
     } else if (stamp) {  // without a stamp the line just goes on
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);  // > 0: the line runs early
         const bool moves = !latencyMoved && borneOut;
-        if (moves && (difference > restartNanoseconds || difference < -std::max(earlyCut_, restartNanoseconds))) {
+        const std::optional<std::int64_t> offStart = settled_ ? std::nullopt : settle(difference, !latencyMoved, latencyJumped);
+        if (offStart && *offStart > 0) {
+            // The line started early: it goes on later, after a short gap.
+            *start_ += *offStart;
+            drift_ = 0;
+            correcting_ = 0;
+        } else if (offStart || cutLeft_ > 0) {
+            // It started late: the sound it already holds is cut, from as
+            // many buffers as that takes.
+            if (offStart) cutLeft_ = -*offStart * sampleRate / 1'000'000'000;
+            skip = int(std::min<std::int64_t>(cutLeft_, frames));
+            cutLeft_ -= skip;
+            drift_ = 0;
+            correcting_ = 0;
+        } else if (moves && (difference > restartNanoseconds || difference < -std::max(earlyCut_, restartNanoseconds))) {
             begin(*stamp);
         } else if (moves && difference < -restartNanoseconds) {
             // Sound the line already holds: cut, the line stays.

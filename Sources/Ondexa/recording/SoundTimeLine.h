@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace ondexa {
 
@@ -14,6 +15,13 @@ namespace ondexa {
 // overrun, a clock jump) starts the line again at it; a line made with an
 // early cut instead cuts the leading frames of a buffer that comes early by
 // up to that much, and stays.
+//
+// A line's first stamp alone sets where it starts, and on a loaded machine
+// that one can be tens of ms off the ones after it (the first buffer read
+// late, its latency not yet known); taken out at one frame in 1000 that
+// error would last as many seconds. So half a second into a line, the
+// median of its stamps so far moves it once, when it lies more than
+// settleNanoseconds off: a short gap or cut then, on the stamps after.
 //
 // A line that checks delivery also watches when the buffers arrive: a stream
 // whose reported latency is settling (a monitor just opened on an output that
@@ -34,6 +42,10 @@ public:
     static constexpr double deadbandNanoseconds = 1'000'000;
     // At most one frame in this many is dropped or repeated, over any run of buffers.
     static constexpr int correctionFrames = 1000;
+    // How far the median of a line's first stamps may lie off its start
+    // before the line is moved onto them, and when that is judged.
+    static constexpr std::int64_t settleNanoseconds = 4'000'000;
+    static constexpr std::int64_t settleAfterNanoseconds = 500'000'000;
 
     struct Placement {
         std::int64_t time = 0;  // host time of the first frame kept, ns
@@ -67,6 +79,9 @@ public:
 
 private:
     std::int64_t lineAt(std::int64_t frames, int sampleRate) const;
+    // Records a stamp's distance from a young line; the median once enough
+    // of the line is placed (see settleNanoseconds).
+    std::optional<std::int64_t> settle(std::int64_t difference, bool trusted, bool latencyJumped);
 
     std::optional<std::int64_t> start_;  // host time of the line's first frame
     std::int64_t frames_ = 0;            // frames placed on the line so far
@@ -75,6 +90,9 @@ private:
     std::int64_t credit_ = 0;            // frames placed towards the next correction
     int correcting_ = 0;                 // past the dead band (the sign of the drift), not yet back on the stamps
     bool joining_ = false;
+    bool settled_ = true;                // the line's start is judged (or needs no judging)
+    std::vector<std::int64_t> early_;    // stamp minus line, since the line started
+    std::int64_t cutLeft_ = 0;           // frames still to cut after a late start
     std::int64_t earlyCut_ = 0;          // a stamp earlier than this restarts; 0: the restart limit
     bool checksDelivery_ = false;
     double lag_ = 0;                     // smoothed arrival time minus line, ns
