@@ -125,7 +125,8 @@ SoundTimeLine::Placement SoundTimeLine::place(int frames, int sampleRate, std::o
     } else if (stamp) {  // without a stamp the line just goes on
         const std::int64_t difference = *stamp - lineAt(frames_, sampleRate);  // > 0: the line runs early
         const bool moves = !latencyMoved && borneOut;
-        const std::optional<std::int64_t> offStart = settled_ ? std::nullopt : settle(difference, !latencyMoved, latencyJumped);
+        const std::optional<std::int64_t> offStart =
+            settled_ ? std::nullopt : settle(difference, !latencyMoved, latencyJumped);
         if (offStart && *offStart > 0) {
             // The line started early: it goes on later, after a short gap.
             *start_ += *offStart;
