@@ -1051,7 +1051,7 @@ int main(int argc, char** argv)
         std::printf("  %-8s %17s %17s %17s %10s %17s %17s %10s\n", "", "ours / ffmpeg", "ours / ffmpeg", "ours / ffmpeg",
                     "ours÷ffmpeg", "ours / ffmpeg", "ours / ffmpeg", "error");
     };
-    const char* goal = "\n  goal: no more frames dropped than ffmpeg while the screen changed (none without it), CPU ratio "
+    const char* goal = "\n  goal: no more frames dropped than ffmpeg while the screen changed (none when it is not run), CPU ratio "
                        "at most 1, our sound within 20 ms of the picture at every event\n";
 
     if (configurations.size() > 1) {
