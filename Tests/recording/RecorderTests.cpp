@@ -91,6 +91,16 @@ TEST(Recorder, OutputSizeAndBitRates)
     for (const auto& c : rates) EXPECT_EQ(Recorder::videoBitRate(c.size, c.fps, c.bits), c.rate) << c.size.width();
 }
 
+// The notice of a movie kept up to its last whole fragment names the second
+// it ends in; frame times that round a hair past a whole second do not
+// start the next one.
+TEST(Recorder, TheSecondAMovieEndsInIsCountedAsPeopleCountThem)
+{
+    for (const auto& [seconds, second] : {std::pair{0.0, 1LL}, {0.5, 1LL}, {1.0, 1LL}, {2.0001, 2LL}, {2.0009, 2LL},
+                                          {2.002, 3LL}, {2.5, 3LL}, {59.99, 60LL}})
+        EXPECT_EQ(Recorder::endingSecond(seconds), second) << seconds;
+}
+
 TEST(Recorder, APortalsAreaIsWrittenInTheStreamsPixels)
 {
     ondexa::testing::TempFolder folder;

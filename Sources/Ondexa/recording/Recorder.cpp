@@ -841,13 +841,19 @@ std::string Recorder::Core::lostSoundNotice(std::int64_t end)
     return notice;
 }
 
+std::int64_t Recorder::endingSecond(double seconds)
+{
+    // A last frame of 1/30 s ending at 2.0001 s is two seconds of movie.
+    constexpr double kRounding = 0.001;
+    return std::max<std::int64_t>(std::int64_t(std::ceil(seconds - kRounding)), 1);
+}
+
 bool Recorder::Core::keepWrittenPart(StopResult& result)
 {
     const std::optional<MediaTime> kept = writer.keptUntil();
     if (!kept || !sessionStart) return false;
     result.movieStart = sessionStart;
-    // The second the movie ends in, as people count them.
-    const auto second = std::max<std::int64_t>(std::int64_t(std::ceil(kept->seconds())), 1);
+    const std::int64_t second = endingSecond(kept->seconds());
     result.notice = "A felvétel a " + std::to_string(second) + ". másodpercéig megmaradt.";
     const std::string lost = lostSoundNotice((*sessionStart + *kept).convertedTo(kNanoseconds).value());
     if (!lost.empty()) result.notice += " " + lost;

@@ -78,6 +78,10 @@ public:
     // Average bit rate of a video track: width × height × fps × bits per
     // pixel, at least 2,000,000 bit/s.
     static std::int64_t videoBitRate(QSize size, int fps, double bitsPerPixel);
+    // The second a movie of `seconds` ends in, as people count them (the
+    // first is the 1st); an end a hair past a whole second, as frame times
+    // round, is still in the second before.
+    static std::int64_t endingSecond(double seconds);
 
     // Builds the geometry and the writer with its tracks; writes nothing yet.
     // `mic`: the running audio-interface capture or null (it stays the
