@@ -350,6 +350,10 @@ struct Muxer {
     // session start (0: none yet) and bytes into the file. Kept by clear().
     std::int64_t keptUntil = 0;
     std::int64_t keptBytes = 0;
+    // The latest end of a packet written so far, µs from the session start:
+    // a fragment plays only as far as what it holds, which can end before
+    // the next fragment's start (a picture that stood still).
+    std::int64_t writtenEnd = 0;
     std::mutex mutex;
 
     void clear()
@@ -359,6 +363,7 @@ struct Muxer {
         leading = nullptr;
         leadingIsVideo = false;
         lastCut = 0;
+        writtenEnd = 0;
     }
 
     // Writes one packet, `from` being its time base.
@@ -371,7 +376,9 @@ struct Muxer {
         if (stream == leading ? !leadingIsVideo && at >= lastCut + kFragmentMicroseconds
                               : at >= lastCut + kForcedCutMicroseconds)
             cut(at);
+        const std::int64_t end = at + av_rescale_q(packet->duration, stream->time_base, AVRational{1, 1'000'000});
         check(av_write_frame(format, packet), kWriteError);
+        writtenEnd = std::max(writtenEnd, end);
     }
 
     // A key frame of `stream` that may begin a fragment came out of its
@@ -389,7 +396,7 @@ struct Muxer {
         avio_flush(io);
         check(io->error, kWriteError);
         lastCut = at;
-        keptUntil = at;
+        keptUntil = writtenEnd > 0 ? std::min(at, writtenEnd) : at;
         keptBytes = avio_tell(io);
     }
 };

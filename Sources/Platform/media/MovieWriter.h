@@ -145,8 +145,9 @@ public:
     void awaitEncodersForTesting();
 
     // How far the movie plays, from the session start: the end of the last
-    // fragment written whole; none before the first. After a failure,
-    // finish() leaves the file ending there.
+    // fragment written whole, or of what it holds where that ends sooner;
+    // none before the first. After a failure, finish() leaves the file
+    // ending there.
     std::optional<MediaTime> keptUntil() const;
 
     // Abandons the movie: closes and removes the file. Allowed in any state

@@ -1,6 +1,8 @@
 #include "TestDesktop.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include <cstdlib>
 #include <cstring>
@@ -94,11 +96,34 @@ bool shell(const char* part, const char* action)
     const std::string command = std::string("'") + script + "' " + part + " " + action + " >&2";
     return std::system(command.c_str()) == 0;
 }
+
+// Waits until no client redirects the root's windows. The window manager's
+// process being gone is not enough: the server lets go of its redirection
+// only when it gets to the closed connection, and a window mapped before
+// that is handed to the dead manager and never shown.
+void awaitNoWindowManager()
+{
+    const Client probe;
+    for (int i = 0; i < 500; ++i) {
+        const std::uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
+        xcb_generic_error_t* error = xcb_request_check(
+            probe.get(), xcb_change_window_attributes_checked(probe.get(), probe.root(), XCB_CW_EVENT_MASK, &redirect));
+        if (!error) {
+            const std::uint32_t none = 0;
+            xcb_change_window_attributes(probe.get(), probe.root(), XCB_CW_EVENT_MASK, &none);
+            probe.sync();
+            return;
+        }
+        std::free(error);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 } // namespace
 
 BareDesktop::BareDesktop()
 {
     bare_ = shell("panel", "stop") && shell("wm", "stop");
+    if (bare_) awaitNoWindowManager();
 }
 
 BareDesktop::~BareDesktop()
