@@ -442,29 +442,33 @@ std::int64_t missingFrames(const Track& video, int fps)
     return missing;
 }
 
-// The host time of the movie's time 0, from the event numbers drawn with
-// the square: the least lag of a flash behind its event (as measureSync).
-std::optional<std::int64_t> hostOfMovieZero(const Track& video, std::int64_t origin)
+// The white square's appearances: when, and the event number drawn beside
+// it (the one most of the lit frames show).
+struct Flash {
+    double time = 0;
+    int event = 0;
+};
+
+std::vector<Flash> findFlashes(const Track& video)
 {
-    std::optional<double> eventZero;  // movie time of event 0, s
-    std::map<int, int> votes;         // codes seen while one flash is lit
-    double onset = 0;
-    auto close = [&] {
+    std::vector<Flash> found;
+    std::map<int, int> votes;  // event numbers seen while this flash is lit
+    const auto close = [&] {
         if (votes.empty()) return;
-        const int code = std::max_element(votes.begin(), votes.end(),
-                                          [](const auto& a, const auto& b) { return a.second < b.second; })->first;
-        const double at = onset - double(code) * kPeriod;
-        eventZero = eventZero ? std::min(*eventZero, at) : at;
+        found.back().event = std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
+                                 return a.second < b.second;
+                             })->first;
         votes.clear();
     };
-    // A square already lit in the first frame appeared before the movie began.
+    // A square already lit in the first frame appeared before the movie
+    // began: its moment is unknown.
     bool lit = !video.marker.empty() && video.marker.front().second > 180;
     bool counting = false;
     for (std::size_t i = 0; i < video.marker.size(); ++i) {
-        const double luma = video.marker[i].second;
+        const auto [time, luma] = video.marker[i];
         if (!lit && luma > 180) {
             close();
-            onset = video.marker[i].first;
+            found.push_back({time, 0});
             counting = true;
         }
         if (luma > 180) {
@@ -476,6 +480,18 @@ std::optional<std::int64_t> hostOfMovieZero(const Track& video, std::int64_t ori
         }
     }
     close();
+    return found;
+}
+
+// The host time of the movie's time 0, from the event numbers drawn with
+// the square: the least lag of a flash behind its event (as measureSync).
+std::optional<std::int64_t> hostOfMovieZero(const Track& video, std::int64_t origin)
+{
+    std::optional<double> eventZero;  // movie time of event 0, s
+    for (const Flash& flash : findFlashes(video)) {
+        const double at = flash.time - double(flash.event) * kPeriod;
+        eventZero = eventZero ? std::min(*eventZero, at) : at;
+    }
     if (!eventZero) return std::nullopt;
     return origin - std::int64_t(std::llround(*eventZero * 1e9));
 }
@@ -501,21 +517,6 @@ std::int64_t missingWhileChanged(const Track& video, int fps, std::int64_t hostZ
         if (video.digests[i] == video.digests[i - 1] && changed(before, at)) ++missing;
     }
     return missing;
-}
-
-// Times at which the white square appears.
-std::vector<double> flashOnsets(const Track& video)
-{
-    std::vector<double> onsets;
-    // A square already lit in the first frame appeared before the movie
-    // began: its moment is unknown.
-    bool lit = !video.marker.empty() && video.marker.front().second > 180;
-    for (const auto& [time, luma] : video.marker) {
-        if (!lit && luma > 180) onsets.push_back(time);
-        if (luma > 180) lit = true;
-        else if (luma < 60) lit = false;
-    }
-    return onsets;
 }
 
 // Times at which a burst of `hz` starts: the centre of the first 2 ms window
@@ -561,7 +562,8 @@ Sync measureSync(const std::vector<Track>& tracks, std::int64_t origin, std::opt
 {
     Sync sync;
     if (tracks.size() < 3 || !tracks[0].video) return sync;
-    const std::vector<double> flashes = flashOnsets(tracks[0]);
+    std::vector<double> flashes;
+    for (const Flash& flash : findFlashes(tracks[0])) flashes.push_back(flash.time);
     if (flashes.size() < 3) return sync;
     sync.events = int(flashes.size());
     // Number the events from the first flash. A flash is seen in the first
