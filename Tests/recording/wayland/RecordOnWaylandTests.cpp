@@ -420,7 +420,11 @@ TEST(RecordOnWayland, AnAreaOfAScaledOutputHoldsExactlyItsPixels)
                                    movies.front()),
               "1602,840\n");
     // A marker inside the area lies where it does in the area, in pixels:
-    // inside its edges its colour, just outside them not.
+    // inside its edges its colour, just outside them not. Colours come back
+    // every sixth step and the window draws steps past the recording's end,
+    // so a frame shows a marker only where its middle and both inner corners
+    // have its colour: a centre alone may lie in an earlier step of that
+    // colour (step 47's centre lies in step 5's square).
     const auto frame = work.path() / "frame%03d.png";
     fixtures::runFfmpeg({"-i", movies.front().string(), "-map", "0:v:0", "-fps_mode", "passthrough", frame.string()});
     std::vector<QImage> images;
@@ -432,15 +436,15 @@ TEST(RecordOnWayland, AnAreaOfAScaledOutputHoldsExactlyItsPixels)
         if (!QRect(0, 0, 801, 420).adjusted(8, 8, -8, -8).contains(inArea)) continue;
         const QRect pixels(inArea.topLeft() * 2, inArea.size() * 2);
         const auto found = std::find_if(images.begin(), images.end(), [&](const QImage& image) {
-            return near(image.pixel(pixels.center()), marker.rgb);
+            for (const QPoint inside : {pixels.center(), pixels.topLeft() + QPoint(6, 6), pixels.bottomRight() - QPoint(6, 6)})
+                if (!near(image.pixel(inside), marker.rgb)) return false;
+            return true;
         });
         if (found == images.end()) continue;
         ++seen;
         const QImage& image = *found;
-        for (const QPoint inside : {pixels.topLeft() + QPoint(6, 6), pixels.bottomRight() - QPoint(6, 6)})
-            EXPECT_TRUE(near(image.pixel(inside), marker.rgb)) << marker.step << " at " << inside.x() << "," << inside.y();
         for (const QPoint outside : {pixels.topLeft() - QPoint(6, 6), pixels.bottomRight() + QPoint(6, 6)})
             EXPECT_FALSE(near(image.pixel(outside), marker.rgb)) << marker.step << " at " << outside.x() << "," << outside.y();
     }
-    EXPECT_GE(seen, 1) << window.markers().size() << " markers drawn";
+    EXPECT_GE(seen, 3) << window.markers().size() << " markers drawn";
 }
