@@ -89,6 +89,13 @@ TEST(Recorder, OutputSizeAndBitRates)
                  {{2, 2}, 30, 0.10, 2'000'000},         {{1000, 666}, 30, 0.10, 2'000'000},
                  {{1000, 667}, 30, 0.10, 2'001'000}};
     for (const auto& c : rates) EXPECT_EQ(Recorder::videoBitRate(c.size, c.fps, c.bits), c.rate) << c.size.width();
+
+    // Frames in parallel from three 1080p30s of pixels a second up.
+    EXPECT_TRUE(Recorder::encodesFramesInParallel({3840, 2160}, 30));
+    EXPECT_TRUE(Recorder::encodesFramesInParallel({2560, 1440}, 60));
+    EXPECT_TRUE(Recorder::encodesFramesInParallel({1920, 1080}, 90));
+    EXPECT_FALSE(Recorder::encodesFramesInParallel({1920, 1080}, 60));
+    EXPECT_FALSE(Recorder::encodesFramesInParallel({2940, 1912}, 30));
 }
 
 // The notice of a movie kept up to its last whole fragment names the second

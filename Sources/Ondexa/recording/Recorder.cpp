@@ -55,6 +55,16 @@ constexpr double kRepeatLastFrameAfter = 0.05;  // s
 // that every fragment of the movie holds picture: a crash then loses at most
 // the last fragment, not the picture of a whole quiet recording.
 constexpr std::int64_t kRepeatEveryNanoseconds = 1'000'000'000;
+// An encoder that works on frames in parallel (large pictures) holds a few
+// frames back until later ones come: while the screen stands still, the
+// repeats come often enough that those held span at most this much time,
+// which a crash loses beyond the last fragment. At 3840 × 2160 on four cores
+// (6 frames held) that is 12 repeats a second, about a third of a core.
+constexpr std::int64_t kHeldPictureSpanNanoseconds = 500'000'000;
+// Pictures of at least this many 1920 × 1080 pictures at 30 a second are
+// encoded on frames in parallel (MovieWriter::setParallelFrames): 3840 ×
+// 2160 at 30, 2560 × 1440 at 60. Slices of one frame keep up with less.
+constexpr double kParallelFramesFromWork = 3.0;
 // At the stop each sound input is kept open until a buffer stamped at or
 // after the stop time has come: under load the sound server and our sound
 // thread deliver late, and closing at once loses the sound still on its way.
@@ -166,7 +176,9 @@ struct Recorder::Core {
         return platform::AudioServer::shared()->systemSoundSource();
     };
 
-    // Repeats of the last frame while the screen stands still (see kRepeatEveryNanoseconds).
+    // Repeats of the last frame while the screen stands still (see
+    // kRepeatEveryNanoseconds and kHeldPictureSpanNanoseconds), this far apart.
+    std::int64_t repeatEveryNanoseconds = kRepeatEveryNanoseconds;
     Ticker repeater;                         // started and stopped on the queue
     std::atomic<bool> repeatCheckQueued{false};  // a check is on the queue: no second one
     // Frames the stream handed over that the queue has not taken yet: no
@@ -304,6 +316,11 @@ QSize Recorder::outputSize(QSizeF points, double scale)
 
 double Recorder::screenBitsPerPixel(int fps) { return fps <= 30 ? 0.10 : 0.07; }
 
+bool Recorder::encodesFramesInParallel(QSize size, int fps)
+{
+    return double(size.width()) * size.height() * fps >= kParallelFramesFromWork * 1920.0 * 1080.0 * 30.0;
+}
+
 std::int64_t Recorder::videoBitRate(QSize size, int fps, double bitsPerPixel)
 {
     const double bits = double(size.width()) * double(size.height()) * double(fps) * bitsPerPixel;
@@ -365,6 +382,7 @@ Recorder::Recorder(std::filesystem::path url, CaptureTarget target, bool systemA
     } catch (const std::logic_error&) {  // a frame rate the encoder can't take
         throw OndexaError("A videó kódoló nem indítható.");
     }
+    core.writer.setParallelFrames(core.videoTrack, encodesFramesInParallel(size_, fps));
     if (camera) {
         const CameraCapture::Dimensions track = CameraCapture::trackSize(camera->dimensions());
         const QSize cameraSize(track.width, track.height);
@@ -516,6 +534,9 @@ void Recorder::Core::startSources(bool showsCursor)
     }
     stream->start();
 
+    if (const int held = writer.framesInEncoder(videoTrack); held > 0)
+        repeatEveryNanoseconds = std::clamp<std::int64_t>(kHeldPictureSpanNanoseconds / held, kNanoseconds / fps,
+                                                          kRepeatEveryNanoseconds);
     repeater.start(kRepeatCheckPeriod, [this] {
         if (!repeatCheckQueued.exchange(true)) queue.async([this] { repeatIfQuiet(); });
     });
@@ -677,16 +698,21 @@ void Recorder::Core::repeatIfQuiet()
     if (stopping || !lastFramePTS.isValid() || framesOnTheWay.load() > 0 ||
         writer.state() != MovieWriter::State::writing)
         return;
-    const MediaTime due = lastFramePTS + hostTime(kRepeatEveryNanoseconds);
-    if (hostTime(platform::HostClock::nowNanoseconds()) < due || due > hostTime(stopAt.load())) return;
-    try {
-        // Not counted: writtenFrames counts the pictures the screen showed.
-        if (writer.repeatVideo(videoTrack, due)) {
+    // Every repeat due by now: the checks may come further apart than the repeats.
+    const MediaTime now = hostTime(platform::HostClock::nowNanoseconds());
+    const MediaTime end = hostTime(stopAt.load());
+    for (;;) {
+        const MediaTime due = lastFramePTS + hostTime(repeatEveryNanoseconds);
+        if (now < due || due > end) return;
+        try {
+            // Not counted: writtenFrames counts the pictures the screen showed.
+            if (!writer.repeatVideo(videoTrack, due)) return;
             lastFramePTS = due;
             lastWasRepeat = true;
+        } catch (const std::exception&) {
+            reportWriterFailure();
+            return;
         }
-    } catch (const std::exception&) {
-        reportWriterFailure();
     }
 }
 
@@ -760,6 +786,12 @@ void Recorder::Core::systemSoundArrived(int stream, const platform::AudioInputSt
 void Recorder::holdPicture(bool held)
 {
     core_->heldThrough = held ? std::numeric_limits<std::int64_t>::max() : platform::HostClock::nowNanoseconds();
+}
+
+void Recorder::encodeFramesInParallelForTesting()
+{
+    if (started_) throw std::logic_error("Recorder: the encoding is chosen before start()");
+    core_->writer.setParallelFrames(core_->videoTrack, true);
 }
 
 void Recorder::holdQueueForTesting(std::chrono::milliseconds duration)

@@ -33,8 +33,9 @@ class MicCapture;
 // its first complete screen frame, which stop() hands back so that click and
 // pointer times can be made relative to it. The screen stream delivers only
 // changed pictures; while none comes, the last one is appended again every
-// second, so that each fragment of the movie holds picture (a crash loses at
-// most the last fragment).
+// second (several times a second for a picture encoded on frames in
+// parallel), so that each fragment of the movie holds picture (a crash loses
+// at most the last fragment and half a second).
 //
 // Life: constructed (nothing captured, no file) → start() → recording (the
 // session begins with the first frame) → stop() → finished or failed. One
@@ -75,6 +76,11 @@ public:
     static QSize outputSize(QSizeF points, double scale);
     // Bits per pixel of the screen video: 0.10 up to 30 fps, 0.07 above.
     static double screenBitsPerPixel(int fps);
+    // Whether the screen video is encoded on frames in parallel rather than
+    // on slices of one frame: from 3 × 1920 × 1080 × 30 pixels a second up
+    // (3840 × 2160 at 30). Its encoder then holds a few frames back, and a
+    // still picture is repeated often enough to push them out.
+    static bool encodesFramesInParallel(QSize size, int fps);
     // Average bit rate of a video track: width × height × fps × bits per
     // pixel, at least 2,000,000 bit/s.
     static std::int64_t videoBitRate(QSize size, int fps, double bitsPerPixel);
@@ -147,6 +153,9 @@ public:
     // then on are written again. Any thread.
     void holdPicture(bool held);
 
+    // Tests, before start(): the screen video is encoded on frames in
+    // parallel whatever its size.
+    void encodeFramesInParallelForTesting();
     // Tests: keeps the capture queue busy for `duration` from now, as a slow
     // encoder on a loaded machine would.
     void holdQueueForTesting(std::chrono::milliseconds duration);

@@ -20,11 +20,11 @@ namespace platform {
 // header that goes out first, so a process that dies mid-recording leaves a
 // file that plays up to its last complete fragment. Fragments begin at key
 // frames of the first video track, which come at least every 2 s of media
-// time however few frames there are; no encoder holds frames back, so a
-// fragment holds the picture up to the time it is cut (a process that dies
-// also loses the pictures still waiting for their encoder thread, see
-// waitingPictures). A caller whose picture stands still keeps it in the
-// movie with repeatVideo().
+// time however few frames there are; an encoder holds no frames back (but
+// see setParallelFrames), so a fragment holds the picture up to the time it
+// is cut (a process that dies also loses the pictures still waiting for
+// their encoder thread, see waitingPictures). A caller whose picture stands
+// still keeps it in the movie with repeatVideo().
 //
 // Video is H.264 High (automatic level), BT.709 limited range, no B-frames,
 // a key frame at least every 2 × fps frames, at the track's bit rate. Sound
@@ -45,7 +45,7 @@ namespace platform {
 // on another thread and handed over. A picture is converted on the calling
 // thread (the conversion spread over worker threads of its own) and encoded
 // on its track's encoder thread (the H.264 encoder working on slices of one
-// frame): an append returns once its picture is converted, and the pictures
+// frame, or on several frames, see setParallelFrames): an append returns once its picture is converted, and the pictures
 // waiting for the encoder keep the times they were appended with. Sound is
 // encoded on the calling thread. finish() encodes what still waits.
 //
@@ -93,6 +93,15 @@ public:
     // The sample rate a sound track is written at (the given rate capped at
     // 48000 and raised to the next rate AAC knows).
     int soundTrackRate(int soundTrack) const;
+    // Before start(): the track's encoder works on several frames at once
+    // instead of on slices of one, which keeps up with large pictures on
+    // few cores; it then holds up to framesInEncoder() frames back until
+    // later ones come, so a caller whose picture stands still repeats it
+    // often enough that those held span little time. Off by default.
+    void setParallelFrames(int videoTrack, bool parallel);
+    // How many appended frames the track's encoder may hold back (0 unless
+    // it encodes frames in parallel).
+    int framesInEncoder(int videoTrack) const;
 
     // Creates the file exclusively (an existing file is never touched: that
     // fails with a MediaError) and opens the encoders. A failure removes the
