@@ -279,6 +279,8 @@ std::vector<MovieStream> readMovie(const std::filesystem::path& file)
         info.sampleRate = par->sample_rate;
         info.channels = par->ch_layout.nb_channels;
         info.bitRate = par->bit_rate;
+        if (const AVStream* st = format->streams[i]; st->duration != AV_NOPTS_VALUE && st->duration > 0)
+            info.statedDuration = double(st->duration) * av_q2d(st->time_base);
         if (const AVDictionaryEntry* e = av_dict_get(format->streams[i]->metadata, "handler_name", nullptr, 0))
             info.handlerName = e->value;
         streams.push_back(info);

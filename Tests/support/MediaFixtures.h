@@ -102,6 +102,10 @@ struct MovieStream {
     int sampleRate = 0, channels = 0;
     std::int64_t bitRate = 0;        // as the container states it
     double start = 1e9, end = -1e9;  // first presentation and end of the last packet, s
+    // The track's duration as the container states it, s (-1: not stated).
+    // A fragment's last picture is read with a nominal frame's duration,
+    // where the container holds its true one.
+    double statedDuration = -1;
     std::vector<Packet> packets;
     std::string firstPacket;  // its bytes (x264 states its settings there)
     // Sound: the first two channels decoded (mono on both), from `soundStart` s.

@@ -1338,6 +1338,9 @@ void MovieWriter::finish(MediaTime endTime)
     for (auto& v : m.video) v->stopEncoder(false);
     for (auto& v : m.video) {
         if (auto failure = v->encoderFailure()) {
+            // A full disk met while the last pictures were encoded: cut back
+            // to the last whole fragment, as after any failure.
+            m.keepWholeFragments();
             m.release();
             fail(std::move(*failure));
         }

@@ -500,70 +500,82 @@ TEST(MovieWriter, MovieOfAKilledWriterPlaysUpToItsLastFragment)
 
 // The disk fills up after the first fragment (cut at 2 s): the writing fails
 // at the next cut, and the file is left ending with that first fragment, so
-// that every frame in it decodes and nothing half written follows.
+// that every frame in it decodes and nothing half written follows. The
+// failure is met either by a later append or only by the stop, while the
+// encoder finishes the last pictures.
 TEST(MovieWriter, AFullDiskLeavesTheMovieEndingWithItsLastWholeFragment)
 {
-    const fixtures::TempDir dir;
-    // A small disk of its own: a tmpfs, which only root may mount.
-    if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=8m") != 0)
-        GTEST_SKIP() << "no tmpfs to fill here (" << std::strerror(errno) << ")";
-    struct Unmount {
-        std::filesystem::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{dir.path()};
-    const auto file = dir / "full.mov";
+    for (const bool foundAtTheStop : {false, true}) {
+        SCOPED_TRACE(foundAtTheStop ? "found at the stop" : "found by an append");
+        const fixtures::TempDir dir;
+        // A small disk of its own: a tmpfs, which only root may mount.
+        if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=8m") != 0)
+            GTEST_SKIP() << "no tmpfs to fill here (" << std::strerror(errno) << ")";
+        struct Unmount {
+            std::filesystem::path at;
+            ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+        } unmount{dir.path()};
+        const auto file = dir / "full.mov";
 
-    MovieWriter w(file);
-    w.addVideoTrack({"Képernyő", 160, 120, 30, 500'000});
-    w.addSoundTrack({"Rendszerhang", 48000});
-    w.start();
-    w.startSession(at(0));
-    EXPECT_EQ(w.keptUntil(), std::nullopt);
-    double sound = 0;
-    const auto append = [&](int f) {
-        const double t = f / 30.0;
-        const auto px = solid(160, 120, std::uint8_t(f), std::uint8_t(2 * f), 100);
-        w.appendVideo(0, px.data(), 160, 120, 160 * 4, at(t));
-        for (; sound < t; sound += 0.02) {
-            const auto b = tone(0.02, 48000, 2, 0.3f, sound);
-            w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
-        }
-    };
-    for (int f = 0; f < 90; ++f) append(f);
-    w.awaitEncodersForTesting();
-    ASSERT_EQ(w.keptUntil(), MediaTime(2, 1));
-
-    // Whatever room is left goes to another file.
-    {
-        const int fd = ::open((dir / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        const std::vector<char> block(64 * 1024, 'x');
-        for (std::size_t n = block.size(); n > 0;)
-            if (::write(fd, block.data(), n) < 0) n /= 2;
-        ::close(fd);
-    }
-    try {
-        for (int f = 90; f < 165; ++f) append(f);
+        MovieWriter w(file);
+        w.addVideoTrack({"Képernyő", 160, 120, 30, 500'000});
+        w.addSoundTrack({"Rendszerhang", 48000});
+        w.start();
+        w.startSession(at(0));
+        EXPECT_EQ(w.keptUntil(), std::nullopt);
+        double sound = 0;
+        const auto append = [&](int f) {
+            const double t = f / 30.0;
+            const auto px = solid(160, 120, std::uint8_t(f), std::uint8_t(2 * f), 100);
+            w.appendVideo(0, px.data(), 160, 120, 160 * 4, at(t));
+            for (; sound < t; sound += 0.02) {
+                const auto b = tone(0.02, 48000, 2, 0.3f, sound);
+                w.appendSound(0, b.data(), 960, 2, 48000, at(sound));
+            }
+        };
+        for (int f = 0; f < 90; ++f) append(f);
         w.awaitEncodersForTesting();
-        w.finish(at(5.5));
-        FAIL() << "a full disk must fail the writing";
-    } catch (const MediaError& e) {
-        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
-    }
-    // An append that failed leaves the closing to finish(), as the recorder's stop does.
-    try {
-        w.finish(at(5.5));
-    } catch (const MediaError&) {
-    }
-    EXPECT_EQ(w.state(), MovieWriter::State::failed);
-    EXPECT_EQ(w.keptUntil(), MediaTime(2, 1));
+        ASSERT_EQ(w.keptUntil(), MediaTime(2, 1));
 
-    const auto movie = fixtures::readMovie(file);
-    ASSERT_EQ(movie.size(), 2u);
-    ASSERT_EQ(movie[0].packets.size(), 60u);
-    EXPECT_NEAR(movie[0].end, 2.0, 1e-3);
-    EXPECT_NEAR(movie[1].end, 2.0, 0.1);  // in whole AAC frames
-    fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});  // every frame there decodes
+        // Whatever room is left goes to another file, but for 8 KiB: the
+        // next fragment (some 40 KiB) is cut short, not refused whole.
+        {
+            const int fd = ::open((dir / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_GE(fd, 0);
+            const std::vector<char> block(64 * 1024, 'x');
+            for (std::size_t n = block.size(); n > 0;)
+                if (::write(fd, block.data(), n) < 0) n /= 2;
+            const off_t size = ::lseek(fd, 0, SEEK_END);
+            ASSERT_EQ(::ftruncate(fd, size - 8192), 0);
+            ::close(fd);
+        }
+        try {
+            // Frame 120 (4 s) is the key frame whose cut finds no room. The
+            // stop comes a second later, or right after it while the encoder
+            // has still all the frames since 3 s to do.
+            const int last = foundAtTheStop ? 121 : 165;
+            if (foundAtTheStop) w.holdEncodersForTesting(true);
+            for (int f = 90; f < last; ++f) append(f);
+            if (!foundAtTheStop) w.awaitEncodersForTesting();
+            w.finish(at(last / 30.0));
+            FAIL() << "a full disk must fail the writing";
+        } catch (const MediaError& e) {
+            EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+        }
+        // An append that failed leaves the closing to finish(), as the recorder's stop does.
+        try {
+            w.finish(at(5.5));
+        } catch (const MediaError&) {
+        }
+        EXPECT_EQ(w.state(), MovieWriter::State::failed);
+        EXPECT_EQ(w.keptUntil(), MediaTime(2, 1));
+        const auto movie = fixtures::readMovie(file);
+        ASSERT_EQ(movie.size(), 2u);
+        ASSERT_EQ(movie[0].packets.size(), 60u);
+        EXPECT_NEAR(movie[0].end, 2.0, 1e-3);
+        EXPECT_NEAR(movie[1].end, 2.0, 0.1);  // in whole AAC frames
+        fixtures::runFfmpeg({"-xerror", "-i", file.string(), "-f", "null", "-"});  // every frame there decodes
+    }
 }
 
 // A recording killed after 9 s whose picture changes once a second or not at
