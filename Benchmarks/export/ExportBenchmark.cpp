@@ -105,7 +105,7 @@ void openEdit(EditorModel& model)
     bool loaded = false;
     model.load([&] { loaded = true; });
     if (!runUntil([&] { return loaded; }, 120000) || model.loadError())
-        throw std::runtime_error("the editor could not open the recording");
+        throw std::runtime_error("the editor could not open the recording: " + model.loadError().value_or("(time limit)"));
     std::vector<Track> tracks = model.tracks();
     int sound = 0;
     for (Track& track : tracks)
