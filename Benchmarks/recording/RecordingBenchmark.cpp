@@ -517,8 +517,17 @@ std::int64_t missingWhileChanged(const Track& video, int fps, std::int64_t hostZ
         if (before < from || at > to) continue;
         const std::int64_t gaps = std::llround(double(at - before) / double(interval)) - 1;
         for (std::int64_t j = 1; j <= gaps; ++j)
-            if (const std::int64_t slot = before + j * interval; changed(slot - interval, slot)) ++missing;
-        if (video.digests[i] == video.digests[i - 1] && changed(before, at)) ++missing;
+            if (const std::int64_t slot = before + j * interval; changed(slot - interval, slot)) {
+                ++missing;
+                if (std::getenv("BENCH_RECORDING_VERBOSE"))
+                    std::printf("  no picture at %.3f s (a gap after %.3f s)\n", video.marker[i - 1].first + double(j) / fps,
+                                video.marker[i - 1].first);
+            }
+        if (video.digests[i] == video.digests[i - 1] && changed(before, at)) {
+            ++missing;
+            if (std::getenv("BENCH_RECORDING_VERBOSE"))
+                std::printf("  the picture at %.3f s repeats the one before\n", video.marker[i].first);
+        }
     }
     return missing;
 }
@@ -583,18 +592,26 @@ Sync measureSync(const std::vector<Track>& tracks, std::int64_t origin, std::opt
     // Number the events from the first flash. A flash is seen in the first
     // frame grabbed after its event, so it lags the event by 0 to 1 frame
     // interval; the movie time of the first flash's event is taken as the
-    // least lag over all events, whose phases cover the frame grid.
+    // least lag over all events, whose phases cover the frame grid. The
+    // numbers drawn with the square tell the events apart; a stalled X
+    // server can show a flash most of a period late, where rounding its
+    // time would give it the next event's number. Only where the drawn
+    // numbers are unreadable (not rising) does the time number them.
     const double first = flashes.front();
+    const bool drawnNumbers = std::adjacent_find(numbers.begin(), numbers.end(), std::greater_equal<int>()) ==
+                              numbers.end();
     std::vector<long> index;
     double base = 1e9;
-    for (double f : flashes) {
-        index.push_back(std::lround((f - first) / kPeriod));
-        base = std::min(base, f - double(index.back()) * kPeriod);
+    for (std::size_t i = 0; i < flashes.size(); ++i) {
+        index.push_back(drawnNumbers ? long(numbers[i] - numbers.front()) : std::lround((flashes[i] - first) / kPeriod));
+        base = std::min(base, flashes[i] - double(index.back()) * kPeriod);
     }
     if (movieStart) {
         // Our movie's time 0 is host time movieStart, so the real base is
-        // known: the event just before the first flash.
-        const double firstEvent = std::floor((double(*movieStart - origin) / 1e9 + first) / kPeriod);
+        // known: the first flash's event, or the event just before it.
+        const double firstEvent = drawnNumbers
+                                      ? double(numbers.front())
+                                      : std::floor((double(*movieStart - origin) / 1e9 + first) / kPeriod);
         const double realBase = double(origin - *movieStart) / 1e9 + firstEvent * kPeriod;
         sync.pictureBaseError = (base - realBase) * 1000;
     }
@@ -936,6 +953,11 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
                 options.seconds, kWidth, kHeight, kFps, display.c_str(), std::thread::hardware_concurrency(),
                 options.busyLoops ? (", " + std::to_string(options.busyLoops) + " busy loops").c_str() : "");
     std::printf("  load before: %s\n", output("cat /proc/loadavg").c_str());
+    // With the kernel's session groups on, the desktop's X server (a session
+    // of its own) was seen waiting runnable for 10 to 67 s beside the busy
+    // loops on two cores of a virtual machine; with them off, never past 0.2 s.
+    std::printf("  kernel.sched_autogroup_enabled: %s\n",
+                output("cat /proc/sys/kernel/sched_autogroup_enabled 2>/dev/null").c_str());
     std::fflush(stdout);
     // After the desktop's environment is in place: the sound server is the
     // one this desktop runs.
