@@ -75,6 +75,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -1009,6 +1010,7 @@ Outcome runConfiguration(const Configuration& configuration, const Options& opti
     for (Result* r : {&outcome.ours, &outcome.theirs}) {
         if (!usable(*r)) continue;
         const auto [from, to] = common ? *common : span(*r);
+        if (std::getenv("BENCH_RECORDING_VERBOSE")) std::printf("  %s's movie:\n", r->name.c_str());
         r->missingWhileChanged = missingWhileChanged(r->video, kFps, *r->hostZero, from, to, repaints);
     }
     if (usable(outcome.ours) && std::getenv("BENCH_RECORDING_VERBOSE"))
